@@ -1,0 +1,37 @@
+# Shared by ./run and ./test: install what is missing, configure and build.
+# Sourced, not run.
+
+QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Debian packages the build, the tests and the program need.
+QB_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libbenchmark-dev zlib1g-dev
+  zip unzip p7zip-full libarchive-tools python3
+)
+
+qb_install_missing() {
+  local missing=()
+  local pkg
+  for pkg in "${QB_PACKAGES[@]}" "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$pkg")
+    fi
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  fi
+}
+
+# qb_build DIR [cmake options...]
+qb_build() {
+  local dir="$1"; shift
+  if [ ! -f "$QB_ROOT/$dir/build.ninja" ]; then
+    cmake -S "$QB_ROOT" -B "$QB_ROOT/$dir" -G Ninja "$@" >/dev/null
+  fi
+  cmake --build "$QB_ROOT/$dir" -j "$(nproc)"
+}
