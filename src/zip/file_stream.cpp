@@ -1,0 +1,139 @@
+#include "zip/file_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/errors.h"
+
+namespace qb::zip {
+
+TLFNFileStream::TLFNFileStream(const std::string& path, Mode mode) : path_(path), mode_(mode) {
+  if (mode == Mode::Read) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw EFOpenError(path, std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+      int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+      ::close(fd_);
+      fd_ = -1;
+      throw EFOpenError(path, std::strerror(err));
+    }
+    size_ = static_cast<uint64_t>(st.st_size);
+  } else {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw EFCreateError(path, std::strerror(errno));
+  }
+}
+
+TLFNFileStream::~TLFNFileStream() { Close(); }
+
+uint64_t TLFNFileStream::Size() const {
+  if (mode_ == Mode::Read) return size_;
+  return std::max(size_, pending_start_ + pending_.size());
+}
+
+void TLFNFileStream::Seek(uint64_t position) {
+  if (mode_ == Mode::Create && position != pending_start_ + pending_.size()) FlushWrites();
+  position_ = position;
+}
+
+size_t TLFNFileStream::Read(void* out, size_t count) {
+  auto* dst = static_cast<uint8_t*>(out);
+  size_t done = 0;
+  while (done < count && position_ < size_) {
+    // Served from the buffer?
+    if (position_ >= buffer_start_ && position_ < buffer_start_ + buffer_.size()) {
+      size_t offset = static_cast<size_t>(position_ - buffer_start_);
+      size_t n = std::min(count - done, buffer_.size() - offset);
+      std::memcpy(dst + done, buffer_.data() + offset, n);
+      done += n;
+      position_ += n;
+      continue;
+    }
+    size_t want = count - done;
+    if (want >= kBufferSize) {  // large transfer: straight into the caller's memory
+      ssize_t got = ::pread(fd_, dst + done, want, static_cast<off_t>(position_));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
+      }
+      if (got == 0) break;
+      done += static_cast<size_t>(got);
+      position_ += static_cast<uint64_t>(got);
+      continue;
+    }
+    buffer_.resize(kBufferSize);
+    ssize_t got = ::pread(fd_, buffer_.data(), kBufferSize, static_cast<off_t>(position_));
+    if (got < 0) {
+      buffer_.clear();
+      if (errno == EINTR) continue;
+      throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
+    }
+    buffer_.resize(static_cast<size_t>(got));
+    buffer_start_ = position_;
+    if (got == 0) break;
+  }
+  return done;
+}
+
+size_t TLFNFileStream::Write(const void* data, size_t count) {
+  if (write_failed_) return 0;
+  if (position_ != pending_start_ + pending_.size()) {
+    if (!FlushWrites()) return 0;
+    pending_start_ = position_;
+  }
+  if (pending_.empty()) pending_start_ = position_;
+  const auto* src = static_cast<const uint8_t*>(data);
+  pending_.insert(pending_.end(), src, src + count);
+  position_ += count;
+  if (pending_.size() >= kBufferSize && !FlushWrites()) return 0;
+  return count;
+}
+
+bool TLFNFileStream::FlushWrites() {
+  if (write_failed_) return false;
+  size_t done = 0;
+  while (done < pending_.size()) {
+    ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
+                         static_cast<off_t>(pending_start_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      write_failed_ = true;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  size_ = std::max(size_, pending_start_ + pending_.size());
+  pending_start_ += pending_.size();
+  pending_.clear();
+  return true;
+}
+
+bool TLFNFileStream::Flush() { return mode_ == Mode::Read || FlushWrites(); }
+
+bool TLFNFileStream::Sync() { return Flush() && ::fsync(fd_) == 0; }
+
+void TLFNFileStream::Close() {
+  if (fd_ < 0) return;
+  if (mode_ == Mode::Create) FlushWrites();
+  ::close(fd_);
+  fd_ = -1;
+}
+
+FileStamp StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, static_cast<int64_t>(st.st_size)};
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+}  // namespace qb::zip

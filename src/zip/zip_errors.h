@@ -1,0 +1,61 @@
+// The archive engine's exception classes, each with its fixed text.
+#pragma once
+
+#include <string>
+
+#include "platform/errors.h"
+
+namespace qb::zip {
+
+// List misuse: an index out of range, a duplicate in a list that refuses them,
+// a store into a sorted list, or a list grown past its limit.
+class EListError : public Exception {
+ public:
+  using Exception::Exception;
+  static EListError IndexOutOfRange(long long index) {
+    return EListError("Index " + std::to_string(index) + " is out of range");
+  }
+};
+
+class EZipError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// No end-of-central-directory record (the file may be one part of a split archive).
+class EIncompleteZip : public EZipError {
+ public:
+  EIncompleteZip() : EZipError("Incomplete Zip File") {}
+};
+// No end record, and the caller chose to treat that as "not an archive".
+class ENotAZipFile : public EZipError {
+ public:
+  ENotAZipFile() : EZipError("Not a valid zip file!") {}
+};
+// The central directory is unreadable and no local header could be found either.
+class EBadZipFile : public EZipError {
+ public:
+  EBadZipFile() : EZipError("Not a valid zip file!") {}
+};
+// The compressed data of an entry ends before its stream does.
+class EFatalUnzipError : public EZipError {
+ public:
+  EFatalUnzipError() : EZipError("Premature end of file reached") {}
+};
+// The extraction target took fewer bytes than it was given.
+class ECantWriteUCF : public EZipError {
+ public:
+  ECantWriteUCF() : EZipError("Cant write uncompressed file") {}
+};
+// The extracted data would run past the entry's uncompressed size.
+class EBiggerThanUncompressed : public EZipError {
+ public:
+  EBiggerThanUncompressed() : EZipError("File is larger than uncompressed size!") {}
+};
+// An archive update's output took fewer bytes than it was given.
+class ENotEnoughRoom : public EZipError {
+ public:
+  ENotEnoughRoom() : EZipError("Not enough room to write archive") {}
+};
+
+}  // namespace qb::zip

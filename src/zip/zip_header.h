@@ -1,0 +1,79 @@
+// The archive engine's data model: the entry record, the end record, and the
+// sorted lists that hold a loaded directory.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "zip/sorted_list.h"
+
+namespace qb::zip {
+
+// One entry of an archive. Names are UTF-8 in memory with "\" as separator; the
+// file name is the text after the last backslash or colon of the full name, the
+// path the text up to and including it (empty, or ending in a backslash).
+struct TZipHeaderInfo {
+  uint16_t version_made_by = 20;
+  uint16_t version_needed = 20;
+  uint16_t flags = 0;
+  uint16_t method = 8;
+  uint32_t dos_date_time = 0;  // time in the low word, date in the high word
+  uint32_t crc = 0;
+  uint32_t compressed_size = 0;  // entry data bytes, an encryption header included
+  uint32_t uncompressed_size = 0;
+  uint16_t central_extra_length = 0;
+  uint16_t local_extra_length = 0;
+  uint16_t comment_length = 0;  // of the comment on disk, or of the one set in memory
+  uint16_t disk_number_start = 0;
+  uint16_t internal_attributes = 0;
+  uint32_t external_attributes = 0x20;
+  uint32_t local_header_offset = 0;
+  uint32_t central_header_offset = 0;  // where the central record was read
+  std::string file_name;
+  std::string path;
+  std::optional<std::string> comment;  // absent until read or set; bytes as stored
+  uint8_t extract_mark = 0;
+  uint8_t selection_mark = 0;
+
+  std::string FullName() const { return path + file_name; }
+  bool Encrypted() const { return (flags & 1) != 0; }
+};
+
+// The end of central directory record, with the archive comment read lazily.
+struct TEndCentral {
+  uint16_t this_disk = 0;
+  uint16_t directory_disk = 0;
+  uint16_t entries_this_disk = 0;
+  uint16_t total_entries = 0;
+  uint32_t directory_size = 0;
+  uint32_t directory_offset = 0;
+  uint16_t comment_length = 0;
+  std::optional<std::string> comment;  // absent until read or set
+  uint64_t comment_position = 0;       // file size - comment length
+  bool modified = false;  // a name, path or comment changed in memory and not yet written
+};
+
+enum class TZipSortMode { ByName, ByFileName, ByDirectoryName, ByDate, ByCompressedSize, ByUnCompressedSize, ByRate, ByNone };
+
+// Splits a full name at its last backslash or colon; a path ending in a colon gets a
+// backslash appended.
+void SplitEntryName(const std::string& full_name, std::string& path, std::string& file_name);
+
+// Byte-wise comparison after folding a-z to upper case (the ByName order).
+int CompareNamesFolded(const std::string& a, const std::string& b);
+
+// A list of entry records ordered by a sort mode. ByNone orders by disk number and
+// local header offset, the order of the entries in the file.
+class TSortedZip : public TSortedObjectList<TZipHeaderInfo> {
+ public:
+  TSortedZip(bool owns_objects, TDuplicates duplicates, TZipSortMode mode)
+      : TSortedObjectList(owns_objects, duplicates), mode_(mode) {}
+  TZipSortMode Mode() const { return mode_; }
+  int Compare(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const override;
+
+ private:
+  TZipSortMode mode_;
+};
+
+}  // namespace qb::zip

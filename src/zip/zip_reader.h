@@ -1,0 +1,152 @@
+// TZipReader: reads ZIP archives - the directory, entry names and comments, and
+// entry data into memory streams.
+//
+// The reader works on whole files and never edits one. Every operation that needs
+// the file runs the open step: open the file if it is not open, then read the
+// directory again when none is loaded or the file's modification stamp differs from
+// the one recorded at the last read or write; afterwards the file is closed again
+// unless KeepZipOpen is set. Names are UTF-8 in memory with "\" as separator;
+// comments are bytes as stored. Entry indexes are positions in the sorted view.
+//
+// Not thread-safe, and not re-entrant: the message pump it calls during long work
+// must not start another operation on the same object.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/interaction.h"
+#include "platform/memory_stream.h"
+#include "zip/file_stream.h"
+#include "zip/zip_header.h"
+
+namespace qb::zip {
+
+enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
+
+class TZipReader {
+ public:
+  TZipReader();
+  virtual ~TZipReader();
+  TZipReader(const TZipReader&) = delete;
+  TZipReader& operator=(const TZipReader&) = delete;
+
+  // --- properties -------------------------------------------------------------
+  const std::string& ZipName() const { return zip_name_; }
+  // A path equal to the current one (ignoring case) changes nothing; otherwise the
+  // loaded directory is dropped and the file closed; nothing is read until needed.
+  virtual void SetZipName(const std::string& path);
+  TZipSortMode SortMode() const { return sort_mode_; }
+  void SetSortMode(TZipSortMode mode) { sort_mode_ = mode; }
+  std::vector<std::string>& FilesList() { return files_list_; }
+  bool DoAll() const { return do_all_; }
+  void SetDoAll(bool value) { do_all_ = value; }
+  bool KeepZipOpen() const { return keep_zip_open_; }
+  void SetKeepZipOpen(bool value);
+  bool DoProcessMessages() const { return do_process_messages_; }
+  void SetDoProcessMessages(bool value) { do_process_messages_ = value; }
+  TIncompleteZipMode IncompleteZipMode() const { return incomplete_mode_; }
+  void SetIncompleteZipMode(TIncompleteZipMode mode) { incomplete_mode_ = mode; }
+  bool ReplaceReadOnly() const { return replace_read_only_; }
+  void SetReplaceReadOnly(bool value) { replace_read_only_ = value; }
+  const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& password) { password_ = password; }
+
+  // Where message boxes go ("Unknown Compression Method"); may be null (none shown).
+  void SetInteraction(IUserInteraction* interaction) { interaction_ = interaction; }
+  // Called to dispatch pending window messages during long reads and writes.
+  void SetMessagePump(std::function<void()> pump) { pump_ = std::move(pump); }
+
+  // --- directory ----------------------------------------------------------------
+  // Runs the open step. A missing end record (izAssumeMulti) leaves no directory
+  // loaded; any other error clears the component, empties ZipName and propagates.
+  void ReadDirectory();
+  int EntryCount() const;
+  std::string EntryFileName(int index) const;
+  std::string EntryPath(int index) const;
+  std::string EntryFullName(int index) const;
+  bool EntryHasComment(int index) const;
+  // The comment's bytes; read from the file on first use and kept.
+  std::string EntryComment(int index);
+  // Replaces the in-memory comment (empty removes it) and sets the modified flag;
+  // a text equal to the stored comment changes nothing.
+  void SetEntryComment(int index, const std::string& comment);
+  bool EntrySelected(int index) const;
+  void SetEntrySelected(int index, bool selected);
+  int SelectedCount() const { return selected_count_; }
+  // The whole record of an entry (sizes, method, date, ...), read-only.
+  const TZipHeaderInfo& Entry(int index) const;
+  // Reads every comment not yet in memory in one pass over the central directory.
+  void LoadAllComments();
+  // The archive comment (bytes), read on first use.
+  std::string ArchiveComment();
+  bool Modified() const { return end_.modified; }
+  bool DirectoryLoaded() const { return directory_loaded_; }
+
+  // --- extraction ---------------------------------------------------------------
+  // Extracts the entries whose full names match name (a pattern, ASCII case folded)
+  // into stream, appended at its position; returns how many came out with a good CRC.
+  int ExtractToStream(TMemoryStream* stream, const std::string& name);
+  // Extracts entry index (and any other entry whose selection mark is set).
+  int ExtractIndexToStream(TMemoryStream* stream, int index);
+
+ protected:
+  // The open step: opens the file and reads the directory when needed.
+  void OpenStep();
+  void CloseFile();
+  void CloseUnlessKept();
+  // Drops the directory, closes the file and resets the end record.
+  void ClearDirectory();
+  // Builds the sorted view for the current sort mode from the physical list.
+  void RebuildSortedView();
+  void ProcessMessages();
+  TZipHeaderInfo* Record(int index) const;
+  // Reads the comment bytes of a record from its central header.
+  std::string ReadCommentFromFile(const TZipHeaderInfo& record);
+  // Reads exactly count bytes at position from the open file, or throws EFatalUnzipError.
+  void ReadExactAt(uint64_t position, void* buffer, size_t count);
+
+  std::string zip_name_;
+  TZipSortMode sort_mode_ = TZipSortMode::ByNone;
+  std::vector<std::string> files_list_;
+  bool do_all_ = false;
+  bool keep_zip_open_ = false;
+  bool do_process_messages_ = true;
+  TIncompleteZipMode incomplete_mode_ = TIncompleteZipMode::izAssumeMulti;
+  bool replace_read_only_ = false;
+  std::string password_;
+  IUserInteraction* interaction_ = nullptr;
+  std::function<void()> pump_;
+
+  // The loaded directory: the physical list owns the records (file order); the
+  // sorted view shares them (or is the physical list itself for ByNone).
+  std::unique_ptr<TSortedZip> physical_;
+  std::unique_ptr<TSortedZip> sorted_;
+  TEndCentral end_;
+  bool directory_loaded_ = false;
+  FileStamp stamp_;
+  int selected_count_ = 0;
+  std::unique_ptr<TLFNFileStream> file_;
+
+ private:
+  void ReadDirectoryFromFile();
+  bool LocateEndRecord();
+  bool ReadCentralRecords(uint64_t offset, uint32_t count, bool replace_recovered);
+  void RecoverFromLocalHeaders();
+  int Extract(TMemoryStream* stream, bool selection_mode);
+  bool ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream);
+  const TSortedZip& View() const;
+};
+
+// Clamps the fields of a DOS date and time to valid values; a valid value is kept
+// bit for bit.
+uint32_t SanitizeDosDateTime(uint32_t dos_date_time);
+
+// Entry names as stored in the archive: "/" separators, code page 437, or UTF-8
+// with flag bit 11 when code page 437 cannot hold the name.
+std::string NameFromArchive(std::string_view bytes, bool utf8_flag);
+std::string NameToArchive(const std::string& name, bool& utf8_flag);
+
+}  // namespace qb::zip

@@ -1,0 +1,67 @@
+// TZipWriter: the reader plus the archive update, the one procedure that changes
+// an archive.
+//
+// Every change - adding or replacing an entry from a memory stream, removing
+// entries, writing changed names and comments - writes a complete new archive to
+// a temporary file in the archive's own folder, forces it to the disk, and renames
+// it over the old file, so a crash or a full disk at any moment leaves either the
+// old archive or the new one, never a damaged one. A failed update leaves the file
+// and the loaded directory exactly as they were.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "zip/zip_reader.h"
+
+namespace qb::zip {
+
+class TZipWriter : public TZipReader {
+ public:
+  TZipWriter() = default;
+
+  // Writes pending name and comment changes to the current archive first.
+  void SetZipName(const std::string& path) override;
+
+  int PackLevel() const { return pack_level_; }
+  void SetPackLevel(int level) { pack_level_ = level < 0 ? 0 : level > 9 ? 9 : level; }
+  bool StorePaths() const { return store_paths_; }
+  void SetStorePaths(bool value) { store_paths_ = value; }
+  // File-name patterns whose entries are stored without compression.
+  std::vector<std::string>& NoCompressList() { return no_compress_list_; }
+  // Folder for temporary files when the archive's own folder cannot take one.
+  const std::string& TempPath() const { return temp_path_; }
+  void SetTempPath(const std::string& path) { temp_path_ = path; }
+
+  // Stores the whole stream as the entry name (normalised), replacing in place an
+  // entry whose full name matches ignoring ASCII case (its comment is dropped).
+  // Returns 1 when the entry was written, 0 when nothing was done.
+  int AddFromStream(TMemoryStream* stream, const std::string& name);
+  // The same, and the entry gets comment, in the same single update.
+  int AddFromStreamWithComment(TMemoryStream* stream, const std::string& name, const std::string& comment);
+  // Renames in memory; written by the next update (CommitChanges).
+  void SetEntryPath(int index, const std::string& path);
+  void SetEntryFileName(int index, const std::string& file_name);
+  // Removes the selected entries, or, with none selected, those FilesList names.
+  int RemoveEntries();
+  // Writes pending name and comment changes; nothing when none is pending.
+  void CommitChanges();
+  // Sets the archive comment in memory (written by the next update).
+  void SetArchiveComment(const std::string& comment);
+
+  // How a name given to AddFromStream is stored: the path part (up to the last
+  // backslash or colon, drive or server prefix and one leading backslash removed,
+  // ending in a backslash) and the file name.
+  static void NormalizeName(const std::string& name, bool store_paths, std::string& path, std::string& file_name);
+
+ private:
+  enum class UpdateMode { Stream, Removal, Commit };
+  int ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment);
+
+  int pack_level_ = 6;
+  bool store_paths_ = false;
+  std::vector<std::string> no_compress_list_;
+  std::string temp_path_;
+};
+
+}  // namespace qb::zip
