@@ -1,0 +1,842 @@
+// Deflate compressor: hash-chain LZ77 plus per-block Huffman coding.
+//
+// What it does
+// ------------
+// Deflate describes the input as a sequence of literal bytes and (length,
+// distance) back-references to the previous 32 KiB, Huffman-coded block by
+// block. The naive encoder would, at every position, try every earlier position
+// in the window and keep the longest match: correct, and about 32768 string
+// comparisons per input byte.
+//
+// The classic encoder that this one follows instead keeps hash chains: `head_`
+// maps a 15-bit hash of the next three bytes ((b0 << 10) ^ (b1 << 5) ^ b2) to
+// the most recent position with that hash, and `prev_` links each position to
+// the previous one with the same hash. Only positions on the chain are tried,
+// newest first, and the level table bounds the work: at most `chain` candidates,
+// stop as soon as a match reaches `nice` bytes, and try only a quarter of the
+// chain when the match in hand already reaches `good` bytes. A match is never
+// taken further back than 32506 bytes (the 32 KiB window less the 262-byte
+// lookahead the classic sliding-window design keeps in reserve).
+//
+// Levels 1 to 3 are greedy: the longest match at a position is taken at once,
+// and the positions it covers are entered into the hash chains only when it is
+// at most `lazy` bytes long (a long match skips that work). Levels 4 to 9 are
+// lazy: a match found at position p is held back while position p + 1 is
+// searched, and when p + 1 has a longer match, p goes out as a literal instead.
+// The search at p + 1 is skipped once the held match reaches `lazy` bytes, and a
+// 3-byte match further than 4096 bytes back is ignored because its distance code
+// costs about as much as three literals.
+//
+// Symbols are collected per block. A block ends after 32767 symbols (the match
+// limit of 32768 can never be reached first), at the end of the input, and at
+// levels 3 to 9 at every 4096th symbol when the block so far is mostly literals
+// and its rough coded size is below half of the input it covers: a cheap guess
+// that the data has changed character and a new set of codes will pay. Each
+// block goes out as whichever of stored, fixed-code or dynamic-code is shortest
+// (stored only when it is strictly the shortest by 4 bytes, fixed on a tie).
+// When the only block of the input would not be shorter than the input, the
+// caller is told to store the entry instead.
+//
+// Speed-ups over the textbook version, and why
+// --------------------------------------------
+// 1. No window copy. The input is one buffer in memory, so matches are compared
+//    in place; the "sliding window" is only a change of origin for positions.
+// 2. 16-bit chain entries. `head_` and `prev_` hold positions relative to a
+//    moving origin, 64 KiB each, so both stay in the L2 cache. Every 32 KiB the
+//    origin moves and each entry drops by 32768 with a saturating subtract,
+//    which the compiler turns into a few vector instructions per cache line;
+//    entries that fall off the window become 0, which is never a candidate.
+// 3. Cheap rejection. Before a candidate is extended it must agree with the
+//    current position on its first two bytes and on the two bytes ending at the
+//    length to beat; most chain entries fail one of these two 16-bit compares.
+// 4. Eight bytes at a time. Matches are extended by XOR-ing 64-bit words; the
+//    first differing byte is the count of trailing zero bits divided by eight.
+// 5. Symbols are packed when found (see kSymbol* below): the Huffman symbol and
+//    extra-bit values of a match are computed once and reused for the block's
+//    frequencies, its size estimates and its output.
+// 6. A 64-bit bit buffer. Up to 55 bits (one whole match plus the leftover) are
+//    accumulated, then stored with a single unaligned 8-byte write; the output
+//    is sized from each block's exact coded length before the block is written,
+//    so the writer loop has no bounds checks.
+// 7. All fixed tables (length slots, extra-bit counts, the fixed Huffman codes,
+//    bit reversal) are computed by constexpr code at compile time.
+#include "zip/deflate.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <memory>
+
+namespace qb::zip {
+namespace {
+
+// ---- Format constants (RFC 1951) ----
+constexpr unsigned kNumLiterals = 256;
+constexpr unsigned kEndOfBlock = 256;
+constexpr unsigned kNumLitLenSyms = 286;  // literals, end of block, 29 length symbols
+constexpr unsigned kNumLengthSyms = 29;
+constexpr unsigned kNumDistSyms = 30;
+constexpr unsigned kNumCodeLenSyms = 19;
+constexpr unsigned kMaxCodeBits = 15;
+constexpr unsigned kMaxCodeLenBits = 7;
+constexpr unsigned kMinMatch = 3;
+constexpr unsigned kMaxMatch = 258;
+constexpr size_t kMaxStoredLen = 65535;
+
+// The order in which code-length code lengths are sent.
+constexpr uint8_t kCodeLenOrder[kNumCodeLenSyms] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+                                                    11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// ---- Compressor settings ----
+constexpr uint32_t kWindowSize = 32768;
+constexpr uint32_t kWindowMask = kWindowSize - 1;
+constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;
+constexpr uint32_t kMaxDist = kWindowSize - kMinLookahead;
+static_assert(kMaxDist == 32506);
+constexpr unsigned kHashBits = 15;
+constexpr unsigned kHashShift = 5;
+constexpr uint32_t kHashSize = 1u << kHashBits;
+static_assert(kHashShift * kMinMatch >= kHashBits, "the hash must cover all three bytes");
+constexpr uint32_t kTooFar = 4096;
+constexpr uint32_t kMaxBlockSymbols = 32767;
+constexpr uint32_t kMaxBlockMatches = 32768;
+constexpr uint32_t kEarlyFlushInterval = 4096;
+
+// Positions in the hash tables are 16-bit values relative to a moving origin;
+// 0 means "none". The position being coded starts at kWindowSize and the origin
+// moves by kWindowSize whenever it reaches kSlideAt. Up to kMaxMatch - 1 further
+// positions are entered before the next check, so they must still fit in 16
+// bits, and right after a move the oldest usable position must stay above 0.
+constexpr uint32_t kSlideAt = 65536 - kMaxMatch;
+static_assert(kSlideAt - 1 + kMaxMatch - 1 <= 0xFFFF);
+static_assert(kSlideAt - kWindowSize > kMaxDist);
+
+struct LevelParams {
+  uint16_t good;   // a match this long cuts the chain search to a quarter
+  uint16_t lazy;   // lazy levels: no look-ahead search past a match this long;
+                   // greedy levels: longest match whose positions are all hashed
+  uint16_t nice;   // stop searching once a match is this long
+  uint16_t chain;  // candidates tried per search
+};
+
+constexpr LevelParams kLevelParams[10] = {
+    {0, 0, 0, 0},  // unused
+    {4, 4, 8, 4},         {4, 5, 16, 8},        {4, 6, 32, 32},      {4, 4, 16, 16},     {8, 16, 32, 32},
+    {8, 16, 128, 128},    {8, 32, 128, 256},    {32, 128, 258, 1024}, {32, 258, 258, 4096},
+};
+constexpr int kFirstLazyLevel = 4;
+constexpr int kFirstEarlyFlushLevel = 3;
+
+// ---- Length and distance symbols (constexpr-generated) ----
+
+constexpr std::array<uint8_t, kNumLengthSyms> kLengthExtraBits = [] {
+  std::array<uint8_t, kNumLengthSyms> t{};
+  for (unsigned i = 0; i < kNumLengthSyms - 1; ++i) t[i] = static_cast<uint8_t>(i < 8 ? 0 : (i - 4) / 4);
+  t[kNumLengthSyms - 1] = 0;  // symbol 285: length 258 exactly
+  return t;
+}();
+
+constexpr std::array<uint16_t, kNumLengthSyms> kLengthBase = [] {
+  std::array<uint16_t, kNumLengthSyms> t{};
+  unsigned base = kMinMatch;
+  for (unsigned i = 0; i < kNumLengthSyms - 1; ++i) {
+    t[i] = static_cast<uint16_t>(base);
+    base += 1u << kLengthExtraBits[i];
+  }
+  t[kNumLengthSyms - 1] = kMaxMatch;
+  return t;
+}();
+static_assert(kLengthBase[kNumLengthSyms - 2] == 227);
+
+constexpr std::array<uint8_t, kNumDistSyms> kDistExtraBits = [] {
+  std::array<uint8_t, kNumDistSyms> t{};
+  for (unsigned i = 0; i < kNumDistSyms; ++i) t[i] = static_cast<uint8_t>(i < 4 ? 0 : i / 2 - 1);
+  return t;
+}();
+
+// Packed symbol: one entry of the block's symbol buffer.
+//   bits  0-8   literal/length symbol: 0-255 a literal byte, 257-285 a match length
+//   bits  9-13  extra-bit value of the length (the count is kLengthExtraBits)
+//   bits 14-18  distance symbol 0-29 (matches only)
+//   bits 19-31  extra-bit value of the distance (the count is kDistExtraBits)
+constexpr unsigned kSymbolLenExtraShift = 9;
+constexpr unsigned kSymbolDistShift = 14;
+constexpr unsigned kSymbolDistExtraShift = 19;
+constexpr uint32_t kSymbolMask = (1u << kSymbolLenExtraShift) - 1;
+static_assert(kNumLitLenSyms - 1 <= kSymbolMask);
+static_assert((1u << (kSymbolDistShift - kSymbolLenExtraShift)) > (1u << 5) - 1);  // length extras up to 5 bits
+static_assert(kNumDistSyms - 1 < (1u << (kSymbolDistExtraShift - kSymbolDistShift)));
+static_assert(kSymbolDistExtraShift + 13 == 32, "distance extras take 13 bits");
+
+// The length part of a packed match symbol, indexed by length - 3.
+constexpr std::array<uint16_t, kMaxMatch - kMinMatch + 1> kLengthPart = [] {
+  std::array<uint16_t, kMaxMatch - kMinMatch + 1> t{};
+  for (unsigned len = kMinMatch; len <= kMaxMatch; ++len) {
+    unsigned slot = kNumLengthSyms - 1;
+    if (len != kMaxMatch)
+      while (kLengthBase[slot] > len || slot == kNumLengthSyms - 1) --slot;
+    t[len - kMinMatch] =
+        static_cast<uint16_t>((kEndOfBlock + 1 + slot) | ((len - kLengthBase[slot]) << kSymbolLenExtraShift));
+  }
+  return t;
+}();
+
+// The distance part of a packed match symbol. Distance d - 1 = 2^k + r with
+// k >= 2 has symbol 2k or 2k + 1 (chosen by the bit below the top one) and k - 1
+// extra bits; distances 1 to 4 are symbols 0 to 3.
+inline uint32_t DistancePart(uint32_t dist) {
+  const uint32_t d = dist - 1;
+  if (d < 4) return d << kSymbolDistShift;
+  const unsigned k = static_cast<unsigned>(std::bit_width(d)) - 1;
+  const uint32_t sym = 2 * k + ((d >> (k - 1)) & 1);
+  const uint32_t extra = d & ((1u << (k - 1)) - 1);
+  return (sym << kSymbolDistShift) | (extra << kSymbolDistExtraShift);
+}
+
+// ---- Huffman codes ----
+
+// A prefix code: per symbol its length in bits (0 = unused) and its code, bit
+// reversed so that it can be sent least significant bit first.
+template <size_t N>
+struct PrefixCode {
+  std::array<uint16_t, N> codes{};
+  std::array<uint8_t, N> lens{};
+};
+
+constexpr uint16_t ReverseBits(uint16_t code, unsigned len) {
+  uint16_t out = 0;
+  for (unsigned i = 0; i < len; ++i, code >>= 1) out = static_cast<uint16_t>((out << 1) | (code & 1));
+  return out;
+}
+
+// Assigns canonical codes from the lengths (RFC 1951, 3.2.2).
+template <size_t N>
+constexpr void AssignCanonicalCodes(PrefixCode<N>& code) {
+  uint16_t count[kMaxCodeBits + 1] = {};
+  for (uint8_t len : code.lens) ++count[len];
+  count[0] = 0;
+  uint16_t next[kMaxCodeBits + 1] = {};
+  uint32_t c = 0;
+  for (unsigned bits = 1; bits <= kMaxCodeBits; ++bits) {
+    c = (c + count[bits - 1]) << 1;
+    next[bits] = static_cast<uint16_t>(c);
+  }
+  for (size_t s = 0; s < N; ++s) {
+    const unsigned len = code.lens[s];
+    code.codes[s] = len ? ReverseBits(next[len]++, len) : 0;
+  }
+}
+
+// The fixed code is defined over 288 symbols; the two that never occur (286,
+// 287) still take part in the canonical numbering.
+constexpr PrefixCode<kNumLitLenSyms> kFixedLitLenCode = [] {
+  PrefixCode<kNumLitLenSyms + 2> all;
+  for (unsigned s = 0; s < all.lens.size(); ++s) all.lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+  AssignCanonicalCodes(all);
+  PrefixCode<kNumLitLenSyms> c;
+  for (unsigned s = 0; s < kNumLitLenSyms; ++s) c.codes[s] = all.codes[s], c.lens[s] = all.lens[s];
+  return c;
+}();
+
+constexpr PrefixCode<kNumDistSyms> kFixedDistCode = [] {
+  PrefixCode<kNumDistSyms> c;
+  c.lens.fill(5);
+  AssignCanonicalCodes(c);
+  return c;
+}();
+static_assert(kFixedLitLenCode.codes[0] == ReverseBits(0x30, 8));
+static_assert(kFixedLitLenCode.codes[kEndOfBlock] == 0 && kFixedLitLenCode.lens[kEndOfBlock] == 7);
+static_assert(kFixedLitLenCode.codes[144] == ReverseBits(0x190, 9));
+static_assert(kFixedLitLenCode.codes[280] == ReverseBits(0xC0, 8));
+
+// Computes code lengths for `n` symbols with frequencies `freq`, at most
+// `max_bits` long. The code is always complete and has at least two codes
+// (unused symbols 0 and 1 are given codes when fewer than two are used), which
+// every decoder accepts.
+void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8_t* lens) {
+  // Leaves sorted by weight, then symbol: (freq << 9) | symbol.
+  uint64_t leaves[kNumLitLenSyms];
+  unsigned m = 0;
+  for (unsigned s = 0; s < n; ++s) {
+    lens[s] = 0;
+    if (freq[s]) leaves[m++] = (static_cast<uint64_t>(freq[s]) << 9) | s;
+  }
+  if (m < 2) {  // give one or two unused symbols a 1-bit code
+    const unsigned used = m == 1 ? static_cast<unsigned>(leaves[0] & 0x1FF) : 1;
+    lens[used] = 1;
+    lens[used == 0 ? 1 : 0] = 1;
+    return;
+  }
+  std::sort(leaves, leaves + m);
+
+  // Two-queue Huffman construction: leaves and new internal nodes are both
+  // taken in weight order; on a tie the leaf goes first, which keeps the tree
+  // shallow. Nodes 0..m-1 are the leaves, m..2m-2 the internal nodes.
+  uint64_t weight[2 * kNumLitLenSyms];
+  uint16_t parent[2 * kNumLitLenSyms];
+  for (unsigned i = 0; i < m; ++i) weight[i] = leaves[i] >> 9;
+  unsigned next_leaf = 0, next_internal = m, end_internal = m;
+  auto take = [&] {
+    if (next_leaf < m && (next_internal == end_internal || weight[next_leaf] <= weight[next_internal]))
+      return next_leaf++;
+    return next_internal++;
+  };
+  while (end_internal < 2 * m - 1) {
+    const unsigned a = take(), b = take();
+    weight[end_internal] = weight[a] + weight[b];
+    parent[a] = parent[b] = static_cast<uint16_t>(end_internal);
+    ++end_internal;
+  }
+  // Depths, root first (parents always have higher indexes than children).
+  uint8_t depth[2 * kNumLitLenSyms];
+  depth[2 * m - 2] = 0;
+  unsigned count[kNumLitLenSyms + 1] = {};
+  for (unsigned i = 2 * m - 2; i-- > 0;) {
+    depth[i] = static_cast<uint8_t>(std::min<unsigned>(depth[parent[i]] + 1u, 255u));
+    if (i < m) ++count[std::min<unsigned>(depth[i], max_bits)];
+  }
+
+  // Length limiting: leaves deeper than max_bits were lifted to max_bits, which
+  // oversubscribes the code. Push the deepest leaves above max_bits down one
+  // level until the Kraft sum fits, then lift leaves back up while it falls
+  // short, so that the code ends up complete.
+  const uint64_t full = uint64_t{1} << max_bits;
+  uint64_t kraft = 0;
+  for (unsigned len = 1; len <= max_bits; ++len) kraft += static_cast<uint64_t>(count[len]) << (max_bits - len);
+  while (kraft > full) {
+    unsigned len = max_bits - 1;
+    while (count[len] == 0) --len;
+    --count[len];
+    ++count[len + 1];
+    kraft -= uint64_t{1} << (max_bits - len - 1);
+  }
+  while (kraft < full) {
+    unsigned len = max_bits;
+    while (count[len] == 0) --len;
+    --count[len];
+    ++count[len - 1];
+    kraft += uint64_t{1} << (max_bits - len);
+  }
+
+  // The lightest leaves get the longest codes.
+  unsigned leaf = 0;
+  for (unsigned len = max_bits; len >= 1; --len)
+    for (unsigned k = 0; k < count[len]; ++k) lens[leaves[leaf++] & 0x1FF] = static_cast<uint8_t>(len);
+}
+
+// ---- Bit output ----
+
+inline void Store64LE(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::big) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+  } else {
+    std::memcpy(p, &v, 8);
+  }
+}
+
+// Bits go out least significant first. Add() may be called until 64 bits would
+// be exceeded; Flush() then writes the complete bytes, leaving at most 7 bits.
+// Flush() stores 8 bytes, so the output needs 8 bytes of room past the data.
+class BitWriter {
+ public:
+  explicit BitWriter(uint8_t* out) : out_(out) {}
+
+  void Add(uint32_t bits, unsigned count) {
+    buf_ |= static_cast<uint64_t>(bits) << filled_;
+    filled_ += count;
+  }
+  void Flush() {
+    Store64LE(out_, buf_);
+    out_ += filled_ >> 3;
+    buf_ >>= filled_ & ~7u;
+    filled_ &= 7;
+  }
+  // Flushes and pads with zero bits to a byte boundary.
+  void AlignToByte() {
+    Flush();
+    if (filled_) ++out_;
+    buf_ = 0;
+    filled_ = 0;
+  }
+  // Copies bytes; the writer must be byte-aligned.
+  void CopyBytes(const uint8_t* data, size_t n) {
+    if (n) std::memcpy(out_, data, n);
+    out_ += n;
+  }
+  uint8_t* Position() const { return out_; }
+  void Rebase(uint8_t* out) { out_ = out; }
+
+ private:
+  uint8_t* out_;
+  uint64_t buf_ = 0;
+  unsigned filled_ = 0;
+};
+
+// ---- Little helpers ----
+
+inline uint16_t Load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Index of the first differing byte of two words that differ, in memory order.
+inline unsigned FirstDifferentByte(uint64_t x) {
+  if constexpr (std::endian::native == std::endian::big)
+    return static_cast<unsigned>(std::countl_zero(x)) >> 3;
+  else
+    return static_cast<unsigned>(std::countr_zero(x)) >> 3;
+}
+
+// Length of the common prefix of a and b, from `len` (already known equal) up
+// to at most max_len.
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t max_len) {
+  while (len + 8 <= max_len) {
+    const uint64_t x = Load64(a + len) ^ Load64(b + len);
+    if (x) return len + FirstDifferentByte(x);
+    len += 8;
+  }
+  while (len < max_len && a[len] == b[len]) ++len;
+  return len;
+}
+
+inline uint32_t Hash3(const uint8_t* p) {
+  return ((uint32_t{p[0]} << (2 * kHashShift)) ^ (uint32_t{p[1]} << kHashShift) ^ p[2]) & (kHashSize - 1);
+}
+
+// ---- The compressor ----
+
+class Compressor {
+ public:
+  Compressor(const uint8_t* in, size_t len, int level)
+      : in_(in),
+        len_(len),
+        level_(level),
+        params_(kLevelParams[level]),
+        head_(new uint16_t[kHashSize]()),
+        prev_(new uint16_t[kWindowSize]()),
+        symbols_(new uint32_t[kMaxBlockSymbols]),
+        writer_(nullptr) {
+    out_.data.resize(std::min<size_t>(len / 2, size_t{1} << 20) + 64);
+    writer_.Rebase(out_.data.data());
+  }
+
+  DeflateOutput Run() {
+    if (level_ >= kFirstLazyLevel)
+      CompressLazy();
+    else
+      CompressGreedy();
+    if (!out_.stored_whole) {
+      writer_.AlignToByte();
+      out_.data.resize(static_cast<size_t>(writer_.Position() - out_.data.data()));
+    } else {
+      out_.data.clear();
+    }
+    return std::move(out_);
+  }
+
+ private:
+  // ---- Match finding ----
+
+  // Enters position `pos` (relative position `rel`) into the hash chains and
+  // returns the previous head of its chain. Needs three bytes at pos.
+  uint32_t Insert(size_t pos, uint32_t rel) {
+    const uint32_t h = Hash3(in_ + pos);
+    const uint32_t cand = head_[h];
+    head_[h] = static_cast<uint16_t>(rel);
+    prev_[rel & kWindowMask] = static_cast<uint16_t>(cand);
+    return cand;
+  }
+
+  // Moves the origin of relative positions by kWindowSize.
+  void Slide() {
+    auto drop = [](uint16_t* t, uint32_t n) {
+      for (uint32_t i = 0; i < n; ++i) t[i] = static_cast<uint16_t>(t[i] >= kWindowSize ? t[i] - kWindowSize : 0);
+    };
+    drop(head_.get(), kHashSize);
+    drop(prev_.get(), kWindowSize);
+  }
+
+  // Walks the chain from `cand` (a position within reach) looking for a match
+  // longer than best_len (which is below max_len). Returns the best length
+  // found, or best_len itself with *dist untouched when nothing is longer.
+  uint32_t LongestMatch(size_t pos, uint32_t rel, uint32_t cand, uint32_t best_len, uint32_t max_len,
+                        uint32_t nice_len, uint32_t chain, uint32_t* dist) const {
+    const uint8_t* const scan = in_ + pos;
+    const uint32_t limit = rel - kMaxDist;
+    const uint16_t scan_start = Load16(scan);
+    uint16_t scan_end = Load16(scan + best_len - 1);
+    do {
+      const uint8_t* const match = scan - (rel - cand);
+      if (Load16(match + best_len - 1) == scan_end && Load16(match) == scan_start) {
+        const uint32_t len = MatchLength(scan, match, 2, max_len);
+        if (len > best_len) {
+          best_len = len;
+          *dist = rel - cand;
+          if (len >= nice_len) break;
+          scan_end = Load16(scan + best_len - 1);
+        }
+      }
+      cand = prev_[cand & kWindowMask];
+    } while (cand >= limit && --chain != 0);
+    return best_len;
+  }
+
+  void CompressGreedy() {
+    const uint32_t max_insert = params_.lazy;
+    size_t pos = 0;
+    uint32_t rel = kWindowSize;
+    while (pos < len_) {
+      if (rel >= kSlideAt) {
+        Slide();
+        rel -= kWindowSize;
+      }
+      const size_t remaining = len_ - pos;
+      uint32_t match_len = 0, dist = 0;
+      if (remaining >= kMinMatch) {
+        const uint32_t cand = Insert(pos, rel);
+        if (cand >= rel - kMaxDist) {
+          const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
+          match_len = LongestMatch(pos, rel, cand, kMinMatch - 1, max_len, std::min<uint32_t>(params_.nice, max_len),
+                                   params_.chain, &dist);
+        }
+      }
+      bool flush;
+      if (match_len >= kMinMatch) {
+        flush = TallyMatch(match_len, dist, pos);
+        if (match_len <= max_insert && remaining - match_len >= kMinMatch)
+          for (uint32_t k = 1; k < match_len; ++k) Insert(pos + k, rel + k);
+        pos += match_len;
+        rel += match_len;
+      } else {
+        flush = TallyLiteral(in_[pos], pos);
+        ++pos;
+        ++rel;
+      }
+      if (flush) FlushBlock(pos);
+    }
+    if (!final_written_) FlushBlock(len_);
+  }
+
+  void CompressLazy() {
+    size_t pos = 0;
+    uint32_t rel = kWindowSize;
+    uint32_t prev_len = kMinMatch - 1, prev_dist = 0;  // the held-back match at pos - 1
+    bool pending = false;                                // pos - 1 is not coded yet
+    while (pos < len_) {
+      if (rel >= kSlideAt) {
+        Slide();
+        rel -= kWindowSize;
+      }
+      const size_t remaining = len_ - pos;
+      uint32_t cur_len = kMinMatch - 1, cur_dist = 0;
+      if (remaining >= kMinMatch) {
+        const uint32_t cand = Insert(pos, rel);
+        const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
+        if (cand >= rel - kMaxDist && prev_len < params_.lazy && prev_len < max_len) {
+          const uint32_t chain = prev_len >= params_.good ? params_.chain >> 2 : params_.chain;
+          uint32_t dist = 0;
+          const uint32_t len = LongestMatch(pos, rel, cand, std::max(prev_len, kMinMatch - 1), max_len,
+                                            std::min<uint32_t>(params_.nice, max_len), chain, &dist);
+          if (len > prev_len && !(len == kMinMatch && dist > kTooFar)) {
+            cur_len = len;
+            cur_dist = dist;
+          }
+        }
+      }
+      if (prev_len >= kMinMatch && cur_len <= prev_len) {
+        // The held-back match wins: code it and hash the positions it covers
+        // (pos itself is in the chains already).
+        const bool flush = TallyMatch(prev_len, prev_dist, pos);
+        const size_t end = pos - 1 + prev_len;
+        const size_t hash_end = std::min(end, len_ - (kMinMatch - 1));
+        uint32_t r = rel + 1;
+        for (size_t p = pos + 1; p < hash_end; ++p, ++r) Insert(p, r);
+        rel += static_cast<uint32_t>(end - pos);
+        pos = end;
+        pending = false;
+        prev_len = kMinMatch - 1;
+        if (flush) FlushBlock(pos);
+      } else {
+        bool flush = false;
+        if (pending) flush = TallyLiteral(in_[pos - 1], pos);
+        pending = true;
+        prev_len = cur_len;
+        prev_dist = cur_dist;
+        if (flush) FlushBlock(pos);
+        ++pos;
+        ++rel;
+      }
+    }
+    if (pending) TallyLiteral(in_[len_ - 1], len_);
+    if (!final_written_) FlushBlock(len_);
+  }
+
+  // ---- Symbol collection ----
+
+  // Records a literal. `scan_pos` is where the match finder stands; the input
+  // from the block start to there is what the early-flush guess weighs.
+  bool TallyLiteral(uint8_t byte, size_t scan_pos) {
+    symbols_[num_symbols_++] = byte;
+    ++litlen_freq_[byte];
+    return BlockFull(scan_pos);
+  }
+
+  bool TallyMatch(uint32_t len, uint32_t dist, size_t scan_pos) {
+    const uint32_t sym = kLengthPart[len - kMinMatch] | DistancePart(dist);
+    symbols_[num_symbols_++] = sym;
+    ++litlen_freq_[sym & kSymbolMask];
+    ++dist_freq_[(sym >> kSymbolDistShift) & 31];
+    ++num_matches_;
+    return BlockFull(scan_pos);
+  }
+
+  bool BlockFull(size_t scan_pos) const {
+    if (num_symbols_ == kMaxBlockSymbols || num_matches_ == kMaxBlockMatches) return true;
+    if (level_ < kFirstEarlyFlushLevel || num_symbols_ % kEarlyFlushInterval != 0) return false;
+    // A rough coded size: 8 bits per symbol plus 5 bits and the extra bits per
+    // distance. Mostly literals that already code to under half the input
+    // suggest that the data changed and fresh codes will pay.
+    uint64_t out_bits = uint64_t{num_symbols_} * 8;
+    for (unsigned d = 0; d < kNumDistSyms; ++d) out_bits += uint64_t{dist_freq_[d]} * (5 + kDistExtraBits[d]);
+    const uint64_t in_bytes = scan_pos - block_start_;
+    return num_matches_ < num_symbols_ / 2 && (out_bits >> 3) < in_bytes / 2;
+  }
+
+  // ---- Block output ----
+
+  // Extra bits of all matches of the block (the same for fixed and dynamic codes).
+  uint64_t ExtraBits() const {
+    uint64_t bits = 0;
+    for (unsigned s = 0; s < kNumLengthSyms; ++s)
+      bits += uint64_t{litlen_freq_[kEndOfBlock + 1 + s]} * kLengthExtraBits[s];
+    for (unsigned d = 0; d < kNumDistSyms; ++d) bits += uint64_t{dist_freq_[d]} * kDistExtraBits[d];
+    return bits;
+  }
+
+  template <size_t N>
+  static uint64_t CodedBits(const uint32_t* freq, const PrefixCode<N>& code) {
+    uint64_t bits = 0;
+    for (size_t s = 0; s < N; ++s) bits += uint64_t{freq[s]} * code.lens[s];
+    return bits;
+  }
+
+  // The dynamic codes of a block and the run-length coded description of them.
+  struct DynamicCodes {
+    PrefixCode<kNumLitLenSyms> litlen;
+    PrefixCode<kNumDistSyms> dist;
+    PrefixCode<kNumCodeLenSyms> codelen;
+    unsigned num_litlen = 0, num_dist = 0, num_codelen = 0;
+    // Code-length symbols: bits 0-4 the symbol, bits 5-11 its repeat-count extra value.
+    uint16_t items[kNumLitLenSyms + kNumDistSyms];
+    unsigned num_items = 0;
+    uint64_t header_bits = 0;  // everything after the 3 block-header bits, before the data
+  };
+
+  static constexpr uint8_t CodeLenExtraBits(unsigned sym) { return sym == 16 ? 2 : sym == 17 ? 3 : sym == 18 ? 7 : 0; }
+
+  void BuildDynamicCodes(DynamicCodes& dc) const {
+    BuildCodeLengths(litlen_freq_, kNumLitLenSyms, kMaxCodeBits, dc.litlen.lens.data());
+    BuildCodeLengths(dist_freq_, kNumDistSyms, kMaxCodeBits, dc.dist.lens.data());
+    AssignCanonicalCodes(dc.litlen);
+    AssignCanonicalCodes(dc.dist);
+    dc.num_litlen = kNumLitLenSyms;
+    while (dc.num_litlen > kEndOfBlock + 1 && dc.litlen.lens[dc.num_litlen - 1] == 0) --dc.num_litlen;
+    dc.num_dist = kNumDistSyms;
+    while (dc.num_dist > 1 && dc.dist.lens[dc.num_dist - 1] == 0) --dc.num_dist;
+
+    // Both length lists are run-length coded as one sequence (a run may cross
+    // from one into the other).
+    uint8_t all[kNumLitLenSyms + kNumDistSyms];
+    const unsigned total = dc.num_litlen + dc.num_dist;
+    std::copy_n(dc.litlen.lens.begin(), dc.num_litlen, all);
+    std::copy_n(dc.dist.lens.begin(), dc.num_dist, all + dc.num_litlen);
+    uint32_t freq[kNumCodeLenSyms] = {};
+    dc.num_items = 0;
+    auto emit = [&](unsigned sym, unsigned extra) {
+      dc.items[dc.num_items++] = static_cast<uint16_t>(sym | (extra << 5));
+      ++freq[sym];
+    };
+    for (unsigned i = 0; i < total;) {
+      const uint8_t v = all[i];
+      unsigned run = 1;
+      while (i + run < total && all[i + run] == v) ++run;
+      i += run;
+      if (v == 0) {
+        for (; run >= 11; ) {
+          const unsigned n = std::min(run, 138u);
+          emit(18, n - 11);
+          run -= n;
+        }
+        if (run >= 3) {
+          emit(17, run - 3);
+          run = 0;
+        }
+      } else {
+        emit(v, 0);
+        --run;
+        for (; run >= 3; ) {
+          const unsigned n = std::min(run, 6u);
+          emit(16, n - 3);
+          run -= n;
+        }
+      }
+      for (; run > 0; --run) emit(v, 0);
+    }
+    BuildCodeLengths(freq, kNumCodeLenSyms, kMaxCodeLenBits, dc.codelen.lens.data());
+    AssignCanonicalCodes(dc.codelen);
+    dc.num_codelen = kNumCodeLenSyms;
+    while (dc.num_codelen > 4 && dc.codelen.lens[kCodeLenOrder[dc.num_codelen - 1]] == 0) --dc.num_codelen;
+
+    dc.header_bits = 5 + 5 + 4 + 3 * dc.num_codelen;
+    for (unsigned s = 0; s < kNumCodeLenSyms; ++s)
+      dc.header_bits += uint64_t{freq[s]} * (dc.codelen.lens[s] + CodeLenExtraBits(s));
+  }
+
+  // Makes room for `bytes` more output bytes plus the bit writer's margin.
+  void Reserve(size_t bytes) {
+    std::vector<uint8_t>& data = out_.data;
+    const size_t used = static_cast<size_t>(writer_.Position() - data.data());
+    const size_t need = used + bytes + 16;
+    if (need > data.size()) {
+      data.resize(std::max(need, data.size() + data.size() / 2));
+      writer_.Rebase(data.data() + used);
+    }
+  }
+
+  void WriteStored(const uint8_t* data, size_t n, bool final) {
+    Reserve(n + 5 * (n / kMaxStoredLen + 1) + 1);
+    do {
+      const size_t piece = std::min(n, kMaxStoredLen);
+      const bool last = final && piece == n;
+      writer_.Add(last ? 1u : 0u, 3);  // BFINAL, BTYPE 00
+      writer_.AlignToByte();
+      writer_.Add(static_cast<uint32_t>(piece), 16);
+      writer_.Add(static_cast<uint32_t>(piece ^ 0xFFFF), 16);
+      writer_.Flush();
+      writer_.CopyBytes(data, piece);
+      data += piece;
+      n -= piece;
+    } while (n > 0);
+  }
+
+  template <size_t NL, size_t ND>
+  void WriteSymbols(const PrefixCode<NL>& litlen, const PrefixCode<ND>& dist) {
+    const uint32_t* const syms = symbols_.get();
+    for (uint32_t i = 0; i < num_symbols_; ++i) {
+      const uint32_t e = syms[i];
+      const uint32_t s = e & kSymbolMask;
+      writer_.Add(litlen.codes[s], litlen.lens[s]);
+      if (s > kEndOfBlock) {
+        writer_.Add((e >> kSymbolLenExtraShift) & 31, kLengthExtraBits[s - kEndOfBlock - 1]);
+        const uint32_t d = (e >> kSymbolDistShift) & 31;
+        writer_.Add(dist.codes[d], dist.lens[d]);
+        writer_.Add(e >> kSymbolDistExtraShift, kDistExtraBits[d]);
+      }
+      writer_.Flush();
+    }
+    writer_.Add(litlen.codes[kEndOfBlock], litlen.lens[kEndOfBlock]);
+    writer_.Flush();
+  }
+
+  void WriteDynamicHeader(const DynamicCodes& dc) {
+    writer_.Add(dc.num_litlen - 257, 5);
+    writer_.Add(dc.num_dist - 1, 5);
+    writer_.Add(dc.num_codelen - 4, 4);
+    writer_.Flush();
+    for (unsigned i = 0; i < dc.num_codelen; ++i) {
+      writer_.Add(dc.codelen.lens[kCodeLenOrder[i]], 3);
+      writer_.Flush();
+    }
+    for (unsigned i = 0; i < dc.num_items; ++i) {
+      const unsigned sym = dc.items[i] & 31;
+      writer_.Add(dc.codelen.codes[sym], dc.codelen.lens[sym]);
+      writer_.Add(dc.items[i] >> 5, CodeLenExtraBits(sym));
+      writer_.Flush();
+    }
+  }
+
+  // Codes the collected symbols as one block covering [block_start_, block_end).
+  void FlushBlock(size_t block_end) {
+    const bool final = block_end == len_;
+    const size_t stored_len = block_end - block_start_;
+    litlen_freq_[kEndOfBlock] = 1;
+
+    if (first_block_) {
+      // Text unless non-text bytes (0-6, 128-255) exceed a quarter of the text
+      // bytes (7-127), counted over the literals of the first block.
+      uint64_t text = 0, binary = 0;
+      for (unsigned b = 0; b < kNumLiterals; ++b) (b >= 7 && b < 128 ? text : binary) += litlen_freq_[b];
+      out_.is_text = (text >> 2) >= binary;
+    }
+
+    const uint64_t extra = ExtraBits();
+    DynamicCodes& dc = *dynamic_;
+    BuildDynamicCodes(dc);
+    const uint64_t dynamic_bits = dc.header_bits + CodedBits(litlen_freq_, dc.litlen) + CodedBits(dist_freq_, dc.dist) + extra;
+    const uint64_t fixed_bits = CodedBits(litlen_freq_, kFixedLitLenCode) + CodedBits(dist_freq_, kFixedDistCode) + extra;
+    const uint64_t dynamic_bytes = (dynamic_bits + 3 + 7) >> 3;
+    const uint64_t fixed_bytes = (fixed_bits + 3 + 7) >> 3;
+    const uint64_t best_bytes = std::min(dynamic_bytes, fixed_bytes);
+
+    if (first_block_ && final && stored_len <= best_bytes) {
+      out_.stored_whole = true;
+    } else if (stored_len + 4 <= best_bytes) {
+      WriteStored(in_ + block_start_, stored_len, final);
+    } else if (fixed_bytes == best_bytes) {
+      Reserve(fixed_bytes);
+      writer_.Add(final ? 3u : 2u, 3);  // BFINAL, BTYPE 01
+      WriteSymbols(kFixedLitLenCode, kFixedDistCode);
+    } else {
+      Reserve(dynamic_bytes);
+      writer_.Add(final ? 5u : 4u, 3);  // BFINAL, BTYPE 10
+      WriteDynamicHeader(dc);
+      WriteSymbols(dc.litlen, dc.dist);
+    }
+
+    std::fill(std::begin(litlen_freq_), std::end(litlen_freq_), 0u);
+    std::fill(std::begin(dist_freq_), std::end(dist_freq_), 0u);
+    num_symbols_ = 0;
+    num_matches_ = 0;
+    block_start_ = block_end;
+    first_block_ = false;
+    final_written_ = final;
+  }
+
+  const uint8_t* const in_;
+  const size_t len_;
+  const int level_;
+  const LevelParams params_;
+  std::unique_ptr<uint16_t[]> head_;     // hash -> newest relative position, 0 = none
+  std::unique_ptr<uint16_t[]> prev_;     // relative position % window -> previous one with the same hash
+  std::unique_ptr<uint32_t[]> symbols_;  // packed symbols of the current block
+  std::unique_ptr<DynamicCodes> dynamic_ = std::make_unique<DynamicCodes>();
+  uint32_t num_symbols_ = 0;
+  uint32_t num_matches_ = 0;
+  uint32_t litlen_freq_[kNumLitLenSyms] = {};
+  uint32_t dist_freq_[kNumDistSyms] = {};
+  size_t block_start_ = 0;
+  bool first_block_ = true;
+  bool final_written_ = false;
+  DeflateOutput out_;
+  BitWriter writer_;
+};
+
+}  // namespace
+
+DeflateOutput Deflate(const uint8_t* in, size_t len, int level) {
+  if (len == 0) {
+    DeflateOutput out;
+    out.stored_whole = true;
+    return out;
+  }
+  return Compressor(in, len, std::clamp(level, 1, 9)).Run();
+}
+
+}  // namespace qb::zip

@@ -1,0 +1,37 @@
+// Deflate compressor (RFC 1951) used by the archive writer for method 8 entries.
+//
+// Deflate() turns a whole in-memory buffer into one raw Deflate stream (no zlib
+// or gzip wrapper). It is a hash-chain LZ77 compressor with the classic nine
+// levels: levels 1 to 3 take the first adequate match (greedy), levels 4 to 9
+// look one byte ahead for a longer match (lazy). Within a level the result is
+// deterministic: the same input always gives the same bytes.
+//
+// The compressor also makes the two decisions the archive writer records in the
+// entry: whether compression pays at all (when it does not, the writer stores
+// the input unchanged, method 0), and whether the data looks like text (the
+// entry's internal attributes).
+//
+// The call is self-contained: its working buffers (hash tables, symbol buffer)
+// are allocated on entry and released on return, and it keeps no state between
+// calls, so concurrent calls on different buffers are safe. It never throws
+// except std::bad_alloc when the output cannot be allocated.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qb::zip {
+
+struct DeflateOutput {
+  std::vector<uint8_t> data;  // the raw Deflate stream; empty when stored_whole
+  bool stored_whole = false;  // compression does not pay (or the input is empty): the caller stores the input unchanged (method 0)
+  bool is_text = false;       // text detection of the first block (the entry's internal attributes become 1)
+};
+
+// Compresses in[0, len) at `level` 1..9 (values outside are clamped). `in` may be
+// null when len is 0. The stream ends with a final block and is padded to a byte
+// boundary.
+DeflateOutput Deflate(const uint8_t* in, size_t len, int level);
+
+}  // namespace qb::zip

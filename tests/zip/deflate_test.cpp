@@ -1,0 +1,357 @@
+// Tests of the Deflate compressor. zlib's inflate is the judge of every stream:
+// it must decode to exactly the input and end exactly at the end of the data.
+// zlib's inflate with Z_BLOCK also reports where each block ends, which lets
+// the block-splitting rules be checked from the outside.
+#include "zip/deflate.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+using qb::zip::Deflate;
+using qb::zip::DeflateOutput;
+using Bytes = std::vector<uint8_t>;
+
+// Inflates a raw Deflate stream with zlib. Fails unless the stream ends exactly
+// at the end of `stream` and yields `expected`. Collects the output offsets at
+// which blocks end when block_ends is given.
+::testing::AssertionResult ZlibInflatesTo(const Bytes& stream, const Bytes& expected,
+                                          std::vector<size_t>* block_ends = nullptr) {
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return ::testing::AssertionFailure() << "inflateInit2 failed";
+  Bytes out(expected.size() + 1);
+  z.next_in = const_cast<Bytes::value_type*>(stream.data());
+  z.avail_in = static_cast<uInt>(stream.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    rc = inflate(&z, block_ends ? Z_BLOCK : Z_FINISH);
+    if (block_ends && (z.data_type & 128) && z.total_out > 0 &&
+        (block_ends->empty() || block_ends->back() != z.total_out))
+      block_ends->push_back(z.total_out);
+    if (!block_ends && rc == Z_BUF_ERROR) break;
+    if (block_ends && rc == Z_BUF_ERROR && z.avail_in == 0) break;
+  }
+  const size_t produced = z.total_out, left = z.avail_in;
+  inflateEnd(&z);
+  if (rc != Z_STREAM_END) return ::testing::AssertionFailure() << "inflate ended with " << rc;
+  if (left != 0) return ::testing::AssertionFailure() << left << " bytes after the end of the stream";
+  if (produced != expected.size())
+    return ::testing::AssertionFailure() << "inflated " << produced << " bytes, expected " << expected.size();
+  if (!std::equal(expected.begin(), expected.end(), out.begin())) {
+    const size_t at = static_cast<size_t>(std::mismatch(expected.begin(), expected.end(), out.begin()).first -
+                                          expected.begin());
+    return ::testing::AssertionFailure() << "first wrong byte at " << at;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Compresses and checks the result: either a stream that inflates back to the
+// input, or "store it" with no data.
+::testing::AssertionResult RoundTrips(const Bytes& input, int level, DeflateOutput* result = nullptr) {
+  DeflateOutput out = Deflate(input.data(), input.size(), level);
+  ::testing::AssertionResult ok = ::testing::AssertionSuccess();
+  if (out.stored_whole) {
+    if (!out.data.empty()) ok = ::testing::AssertionFailure() << "stored_whole with " << out.data.size() << " bytes";
+  } else {
+    ok = ZlibInflatesTo(out.data, input);
+  }
+  if (!ok) ok << " (level " << level << ", " << input.size() << " bytes)";
+  if (result) *result = std::move(out);
+  return ok;
+}
+
+size_t ZlibDeflateSize(const Bytes& input, int level) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  Bytes out(deflateBound(&z, static_cast<uLong>(input.size())));
+  z.next_in = const_cast<Bytes::value_type*>(input.data());
+  z.avail_in = static_cast<uInt>(input.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  const size_t size = z.total_out;
+  deflateEnd(&z);
+  return size;
+}
+
+Bytes Periodic(size_t size, size_t period, uint64_t seed) {
+  const Bytes unit = qbtest::RandomBytes(period, seed);
+  Bytes out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = unit[i % period];
+  return out;
+}
+
+// Runs of one byte, of random lengths 1..300.
+Bytes Runs(size_t size, uint64_t seed) {
+  const Bytes r = qbtest::RandomBytes(size * 2 + 2, seed);
+  Bytes out;
+  for (size_t i = 0; out.size() < size; i += 2) out.insert(out.end(), 1 + (r[i] * 7 + r[i + 1]) % 300, r[i + 1]);
+  out.resize(size);
+  return out;
+}
+
+// Up to `limit` bytes of C headers from /usr/include, in a fixed order.
+Bytes SystemHeaders(size_t limit) {
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  for (const char* dir : {"/usr/include", "/usr/include/linux"})
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+      if (e.is_regular_file() && e.path().extension() == ".h") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  Bytes out;
+  for (const auto& f : files) {
+    if (out.size() >= limit) break;
+    const Bytes b = qbtest::ReadFileBytes(f);
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  out.resize(std::min(out.size(), limit));
+  return out;
+}
+
+bool HasRepeated3Gram(const Bytes& b) {
+  std::set<uint32_t> seen;
+  for (size_t i = 0; i + 2 < b.size(); ++i)
+    if (!seen.insert(b[i] << 16 | b[i + 1] << 8 | b[i + 2]).second) return true;
+  return false;
+}
+
+std::vector<size_t> BlockEnds(const Bytes& input, int level) {
+  const DeflateOutput out = Deflate(input.data(), input.size(), level);
+  EXPECT_FALSE(out.stored_whole);
+  std::vector<size_t> ends;
+  EXPECT_TRUE(ZlibInflatesTo(out.data, input, &ends));
+  return ends;
+}
+
+TEST(Deflate, RoundTripsAroundBlockAndWindowBoundaries) {
+  const size_t sizes[] = {1, 2, 3, 4, 257, 258, 259, 260, 4095, 4096, 4097, 32767, 32768, 32769, 65535, 65536, 65537};
+  for (size_t size : sizes) {
+    const Bytes inputs[] = {qbtest::TextLikeBytes(size, size), Periodic(size, 1, size), Periodic(size, 3, size),
+                            Periodic(size, 259, size), Runs(size, size), qbtest::RandomBytes(size, size)};
+    for (const Bytes& input : inputs)
+      for (int level = 1; level <= 9; ++level) ASSERT_TRUE(RoundTrips(input, level));
+  }
+}
+
+TEST(Deflate, RoundTripsEverySmallSize) {
+  for (size_t size = 0; size <= 300; ++size) {
+    const Bytes text = qbtest::TextLikeBytes(size, 7 + size);
+    const Bytes runs = Runs(size, size);
+    for (int level = 1; level <= 9; ++level) {
+      ASSERT_TRUE(RoundTrips(text, level));
+      ASSERT_TRUE(RoundTrips(runs, level));
+    }
+  }
+}
+
+TEST(Deflate, RoundTripsEveryPeriod) {
+  for (size_t period = 1; period <= 300; ++period) {
+    const Bytes input = Periodic(3000 + period, period, period);
+    for (int level = 1; level <= 9; ++level) ASSERT_TRUE(RoundTrips(input, level)) << "period " << period;
+  }
+  // Long inputs whose period straddles the match length limits and the window.
+  for (size_t period : {2u, 257u, 258u, 259u, 32505u, 32506u, 32507u, 40000u}) {
+    const Bytes input = Periodic(100000, period, period);
+    for (int level : {1, 3, 4, 6, 9}) ASSERT_TRUE(RoundTrips(input, level)) << "period " << period;
+  }
+}
+
+TEST(Deflate, RoundTripsRealAndMixedData) {
+  const Bytes headers = SystemHeaders(300000);
+  ASSERT_GT(headers.size(), 100000u);
+  // Text, then noise, then text again, then long runs: blocks of every kind in one stream.
+  Bytes mixed(headers.begin(), headers.begin() + 70000);
+  const Bytes noise = qbtest::RandomBytes(50000, 99);
+  mixed.insert(mixed.end(), noise.begin(), noise.end());
+  mixed.insert(mixed.end(), headers.begin() + 70000, headers.begin() + 100000);
+  const Bytes runs = Runs(40000, 5);
+  mixed.insert(mixed.end(), runs.begin(), runs.end());
+  for (int level = 1; level <= 9; ++level) {
+    DeflateOutput out;
+    ASSERT_TRUE(RoundTrips(headers, level));
+    ASSERT_TRUE(RoundTrips(mixed, level, &out));
+    EXPECT_FALSE(out.stored_whole);
+    // The noise costs its size (stored), the rest compresses.
+    EXPECT_LT(out.data.size(), noise.size() + 40000) << "level " << level;
+    EXPECT_GT(out.data.size(), noise.size()) << "level " << level;
+  }
+}
+
+TEST(Deflate, UsesDistancesUpToTheWindowLimitButNotBeyond) {
+  // A random 1000-byte string, random filler, then the string again at distance d.
+  for (size_t prefix : {0u, 20000u, 40000u}) {
+    for (int level : {1, 4, 6, 9}) {
+      size_t size_at_limit = 0;
+      for (size_t d = 32504; d <= 32509; ++d) {
+        Bytes input = qbtest::RandomBytes(prefix + d, 1000 + d);
+        input.insert(input.end(), input.begin() + prefix, input.begin() + prefix + 1000);
+        DeflateOutput out;
+        ASSERT_TRUE(RoundTrips(input, level, &out)) << "distance " << d;
+        if (d == 32506) size_at_limit = out.data.size();
+        if (d == 32507) {
+          EXPECT_GT(out.data.size(), size_at_limit + 900)
+              << "a match at distance 32507 must not be used (level " << level << ")";
+        }
+        if (d <= 32506) {
+          EXPECT_LT(out.data.size(), input.size() - 900) << "the repeat at " << d << " was missed";
+        }
+      }
+    }
+  }
+}
+
+TEST(Deflate, StoresWholeEntryWhenCompressionDoesNotPay) {
+  for (size_t size : {0u, 1u, 2u, 10u, 1000u, 32000u}) {
+    DeflateOutput out;
+    ASSERT_TRUE(RoundTrips(qbtest::RandomBytes(size, size), 6, &out));
+    EXPECT_TRUE(out.stored_whole) << size;
+    EXPECT_TRUE(out.data.empty());
+  }
+  const Bytes empty;
+  EXPECT_TRUE(Deflate(nullptr, 0, 9).stored_whole);
+  // Compressible input is not stored, even when tiny.
+  const std::string s = "abcabcabcabcabcabcabcabc";
+  EXPECT_FALSE(Deflate(reinterpret_cast<const uint8_t*>(s.data()), s.size(), 1).stored_whole);
+}
+
+TEST(Deflate, IncompressibleDataAfterTheFirstBlockGoesOutAsStoredBlocks) {
+  // Only a first block that is also the last can turn into a stored entry;
+  // longer noise becomes a stream of stored blocks of 32767 literals each.
+  const Bytes noise = qbtest::RandomBytes(100000, 3);
+  for (int level : {1, 2}) {
+    DeflateOutput out;
+    ASSERT_TRUE(RoundTrips(noise, level, &out));
+    EXPECT_FALSE(out.stored_whole);
+    const size_t blocks = (noise.size() + 32766) / 32767;
+    EXPECT_LE(out.data.size(), noise.size() + 5 * blocks);
+    const std::vector<size_t> ends = BlockEnds(noise, level);
+    EXPECT_GE(ends.size(), blocks);
+    for (size_t i = 0; i + 1 < ends.size(); ++i)
+      EXPECT_GE(ends[i] - (i ? ends[i - 1] : 0), 32767u - 100) << "block " << i << " ended too early";
+  }
+}
+
+TEST(Deflate, BlockEndsAfter32767Symbols) {
+  // Unique 3-grams everywhere: every symbol is a literal, so every block but
+  // the last covers exactly 32767 bytes.
+  // Bytes of a 24-bit maximal-length LFSR sequence: each 24-bit window occurs once.
+  Bytes input;
+  uint32_t state = 1;
+  while (input.size() < 100000) {
+    uint8_t byte = 0;
+    for (int b = 0; b < 8; ++b) {
+      const uint32_t bit = ((state >> 23) ^ (state >> 22) ^ (state >> 21) ^ (state >> 16)) & 1;
+      state = ((state << 1) | bit) & 0xFFFFFF;
+      byte = static_cast<uint8_t>(byte << 1 | bit);
+    }
+    input.push_back(byte);
+  }
+  ASSERT_FALSE(HasRepeated3Gram(input));
+  for (int level : {1, 2, 5, 9}) {
+    const std::vector<size_t> ends = BlockEnds(input, level);
+    EXPECT_EQ(ends, (std::vector<size_t>{32767, 65534, 98301, 100000})) << "level " << level;
+  }
+}
+
+TEST(Deflate, EndsBlockEarlyWhenMostlyLiteralsCodeToUnderHalfTheInput) {
+  // Units of two fresh bytes (a unique 16-bit counter) and a fixed 258-byte
+  // string R: after the first unit, each unit codes as 2 literals + 1 match.
+  // The 4096th symbol is the second literal of unit 1279; at that point the
+  // block has fewer matches than half its symbols and its rough size is far
+  // below half of its input, so levels 3 to 9 end it there.
+  const Bytes r = qbtest::RandomBytes(258, 42);
+  ASSERT_FALSE(HasRepeated3Gram(r));
+  Bytes input;
+  for (uint32_t k = 0; k < 1540; ++k) {
+    input.push_back(static_cast<uint8_t>(k >> 8));
+    input.push_back(static_cast<uint8_t>(k));
+    input.insert(input.end(), r.begin(), r.end());
+  }
+  for (int level = 1; level <= 9; ++level) {
+    const std::vector<size_t> ends = BlockEnds(input, level);
+    ASSERT_FALSE(ends.empty());
+    if (level >= 3) {
+      EXPECT_EQ(ends[0], 260u * 1279 + 2) << "level " << level;
+    } else {
+      EXPECT_EQ(ends, std::vector<size_t>{input.size()}) << "level " << level;
+    }
+  }
+}
+
+TEST(Deflate, DetectsTextFromTheLiteralsOfTheFirstBlock) {
+  // Literal-only inputs (no repeated 3-byte string) with a given mix of text
+  // bytes (7-127) and non-text bytes (0-6, 128-255); the boundary values included.
+  auto make = [](size_t text, size_t binary, uint64_t seed) {
+    const Bytes r = qbtest::RandomBytes((text + binary) * 2, seed);
+    Bytes b;
+    for (size_t i = 0; i < text; ++i) b.push_back(i == 0 ? 7 : i == 1 ? 127 : static_cast<uint8_t>(7 + r[i] % 121));
+    for (size_t i = 0; i < binary; ++i) {
+      const uint8_t v = r[text + i];
+      b.push_back(i == 0 ? 6 : i == 1 ? 128 : static_cast<uint8_t>(v < 7 ? v : 128 | v));
+    }
+    // Interleave deterministically.
+    std::vector<std::pair<uint8_t, uint8_t>> keyed;
+    for (size_t i = 0; i < b.size(); ++i) keyed.push_back({r[b.size() + i], b[i]});
+    std::stable_sort(keyed.begin(), keyed.end(), [](auto& x, auto& y) { return x.first < y.first; });
+    for (size_t i = 0; i < b.size(); ++i) b[i] = keyed[i].second;
+    return b;
+  };
+  const Bytes at_limit = make(400, 100, 1), over_limit = make(400, 101, 1);
+  ASSERT_FALSE(HasRepeated3Gram(at_limit));
+  ASSERT_FALSE(HasRepeated3Gram(over_limit));
+  for (int level : {1, 6}) {
+    EXPECT_TRUE(Deflate(at_limit.data(), at_limit.size(), level).is_text);
+    EXPECT_FALSE(Deflate(over_limit.data(), over_limit.size(), level).is_text);
+  }
+  const Bytes text = SystemHeaders(200000), noise = qbtest::RandomBytes(50000, 1);
+  EXPECT_TRUE(Deflate(text.data(), text.size(), 6).is_text);
+  EXPECT_FALSE(Deflate(noise.data(), noise.size(), 6).is_text);
+  // Only the first block counts.
+  Bytes text_then_noise = text;
+  text_then_noise.insert(text_then_noise.end(), noise.begin(), noise.end());
+  Bytes noise_then_text = noise;
+  noise_then_text.insert(noise_then_text.end(), text.begin(), text.end());
+  ASSERT_LT(BlockEnds(text_then_noise, 6).front(), text.size());
+  EXPECT_TRUE(Deflate(text_then_noise.data(), text_then_noise.size(), 6).is_text);
+  EXPECT_FALSE(Deflate(noise_then_text.data(), noise_then_text.size(), 6).is_text);
+}
+
+TEST(Deflate, ClampsTheLevel) {
+  const Bytes input = SystemHeaders(60000);
+  auto at = [&](int level) { return Deflate(input.data(), input.size(), level).data; };
+  ASSERT_NE(at(1), at(9));  // the levels really differ on this input
+  EXPECT_EQ(at(0), at(1));
+  EXPECT_EQ(at(-7), at(1));
+  EXPECT_EQ(at(10), at(9));
+  EXPECT_EQ(at(1000), at(9));
+}
+
+TEST(Deflate, CompressesWithinOnePercentOfZlib) {
+  // A weak match finder or a poor Huffman code shows up here first.
+  const Bytes headers = SystemHeaders(400000);
+  const Bytes text = qbtest::TextLikeBytes(300000, 11);
+  Bytes picture;  // a smooth gradient with some texture, like a screenshot row
+  const Bytes grain = qbtest::RandomBytes(300000, 12);
+  for (size_t i = 0; i < 300000; ++i) picture.push_back(static_cast<uint8_t>((i % 3000) / 12 + (grain[i] & 3)));
+  for (const Bytes* input : std::vector<const Bytes*>{&headers, &text, &picture}) {
+    for (int level : {1, 6, 9}) {
+      const size_t ours = Deflate(input->data(), input->size(), level).data.size();
+      const size_t theirs = ZlibDeflateSize(*input, level);
+      EXPECT_LE(ours, theirs + theirs / 100) << "level " << level << ", " << input->size() << " bytes";
+    }
+  }
+}
+
+}  // namespace
