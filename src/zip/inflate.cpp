@@ -1,0 +1,660 @@
+// Inflate, and how it got fast.
+//
+// The naive version. Read the stream one bit at a time. For each symbol, walk
+// the Huffman code: take a bit, compare against the count of codewords of each
+// length in turn, until the codeword is known (canonical codes make that a
+// loop over at most 15 lengths). A length symbol then reads its extra bits, the
+// distance symbol is decoded the same way, and the match is copied byte by byte,
+// with a bounds check on every input bit and every output byte. Correct,
+// simple, and around ten times slower than it needs to be.
+//
+// Table lookup. Instead of walking the code, peek at the next 11 bits (8 for
+// distances) and index a table that holds, for every possible bit pattern, the
+// symbol whose codeword starts it and that codeword's length. Codes longer than
+// the main table point to a small second-level subtable. One load per symbol.
+//
+// Packed entries. Everything the hot loop needs about a symbol is one 32-bit
+// word: a literal flag in the sign bit, one "exceptional" bit that covers end of
+// block, subtable links and invalid codewords, the base value of a length or
+// distance, and the number of bits to drop in the low byte, which counts the
+// codeword AND its extra bits, so one shift consumes both; the extra bits'
+// value is (bits & mask(total)) >> codeword length. The layout is spelled out
+// and checked below.
+//
+// A 64-bit bit buffer. Refilling takes one unaligned 8-byte load, a shift and
+// an OR, and no branch: the load is ORed in above the bits already held, the
+// input pointer advances by the whole bytes that fitted, and the buffer then
+// holds 56 to 63 bits. That is enough for a length code with its extra bits and
+// a distance code with its extra bits (20 + 28 = 48 bits), or for three
+// literals, without looking at the input again.
+//
+// A fast loop with margins. As long as at least kInputMargin input bytes and
+// kOutputMargin output bytes remain, nothing in the loop can run past either
+// buffer, so the loop checks nothing but the match distance. Matches are copied
+// 8 bytes at a time and may write up to 7 bytes past their end, into the
+// margin, where the next output overwrites them. A distance of 1 broadcasts
+// one byte; other distances below 8 first lay down 8 bytes one at a time, after
+// which the pattern repeats with a period that is a multiple of the distance
+// and at least 8, and word copies take over. Near the ends of the buffers a
+// fully checked loop, one symbol at a time, finishes the job.
+//
+// Truncation without special cases. When the input is exhausted, the checked
+// refill appends zero bytes and counts them. Decoding proceeds as usual; after
+// each symbol, if the bits it used reach into the appended zeros, the input
+// ended (InputEnded) - and a symbol that was invalid only because of those
+// zeros is reported the same way.
+//
+// Tables built by code. The fixed Huffman tables of block type 1 come from the
+// same builder as the dynamic ones, run at compile time; the length and
+// distance base tables are derived from their rules. No global is built lazily,
+// so there is nothing to initialise and nothing to race on. The dynamic tables
+// live on the stack of the call (about 16 KiB).
+#include "zip/inflate.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace qb::zip {
+namespace {
+
+// ---- Deflate format constants ------------------------------------------------
+
+constexpr unsigned kNumLitlenSymbols = 288;  // 0-255 literals, 256 end, 257-285 lengths, 286-287 unused
+constexpr unsigned kNumDistSymbols = 32;     // 0-29 distances, 30-31 unused
+constexpr unsigned kNumPrecodeSymbols = 19;
+constexpr unsigned kMaxLitlenInHeader = 286;
+constexpr unsigned kMaxDistInHeader = 30;
+constexpr unsigned kMaxCodewordLength = 15;
+constexpr unsigned kMaxMatchLength = 258;
+
+// The order in which a dynamic block header lists the code length code lengths.
+constexpr uint8_t kPrecodeOrder[kNumPrecodeSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+struct BaseAndExtra {
+  uint16_t base;
+  uint8_t extra_bits;
+};
+
+// Length symbols 257..285: 0 extra bits for the first eight, then one more
+// extra bit every four symbols; each base follows the previous range. 285 is
+// the exception: 258 with no extra bits.
+constexpr std::array<BaseAndExtra, 29> MakeLengthTable() {
+  std::array<BaseAndExtra, 29> t{};
+  unsigned base = 3;
+  for (unsigned i = 0; i < 28; ++i) {
+    const unsigned extra = i < 8 ? 0 : (i - 4) / 4;
+    t[i] = {static_cast<uint16_t>(base), static_cast<uint8_t>(extra)};
+    base += 1u << extra;
+  }
+  t[28] = {kMaxMatchLength, 0};
+  return t;
+}
+
+// Distance symbols 0..29: 0 extra bits for the first four, then one more
+// extra bit every two symbols.
+constexpr std::array<BaseAndExtra, 30> MakeDistanceTable() {
+  std::array<BaseAndExtra, 30> t{};
+  unsigned base = 1;
+  for (unsigned i = 0; i < 30; ++i) {
+    const unsigned extra = i < 4 ? 0 : (i - 2) / 2;
+    t[i] = {static_cast<uint16_t>(base), static_cast<uint8_t>(extra)};
+    base += 1u << extra;
+  }
+  return t;
+}
+
+constexpr auto kLengthTable = MakeLengthTable();
+constexpr auto kDistanceTable = MakeDistanceTable();
+static_assert(kLengthTable[8].base == 11 && kLengthTable[8].extra_bits == 1);
+static_assert(kLengthTable[27].base == 227 && kLengthTable[27].extra_bits == 5);
+static_assert(kDistanceTable[4].base == 5 && kDistanceTable[4].extra_bits == 1);
+static_assert(kDistanceTable[29].base == 24577 && kDistanceTable[29].extra_bits == 13);
+static_assert(kDistanceTable[29].base + (1u << 13) - 1 == 32768);
+
+// ---- Decode table entries ----------------------------------------------------
+//
+//  31  30 ............ 16  15  14  13  12 ......... 8  7 . 5  4 ........ 0
+// [L ][      value       ][X ][S ][E ][ codeword len ][ 000 ][ bits used  ]
+//
+// bits used     bits to drop for this entry: codeword + extra bits (<= 28).
+//               Subtable link: the main table's index bits.
+// codeword len  the codeword alone; the extra bits' value is
+//               (bitbuf & mask(bits used)) >> codeword len.
+//               Subtable link: the subtable's index bits.
+// E             end of block.
+// S             subtable link; value = the subtable's first index.
+// X             exceptional: set together with E or S, and alone for an
+//               invalid codeword (unused symbols, holes of an incomplete code).
+// value         literal byte, length base, distance base, precode symbol,
+//               or subtable start.
+// L             literal (literal/length table only), tested as the sign bit.
+constexpr uint32_t kEntryLiteral = 1u << 31;
+constexpr uint32_t kEntryExceptional = 1u << 15;
+constexpr uint32_t kEntrySubtable = 1u << 14;
+constexpr uint32_t kEntryEndOfBlock = 1u << 13;
+constexpr unsigned kEntryValueShift = 16;
+constexpr uint32_t kEntryValueMask = 0x7FFF;
+constexpr unsigned kEntryCodewordShift = 8;
+constexpr uint32_t kEntryFieldMask = 0x1F;  // the two 5-bit bit counts
+
+static_assert((kEntryValueMask << kEntryValueShift) + kEntryLiteral == 0xFFFF0000u, "value and L fill the top half");
+static_assert(((kEntryExceptional | kEntrySubtable | kEntryEndOfBlock) & (kEntryFieldMask << kEntryCodewordShift)) ==
+              0, "flags clear of the codeword field");
+static_assert(kMaxCodewordLength + 13 <= kEntryFieldMask, "bits used fits its field");
+static_assert(kMaxMatchLength <= kEntryValueMask && 24577 <= kEntryValueMask, "bases fit the value field");
+
+constexpr uint32_t EntryValue(uint32_t e) { return (e >> kEntryValueShift) & kEntryValueMask; }
+constexpr unsigned EntryBitsUsed(uint32_t e) { return e & kEntryFieldMask; }
+constexpr unsigned EntryCodewordBits(uint32_t e) { return (e >> kEntryCodewordShift) & kEntryFieldMask; }
+constexpr uint64_t LowBits(unsigned n) { return (uint64_t{1} << n) - 1; }
+// An entry for `tmpl` reached through a codeword of `len` bits.
+constexpr uint32_t WithCodeword(uint32_t tmpl, unsigned len) { return tmpl + len + (len << kEntryCodewordShift); }
+
+// Per-symbol templates: the entry minus its codeword length.
+constexpr std::array<uint32_t, kNumLitlenSymbols> MakeLitlenTemplates() {
+  std::array<uint32_t, kNumLitlenSymbols> t{};
+  for (uint32_t s = 0; s < 256; ++s) t[s] = kEntryLiteral | (s << kEntryValueShift);
+  t[256] = kEntryExceptional | kEntryEndOfBlock;
+  for (uint32_t s = 257; s < 286; ++s)
+    t[s] = (uint32_t{kLengthTable[s - 257].base} << kEntryValueShift) | kLengthTable[s - 257].extra_bits;
+  t[286] = t[287] = kEntryExceptional;
+  return t;
+}
+constexpr std::array<uint32_t, kNumDistSymbols> MakeDistTemplates() {
+  std::array<uint32_t, kNumDistSymbols> t{};
+  for (uint32_t s = 0; s < 30; ++s)
+    t[s] = (uint32_t{kDistanceTable[s].base} << kEntryValueShift) | kDistanceTable[s].extra_bits;
+  t[30] = t[31] = kEntryExceptional;
+  return t;
+}
+constexpr std::array<uint32_t, kNumPrecodeSymbols> MakePrecodeTemplates() {
+  std::array<uint32_t, kNumPrecodeSymbols> t{};
+  for (uint32_t s = 0; s < kNumPrecodeSymbols; ++s) t[s] = s << kEntryValueShift;
+  return t;
+}
+constexpr auto kLitlenTemplates = MakeLitlenTemplates();
+constexpr auto kDistTemplates = MakeDistTemplates();
+constexpr auto kPrecodeTemplates = MakePrecodeTemplates();
+
+// ---- Table sizes -------------------------------------------------------------
+
+constexpr unsigned kLitlenTableBits = 11;
+constexpr unsigned kDistTableBits = 8;
+constexpr unsigned kPrecodeTableBits = 7;  // = the longest precode codeword: no subtables
+
+// A subtable with b index bits exists because some codeword is table_bits + b
+// long; in a complete code the subtree under that prefix then has at least b+1
+// leaves (a full binary tree of height b does). So the subtables hold at most
+// num_symbols * max_b(2^b / (b+1)) entries.
+constexpr unsigned SubtableBound(unsigned num_symbols, unsigned table_bits) {
+  unsigned worst_num = 0, worst_den = 1;
+  for (unsigned b = 1; b <= kMaxCodewordLength - table_bits; ++b)
+    if ((1u << b) * worst_den > worst_num * (b + 1)) worst_num = 1u << b, worst_den = b + 1;
+  return (num_symbols * worst_num + worst_den - 1) / worst_den;
+}
+constexpr unsigned kLitlenTableCapacity = (1u << kLitlenTableBits) + SubtableBound(kNumLitlenSymbols, kLitlenTableBits);
+constexpr unsigned kDistTableCapacity = (1u << kDistTableBits) + SubtableBound(kNumDistSymbols, kDistTableBits);
+constexpr unsigned kPrecodeTableCapacity = 1u << kPrecodeTableBits;
+static_assert(kLitlenTableCapacity == 2048 + 922 && kDistTableCapacity == 256 + 512);
+static_assert(kLitlenTableCapacity - 1 <= kEntryValueMask, "subtable starts fit the value field");
+
+// ---- Table builder -----------------------------------------------------------
+
+enum class Incomplete { Reject, AllowLoneOneBitCode };
+
+// Builds the decode table for the canonical Huffman code given by lens[0,
+// num_symbols) (each <= 15; 0 = unused). Returns false when the code is
+// over-subscribed, or incomplete and not allowed to be: a literal/length or
+// distance code may be empty or consist of one 1-bit codeword (as zlib
+// accepts); the holes then decode as invalid. Every table slot the decoder can
+// reach is written.
+constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_t* lens, unsigned num_symbols,
+                                const uint32_t* templates, unsigned table_bits, Incomplete incomplete) {
+  unsigned count[kMaxCodewordLength + 1] = {};
+  for (unsigned s = 0; s < num_symbols; ++s) ++count[lens[s]];
+  count[0] = 0;
+
+  // Kraft sum: `left` = codewords still unassigned at the current length.
+  int left = 1;
+  unsigned max_len = 0;
+  for (unsigned len = 1; len <= kMaxCodewordLength; ++len) {
+    left = 2 * left - static_cast<int>(count[len]);
+    if (left < 0) return false;  // over-subscribed
+    if (count[len] != 0) max_len = len;
+  }
+  const unsigned main_size = 1u << table_bits;
+  if (left > 0) {
+    if (incomplete == Incomplete::Reject || max_len > 1) return false;
+    // Empty code: nothing decodes, and no bits are read to find that out.
+    // One 1-bit codeword: the other 1-bit pattern is the hole.
+    const uint32_t hole = WithCodeword(kEntryExceptional, max_len);
+    for (unsigned i = 0; i < main_size; ++i) table[i] = hole;
+  }
+
+  // Symbols sorted by codeword length, then by value: canonical order.
+  unsigned offset[kMaxCodewordLength + 2] = {};
+  for (unsigned len = 1; len <= kMaxCodewordLength; ++len) offset[len + 1] = offset[len] + count[len];
+  uint16_t sorted[kNumLitlenSymbols] = {};
+  for (unsigned s = 0; s < num_symbols; ++s)
+    if (lens[s] != 0) sorted[offset[lens[s]]++] = static_cast<uint16_t>(s);
+  const unsigned num_used = offset[kMaxCodewordLength];  // offsets now point at each length's end
+
+  unsigned next_code[kMaxCodewordLength + 1] = {};
+  for (unsigned len = 1, code = 0; len <= kMaxCodewordLength; ++len) {
+    code = (code + count[len - 1]) << 1;
+    next_code[len] = code;
+  }
+
+  unsigned remaining[kMaxCodewordLength + 1] = {};
+  for (unsigned len = 0; len <= kMaxCodewordLength; ++len) remaining[len] = count[len];
+  unsigned next_free = main_size;
+  unsigned current_prefix = main_size;  // none yet
+  unsigned sub_start = 0, sub_bits = 0;
+
+  for (unsigned i = 0; i < num_used; ++i) {
+    const unsigned sym = sorted[i];
+    const unsigned len = lens[sym];
+    // Deflate sends codewords most significant bit first into a stream read
+    // from the least significant bit, so tables are indexed by reversed codes.
+    const unsigned code = next_code[len]++;
+    unsigned reversed = 0;
+    for (unsigned b = 0; b < len; ++b) reversed |= ((code >> b) & 1u) << (len - 1 - b);
+
+    if (len <= table_bits) {
+      const uint32_t e = WithCodeword(templates[sym], len);
+      for (unsigned at = reversed; at < main_size; at += 1u << len) table[at] = e;
+    } else {
+      const unsigned prefix = reversed & (main_size - 1);
+      if (prefix != current_prefix) {
+        // Canonical order lists every codeword under this prefix before any
+        // later prefix, shortest first; grow the subtable until it covers them.
+        sub_bits = len - table_bits;
+        int slots = 1 << sub_bits;
+        while (table_bits + sub_bits < max_len) {
+          slots -= static_cast<int>(remaining[table_bits + sub_bits]);
+          if (slots <= 0) break;
+          ++sub_bits;
+          slots *= 2;
+        }
+        sub_start = next_free;
+        next_free += 1u << sub_bits;
+        if (next_free > capacity) return false;
+        for (unsigned at = sub_start; at < next_free; ++at) table[at] = WithCodeword(kEntryExceptional, sub_bits);
+        table[prefix] = kEntryExceptional | kEntrySubtable | (sub_start << kEntryValueShift) |
+                        (sub_bits << kEntryCodewordShift) | table_bits;
+        current_prefix = prefix;
+      }
+      const unsigned sub_len = len - table_bits;
+      const uint32_t e = WithCodeword(templates[sym], sub_len);
+      for (unsigned at = reversed >> table_bits; at < (1u << sub_bits); at += 1u << sub_len) table[sub_start + at] = e;
+    }
+    --remaining[len];
+  }
+  return true;
+}
+
+// ---- Fixed Huffman tables (block type 1), built at compile time ---------------
+
+struct FixedTables {
+  std::array<uint32_t, 1u << kLitlenTableBits> litlen{};
+  std::array<uint32_t, 1u << kDistTableBits> dist{};
+  bool ok = false;
+};
+
+constexpr FixedTables MakeFixedTables() {
+  FixedTables t;
+  uint8_t litlen_lens[kNumLitlenSymbols] = {};
+  for (unsigned s = 0; s < kNumLitlenSymbols; ++s) litlen_lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+  uint8_t dist_lens[kNumDistSymbols] = {};
+  for (unsigned s = 0; s < kNumDistSymbols; ++s) dist_lens[s] = 5;
+  t.ok = BuildDecodeTable(t.litlen.data(), t.litlen.size(), litlen_lens, kNumLitlenSymbols, kLitlenTemplates.data(),
+                          kLitlenTableBits, Incomplete::Reject) &&
+         BuildDecodeTable(t.dist.data(), t.dist.size(), dist_lens, kNumDistSymbols, kDistTemplates.data(),
+                          kDistTableBits, Incomplete::Reject);
+  return t;
+}
+
+constexpr FixedTables kFixedTables = MakeFixedTables();
+static_assert(kFixedTables.ok, "the fixed codes are complete");
+// Spot checks: 7-bit 0000000 is end of block; 8-bit 00110000 (reversed: 0x0C) is literal 0.
+static_assert(kFixedTables.litlen[0] == WithCodeword(kEntryExceptional | kEntryEndOfBlock, 7));
+static_assert(kFixedTables.litlen[0x0C] == WithCodeword(kEntryLiteral, 8));
+
+// ---- Memory helpers ----------------------------------------------------------
+
+inline uint64_t LoadLE64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+inline uint64_t LoadWord(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline void StoreWord(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+
+// Bit buffer: after a refill it holds at least this many bits.
+constexpr unsigned kRefilledBits = 56;
+
+// The fast loop reads at most three refills of 8 bytes each per iteration, each
+// advancing at most 7 bytes, and writes at most 2 literals plus one match of 258
+// bytes with up to 8 bytes of copy overshoot.
+constexpr size_t kInputMargin = 32;
+constexpr size_t kOutputMargin = 2 + kMaxMatchLength + 8 + 4;
+
+// For distances below 8: after the first 8 bytes of a match are in place, the
+// bytes repeat with this period (the smallest multiple of the distance >= 8),
+// and the period's start is still within the pattern.
+constexpr std::array<uint8_t, 8> MakePatternPeriods() {
+  std::array<uint8_t, 8> p{};
+  for (unsigned d = 1; d < 8; ++d) p[d] = static_cast<uint8_t>((8 + d - 1) / d * d);
+  return p;
+}
+constexpr auto kPatternPeriod = MakePatternPeriods();
+static_assert(kPatternPeriod[3] == 9 && kPatternPeriod[7] == 14);
+
+}  // namespace
+
+CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
+  const uint8_t* in_next = in;
+  const uint8_t* const in_end = in + in_len;
+  uint8_t* out_next = out;
+  uint8_t* const out_end = out + out_cap;
+  const uint8_t* const in_fast_end = in_len > kInputMargin ? in_end - kInputMargin : in;
+  uint8_t* const out_fast_end = out_cap > kOutputMargin ? out_end - kOutputMargin : out;
+
+  // Bits not yet consumed are bitbuf's low `bitsleft` bits. Above them, bitbuf
+  // may hold copies of the input bytes that follow in_next (the fast refill
+  // loads a whole word), never anything else.
+  uint64_t bitbuf = 0;
+  unsigned bitsleft = 0;
+  unsigned zeros_appended = 0;  // bytes appended past in_end by the checked refill
+
+  uint32_t litlen_storage[kLitlenTableCapacity];
+  uint32_t dist_storage[kDistTableCapacity];
+  uint32_t precode_table[kPrecodeTableCapacity];
+  const uint32_t* litlen_table = nullptr;
+  const uint32_t* dist_table = nullptr;
+
+  // Needs in_end - in_next >= 8.
+  auto refill_fast = [&] {
+    bitbuf |= LoadLE64(in_next) << bitsleft;
+    in_next += (63 - bitsleft) >> 3;
+    bitsleft |= kRefilledBits;  // bitsleft + 8 * whole bytes added, in [56, 63]
+  };
+  auto refill_checked = [&] {
+    if (in_end - in_next >= 8) {
+      refill_fast();
+      return;
+    }
+    while (bitsleft < kRefilledBits) {
+      uint64_t byte = 0;
+      if (in_next != in_end)
+        byte = *in_next++;
+      else
+        ++zeros_appended;
+      bitbuf |= byte << bitsleft;
+      bitsleft += 8;
+    }
+  };
+  auto consume = [&](unsigned n) {
+    bitbuf >>= n;
+    bitsleft -= n;
+  };
+  auto used_appended_zeros = [&] { return bitsleft < 8 * zeros_appended; };
+  auto finish = [&](CodecStatus status) {
+    CodecResult r;
+    r.status = status;
+    r.produced = static_cast<size_t>(out_next - out);
+    const size_t used = static_cast<size_t>(in_next - in) + zeros_appended - bitsleft / 8;
+    r.consumed = std::min(used, in_len);
+    return r;
+  };
+
+  for (;;) {
+    // ---- Block header.
+    refill_checked();
+    const bool final_block = bitbuf & 1;
+    const unsigned block_type = (bitbuf >> 1) & 3;
+    consume(3);
+    if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+
+    if (block_type == 0) {
+      // ---- Stored block: skip to a byte boundary, hand the whole bytes still
+      // buffered back to the input, then LEN, NLEN and LEN raw bytes.
+      consume(bitsleft & 7);
+      in_next -= bitsleft / 8 - zeros_appended;  // the appended zeros sit on top
+      bitbuf = 0;
+      bitsleft = 0;
+      zeros_appended = 0;
+      if (in_end - in_next < 4) {
+        in_next = in_end;
+        return finish(CodecStatus::InputEnded);
+      }
+      const unsigned len = in_next[0] | (in_next[1] << 8);
+      const unsigned nlen = in_next[2] | (in_next[3] << 8);
+      in_next += 4;
+      if (len != (~nlen & 0xFFFF)) return finish(CodecStatus::BadData);
+      const size_t in_avail = static_cast<size_t>(in_end - in_next);
+      const size_t want = std::min<size_t>(len, static_cast<size_t>(out_end - out_next));
+      if (in_avail < want) {
+        if (in_avail != 0) std::memcpy(out_next, in_next, in_avail);
+        out_next += in_avail;
+        in_next = in_end;
+        return finish(CodecStatus::InputEnded);
+      }
+      if (want != 0) std::memcpy(out_next, in_next, want);
+      out_next += want;
+      in_next += want;
+      if (want < len) return finish(CodecStatus::OutputFull);
+      if (final_block) break;
+      continue;
+    }
+    if (block_type == 3) return finish(CodecStatus::BadData);
+
+    if (block_type == 1) {
+      litlen_table = kFixedTables.litlen.data();
+      dist_table = kFixedTables.dist.data();
+    } else {
+      // ---- Dynamic block header: the code length code, then the code lengths.
+      refill_checked();
+      const unsigned num_litlen = 257 + (bitbuf & 0x1F);
+      const unsigned num_dist = 1 + ((bitbuf >> 5) & 0x1F);
+      const unsigned num_precode = 4 + ((bitbuf >> 10) & 0xF);
+      consume(14);
+      if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+      if (num_litlen > kMaxLitlenInHeader || num_dist > kMaxDistInHeader) return finish(CodecStatus::BadData);
+
+      uint8_t precode_lens[kNumPrecodeSymbols] = {};
+      for (unsigned i = 0; i < num_precode; ++i) {
+        refill_checked();
+        precode_lens[kPrecodeOrder[i]] = static_cast<uint8_t>(bitbuf & 7);
+        consume(3);
+      }
+      if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+      if (!BuildDecodeTable(precode_table, kPrecodeTableCapacity, precode_lens, kNumPrecodeSymbols,
+                            kPrecodeTemplates.data(), kPrecodeTableBits, Incomplete::Reject))
+        return finish(CodecStatus::BadData);
+
+      // Literal/length and distance code lengths form one sequence; a repeat
+      // may run from one into the other.
+      uint8_t lens[kMaxLitlenInHeader + kMaxDistInHeader];
+      const unsigned num_lens = num_litlen + num_dist;
+      for (unsigned i = 0; i < num_lens;) {
+        refill_checked();  // a precode codeword (<= 7 bits) and its extra bits (<= 7)
+        const uint32_t e = precode_table[bitbuf & LowBits(kPrecodeTableBits)];
+        consume(EntryBitsUsed(e));
+        const unsigned sym = EntryValue(e);
+        if (sym < 16) {
+          if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+          lens[i++] = static_cast<uint8_t>(sym);
+          continue;
+        }
+        uint8_t value = 0;
+        unsigned repeat;
+        if (sym == 16) {
+          repeat = 3 + (bitbuf & 3);
+          consume(2);
+        } else if (sym == 17) {
+          repeat = 3 + (bitbuf & 7);
+          consume(3);
+        } else {
+          repeat = 11 + (bitbuf & 0x7F);
+          consume(7);
+        }
+        if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+        if (sym == 16) {
+          if (i == 0) return finish(CodecStatus::BadData);  // nothing to repeat
+          value = lens[i - 1];
+        }
+        if (repeat > num_lens - i) return finish(CodecStatus::BadData);
+        for (unsigned r = 0; r < repeat; ++r) lens[i++] = value;
+      }
+      if (lens[256] == 0) return finish(CodecStatus::BadData);  // a block must be able to end
+      if (!BuildDecodeTable(litlen_storage, kLitlenTableCapacity, lens, num_litlen, kLitlenTemplates.data(),
+                            kLitlenTableBits, Incomplete::AllowLoneOneBitCode) ||
+          !BuildDecodeTable(dist_storage, kDistTableCapacity, lens + num_litlen, num_dist, kDistTemplates.data(),
+                            kDistTableBits, Incomplete::AllowLoneOneBitCode))
+        return finish(CodecStatus::BadData);
+      litlen_table = litlen_storage;
+      dist_table = dist_storage;
+    }
+
+    // ---- Huffman block, fast loop: no bounds checks while the margins hold.
+    while (in_next < in_fast_end && out_next < out_fast_end) {
+      refill_fast();
+      uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+      if (e & kEntryLiteral) {
+        consume(EntryBitsUsed(e));
+        *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+        e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+        if (e & kEntryLiteral) {
+          consume(EntryBitsUsed(e));
+          *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+          e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+          if (e & kEntryLiteral) {
+            consume(EntryBitsUsed(e));
+            *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+            continue;
+          }
+        }
+        refill_fast();  // at least 26 bits were left, enough for the lookup just made
+      }
+      if (e & kEntryExceptional) {
+        if (e & kEntrySubtable) {
+          consume(EntryBitsUsed(e));
+          e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+          if (e & kEntryLiteral) {
+            consume(EntryBitsUsed(e));
+            *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+            continue;
+          }
+        }
+        if (e & kEntryExceptional) {
+          consume(EntryBitsUsed(e));
+          if (e & kEntryEndOfBlock) goto block_done;
+          return finish(CodecStatus::BadData);
+        }
+      }
+      {
+        uint64_t saved = bitbuf;
+        consume(EntryBitsUsed(e));
+        const unsigned length = EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >>
+                                                                      EntryCodewordBits(e));
+        e = dist_table[bitbuf & LowBits(kDistTableBits)];
+        if (e & kEntryExceptional) {
+          if (e & kEntrySubtable) {
+            consume(EntryBitsUsed(e));
+            e = dist_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+          }
+          if (e & kEntryExceptional) return finish(CodecStatus::BadData);
+        }
+        saved = bitbuf;
+        consume(EntryBitsUsed(e));
+        const size_t distance =
+            EntryValue(e) + static_cast<size_t>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
+        if (distance > static_cast<size_t>(out_next - out)) return finish(CodecStatus::BadData);
+
+        uint8_t* dst = out_next;
+        uint8_t* const end = out_next + length;
+        const uint8_t* src = dst - distance;
+        if (distance >= 8) {
+          do {
+            StoreWord(dst, LoadWord(src));
+            src += 8;
+            dst += 8;
+          } while (dst < end);
+        } else if (distance == 1) {
+          const uint64_t v = uint64_t{*src} * 0x0101010101010101u;
+          do {
+            StoreWord(dst, v);
+            dst += 8;
+          } while (dst < end);
+        } else {
+          for (int k = 0; k < 8; ++k) dst[k] = src[k];
+          src = dst + 8 - kPatternPeriod[distance];
+          dst += 8;
+          while (dst < end) {
+            StoreWord(dst, LoadWord(src));
+            src += 8;
+            dst += 8;
+          }
+        }
+        out_next = end;
+      }
+    }
+
+    // ---- Huffman block, checked loop: one symbol at a time.
+    for (;;) {
+      refill_checked();
+      uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+      if (e & kEntrySubtable) {
+        consume(EntryBitsUsed(e));
+        e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+      }
+      uint64_t saved = bitbuf;
+      consume(EntryBitsUsed(e));
+      if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+      if (e & kEntryLiteral) {
+        if (out_next == out_end) return finish(CodecStatus::OutputFull);
+        *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+        continue;
+      }
+      if (e & kEntryExceptional) {
+        if (e & kEntryEndOfBlock) break;
+        return finish(CodecStatus::BadData);
+      }
+      const unsigned length =
+          EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
+
+      e = dist_table[bitbuf & LowBits(kDistTableBits)];
+      if (e & kEntrySubtable) {
+        consume(EntryBitsUsed(e));
+        e = dist_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+      }
+      saved = bitbuf;
+      consume(EntryBitsUsed(e));
+      if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+      if (e & kEntryExceptional) return finish(CodecStatus::BadData);
+      const size_t distance =
+          EntryValue(e) + static_cast<size_t>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
+      if (distance > static_cast<size_t>(out_next - out)) return finish(CodecStatus::BadData);
+
+      const size_t n = std::min<size_t>(length, static_cast<size_t>(out_end - out_next));
+      const uint8_t* src = out_next - distance;
+      for (size_t k = 0; k < n; ++k) out_next[k] = src[k];
+      out_next += n;
+      if (n < length) return finish(CodecStatus::OutputFull);
+    }
+  block_done:
+    if (final_block) break;
+  }
+  return finish(CodecStatus::Ok);
+}
+
+}  // namespace qb::zip
