@@ -1,0 +1,165 @@
+// The read verbs: ls, cat, note (without --set/--delete), test.
+#include <string>
+
+#include "cli/qvf_cli.h"
+#include "platform/errors.h"
+#include "store/cabinet_store.h"
+#include "store/item_metadata.h"
+#include "zip/zip_errors.h"
+
+namespace qb::cli {
+
+namespace {
+
+// A number field of a comment as shown by ls: the number, "-" when absent, "?" when
+// it is not a number (the reason goes to standard error).
+template <class Reader>
+std::string ShowNumberField(Reader read, const std::string& comment, const std::string& path, bool& damaged) {
+  try {
+    auto value = read(comment);
+    return value ? std::to_string(*value) : "-";
+  } catch (const EConvertError& e) {
+    Complain(ShowPath(path) + ": " + e.what());
+    damaged = true;
+    return "?";
+  }
+}
+
+// Why entry index gave no intact data.
+std::string ExtractionProblem(const zip::TZipHeaderInfo& entry) {
+  if (entry.Encrypted()) return "is encrypted";
+  if (entry.method == 7 || entry.method > 8) return "uses an unknown compression method";
+  return "has a bad CRC: the data is damaged";
+}
+
+bool IsDrawerEntry(const zip::TZipHeaderInfo& entry) { return entry.file_name.empty(); }
+
+}  // namespace
+
+int CommandLs(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("ls", argv, {"--long"}, {});
+  if (args.help) return WriteOut(VerbHelp("ls")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 1, 1);
+  const bool long_form = args.Flag("--long");
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  zip::TZipWriter& zip = cabinet.zip;
+  zip.LoadAllComments();
+
+  bool damaged = false;
+  std::string out;
+  const int count = zip.EntryCount();
+  for (int i = 0; i < count; ++i) {
+    const zip::TZipHeaderInfo& entry = zip.Entry(i);
+    const std::string path = entry.FullName();
+    const std::string comment = zip.EntryHasComment(i) ? zip.EntryComment(i) : std::string();
+    out += ShowPath(path);
+    out += '\t';
+    out += ShowNumberField(store::ReadFormatNumber, comment, path, damaged);
+    out += '\t';
+    out += ShowNumberField(store::ReadGlyphIndex, comment, path, damaged);
+    out += '\t';
+    const bool has_note = store::CommentHasNote(comment);
+    out += has_note ? "N" : "-";
+    out += '\t';
+    out += std::to_string(entry.compressed_size);
+    out += '\t';
+    out += std::to_string(entry.uncompressed_size);
+    if (long_form) {
+      out += '\t';
+      out += ShowDosDateTime(entry.dos_date_time);
+      out += '\t';
+      if (has_note) out += ShowText(store::ReadNoteText(comment));
+    }
+    out += '\n';
+    if (out.size() >= (1u << 16)) {
+      if (!WriteOut(out)) return kExitFailure;
+      out.clear();
+    }
+  }
+  if (!WriteOut(out)) return kExitFailure;
+  return damaged ? kExitFailure : kExitOk;
+}
+
+int CommandCat(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("cat", argv, {}, {});
+  if (args.help) return WriteOut(VerbHelp("cat")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 2, 2);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  const int index = store::LocateItem(cabinet.zip, ItemArgument(args.positional[1]));
+  const zip::TZipHeaderInfo& entry = cabinet.zip.Entry(index);
+  const std::string path = entry.FullName();
+  if (IsDrawerEntry(entry)) {
+    Complain("\"" + ShowPath(path) + "\" names a drawer, not an item");
+    return kExitFailure;
+  }
+  TMemoryStream stream;
+  if (cabinet.zip.ExtractIndexToStream(&stream, index) != 1) {
+    Complain("\"" + ShowPath(path) + "\" " + ExtractionProblem(entry));
+    return kExitFailure;
+  }
+  return WriteOut(stream.Bytes().data(), stream.Size()) ? kExitOk : kExitFailure;
+}
+
+// The read form of note: prints the note text.
+int ShowNote(const Arguments& args) {
+  RequirePositional(args, 2, 2);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  const int index = store::LocateItem(cabinet.zip, ItemArgument(args.positional[1]));
+  const std::string comment = cabinet.zip.EntryHasComment(index) ? cabinet.zip.EntryComment(index) : std::string();
+  if (!store::CommentHasNote(comment)) {
+    Complain("\"" + ShowPath(cabinet.zip.EntryFullName(index)) + "\" has no note");
+    return kExitFailure;
+  }
+  std::string text;
+  const std::string note = store::ReadNoteText(comment);
+  for (size_t i = 0; i < note.size(); ++i) {
+    if (note[i] == '\r' && i + 1 < note.size() && note[i + 1] == '\n') continue;
+    text += note[i];
+  }
+  text += '\n';
+  return WriteOut(text) ? kExitOk : kExitFailure;
+}
+
+int CommandTest(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("test", argv, {}, {});
+  if (args.help) return WriteOut(VerbHelp("test")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 1, 1);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  zip::TZipWriter& zip = cabinet.zip;
+  const int count = zip.EntryCount();
+  int failed = 0;
+  for (int i = 0; i < count; ++i) {
+    const zip::TZipHeaderInfo entry = zip.Entry(i);
+    std::string line = ShowPath(entry.FullName()) + '\t';
+    if (IsDrawerEntry(entry)) {
+      line += "OK";
+    } else {
+      std::string problem;
+      try {
+        TMemoryStream stream;
+        if (zip.ExtractIndexToStream(&stream, i) != 1) problem = ExtractionProblem(entry);
+      } catch (const Exception& e) {
+        problem = e.what();
+      }
+      if (problem.empty()) {
+        line += "OK";
+      } else {
+        line += "FAILED\t" + problem;
+        ++failed;
+      }
+    }
+    line += '\n';
+    if (!WriteOut(line)) return kExitFailure;
+  }
+  if (failed > 0) {
+    Complain(std::to_string(failed) + " of " + std::to_string(count) + " items failed the test");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace qb::cli

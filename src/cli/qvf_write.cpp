@@ -1,0 +1,119 @@
+// The write verbs: add, rm, mv, note --set/--delete, glyph.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "cli/qvf_cli.h"
+#include "store/cabinet_store.h"
+#include "store/item_metadata.h"
+#include "store/item_paths.h"
+#include "store/store_errors.h"
+
+namespace qb::cli {
+
+namespace {
+
+// Entries hold sizes as signed 32-bit values.
+constexpr size_t kMaxPayload = 0x7FFFFFFF;
+
+// Reads a whole file, or standard input for "-"; throws Exception with the reason.
+void ReadPayload(const std::string& source, TMemoryStream& stream) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned(nullptr, std::fclose);
+  std::FILE* in = stdin;
+  if (source != "-") {
+    owned.reset(std::fopen(source.c_str(), "rb"));
+    if (!owned) throw Exception("cannot read \"" + source + "\": " + std::strerror(errno));
+    in = owned.get();
+  }
+  std::vector<uint8_t>& bytes = stream.Bytes();
+  char buffer[1 << 16];
+  for (;;) {
+    size_t got = std::fread(buffer, 1, sizeof buffer, in);
+    if (got == 0) break;
+    if (bytes.size() + got > kMaxPayload)
+      throw Exception("\"" + source + "\" is too large for a File Cabinet item (2 GiB at most)");
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  }
+  if (std::ferror(in)) throw Exception("cannot read \"" + (source == "-" ? std::string("standard input") : source) + "\"");
+  stream.SetPosition(0);
+}
+
+}  // namespace
+
+int CommandAdd(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("add", argv, {"--replace"}, {"--format", "--glyph"});
+  if (args.help) return WriteOut(VerbHelp("add")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 2, 3);
+  long long format = store::kFormatText;
+  std::optional<long long> glyph;
+  if (const std::string* text = args.Value("--format")) format = IntegerArgument("--format", *text, 1, 65535);
+  if (const std::string* text = args.Value("--glyph"))
+    glyph = IntegerArgument("--glyph", *text, -1, std::numeric_limits<int>::max());
+
+  const std::string path = store::NormalizeItemPath(ItemArgument(args.positional[1]));
+  TMemoryStream payload;
+  ReadPayload(args.positional.size() > 2 ? args.positional[2] : "-", payload);
+
+  Cabinet cabinet(args.positional[0]);
+  OpenIfExists(cabinet);
+  const int existing = store::FindItemEntry(cabinet.zip, path);
+  if (existing < cabinet.zip.EntryCount() && !args.Flag("--replace"))
+    throw store::EItemExists(cabinet.zip.EntryFullName(existing));
+  store::StoredItem item = store::SaveItem(cabinet.zip, payload, path, format, glyph);
+  return WriteOut(ShowPath(item.path) + '\n') ? kExitOk : kExitFailure;
+}
+
+int CommandRm(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("rm", argv, {}, {});
+  if (args.help) return WriteOut(VerbHelp("rm")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 2, 2);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  store::DeleteItem(cabinet.zip, ItemArgument(args.positional[1]));
+  return kExitOk;
+}
+
+int CommandMv(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("mv", argv, {"--replace"}, {});
+  if (args.help) return WriteOut(VerbHelp("mv")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 3, 3);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  const std::string new_path = store::MoveItem(cabinet.zip, ItemArgument(args.positional[1]),
+                                               ItemArgument(args.positional[2]), args.Flag("--replace"));
+  return WriteOut(ShowPath(new_path) + '\n') ? kExitOk : kExitFailure;
+}
+
+int CommandNote(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("note", argv, {"--delete"}, {"--set"});
+  if (args.help) return WriteOut(VerbHelp("note")) ? kExitOk : kExitFailure;
+  const std::string* text = args.Value("--set");
+  const bool remove = args.Flag("--delete");
+  if (text && remove) throw UsageError("--set and --delete exclude each other");
+  if (!text && !remove) return ShowNote(args);
+  RequirePositional(args, 2, 2);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  const std::string item = ItemArgument(args.positional[1]);
+  if (remove)
+    store::DeleteItemNote(cabinet.zip, item);
+  else
+    store::SetItemNote(cabinet.zip, item, *text);
+  return kExitOk;
+}
+
+int CommandGlyph(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("glyph", argv, {}, {});
+  if (args.help) return WriteOut(VerbHelp("glyph")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 3, 3);
+  const long long glyph = IntegerArgument("glyph", args.positional[2], -1, std::numeric_limits<int>::max());
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  store::SetItemGlyph(cabinet.zip, ItemArgument(args.positional[1]), glyph);
+  return kExitOk;
+}
+
+}  // namespace qb::cli
