@@ -89,6 +89,23 @@ size_t TLFNFileStream::Write(const void* data, size_t count) {
   }
   if (pending_.empty()) pending_start_ = position_;
   const auto* src = static_cast<const uint8_t*>(data);
+  if (count >= kBufferSize) {  // large transfer: straight to the file
+    if (!FlushWrites()) return 0;
+    size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::pwrite(fd_, src + done, count - done, static_cast<off_t>(position_ + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        write_failed_ = true;
+        break;
+      }
+      done += static_cast<size_t>(n);
+    }
+    position_ += done;
+    pending_start_ = position_;
+    size_ = std::max(size_, position_);
+    return done;
+  }
   pending_.insert(pending_.end(), src, src + count);
   position_ += count;
   if (pending_.size() >= kBufferSize && !FlushWrites()) return 0;
@@ -112,6 +129,36 @@ bool TLFNFileStream::FlushWrites() {
   pending_start_ += pending_.size();
   pending_.clear();
   return true;
+}
+
+uint64_t TLFNFileStream::CopyFrom(TLFNFileStream& source, uint64_t source_position, uint64_t count) {
+  if (count == 0) return 0;
+  if (!FlushWrites()) return 0;
+  uint64_t done = 0;
+  // The kernel copies between the two files without a trip through our memory.
+  while (done < count) {
+    loff_t in_off = static_cast<loff_t>(source_position + done);
+    loff_t out_off = static_cast<loff_t>(position_);
+    ssize_t n = ::copy_file_range(source.fd_, &in_off, fd_, &out_off, static_cast<size_t>(count - done), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<uint64_t>(n);
+    position_ += static_cast<uint64_t>(n);
+  }
+  // Where the kernel cannot (another file system, an old kernel), copy through a buffer.
+  std::vector<uint8_t> buffer;
+  while (done < count) {
+    buffer.resize(static_cast<size_t>(std::min<uint64_t>(count - done, 1 << 20)));
+    source.Seek(source_position + done);
+    size_t got = source.Read(buffer.data(), buffer.size());
+    if (got == 0) break;
+    size_t put = Write(buffer.data(), got);
+    done += put;
+    if (put != got) break;
+  }
+  pending_start_ = position_;
+  size_ = std::max(size_, position_);
+  return done;
 }
 
 bool TLFNFileStream::Flush() { return mode_ == Mode::Read || FlushWrites(); }

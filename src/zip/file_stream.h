@@ -32,6 +32,9 @@ class TLFNFileStream {
   size_t Read(void* buffer, size_t count);
   // Writes count bytes; returns fewer when the file system took fewer.
   size_t Write(const void* buffer, size_t count);
+  // Copies count bytes of source, from source_position, to this stream's position;
+  // returns the bytes copied (fewer on a read or write failure).
+  uint64_t CopyFrom(TLFNFileStream& source, uint64_t source_position, uint64_t count);
   // Writes the buffer out; false when the file system took less than all of it.
   bool Flush();
   // Flushes and forces the data to the disk; false on failure.

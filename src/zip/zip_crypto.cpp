@@ -26,7 +26,7 @@ ZipCrypto::ZipCrypto(std::string_view password) : keys_{0x12345678u, 0x23456789u
 }
 
 uint8_t ZipCrypto::KeyByte() const {
-  uint16_t temp = static_cast<uint16_t>(keys_[2] | 2);
+  uint32_t temp = (keys_[2] | 2) & 0xFFFF;
   return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
 }
 

@@ -129,11 +129,13 @@ class TZipReader {
   FileStamp stamp_;
   int selected_count_ = 0;
   std::unique_ptr<TLFNFileStream> file_;
+  uint64_t end_record_position_ = 0;
 
  private:
   void ReadDirectoryFromFile();
   bool LocateEndRecord();
   bool ReadCentralRecords(uint64_t offset, uint32_t count, bool replace_recovered);
+  bool ReadShiftedDirectory();
   void RecoverFromLocalHeaders();
   int Extract(TMemoryStream* stream, bool selection_mode);
   bool ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream);

@@ -1,0 +1,246 @@
+// The reader on broken and hostile files: every outcome is one of the engine's
+// errors or a short result, never a crash or a hang.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+#include "zip/zip_errors.h"
+#include "zip/zip_format.h"
+#include "zip/zip_writer.h"
+
+namespace qb::zip {
+namespace {
+
+using qbtest::TempDir;
+
+class RecordingInteraction : public IUserInteraction {
+ public:
+  MsgAnswer MessageBox(MsgKind, const std::string& caption, const std::string& text, MsgButtons) override {
+    boxes.push_back(caption + ": " + text);
+    return MsgAnswer::Ok;
+  }
+  std::vector<std::string> boxes;
+};
+
+// A small archive of three entries with comments, written by our writer.
+std::vector<uint8_t> MakeArchive(const TempDir& dir) {
+  TZipWriter zip;
+  zip.SetStorePaths(true);
+  zip.SetZipName(dir / "src.zip");
+  TMemoryStream text(std::string(3000, 'x') + "tail");
+  zip.AddFromStreamWithComment(&text, "Drawer\\Text", "comment one");
+  auto random = qbtest::RandomBytes(5000, 3);
+  TMemoryStream bin{std::vector<uint8_t>(random)};
+  zip.AddFromStreamWithComment(&bin, "Drawer\\Bin", "comment two");
+  TMemoryStream small("small");
+  zip.AddFromStream(&small, "Top");
+  return qbtest::ReadFileBytes(dir.Path() / "src.zip");
+}
+
+// Reads everything a file offers; returns a summary, or the exception text.
+std::string ReadAll(const std::string& path) {
+  try {
+    TZipReader zip;
+    RecordingInteraction ui;
+    zip.SetInteraction(&ui);
+    zip.SetSortMode(TZipSortMode::ByName);
+    zip.SetZipName(path);
+    zip.ReadDirectory();
+    std::string summary = std::to_string(zip.EntryCount()) + ":";
+    for (int i = 0; i < zip.EntryCount(); ++i) {
+      TMemoryStream out;
+      int good = zip.ExtractIndexToStream(&out, i);
+      summary += zip.EntryFullName(i) + "=" + std::to_string(good) + "/" + std::to_string(out.Size()) + ",";
+      zip.EntryComment(i);
+    }
+    return summary;
+  } catch (const Exception& e) {
+    return std::string("error: ") + e.what();
+  }
+}
+
+TEST(ZipDamage, EmptyAndNonZipFiles) {
+  TempDir dir;
+  qbtest::WriteFileText(dir / "empty.zip", "");
+  TZipReader zip;
+  zip.SetZipName(dir / "empty.zip");
+  zip.ReadDirectory();
+  EXPECT_EQ(zip.EntryCount(), 0);
+  EXPECT_EQ(zip.ArchiveComment(), "");
+
+  // Not an archive: the directory read says nothing, extraction says why.
+  qbtest::WriteFileText(dir / "text.zip", std::string(500, 't'));
+  zip.SetZipName(dir / "text.zip");
+  zip.ReadDirectory();
+  EXPECT_EQ(zip.EntryCount(), 0);
+  EXPECT_EQ(zip.ZipName(), dir / "text.zip");
+  TMemoryStream out;
+  EXPECT_THROW(zip.ExtractToStream(&out, "x"), EIncompleteZip);
+  try {
+    zip.ExtractToStream(&out, "x");
+  } catch (const EIncompleteZip& e) {
+    EXPECT_STREQ(e.what(), "Incomplete Zip File");
+  }
+  zip.SetIncompleteZipMode(TIncompleteZipMode::izAssumeNotAZip);
+  EXPECT_THROW(zip.ReadDirectory(), ENotAZipFile);
+  EXPECT_EQ(zip.ZipName(), "");  // a failed read clears the component
+
+  // Missing file: the platform's open error, and the name is dropped.
+  zip.SetZipName(dir / "missing.zip");
+  try {
+    zip.ReadDirectory();
+    FAIL();
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(std::string(e.what()).find("Cannot open file"), std::string::npos);
+  }
+  EXPECT_EQ(zip.ZipName(), "");
+}
+
+TEST(ZipDamage, TruncationAtEveryOffsetNeverCrashes) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  std::string path = dir / "cut.zip";
+  for (size_t cut = 0; cut < bytes.size(); cut += (cut < 200 || cut > bytes.size() - 300) ? 1 : 37) {
+    qbtest::WriteFileBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(cut)));
+    std::string result = ReadAll(path);
+    EXPECT_FALSE(result.empty());
+  }
+}
+
+TEST(ZipDamage, FlippedCentralDirectoryByteFallsBackToLocalHeaders) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  size_t end = bytes.size() - format::kEndRecordSize;
+  uint32_t directory = format::Get32(&bytes[end + 16]);
+  size_t second = directory + format::kCentralHeaderSize + format::Get16(&bytes[directory + 28]) +
+                  format::Get16(&bytes[directory + 32]);
+  bytes[second] ^= 0xFF;  // the second central signature
+  qbtest::WriteFileBytes(dir.Path() / "bad.zip", bytes);
+  TZipReader zip;
+  zip.SetSortMode(TZipSortMode::ByName);
+  zip.SetZipName(dir / "bad.zip");
+  zip.ReadDirectory();
+  ASSERT_EQ(zip.EntryCount(), 3);
+  EXPECT_EQ(zip.EntryFullName(2), "Top");
+  TMemoryStream out;
+  EXPECT_EQ(zip.ExtractToStream(&out, "Drawer\\Text"), 1);
+  EXPECT_EQ(out.ToString(), std::string(3000, 'x') + "tail");
+  // Central records before the damage still supply their fields; after it, none.
+  EXPECT_EQ(zip.EntryComment(1), "comment one");
+  EXPECT_FALSE(zip.EntryHasComment(0));
+}
+
+TEST(ZipDamage, JunkBeforeAndAfterTheArchive) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  std::vector<uint8_t> junk(1234, 'J');
+  std::vector<uint8_t> before = junk;
+  before.insert(before.end(), bytes.begin(), bytes.end());
+  qbtest::WriteFileBytes(dir.Path() / "before.zip", before);
+  EXPECT_EQ(ReadAll(dir / "before.zip"), "3:Drawer\\Bin=1/5000,Drawer\\Text=1/3004,Top=1/5,");
+  TZipReader zip;
+  zip.SetSortMode(TZipSortMode::ByName);
+  zip.SetZipName(dir / "before.zip");
+  zip.ReadDirectory();
+  EXPECT_EQ(zip.EntryComment(1), "comment one");
+
+  // Junk after the end record reads as part of the archive comment.
+  std::vector<uint8_t> after = bytes;
+  after.insert(after.end(), junk.begin(), junk.begin() + 10);
+  qbtest::WriteFileBytes(dir.Path() / "after.zip", after);
+  EXPECT_EQ(ReadAll(dir / "after.zip"), "3:Drawer\\Bin=1/5000,Drawer\\Text=1/3004,Top=1/5,");
+}
+
+TEST(ZipDamage, BadCrcIsNotCountedButKeepsTheBytes) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  // "small" is stored: flip its last data byte.
+  auto at = std::search(bytes.begin(), bytes.end(), std::begin("small") , std::end("small") - 1);
+  ASSERT_NE(at, bytes.end());
+  *at = 'S';
+  qbtest::WriteFileBytes(dir.Path() / "crc.zip", bytes);
+  TZipReader zip;
+  zip.SetZipName(dir / "crc.zip");
+  TMemoryStream out;
+  EXPECT_EQ(zip.ExtractToStream(&out, "Top"), 0);
+  EXPECT_EQ(out.ToString(), "Small");
+}
+
+TEST(ZipDamage, DeclaredHugeEntryDoesNotAllocateItsSize) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  // Declare almost 2 GB, compressed and not, for the deflated "Drawer\Text" entry.
+  for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
+    uint32_t sig = format::Get32(&bytes[i]);
+    if (sig == format::kCentralHeaderSignature && bytes[i + 46 + 7] == 'T') {
+      format::Put32(&bytes[i + 20], 0x7FFFFFF0);
+      format::Put32(&bytes[i + 24], 0x7FFFFFF0);
+    }
+  }
+  qbtest::WriteFileBytes(dir.Path() / "huge.zip", bytes);
+  TZipReader zip;
+  zip.SetZipName(dir / "huge.zip");
+  TMemoryStream out;
+  // Only what the file holds is read, and the output buffer is bounded by what that
+  // data can expand to; the stream itself ends the entry.
+  EXPECT_EQ(zip.ExtractToStream(&out, "Drawer\\Text"), 1);
+  EXPECT_EQ(out.ToString(), std::string(3000, 'x') + "tail");
+}
+
+TEST(ZipDamage, RandomByteFlipsNeverCrash) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  auto noise = qbtest::RandomBytes(4000, 99);
+  std::string path = dir / "flip.zip";
+  for (size_t round = 0; round < 300; ++round) {
+    auto damaged = bytes;
+    for (int k = 0; k < 3; ++k) {
+      size_t at = (noise[(round * 3 + k) % noise.size()] * 257u + round * 7919u) % damaged.size();
+      damaged[at] ^= static_cast<uint8_t>(1u << (round % 8));
+    }
+    qbtest::WriteFileBytes(path, damaged);
+    EXPECT_FALSE(ReadAll(path).empty());
+  }
+}
+
+TEST(ZipDamage, WrongPasswordSkipsTheEntry) {
+  TempDir dir;
+  TZipWriter writer;
+  writer.SetZipName(dir / "enc.zip");
+  writer.SetPassword("secret");
+  TMemoryStream data(std::string(2000, 'p'));
+  writer.AddFromStream(&data, "p.txt");
+  auto check = qbtest::RunCommand("unzip -P secret -p " + qbtest::ShellQuote(dir / "enc.zip"));
+  EXPECT_EQ(check.output, std::string(2000, 'p'));
+
+  TZipReader zip;
+  zip.SetZipName(dir / "enc.zip");
+  TMemoryStream out;
+  zip.SetPassword("wrong");
+  EXPECT_EQ(zip.ExtractToStream(&out, "p.txt"), 0);
+  zip.SetPassword("secret");
+  EXPECT_EQ(zip.ExtractToStream(&out, "p.txt"), 1);
+  EXPECT_EQ(out.ToString(), std::string(2000, 'p'));
+}
+
+TEST(ZipDamage, UnknownMethodShowsTheZipErrorBox) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
+    uint32_t sig = format::Get32(&bytes[i]);
+    if (sig == format::kLocalHeaderSignature) format::Put16(&bytes[i + 8], 99);
+    if (sig == format::kCentralHeaderSignature) format::Put16(&bytes[i + 10], 99);
+  }
+  qbtest::WriteFileBytes(dir.Path() / "m.zip", bytes);
+  TZipReader zip;
+  RecordingInteraction ui;
+  zip.SetInteraction(&ui);
+  zip.SetZipName(dir / "m.zip");
+  TMemoryStream out;
+  EXPECT_EQ(zip.ExtractToStream(&out, "Top"), 0);
+  EXPECT_EQ(out.Size(), 0u);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0], "Zip Error: Unknown Compression Method");
+}
+
+}  // namespace
+}  // namespace qb::zip

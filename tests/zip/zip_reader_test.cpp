@@ -1,0 +1,141 @@
+// The reader against archives written by real peers, and against damaged files.
+#include "zip/zip_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/test_support.h"
+#include "zip/zip_errors.h"
+
+namespace qb::zip {
+namespace {
+
+using qbtest::RunCommand;
+using qbtest::ShellQuote;
+using qbtest::TempDir;
+
+// Records every box instead of showing it.
+class RecordingInteraction : public IUserInteraction {
+ public:
+  MsgAnswer MessageBox(MsgKind, const std::string& caption, const std::string& text, MsgButtons) override {
+    boxes.push_back(caption + ": " + text);
+    return MsgAnswer::Ok;
+  }
+  std::vector<std::string> boxes;
+};
+
+std::string Extract(TZipReader& zip, const std::string& name, int* count = nullptr) {
+  TMemoryStream stream;
+  int n = zip.ExtractToStream(&stream, name);
+  if (count) *count = n;
+  return stream.ToString();
+}
+
+void Shell(const std::string& command) {
+  auto result = RunCommand(command);
+  ASSERT_EQ(result.exit_code, 0) << command << "\n" << result.output << result.errors;
+}
+
+TEST(ZipReader, ReadsInfoZipArchiveWithCommentsInNameOrder) {
+  TempDir dir;
+  qbtest::WriteFileText(dir / "b.txt", "bravo bravo bravo bravo");
+  qbtest::WriteFileText(dir / "A.txt", std::string(100000, 'a'));
+  std::filesystem::create_directory(dir.Path() / "sub");
+  qbtest::WriteFileText(dir / "sub/c.bin", "charlie");
+  Shell("cd " + ShellQuote(dir.Path().string()) + " && zip -q -D z.zip b.txt A.txt sub/c.bin");
+  // Entry comments through zipnote's edit format, and an archive comment.
+  Shell("cd " + ShellQuote(dir.Path().string()) +
+      " && printf '@ b.txt\\nnote for b\\n@ (comment above this line)\\n@ sub/c.bin\\nfor c\\n@ (comment above this "
+      "line)\\n@ (zip file comment below this line)\\narchive words\\n' | zipnote -w z.zip");
+
+  TZipReader zip;
+  zip.SetSortMode(TZipSortMode::ByName);
+  zip.SetZipName(dir / "z.zip");
+  zip.ReadDirectory();
+  ASSERT_EQ(zip.EntryCount(), 3);
+  EXPECT_EQ(zip.EntryFullName(0), "A.txt");
+  EXPECT_EQ(zip.EntryFullName(1), "b.txt");
+  EXPECT_EQ(zip.EntryFullName(2), "sub\\c.bin");
+  EXPECT_EQ(zip.EntryPath(2), "sub\\");
+  EXPECT_EQ(zip.EntryFileName(2), "c.bin");
+  EXPECT_FALSE(zip.EntryHasComment(0));
+  EXPECT_TRUE(zip.EntryHasComment(1));
+  EXPECT_EQ(zip.EntryComment(1), "note for b");
+  EXPECT_EQ(zip.EntryComment(2), "for c");
+  EXPECT_EQ(zip.ArchiveComment(), "archive words");
+  int count = 0;
+  EXPECT_EQ(Extract(zip, "A.txt", &count), std::string(100000, 'a'));
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(Extract(zip, "SUB\\C.BIN", &count), "charlie");  // ASCII case folded
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(Extract(zip, "nothing", &count), "");
+  EXPECT_EQ(count, 0);
+  // A pattern matches several entries, appended one after another; the second is cut
+  // because its size counts from the stream's start.
+  TMemoryStream both;
+  EXPECT_EQ(zip.ExtractToStream(&both, "?.txt"), 1);
+  EXPECT_EQ(both.Size(), 100000u);
+}
+
+TEST(ZipReader, ReadsPythonZipfileArchivesWithUtf8NamesAndDataDescriptors) {
+  TempDir dir;
+  std::string script =
+      "import zipfile,sys\n"
+      "with zipfile.ZipFile(sys.argv[1],'w') as z:\n"
+      "  z.writestr('plain/stored.txt', b'stored bytes', compress_type=zipfile.ZIP_STORED)\n"
+      "  i = zipfile.ZipInfo('deflated.txt'); i.compress_type = zipfile.ZIP_DEFLATED; i.comment = b'\\x8c1\\x8c\\xbf'\n"
+      "  z.writestr(i, b'hello ' * 5000)\n"
+      "  z.writestr('caf\\u00e9/\\u65e5\\u672c.txt', 'unicode'.encode())\n"
+      "  with z.open('streamed.bin', 'w') as f: f.write(bytes(range(256)) * 100)\n"
+      "  z.comment = b'py comment'\n";
+  qbtest::WriteFileText(dir / "make.py", script);
+  Shell("python3 " + ShellQuote(dir / "make.py") + " " + ShellQuote(dir / "p.zip"));
+  TZipReader zip;
+  zip.SetSortMode(TZipSortMode::ByName);
+  zip.SetZipName(dir / "p.zip");
+  zip.ReadDirectory();
+  ASSERT_EQ(zip.EntryCount(), 4);
+  EXPECT_EQ(zip.EntryFullName(0), "caf\xC3\xA9\\\xE6\x97\xA5\xE6\x9C\xAC.txt");
+  EXPECT_EQ(zip.EntryFullName(1), "deflated.txt");
+  EXPECT_EQ(zip.EntryComment(1), "\x8c" "1\x8c\xbf");
+  EXPECT_EQ(zip.ArchiveComment(), "py comment");
+  std::string expected_stream;
+  for (int i = 0; i < 100; ++i)
+    for (int b = 0; b < 256; ++b) expected_stream += static_cast<char>(b);
+  int count = 0;
+  EXPECT_EQ(Extract(zip, "streamed.bin", &count), expected_stream);
+  EXPECT_EQ(count, 1);
+  std::string hello;
+  for (int i = 0; i < 5000; ++i) hello += "hello ";
+  EXPECT_EQ(Extract(zip, "deflated.txt"), hello);
+  EXPECT_EQ(Extract(zip, zip.EntryFullName(0)), "unicode");
+  EXPECT_EQ(Extract(zip, "plain\\stored.txt"), "stored bytes");
+}
+
+TEST(ZipReader, Reads7zAndBsdtarArchives) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path() / "in");
+  std::filesystem::create_directory(dir.Path() / "in/d");
+  auto text = qbtest::TextLikeBytes(70000, 7);
+  qbtest::WriteFileBytes(dir.Path() / "in/d/t.txt", text);
+  qbtest::WriteFileText(dir / "in/e.txt", "");
+  Shell("cd " + ShellQuote(dir / "in") + " && 7z a -tzip -bd ../s.zip d/t.txt e.txt >/dev/null");
+  Shell("cd " + ShellQuote(dir / "in") + " && bsdtar --format zip -cf ../b.zip d/t.txt e.txt");
+  for (const char* name : {"s.zip", "b.zip"}) {
+    TZipReader zip;
+    zip.SetSortMode(TZipSortMode::ByName);
+    zip.SetZipName(dir / name);
+    zip.ReadDirectory();
+    ASSERT_EQ(zip.EntryCount(), 2) << name;
+    EXPECT_EQ(zip.EntryFullName(0), "d\\t.txt");
+    int count = 0;
+    EXPECT_EQ(Extract(zip, "d\\t.txt", &count), std::string(text.begin(), text.end())) << name;
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(Extract(zip, "e.txt", &count), "");
+    EXPECT_EQ(count, 1) << name;
+  }
+}
+
+}  // namespace
+}  // namespace qb::zip
