@@ -4,33 +4,24 @@
 
 namespace qb {
 
-namespace {
-
-// Index of name in names, compared with ASCII letters folded; names.size() if absent.
-size_t IndexOfName(const std::vector<std::string>& names, std::string_view name) {
-  for (size_t k = 0; k < names.size(); ++k)
-    if (codepage::SameTextAscii(names[k], name)) return k;
-  return names.size();
-}
-
-}  // namespace
-
 uint32_t TClipboardFormatRegistry::Register(std::string_view name) {
   if (name.empty()) return 0;
+  std::string key = codepage::AsciiLowerCase(name);
   std::lock_guard lock(mutex_);
-  size_t k = IndexOfName(names_, name);
-  if (k == names_.size()) {
-    if (names_.size() > kLastNumber - kFirstNumber) return 0;
-    names_.emplace_back(name);
-  }
-  return kFirstNumber + static_cast<uint32_t>(k);
+  if (auto it = numbers_.find(key); it != numbers_.end()) return it->second;
+  if (names_.size() > kLastNumber - kFirstNumber) return 0;
+  const uint32_t number = kFirstNumber + static_cast<uint32_t>(names_.size());
+  names_.emplace_back(name);
+  numbers_.emplace(std::move(key), number);
+  return number;
 }
 
 std::optional<uint32_t> TClipboardFormatRegistry::Find(std::string_view name) const {
+  std::string key = codepage::AsciiLowerCase(name);
   std::lock_guard lock(mutex_);
-  size_t k = IndexOfName(names_, name);
-  if (name.empty() || k == names_.size()) return std::nullopt;
-  return kFirstNumber + static_cast<uint32_t>(k);
+  auto it = numbers_.find(key);
+  if (it == numbers_.end()) return std::nullopt;
+  return it->second;
 }
 
 std::optional<std::string> TClipboardFormatRegistry::NameOf(uint32_t number) const {

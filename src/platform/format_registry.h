@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qb {
@@ -40,6 +41,7 @@ class TClipboardFormatRegistry {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> names_;  // names_[k] has the number kFirstNumber + k
+  std::unordered_map<std::string, uint32_t> numbers_;  // ASCII-lower-cased name -> number
 };
 
 // The program's one registry.

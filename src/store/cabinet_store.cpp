@@ -17,9 +17,17 @@ std::string CommentOf(zip::TZipReader& zip, int index) {
   return zip.EntryHasComment(index) ? zip.EntryComment(index) : std::string();
 }
 
+// An entry comment holds at most 65535 bytes; only a note can make it longer.
+void CheckCommentSize(const std::string& comment) {
+  if (comment.size() > 0xFFFF)
+    throw Exception("The note is too long: the item's comment would take " + std::to_string(comment.size()) +
+                    " bytes, and a comment holds at most 65535");
+}
+
 // Sets the comment of entry index and writes it; on failure the old comment is put
 // back in memory.
 void WriteComment(zip::TZipWriter& zip, int index, const std::string& comment) {
+  CheckCommentSize(comment);
   const std::string old = CommentOf(zip, index);
   zip.SetEntryComment(index, comment);
   try {
@@ -52,6 +60,7 @@ StoredItem StoreItemWithComment(zip::TZipWriter& zip, TMemoryStream& payload, co
                                 const std::string& comment) {
   StoredItem item;
   item.path = NormalizeItemPath(typed_path);
+  CheckCommentSize(comment);
   RefreshDirectory(zip);
   item.replaced = FindItemEntry(zip, item.path) < zip.EntryCount();
   if (zip.AddFromStreamWithComment(&payload, item.path, comment) != 1)
