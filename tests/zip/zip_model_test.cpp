@@ -1,0 +1,130 @@
+// The engine's small building blocks: lists, names, dates and patterns.
+#include <gtest/gtest.h>
+
+#include "zip/sorted_list.h"
+#include "zip/wildcard.h"
+#include "zip/zip_header.h"
+#include "zip/zip_reader.h"
+
+namespace qb::zip {
+namespace {
+
+TZipHeaderInfo* Record(const std::string& full_name, uint32_t offset) {
+  auto* r = new TZipHeaderInfo;
+  SplitEntryName(full_name, r->path, r->file_name);
+  r->local_header_offset = offset;
+  return r;
+}
+
+TEST(SortedZip, ByNameFoldsAsciiOnlyAndPutsLaterEntriesFirstAmongEquals) {
+  TSortedZip owner(true, TDuplicates::dupError, TZipSortMode::ByNone);
+  TSortedZip view(false, TDuplicates::dupAccept, TZipSortMode::ByName);
+  // In file order: the second "work\a" comes later in the file.
+  for (auto* r : {Record("Work\\a", 0), Record("b", 10), Record("WORK\\A", 20), Record("\xC3\xA9", 30),
+                  Record("_x", 40)}) {
+    owner.Add(r);
+  }
+  for (auto* r : owner) view.Add(r);
+  std::vector<std::string> names;
+  for (auto* r : view) names.push_back(r->FullName() + "@" + std::to_string(r->local_header_offset));
+  // Letters compare folded to upper case, so '_' (0x5F) sorts after every letter;
+  // bytes above 0x7F compare by value.
+  EXPECT_EQ(names, (std::vector<std::string>{"b@10", "WORK\\A@20", "Work\\a@0", "_x@40", "\xC3\xA9@30"}));
+  EXPECT_THROW(owner.Add(Record("dup", 10)), EListError);  // same local header offset
+}
+
+TEST(SortedZip, DuplicateModesPutRefusalAndCapacity) {
+  TSortedZip ignore(true, TDuplicates::dupIgnore, TZipSortMode::ByName);
+  auto* a = Record("a", 0);
+  ignore.Add(a);
+  auto* again = Record("A", 1);
+  EXPECT_EQ(ignore.Add(again), -1);
+  delete again;
+  EXPECT_EQ(ignore.Count(), 1);
+  try {
+    ignore.Put(0, a);
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_STREQ(e.what(), "Cannot <Put> an Object in a sorted list!");
+  }
+  try {
+    TSortedZip error(false, TDuplicates::dupError, TZipSortMode::ByName);
+    error.Add(a);
+    error.Add(a);
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_STREQ(e.what(), "Duplicate Object index");
+  }
+  TObjectList<int> list(true);
+  std::vector<int> capacities;
+  for (int i = 0; i < 30; ++i) {
+    list.AppendItem(new int(i));
+    if (capacities.empty() || capacities.back() != list.Capacity()) capacities.push_back(list.Capacity());
+  }
+  EXPECT_EQ(capacities, (std::vector<int>{4, 8, 16, 32}));
+  EXPECT_THROW(list.Get(30), EListError);
+  try {
+    list.Get(-1);
+  } catch (const EListError& e) {
+    EXPECT_STREQ(e.what(), "Index -1 is out of range");
+  }
+}
+
+TEST(SortedZip, RefusesToGrowPast65534) {
+  TObjectList<int> list(false);
+  static int item = 0;
+  for (int i = 0; i < kMaxListSize; ++i) list.AppendItem(&item);
+  EXPECT_THROW(list.AppendItem(&item), EListError);
+  EXPECT_EQ(list.Count(), kMaxListSize);
+}
+
+TEST(ZipNames, SplitAndCodePages) {
+  std::string path, file;
+  SplitEntryName("Note: x", path, file);
+  EXPECT_EQ(path, "Note:\\");
+  EXPECT_EQ(file, " x");
+  SplitEntryName("a\\b\\c", path, file);
+  EXPECT_EQ(path, "a\\b\\");
+  EXPECT_EQ(file, "c");
+  // Code page 437 names keep their letters; "/" becomes "\".
+  EXPECT_EQ(NameFromArchive("caf\x82/\x81" "ber", false), "caf\xC3\xA9\\\xC3\xBC" "ber");
+  bool utf8 = true;
+  EXPECT_EQ(NameToArchive("caf\xC3\xA9\\x", utf8), "caf\x82/x");
+  EXPECT_FALSE(utf8);
+  // Outside code page 437: UTF-8 with the flag.
+  EXPECT_EQ(NameToArchive("\xE6\x97\xA5\\x", utf8), "\xE6\x97\xA5/x");
+  EXPECT_TRUE(utf8);
+  // A flagged name that is not UTF-8 is read as Windows-1252.
+  EXPECT_EQ(NameFromArchive("\x80uro", true), "\xE2\x82\xACuro");
+}
+
+TEST(ZipDates, SanitisedFieldByField) {
+  auto pack = [](uint32_t y, uint32_t mo, uint32_t d, uint32_t h, uint32_t mi, uint32_t s2) {
+    return (((y - 1980) << 9 | mo << 5 | d) << 16) | (h << 11 | mi << 5 | s2);
+  };
+  EXPECT_EQ(SanitizeDosDateTime(pack(2024, 13, 0, 24, 61, 31)), pack(2024, 12, 1, 23, 59, 29));
+  EXPECT_EQ(SanitizeDosDateTime(pack(2107, 0, 5, 1, 2, 3)), pack(2099, 1, 5, 1, 2, 3));
+  uint32_t valid = pack(2001, 2, 28, 13, 14, 15);
+  EXPECT_EQ(SanitizeDosDateTime(valid), valid);
+}
+
+TEST(ZipPatterns, StarsQuestionMarksAndSets) {
+  EXPECT_TRUE(WildcardMatch("*.bmp", "a.bmp"));
+  EXPECT_TRUE(WildcardMatch("??.bmp", "ab.bmp"));
+  EXPECT_FALSE(WildcardMatch("??.bmp", "abc.bmp"));
+  EXPECT_TRUE(WildcardMatch("<a-c>x", "bx"));
+  EXPECT_FALSE(WildcardMatch("<!a-c>x", "bx"));
+  EXPECT_TRUE(WildcardMatch("<^a-c>x", "dx"));
+  EXPECT_TRUE(WildcardMatch("a*b*c", "aXbYbZc"));
+  EXPECT_FALSE(WildcardMatch("a*b*c", "aXbYbZ"));
+  EXPECT_TRUE(WildcardMatch("work\\*", "work\\a\\b"));
+  EXPECT_TRUE(WildcardMatch("plain", "plain"));
+  EXPECT_FALSE(WildcardMatch("plain", "plainer"));
+  // Many stars against a long text finish at once (no exponential backtracking).
+  EXPECT_FALSE(WildcardMatch(std::string(40, '*') + "x", std::string(5000, 'a')));
+  EXPECT_TRUE(HasPatternChars("a|b"));
+  EXPECT_FALSE(HasPatternChars("Work\\Item0"));
+}
+
+}  // namespace
+}  // namespace qb::zip
