@@ -41,9 +41,9 @@
 // ignored); InputEnded when the compressed data ran out first; BadData for an
 // invalid code, escape, follower index, tree or factor; OutputFull when a
 // string or match would end past out_size (out then holds the first out_size
-// bytes). Nothing is ever written past out_size. Each call uses one fixed-size
-// table allocation whatever the input says, and runs in time linear in
-// in_len + out_size.
+// bytes). Nothing is ever written past out_size. Each call's memory is a set
+// of fixed-size tables (about 210 KiB at most), whatever the input says, and
+// its time is linear in in_len + out_size.
 #pragma once
 
 #include <cstddef>

@@ -7,14 +7,18 @@
 // freed code can be handed out again while a newer string still names it as
 // its prefix.
 //
-// This decoder spells strings differently. Every dictionary string has been
-// written to the output at least once, so a code is stored as (position,
-// length) of its latest-defined copy in the output, and decoding a code is one
-// copy from earlier output. The string a step adds is "the previous code's
-// output + the first byte of this code's output", which is exactly the output
-// bytes starting where the previous code's string was written, one longer. No
-// chains, no walks, no loops; the KwKwK case (a code that names the string
-// this very step defines) becomes an overlapping copy, like an LZ77 match.
+// This decoder spells strings differently. The string a step adds is "the
+// previous code's output + the first byte of this code's output", which is
+// exactly the output bytes starting where the previous code's string was
+// written, one longer. So a code is stored as the position and length of those
+// output bytes, and decoding it is one copy from earlier output. No chains, no
+// walks, no loops; the KwKwK case (a code that names the string this very step
+// defines) becomes an overlapping copy, like an LZ77 match.
+//
+// A partial clear does not forget the previous code: the first code after
+// 256,2 still adds "previous string + its first byte" under the lowest free
+// code, even when the clear has just freed the previous code itself. PKZIP's
+// streams rely on this.
 //
 // The prefix code of every string is still kept, only to find the leaves at a
 // partial clear. A clear must not cost a scan of the whole 8192-code table
