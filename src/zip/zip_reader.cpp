@@ -7,10 +7,7 @@
 #include "platform/codepage.h"
 #include "zip/crc32.h"
 #include "zip/inflate.h"
-#if __has_include("zip/legacy.h")
 #include "zip/legacy.h"
-#define QB_HAVE_LEGACY 1
-#endif
 #include "zip/wildcard.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"
@@ -548,11 +545,7 @@ bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
   }
 
   const uint16_t method = record.method;
-#ifdef QB_HAVE_LEGACY
   const bool legacy = method >= kMethodShrunk && method <= kMethodImploded;
-#else
-  const bool legacy = false;
-#endif
   if (method != kMethodStored && method != kMethodDeflated && !legacy) {
     if (interaction_)
       interaction_->MessageBox(MsgKind::Error, "Zip Error", "Unknown Compression Method", MsgButtons::Ok);
@@ -574,15 +567,12 @@ bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
                                                 : CodecStatus::Ok;
   } else if (method == kMethodDeflated) {
     result = Inflate(data, data_length, output.get(), output_size);
+  } else if (method == kMethodShrunk) {
+    result = Unshrink(data, data_length, output.get(), output_size);
+  } else if (method == kMethodImploded) {
+    result = Explode(record.flags, data, data_length, output.get(), output_size);
   } else {
-#ifdef QB_HAVE_LEGACY
-    if (method == kMethodShrunk)
-      result = Unshrink(data, data_length, output.get(), output_size);
-    else if (method == kMethodImploded)
-      result = Explode(record.flags, data, data_length, output.get(), output_size);
-    else
-      result = Unreduce(method - 1, data, data_length, output.get(), output_size);
-#endif
+    result = Unreduce(method - 1, data, data_length, output.get(), output_size);
   }
   // Output cut by the bound rather than the declared size: the data cannot be genuine.
   if (output_size < declared && result.status == CodecStatus::OutputFull) result.status = CodecStatus::BadData;
