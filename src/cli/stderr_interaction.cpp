@@ -8,11 +8,8 @@ MsgAnswer TStderrInteraction::MessageBox(MsgKind kind, const std::string& captio
   // Line breaks inside the text are kept; each box ends with one.
   std::fprintf(out_, "qvf: [%s] %s\n", shown_caption.c_str(), text.c_str());
   std::fflush(out_);
-  switch (buttons) {
-    case MsgButtons::Ok: return MsgAnswer::Ok;
-    case MsgButtons::OkCancel: return MsgAnswer::Cancel;
-    case MsgButtons::YesNo: return MsgAnswer::No;
-  }
+  if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
+  if (buttons == MsgButtons::YesNo) return MsgAnswer::No;
   return MsgAnswer::Cancel;
 }
 
