@@ -81,6 +81,21 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
   return done;
 }
 
+size_t TLFNFileStream::ReadAt(uint64_t position, void* out, size_t count) {
+  auto* dst = static_cast<uint8_t*>(out);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t got = ::pread(fd_, dst + done, count - done, static_cast<off_t>(position + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
 size_t TLFNFileStream::Write(const void* data, size_t count) {
   if (write_failed_) return 0;
   if (position_ != pending_start_ + pending_.size()) {
@@ -163,7 +178,7 @@ uint64_t TLFNFileStream::CopyFrom(TLFNFileStream& source, uint64_t source_positi
 
 bool TLFNFileStream::Flush() { return mode_ == Mode::Read || FlushWrites(); }
 
-bool TLFNFileStream::Sync() { return Flush() && ::fsync(fd_) == 0; }
+bool TLFNFileStream::Sync() { return Flush() && ::fdatasync(fd_) == 0; }
 
 void TLFNFileStream::Close() {
   if (fd_ < 0) return;

@@ -30,6 +30,9 @@ class TLFNFileStream {
 
   // Reads up to count bytes; fewer only at the end of the file. Throws EInOutError.
   size_t Read(void* buffer, size_t count);
+  // Reads up to count bytes at position, bypassing the buffer (for scattered small
+  // reads); does not move the stream's position.
+  size_t ReadAt(uint64_t position, void* buffer, size_t count);
   // Writes count bytes; returns fewer when the file system took fewer.
   size_t Write(const void* buffer, size_t count);
   // Copies count bytes of source, from source_position, to this stream's position;

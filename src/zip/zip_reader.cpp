@@ -170,13 +170,42 @@ std::string TZipReader::ReadCommentFromFile(const TZipHeaderInfo& record) {
 void TZipReader::LoadAllComments() {
   try {
     OpenStep();
-    for (TZipHeaderInfo* record : *physical_)
-      if (!record->comment && record->comment_length != 0) record->comment = ReadCommentFromFile(*record);
+    ReadMissingComments();
   } catch (...) {
     CloseUnlessKept();
     throw;
   }
   CloseUnlessKept();
+}
+
+// Reads the comments not yet in memory with one read of the central directory
+// (records outside it, as after a recovery, are read one by one).
+void TZipReader::ReadMissingComments() {
+  if (!physical_) return;
+  uint64_t first = UINT64_MAX, last = 0;
+  for (TZipHeaderInfo* record : *physical_) {
+    if (record->comment || record->comment_length == 0) continue;
+    first = std::min<uint64_t>(first, record->central_header_offset);
+    last = std::max<uint64_t>(last, record->central_header_offset + kCentralHeaderSize + 3 * 65535ull);
+  }
+  if (first == UINT64_MAX) return;
+  last = std::min(last, file_->Size());
+  std::vector<uint8_t> block(static_cast<size_t>(last > first ? last - first : 0));
+  block.resize(file_->ReadAt(first, block.data(), block.size()));
+  for (TZipHeaderInfo* record : *physical_) {
+    if (record->comment || record->comment_length == 0) continue;
+    uint64_t at = record->central_header_offset - first;
+    if (at + kCentralHeaderSize <= block.size() && Get32(&block[at]) == kCentralHeaderSignature) {
+      const uint8_t* p = &block[at];
+      uint64_t start = at + kCentralHeaderSize + Get16(p + 28) + Get16(p + 30);
+      uint16_t length = Get16(p + 32);
+      if (start + length <= block.size()) {
+        record->comment = std::string(reinterpret_cast<const char*>(&block[start]), length);
+        continue;
+      }
+    }
+    record->comment = ReadCommentFromFile(*record);
+  }
 }
 
 std::string TZipReader::ArchiveComment() {

@@ -105,6 +105,8 @@ class TZipReader {
   TZipHeaderInfo* Record(int index) const;
   // Reads the comment bytes of a record from its central header.
   std::string ReadCommentFromFile(const TZipHeaderInfo& record);
+  // Reads every comment not yet in memory (the file is open).
+  void ReadMissingComments();
   // Reads exactly count bytes at position from the open file, or throws EFatalUnzipError.
   void ReadExactAt(uint64_t position, void* buffer, size_t count);
 

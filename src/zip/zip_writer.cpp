@@ -285,6 +285,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     TLFNFileStream& out = temp.Stream();
     if (existing) {
       OpenStep();
+      ReadMissingComments();  // every comment is carried over
     } else {
       auto pending_comment = end_.comment;  // an archive comment set before the file exists
       ClearDirectory();
@@ -427,29 +428,33 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
         // Copy: a fresh local header from the record, then the old extra field, data
         // and data descriptor byte for byte. Runs whose header is unchanged are copied
         // together.
-        uint8_t fixed[kLocalHeaderSize];
-        ReadExactAt(old->local_header_offset, fixed, sizeof fixed);
-        if (Get32(fixed) != kLocalHeaderSignature) throw EBadZipFile();
+        // The old local header and name, in one read.
+        std::vector<uint8_t> old_header(kLocalHeaderSize + 1024);
+        old_header.resize(file_->ReadAt(old->local_header_offset, old_header.data(), old_header.size()));
+        if (old_header.size() < kLocalHeaderSize || Get32(old_header.data()) != kLocalHeaderSignature)
+          throw EBadZipFile();
+        const uint8_t* fixed = old_header.data();
         const uint16_t old_name_length = Get16(fixed + 26);
         const uint16_t extra_length = Get16(fixed + 28);
         uint64_t tail_start = old->local_header_offset + kLocalHeaderSize + old_name_length;
         uint64_t tail_length = extra_length + static_cast<uint64_t>(record->compressed_size);
         if (record->flags & kFlagDataDescriptor) {
           uint8_t sig[4] = {};
-          uint64_t at = tail_start + tail_length;
-          file_->Seek(at);
-          size_t got = file_->Read(sig, 4);
+          size_t got = file_->ReadAt(tail_start + tail_length, sig, 4);
           tail_length += (got == 4 && Get32(sig) == 0x08074B50) ? 16 : 12;
         }
         if (tail_start + tail_length > file_->Size()) throw EFatalUnzipError();
         record->local_extra_length = extra_length;
         std::string stored = StoredName(*record);
         auto header = LocalHeader(*record, stored, extra_length);
-        std::vector<uint8_t> old_header(header.size());
         bool same = false;
         if (old_name_length == stored.size()) {
-          ReadExactAt(old->local_header_offset, old_header.data(), old_header.size());
-          same = old_header == header;
+          if (old_header.size() < header.size()) {
+            old_header.resize(header.size());
+            old_header.resize(file_->ReadAt(old->local_header_offset, old_header.data(), header.size()));
+          }
+          same = old_header.size() >= header.size() &&
+                 std::equal(header.begin(), header.end(), old_header.begin());
         }
         const uint64_t new_offset = out.Position() + copy_length;
         if (new_offset > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
