@@ -94,6 +94,7 @@ int CommandNote(const std::vector<std::string>& argv) {
   const bool remove = args.Flag("--delete");
   if (text && remove) throw UsageError("--set and --delete exclude each other");
   if (!text && !remove) return ShowNote(args);
+  if (text && text->empty()) throw UsageError("--set needs the note's text (--delete removes a note)");
   RequirePositional(args, 2, 2);
   Cabinet cabinet(args.positional[0]);
   OpenExisting(cabinet);

@@ -235,6 +235,7 @@ TEST(QvfCommandLine, HelpUsageErrorsAndRefusedPaths) {
                     {"ls", "--wide", cabinet}, {"add", cabinet, "A", "-", "--format", "0"},
                     {"add", cabinet, "A", "-", "--format"}, {"add", cabinet, "A", "-", "--glyph", "3x"},
                     {"glyph", cabinet, "A", "-2"}, {"note", cabinet, "A", "--set", "x", "--delete"},
+                    {"note", cabinet, "A", "--set", ""},
                     {"ls", "--long=yes", cabinet}}) {
     CommandResult result = Qvf(args);
     EXPECT_EQ(result.exit_code, 2) << *args.begin() << " " << result.errors;
