@@ -147,7 +147,9 @@ static_assert(kMaxCodewordLength + 13 <= kEntryFieldMask, "bits used fits its fi
 static_assert(kMaxMatchLength <= kEntryValueMask && 24577 <= kEntryValueMask, "bases fit the value field");
 
 constexpr uint32_t EntryValue(uint32_t e) { return (e >> kEntryValueShift) & kEntryValueMask; }
-constexpr unsigned EntryBitsUsed(uint32_t e) { return e & kEntryFieldMask; }
+// Bits 5-7 are always zero, so the low byte is the count: shifting by it needs
+// no masking.
+constexpr unsigned EntryBitsUsed(uint32_t e) { return static_cast<uint8_t>(e); }
 constexpr unsigned EntryCodewordBits(uint32_t e) { return (e >> kEntryCodewordShift) & kEntryFieldMask; }
 constexpr uint64_t LowBits(unsigned n) { return (uint64_t{1} << n) - 1; }
 // An entry for `tmpl` reached through a codeword of `len` bits.
@@ -346,6 +348,7 @@ constexpr unsigned kRefilledBits = 56;
 // bytes with up to 8 bytes of copy overshoot.
 constexpr size_t kInputMargin = 32;
 constexpr size_t kOutputMargin = 2 + kMaxMatchLength + 8 + 4;
+static_assert(kOutputMargin >= 2 + 24, "the unconditional part of a match copy fits");
 
 // For distances below 8: after the first 8 bytes of a match are in place, the
 // bytes repeat with this period (the smallest multiple of the distance >= 8),
@@ -357,6 +360,15 @@ constexpr std::array<uint8_t, 8> MakePatternPeriods() {
 }
 constexpr auto kPatternPeriod = MakePatternPeriods();
 static_assert(kPatternPeriod[3] == 9 && kPatternPeriod[7] == 14);
+
+// The state lives in locals shared by a few helper lambdas. They must all be
+// inlined: one out-of-line call would take the locals' addresses and keep the
+// bit buffer in memory instead of registers.
+#if defined(__GNUC__) || defined(__clang__)
+#define QB_INLINE __attribute__((always_inline))
+#else
+#define QB_INLINE
+#endif
 
 }  // namespace
 
@@ -382,12 +394,12 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
   const uint32_t* dist_table = nullptr;
 
   // Needs in_end - in_next >= 8.
-  auto refill_fast = [&] {
+  auto refill_fast = [&]() QB_INLINE {
     bitbuf |= LoadLE64(in_next) << bitsleft;
     in_next += (63 - bitsleft) >> 3;
     bitsleft |= kRefilledBits;  // bitsleft + 8 * whole bytes added, in [56, 63]
   };
-  auto refill_checked = [&] {
+  auto refill_checked = [&]() QB_INLINE {
     if (in_end - in_next >= 8) {
       refill_fast();
       return;
@@ -402,12 +414,12 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
       bitsleft += 8;
     }
   };
-  auto consume = [&](unsigned n) {
+  auto consume = [&](unsigned n) QB_INLINE {
     bitbuf >>= n;
     bitsleft -= n;
   };
-  auto used_appended_zeros = [&] { return bitsleft < 8 * zeros_appended; };
-  auto finish = [&](CodecStatus status) {
+  auto used_appended_zeros = [&]() QB_INLINE { return bitsleft < 8 * zeros_appended; };
+  auto finish = [&](CodecStatus status) QB_INLINE {
     CodecResult r;
     r.status = status;
     r.produced = static_cast<size_t>(out_next - out);
@@ -526,46 +538,56 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
     }
 
     // ---- Huffman block, fast loop: no bounds checks while the margins hold.
-    while (in_next < in_fast_end && out_next < out_fast_end) {
+    // Each round starts with a full bit buffer and the entry of the next symbol
+    // already looked up; its bits are dropped before its kind is even known.
+    if (in_next < in_fast_end && out_next < out_fast_end) {
       refill_fast();
       uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
-      if (e & kEntryLiteral) {
+      do {
+        uint64_t saved = bitbuf;
         consume(EntryBitsUsed(e));
-        *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-        e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
         if (e & kEntryLiteral) {
-          consume(EntryBitsUsed(e));
+          // Up to three literals per refill: each takes at most 15 of the 56 bits.
           *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
           e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
           if (e & kEntryLiteral) {
             consume(EntryBitsUsed(e));
             *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-            continue;
+            e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+            if (e & kEntryLiteral) {
+              consume(EntryBitsUsed(e));
+              *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+              refill_fast();
+              e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+              continue;
+            }
           }
-        }
-        refill_fast();  // at least 26 bits were left, enough for the lookup just made
-      }
-      if (e & kEntryExceptional) {
-        if (e & kEntrySubtable) {
+          // A length (or something rarer) follows; at least 26 bits are left,
+          // enough for the lookup just made but maybe not for what it starts.
+          refill_fast();
+          saved = bitbuf;
           consume(EntryBitsUsed(e));
-          e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
-          if (e & kEntryLiteral) {
-            consume(EntryBitsUsed(e));
-            *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-            continue;
-          }
         }
         if (e & kEntryExceptional) {
-          consume(EntryBitsUsed(e));
-          if (e & kEntryEndOfBlock) goto block_done;
-          return finish(CodecStatus::BadData);
+          if (e & kEntrySubtable) {
+            e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+            saved = bitbuf;
+            consume(EntryBitsUsed(e));
+            if (e & kEntryLiteral) {
+              *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+              refill_fast();
+              e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+              continue;
+            }
+          }
+          if (e & kEntryExceptional) {
+            if (e & kEntryEndOfBlock) goto block_done;
+            return finish(CodecStatus::BadData);
+          }
         }
-      }
-      {
-        uint64_t saved = bitbuf;
-        consume(EntryBitsUsed(e));
-        const unsigned length = EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >>
-                                                                      EntryCodewordBits(e));
+        // A length; saved holds the bits before its codeword.
+        const unsigned length =
+            EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
         e = dist_table[bitbuf & LowBits(kDistTableBits)];
         if (e & kEntryExceptional) {
           if (e & kEntrySubtable) {
@@ -580,15 +602,25 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
             EntryValue(e) + static_cast<size_t>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
         if (distance > static_cast<size_t>(out_next - out)) return finish(CodecStatus::BadData);
 
+        // Look up the next symbol before copying, so the load overlaps the copy.
+        refill_fast();
+        e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+
         uint8_t* dst = out_next;
         uint8_t* const end = out_next + length;
         const uint8_t* src = dst - distance;
         if (distance >= 8) {
-          do {
+          // Most matches are short: copy 24 bytes without asking.
+          StoreWord(dst, LoadWord(src));
+          StoreWord(dst + 8, LoadWord(src + 8));
+          StoreWord(dst + 16, LoadWord(src + 16));
+          src += 24;
+          dst += 24;
+          while (dst < end) {
             StoreWord(dst, LoadWord(src));
             src += 8;
             dst += 8;
-          } while (dst < end);
+          }
         } else if (distance == 1) {
           const uint64_t v = uint64_t{*src} * 0x0101010101010101u;
           do {
@@ -606,7 +638,7 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
           }
         }
         out_next = end;
-      }
+      } while (in_next < in_fast_end && out_next < out_fast_end);
     }
 
     // ---- Huffman block, checked loop: one symbol at a time.

@@ -365,6 +365,46 @@ TEST(InflateStreamTest, DynamicCodeWithLongCodewords) {
   ExpectRoundTrip(expected, w.Data());
 }
 
+// The most bits one round of the fast loop can need: two literals of the main
+// table's longest codeword (11 bits), then a 15-bit length code with 5 extra
+// bits and a 15-bit distance code with 13 extra bits, 70 bits in all, over and
+// over, with room enough for the fast loop.
+TEST(InflateStreamTest, LongestCodewordsNeverStarveTheBitBuffer) {
+  // Literal/length codeword lengths 1..9 once each, two of 11 bits, 32 of 15 bits.
+  SmallCode c;
+  c.litlen.assign(286, 0);
+  for (unsigned k = 0; k < 9; ++k) c.litlen['a' + k] = static_cast<uint8_t>(k + 1);
+  c.litlen['A'] = c.litlen['B'] = 11;
+  for (unsigned k = 0; k < 30; ++k) c.litlen['C' + k] = 15;
+  c.litlen[256] = c.litlen[284] = 15;
+  // Distance codeword lengths 1..13 once each leave room for four of 15 bits.
+  c.dist.assign(30, 0);
+  for (unsigned k = 0; k < 13; ++k) c.dist[k] = static_cast<uint8_t>(k + 1);
+  for (unsigned sym : {26u, 27u, 28u, 29u}) c.dist[sym] = 15;
+  c.Finish();
+
+  const Bytes window = qbtest::RandomBytes(32768, 13);
+  Bytes expected = window;
+  BitWriter w;
+  StoredBlock(w, false, window);
+  DynamicHeader(w, true, c.litlen, c.dist);
+  for (unsigned round = 0; round < 300; ++round) {
+    c.Sym(w, 'A');
+    c.Sym(w, 'B');
+    expected.push_back('A');
+    expected.push_back('B');
+    const unsigned length_extra = round % 32, distance_extra = (round * 2654435761u) % 8192;
+    c.Sym(w, 284);
+    w.Bits(length_extra, 5);
+    c.Dist(w, 29);
+    w.Bits(distance_extra, 13);
+    const size_t length = 227 + length_extra, distance = 24577 + distance_extra;
+    for (size_t k = 0; k < length; ++k) expected.push_back(expected[expected.size() - distance]);
+  }
+  c.Sym(w, 256);
+  ExpectRoundTrip(expected, w.Data());
+}
+
 // ---- Error classes ------------------------------------------------------------
 
 // A few streams of different shapes, with their decoded bytes.
@@ -569,12 +609,25 @@ Bytes RawDynamicHeader(unsigned hlit, unsigned hdist, const std::vector<uint8_t>
 }
 
 TEST(InflateErrorTest, BrokenDynamicHeaders) {
-  const std::vector<uint8_t> fine(19, 0);
-  // HLIT above 286 or HDIST above 30.
-  EXPECT_EQ(Decode(RawDynamicHeader(30, 0, std::vector<uint8_t>(19, 5), {}), 10).result.status,
-            CodecStatus::BadData);
-  EXPECT_EQ(Decode(RawDynamicHeader(0, 30, std::vector<uint8_t>(19, 5), {}), 10).result.status,
-            CodecStatus::BadData);
+  // A complete precode: 4-bit codewords for lengths 0..15, in transmission order.
+  std::vector<uint8_t> complete;
+  for (unsigned sym : {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15})
+    complete.push_back(sym < 16 ? 4 : 0);
+  // HLIT above 286 or HDIST above 30. At the limits, the same lengths make a
+  // valid empty block: 'a' and end of block 1 bit each, one 1-bit distance code.
+  auto lengths = [](unsigned num_litlen, unsigned num_dist) {
+    std::vector<std::pair<uint32_t, unsigned>> codes;
+    for (unsigned i = 0; i < num_litlen + num_dist; ++i) {
+      const bool one = i == 'a' || i == 256 || i == num_litlen;
+      codes.push_back({one ? 0x8u : 0x0u, 4});  // 4-bit codeword of length 1 or 0, sent backwards
+    }
+    codes.push_back({1, 1});  // end of block
+    return codes;
+  };
+  EXPECT_EQ(Decode(RawDynamicHeader(29, 0, complete, lengths(286, 1)), 10).result.status, CodecStatus::Ok);
+  EXPECT_EQ(Decode(RawDynamicHeader(30, 0, complete, lengths(287, 1)), 10).result.status, CodecStatus::BadData);
+  EXPECT_EQ(Decode(RawDynamicHeader(0, 29, complete, lengths(257, 30)), 10).result.status, CodecStatus::Ok);
+  EXPECT_EQ(Decode(RawDynamicHeader(0, 30, complete, lengths(257, 31)), 10).result.status, CodecStatus::BadData);
   // Over-subscribed precode: 19 codewords of 1 bit.
   EXPECT_EQ(Decode(RawDynamicHeader(0, 0, std::vector<uint8_t>(19, 1), {}), 10).result.status,
             CodecStatus::BadData);
