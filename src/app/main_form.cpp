@@ -1,0 +1,390 @@
+#include "app/main_form.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/selected_item.h"
+#include "app/text_payload.h"
+#include "explorer/cabinet_tree.h"
+#include "panes/memo_form.h"
+#include "panes/view_form.h"
+#include "platform/codepage.h"
+#include "store/cabinet_store.h"
+#include "store/item_metadata.h"
+#include "store/item_paths.h"
+#include "store/store_errors.h"
+
+namespace qb {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kUnableToLocate = "Unable to locate this clip in the File Cabinet!";
+
+// Empties the payload work stream on every way out of a command.
+class TPayloadScope {
+ public:
+  explicit TPayloadScope(TMemoryStream& stream) : stream_(stream) { stream_.Clear(); }
+  ~TPayloadScope() { stream_.Clear(); }
+  TPayloadScope(const TPayloadScope&) = delete;
+  TPayloadScope& operator=(const TPayloadScope&) = delete;
+
+ private:
+  TMemoryStream& stream_;
+};
+
+void ClearSelectionMarks(zip::TZipReader& zip) {
+  for (int i = 0; zip.SelectedCount() > 0 && i < zip.EntryCount(); ++i)
+    if (zip.EntrySelected(i)) zip.SetEntrySelected(i, false);
+}
+
+std::string FolderOf(const std::string& path) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  return (ec ? fs::path(path) : absolute).parent_path().string();
+}
+
+bool IsBlank(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  return true;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(IUserInteraction& ui, TPaths paths) : ui_(ui), paths_(std::move(paths)) {
+  store::ConfigureCabinetArchive(zip_);
+  zip_.SetInteraction(&ui_);
+}
+
+void TMainForm::Error(const std::string& text) { ShowError(ui_, text); }
+
+// --- the explorer tree ---------------------------------------------------------------
+
+void TMainForm::RebuildCabinetTree() {
+  TTreeView& tree = explorer_.TreeView1();
+  THourglass hourglass(ui_);
+  tree.Clear();
+  note_.ClearMemo1();
+  viewer_.ShowEmpty();
+  tree.BeginUpdate();
+  auto finish = [&] {
+    if (OnCabinetShown) OnCabinetShown(zip_.ZipName());
+    tree.EndUpdate();
+  };
+  try {
+    FillCabinetTree(tree, zip_, explorer_.GlyphImageCount());
+  } catch (...) {
+    try {
+      finish();
+    } catch (...) {
+      tree.EndUpdate();
+    }
+    throw;
+  }
+  finish();
+}
+
+void TMainForm::DisplayAllMiClick() { explorer_.FullExpand(); }
+void TMainForm::CollapseAllMiClick() { explorer_.FullCollapse(); }
+
+void TMainForm::SwitchCabinet(const std::string& path) {
+  const std::string previous = zip_.ZipName();
+  zip_.SetZipName(path);  // writes the old cabinet's pending changes, or throws
+  properties_.PreviousCabinet = previous;
+  properties_.OpenDialogInitialDir = FolderOf(path);
+  RebuildCabinetTree();
+}
+
+// --- File menu -------------------------------------------------------------------------
+
+void TMainForm::RunCabinetDialog(bool create) {
+  TFileDialogRequest request;
+  request.Kind = create ? TFileDialogKind::Save : TFileDialogKind::Open;
+  request.Options = create ? ofOverwritePrompt | ofHideReadOnly | ofPathMustExist | ofEnableSizing
+                           : ofHideReadOnly | ofPathMustExist | ofFileMustExist | ofEnableSizing;
+  request.Title = create ? main_form::kNewTitle : main_form::kOpenTitle;
+  request.Filter = main_form::kCabinetFilter;
+  request.DefaultExt = main_form::kCabinetDefaultExt;
+  request.InitialDir = properties_.OpenDialogInitialDir;
+  std::optional<std::string> chosen = ui_.FileDialog(request);
+  if (!chosen || chosen->empty()) return;
+  SwitchCabinet(*chosen);
+}
+
+void TMainForm::OpenMiClick() { RunCabinetDialog(false); }
+void TMainForm::NewMiClick() { RunCabinetDialog(true); }
+
+// --- Edit menu -------------------------------------------------------------------------
+
+TEditMenuState TMainForm::EditMiClick() {
+  TEditMenuState state;
+  TTreeNode* node = explorer_.SelectedItem();
+  if (!node) return state;
+  state.AddNoteMi = state.ChangeGlyphMi = state.RenameMi = state.DeleteMi = state.CopyMi = state.MoveMi = true;
+  state.DeleteNoteMi = HasNoteMark(node);
+  try {
+    TSelectedItem item = LocateSelectedItem(explorer_, zip_);
+    if (item.Found()) {
+      std::optional<long long> format = store::ReadFormatNumber(EntryCommentOf(zip_, item.Index));
+      state.EditTextItemMi = format && (*format == store::kFormatText || *format == store::kFormatOemText);
+    }
+  } catch (const std::exception&) {
+    // A cabinet that cannot be read, or a damaged format field: nothing to edit.
+  }
+  return state;
+}
+
+void TMainForm::AddNoteMiClick() {
+  TTreeNode* node = explorer_.SelectedItem();
+  if (!node) return Error("There isn't an item selected to add a note to");
+  const std::string note = note_.Memo1Text();
+  if (note.empty()) {
+    return Error(std::string("There is no note to add!") + kCrLf +
+                 (note_.Visible() ? "A" : std::string("You need to make the note editor visible first,") + kCrLf + "a") +
+                 "dd your required text to the note, then 'Add Note To Selected'");
+  }
+  TSelectedItem item = LocateSelectedItem(explorer_, zip_);
+  if (!item.Found()) return Error(kUnableToLocate);
+  store::SetItemNote(zip_, zip_.EntryFullName(item.Index), note);
+  node->SetStateIndex(kNoteStateIndex);
+}
+
+void TMainForm::DeleteNoteMiClick() {
+  TTreeNode* node = explorer_.SelectedItem();
+  if (!node) return Error("There isn't an item selected to delete the note from");
+  TSelectedItem item = LocateSelectedItem(explorer_, zip_);
+  if (!item.Found()) return Error(kUnableToLocate);
+  store::DeleteItemNote(zip_, zip_.EntryFullName(item.Index));
+  node->SetStateIndex(-1);
+}
+
+void TMainForm::RenameMiClick() {
+  TTreeNode* node = explorer_.SelectedItem();
+  if (!node) return Error("There isn't an item selected to rename");
+  const std::string path = ItemPathOf(node);
+  const std::string name(store::ItemNameOf(path));
+  const std::string dir(store::DrawerPathOf(path));
+  std::optional<std::string> typed = ui_.InputBox("Rename Item", "Rename the item to...", name);
+  if (!typed) return;
+  if (dir + *typed == path) return;
+  // The name as the engine would store it, so that what is asked about, renamed
+  // and shown is one and the same path.
+  std::string new_path;
+  try {
+    new_path = store::NormalizeItemPath(dir + *typed);
+  } catch (const store::EItemPathError& e) {
+    return Error(e.what());
+  }
+  if (new_path == path) return;
+
+  store::RefreshDirectory(zip_);
+  const int other = store::FindItemEntry(zip_, new_path);
+  const bool exists = other < zip_.EntryCount();
+  if (exists) {
+    const MsgAnswer answer =
+        ui_.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning),
+                       new_path + " already exist!" + kCrLf + "Do you wish to replace this entry ?", MsgButtons::OkCancel);
+    if (answer != MsgAnswer::Ok) return;
+  }
+  const int j = store::FindItemEntry(zip_, path);
+  if (j >= zip_.EntryCount()) return Error(kUnableToLocate);
+  const bool displaces = exists && other != j;
+  // A confirmed replacement removes the other entry in the same update.
+  store::MoveItem(zip_, zip_.EntryFullName(j), new_path, /*replace_existing=*/exists);
+
+  const std::string new_name(store::ItemNameOf(new_path));
+  if (store::DrawerPathOf(new_path) != dir) {
+    RebuildCabinetTree();
+    explorer_.FullExpand();
+    if (TTreeNode* moved = FindNodeByPath(explorer_.TreeView1(), new_path); IsItemNode(moved))
+      explorer_.TreeView1().SetSelected(moved);
+    return;
+  }
+  if (displaces) {
+    // The replaced item's node would otherwise stay beside the renamed one.
+    TTreeNode* parent = node->Parent();
+    for (int k = 0; parent && k < parent->Count(); ++k) {
+      TTreeNode* sibling = parent->Item(k);
+      if (sibling != node && IsItemNode(sibling) && codepage::SameTextAscii(sibling->Caption(), new_name)) {
+        explorer_.TreeView1().Delete(sibling);
+        break;
+      }
+    }
+  }
+  node->SetCaption(new_name);
+}
+
+void TMainForm::DeleteMiClick() {
+  TTreeNode* node = explorer_.SelectedItem();
+  if (!node) return Error("There isn't an item selected to delete");
+  zip_.FilesList().clear();
+  const MsgAnswer answer = ui_.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation),
+                                          "Are you sure you want to delete the selected item?", MsgButtons::YesCancel);
+  if (answer != MsgAnswer::Yes) return;
+  int removed = 0;
+  if (!zip_.ZipName().empty()) {
+    store::RefreshDirectory(zip_);
+    const int index = store::FindItemEntry(zip_, ItemPathOf(node));
+    if (index < zip_.EntryCount()) {
+      ClearSelectionMarks(zip_);
+      zip_.SetEntrySelected(index, true);
+      try {
+        removed = zip_.RemoveEntries();
+      } catch (...) {
+        ClearSelectionMarks(zip_);
+        throw;
+      }
+    }
+  }
+  if (removed < 1) return Error("Unable to remove the selected item from the File Cabinet");
+  TTreeNode* parent = node->Parent();
+  explorer_.TreeView1().Delete(node);
+  explorer_.PruneEmptyDrawers(parent);
+}
+
+void TMainForm::ChangeGlyphMiClick() {
+  TTreeNode* node = explorer_.SelectedItem();
+  if (!node) return Error("There isn't an item selected to change a glyph for");
+  TViewForm chooser;
+  chooser.PrepareChangeGlyph(user_glyph_names_, explorer_.GlyphImageCount());
+  const int glyph = chooser.ApplyResult(ui_.GlyphDialog(chooser.Request()));
+  if (glyph < 0) return;  // Cancel, or OK without a choice
+  TSelectedItem item = LocateSelectedItem(explorer_, zip_);
+  if (!item.Found()) return Error(kUnableToLocate);
+  store::SetItemGlyph(zip_, zip_.EntryFullName(item.Index), glyph);
+  node->SetImageIndex(glyph);
+  node->SetSelectedIndex(glyph);
+}
+
+void TMainForm::AddNewItemMiClick() {
+  if (zip_.ZipName().empty()) return Error("There is no File Cabinet loaded to add the item to");
+  TPayloadScope payload_scope(payload_);
+  std::string name = store::NextFreeItemName(zip_, std::string(main_form::kNewItemsPrefix));
+  TTextEditorRequest editor;
+  editor.Caption = memo_form::kDefaultCaption;
+  std::optional<std::vector<std::string>> lines = ui_.TextEditor(editor);
+  if (!lines) return;
+  const std::string text = TextPayloadFromLines(*lines, store::kFormatText);
+  payload_.Write(text.data(), text.size());
+  payload_.SetPosition(0);
+
+  const std::string caption = "Save New Item As";
+  std::optional<std::string> typed = ui_.InputBox(caption, "You can supply drawers to save to, ie: New\\item1", name);
+  for (;;) {
+    if (!typed) return;
+    name = *typed;
+    std::string path;
+    try {
+      path = store::NormalizeItemPath(name);
+    } catch (const store::EItemPathError& e) {
+      Error(e.what());
+      typed = ui_.InputBox(caption, "You can supply drawers to save to, ie: New\\item1", name);
+      continue;
+    }
+    store::RefreshDirectory(zip_);
+    if (store::FindItemEntry(zip_, path) < zip_.EntryCount()) {
+      const MsgAnswer answer =
+          ui_.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning),
+                         path + kCrLf + "already exists, do you wish to overwrite ?", MsgButtons::YesNo);
+      if (answer != MsgAnswer::Yes) {
+        typed = ui_.InputBox(caption, "Supply a different path\\name to avoid overwriting", name);
+        continue;
+      }
+    }
+    const store::StoredItem stored =
+        store::StoreItemWithComment(zip_, payload_, path, store::ComposeNewTextItemComment());
+    TTreeNode* added = explorer_.InsertItemPath(explorer_.Root(), stored.path, store::kTextGlyph, -1);
+    if (stored.replaced && IsItemNode(added)) {
+      // The overwritten item lost its glyph and note with its comment.
+      added->SetImageIndex(store::kTextGlyph);
+      added->SetSelectedIndex(store::kTextGlyph);
+      added->SetStateIndex(-1);
+    }
+    return;
+  }
+}
+
+void TMainForm::EditTextItemMiClick(int tag) {
+  TTreeNode* node = explorer_.SelectedItem();
+  if (!node) return Error("No item within the File Cabinet is selected!");
+  TPayloadScope payload_scope(payload_);
+  TSelectedItem item = LocateSelectedItem(explorer_, zip_);
+  if (!item.Found()) return Error("Unable to locate " + item.Path + kCrLf + "within the File Cabinet!");
+  const std::string full_name = zip_.EntryFullName(item.Index);
+  const std::string comment = EntryCommentOf(zip_, item.Index);
+  ClearSelectionMarks(zip_);
+  if (zip_.ExtractIndexToStream(&payload_, item.Index) != 1)
+    return Error("Unable to read " + item.Path + " from the File Cabinet!");
+  const long long format = store::ReadFormatNumber(comment).value_or(-1);
+  if (format != store::kFormatText && format != store::kFormatOemText) return Error("Cannot edit a none text item!");
+  // The edited text is stored under the entry's own name; a name the engine would
+  // store differently (written by another program) would leave the old entry and
+  // add a second one.
+  std::string storable;
+  try {
+    storable = store::NormalizeItemPath(full_name);
+  } catch (const store::EItemPathError&) {
+  }
+  if (storable != full_name)
+    return Error("The item " + full_name + " cannot be written back under its name; rename it first");
+
+  TTextEditorRequest editor;
+  editor.Caption = EditingItemCaption(item.Path);
+  editor.HighLighter = tag >= 0 && tag <= 9 ? tag : 0;
+  editor.Lines = TextPayloadLines(payload_.ToString(), format);
+  payload_.Clear();
+  std::optional<std::vector<std::string>> lines = ui_.TextEditor(editor);
+  if (!lines) return;
+  const std::string text = TextPayloadFromLines(*lines, format);
+  payload_.Write(text.data(), text.size());
+  payload_.SetPosition(0);
+  // Payload and the kept comment in one update: format, glyph and note stay.
+  store::StoreItemWithComment(zip_, payload_, full_name, comment);
+}
+
+void TMainForm::NewDrawMiClick() {
+  TTreeNode* root = explorer_.Root();
+  if (zip_.ZipName().empty() || !root) return Error("There is no File Cabinet loaded to add a drawer to");
+  std::optional<std::string> typed =
+      ui_.InputBox("Add New Drawer", "State full path for new drawer eg: NewItems\\Newest\\Today\\", "NewDrawer\\");
+  if (!typed || IsBlank(*typed)) return;
+  std::string text = *typed;
+  if (text.back() != '\\') text += '\\';
+  // The drawer path as items stored in it will carry it.
+  std::string drawer, file_name;
+  zip::TZipWriter::NormalizeName(text, true, drawer, file_name);
+  if (drawer.empty()) return;
+  if (drawer.front() == '\\' || drawer.find("\\\\") != std::string::npos)
+    return Error("\"" + *typed + "\" has an empty drawer name");
+  store::RefreshDirectory(zip_);
+  for (int i = 0; i < zip_.EntryCount(); ++i)
+    if (codepage::SameTextAscii(zip_.EntryPath(i), drawer)) return Error("Drawer already exists!");
+  TTreeNode* added = explorer_.InsertItemPath(root, drawer, -1, -1);
+  // Show where it went: its parents are opened.
+  for (TTreeNode* p = added ? added->Parent() : nullptr; p; p = p->Parent()) p->SetExpanded(true);
+}
+
+// --- View menu -------------------------------------------------------------------------
+
+void TMainForm::LegendMiClick() {
+  TViewForm legend;
+  legend.PrepareLegend(user_glyph_names_, explorer_.GlyphImageCount());
+  ui_.GlyphDialog(legend.Request());
+}
+
+bool RunCommand(IUserInteraction& ui, const std::function<void()>& command) {
+  try {
+    command();
+    return true;
+  } catch (const std::exception& e) {
+    ShowError(ui, e.what());
+  } catch (...) {
+    ShowError(ui, "An unexpected error occurred");
+  }
+  return false;
+}
+
+}  // namespace qb

@@ -1,0 +1,136 @@
+// TMainForm: the logic of the main window ("Quiverbox"), without widgets.
+//
+// It owns the open cabinet through the archive component Zip1 (ZipName is the
+// cabinet's path; empty when none is open), the three panes that accompany it
+// (the explorer TDockableForm, the note pane and the viewer pane), the payload work
+// stream, the user glyph name list and the stored properties. Its handlers are the
+// commands of the menus and the tool bar; each asks and tells the user only through
+// the IUserInteraction it was given. The Qt main window owns a TMainForm and calls
+// the handlers.
+//
+// Errors. A handler reports its own preconditions in message boxes and ends.
+// Errors from below (the archive engine, a damaged comment) propagate as
+// exceptions; the program's top level shows them (RunCommand) and keeps running.
+// Whatever way a command ends, the payload work stream is left empty, the cabinet
+// file is either fully written or untouched, and the tree describes the cabinet.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/stored_properties.h"
+#include "explorer/dockable_form.h"
+#include "panes/note_form.h"
+#include "panes/viewer_form.h"
+#include "platform/interaction.h"
+#include "platform/memory_stream.h"
+#include "platform/paths.h"
+#include "zip/zip_writer.h"
+
+namespace qb {
+
+namespace main_form {
+inline constexpr std::string_view kCaption = "Quiverbox";
+// OpenDialog1
+inline constexpr std::string_view kCabinetFilter = "File Cabinet  (*.qvf)|*.qvf";
+inline constexpr std::string_view kCabinetDefaultExt = "qvf";
+inline constexpr std::string_view kOpenTitle = "Open A File Cabinet";
+inline constexpr std::string_view kNewTitle = "Create A File Cabinet";
+inline constexpr std::string_view kNewItemsPrefix = "NewItems\\Item";
+}  // namespace main_form
+
+// What EditMiClick decides for the Edit menu's items; the items not named here
+// stay enabled.
+struct TEditMenuState {
+  bool AddNoteMi = false;
+  bool ChangeGlyphMi = false;
+  bool RenameMi = false;
+  bool DeleteMi = false;
+  bool CopyMi = false;
+  bool MoveMi = false;
+  bool DeleteNoteMi = false;
+  bool EditTextItemMi = false;
+};
+
+class TMainForm {
+ public:
+  TMainForm(IUserInteraction& ui, TPaths paths);
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+
+  const std::string& Caption() const { return caption_; }
+  IUserInteraction& UI() { return ui_; }
+  const TPaths& Paths() const { return paths_; }
+
+  zip::TZipWriter& Zip1() { return zip_; }
+  TDockableForm& DockableForm() { return explorer_; }
+  TNoteForm& NoteForm() { return note_; }
+  TViewerForm& ViewerForm() { return viewer_; }
+  TMemoryStream& PayloadStream() { return payload_; }
+  // The titles of the user glyphs, in library order.
+  std::vector<std::string>& UserGlyphNames() { return user_glyph_names_; }
+  TMainFormProperties& Properties() { return properties_; }
+  const TMainFormProperties& Properties() const { return properties_; }
+
+  // Called with the cabinet path at the end of every rebuild (the recent-cabinets
+  // list puts it at its top); may be empty.
+  std::function<void(const std::string& cabinet_path)> OnCabinetShown;
+
+  // --- the explorer tree -------------------------------------------------------------
+  // Rebuilds the tree from the open cabinet; clears the note pane and empties the
+  // viewer. Errors reading the cabinet propagate after the batch update has ended
+  // and OnCabinetShown has run.
+  void RebuildCabinetTree();
+  void DisplayAllMiClick();
+  void CollapseAllMiClick();
+
+  // Makes path the open cabinet (pending changes of the old one are written
+  // first), remembers the old one as the previous cabinet and the new one's folder
+  // as the dialog folder, and rebuilds the tree.
+  void SwitchCabinet(const std::string& path);
+
+  // --- File menu ---------------------------------------------------------------------
+  void OpenMiClick();
+  void NewMiClick();
+
+  // --- Edit menu ---------------------------------------------------------------------
+  TEditMenuState EditMiClick();
+  void AddNoteMiClick();
+  void DeleteNoteMiClick();
+  void RenameMiClick();
+  void DeleteMiClick();
+  void ChangeGlyphMiClick();
+  void AddNewItemMiClick();
+  // tag selects the highlighter (0 plain text ... 9 INI), as the clicked menu
+  // item's tag does.
+  void EditTextItemMiClick(int tag);
+  void NewDrawMiClick();
+
+  // --- View menu ---------------------------------------------------------------------
+  void LegendMiClick();
+
+ private:
+  void RunCabinetDialog(bool create);
+  // Error box, OK button.
+  void Error(const std::string& text);
+
+  std::string caption_{main_form::kCaption};
+  IUserInteraction& ui_;
+  TPaths paths_;
+  zip::TZipWriter zip_;
+  TDockableForm explorer_;
+  TViewerForm viewer_;
+  TNoteForm note_;
+  TMemoryStream payload_;
+  std::vector<std::string> user_glyph_names_;
+  TMainFormProperties properties_;
+};
+
+// Runs a command as the program's top level does: an exception that escapes it is
+// shown in an error box with its text, and the program goes on. Returns false when
+// the command ended by an exception.
+bool RunCommand(IUserInteraction& ui, const std::function<void()>& command);
+
+}  // namespace qb

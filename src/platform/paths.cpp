@@ -1,0 +1,82 @@
+#include "platform/paths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/errors.h"
+
+namespace qb {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kAppFolder = "quiverbox";
+
+std::string Join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+
+// An XDG variable counts only when it holds an absolute path.
+std::optional<std::string> AbsoluteVariable(const TPaths::TEnvLookup& lookup, const char* name) {
+  std::optional<std::string> value = lookup(name);
+  if (!value || value->empty() || !fs::path(*value).is_absolute()) return std::nullopt;
+  return value;
+}
+
+std::string FallbackBase() {
+  std::error_code ec;
+  fs::path temp = fs::temp_directory_path(ec);
+  if (ec) temp = "/tmp";
+  return (temp / kAppFolder).string();
+}
+
+}  // namespace
+
+TPaths::TPaths(const TEnvLookup& lookup) {
+  if (std::optional<std::string> home = lookup("QUIVERBOX_HOME"); home && !home->empty()) {
+    portable_ = true;
+    config_dir_ = data_dir_ = cache_dir_ = fs::absolute(*home).lexically_normal().string();
+    return;
+  }
+  std::optional<std::string> user_home = AbsoluteVariable(lookup, "HOME");
+  auto base = [&](const char* variable, const char* under_home) -> std::string {
+    if (std::optional<std::string> value = AbsoluteVariable(lookup, variable)) return Join(*value, kAppFolder);
+    if (user_home) return Join(Join(*user_home, under_home), kAppFolder);
+    return Join(FallbackBase(), under_home);
+  };
+  config_dir_ = base("XDG_CONFIG_HOME", ".config");
+  data_dir_ = base("XDG_DATA_HOME", ".local/share");
+  cache_dir_ = base("XDG_CACHE_HOME", ".cache");
+}
+
+TPaths TPaths::FromEnvironment() {
+  return TPaths([](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+  });
+}
+
+TPaths TPaths::InFolder(const std::string& folder) {
+  return TPaths([folder](const char* name) -> std::optional<std::string> {
+    if (std::string(name) == "QUIVERBOX_HOME") return folder;
+    return std::nullopt;
+  });
+}
+
+std::string TPaths::SettingsFile() const { return Join(config_dir_, "quiverbox.ini"); }
+std::string TPaths::LayoutFile() const { return Join(config_dir_, "quiverbox.dat"); }
+std::string TPaths::UserGlyphLibrary() const { return Join(data_dir_, "UserGlyphs.dll"); }
+std::string TPaths::TempPictureFile() const { return Join(cache_dir_, "[@@]"); }
+std::string TPaths::ManualDir() const { return Join(data_dir_, "manual"); }
+std::string TPaths::RegistryFile(const std::string& root_name) const { return Join(config_dir_, root_name + ".reg"); }
+
+void EnsureParentDir(const std::string& path) {
+  const fs::path parent = fs::path(path).parent_path();
+  if (parent.empty()) return;
+  std::error_code ec;
+  fs::create_directories(parent, ec);
+  if (ec) throw EFCreateError(path, ec.message());
+}
+
+}  // namespace qb
