@@ -101,8 +101,16 @@ class IClipboard {
   void SetRegistry(TClipboardFormatRegistry& registry) { registry_ = &registry; }
 
  protected:
-  void NotifyChange() {
-    if (on_change_) on_change_();
+  // Runs the change handler. The handler reports its own failures (the viewer shows
+  // them, the commands put them in an error box); anything that still escapes is
+  // dropped here, since the notification runs while the clipboard is being closed,
+  // often from a destructor.
+  void NotifyChange() noexcept {
+    if (!on_change_) return;
+    try {
+      on_change_();
+    } catch (...) {
+    }
   }
 
  private:

@@ -1,0 +1,250 @@
+#include "clipboard/clipboard_commands.h"
+
+#include "app/main_form.h"
+#include "app/selected_item.h"
+#include "app/text_payload.h"
+#include "clipboard/clip_formats.h"
+#include "clipboard/payload.h"
+#include "store/cabinet_store.h"
+#include "store/item_metadata.h"
+#include "store/item_paths.h"
+
+namespace qb {
+
+using namespace clipboard_text;
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+// Empties the payload work stream now and on every way out of a command.
+class TPayloadEmptier {
+ public:
+  explicit TPayloadEmptier(TMemoryStream& stream) : stream_(stream) { stream_.Clear(); }
+  ~TPayloadEmptier() { stream_.Clear(); }
+  TPayloadEmptier(const TPayloadEmptier&) = delete;
+  TPayloadEmptier& operator=(const TPayloadEmptier&) = delete;
+
+ private:
+  TMemoryStream& stream_;
+};
+
+// A format number as an item's comment gives it; 0 for none and for numbers no
+// clipboard format can have.
+uint32_t ItemFormat(zip::TZipReader& zip, int index) {
+  const std::optional<long long> format = store::ReadFormatNumber(EntryCommentOf(zip, index));
+  if (!format || *format <= 0 || *format > 0xFFFF) return 0;
+  return static_cast<uint32_t>(*format);
+}
+
+}  // namespace
+
+TClipboardCommands::TClipboardCommands(TClipboardContext context)
+    : ctx_(std::move(context)), viewer_(ctx_.Clipboard) {
+  viewer_.OnChange = [this] { ClipboardViewer1Change(); };
+}
+
+void TClipboardCommands::Error(const std::string& text) { ShowError(ctx_.UI, text); }
+
+// --- saving --------------------------------------------------------------------------
+
+void TClipboardCommands::ClipboardViewer1Change() {
+  bool secret = false;
+  try {
+    secret = IsSecretClip(ctx_.Clipboard);
+  } catch (const EClipboardError&) {
+    secret = true;  // marked, but held by another program: treat it as the secret it says it is
+  }
+  // A password manager empties the clipboard after a while; that emptying belongs
+  // to the secret and is not reported.
+  const bool emptied_after_secret = viewer_.ViewFormat() == cvEmpty && last_clip_secret_;
+  last_clip_secret_ = secret || emptied_after_secret;
+  if (!auto_save_ || secret || emptied_after_secret) return;
+  RunCommand(ctx_.UI, [this] { SaveToFCMiClick(); });
+}
+
+void TClipboardCommands::SaveToFCMiClick() {
+  const bool automatic = auto_save_;
+  if (viewer_.ViewFormat() == cvEmpty) return Error(kClipboardEmpty);
+  if (automatic && IsSecretClip(ctx_.Clipboard)) return;
+  const uint32_t format = DetectClipboardFormat(ctx_.Clipboard);
+  if (format == 0) return Error(kUnknownData);
+  zip::TZipWriter& zip = ctx_.Zip1;
+  if (zip.ZipName().empty()) return Error(kNoCabinet);
+
+  // The clip is encoded before the name is asked for: what is stored is what was
+  // on the clipboard when the command started.
+  TPayloadEmptier emptier(ctx_.Payload);
+  if (EncodePayload(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile) != TPayloadResult::Done)
+    return Error(kTmpFileStreamErrorText);
+
+  const TTreeNode* selected = ctx_.Explorer.SelectedItem();
+  const std::string prefix = ctx_.Properties.CurrentDrawerChecked && selected
+                                 ? store::DrawerItemPrefix(ctx_.Explorer.ItemPathOf(selected))
+                                 : std::string(store::kNewItemsPrefix);
+  std::string name = store::NextFreeItemName(zip, prefix);
+  if (!automatic) {
+    const std::optional<std::string> typed = ctx_.UI.InputBox(kSaveAsCaption, kSaveAsPrompt, name);
+    if (!typed) return;
+    name = *typed;
+    store::RefreshDirectory(zip);
+    if (store::FindItemEntry(zip, store::NormalizeItemPath(name)) < zip.EntryCount() &&
+        ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning), name + kCrLf + kAlreadyExists,
+                           MsgButtons::OkCancel) != MsgAnswer::Ok)
+      return;
+  }
+  ctx_.Payload.SetPosition(0);
+  // Over an existing item its glyph and note are carried over; payload and comment
+  // are written by one update.
+  const store::StoredItem item = store::SaveItem(zip, ctx_.Payload, name, format);
+  const int glyph = item.glyph >= 0 && item.glyph < ctx_.Explorer.GlyphImageCount() ? static_cast<int>(item.glyph) : -1;
+  ctx_.Explorer.InsertItemPath(ctx_.Explorer.Root(), item.path, glyph, item.has_note ? kNoteStateIndex : -1);
+}
+
+// --- the switches and the menu --------------------------------------------------------
+
+void TClipboardCommands::AutoSaveMiClick() { auto_save_ = !auto_save_; }
+
+void TClipboardCommands::ViewItemsMiClick() {
+  bool& on = ctx_.Properties.ViewItemsChecked;
+  on = !on;
+  if (!on)
+    ctx_.Viewer.ShowEmpty();
+  else if (ctx_.Explorer.SelectedItem())
+    ViewSelected();
+}
+
+void TClipboardCommands::AutoLoad1Click() {
+  auto_load_ = !auto_load_;
+  if (auto_load_) LoadSelectedMiClick();
+}
+
+void TClipboardCommands::CurrentDrawerMiClick() {
+  ctx_.Properties.CurrentDrawerChecked = !ctx_.Properties.CurrentDrawerChecked;
+}
+
+TClipboardMenuState TClipboardCommands::ClipboardMiClick() {
+  TClipboardMenuState menu;
+  menu.AutoSaveMiChecked = auto_save_;
+  menu.ViewItemsMiChecked = ctx_.Properties.ViewItemsChecked;
+  menu.AutoLoad1Checked = auto_load_;
+  menu.CurrentDrawerMiChecked = ctx_.Properties.CurrentDrawerChecked;
+  const uint32_t format = DetectClipboardFormat(ctx_.Clipboard);
+  menu.EditClipboardMiEnabled = format == CF_TEXT;
+  menu.SaveToFCMiEnabled = format != 0 && !ctx_.Zip1.ZipName().empty();
+  menu.LoadSelectedMiEnabled = ctx_.Explorer.SelectedItem() != nullptr;
+  return menu;
+}
+
+// --- loading and viewing ----------------------------------------------------------------
+
+void TClipboardCommands::ExtractItem(int index, const std::string& path) {
+  zip::TZipWriter& zip = ctx_.Zip1;
+  // By index, not by name: a name is a pattern to the engine, and an item name may
+  // hold '*' or '?'. Marks left by another command would extract their entries too.
+  for (int i = 0; zip.SelectedCount() > 0 && i < zip.EntryCount(); ++i)
+    if (zip.EntrySelected(i)) zip.SetEntrySelected(i, false);
+  if (zip.ExtractIndexToStream(&ctx_.Payload, index) < 1)
+    throw Exception("Unable to read " + path + " from the File Cabinet, its data is damaged");
+  ctx_.Payload.SetPosition(0);
+}
+
+void TClipboardCommands::LoadSelectedMiClick() {
+  const TSelectedItem selected = LocateSelectedItem(ctx_.Explorer, ctx_.Zip1);
+  if (!selected.Node) return Error(kNoItemSelected);
+  if (!selected.Found()) return Error(kUnableToLocate + selected.Path + kCrLf + kWithinCabinet);
+  TPayloadEmptier emptier(ctx_.Payload);
+  ExtractItem(selected.Index, selected.Path);
+  const uint32_t format = ItemFormat(ctx_.Zip1, selected.Index);
+  if (format == 0) return Error(kNoFormatLoadText);
+  CaptureBackupOnce();
+  ctx_.Payload.SetPosition(0);
+  switch (DecodePayloadToClipboard(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile)) {
+    case TPayloadResult::Done: break;
+    case TPayloadResult::TempFileError: return Error(kTmpFileStreamErrorText);
+    case TPayloadResult::Refused: return Error(kNoFormatLoadText);
+  }
+}
+
+void TClipboardCommands::ViewSelected() {
+  const TSelectedItem selected = LocateSelectedItem(ctx_.Explorer, ctx_.Zip1);
+  if (!selected.Node) return;
+  if (!selected.Found()) return Error(kUnableToLocate + selected.Path + kCrLf + kWithinCabinet);
+  TPayloadEmptier emptier(ctx_.Payload);
+  ExtractItem(selected.Index, selected.Path);
+  const uint32_t format = ItemFormat(ctx_.Zip1, selected.Index);
+  if (DecodePayloadForView(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile, ctx_.Viewer) ==
+      TPayloadResult::TempFileError)
+    Error(kTmpFileStreamErrorText);
+}
+
+void TClipboardCommands::ExplorerItemClicked() {
+  if (!ctx_.Explorer.SelectedItem()) return;
+  if (ctx_.Properties.ViewItemsChecked) ViewSelected();
+  if (auto_load_) LoadSelectedMiClick();
+}
+
+// --- Edit Clipboard As ----------------------------------------------------------------------
+
+void TClipboardCommands::EditClipboardMiClick(int tag) {
+  if (auto_save_)
+    auto_save_ = ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning), kAutoSaveOn,
+                                    MsgButtons::YesNo) == MsgAnswer::No;
+  if (ctx_.ProcessMessages) ctx_.ProcessMessages();
+  TPayloadEmptier emptier(ctx_.Payload);
+  if (DetectClipboardFormat(ctx_.Clipboard) != CF_TEXT) return Error(kNoText);
+  ClipboardFormatToStream(ctx_.Clipboard, CF_TEXT, ctx_.Payload);
+  TTextEditorRequest request;
+  request.Caption = kEditingCaption;
+  request.HighLighter = tag >= 0 && tag <= 9 ? tag : 0;
+  request.Lines = TextPayloadLines(
+      std::string_view(reinterpret_cast<const char*>(ctx_.Payload.Bytes().data()), ctx_.Payload.Size()), CF_TEXT);
+  ctx_.Payload.Clear();
+  const std::optional<std::vector<std::string>> edited = ctx_.UI.TextEditor(request);
+  if (!edited) return;  // Cancel: the clipboard stays as it was
+  CaptureBackupOnce();
+  const std::string text = TextPayloadFromLines(*edited, CF_TEXT);
+  std::vector<uint8_t> block(text.begin(), text.end());
+  block.push_back(0);
+  TClipboardLock lock(ctx_.Clipboard);
+  ctx_.Clipboard.Empty();
+  ctx_.Clipboard.SetBlock(CF_TEXT, std::move(block));
+}
+
+// --- the backup ------------------------------------------------------------------------------
+
+void TClipboardCommands::CaptureBackupOnce() {
+  if (backup_taken_) return;
+  backup_taken_ = true;
+  try {
+    if (IsSecretClip(ctx_.Clipboard)) return;
+    const uint32_t format = DetectClipboardFormat(ctx_.Clipboard);
+    if (format == 0) return;
+    TMemoryStream captured;
+    if (EncodePayload(ctx_.Clipboard, format, captured, ctx_.TempPictureFile) != TPayloadResult::Done) return;
+    backup_.Stream.Clear();
+    backup_.Stream.Write(captured.Bytes().data(), captured.Size());
+    backup_.Stream.SetPosition(0);
+    backup_.Format = captured.Size() > 0 ? format : 0;
+  } catch (const std::exception&) {
+    // A clip that cannot be read cannot be put back either; the command goes on.
+  }
+}
+
+void TClipboardCommands::RestoreClipboardBackup() {
+  auto_save_ = false;
+  if (backup_.Stream.Size() < 1 || backup_.Format == 0) return;
+  if (ctx_.UI.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation), kRestoreClip,
+                         MsgButtons::OkCancel) != MsgAnswer::Ok)
+    return;
+  RunCommand(ctx_.UI, [this] {
+    backup_.Stream.SetPosition(0);
+    const TPayloadResult result =
+        DecodePayloadToClipboard(ctx_.Clipboard, backup_.Format, backup_.Stream, ctx_.TempPictureFile, true);
+    backup_.Stream.Clear();
+    backup_.Format = 0;
+    if (result == TPayloadResult::TempFileError) Error(kTmpFileStreamErrorText);
+  });
+}
+
+}  // namespace qb

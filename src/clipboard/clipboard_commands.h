@@ -1,0 +1,144 @@
+// TClipboardCommands: the commands of the Clipboard menu and the clipboard's road
+// in and out of the open cabinet - Save To File Cabinet (by command and by
+// AutoSave), the four switches, Load Selected Item To Clipboard, viewing an item,
+// Edit Clipboard As, and the clipboard backup offered back at shut-down.
+//
+// It owns the live clipboard view ClipboardViewer1 (whose change event runs
+// ClipboardViewer1Change), the switches AutoSave and AutoLoad, and the clipboard
+// backup; it borrows the rest from the main window through TClipboardContext.
+// Handlers report their own preconditions in message boxes; errors from below
+// propagate (the caller shows them), except in ClipboardViewer1Change, which runs
+// from the clipboard's notification and shows them itself.
+//
+// Decisions this class makes beyond the bare commands:
+// - The backup is filled with the clipboard's content (its format and payload)
+//   just before the program first replaces the clipboard in a session, by a Load
+//   or by the write-back of Edit Clipboard As, so the shut-down question offers
+//   back what the user had before. A clip marked secret is never backed up.
+// - With AutoSave on, a clip a password manager marked secret is not stored, and
+//   neither is the emptied clipboard that follows it (the manager clearing it).
+// - AutoLoad loads every item clicked in the explorer while it is on.
+// - Cancel in the editor of Edit Clipboard As leaves the clipboard as it was; OK
+//   replaces the clipboard's content with the edited text.
+// - Loading an item whose comment has no format number says so instead of doing
+//   nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/stored_properties.h"
+#include "clipboard/clipboard_viewer.h"
+#include "explorer/dockable_form.h"
+#include "panes/viewer_form.h"
+#include "platform/clipboard.h"
+#include "platform/interaction.h"
+#include "platform/memory_stream.h"
+#include "zip/zip_writer.h"
+
+namespace qb {
+
+namespace clipboard_text {
+inline constexpr const char* kClipboardEmpty = "The clipboard is empty, nothing to save";
+inline constexpr const char* kUnknownData = "The clipboard contains an unknown type of data,\r\nUnable to save to File Cabinet";
+inline constexpr const char* kNoCabinet = "There is no File Cabinet loaded to save the clipboard to";
+inline constexpr const char* kSaveAsCaption = "Save Clipboard As";
+inline constexpr const char* kSaveAsPrompt = "You can supply drawers to save to, ie: New\\item1";
+inline constexpr const char* kAlreadyExists = "already exists, continuing will overwrite";
+inline constexpr const char* kNoItemSelected = "No item within the File Cabinet is selected!";
+inline constexpr const char* kUnableToLocate = "Unable to locate ";
+inline constexpr const char* kWithinCabinet = "within the File Cabinet!";
+inline constexpr const char* kAutoSaveOn =
+    "AutoSave is currently ON, Do you want it switched off ?\r\n"
+    "Otherwise the edited version will automatically be saved to the File Cabinet.";
+inline constexpr const char* kNoText = "The clipboard does not contain text, Unable to edit!";
+inline constexpr const char* kEditingCaption = "Editing Text Within Clipboard";
+inline constexpr const char* kRestoreClip = "Do you wish to restore the original stored clip?";
+}  // namespace clipboard_text
+
+// What the main window lends the clipboard commands; everything outlives them.
+struct TClipboardContext {
+  IClipboard& Clipboard;
+  IUserInteraction& UI;
+  zip::TZipWriter& Zip1;
+  TDockableForm& Explorer;
+  TViewerForm& Viewer;              // the viewer pane
+  TMemoryStream& Payload;           // the payload work stream
+  TMainFormProperties& Properties;  // ViewItemsMi and CurrentDrawerMi check marks
+  std::string TempPictureFile;      // the temporary picture file "[@@]"
+  std::function<void()> ProcessMessages = {};  // dispatches pending window messages; may be empty
+};
+
+// The clipboard backup: a payload and its format number, both empty (0) at start.
+struct TClipboardBackup {
+  TMemoryStream Stream;
+  uint32_t Format = 0;
+};
+
+// The Clipboard menu as ClipboardMiClick leaves it.
+struct TClipboardMenuState {
+  bool AutoSaveMiChecked = false;
+  bool ViewItemsMiChecked = false;
+  bool AutoLoad1Checked = false;
+  bool CurrentDrawerMiChecked = false;
+  bool EditClipboardMiEnabled = false;
+  bool SaveToFCMiEnabled = false;
+  bool LoadSelectedMiEnabled = false;
+};
+
+class TClipboardCommands {
+ public:
+  explicit TClipboardCommands(TClipboardContext context);
+  TClipboardCommands(const TClipboardCommands&) = delete;
+  TClipboardCommands& operator=(const TClipboardCommands&) = delete;
+
+  TClipboardViewer& ClipboardViewer1() { return viewer_; }
+  TClipboardBackup& Backup() { return backup_; }
+  bool AutoSave() const { return auto_save_; }
+  void SetAutoSave(bool on) { auto_save_ = on; }
+  bool AutoLoad() const { return auto_load_; }
+  bool ViewItems() const { return ctx_.Properties.ViewItemsChecked; }
+  bool CurrentDrawer() const { return ctx_.Properties.CurrentDrawerChecked; }
+
+  // The change event of ClipboardViewer1: with AutoSave on, saves the clipboard.
+  // Errors are shown in an error box here.
+  void ClipboardViewer1Change();
+  // Save To File Cabinet; asks for the name unless AutoSave is on.
+  void SaveToFCMiClick();
+
+  void AutoSaveMiClick();
+  void ViewItemsMiClick();
+  void AutoLoad1Click();
+  void CurrentDrawerMiClick();
+  TClipboardMenuState ClipboardMiClick();
+
+  void LoadSelectedMiClick();
+  // Shows the selected item in the viewer pane; nothing when no item is selected.
+  void ViewSelected();
+  // An item was clicked in the explorer: View Items mode views it, AutoLoad loads it.
+  void ExplorerItemClicked();
+  // tag selects the editor's highlighting (0 plain text ... 9 INI).
+  void EditClipboardMiClick(int tag);
+
+  // The shut-down step: AutoSave off, then, when the backup holds a clip, the
+  // question whether to put it back.
+  void RestoreClipboardBackup();
+
+ private:
+  void Error(const std::string& text);
+  // Fills the backup once per session, before the first replacement.
+  void CaptureBackupOnce();
+  // Extracts the selected item's entry into the payload work stream.
+  void ExtractItem(int index, const std::string& path);
+
+  TClipboardContext ctx_;
+  TClipboardViewer viewer_;
+  TClipboardBackup backup_;
+  bool auto_save_ = false;
+  bool auto_load_ = false;
+  bool backup_taken_ = false;
+  bool last_clip_secret_ = false;
+};
+
+}  // namespace qb
