@@ -112,6 +112,17 @@ constexpr uint32_t kSlideAt = 65536 - kMaxMatch;
 static_assert(kSlideAt - 1 + kMaxMatch - 1 <= 0xFFFF);
 static_assert(kSlideAt - kWindowSize > kMaxDist);
 
+// Chain node: the relative positions of the previous four positions with the
+// same hash, newest first, in 16-bit lanes.
+//   bits  0-15  previous position      bits 32-47  third previous
+//   bits 16-31  second previous        bits 48-63  fourth previous
+// Entering position p whose hash chain starts at q makes p's node q's node
+// shifted up one lane with q in lane 0. The lanes of a node are only
+// meaningful up to the first one that is out of reach.
+constexpr unsigned kLinkBits = 16;
+constexpr unsigned kLinksPerNode = 4;
+static_assert(kLinkBits * kLinksPerNode == 64);
+
 struct LevelParams {
   uint16_t good;   // a match this long cuts the chain search to a quarter
   uint16_t lazy;   // lazy levels: no look-ahead search past a match this long;
@@ -420,7 +431,7 @@ class Compressor {
         level_(level),
         params_(kLevelParams[level]),
         head_(new uint16_t[kHashSize]()),
-        prev_(new uint16_t[kWindowSize]()),
+        chains_(new uint16_t[kLinksPerNode * kWindowSize]()),
         symbols_(new uint32_t[kMaxBlockSymbols]),
         writer_(nullptr) {
     out_.data.resize(std::min<size_t>(len / 2, size_t{1} << 20) + 64);
@@ -446,45 +457,99 @@ class Compressor {
 
   // Enters position `pos` (relative position `rel`) into the hash chains and
   // returns the previous head of its chain. Needs three bytes at pos.
-  uint32_t Insert(size_t pos, uint32_t rel) {
-    const uint32_t h = Hash3(in_ + pos);
+  uint32_t Insert(size_t pos, uint32_t rel) { return InsertHashed(Hash3(in_ + pos), rel); }
+
+  uint32_t InsertHashed(uint32_t h, uint32_t rel) {
     const uint32_t cand = head_[h];
     head_[h] = static_cast<uint16_t>(rel);
-    prev_[rel & kWindowMask] = static_cast<uint16_t>(cand);
+    StoreNode(rel, (LoadNode(cand) << kLinkBits) | cand);
     return cand;
+  }
+
+  // Enters `count` consecutive positions from `pos` into the chains, rolling the
+  // hash from one position to the next. Each needs three bytes.
+  void InsertRun(size_t pos, uint32_t rel, size_t count) {
+    if (count == 0) return;
+    uint32_t h = Hash3(in_ + pos);
+    const uint8_t* next = in_ + pos + kMinMatch;
+    for (;;) {
+      InsertHashed(h, rel);
+      if (--count == 0) break;
+      h = ((h << kHashShift) ^ *next++) & (kHashSize - 1);
+      ++rel;
+    }
+  }
+
+  // A node is kept as four 16-bit values and handled as one 64-bit word. The
+  // lanes keep their meaning in either byte order, since every lane-wise
+  // operation (the slide) treats all lanes alike.
+  uint64_t LoadNode(uint32_t rel) const {
+    uint64_t node;
+    std::memcpy(&node, &chains_[kLinksPerNode * (rel & kWindowMask)], sizeof node);
+    return node;
+  }
+  void StoreNode(uint32_t rel, uint64_t node) {
+    std::memcpy(&chains_[kLinksPerNode * (rel & kWindowMask)], &node, sizeof node);
   }
 
   // Moves the origin of relative positions by kWindowSize.
   void Slide() {
-    auto drop = [](uint16_t* t, uint32_t n) {
-      for (uint32_t i = 0; i < n; ++i) t[i] = static_cast<uint16_t>(t[i] >= kWindowSize ? t[i] - kWindowSize : 0);
+    auto drop = [](uint16_t* t, auto count) {
+      for (uint32_t i = 0; i < count(); ++i)
+        t[i] = static_cast<uint16_t>(std::max<uint32_t>(t[i], kWindowSize) - kWindowSize);
     };
-    drop(head_.get(), kHashSize);
-    drop(prev_.get(), kWindowSize);
+    drop(head_.get(), [] { return kHashSize; });
+    drop(chains_.get(), [] { return kLinksPerNode * kWindowSize; });
   }
 
   // Walks the chain from `cand` (a position within reach) looking for a match
-  // longer than best_len (which is below max_len). Returns the best length
-  // found, or best_len itself with *dist untouched when nothing is longer.
+  // longer than best_len (which is below max_len), trying at most `chain`
+  // candidates. Returns the best length found, or best_len itself with *dist
+  // untouched when nothing is longer.
   uint32_t LongestMatch(size_t pos, uint32_t rel, uint32_t cand, uint32_t best_len, uint32_t max_len,
                         uint32_t nice_len, uint32_t chain, uint32_t* dist) const {
-    const uint8_t* const scan = in_ + pos;
+    const uint8_t* const in = in_;
+    const uint8_t* const scan = in + pos;
     const uint32_t limit = rel - kMaxDist;
+    // in[base + c] is the byte at relative position c (unsigned wrap-around
+    // makes the sum a valid index for every c within reach).
+    const size_t base = pos - rel;
     const uint16_t scan_start = Load16(scan);
     uint16_t scan_end = Load16(scan + best_len - 1);
-    do {
-      const uint8_t* const match = scan - (rel - cand);
-      if (Load16(match + best_len - 1) == scan_end && Load16(match) == scan_start) {
-        const uint32_t len = MatchLength(scan, match, 2, max_len);
-        if (len > best_len) {
-          best_len = len;
-          *dist = rel - cand;
-          if (len >= nice_len) break;
-          scan_end = Load16(scan + best_len - 1);
-        }
-      }
-      cand = prev_[cand & kWindowMask];
-    } while (cand >= limit && --chain != 0);
+    size_t end_base = base + best_len - 1;
+    uint32_t best_cand = 0;
+    // Tries one candidate; true when the search can stop. The quick test
+    // compares the two bytes ending at the length to beat.
+    auto try_candidate = [&](uint32_t c) {
+      if (Load16(in + (end_base + c)) != scan_end) return false;
+      const uint8_t* const match = in + (base + c);
+      if (Load16(match) != scan_start) return false;
+      const uint32_t len = MatchLength(scan, match, 2, max_len);
+      if (len <= best_len) return false;
+      best_len = len;
+      best_cand = c;
+      if (len >= nice_len) return true;
+      scan_end = Load16(scan + best_len - 1);
+      end_base = base + best_len - 1;
+      return false;
+    };
+    if (try_candidate(cand)) goto done;
+    // A node holds the next four links of the chain, so one load yields four
+    // candidates, and the load of the following node is under way while they
+    // are tried.
+    // The four lanes are written out so that each has its own branches.
+    for (uint64_t node = LoadNode(cand);;) {
+      const uint64_t next_node = LoadNode(static_cast<uint32_t>(node >> (3 * kLinkBits)));
+      const uint32_t c0 = node & 0xFFFF, c1 = (node >> kLinkBits) & 0xFFFF;
+      const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF, c3 = static_cast<uint32_t>(node >> (3 * kLinkBits));
+      if (c0 < limit || --chain == 0 || try_candidate(c0)) break;
+      if (c1 < limit || --chain == 0 || try_candidate(c1)) break;
+      if (c2 < limit || --chain == 0 || try_candidate(c2)) break;
+      if (c3 < limit || --chain == 0 || try_candidate(c3)) break;
+      node = next_node;
+    }
+  done:
+    if (best_cand) *dist = rel - best_cand;
     return best_len;
   }
 
@@ -511,7 +576,7 @@ class Compressor {
       if (match_len >= kMinMatch) {
         flush = TallyMatch(match_len, dist, pos);
         if (match_len <= max_insert && remaining - match_len >= kMinMatch)
-          for (uint32_t k = 1; k < match_len; ++k) Insert(pos + k, rel + k);
+          InsertRun(pos + 1, rel + 1, match_len - 1);
         pos += match_len;
         rel += match_len;
       } else {
@@ -556,8 +621,7 @@ class Compressor {
         const bool flush = TallyMatch(prev_len, prev_dist, pos);
         const size_t end = pos - 1 + prev_len;
         const size_t hash_end = std::min(end, len_ - (kMinMatch - 1));
-        uint32_t r = rel + 1;
-        for (size_t p = pos + 1; p < hash_end; ++p, ++r) Insert(p, r);
+        if (hash_end > pos + 1) InsertRun(pos + 1, rel + 1, hash_end - (pos + 1));
         rel += static_cast<uint32_t>(end - pos);
         pos = end;
         pending = false;
@@ -814,7 +878,7 @@ class Compressor {
   const int level_;
   const LevelParams params_;
   std::unique_ptr<uint16_t[]> head_;     // hash -> newest relative position, 0 = none
-  std::unique_ptr<uint16_t[]> prev_;     // relative position % window -> previous one with the same hash
+  std::unique_ptr<uint16_t[]> chains_;   // relative position % window -> chain node (see kLinkBits)
   std::unique_ptr<uint32_t[]> symbols_;  // packed symbols of the current block
   std::unique_ptr<DynamicCodes> dynamic_ = std::make_unique<DynamicCodes>();
   uint32_t num_symbols_ = 0;
