@@ -25,7 +25,8 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 
 }  // namespace
 
-THLEditor::THLEditor() : lines_(1), states_(1, lsNone) {
+THLEditor::THLEditor() : states_(1, lsNone) {
+  lines_.Assign(std::vector<std::string>(1));
   scanner_.SetMode(mode_);
   colorer_.SetMode(mode_, parser_style_);
   InvalidateAllStates();
@@ -76,13 +77,13 @@ std::string_view THLEditor::Line(size_t line) const {
 }
 
 void THLEditor::SetText(std::string_view text) {
-  lines_ = SplitLines(text);
+  lines_.Assign(SplitLines(text));
   InvalidateAllStates();
 }
 
 std::string THLEditor::Text(std::string_view line_break) const {
   size_t size = 0;
-  for (const auto& l : lines_) size += l.size() + line_break.size();
+  for (size_t i = 0; i < lines_.size(); ++i) size += lines_[i].size() + line_break.size();
   std::string out;
   out.reserve(size);
   for (size_t i = 0; i < lines_.size(); ++i) {
@@ -164,16 +165,10 @@ TChangedLines THLEditor::Replace(TTextPos from, TTextPos to, std::string_view te
     std::vector<std::string> fresh = SplitLines(joined);
     k = fresh.size();
     const size_t removed = b - a + 1;
-    const size_t common = std::min(k, removed);
-    for (size_t i = 0; i < common; ++i) lines_[a + i] = std::move(fresh[i]);
+    lines_.Splice(a, removed, fresh);
     if (k > removed) {
-      lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(a + removed),
-                    std::make_move_iterator(fresh.begin() + static_cast<std::ptrdiff_t>(removed)),
-                    std::make_move_iterator(fresh.end()));
       states_.insert(states_.begin() + static_cast<std::ptrdiff_t>(a + removed), k - removed, lsNone);
     } else if (k < removed) {
-      lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(a + k),
-                   lines_.begin() + static_cast<std::ptrdiff_t>(a + removed));
       states_.erase(states_.begin() + static_cast<std::ptrdiff_t>(a + k),
                     states_.begin() + static_cast<std::ptrdiff_t>(a + removed));
     }

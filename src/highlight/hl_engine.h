@@ -9,7 +9,9 @@
 //    state of the line before it given that line's stored start state. So when a
 //    scan at a line d >= trust_ computes the stored value again, every state from
 //    d on is right and the scan stops ("converges").
-// An edit splices the state array, moves the marks to the edited lines and scans
+// The lines sit in a gap buffer (TLineStore), so inserting or removing lines moves
+// only the lines between this edit and the last one. An edit splices the state array
+// (one byte per line), moves the marks to the edited lines and scans
 // ahead until the states agree with the old ones again, but no further than a
 // fixed budget of bytes; any rest is scanned when a line below is asked for. So a
 // keystroke costs the edited lines plus at most the budget, whatever the size of
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "highlight/hl_rules.h"
+#include "highlight/line_store.h"
 
 namespace qb {
 
@@ -111,7 +114,7 @@ class THLEditor {
   void ScanStep();
   void Repaint();
 
-  std::vector<std::string> lines_;
+  TLineStore lines_;
   std::vector<uint8_t> states_;  // start state per line
   size_t dirty_ = 1;
   size_t trust_ = 1;

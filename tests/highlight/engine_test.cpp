@@ -37,6 +37,18 @@ TTextPos RandomPos(Rng& rng, THLEditor& e) {
   return {line, rng.Below(e.Line(line).size() + 1)};
 }
 
+size_t Offset(THLEditor& e, TTextPos p) {
+  size_t off = 0;
+  for (size_t i = 0; i < p.Line; ++i) off += e.Line(i).size() + 1;
+  return off + p.Column;
+}
+
+std::string NormalizeBreaks(std::string s) {
+  for (size_t i; (i = s.find("\r\n")) != std::string::npos;) s.erase(i, 1);
+  for (char& c : s) c = c == '\r' ? '\n' : c;
+  return s;
+}
+
 // Random edits (typing, backspacing, pasting, replacing ranges), with lazy queries
 // in between, must leave exactly the states of a full scan of the resulting text.
 // A big plain text lets openers outrun the eager budget and leave states pending.
@@ -47,6 +59,7 @@ void CheckIncrementalAgainstFull(THighLighter mode, size_t lines, bool plain, in
   THLEditor e;
   e.SetHighLighter(mode);
   e.SetText(text);
+  std::string reference = e.Text("\n");
   for (int i = 0; i < edits; ++i) {
     TTextPos from = RandomPos(rng, e), to = from;
     std::string insert;
@@ -56,7 +69,12 @@ void CheckIncrementalAgainstFull(THighLighter mode, size_t lines, bool plain, in
       case 2: insert = RandomPiece(rng); break;                                // pasting
       default: to = RandomPos(rng, e), insert = RandomPiece(rng); break;       // replacing
     }
+    // The same edit on a plain string, as a check of the line store.
+    size_t off_from = Offset(e, from), off_to = Offset(e, to);
+    if (off_to < off_from) std::swap(off_from, off_to);
+    reference.replace(off_from, off_to - off_from, NormalizeBreaks(insert));
     e.Replace(from, to, insert);
+    ASSERT_EQ(e.Text("\n"), reference);
     if (rng.Below(2)) e.LineStartState(rng.Below(e.LineCount()));
     if (i % 5 == 0 || lines < 100) {
       ASSERT_EQ(States(e), FullScanStates(mode, e.Text("\n"))) << HighLighterName(mode) << " edit " << i;
