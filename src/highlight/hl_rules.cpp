@@ -375,4 +375,22 @@ size_t Utf16Offset(std::string_view line, size_t byte_offset) {
   return units;
 }
 
+void SpansToUtf16(std::string_view line, std::vector<THLSpan>& spans) {
+  size_t byte = 0, units = 0;
+  auto advance_to = [&](size_t target) {
+    target = target < line.size() ? target : line.size();
+    while (byte < target) {
+      const size_t len = WellFormedLength(line, byte);
+      units += len == 4 ? 2 : 1;
+      byte += len == 0 ? 1 : len;
+    }
+    return units;
+  };
+  for (THLSpan& s : spans) {
+    if (s.begin < byte) byte = 0, units = 0;  // out of order: start over
+    s.begin = advance_to(s.begin);
+    s.end = advance_to(s.end);
+  }
+}
+
 }  // namespace qb

@@ -113,5 +113,8 @@ class TLineColorer {
 // byte that does not belong to a well-formed sequence counts as one unit (the
 // replacement character a decoder puts in its place).
 size_t Utf16Offset(std::string_view line, size_t byte_offset);
+// Converts the offsets of spans (in order, as ColorLine gives them) from bytes to
+// UTF-16 code units in one pass over the line.
+void SpansToUtf16(std::string_view line, std::vector<THLSpan>& spans);
 
 }  // namespace qb

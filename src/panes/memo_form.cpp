@@ -43,6 +43,11 @@ std::vector<TMenuItemSpec> PopMnuItems() {
   return items;
 }
 
+TMemoForm::TMemoForm(TMemoEditorControl& editor) : editor_(editor) {
+  editor_.SetHighLighter(hlNone);
+  editor_.SetColors(TColors::EditorDialog());
+}
+
 void TMemoForm::SetHighLight(int number) {
   highlight_ = HighLighterFromNumber(number);
   editor_.SetHighLighter(highlight_);

@@ -34,6 +34,7 @@ class TMemoEditorControl {
   virtual void CutToClipboard() = 0;
   virtual void PasteFromClipboard() = 0;
   virtual void SetHighLighter(THighLighter mode) = 0;
+  virtual void SetColors(const TColors& colors) = 0;
 };
 
 // Design values of the dialog and its editor.
@@ -109,7 +110,8 @@ std::vector<TMenuItemSpec> PopMnuItems();
 
 class TMemoForm {
  public:
-  explicit TMemoForm(TMemoEditorControl& editor) : editor_(editor) {}
+  // Gives the editor the dialog's design settings: no highlighter, the dialog's colours.
+  explicit TMemoForm(TMemoEditorControl& editor);
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption) { caption_ = std::move(caption); }

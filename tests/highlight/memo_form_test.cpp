@@ -23,6 +23,7 @@ class FakeEditor : public TMemoEditorControl {
   void CutToClipboard() override { calls.push_back("cut"); }
   void PasteFromClipboard() override { calls.push_back("paste"); }
   void SetHighLighter(THighLighter m) override { calls.push_back(std::string(HighLighterName(m))); }
+  void SetColors(const TColors& c) override { calls.push_back(c == TColors::EditorDialog() ? "dialog colours" : "?"); }
 };
 
 using Calls = std::vector<std::string>;
@@ -30,6 +31,7 @@ using Calls = std::vector<std::string>;
 TEST(MemoForm, SetBookmarkSetsMovesAndClears) {
   FakeEditor ed;
   TMemoForm form(ed);
+  ed.calls.clear();
   ed.x = 4, ed.y = 7;
   form.N01Click(3);
   EXPECT_TRUE(form.Bookmark(3).Valid);
@@ -49,6 +51,7 @@ TEST(MemoForm, SetBookmarkSetsMovesAndClears) {
 TEST(MemoForm, GoToBookmarkSetsColumnThenLineAndIgnoresUnsetOnes) {
   FakeEditor ed;
   TMemoForm form(ed);
+  ed.calls.clear();
   form.N02Click(2);
   form.N02Click(42);
   EXPECT_TRUE(ed.calls.empty());
@@ -63,6 +66,7 @@ TEST(MemoForm, GoToBookmarkSetsColumnThenLineAndIgnoresUnsetOnes) {
 TEST(MemoForm, GutterMarksSitBesideTheirLinesEvenOutOfView) {
   FakeEditor ed;
   TMemoForm form(ed);
+  ed.calls.clear();
   for (int line : {12, 5, 40}) {
     ed.y = line;
     form.N01Click(line % 10);
@@ -92,6 +96,7 @@ TEST(MemoForm, GutterMarksSitBesideTheirLinesEvenOutOfView) {
 TEST(MemoForm, CancelKeepsTheOkMarginOnTheRight) {
   FakeEditor ed;
   TMemoForm form(ed);
+  ed.calls.clear();
   EXPECT_EQ(form.CancelBtnLeft(), memo_form::kDesignWidth - 82 - 6);
   form.FormResize(900);
   EXPECT_EQ(900 - (form.CancelBtnLeft() + memo_form::kButtonWidth), memo_form::kOKBtnLeft);
@@ -101,6 +106,8 @@ TEST(MemoForm, CancelKeepsTheOkMarginOnTheRight) {
 TEST(MemoForm, HighlighterCaptionsFocusAndClipboard) {
   FakeEditor ed;
   TMemoForm form(ed);
+  EXPECT_EQ(ed.calls, (Calls{"hlNone", "dialog colours"}));
+  ed.calls.clear();
   EXPECT_EQ(form.Caption(), "Add A New Text Item To The File Cabinet");
   form.SetCaption(EditingItemCaption("NewItems\\Item1"));
   EXPECT_EQ(form.Caption(), "Editing Text Item : NewItems\\Item1");

@@ -212,6 +212,14 @@ TEST(Rules, Utf16OffsetsCountSurrogatePairsAndBadBytes) {
   EXPECT_EQ(Utf16Offset(line, 7), 4u);
   EXPECT_EQ(Utf16Offset(line, 9), 6u);
   EXPECT_EQ(Utf16Offset(line, 99), 7u);
+  std::vector<THLSpan> spans(3);
+  spans[0].end = spans[1].begin = 3;
+  spans[1].end = spans[2].begin = 7;
+  spans[2].end = 10;
+  SpansToUtf16(line, spans);
+  EXPECT_EQ(spans[1].begin, 2u);
+  EXPECT_EQ(spans[1].end, 4u);
+  EXPECT_EQ(spans[2].end, 7u);
 }
 
 }  // namespace
