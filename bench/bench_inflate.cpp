@@ -52,7 +52,8 @@ void Check(bool ok, const char* what) {
 void RunOurs(benchmark::State& state, const Sample& s) {
   std::vector<uint8_t> out(s.original.size());
   for (auto _ : state) {
-    const qb::zip::CodecResult r = qb::zip::Inflate(s.compressed.data(), s.compressed.size(), out.data(), out.size());
+    const qb::zip::CodecResult r =
+        qb::zip::Inflate(s.compressed.data(), s.compressed.size(), out.data(), out.size());
     Check(r.status == qb::zip::CodecStatus::Ok && r.produced == out.size(), "Inflate");
     benchmark::DoNotOptimize(out.data());
   }
@@ -77,10 +78,18 @@ void RunZlib(benchmark::State& state, const Sample& s) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.original.size()));
 }
 
-void BM_TextOurs(benchmark::State& state) { RunOurs(state, Text()); }
-void BM_TextZlib(benchmark::State& state) { RunZlib(state, Text()); }
-void BM_BmpOurs(benchmark::State& state) { RunOurs(state, Bmp()); }
-void BM_BmpZlib(benchmark::State& state) { RunZlib(state, Bmp()); }
+void BM_TextOurs(benchmark::State& state) {
+  RunOurs(state, Text());
+}
+void BM_TextZlib(benchmark::State& state) {
+  RunZlib(state, Text());
+}
+void BM_BmpOurs(benchmark::State& state) {
+  RunOurs(state, Bmp());
+}
+void BM_BmpZlib(benchmark::State& state) {
+  RunZlib(state, Bmp());
+}
 
 BENCHMARK(BM_TextOurs)->Name("Inflate/text/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TextZlib)->Name("Inflate/text/zlib")->Unit(benchmark::kMillisecond);

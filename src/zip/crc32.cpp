@@ -193,16 +193,14 @@ bool Crc32ClmulAvailable() {
 
 uint32_t Crc32Clmul(uint32_t crc, const void* data, size_t len) {
 #if QB_CRC32_HAVE_CLMUL
-  if (kHaveClmul && len >= kClmulMinLength)
-    return ~UpdateClmul(~crc, static_cast<const uint8_t*>(data), len);
+  if (kHaveClmul && len >= kClmulMinLength) return ~UpdateClmul(~crc, static_cast<const uint8_t*>(data), len);
 #endif
   return Crc32Portable(crc, data, len);
 }
 
 uint32_t Crc32(uint32_t crc, const void* data, size_t len) {
 #if QB_CRC32_HAVE_CLMUL
-  if (kHaveClmul && len >= kClmulMinLength)
-    return ~UpdateClmul(~crc, static_cast<const uint8_t*>(data), len);
+  if (kHaveClmul && len >= kClmulMinLength) return ~UpdateClmul(~crc, static_cast<const uint8_t*>(data), len);
 #endif
   return Crc32Portable(crc, data, len);
 }

@@ -140,20 +140,32 @@ constexpr uint32_t kEntryValueMask = 0x7FFF;
 constexpr unsigned kEntryCodewordShift = 8;
 constexpr uint32_t kEntryFieldMask = 0x1F;  // the two 5-bit bit counts
 
-static_assert((kEntryValueMask << kEntryValueShift) + kEntryLiteral == 0xFFFF0000u, "value and L fill the top half");
-static_assert(((kEntryExceptional | kEntrySubtable | kEntryEndOfBlock) & (kEntryFieldMask << kEntryCodewordShift)) ==
-              0, "flags clear of the codeword field");
+static_assert((kEntryValueMask << kEntryValueShift) + kEntryLiteral == 0xFFFF0000u,
+              "value and L fill the top half");
+static_assert(((kEntryExceptional | kEntrySubtable | kEntryEndOfBlock) &
+               (kEntryFieldMask << kEntryCodewordShift)) == 0,
+              "flags clear of the codeword field");
 static_assert(kMaxCodewordLength + 13 <= kEntryFieldMask, "bits used fits its field");
 static_assert(kMaxMatchLength <= kEntryValueMask && 24577 <= kEntryValueMask, "bases fit the value field");
 
-constexpr uint32_t EntryValue(uint32_t e) { return (e >> kEntryValueShift) & kEntryValueMask; }
+constexpr uint32_t EntryValue(uint32_t e) {
+  return (e >> kEntryValueShift) & kEntryValueMask;
+}
 // Bits 5-7 are always zero, so the low byte is the count: shifting by it needs
 // no masking.
-constexpr unsigned EntryBitsUsed(uint32_t e) { return static_cast<uint8_t>(e); }
-constexpr unsigned EntryCodewordBits(uint32_t e) { return (e >> kEntryCodewordShift) & kEntryFieldMask; }
-constexpr uint64_t LowBits(unsigned n) { return (uint64_t{1} << n) - 1; }
+constexpr unsigned EntryBitsUsed(uint32_t e) {
+  return static_cast<uint8_t>(e);
+}
+constexpr unsigned EntryCodewordBits(uint32_t e) {
+  return (e >> kEntryCodewordShift) & kEntryFieldMask;
+}
+constexpr uint64_t LowBits(unsigned n) {
+  return (uint64_t{1} << n) - 1;
+}
 // An entry for `tmpl` reached through a codeword of `len` bits.
-constexpr uint32_t WithCodeword(uint32_t tmpl, unsigned len) { return tmpl + len + (len << kEntryCodewordShift); }
+constexpr uint32_t WithCodeword(uint32_t tmpl, unsigned len) {
+  return tmpl + len + (len << kEntryCodewordShift);
+}
 
 // Per-symbol templates: the entry minus its codeword length.
 constexpr std::array<uint32_t, kNumLitlenSymbols> MakeLitlenTemplates() {
@@ -197,8 +209,10 @@ constexpr unsigned SubtableBound(unsigned num_symbols, unsigned table_bits) {
     if ((1u << b) * worst_den > worst_num * (b + 1)) worst_num = 1u << b, worst_den = b + 1;
   return (num_symbols * worst_num + worst_den - 1) / worst_den;
 }
-constexpr unsigned kLitlenTableCapacity = (1u << kLitlenTableBits) + SubtableBound(kNumLitlenSymbols, kLitlenTableBits);
-constexpr unsigned kDistTableCapacity = (1u << kDistTableBits) + SubtableBound(kNumDistSymbols, kDistTableBits);
+constexpr unsigned kLitlenTableCapacity =
+    (1u << kLitlenTableBits) + SubtableBound(kNumLitlenSymbols, kLitlenTableBits);
+constexpr unsigned kDistTableCapacity =
+    (1u << kDistTableBits) + SubtableBound(kNumDistSymbols, kDistTableBits);
 constexpr unsigned kPrecodeTableCapacity = 1u << kPrecodeTableBits;
 static_assert(kLitlenTableCapacity == 2048 + 922 && kDistTableCapacity == 256 + 512);
 static_assert(kLitlenTableCapacity - 1 <= kEntryValueMask, "subtable starts fit the value field");
@@ -284,14 +298,16 @@ constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_
         sub_start = next_free;
         next_free += 1u << sub_bits;
         if (next_free > capacity) return false;
-        for (unsigned at = sub_start; at < next_free; ++at) table[at] = WithCodeword(kEntryExceptional, sub_bits);
+        for (unsigned at = sub_start; at < next_free; ++at)
+          table[at] = WithCodeword(kEntryExceptional, sub_bits);
         table[prefix] = kEntryExceptional | kEntrySubtable | (sub_start << kEntryValueShift) |
                         (sub_bits << kEntryCodewordShift) | table_bits;
         current_prefix = prefix;
       }
       const unsigned sub_len = len - table_bits;
       const uint32_t e = WithCodeword(templates[sym], sub_len);
-      for (unsigned at = reversed >> table_bits; at < (1u << sub_bits); at += 1u << sub_len) table[sub_start + at] = e;
+      for (unsigned at = reversed >> table_bits; at < (1u << sub_bits); at += 1u << sub_len)
+        table[sub_start + at] = e;
     }
     --remaining[len];
   }
@@ -309,11 +325,12 @@ struct FixedTables {
 constexpr FixedTables MakeFixedTables() {
   FixedTables t;
   uint8_t litlen_lens[kNumLitlenSymbols] = {};
-  for (unsigned s = 0; s < kNumLitlenSymbols; ++s) litlen_lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+  for (unsigned s = 0; s < kNumLitlenSymbols; ++s)
+    litlen_lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
   uint8_t dist_lens[kNumDistSymbols] = {};
   for (unsigned s = 0; s < kNumDistSymbols; ++s) dist_lens[s] = 5;
-  t.ok = BuildDecodeTable(t.litlen.data(), t.litlen.size(), litlen_lens, kNumLitlenSymbols, kLitlenTemplates.data(),
-                          kLitlenTableBits, Incomplete::Reject) &&
+  t.ok = BuildDecodeTable(t.litlen.data(), t.litlen.size(), litlen_lens, kNumLitlenSymbols,
+                          kLitlenTemplates.data(), kLitlenTableBits, Incomplete::Reject) &&
          BuildDecodeTable(t.dist.data(), t.dist.size(), dist_lens, kNumDistSymbols, kDistTemplates.data(),
                           kDistTableBits, Incomplete::Reject);
   return t;
@@ -338,7 +355,9 @@ inline uint64_t LoadWord(const uint8_t* p) {
   std::memcpy(&v, p, 8);
   return v;
 }
-inline void StoreWord(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+inline void StoreWord(uint8_t* p, uint64_t v) {
+  std::memcpy(p, &v, 8);
+}
 
 // Bit buffer: after a refill it holds at least this many bits.
 constexpr unsigned kRefilledBits = 56;
@@ -530,8 +549,8 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
       if (lens[256] == 0) return finish(CodecStatus::BadData);  // a block must be able to end
       if (!BuildDecodeTable(litlen_storage, kLitlenTableCapacity, lens, num_litlen, kLitlenTemplates.data(),
                             kLitlenTableBits, Incomplete::AllowLoneOneBitCode) ||
-          !BuildDecodeTable(dist_storage, kDistTableCapacity, lens + num_litlen, num_dist, kDistTemplates.data(),
-                            kDistTableBits, Incomplete::AllowLoneOneBitCode))
+          !BuildDecodeTable(dist_storage, kDistTableCapacity, lens + num_litlen, num_dist,
+                            kDistTemplates.data(), kDistTableBits, Incomplete::AllowLoneOneBitCode))
         return finish(CodecStatus::BadData);
       litlen_table = litlen_storage;
       dist_table = dist_storage;
@@ -586,8 +605,8 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
           }
         }
         // A length; saved holds the bits before its codeword.
-        const unsigned length =
-            EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
+        const unsigned length = EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >>
+                                                                      EntryCodewordBits(e));
         e = dist_table[bitbuf & LowBits(kDistTableBits)];
         if (e & kEntryExceptional) {
           if (e & kEntrySubtable) {
