@@ -3,6 +3,7 @@
 // the screenful of lines below the caret that a repaint asks for).
 #include <benchmark/benchmark.h>
 
+#include <cctype>
 #include <string>
 
 #include "bench_data.h"
@@ -16,7 +17,8 @@ constexpr size_t kScreenLines = 60;
 const std::string& SourceText() {
   static const std::string text = [] {
     const auto& corpus = qbbench::TextCorpus();
-    return std::string(corpus.begin(), corpus.begin() + static_cast<std::ptrdiff_t>(std::min(kTextBytes, corpus.size())));
+    const size_t size = std::min(kTextBytes, corpus.size());
+    return std::string(corpus.begin(), corpus.begin() + static_cast<std::ptrdiff_t>(size));
   }();
   return text;
 }
@@ -68,8 +70,17 @@ void Keystroke(benchmark::State& state, qb::THighLighter mode, std::string_view 
   e.SetHighLighter(mode);
   e.SetText(SourceText());
   e.Rescan();
-  const size_t line = e.LineCount() / 2;
-  const qb::TTextPos at{line, std::min<size_t>(2, e.Line(line).size())};
+  // From the middle on, the first line with a word of three letters: the caret goes
+  // after its first letter.
+  size_t line = e.LineCount() / 2, column = 0;
+  for (; line < e.LineCount(); ++line) {
+    const std::string_view text = e.Line(line);
+    size_t run = 0;
+    for (column = 0; column < text.size() && run < 3; ++column)
+      run = std::isalpha(static_cast<unsigned char>(text[column])) ? run + 1 : 0;
+    if (run == 3) break;
+  }
+  const qb::TTextPos at{line, column - 2};
   size_t scanned_before = static_cast<size_t>(e.LinesScanned());
   bool typed_in = false;
   for (auto _ : state) {
