@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "platform/errors.h"
 #include "platform/interaction.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
