@@ -147,7 +147,8 @@ TChangedLines THLEditor::Replace(TTextPos from, TTextPos to, std::string_view te
   bool may_change = structural || ContainsTriggerCharacter(mode_, text);
   if (!may_change) {
     const std::string& line = lines_[a];
-    may_change = ContainsTriggerCharacter(mode_, std::string_view(line).substr(from.Column, to.Column - from.Column));
+    const std::string_view removed = std::string_view(line).substr(from.Column, to.Column - from.Column);
+    may_change = ContainsTriggerCharacter(mode_, removed);
     const std::string_view triggers = TriggerCharacters(mode_);
     if (from.Column > 0 && triggers.find(line[from.Column - 1]) != std::string_view::npos) may_change = true;
     if (to.Column < line.size() && triggers.find(line[to.Column]) != std::string_view::npos) may_change = true;
