@@ -24,8 +24,8 @@ int CancelButtonLeft(int panel_client_width, int cancel_width, int ok_left) {
   return ClampToInt(int64_t{panel_client_width} - cancel_width - ok_left);
 }
 
-std::vector<TMenuItemSpec> PopMnuItems() {
-  std::vector<TMenuItemSpec> items;
+std::vector<TMenuItemInfo> PopMnuItems() {
+  std::vector<TMenuItemInfo> items;
   items.push_back({"SetBookmark1", "&Set Bookmark", "", 0, "", ""});
   for (int n = 0; n < kBookmarkCount; ++n) {
     const std::string digit(1, static_cast<char>('0' + n));

@@ -98,7 +98,7 @@ struct TGutterImage {
 
 // One item of the editor's pop-up menu PopMnu, in menu order; Parent names the
 // sub-menu an item belongs to (empty at the top level).
-struct TMenuItemSpec {
+struct TMenuItemInfo {
   std::string Name;
   std::string Caption;  // "-" for a separator
   std::string ShortCut;
@@ -106,7 +106,7 @@ struct TMenuItemSpec {
   std::string Parent;
   std::string Handler;
 };
-std::vector<TMenuItemSpec> PopMnuItems();
+std::vector<TMenuItemInfo> PopMnuItems();
 
 class TMemoForm {
  public:

@@ -121,7 +121,7 @@ TEST(MemoForm, HighlighterCaptionsFocusAndClipboard) {
 }
 
 TEST(MemoForm, PopupMenuHasTheBookmarkAndClipboardItems) {
-  const std::vector<TMenuItemSpec> items = PopMnuItems();
+  const std::vector<TMenuItemInfo> items = PopMnuItems();
   ASSERT_EQ(items.size(), 26u);
   EXPECT_EQ(items[6].Name, "N51");
   EXPECT_EQ(items[6].Caption, "&5");
