@@ -8,6 +8,7 @@ QB_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev zlib1g-dev
   zip unzip p7zip-full libarchive-tools python3
+  qt6-base-dev xvfb xclip xdotool xauth
 )
 
 qb_install_missing() {

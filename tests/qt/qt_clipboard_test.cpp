@@ -1,0 +1,109 @@
+// The desktop clipboard through the program's clipboard interface.
+#include "qt/qt_clipboard.h"
+
+#include <QClipboard>
+#include <QColor>
+#include <QImage>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <gtest/gtest.h>
+
+namespace qb::qt {
+namespace {
+
+void PutMime(std::initializer_list<std::pair<const char*, QByteArray>> formats) {
+  auto* data = new QMimeData;
+  for (const auto& [mime, bytes] : formats) data->setData(mime, bytes);
+  QGuiApplication::clipboard()->setMimeData(data);
+}
+
+TEST(QtClipboard, TextReadsWithItsZeroByteAndOemTextIsMadeFromIt) {
+  TQtClipboard clipboard;
+  QGuiApplication::clipboard()->setText(QString::fromUtf8("caf\xC3\xA9 \xE2\x82\xAC"));
+  EXPECT_TRUE(clipboard.HasFormat(CF_TEXT));
+  EXPECT_TRUE(clipboard.HasFormat(CF_OEMTEXT));
+  TClipboardLock lock(clipboard);
+  auto text = clipboard.GetBlock(CF_TEXT);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(std::string(text->begin(), text->end()), std::string("caf\xC3\xA9 \xE2\x82\xAC\0", 10));
+  auto oem = clipboard.GetBlock(CF_OEMTEXT);
+  ASSERT_TRUE(oem);
+  EXPECT_EQ(std::string(oem->begin(), oem->end()), std::string("caf\x82 ?\0", 7));  // no euro in code page 437
+}
+
+TEST(QtClipboard, OpenTwiceFailsAndWritesAppearOnClose) {
+  TQtClipboard clipboard;
+  int changes = 0;
+  clipboard.SetOnChange([&] { ++changes; });
+  clipboard.Open();
+  try {
+    clipboard.Open();
+    FAIL();
+  } catch (const EClipboardError& e) {
+    EXPECT_STREQ(e.what(), "Cannot open clipboard");
+  }
+  clipboard.Empty();
+  std::string block("stored text\0\0\0", 14);  // slack after the zero byte
+  EXPECT_TRUE(clipboard.SetBlock(CF_TEXT, std::vector<uint8_t>(block.begin(), block.end())));
+  EXPECT_NE(QGuiApplication::clipboard()->text().toStdString(), "stored text");  // not before Close
+  clipboard.Close();
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "stored text");
+  EXPECT_GE(changes, 1);
+  clipboard.Open();
+  EXPECT_FALSE(clipboard.SetBlock(CF_BITMAP, {}));  // an object format takes no block
+  EXPECT_FALSE(clipboard.SetBlock(0, {'x'}));
+  clipboard.Close();
+  EXPECT_THROW(clipboard.Empty(), EClipboardError);  // not open
+}
+
+TEST(QtClipboard, UnknownMimeTypesTravelAsRegisteredFormats) {
+  TQtClipboard clipboard;
+  PutMime({{"text/html", QByteArray("<b>x</b>")}, {"application/x-qt-windows-mime;value=\"Delphi Component\"",
+                                                  QByteArray("TPF0 component")}});
+  auto formats = clipboard.Formats();
+  uint32_t html = clipboard.Registry().Register("text/html");
+  uint32_t component = clipboard.Registry().Register("Delphi Component");
+  EXPECT_NE(std::find(formats.begin(), formats.end(), html), formats.end());
+  EXPECT_NE(std::find(formats.begin(), formats.end(), component), formats.end());
+  {
+    TClipboardLock lock(clipboard);
+    auto bytes = clipboard.GetBlock(component);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "TPF0 component");
+    // Put back under its number: the same MIME type again.
+    clipboard.Empty();
+    clipboard.SetBlock(html, {'<', 'i', '>'});
+  }
+  EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("text/html"), QByteArray("<i>"));
+}
+
+TEST(QtClipboard, BitmapsRoundTripThroughImages) {
+  TQtClipboard clipboard;
+  QImage image(3, 2, QImage::Format_RGB32);
+  image.fill(QColor(10, 20, 30));
+  image.setPixelColor(2, 1, QColor(200, 100, 50));
+  QGuiApplication::clipboard()->setImage(image);
+  ASSERT_TRUE(clipboard.HasFormat(CF_BITMAP));
+  TDib dib;
+  {
+    TClipboardLock lock(clipboard);
+    auto got = clipboard.GetBitmap();
+    ASSERT_TRUE(got);
+    dib = *got;
+  }
+  EXPECT_EQ(dib.Width(), 3);
+  EXPECT_EQ(dib.Height(), 2);
+  EXPECT_EQ(dib.PixelColor(2, 1).Red, 200);
+  {
+    TClipboardLock lock(clipboard);
+    clipboard.Empty();
+    clipboard.SetBitmap(dib);
+  }
+  QImage back = QGuiApplication::clipboard()->image();
+  ASSERT_FALSE(back.isNull());
+  EXPECT_EQ(back.pixelColor(2, 1), QColor(200, 100, 50));
+  EXPECT_EQ(back.pixelColor(0, 0), QColor(10, 20, 30));
+}
+
+}  // namespace
+}  // namespace qb::qt
