@@ -88,10 +88,15 @@ void TClipboardCommands::SaveToFCMiClick() {
     if (!typed) return;
     name = *typed;
     store::RefreshDirectory(zip);
-    if (store::FindItemEntry(zip, store::NormalizeItemPath(name)) < zip.EntryCount() &&
-        ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning), name + kCrLf + kAlreadyExists,
-                           MsgButtons::OkCancel) != MsgAnswer::Ok)
-      return;
+    const int existing = store::FindItemEntry(zip, store::NormalizeItemPath(name));
+    if (existing < zip.EntryCount()) {
+      if (ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning), name + kCrLf + kAlreadyExists,
+                             MsgButtons::OkCancel) != MsgAnswer::Ok)
+        return;
+      // The item keeps its name as stored (the typed one may differ in letter case),
+      // so the cabinet goes on matching its unchanged tree node.
+      name = zip.EntryFullName(existing);
+    }
   }
   ctx_.Payload.SetPosition(0);
   // Over an existing item its glyph and note are carried over; payload and comment

@@ -24,7 +24,7 @@ std::string Utf8ToOem(std::string_view text) {
       i += length;
     } else {
       out += '?';
-      i += converted ? length : 1;
+      i += one.size() == length && codepage::IsValidUtf8(one) ? length : 1;
     }
   }
   return out;
