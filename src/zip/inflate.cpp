@@ -6,7 +6,7 @@
 // loop over at most 15 lengths). A length symbol then reads its extra bits, the
 // distance symbol is decoded the same way, and the match is copied byte by byte,
 // with a bounds check on every input bit and every output byte. Correct,
-// simple, and around ten times slower than it needs to be.
+// simple, and many times slower than it needs to be.
 //
 // Table lookup. Instead of walking the code, peek at the next 11 bits (8 for
 // distances) and index a table that holds, for every possible bit pattern, the
@@ -30,13 +30,22 @@
 //
 // A fast loop with margins. As long as at least kInputMargin input bytes and
 // kOutputMargin output bytes remain, nothing in the loop can run past either
-// buffer, so the loop checks nothing but the match distance. Matches are copied
-// 8 bytes at a time and may write up to 7 bytes past their end, into the
-// margin, where the next output overwrites them. A distance of 1 broadcasts
-// one byte; other distances below 8 first lay down 8 bytes one at a time, after
-// which the pattern repeats with a period that is a multiple of the distance
-// and at least 8, and word copies take over. Near the ends of the buffers a
-// fully checked loop, one symbol at a time, finishes the job.
+// buffer, so the loop checks nothing but the match distance. Near the ends of
+// the buffers a fully checked loop, one symbol at a time, finishes the job.
+//
+// Word copies. Matches are copied 8 bytes at a time and may write a little
+// past their end, into the margin, where later output overwrites it; the first
+// 24 bytes go unconditionally, since most matches are short and a loop exit
+// is a branch that mispredicts. A distance of 1 broadcasts one byte; other
+// distances below 8 first lay down 8 bytes one at a time, after which the
+// pattern repeats with a period that is a multiple of the distance and at
+// least 8, and word copies take over.
+//
+// Looking ahead. The entry of the symbol after a match is loaded before the
+// match is copied, so the table load overlaps the copy (and survives the
+// copy loop's mispredicted exit), and an entry's bits are dropped before its
+// kind is even tested. The state lives in locals, which the compiler keeps in
+// registers.
 //
 // Truncation without special cases. When the input is exhausted, the checked
 // refill appends zero bytes and counts them. Decoding proceeds as usual; after
@@ -362,12 +371,14 @@ inline void StoreWord(uint8_t* p, uint64_t v) {
 // Bit buffer: after a refill it holds at least this many bits.
 constexpr unsigned kRefilledBits = 56;
 
-// The fast loop reads at most three refills of 8 bytes each per iteration, each
-// advancing at most 7 bytes, and writes at most 2 literals plus one match of 258
-// bytes with up to 8 bytes of copy overshoot.
+// One round of the fast loop refills at most twice (each reads 8 bytes and
+// advances at most 7), and writes at most 2 literals and one match of up to 258
+// bytes, whose copy may run up to 7 bytes past its end (or write 24 bytes,
+// whichever is more).
 constexpr size_t kInputMargin = 32;
 constexpr size_t kOutputMargin = 2 + kMaxMatchLength + 8 + 4;
-static_assert(kOutputMargin >= 2 + 24, "the unconditional part of a match copy fits");
+static_assert(kInputMargin >= 7 + 8, "two refills fit");
+static_assert(kOutputMargin >= 2 + kMaxMatchLength + 7 && kOutputMargin >= 2 + 24, "a match copy fits");
 
 // For distances below 8: after the first 8 bytes of a match are in place, the
 // bytes repeat with this period (the smallest multiple of the distance >= 8),
