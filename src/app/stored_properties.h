@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ini_file.h"
+
 namespace qb {
 
 namespace stored_keys {
@@ -37,5 +39,11 @@ struct TMainFormProperties {
   bool RSplitterVisible = false;
   bool BSplitterVisible = false;
 };
+
+// Reads the stored properties from the section TMainForm; a missing key keeps the
+// value props already holds. zip_name receives Zip1.ZipName (empty when missing).
+void ReadStoredProperties(const TIniFile& ini, TMainFormProperties& props, std::string& zip_name);
+// Writes every stored property and Zip1.ZipName to the section TMainForm.
+void WriteStoredProperties(TIniFile& ini, const TMainFormProperties& props, const std::string& zip_name);
 
 }  // namespace qb
