@@ -231,6 +231,8 @@ void TClipboardCommands::CaptureBackupOnce() {
     backup_.Stream.Write(captured.Bytes().data(), captured.Size());
     backup_.Stream.SetPosition(0);
     backup_.Format = captured.Size() > 0 ? format : 0;
+  } catch (const EClipboardError&) {
+    backup_taken_ = false;  // held by another program: try again at the next replacement
   } catch (const std::exception&) {
     // A clip that cannot be read cannot be put back either; the command goes on.
   }
