@@ -155,3 +155,27 @@ TEST_F(MainFormTest, LegendListsEveryGlyphWithASingleOkButton) {
 
 }  // namespace
 }  // namespace qbtest
+
+namespace qbtest {
+namespace {
+
+TEST_F(MainFormTest, ACabinetThatCannotBeReadEndsTheRebuildCleanly) {
+  // An end record whose directory lies beyond the file, and no local header.
+  std::string eocd = "PK\x05\x06";
+  eocd += std::string("\0\0\0\0\x01\0\x01\0\x2E\0\0\0\xE8\x03\0\0\0\0", 18);
+  WriteFileText(cabinet_, eocd);
+  std::vector<std::string> shown;
+  form_->OnCabinetShown = [&](const std::string& path) { shown.push_back(path); };
+  ui_.ChooseFile(cabinet_);
+  const bool ok = qb::RunCommand(ui_, [&] { form_->OpenMiClick(); });
+  EXPECT_EQ(ReadFileText(cabinet_), eocd);
+  EXPECT_FALSE(Tree().Updating());
+  EXPECT_EQ(ui_.HourglassDepth(), 0);
+  EXPECT_EQ(shown.size(), 1u);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{"Error 'Error' [OK]: Not a valid zip file!"}));
+  EXPECT_TRUE(Tree().Empty());
+}
+
+}  // namespace
+}  // namespace qbtest

@@ -219,3 +219,45 @@ TEST(EntryMarks, NoteMarkForAnyA7Byte) {
 
 }  // namespace
 }  // namespace qb
+
+namespace qb {
+namespace {
+
+// What a widget adapter is told, in order.
+class RecordingObserver : public TTreeObserver {
+ public:
+  void NodeInserting(TTreeNode* parent, int row) override { log += "inserting " + Name(parent) + ":" + std::to_string(row) + "\n"; }
+  void NodeInserted(TTreeNode* node) override { log += "inserted " + node->Caption() + "\n"; }
+  void NodeRemoving(TTreeNode* node) override { log += "removing " + node->Caption() + "\n"; }
+  void NodeRemoved(TTreeNode* parent, int row) override { log += "removed " + Name(parent) + ":" + std::to_string(row) + "\n"; }
+  void NodeChanged(TTreeNode* node) override { log += "changed " + node->Caption() + "\n"; }
+  void SelectionChanged(TTreeNode* node) override { log += "selected " + Name(node) + "\n"; }
+  void UpdateBegun() override { log += "begin\n"; }
+  void UpdateEnded() override { log += "end\n"; }
+  static std::string Name(TTreeNode* node) { return node ? node->Caption() : "-"; }
+  std::string log;
+};
+
+TEST(TreeObserver, HearsEveryChangeOnce) {
+  TTreeView tree;
+  RecordingObserver observer;
+  tree.SetObserver(&observer);
+  tree.BeginUpdate();
+  tree.BeginUpdate();
+  TTreeNode* root = tree.AddChild(nullptr, "R");
+  tree.EndUpdate();
+  tree.EndUpdate();
+  tree.EndUpdate();  // unbalanced: ignored
+  TTreeNode* item = InsertItemPath(tree, root, "x", 3, -1);
+  tree.SetSelected(item);
+  item->SetStateIndex(-1);  // unchanged: no call
+  tree.Delete(item);
+  EXPECT_EQ(observer.log,
+            "begin\ninserting -:0\ninserted R\nend\n"
+            "inserting R:0\ninserted x\nchanged x\nchanged x\n"
+            "selected x\n"
+            "removing x\nselected -\nremoved R:0\n");
+}
+
+}  // namespace
+}  // namespace qb
