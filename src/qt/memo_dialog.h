@@ -1,0 +1,132 @@
+// TMemoDialog: the text editor dialog on screen, over TMemoForm's logic.
+//
+// The dialog is a QDialog of the design size holding the editor (TMemoEditor, a
+// QPlainTextEdit with a bookmark gutter and the highlighting engine) above a bottom
+// panel with OK and Cancel. It owns a TMemoForm and forwards to it: the pop-up
+// menu and its shortcuts (set / go to bookmark, copy, paste, cut) call the form's
+// handlers, a resize of the panel calls FormResize and the Cancel button goes where
+// the form says, the gutter draws the marks the form's Memo1PaintGutter returns,
+// and edits move the bookmarks through LinesReplaced.
+//
+// Lines go in and out as the text editor request has them: one string per line,
+// without line breaks. An empty document is no lines.
+#pragma once
+
+#include <QDialog>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "panes/memo_form.h"
+#include "platform/interaction.h"
+
+class QAction;
+class QMenu;
+class QPushButton;
+
+namespace qb::qt {
+
+class THLSyntaxHighlighter;
+
+// The picture of bookmark mark n (0..9): a small ribbon with the digit, size x size
+// logical pixels, drawn for the given device pixel ratio.
+QPixmap BookmarkMarkPixmap(int n, int size = memo_form::kGutterImageSize, qreal device_pixel_ratio = 1.0);
+
+// The editor font: "Courier New" at the design height when the system has it, else a
+// metric-compatible or the system's fixed-width font.
+QFont MemoEditorFont();
+
+// The editor control: a plain-text editor with a gutter on its left.
+class TMemoEditor : public QPlainTextEdit, public TMemoEditorControl {
+  Q_OBJECT
+ public:
+  explicit TMemoEditor(QWidget* parent = nullptr);
+  ~TMemoEditor() override;
+
+  // What the gutter draws: called with the current metrics when it paints.
+  void SetGutterImagesSource(std::function<std::vector<TGutterImage>(const TGutterMetrics&)> source) {
+    gutter_source_ = std::move(source);
+  }
+  // Called after each edit with the lines replaced: first, removed, inserted.
+  void SetLinesReplacedHandler(std::function<void(int, int, int)> handler) { lines_replaced_ = std::move(handler); }
+
+  void SetLines(const std::vector<std::string>& lines);
+  std::vector<std::string> Lines() const;
+
+  TGutterMetrics GutterMetrics() const;
+  // The marks drawn by the last paint of the gutter, in logical pixels of the gutter.
+  const std::vector<TGutterImage>& LastPaintedMarks() const { return last_painted_; }
+  QWidget* Gutter() const { return gutter_; }
+  THLSyntaxHighlighter* Highlighter() const { return highlighter_; }
+
+  // TMemoEditorControl
+  int CaretX() const override;
+  int CaretY() const override;
+  void SetCaretX(int x) override;
+  void SetCaretY(int y) override;
+  void Repaint() override;
+  void SetFocus() override;
+  void CopyToClipboard() override;
+  void CutToClipboard() override;
+  void PasteFromClipboard() override;
+  void SetHighLighter(THighLighter mode) override;
+  void SetColors(const TColors& colors) override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  friend class TMemoGutter;
+  void PaintGutter(QPaintEvent* event);
+  void OnContentsChange(int position, int removed, int added);
+  void ApplyPalette();
+
+  QWidget* gutter_ = nullptr;
+  THLSyntaxHighlighter* highlighter_ = nullptr;
+  std::function<std::vector<TGutterImage>(const TGutterMetrics&)> gutter_source_;
+  std::function<void(int, int, int)> lines_replaced_;
+  std::vector<TGutterImage> last_painted_;
+  int block_count_ = 1;
+  int wanted_column_ = 0;
+};
+
+class TMemoDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TMemoDialog(QWidget* parent = nullptr);
+  ~TMemoDialog() override;
+
+  // Caption, highlighter number and lines of a request.
+  void Load(const TTextEditorRequest& request);
+  std::vector<std::string> Lines() const { return editor_->Lines(); }
+
+  TMemoForm& Form() { return *form_; }
+  TMemoEditor* Editor() const { return editor_; }
+  QPushButton* OKBtn() const { return ok_btn_; }
+  QPushButton* CancelBtn() const { return cancel_btn_; }
+  QWidget* Panel1() const { return panel1_; }
+  QMenu* PopMnu() const { return pop_mnu_; }
+  // The pop-up menu's action named as in PopMnuItems() ("N31", "Copy1" ...); null if none.
+  QAction* MenuAction(const QString& name) const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenu();
+  void PlaceButtons();
+
+  TMemoEditor* editor_ = nullptr;
+  std::unique_ptr<TMemoForm> form_;
+  QWidget* panel1_ = nullptr;
+  QPushButton* ok_btn_ = nullptr;
+  QPushButton* cancel_btn_ = nullptr;
+  QMenu* pop_mnu_ = nullptr;
+};
+
+}  // namespace qb::qt
