@@ -54,7 +54,18 @@ bool IsBlank(std::string_view text) {
 
 }  // namespace
 
-TMainForm::TMainForm(IUserInteraction& ui, TPaths paths) : ui_(ui), paths_(std::move(paths)) {
+TMainForm::TMainForm(IUserInteraction& ui, TPaths paths) : TMainForm(ui, std::move(paths), nullptr) {}
+
+TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard& clipboard)
+    : TMainForm(ui, std::move(paths), &clipboard) {}
+
+TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
+    : ui_(ui),
+      paths_(std::move(paths)),
+      own_clipboard_(clipboard ? nullptr : std::make_unique<TMemoryClipboard>()),
+      clipboard_(clipboard ? *clipboard : *own_clipboard_),
+      clipboard_commands_(TClipboardContext{clipboard_, ui_, zip_, explorer_, viewer_, payload_, properties_,
+                                            paths_.TempPictureFile()}) {
   store::ConfigureCabinetArchive(zip_);
   zip_.SetInteraction(&ui_);
 }

@@ -16,14 +16,17 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/stored_properties.h"
+#include "clipboard/clipboard_commands.h"
 #include "explorer/dockable_form.h"
 #include "panes/note_form.h"
 #include "panes/viewer_form.h"
+#include "platform/clipboard.h"
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"
 #include "platform/paths.h"
@@ -56,7 +59,10 @@ struct TEditMenuState {
 
 class TMainForm {
  public:
+  // The clipboard is the program's (the desktop's, or an in-memory one); without
+  // one the form makes an in-memory clipboard of its own.
   TMainForm(IUserInteraction& ui, TPaths paths);
+  TMainForm(IUserInteraction& ui, TPaths paths, IClipboard& clipboard);
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
 
@@ -108,10 +114,27 @@ class TMainForm {
   void EditTextItemMiClick(int tag);
   void NewDrawMiClick();
 
+  // --- Clipboard menu ----------------------------------------------------------------
+  IClipboard& Clipboard() { return clipboard_; }
+  TClipboardCommands& ClipboardCommands() { return clipboard_commands_; }
+  void SaveToFCMiClick() { clipboard_commands_.SaveToFCMiClick(); }
+  void AutoSaveMiClick() { clipboard_commands_.AutoSaveMiClick(); }
+  void ViewItemsMiClick() { clipboard_commands_.ViewItemsMiClick(); }
+  void AutoLoad1Click() { clipboard_commands_.AutoLoad1Click(); }
+  void CurrentDrawerMiClick() { clipboard_commands_.CurrentDrawerMiClick(); }
+  TClipboardMenuState ClipboardMiClick() { return clipboard_commands_.ClipboardMiClick(); }
+  void LoadSelectedMiClick() { clipboard_commands_.LoadSelectedMiClick(); }
+  void ViewSelected() { clipboard_commands_.ViewSelected(); }
+  void EditClipboardMiClick(int tag) { clipboard_commands_.EditClipboardMiClick(tag); }
+  // An item was clicked in the explorer.
+  void ExplorerItemClicked() { clipboard_commands_.ExplorerItemClicked(); }
+  // The shut-down step that offers the clipboard backup back.
+  void RestoreClipboardBackup() { clipboard_commands_.RestoreClipboardBackup(); }
   // --- View menu ---------------------------------------------------------------------
   void LegendMiClick();
 
  private:
+  TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard);
   void RunCabinetDialog(bool create);
   // Error box, OK button.
   void Error(const std::string& text);
@@ -126,6 +149,9 @@ class TMainForm {
   TMemoryStream payload_;
   std::vector<std::string> user_glyph_names_;
   TMainFormProperties properties_;
+  std::unique_ptr<TMemoryClipboard> own_clipboard_;  // when the program gives none
+  IClipboard& clipboard_;
+  TClipboardCommands clipboard_commands_;
 };
 
 // Runs a command as the program's top level does: an exception that escapes it is
