@@ -7,9 +7,9 @@
 //   uint32_t crc = Crc32(0, a, a_len);
 //   crc = Crc32(crc, b, b_len);   // == Crc32(0, a followed by b)
 //
-// Crc32() picks the fastest implementation the processor offers, once per call
-// (a cheap cached test); all of them give identical results. The individual
-// implementations are exposed for tests and benchmarks only.
+// Crc32() uses the fastest kernel the processor offers (detected once, at
+// start-up); all kernels give identical results. They are exposed one by one
+// for tests and benchmarks only.
 #pragma once
 
 #include <cstddef>
@@ -21,15 +21,17 @@ namespace qb::zip {
 // data may be null when len is 0.
 uint32_t Crc32(uint32_t crc, const void* data, size_t len);
 
-// The table-driven implementation (slicing by 8), available everywhere.
-uint32_t Crc32Portable(uint32_t crc, const void* data, size_t len);
+enum class Crc32Kernel {
+  Portable,   // table driven, slicing by 8; available everywhere
+  Clmul,      // x86 PCLMULQDQ folding, 128-bit registers
+  WideClmul,  // x86 VPCLMULQDQ folding, 512-bit registers (AVX-512)
+};
 
-// True when this processor has carry-less multiplication (x86 PCLMULQDQ with
-// SSE4.1) and Crc32() therefore folds with it.
-bool Crc32ClmulAvailable();
+// Whether this processor (and build) can run `kernel`.
+bool Crc32KernelAvailable(Crc32Kernel kernel);
 
-// The carry-less multiplication implementation. Call it only when
-// Crc32ClmulAvailable() is true; elsewhere it falls back to Crc32Portable().
-uint32_t Crc32Clmul(uint32_t crc, const void* data, size_t len);
+// Crc32() computed by `kernel` (by Portable if it is not available). Inputs
+// too short for a folding kernel go to the next smaller one, as in Crc32().
+uint32_t Crc32With(Crc32Kernel kernel, uint32_t crc, const void* data, size_t len);
 
 }  // namespace qb::zip

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,16 +16,22 @@ uint32_t ZlibCrc(uint32_t crc, const uint8_t* p, size_t n) {
   return static_cast<uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
 }
 
-using CrcFunction = uint32_t (*)(uint32_t, const void*, size_t);
-
 struct Implementation {
-  const char* name;
-  CrcFunction fn;
+  std::string name;
+  std::function<uint32_t(uint32_t, const void*, size_t)> fn;
 };
 
+// Crc32() itself and every kernel this processor can run.
 std::vector<Implementation> Implementations() {
-  std::vector<Implementation> all = {{"dispatch", &Crc32}, {"portable", &Crc32Portable}};
-  if (Crc32ClmulAvailable()) all.push_back({"clmul", &Crc32Clmul});
+  std::vector<Implementation> all = {{"Crc32", &Crc32}};
+  const std::pair<const char*, Crc32Kernel> kernels[] = {{"portable", Crc32Kernel::Portable},
+                                                         {"clmul", Crc32Kernel::Clmul},
+                                                         {"wide clmul", Crc32Kernel::WideClmul}};
+  for (const auto& [name, kernel] : kernels) {
+    if (Crc32KernelAvailable(kernel))
+      all.push_back(
+          {name, [kernel](uint32_t crc, const void* p, size_t n) { return Crc32With(kernel, crc, p, n); }});
+  }
   return all;
 }
 
@@ -52,8 +58,8 @@ TEST(Crc32Test, MatchesZlibOnEveryLengthAndAlignment) {
   const std::vector<uint8_t> data = qbtest::RandomBytes(5000 + 16, 77);
   for (const auto& impl : Implementations()) {
     SCOPED_TRACE(impl.name);
-    for (size_t len = 0; len <= 5000; len += (len < 300 ? 1 : 97)) {
-      for (size_t start = 0; start < 16; start += (len < 300 ? 5 : 1)) {
+    for (size_t len = 0; len <= 5000; len += (len < 600 ? 1 : 97)) {
+      for (size_t start = 0; start < 16; start += (len < 600 ? 5 : 1)) {
         const uint8_t* p = data.data() + start;
         ASSERT_EQ(impl.fn(0, p, len), ZlibCrc(0, p, len)) << "len " << len << " start " << start;
       }
@@ -67,8 +73,8 @@ TEST(Crc32Test, ChainsLikeZlib) {
   const uint32_t whole = ZlibCrc(0, data.data(), data.size());
   for (const auto& impl : Implementations()) {
     SCOPED_TRACE(impl.name);
-    for (size_t cut : {size_t{0}, size_t{1}, size_t{7}, size_t{63}, size_t{64}, size_t{65}, size_t{4097},
-                       size_t{19999}, size_t{20000}}) {
+    for (size_t cut : {size_t{0}, size_t{1}, size_t{7}, size_t{63}, size_t{64}, size_t{65}, size_t{255},
+                       size_t{256}, size_t{4097}, size_t{19999}, size_t{20000}}) {
       uint32_t crc = impl.fn(0, data.data(), cut);
       crc = impl.fn(crc, data.data() + cut, data.size() - cut);
       EXPECT_EQ(crc, whole) << "cut at " << cut;
