@@ -5,8 +5,8 @@
 // CRC-32 is "reflected": the first bit of each byte is its lowest bit, and the
 // register holds the coefficient of x^31 in bit 0. Dividing then means: for each
 // message bit, XOR it into bit 0, shift right, and XOR in 0xEDB88320 (P without
-// its x^32 term) if a 1 fell out. Eight shifts and eight conditional XORs per
-// byte: about 8 cycles a byte.
+// its x^32 term) if a 1 fell out. Eight dependent shift-and-XOR steps per
+// byte: tens of cycles a byte.
 //
 // Byte at a time. The eight steps for one byte depend only on the low byte of
 // the register XORed with the data byte, so a 256-entry table holds their
@@ -39,8 +39,8 @@
 // those multiplications, one per 128-bit lane of a 512-bit register. Four such
 // registers fold 256 bytes per round, and a three-way XOR (VPTERNLOGQ) merges
 // both products with the new data in one step; at the end the lanes fold into
-// one another down to a single 128-bit chunk. Roughly three times the 128-bit
-// kernel's speed, after which memory is the limit.
+// one another down to a single 128-bit chunk. Several times the 128-bit
+// kernel's speed, close to what memory can deliver.
 //
 // The kernels are chosen at run time with __builtin_cpu_supports and compiled
 // for their instructions with target attributes, so the program still runs on
