@@ -10,13 +10,13 @@
 //
 // The classic encoder that this one follows instead keeps hash chains: `head_`
 // maps a 15-bit hash of the next three bytes ((b0 << 10) ^ (b1 << 5) ^ b2) to
-// the most recent position with that hash, and `prev_` links each position to
-// the previous one with the same hash. Only positions on the chain are tried,
-// newest first, and the level table bounds the work: at most `chain` candidates,
-// stop as soon as a match reaches `nice` bytes, and try only a quarter of the
-// chain when the match in hand already reaches `good` bytes. A match is never
-// taken further back than 32506 bytes (the 32 KiB window less the 262-byte
-// lookahead the classic sliding-window design keeps in reserve).
+// the most recent position with that hash, and each position links to the
+// previous one with the same hash. Only positions on the chain are tried,
+// newest first, and the level table bounds the work: at most `chain`
+// candidates, stop as soon as a match reaches `nice` bytes, and try only a
+// quarter of the chain when the match in hand already reaches `good` bytes. A
+// match is never taken further back than 32506 bytes (the 32 KiB window less
+// the 262-byte lookahead the classic sliding-window design keeps in reserve).
 //
 // Levels 1 to 3 are greedy: the longest match at a position is taken at once,
 // and the positions it covers are entered into the hash chains only when it is
@@ -32,34 +32,46 @@
 // levels 3 to 9 at every 4096th symbol when the block so far is mostly literals
 // and its rough coded size is below half of the input it covers: a cheap guess
 // that the data has changed character and a new set of codes will pay. Each
-// block goes out as whichever of stored, fixed-code or dynamic-code is shortest
-// (stored only when it is strictly the shortest by 4 bytes, fixed on a tie).
-// When the only block of the input would not be shorter than the input, the
-// caller is told to store the entry instead.
+// block goes out stored when its length plus 4 bytes of framing is no more than
+// its best coded length, else with the fixed codes when these are as short as
+// its own dynamic codes, else with the dynamic codes. When the only block of
+// the input would not be shorter than the input, the caller is told to store
+// the entry instead.
 //
 // Speed-ups over the textbook version, and why
 // --------------------------------------------
+// The choices above fix which candidates are tried and which symbols come
+// out; everything below only makes the same work cheaper.
 // 1. No window copy. The input is one buffer in memory, so matches are compared
 //    in place; the "sliding window" is only a change of origin for positions.
-// 2. 16-bit chain entries. `head_` and `prev_` hold positions relative to a
-//    moving origin, 64 KiB each, so both stay in the L2 cache. Every 32 KiB the
+// 2. 16-bit positions. Hash heads and chain links hold positions relative to a
+//    moving origin, so the tables stay within the L2 cache. Every 32 KiB the
 //    origin moves and each entry drops by 32768 with a saturating subtract,
 //    which the compiler turns into a few vector instructions per cache line;
 //    entries that fall off the window become 0, which is never a candidate.
-// 3. Cheap rejection. Before a candidate is extended it must agree with the
-//    current position on its first two bytes and on the two bytes ending at the
-//    length to beat; most chain entries fail one of these two 16-bit compares.
-// 4. Eight bytes at a time. Matches are extended by XOR-ing 64-bit words; the
+// 3. Four links per node. Walking a chain is a series of dependent loads, and
+//    in the textbook version every candidate waits for the load of its link.
+//    Here each position's node holds the next four positions of its chain, so
+//    one 8-byte load yields four candidates, and the following node is being
+//    loaded while they are tried. Entering a position stays cheap: its node is
+//    the node of the chain's previous head shifted by one lane.
+// 4. Cheap rejection. Before a candidate is extended it must agree with the
+//    current position on the two bytes ending at the length to beat, then on
+//    its first two bytes; most candidates fail the first 16-bit compare.
+// 5. Eight bytes at a time. Matches are extended by XOR-ing 64-bit words; the
 //    first differing byte is the count of trailing zero bits divided by eight.
-// 5. Symbols are packed when found (see kSymbol* below): the Huffman symbol and
+// 6. A rolling hash. The positions inside a match are entered one after the
+//    other, each hash made from the previous one with one shift and one XOR.
+// 7. Symbols are packed when found (see kSymbol* below): the Huffman symbol and
 //    extra-bit values of a match are computed once and reused for the block's
 //    frequencies, its size estimates and its output.
-// 6. A 64-bit bit buffer. Up to 55 bits (one whole match plus the leftover) are
+// 8. A 64-bit bit buffer. Up to 55 bits (one whole match plus the leftover) are
 //    accumulated, then stored with a single unaligned 8-byte write; the output
 //    is sized from each block's exact coded length before the block is written,
 //    so the writer loop has no bounds checks.
-// 7. All fixed tables (length slots, extra-bit counts, the fixed Huffman codes,
-//    bit reversal) are computed by constexpr code at compile time.
+// 9. Small inputs stay cheap: only the chain nodes a short input can reach are
+//    cleared, and all fixed tables (length slots, extra-bit counts, the fixed
+//    Huffman codes) are computed by constexpr code at compile time.
 #include "zip/deflate.h"
 
 #include <algorithm>
@@ -431,9 +443,13 @@ class Compressor {
         level_(level),
         params_(kLevelParams[level]),
         head_(new uint16_t[kHashSize]()),
-        chains_(new uint16_t[kLinksPerNode * kWindowSize]()),
+        chains_(new uint16_t[kLinksPerNode * kWindowSize]),
         symbols_(new uint32_t[kMaxBlockSymbols]),
         writer_(nullptr) {
+    // Only nodes that are read need a value: a short input uses the slots up
+    // to its length (and slot 0, reached through "none"); a longer one may
+    // reach any slot.
+    std::fill_n(chains_.get(), kLinksPerNode * std::min<size_t>(len + 1, kWindowSize), uint16_t{0});
     out_.data.resize(std::min<size_t>(len / 2, size_t{1} << 20) + 64);
     writer_.Rebase(out_.data.data());
   }
