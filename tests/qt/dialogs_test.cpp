@@ -1,0 +1,840 @@
+// The program's dialogs on screen (offscreen): the text editor dialog over
+// TMemoForm, the glyph legend/chooser over TViewForm's requests, the About box, the
+// help window with its manual, and TQtInteraction's boxes and conversions.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextLayout>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cmath>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "panes/memo_form.h"
+#include "panes/view_form.h"
+#include "qt/about_dialog.h"
+#include "qt/help_window.h"
+#include "qt/hl_syntax_highlighter.h"
+#include "qt/legend_dialog.h"
+#include "qt/memo_dialog.h"
+#include "qt/qt_interaction.h"
+
+static void InitQuiverboxResources() {
+  static const bool done = [] {
+    Q_INIT_RESOURCE(quiverbox);
+    return true;
+  }();
+  (void)done;
+}
+
+QT_BEGIN_NAMESPACE
+// Readable failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '{' << l.join(QStringLiteral("|")).toStdString() << '}'; }
+QT_END_NAMESPACE
+
+namespace qb::qt {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Runs action on the modal dialog as soon as the event loop shows one; gives up (and
+// fails) if none appears within many turns of the loop.
+void WhenModal(std::function<void(QWidget*)> action, int turns_left = 2000) {
+  QTimer::singleShot(0, [action = std::move(action), turns_left]() mutable {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      action(modal);
+    } else if (turns_left > 0) {
+      WhenModal(std::move(action), turns_left - 1);
+    } else {
+      ADD_FAILURE() << "no modal dialog appeared";
+    }
+  });
+}
+
+class DialogsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { InitQuiverboxResources(); }
+};
+
+// --- the text editor dialog ------------------------------------------------------------
+
+using MemoDialogTest = DialogsTest;
+
+TEST_F(MemoDialogTest, LinesComeBackAsTheyWentInOnOkAndNothingOnCancel) {
+  TQtInteraction ui;
+  TTextEditorRequest request;
+  request.Caption = "Editing Text Item : NewItems\\Item0";
+  request.HighLighter = 2;
+  request.Lines = {"int main() {", "", "\treturn 0; // caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "}", ""};
+  WhenModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<TMemoDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Editing Text Item : NewItems\\Item0"));
+    dialog->OKBtn()->click();
+  });
+  EXPECT_EQ(ui.TextEditor(request), std::optional<std::vector<std::string>>(request.Lines));
+
+  // An edit is what comes back.
+  WhenModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<TMemoDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    QTextCursor cursor(dialog->Editor()->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QStringLiteral("added\nlast"));
+    dialog->OKBtn()->click();
+  });
+  const auto edited = ui.TextEditor(request);
+  ASSERT_TRUE(edited.has_value());
+  std::vector<std::string> expected = request.Lines;
+  expected.back() = "added";
+  expected.push_back("last");
+  EXPECT_EQ(*edited, expected);
+
+  WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });  // Escape, the close box
+  EXPECT_EQ(ui.TextEditor(request), std::nullopt);
+  WhenModal([](QWidget* modal) { qobject_cast<TMemoDialog*>(modal)->CancelBtn()->click(); });
+  EXPECT_EQ(ui.TextEditor(request), std::nullopt);
+}
+
+TEST_F(MemoDialogTest, EmptyAndHostileTextLoadsWithoutHarm) {
+  TMemoDialog dialog;
+  dialog.Load({});
+  EXPECT_EQ(dialog.windowTitle(), Q(std::string(memo_form::kDefaultCaption)));
+  EXPECT_TRUE(dialog.Lines().empty());
+
+  TTextEditorRequest request;
+  request.HighLighter = -7;
+  request.Lines = {std::string("nul\0inside", 10), "\xFF\xFE bad utf-8 \xC3", "cr\rin line",
+                   "\xE2\x80\xA8 line separator", "\xEF\xB7\x90 frame mark", std::string(100000, 'x')};
+  dialog.Load(request);
+  EXPECT_EQ(dialog.Form().HighLight(), hlNone);
+  const std::vector<std::string> lines = dialog.Lines();
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0], std::string("nul\0inside", 10));
+  EXPECT_EQ(lines.back(), std::string(100000, 'x'));
+  dialog.show();
+  EXPECT_FALSE(dialog.grab().isNull());
+}
+
+// Whether any character of the block's first line is drawn bold.
+bool HasBoldText(const QTextBlock& block) {
+  for (const QTextLayout::FormatRange& range : block.layout()->formats())
+    if (range.format.fontWeight() == QFont::Bold) return true;
+  return false;
+}
+
+TEST_F(MemoDialogTest, TheTagChoosesTheHighlighter) {
+  TMemoDialog dialog;
+  TTextEditorRequest request;
+  request.Lines = {"int x = 1;"};
+  request.HighLighter = 2;  // C++
+  dialog.Load(request);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dialog.Form().HighLight(), hlCBuilder);
+  EXPECT_EQ(dialog.Editor()->Highlighter()->HighLighter(), hlCBuilder);
+  EXPECT_TRUE(HasBoldText(dialog.Editor()->document()->firstBlock()));  // "int" is a reserved word
+
+  request.HighLighter = 0;
+  dialog.Load(request);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dialog.Editor()->Highlighter()->HighLighter(), hlNone);
+  EXPECT_FALSE(HasBoldText(dialog.Editor()->document()->firstBlock()));
+
+  for (int tag = 0; tag <= 9; ++tag) {
+    request.HighLighter = tag;
+    dialog.Load(request);
+    EXPECT_EQ(dialog.Editor()->Highlighter()->HighLighter(), HighLighterFromNumber(tag)) << tag;
+  }
+  request.HighLighter = 10;
+  dialog.Load(request);
+  EXPECT_EQ(dialog.Editor()->Highlighter()->HighLighter(), hlNone);
+}
+
+TEST_F(MemoDialogTest, PopUpMenuHasTheItemsAndShortcuts) {
+  TMemoDialog dialog;
+  QList<QAction*> top = dialog.PopMnu()->actions();
+  ASSERT_EQ(top.size(), 6);
+  EXPECT_EQ(top[0]->text(), QStringLiteral("&Set Bookmark"));
+  ASSERT_NE(top[0]->menu(), nullptr);
+  EXPECT_EQ(top[0]->menu()->actions().size(), 10);
+  EXPECT_EQ(top[1]->text(), QStringLiteral("&Go To Bookmark"));
+  EXPECT_TRUE(top[2]->isSeparator());
+  EXPECT_EQ(top[3]->text(), QStringLiteral("&Copy"));
+  EXPECT_EQ(top[4]->text(), QStringLiteral("&Paste"));
+  EXPECT_EQ(top[5]->text(), QStringLiteral("C&ut"));
+  EXPECT_EQ(top[3]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
+  for (int n = 0; n <= 9; ++n) {
+    QAction* set = dialog.MenuAction(QStringLiteral("N%1").arg(n) + QLatin1Char('1'));
+    QAction* go = dialog.MenuAction(QStringLiteral("N%1").arg(n) + QLatin1Char('2'));
+    ASSERT_NE(set, nullptr) << n;
+    ASSERT_NE(go, nullptr) << n;
+    EXPECT_EQ(set->text(), QStringLiteral("&%1").arg(n));
+    EXPECT_EQ(set->shortcut(), QKeySequence(Qt::SHIFT | Qt::CTRL | (Qt::Key_0 + n)));
+    EXPECT_EQ(go->shortcut(), QKeySequence(Qt::CTRL | (Qt::Key_0 + n)));
+  }
+}
+
+TEST_F(MemoDialogTest, BookmarksAreSetClearedAndVisitedThroughTheShortcuts) {
+  TMemoDialog dialog;
+  TTextEditorRequest request;
+  for (int i = 0; i < 40; ++i) request.Lines.push_back("line " + std::to_string(i));
+  dialog.Load(request);
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  TMemoEditor* editor = dialog.Editor();
+  editor->setFocus();
+
+  editor->SetCaretY(7);
+  editor->SetCaretX(3);
+  QTest::keyClick(editor, Qt::Key_3, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_TRUE(dialog.Form().Bookmark(3).Valid);
+  EXPECT_EQ(dialog.Form().Bookmark(3).Y, 7);
+  EXPECT_EQ(dialog.Form().Bookmark(3).X, 3);
+
+  editor->SetCaretY(30);
+  editor->SetCaretX(0);
+  QTest::keyClick(editor, Qt::Key_3, Qt::ControlModifier);
+  EXPECT_EQ(editor->CaretY(), 7);
+  EXPECT_EQ(editor->CaretX(), 3);
+
+  // Setting it again at the caret clears it; going to a cleared one stays put.
+  QTest::keyClick(editor, Qt::Key_3, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_FALSE(dialog.Form().Bookmark(3).Valid);
+  editor->SetCaretY(12);
+  dialog.MenuAction(QStringLiteral("N32"))->trigger();
+  EXPECT_EQ(editor->CaretY(), 12);
+  // No digit typed into the text by the shortcuts.
+  EXPECT_EQ(dialog.Lines(), request.Lines);
+
+  // A bookmark keeps to its line when lines are inserted above it.
+  editor->SetCaretY(10);
+  editor->SetCaretX(2);
+  dialog.MenuAction(QStringLiteral("N51"))->trigger();
+  QTextCursor cursor(editor->document());
+  cursor.insertText(QStringLiteral("new 1\nnew 2\n"));
+  EXPECT_EQ(dialog.Form().Bookmark(5).Y, 12);
+  editor->SetCaretY(0);
+  dialog.MenuAction(QStringLiteral("N52"))->trigger();
+  EXPECT_EQ(editor->textCursor().block().text(), QStringLiteral("line 10"));
+  EXPECT_EQ(editor->CaretX(), 2);
+}
+
+TEST_F(MemoDialogTest, GoToAColumnPastTheLineEndStopsAtTheEnd) {
+  TMemoDialog dialog;
+  dialog.Load({"", 0, {"a long line here", "ab", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80"}});
+  TMemoEditor* editor = dialog.Editor();
+  editor->SetCaretY(0);
+  editor->SetCaretX(12);
+  dialog.MenuAction(QStringLiteral("N01"))->trigger();
+  editor->SetCaretY(1);
+  dialog.MenuAction(QStringLiteral("N02"))->trigger();
+  EXPECT_EQ(editor->CaretY(), 0);
+  EXPECT_EQ(editor->CaretX(), 12);
+  editor->SetCaretX(99);
+  EXPECT_EQ(editor->CaretX(), 16);
+  editor->SetCaretY(1);
+  EXPECT_EQ(editor->CaretX(), 2);
+  editor->SetCaretY(2);  // never between the halves of a surrogate pair
+  editor->SetCaretX(3);
+  EXPECT_EQ(editor->CaretX(), 2);
+  editor->SetCaretY(-5);
+  EXPECT_EQ(editor->CaretY(), 0);
+  editor->SetCaretY(1 << 30);
+  EXPECT_EQ(editor->CaretY(), 2);
+}
+
+TEST_F(MemoDialogTest, CopyCutAndPasteUseTheClipboard) {
+  TMemoDialog dialog;
+  dialog.Load({"", 0, {"alpha", "beta"}});
+  TMemoEditor* editor = dialog.Editor();
+  editor->selectAll();
+  dialog.MenuAction(QStringLiteral("Copy1"))->trigger();
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("alpha\nbeta"));
+  dialog.MenuAction(QStringLiteral("Cut1"))->trigger();
+  EXPECT_TRUE(dialog.Lines().empty());
+  dialog.MenuAction(QStringLiteral("Paste1"))->trigger();
+  dialog.MenuAction(QStringLiteral("Paste1"))->trigger();
+  EXPECT_EQ(dialog.Lines(), (std::vector<std::string>{"alpha", "betaalpha", "beta"}));
+}
+
+TEST_F(MemoDialogTest, CancelKeepsTheOkButtonsMarginToTheRight) {
+  TMemoDialog dialog;
+  dialog.show();
+  EXPECT_EQ(dialog.size(), QSize(memo_form::kDesignWidth, memo_form::kDesignHeight));
+  EXPECT_EQ(dialog.Panel1()->height(), memo_form::kPanel1Height);
+  EXPECT_EQ(dialog.OKBtn()->geometry(), QRect(6, 5, 82, 30));
+  for (int width : {544, 800, 300}) {
+    dialog.resize(width, 400);
+    QCoreApplication::processEvents();
+    const int panel = dialog.Panel1()->width();
+    EXPECT_EQ(panel, width);
+    EXPECT_EQ(dialog.CancelBtn()->geometry(), QRect(CancelButtonLeft(panel), 5, 82, 30));
+    EXPECT_EQ(panel - dialog.CancelBtn()->geometry().right() - 1, memo_form::kOKBtnLeft) << width;
+    EXPECT_EQ(dialog.Form().CancelBtnLeft(), dialog.CancelBtn()->x());
+  }
+}
+
+TEST_F(MemoDialogTest, GutterMarksAreDrawnWhereTheFormSays) {
+  TMemoDialog dialog;
+  TTextEditorRequest request;
+  for (int i = 0; i < 200; ++i) request.Lines.push_back("text line " + std::to_string(i));
+  dialog.Load(request);
+  dialog.show();
+  TMemoEditor* editor = dialog.Editor();
+  for (int n : {0, 4, 9}) {
+    editor->SetCaretY(n * 2 + 1);
+    dialog.Form().N01Click(n);
+  }
+  editor->SetCaretY(0);
+  (void)editor->Gutter()->grab();
+  const TGutterMetrics m = editor->GutterMetrics();
+  EXPECT_EQ(m.TopLine, 0);
+  EXPECT_GT(m.LineHeight, 0);
+  const std::vector<TGutterImage> painted = editor->LastPaintedMarks();
+  ASSERT_EQ(painted.size(), 3u);
+  const std::vector<TGutterImage> wanted = dialog.Form().Memo1PaintGutter(m);
+  for (size_t i = 0; i < painted.size(); ++i) {
+    EXPECT_EQ(painted[i].Index, wanted[i].Index);
+    EXPECT_EQ(painted[i].X, wanted[i].X);
+    EXPECT_EQ(painted[i].Y, wanted[i].Y);
+    // The mark sits on its line: nearer the middle of its line than of either neighbour.
+    const QTextBlock block = editor->document()->findBlockByNumber(painted[i].Index * 2 + 1);
+    const QRect cell = editor->cursorRect(QTextCursor(block));
+    EXPECT_LT(std::abs(painted[i].Y + memo_form::kGutterImageSize / 2.0 - cell.center().y()), m.LineHeight / 2.0);
+  }
+  EXPECT_EQ(painted[0].X, memo_form::kGutterWidth - memo_form::kGutterImageSize - 2);
+
+  // Scrolled down, the marks above the view lie above the gutter (clipped), not at its top.
+  editor->verticalScrollBar()->setValue(15);
+  (void)editor->Gutter()->grab();
+  const std::vector<TGutterImage> scrolled = editor->LastPaintedMarks();
+  ASSERT_EQ(scrolled.size(), 3u);
+  EXPECT_EQ(editor->GutterMetrics().TopLine, 15);
+  EXPECT_LT(scrolled[0].Y, -10 * editor->GutterMetrics().LineHeight);  // line 1
+  EXPECT_LT(scrolled[1].Y, 0);                                           // line 9
+  EXPECT_GT(scrolled[2].Y, 3 * editor->GutterMetrics().LineHeight);    // line 19, in view
+}
+
+TEST(BookmarkMark, EachDigitHasItsOwnPicture) {
+  std::vector<QImage> images;
+  for (int n = 0; n <= 9; ++n) {
+    const QImage image = BookmarkMarkPixmap(n).toImage();
+    EXPECT_EQ(image.size(), QSize(15, 15));
+    EXPECT_EQ(image.pixelColor(0, 7).alpha(), 0) << "the left column stays clear";
+    for (const QImage& other : images) EXPECT_NE(image, other) << n;
+    images.push_back(image);
+  }
+  EXPECT_EQ(BookmarkMarkPixmap(3, 15, 2.0).toImage().size(), QSize(30, 30));
+  EXPECT_FALSE(BookmarkMarkPixmap(-1, 0, -3.0).isNull());
+}
+
+// --- the glyph legend and choosers ------------------------------------------------------
+
+using LegendDialogTest = DialogsTest;
+
+std::vector<QImage> UserGlyphs(int count) {
+  std::vector<QImage> images;
+  for (int i = 0; i < count; ++i) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(QColor::fromHsv(i * 40 % 360, 200, 200));
+    images.push_back(image);
+  }
+  return images;
+}
+
+QStringList Captions(const TLegendDialog& dialog) {
+  QStringList captions;
+  for (int i = 0; i < dialog.ListView1()->topLevelItemCount(); ++i)
+    captions.append(dialog.ListView1()->topLevelItem(i)->text(0));
+  return captions;
+}
+
+TEST_F(LegendDialogTest, TheLegendShowsEveryGlyphWithASingleCentredOk) {
+  TViewForm form;
+  form.PrepareLegend({"Mine", "Yours", "Theirs"}, 25);
+  TLegendDialog dialog(form.Request(), TGlyphImageList(UserGlyphs(3)));
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Legend"));
+  EXPECT_EQ(dialog.size(), QSize(view_form::kClientWidth, view_form::kClientHeight));
+  const QStringList captions = Captions(dialog);
+  ASSERT_EQ(captions.size(), 25);
+  EXPECT_EQ(captions[0], QStringLiteral("Currently loaded File Cabinet"));
+  EXPECT_EQ(captions[13], QStringLiteral("Note Available"));
+  EXPECT_EQ(captions[21], QStringLiteral("Delphi"));
+  EXPECT_EQ(captions[24], QStringLiteral("Theirs"));
+  for (int i = 0; i < 25; ++i) EXPECT_FALSE(dialog.ListView1()->topLevelItem(i)->icon(0).isNull()) << i;
+  // Row 0 shows the cabinet glyph 13, row 13 the note glyph 0.
+  const auto image_of = [&](int row) { return dialog.ListView1()->topLevelItem(row)->icon(0).pixmap(16, 16).toImage(); };
+  EXPECT_EQ(image_of(0), QIcon(TGlyphImageList::FixedGlyphPath(13)).pixmap(16, 16).toImage());
+  EXPECT_EQ(image_of(13), QIcon(TGlyphImageList::FixedGlyphPath(0)).pixmap(16, 16).toImage());
+  EXPECT_EQ(dialog.ListView1()->headerItem()->text(0), QStringLiteral("  Clip Glyphs And Their Meaning :"));
+  EXPECT_EQ(dialog.ListView1()->columnWidth(0), view_form::kColumnWidth);
+  EXPECT_FALSE(dialog.ListView1()->header()->sectionsClickable());
+  EXPECT_EQ(dialog.ListView1()->header()->sectionResizeMode(0), QHeaderView::Fixed);
+  dialog.show();
+  EXPECT_FALSE(dialog.CancelBtn()->isVisible());
+  EXPECT_EQ(dialog.OKBtn()->x(), view_form::kClientWidth / 2 - view_form::kButtonWidth / 2);
+  EXPECT_EQ(dialog.OKBtn()->size(), QSize(view_form::kButtonWidth, view_form::kButtonHeight));
+  EXPECT_EQ(dialog.OKBtn()->text(), QStringLiteral("&OK"));
+}
+
+TEST_F(LegendDialogTest, ClickingTextInTheChooserAndOkChoosesGlyph3) {
+  TViewForm form;
+  form.PrepareChangeGlyph({}, 22);
+  TLegendDialog dialog(form.Request(), TGlyphImageList());
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Change glyph for selected item"));
+  ASSERT_EQ(Captions(dialog).size(), 19);
+  EXPECT_TRUE(dialog.CancelBtn()->isVisibleTo(&dialog));
+  EXPECT_EQ(dialog.CancelBtn()->text(), QStringLiteral("&Cancel"));
+  dialog.show();
+  QTreeWidget* list = dialog.ListView1();
+  const int text_row = static_cast<int>(Captions(dialog).indexOf(QStringLiteral("Text")));
+  ASSERT_GE(text_row, 0);
+  const QRect rect = list->visualItemRect(list->topLevelItem(text_row));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+  EXPECT_EQ(dialog.MouseDownRow(), text_row);
+  dialog.OKBtn()->click();
+  const TGlyphDialogResult result = dialog.Result();
+  EXPECT_TRUE(result.Ok);
+  EXPECT_EQ(form.ApplyResult(result), 3);
+}
+
+TEST_F(LegendDialogTest, KeyboardSelectionAloneRecordsNoChoice) {
+  TViewForm form;
+  form.PrepareChangeGlyph({}, 22);
+  TLegendDialog dialog(form.Request(), TGlyphImageList());
+  dialog.show();
+  dialog.ListView1()->setFocus();
+  dialog.ListView1()->setCurrentItem(dialog.ListView1()->topLevelItem(4));
+  dialog.OKBtn()->click();
+  const TGlyphDialogResult result = dialog.Result();
+  EXPECT_EQ(result.MouseDownRow, -1);
+  EXPECT_EQ(result.SelectedRows, std::vector<int>{4});
+  EXPECT_EQ(form.ApplyResult(result), -1);
+}
+
+TEST_F(LegendDialogTest, DoubleClickInTheChooserChoosesAndCloses) {
+  TViewForm form;
+  form.PrepareChangeGlyph({"Mine"}, 23);
+  TQtInteraction ui;
+  ui.SetUserGlyphImages(UserGlyphs(1));
+  WhenModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<TLegendDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    QTreeWidget* list = dialog->ListView1();
+    ASSERT_EQ(list->topLevelItemCount(), 20);
+    QTreeWidgetItem* mine = list->topLevelItem(19);  // after glyphs 2..12 and 14..21
+    ASSERT_EQ(mine->text(0), QStringLiteral("Mine"));
+    list->scrollToItem(mine);
+    const QPoint at = list->visualItemRect(mine).center();
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  });
+  const TGlyphDialogResult result = ui.GlyphDialog(form.Request());
+  EXPECT_TRUE(result.Ok);
+  EXPECT_EQ(result.MouseDownRow, 19);
+  EXPECT_EQ(form.ApplyResult(result), 22);
+}
+
+TEST_F(LegendDialogTest, TheDeletionChooserTakesSeveralUserGlyphs) {
+  TViewForm form;
+  form.PrepareDeletion({"One", "Two", "Three"}, 25);
+  TLegendDialog dialog(form.Request(), TGlyphImageList(UserGlyphs(3)));
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Select glyphs for deletion"));
+  EXPECT_EQ(Captions(dialog), (QStringList{"One", "Two", "Three"}));
+  EXPECT_EQ(dialog.ListView1()->selectionMode(), QAbstractItemView::ExtendedSelection);
+  dialog.show();
+  QTreeWidget* list = dialog.ListView1();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(2)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    list->visualItemRect(list->topLevelItem(0)).center());
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                     list->visualItemRect(list->topLevelItem(1)).center());
+  EXPECT_FALSE(dialog.isHidden()) << "a double click does not delete at once";
+  EXPECT_EQ(dialog.MouseDownRow(), 0);  // the first selected row in list order
+  // A press below the rows clears the selection but keeps the choice.
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 2));
+  EXPECT_TRUE(dialog.SelectedRows().empty());
+  EXPECT_EQ(dialog.MouseDownRow(), 0);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    list->visualItemRect(list->topLevelItem(0)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    list->visualItemRect(list->topLevelItem(2)).center());
+  dialog.reject();
+  TGlyphDialogResult result = dialog.Result();
+  EXPECT_FALSE(result.Ok);
+  EXPECT_EQ(result.SelectedRows, (std::vector<int>{0, 2}));
+  EXPECT_EQ(form.GlyphsOfRows({0, 2}), (std::vector<int>{22, 24}));
+
+  TLegendDialog empty(TViewForm().Request(), TGlyphImageList());
+  TViewForm none;
+  none.PrepareDeletion({}, 22);
+  TLegendDialog no_rows(none.Request(), TGlyphImageList());
+  EXPECT_EQ(no_rows.ListView1()->topLevelItemCount(), 0);
+  no_rows.show();
+  QTest::mouseClick(no_rows.ListView1()->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_EQ(no_rows.Result().MouseDownRow, -1);
+}
+
+TEST_F(LegendDialogTest, HostileRowsAndImagesShowWithoutHarm) {
+  TGlyphDialogRequest request;
+  request.Caption = "<b>caption</b>";
+  request.Rows = {{"line\nbreak\ttab", -1}, {"", 1000}, {std::string(5000, 'w'), 23}, {"\xFF\xFE", 22}};
+  request.OKBtnLeft = -400;
+  std::vector<QImage> glyphs = {QImage(), QImage(300, 10, QImage::Format_RGB32)};
+  glyphs[1].fill(Qt::red);
+  TLegendDialog dialog(request, TGlyphImageList(glyphs));
+  dialog.show();
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("<b>caption</b>"));
+  EXPECT_EQ(dialog.ListView1()->topLevelItem(0)->text(0), QStringLiteral("line break tab"));
+  EXPECT_TRUE(dialog.ListView1()->topLevelItem(0)->icon(0).isNull());
+  EXPECT_TRUE(dialog.ListView1()->topLevelItem(1)->icon(0).isNull());
+  EXPECT_TRUE(dialog.ListView1()->topLevelItem(3)->icon(0).isNull());  // an empty user image
+  EXPECT_FALSE(dialog.ListView1()->topLevelItem(2)->icon(0).isNull());
+  EXPECT_GE(dialog.OKBtn()->x(), 0);
+  EXPECT_FALSE(dialog.grab().isNull());
+}
+
+// --- the About box ---------------------------------------------------------------------
+
+using AboutDialogTest = DialogsTest;
+
+TEST_F(AboutDialogTest, ShowsTheProgramAndOpensItsWebSite) {
+  std::vector<std::string> opened;
+  TAboutDialog dialog([&](const std::string& address) { opened.push_back(address); });
+  dialog.show();
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("About"));
+  EXPECT_EQ(dialog.width(), 258);
+  EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+  EXPECT_EQ(dialog.TitleLabel()->text(), QStringLiteral("Quiverbox v1.01"));
+  EXPECT_TRUE(dialog.TitleLabel()->font().bold());
+  EXPECT_EQ(dialog.TitleLabel()->font().pixelSize(), 24);
+  EXPECT_LE(dialog.TitleLabel()->sizeHint().width(), 258);
+  EXPECT_FALSE(dialog.IconLabel()->pixmap().isNull());
+
+  TWebLabel* web = dialog.WebLabel();
+  EXPECT_EQ(web->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(web->TextRole(), QPalette::WindowText);
+  EXPECT_EQ(web->palette().color(QPalette::WindowText), dialog.palette().color(QPalette::WindowText));
+  QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+  QApplication::sendEvent(web, &enter);
+  EXPECT_EQ(web->TextRole(), QPalette::Highlight);
+  EXPECT_EQ(web->palette().color(QPalette::WindowText), dialog.palette().color(QPalette::Highlight));
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(web, &leave);
+  EXPECT_EQ(web->TextRole(), QPalette::WindowText);
+
+  QTest::mouseClick(web, Qt::LeftButton);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], std::string(about_box::kWebAddress));
+  QTest::mouseClick(web, Qt::RightButton);
+  EXPECT_EQ(opened.size(), 1u);
+  QTest::keyClick(web, Qt::Key_Space);
+  EXPECT_EQ(opened.size(), 2u);
+}
+
+// --- the help window and the manual -------------------------------------------------------
+
+QUrl SourceManual() { return QUrl::fromLocalFile(QStringLiteral(QB_SOURCE_DIR "/resources/manual/")); }
+
+TEST(HelpWindow, OpensAtEachEntryPointAndNavigates) {
+  EXPECT_EQ(HelpPageOfContext(40), QStringLiteral("howto.html"));
+  EXPECT_EQ(HelpPageOfContext(38), QStringLiteral("toolbar.html"));
+  EXPECT_EQ(HelpPageOfContext(0), QStringLiteral("index.html"));
+  EXPECT_EQ(HelpPageOfContext(-12345), QStringLiteral("index.html"));
+
+  THelpWindow window(nullptr, SourceManual());
+  ASSERT_TRUE(window.ManualFound());
+  window.ShowContents();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.CurrentPage(), QStringLiteral("index.html"));
+  EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("Quiverbox Help - ")));
+  EXPECT_FALSE(window.BackAction()->isEnabled());
+  window.ShowHelpOnHelp();
+  EXPECT_EQ(window.CurrentPage(), QStringLiteral("using-help.html"));
+  window.ShowContext(help::kHowToContext);
+  EXPECT_EQ(window.CurrentPage(), QStringLiteral("howto.html"));
+  EXPECT_TRUE(window.Browser()->toPlainText().contains(QStringLiteral("AutoSave")));
+  window.ShowContext(help::kToolbarContext);
+  EXPECT_EQ(window.CurrentPage(), QStringLiteral("toolbar.html"));
+  EXPECT_TRUE(window.BackAction()->isEnabled());
+  window.BackAction()->trigger();
+  EXPECT_EQ(window.CurrentPage(), QStringLiteral("howto.html"));
+  EXPECT_TRUE(window.ForwardAction()->isEnabled());
+  window.ForwardAction()->trigger();
+  EXPECT_EQ(window.CurrentPage(), QStringLiteral("toolbar.html"));
+  window.ContentsAction()->trigger();
+  EXPECT_EQ(window.CurrentPage(), QStringLiteral("index.html"));
+}
+
+TEST(HelpWindow, AMissingManualIsReportedOnThePage) {
+  QTemporaryDir empty;
+  THelpWindow window(nullptr, QUrl::fromLocalFile(empty.path() + QLatin1Char('/')));
+  EXPECT_FALSE(window.ManualFound());
+  window.ShowContext(40);
+  EXPECT_TRUE(window.CurrentPage().isEmpty());
+  EXPECT_TRUE(window.Browser()->toPlainText().contains(QStringLiteral("could not be found")));
+}
+
+TEST(HelpManual, EveryPageIsListedInTheResourceFileAndEveryLinkLeadsToAPage) {
+  const QString dir = QStringLiteral(QB_SOURCE_DIR "/resources/manual");
+  QFile qrc(QStringLiteral(QB_SOURCE_DIR "/resources/manual.qrc"));
+  ASSERT_TRUE(qrc.open(QIODevice::ReadOnly));
+  const QString qrc_text = QString::fromUtf8(qrc.readAll());
+  const QStringList pages = QDir(dir).entryList({QStringLiteral("*.html")}, QDir::Files);
+  ASSERT_GE(pages.size(), 8);
+  for (const char* page : {"index.html", "howto.html", "using-help.html", "toolbar.html", "menu-file.html",
+                           "menu-edit.html", "menu-clipboard.html", "menu-view.html", "menu-help.html"})
+    EXPECT_TRUE(pages.contains(QString::fromLatin1(page))) << page;
+  const QRegularExpression href(QStringLiteral("href=\"([^\"]*)\""));
+  for (const QString& page : pages) {
+    EXPECT_TRUE(qrc_text.contains(QStringLiteral(">manual/") + page + QLatin1Char('<'))) << page.toStdString();
+    QFile file(dir + QLatin1Char('/') + page);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(html.contains(QStringLiteral("<title>"))) << page.toStdString();
+    for (auto it = href.globalMatch(html); it.hasNext();) {
+      const QString target = it.next().captured(1);
+      if (target.startsWith(QStringLiteral("http")) || target.startsWith(QLatin1Char('#'))) continue;
+      const QString file_part = target.section(QLatin1Char('#'), 0, 0);
+      EXPECT_TRUE(QFile::exists(dir + QLatin1Char('/') + file_part))
+          << page.toStdString() << " links to " << target.toStdString();
+    }
+  }
+}
+
+// --- TQtInteraction ---------------------------------------------------------------------
+
+TEST(QtFileFilters, ConvertsTheDescriptionPatternPairs) {
+  EXPECT_EQ(QtFileFilters("File Cabinet  (*.qvf)|*.qvf"), QStringList{QStringLiteral("File Cabinet  (*.qvf)")});
+  EXPECT_EQ(QtFileFilters("Bitmaps|*.bmp;*.dib|All files (*.*)|*.*"),
+            (QStringList{QStringLiteral("Bitmaps (*.bmp *.dib)"), QStringLiteral("All files (*.*)")}));
+  // Qt reads the patterns from the last parentheses: other parentheses get the real ones after them.
+  EXPECT_EQ(QtFileFilters("Pictures (bmp, ico)|*.bmp;*.ico"),
+            QStringList{QStringLiteral("Pictures (bmp, ico) (*.bmp *.ico)")});
+  EXPECT_EQ(QtFileFilters("Spaced ( *.a ; *.b )|*.a; *.b"), QStringList{QStringLiteral("Spaced ( *.a ; *.b )")});
+  EXPECT_EQ(QtFileFilters("|*.txt"), QStringList{QStringLiteral("*.txt (*.txt)")});
+  EXPECT_EQ(QtFileFilters("Anything|"), QStringList{QStringLiteral("Anything (*)")});
+  EXPECT_EQ(QtFileFilters("Odd|*.a|Dangling"), QStringList{QStringLiteral("Odd (*.a)")});
+  EXPECT_EQ(QtFileFilters("Paren|*.(x)"), QStringList{QStringLiteral("Paren (*.x)")});
+  EXPECT_TRUE(QtFileFilters("").isEmpty());
+  EXPECT_TRUE(QtFileFilters("|").size() == 1);
+  EXPECT_EQ(QtFileFilters("||||||").size(), 3);
+}
+
+TEST(FileDialogAnswer, AppliesTheDefaultExtensionToNamesWithoutOne) {
+  TFileDialogRequest request;
+  request.DefaultExt = "qvf";
+  EXPECT_EQ(FileDialogAnswer(request, "/home/u/clips"), "/home/u/clips.qvf");
+  EXPECT_EQ(FileDialogAnswer(request, "/home/u/clips.zip"), "/home/u/clips.zip");
+  EXPECT_EQ(FileDialogAnswer(request, "/home/u.d/clips"), "/home/u.d/clips.qvf");
+  EXPECT_EQ(FileDialogAnswer(request, ""), "");
+  request.DefaultExt.clear();
+  EXPECT_EQ(FileDialogAnswer(request, "/home/u/clips"), "/home/u/clips");
+}
+
+TEST(QtInteraction, MessageBoxesHaveTheKindsCaptionIconAndButtons) {
+  struct Case {
+    MsgKind kind;
+    std::string caption;
+    MsgButtons buttons;
+    QString title;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButton press;  // NoButton: Escape
+    MsgAnswer answer;
+  };
+  const Case cases[] = {
+      {MsgKind::Error, "", MsgButtons::Ok, "Error", QMessageBox::Critical, QMessageBox::Ok, MsgAnswer::Ok},
+      {MsgKind::Warning, "", MsgButtons::OkCancel, "Warning", QMessageBox::Warning, QMessageBox::Cancel,
+       MsgAnswer::Cancel},
+      {MsgKind::Information, "", MsgButtons::Ok, "Information", QMessageBox::Information, QMessageBox::NoButton,
+       MsgAnswer::Ok},
+      {MsgKind::Confirmation, "", MsgButtons::YesNo, "Confirm", QMessageBox::Question, QMessageBox::Yes,
+       MsgAnswer::Yes},
+      {MsgKind::Confirmation, "", MsgButtons::YesNo, "Confirm", QMessageBox::Question, QMessageBox::NoButton,
+       MsgAnswer::No},
+      {MsgKind::Confirmation, "Delete", MsgButtons::YesCancel, "Delete", QMessageBox::Question,
+       QMessageBox::NoButton, MsgAnswer::Cancel},
+      {MsgKind::Warning, "Overwrite", MsgButtons::OkCancel, "Overwrite", QMessageBox::Warning, QMessageBox::Ok,
+       MsgAnswer::Ok},
+  };
+  TQtInteraction ui;
+  for (const Case& c : cases) {
+    WhenModal([&c](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->windowTitle(), c.title);
+      EXPECT_EQ(box->icon(), c.icon);
+      EXPECT_EQ(box->textFormat(), Qt::PlainText);
+      EXPECT_EQ(box->text(), QStringLiteral("<b>not bold</b>\nsecond line"));
+      const int count = static_cast<int>(box->buttons().size());
+      EXPECT_EQ(count, c.buttons == MsgButtons::Ok ? 1 : 2);
+      if (c.press == QMessageBox::NoButton)
+        QTest::keyClick(box, Qt::Key_Escape);
+      else
+        box->button(c.press)->click();
+    });
+    EXPECT_EQ(ui.MessageBox(c.kind, c.caption, "<b>not bold</b>\nsecond line", c.buttons), c.answer)
+        << c.title.toStdString();
+  }
+}
+
+TEST(QtInteraction, InputBoxAnswersTheTextOrNothing) {
+  TQtInteraction ui;
+  WhenModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<QInputDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Rename Item"));
+    EXPECT_EQ(dialog->labelText(), QStringLiteral("Rename the <i>item</i> to..."));
+    for (QLabel* label : dialog->findChildren<QLabel*>()) EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(dialog->textValue(), QStringLiteral("Item0"));
+    dialog->setTextValue(QStringLiteral("Caf\u00e9 \\ 1"));
+    dialog->accept();
+  });
+  EXPECT_EQ(ui.InputBox("Rename Item", "Rename the <i>item</i> to...", "Item0"),
+            std::optional<std::string>("Caf\xC3\xA9 \\ 1"));
+  WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+  EXPECT_EQ(ui.InputBox("Add New Drawer", "State full path", "NewDrawer\\"), std::nullopt);
+  WhenModal([](QWidget* modal) {
+    qobject_cast<QInputDialog*>(modal)->setTextValue(QString());
+    qobject_cast<QDialog*>(modal)->accept();
+  });
+  EXPECT_EQ(ui.InputBox("c", "p", "x"), std::optional<std::string>(""));
+}
+
+TEST(QtInteraction, SaveDialogAddsTheDefaultExtensionAndStartsInTheFolder) {
+  QTemporaryDir dir;
+  TQtInteraction ui;
+  TFileDialogRequest request;
+  request.Kind = TFileDialogKind::Save;
+  request.Options = ofOverwritePrompt | ofHideReadOnly | ofPathMustExist | ofEnableSizing;
+  request.Title = "Create A File Cabinet";
+  request.Filter = "File Cabinet  (*.qvf)|*.qvf";
+  request.DefaultExt = "qvf";
+  request.InitialDir = dir.path().toStdString();
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Create A File Cabinet"));
+    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("File Cabinet (*.qvf)")});  // Qt's own spacing
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    dialog->selectFile(QStringLiteral("clips"));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  const auto chosen = ui.FileDialog(request);
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(QDir(QFileInfo(Q(*chosen)).path()).canonicalPath(), QDir(dir.path()).canonicalPath());
+  EXPECT_EQ(QFileInfo(Q(*chosen)).fileName(), QStringLiteral("clips.qvf"));
+
+  WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+  request.Kind = TFileDialogKind::Open;
+  EXPECT_EQ(ui.FileDialog(request), std::nullopt);
+}
+
+TEST(QtInteraction, HourglassNestsAndUnmatchedOffsAreHarmless) {
+  const int before = QApplication::overrideCursor() ? 1 : 0;
+  {
+    TQtInteraction ui;
+    ui.Hourglass(false);
+    EXPECT_EQ(ui.HourglassDepth(), 0);
+    ui.Hourglass(true);
+    ui.Hourglass(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui.Hourglass(false);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui.Hourglass(false);
+    EXPECT_EQ(ui.HourglassDepth(), 0);
+    EXPECT_EQ(QApplication::overrideCursor() ? 1 : 0, before);
+    { THourglass hourglass(ui); }
+    EXPECT_EQ(ui.HourglassDepth(), 0);
+    ui.Hourglass(true);  // left on: the object restores the cursor when it goes
+  }
+  EXPECT_EQ(QApplication::overrideCursor() ? 1 : 0, before);
+}
+
+TEST(QtInteraction, OnlyWebAddressesAreOpened) {
+  TQtInteraction ui;
+  EXPECT_FALSE(ui.OpenWebAddress(""));
+  EXPECT_FALSE(ui.OpenWebAddress("javascript:alert(1)"));
+  EXPECT_FALSE(ui.OpenWebAddress("file:///etc/passwd"));
+  EXPECT_FALSE(ui.OpenWebAddress("/usr/bin/xterm"));
+  EXPECT_FALSE(ui.OpenWebAddress("http://exa mple.org/ bad"));
+}
+
+// --- pictures to look at ------------------------------------------------------------------
+
+// Writes the dialogs as pictures into $QB_SCREENSHOT_DIR when it is set.
+TEST_F(DialogsTest, Screenshots) {
+  const QString dir = qEnvironmentVariable("QB_SCREENSHOT_DIR");
+  if (dir.isEmpty()) GTEST_SKIP() << "QB_SCREENSHOT_DIR not set";
+  TMemoDialog memo;
+  TTextEditorRequest request;
+  request.Caption = "Editing Text Item : Code\\hello.cpp";
+  request.HighLighter = 2;
+  request.Lines = {"// Greets the world.",
+                   "#include <cstdio>",
+                   "",
+                   "/* The entry point: prints one line",
+                   "   and returns 0. */",
+                   "int main(int argc, char** argv) {",
+                   "\tconst char* text = \"Hello, world\";",
+                   "\tfor (int i = 0; i < 3; ++i)",
+                   "\t\tstd::printf(\"%s %d\\n\", text, i);",
+                   "\treturn 0;",
+                   "}"};
+  memo.Load(request);
+  memo.show();
+  memo.Editor()->SetCaretY(5);
+  memo.Form().N01Click(1);
+  memo.Editor()->SetCaretY(8);
+  memo.Form().N01Click(7);
+  memo.Editor()->SetCaretY(0);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(memo.grab().save(dir + QStringLiteral("/memo_dialog.png")));
+
+  TViewForm form;
+  form.PrepareLegend({"Mine"}, 23);
+  TLegendDialog legend(form.Request(), TGlyphImageList(UserGlyphs(1)));
+  legend.show();
+  EXPECT_TRUE(legend.grab().save(dir + QStringLiteral("/legend_dialog.png")));
+  TViewForm chooser_form;
+  chooser_form.PrepareChangeGlyph({}, 22);
+  TLegendDialog chooser(chooser_form.Request(), TGlyphImageList());
+  chooser.show();
+  chooser.ListView1()->topLevelItem(1)->setSelected(true);
+  EXPECT_TRUE(chooser.grab().save(dir + QStringLiteral("/chooser_dialog.png")));
+
+  TAboutDialog about([](const std::string&) {});
+  about.show();
+  EXPECT_TRUE(about.grab().save(dir + QStringLiteral("/about_dialog.png")));
+
+  THelpWindow help(nullptr, SourceManual());
+  help.ShowContext(40);
+  EXPECT_TRUE(help.grab().save(dir + QStringLiteral("/help_window.png")));
+}
+
+}  // namespace
+}  // namespace qb::qt
