@@ -65,6 +65,7 @@ THelpWindow::THelpWindow(QWidget* parent, const QUrl& manual_root)
   browser_->setObjectName(QStringLiteral("HelpBrowser"));
   browser_->setOpenExternalLinks(true);
   browser_->setOpenLinks(true);
+  browser_->document()->setDocumentMargin(10);
   setCentralWidget(browser_);
 
   QToolBar* bar = addToolBar(tr("Navigation"));
