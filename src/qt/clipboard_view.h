@@ -1,0 +1,56 @@
+// TClipboardView: draws the live clipboard view's state (text, picture, palette
+// grid, or a placeholder text) in the main window's centre.
+#pragma once
+
+#include <QStackedWidget>
+
+#include "clipboard/clipboard_viewer.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QScrollArea;
+
+namespace qb::qt {
+
+// A picture file image (BMP, ICO, PNG, JPEG, GIF) as a pixmap. Metafiles cannot be
+// drawn on this platform: the result is empty and placeholder says what it is.
+QPixmap PixmapFromFileImage(const std::vector<uint8_t>& file_image, QString* placeholder);
+
+class TPaletteGridWidget : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TPaletteGridWidget(QWidget* parent = nullptr) : QWidget(parent) {}
+  void SetGrid(const TPaletteGrid& grid);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  TPaletteGrid grid_;
+};
+
+class TClipboardView : public QStackedWidget {
+  Q_OBJECT
+ public:
+  explicit TClipboardView(TClipboardViewer& viewer, QWidget* parent = nullptr);
+  // Draws what the viewer shows now.
+  void Refresh();
+  // What is on show: "text", "picture", "palette" or "placeholder" (for tests).
+  QString ShownPage() const;
+  QString ShownText() const;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  TClipboardViewer& viewer_;
+  QPlainTextEdit* text_ = nullptr;
+  QScrollArea* picture_area_ = nullptr;
+  QLabel* picture_ = nullptr;
+  QScrollArea* palette_area_ = nullptr;
+  TPaletteGridWidget* palette_ = nullptr;
+  QLabel* placeholder_ = nullptr;
+};
+
+}  // namespace qb::qt

@@ -1,0 +1,149 @@
+#include "qt/explorer_tree.h"
+
+#include <QPainter>
+
+namespace qb::qt {
+
+namespace {
+constexpr int kGlyphSize = 16;
+constexpr int kStateGap = 2;
+constexpr int kNoteMarkImage = 9;
+}  // namespace
+
+TGlyphImages::TGlyphImages() {
+  for (int i = 0; i < 22; ++i) glyphs_.emplace_back(QString(":/glyphs/%1.png").arg(i, 2, 10, QChar('0')));
+  for (int i = 0; i < 34; ++i) images_.emplace_back(QString(":/images/%1.png").arg(i, 2, 10, QChar('0')));
+}
+
+QPixmap TGlyphImages::Glyph(int index) const {
+  return index >= 0 && index < Count() ? glyphs_[static_cast<size_t>(index)] : QPixmap();
+}
+
+QPixmap TGlyphImages::Image(int index) const {
+  return index >= 0 && index < static_cast<int>(images_.size()) ? images_[static_cast<size_t>(index)] : QPixmap();
+}
+
+void TGlyphImages::SetUserGlyphs(const std::vector<QPixmap>& user) {
+  glyphs_.resize(22);
+  glyphs_.insert(glyphs_.end(), user.begin(), user.end());
+}
+
+TExplorerModel::TExplorerModel(TTreeView& tree, const TGlyphImages& images, QObject* parent)
+    : QAbstractItemModel(parent), tree_(tree), images_(images) {
+  tree_.SetObserver(this);
+}
+
+TExplorerModel::~TExplorerModel() { tree_.SetObserver(nullptr); }
+
+TTreeNode* TExplorerModel::NodeOf(const QModelIndex& index) {
+  return index.isValid() ? static_cast<TTreeNode*>(index.internalPointer()) : nullptr;
+}
+
+QModelIndex TExplorerModel::IndexOf(const TTreeNode* node) const {
+  if (!node) return QModelIndex();
+  return createIndex(node->Index(), 0, const_cast<TTreeNode*>(node));
+}
+
+QModelIndex TExplorerModel::index(int row, int column, const QModelIndex& parent) const {
+  if (column != 0 || row < 0 || resetting_) return QModelIndex();
+  TTreeNode* p = NodeOf(parent);
+  if (p) return row < p->Count() ? createIndex(row, 0, p->Item(row)) : QModelIndex();
+  return row < tree_.TopCount() ? createIndex(row, 0, tree_.TopItem(row)) : QModelIndex();
+}
+
+QModelIndex TExplorerModel::parent(const QModelIndex& child) const {
+  TTreeNode* node = NodeOf(child);
+  return node ? IndexOf(node->Parent()) : QModelIndex();
+}
+
+int TExplorerModel::rowCount(const QModelIndex& parent) const {
+  if (resetting_ || parent.column() > 0) return 0;
+  TTreeNode* p = NodeOf(parent);
+  return p ? p->Count() : tree_.TopCount();
+}
+
+int TExplorerModel::columnCount(const QModelIndex&) const { return 1; }
+
+QPixmap TExplorerModel::Decoration(const TTreeNode* node) const {
+  // The state image's place is kept on every row, so the glyphs line up.
+  const qreal ratio = 2.0;
+  QPixmap pixmap(QSize(kGlyphSize * 2 + kStateGap, kGlyphSize) * ratio);
+  pixmap.setDevicePixelRatio(ratio);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  if (node->StateIndex() >= 0) {
+    QPixmap mark = images_.Image(node->StateIndex() == kNoteMarkImage ? kNoteMarkImage : node->StateIndex());
+    painter.drawPixmap(QRect(0, 0, kGlyphSize, kGlyphSize), mark);
+  }
+  QPixmap glyph = images_.Glyph(node->ImageIndex());
+  if (!glyph.isNull()) painter.drawPixmap(QRect(kGlyphSize + kStateGap, 0, kGlyphSize, kGlyphSize), glyph);
+  return pixmap;
+}
+
+QVariant TExplorerModel::data(const QModelIndex& index, int role) const {
+  TTreeNode* node = NodeOf(index);
+  if (!node) return QVariant();
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: return QString::fromStdString(node->Caption());
+    case Qt::DecorationRole: return Decoration(node);
+    default: return QVariant();
+  }
+}
+
+Qt::ItemFlags TExplorerModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::ItemIsDropEnabled;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+}
+
+void TExplorerModel::NodeInserting(TTreeNode* parent, int row) {
+  if (resetting_) return;
+  beginInsertRows(IndexOf(parent), row, row);
+}
+
+void TExplorerModel::NodeInserted(TTreeNode*) {
+  if (resetting_) return;
+  endInsertRows();
+}
+
+void TExplorerModel::NodeRemoving(TTreeNode* node) {
+  if (resetting_) return;
+  beginRemoveRows(IndexOf(node->Parent()), node->Index(), node->Index());
+}
+
+void TExplorerModel::NodeRemoved(TTreeNode*, int) {
+  if (resetting_) return;
+  endRemoveRows();
+}
+
+void TExplorerModel::NodeChanged(TTreeNode* node) {
+  if (resetting_) return;
+  QModelIndex i = IndexOf(node);
+  emit dataChanged(i, i);
+  if (OnExpandedChanged) OnExpandedChanged(node, node->Expanded());
+}
+
+void TExplorerModel::SelectionChanged(TTreeNode* selected) {
+  if (OnSelectionChanged) OnSelectionChanged(selected);
+}
+
+void TExplorerModel::Cleared() {
+  if (resetting_) return;
+  beginResetModel();
+  endResetModel();
+  if (OnReset) OnReset();
+}
+
+void TExplorerModel::UpdateBegun() {
+  beginResetModel();
+  resetting_ = true;
+}
+
+void TExplorerModel::UpdateEnded() {
+  resetting_ = false;
+  endResetModel();
+  if (OnReset) OnReset();
+}
+
+}  // namespace qb::qt

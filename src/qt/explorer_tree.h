@@ -1,0 +1,77 @@
+// The explorer's tree control: a Qt item model over the explorer's TTreeView, and
+// the view that shows it.
+//
+// TExplorerModel is an adapter in the manner of Qt's simple tree model: each index
+// carries its TTreeNode, and the TTreeView's observer calls become the model's
+// insert, remove and change signals (a batch update becomes one reset). Each row
+// shows its state image (the note mark) and its glyph side by side, as the
+// explorer draws them, followed by its caption; captions are read-only.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QPixmap>
+#include <QTreeView>
+#include <functional>
+#include <vector>
+
+#include "explorer/tree_view.h"
+
+namespace qb::qt {
+
+// The pictures the explorer shows: fixed glyphs 0 to 21, user glyphs from 22 on,
+// and the main window's images (for the note mark, image 9).
+class TGlyphImages {
+ public:
+  TGlyphImages();
+  int Count() const { return static_cast<int>(glyphs_.size()); }
+  // An empty pixmap for an index outside the list.
+  QPixmap Glyph(int index) const;
+  QPixmap Image(int index) const;
+  void SetUserGlyphs(const std::vector<QPixmap>& user);
+
+ private:
+  std::vector<QPixmap> glyphs_;
+  std::vector<QPixmap> images_;
+};
+
+class TExplorerModel : public QAbstractItemModel, public TTreeObserver {
+  Q_OBJECT
+ public:
+  TExplorerModel(TTreeView& tree, const TGlyphImages& images, QObject* parent = nullptr);
+  ~TExplorerModel() override;
+
+  QModelIndex IndexOf(const TTreeNode* node) const;
+  static TTreeNode* NodeOf(const QModelIndex& index);
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  // Expansion and selection flow back to the view through these.
+  std::function<void(TTreeNode*, bool)> OnExpandedChanged;
+  std::function<void(TTreeNode*)> OnSelectionChanged;
+  std::function<void()> OnReset;
+
+  // TTreeObserver
+  void NodeInserting(TTreeNode* parent, int row) override;
+  void NodeInserted(TTreeNode* node) override;
+  void NodeRemoving(TTreeNode* node) override;
+  void NodeRemoved(TTreeNode* parent, int row) override;
+  void NodeChanged(TTreeNode* node) override;
+  void SelectionChanged(TTreeNode* selected) override;
+  void Cleared() override;
+  void UpdateBegun() override;
+  void UpdateEnded() override;
+
+ private:
+  QPixmap Decoration(const TTreeNode* node) const;
+
+  TTreeView& tree_;
+  const TGlyphImages& images_;
+  bool resetting_ = false;
+};
+
+}  // namespace qb::qt

@@ -1,0 +1,433 @@
+#include "qt/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "qt/about_dialog.h"
+#include "qt/clipboard_view.h"
+#include "qt/explorer_view.h"
+#include "qt/help_window.h"
+#include "explorer/tree_routines.h"
+#include "store/item_metadata.h"
+#include "store/item_paths.h"
+
+namespace qb::qt {
+
+namespace {
+
+constexpr int kDesignWidth = 525, kDesignHeight = 376;
+constexpr int kMinWidth = 400, kMinHeight = 250;
+constexpr int kHowToContext = 40;
+
+QString FromStd(const std::string& text) { return QString::fromStdString(text); }
+
+// Hint texts keep their line breaks.
+QString HintText(const std::string& text) {
+  QString hint = FromStd(text);
+  hint.replace("\r\n", "\n");
+  return hint;
+}
+
+QIcon ImageIcon(int index) {
+  if (index < 0) return QIcon();
+  return QIcon(QString(":/images/%1.png").arg(index, 2, 10, QChar('0')));
+}
+
+}  // namespace
+
+TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard) : interaction_(this) {
+  setWindowTitle(FromStd(std::string(main_form::kCaption)));
+  setWindowIcon(QIcon(":/app/quiverbox-256.png"));
+  resize(kDesignWidth, kDesignHeight);
+  setMinimumSize(kMinWidth, kMinHeight);
+  if (!clipboard) {
+    own_clipboard_ = std::make_unique<TMemoryClipboard>();
+    clipboard = own_clipboard_.get();
+  }
+  form_ = std::make_unique<TMainForm>(interaction_, std::move(paths), *clipboard);
+  form_->Zip1().SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+
+  clipboard_view_ = new TClipboardView(form_->ClipboardCommands().ClipboardViewer1(), this);
+  setCentralWidget(clipboard_view_);
+
+  BuildActions();
+  BuildMenus();
+  BuildToolBar();
+  BuildPanes();
+  statusBar();
+
+  // The viewer redraws after every change of the clipboard, once the form has
+  // handled it (and perhaps saved it).
+  TClipboardViewer& viewer = form_->ClipboardCommands().ClipboardViewer1();
+  viewer.OnChange = [this] {
+    QTimer::singleShot(0, this, [this] {
+      clipboard_view_->Refresh();
+      RefreshPanes();
+    });
+    form_->ClipboardCommands().ClipboardViewer1Change();
+  };
+  viewer.JoinChain();
+  clipboard_view_->Refresh();
+}
+
+TQtMainWindow::~TQtMainWindow() {
+  form_->ClipboardCommands().ClipboardViewer1().LeaveChain();
+  delete help_;
+}
+
+QAction* TQtMainWindow::Action(const std::string& handler, int tag) const {
+  auto it = actions_.find({handler, tag});
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+QMenu* TQtMainWindow::Menu(const std::string& name) const {
+  auto it = menus_.find(name);
+  return it == menus_.end() ? nullptr : it->second;
+}
+
+QAction* TQtMainWindow::MakeAction(const TMenuEntry& entry) {
+  const std::pair<std::string, int> key{entry.Handler, entry.Tag};
+  if (auto it = actions_.find(key); it != actions_.end()) return it->second;
+  auto* action = new QAction(ImageIcon(entry.Image), FromStd(entry.Caption), this);
+  action->setObjectName(FromStd(entry.Name));
+  if (!entry.ShortCut.empty()) action->setShortcut(QKeySequence(FromStd(entry.ShortCut)));
+  action->setCheckable(entry.CheckItem);
+  action->setEnabled(HandlerAvailable(entry.Handler));
+  const std::string handler = entry.Handler;
+  const int tag = entry.Tag;
+  connect(action, &QAction::triggered, this, [this, handler, tag] { Run(handler, tag); });
+  actions_[key] = action;
+  return action;
+}
+
+void TQtMainWindow::BuildActions() {
+  for (const TTopMenu& top : MainMenu())
+    for (const TMenuEntry& entry : top.Items)
+      if (!entry.IsSeparator() && !entry.Handler.empty() && entry.SubMenu.empty()) MakeAction(entry);
+  for (const char* handler : {"EditTextItemMiClick", "EditClipboardMiClick"})
+    for (bool popup : {false, true})
+      for (const TMenuEntry& entry : LanguageItems(handler, std::string(handler) == "EditClipboardMiClick", popup))
+        MakeAction(entry);
+  // Tool bar hints are the actions' tool tips and status texts.
+  for (const TSpeedItem& item : SpeedItems()) {
+    QAction* action = Action(item.Handler, item.Name == "MoveSi" ? 1 : 0);
+    if (!action) continue;
+    action->setToolTip(HintText(item.ShortHint()));
+    action->setStatusTip(HintText(item.LongHint()));
+  }
+}
+
+QMenu* TQtMainWindow::LanguageMenu(const std::string& handler, bool clipboard, bool popup, QWidget* parent) {
+  auto* menu = new QMenu(parent);
+  for (const TMenuEntry& entry : LanguageItems(handler, clipboard, popup)) {
+    // Each menu item is its own action (captions differ), running the shared command.
+    auto* action = menu->addAction(FromStd(entry.Caption));
+    action->setObjectName(FromStd(entry.Name));
+    const int tag = entry.Tag;
+    connect(action, &QAction::triggered, this, [this, handler, tag] { Run(handler, tag); });
+  }
+  return menu;
+}
+
+void TQtMainWindow::BuildMenus() {
+  for (const TTopMenu& top : MainMenu()) {
+    QMenu* menu = menuBar()->addMenu(FromStd(top.Caption));
+    menu->setObjectName(FromStd(top.Name));
+    menus_[top.Name] = menu;
+    for (const TMenuEntry& entry : top.Items) {
+      if (entry.IsSeparator()) {
+        menu->addSeparator();
+      } else if (!entry.SubMenu.empty()) {
+        QMenu* sub = LanguageMenu(entry.Handler, entry.Handler == "EditClipboardMiClick", false, menu);
+        sub->setTitle(FromStd(entry.Caption));
+        sub->setIcon(ImageIcon(entry.Image));
+        sub->setObjectName(FromStd(entry.Name));
+        menu->addMenu(sub);
+        menus_[entry.Name] = sub;
+      } else if (entry.Handler.empty()) {
+        QMenu* sub = menu->addMenu(FromStd(entry.Caption));  // Re-Open: empty until the recent list exists
+        sub->setObjectName(FromStd(entry.Name));
+        sub->setEnabled(false);
+        menus_[entry.Name] = sub;
+      } else {
+        menu->addAction(MakeAction(entry));
+      }
+    }
+    const std::string name = top.Name;
+    connect(menu, &QMenu::aboutToShow, this, [this, name] { MenuOpening(name); });
+    connect(menu, &QMenu::aboutToHide, this, [this] { MenuClosed(); });
+  }
+}
+
+void TQtMainWindow::BuildToolBar() {
+  tool_bar_ = addToolBar("Toolbar");
+  tool_bar_->setObjectName("SpeedBar1");
+  tool_bar_->setMovable(false);
+  tool_bar_->setIconSize(QSize(16, 16));
+  for (const TSpeedItem& item : SpeedItems()) {
+    if (!item.ShownAtFirst) continue;
+    if (item.Handler == "PopupMenu1" || item.Handler == "PopupMenu2") {
+      auto* button = new QToolButton(tool_bar_);
+      button->setIcon(ImageIcon(item.Image));
+      button->setToolTip(HintText(item.ShortHint()));
+      button->setStatusTip(HintText(item.LongHint()));
+      button->setPopupMode(QToolButton::InstantPopup);
+      const bool clipboard = item.Handler == "PopupMenu2";
+      button->setMenu(LanguageMenu(clipboard ? "EditClipboardMiClick" : "EditTextItemMiClick", clipboard, true, button));
+      tool_bar_->addWidget(button);
+      continue;
+    }
+    QAction* action = Action(item.Handler, item.Name == "MoveSi" ? 1 : 0);
+    if (action) tool_bar_->addAction(action);
+  }
+}
+
+void TQtMainWindow::BuildPanes() {
+  setDockOptions(QMainWindow::AnimatedDocks);
+  auto make_dock = [this](const std::string& caption, const char* name, QWidget* content) {
+    auto* dock = new QDockWidget(FromStd(caption), this);
+    dock->setObjectName(name);
+    dock->setWidget(content);
+    dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea | Qt::BottomDockWidgetArea);
+    return dock;
+  };
+
+  // The explorer window "Filing Cabinet".
+  explorer_view_ = new TExplorerView;
+  auto* model = new TExplorerModel(form_->DockableForm().TreeView1(), images_, explorer_view_);
+  explorer_view_->SetExplorerModel(model);
+  TTreeView& tree = form_->DockableForm().TreeView1();
+  model->OnReset = [this, &tree] { explorer_view_->SyncFromTree(tree); };
+  model->OnExpandedChanged = [this, model](TTreeNode* node, bool expanded) {
+    QModelIndex index = model->IndexOf(node);
+    if (explorer_view_->isExpanded(index) != expanded) explorer_view_->setExpanded(index, expanded);
+  };
+  model->OnSelectionChanged = [this, model](TTreeNode* node) {
+    QPointer<TExplorerView> view = explorer_view_;
+    QTimer::singleShot(0, this, [view, model, node, this] {
+      if (!view) return;
+      TTreeNode* selected = form_->DockableForm().TreeView1().Selected();
+      (void)node;
+      if (selected)
+        view->selectionModel()->setCurrentIndex(model->IndexOf(selected), QItemSelectionModel::ClearAndSelect);
+      else
+        view->selectionModel()->clearSelection();
+    });
+  };
+  explorer_view_->OnExpandedByUser = [](TTreeNode* node, bool expanded) {
+    if (node) node->SetExpanded(expanded);
+  };
+  // The explorer's mouse: a press on an item selects it, shows its note and, in
+  // View Items mode, the item itself.
+  explorer_view_->OnMouseDown = [this, &tree](Qt::MouseButton button, Qt::KeyboardModifiers, QPoint point) {
+    TTreeNode* node = explorer_view_->NodeAt(point);
+    TTreeNode* root = tree.Root();
+    const bool item = node && node != root && node->ImageIndex() != 1;
+    tree.SetSelected(item ? node : nullptr);
+    if (button == Qt::LeftButton && item) {
+      RunCommand(interaction_, [this] {
+        form_->NoteForm().ClearMemo1();
+        const std::string path = ItemPathOf(form_->DockableForm().TreeView1().Selected());
+        zip::TZipWriter& zip = form_->Zip1();
+        const int index = store::FindItemEntry(zip, path);
+        if (index < zip.EntryCount() && zip.EntryHasComment(index)) {
+          const std::string comment = zip.EntryComment(index);
+          if (store::CommentHasNote(comment)) form_->NoteForm().SetMemo1Text(store::ReadNoteText(comment));
+        }
+        form_->ExplorerItemClicked();
+      });
+      RefreshPanes();
+    }
+    if (button == Qt::RightButton) {
+      QMenu popup(this);
+      for (const char* handler : {"AddNewItemMiClick", "AddNoteMiClick", "NewDrawMiClick", "ChangeGlyphMiClick",
+                                  "RenameMiClick", "LoadSelectedMiClick", "ViewItemsMiClick", "DeleteMiClick",
+                                  "DeleteNoteMiClick"})
+        if (QAction* action = Action(handler)) popup.addAction(action);
+      popup.exec(explorer_view_->viewport()->mapToGlobal(point));
+    }
+  };
+
+  explorer_dock_ = make_dock("Filing Cabinet", "ExplorerDock", explorer_view_);
+  addDockWidget(Qt::LeftDockWidgetArea, explorer_dock_);
+
+  // The note pane.
+  note_memo_ = new QPlainTextEdit;
+  note_memo_->setReadOnly(true);
+  note_dock_ = make_dock(form_->NoteForm().Caption(), "NoteDock", note_memo_);
+  addDockWidget(Qt::BottomDockWidgetArea, note_dock_);
+
+  // The viewer pane: a banner button over the text or the picture.
+  auto* viewer = new QWidget;
+  auto* layout = new QVBoxLayout(viewer);
+  layout->setContentsMargins(0, 0, 0, 0);
+  viewer_banner_ = new QPushButton(QIcon(":/images/29.png"), "Viewer", viewer);
+  viewer_banner_->setFlat(true);
+  viewer_banner_->setFocusPolicy(Qt::NoFocus);
+  viewer_stack_ = new QStackedWidget(viewer);
+  viewer_memo_ = new QPlainTextEdit;
+  viewer_memo_->setReadOnly(true);
+  auto* image_area = new QScrollArea;
+  viewer_image_ = new QLabel;
+  viewer_image_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  image_area->setWidget(viewer_image_);
+  viewer_stack_->addWidget(viewer_memo_);
+  viewer_stack_->addWidget(image_area);
+  layout->addWidget(viewer_banner_);
+  layout->addWidget(viewer_stack_);
+  viewer_dock_ = make_dock(form_->ViewerForm().Caption(), "ViewerDock", viewer);
+  addDockWidget(Qt::RightDockWidgetArea, viewer_dock_);
+  viewer_dock_->hide();  // the first-run layout: explorer left, note below, viewer hidden
+  resizeDocks({explorer_dock_}, {170}, Qt::Horizontal);
+  resizeDocks({note_dock_}, {90}, Qt::Vertical);
+}
+
+void TQtMainWindow::RefreshPanes() {
+  note_memo_->setPlainText(FromStd(form_->NoteForm().Memo1Text()));
+  const TViewerForm& viewer = form_->ViewerForm();
+  if (viewer.Image1Visible()) {
+    QString placeholder;
+    QPixmap pixmap = PixmapFromFileImage(std::vector<uint8_t>(viewer.Picture().begin(), viewer.Picture().end()),
+                                         &placeholder);
+    if (pixmap.isNull()) {
+      viewer_memo_->setPlainText(placeholder);
+      viewer_stack_->setCurrentIndex(0);
+    } else {
+      viewer_image_->setPixmap(pixmap);
+      viewer_image_->resize(pixmap.size());
+      viewer_stack_->setCurrentIndex(1);
+    }
+  } else {
+    viewer_memo_->setPlainText(FromStd(viewer.Memo1Text()));
+    viewer_stack_->setCurrentIndex(0);
+  }
+}
+
+void TQtMainWindow::MenuOpening(const std::string& name) {
+  auto set = [this](const char* handler, bool enabled, int tag = 0) {
+    if (QAction* a = Action(handler, tag)) a->setEnabled(enabled && HandlerAvailable(handler));
+  };
+  auto check = [this](const char* handler, bool checked) {
+    if (QAction* a = Action(handler)) a->setChecked(checked);
+  };
+  if (name == "EditMi") {
+    TEditMenuState state;
+    RunCommand(interaction_, [&] { state = form_->EditMiClick(); });
+    set("AddNoteMiClick", state.AddNoteMi);
+    set("ChangeGlyphMiClick", state.ChangeGlyphMi);
+    set("RenameMiClick", state.RenameMi);
+    set("DeleteMiClick", state.DeleteMi);
+    set("CopyMiClick", state.CopyMi, 0);
+    set("CopyMiClick", state.MoveMi, 1);
+    set("DeleteNoteMiClick", state.DeleteNoteMi);
+    if (QMenu* sub = Menu("EditTextItemMi")) sub->setEnabled(state.EditTextItemMi);
+  } else if (name == "ClipboardMi") {
+    TClipboardMenuState state;
+    RunCommand(interaction_, [&] { state = form_->ClipboardMiClick(); });
+    check("AutoSaveMiClick", state.AutoSaveMiChecked);
+    check("ViewItemsMiClick", state.ViewItemsMiChecked);
+    check("AutoLoad1Click", state.AutoLoad1Checked);
+    check("CurrentDrawerMiClick", state.CurrentDrawerMiChecked);
+    set("SaveToFCMiClick", state.SaveToFCMiEnabled);
+    set("LoadSelectedMiClick", state.LoadSelectedMiEnabled);
+    if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(state.EditClipboardMiEnabled);
+  } else if (name == "ViewMi") {
+    check("ToolbarMiClick", tool_bar_->isVisible());
+    check("ExplorerMiClick", explorer_dock_->isVisible());
+    check("NoteMiClick", note_dock_->isVisible());
+    check("ViewerMiClick", viewer_dock_->isVisible());
+  }
+}
+
+void TQtMainWindow::MenuClosed() {
+  // Tool bar buttons and shortcuts are never disabled: only the open menu was.
+  QTimer::singleShot(0, this, [this] {
+    for (auto& [key, action] : actions_) action->setEnabled(HandlerAvailable(key.first));
+    if (QMenu* sub = Menu("EditTextItemMi")) sub->setEnabled(true);
+    if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(true);
+  });
+}
+
+void TQtMainWindow::ShowPane(QDockWidget* dock) {
+  dock->show();
+  dock->raise();
+}
+
+void TQtMainWindow::Run(const std::string& handler, int tag) {
+  // Check marks follow the form's state, not Qt's own toggling.
+  auto sync_checks = [this] {
+    TClipboardCommands& c = form_->ClipboardCommands();
+    if (QAction* a = Action("AutoSaveMiClick")) a->setChecked(c.AutoSave());
+    if (QAction* a = Action("AutoLoad1Click")) a->setChecked(c.AutoLoad());
+    if (QAction* a = Action("ViewItemsMiClick")) a->setChecked(c.ViewItems());
+    if (QAction* a = Action("CurrentDrawerMiClick")) a->setChecked(c.CurrentDrawer());
+    if (QAction* a = Action("ToolbarMiClick")) a->setChecked(tool_bar_->isVisible());
+  };
+  if (handler == "ExitMiClick") {
+    ExitMiClick();
+  } else if (handler == "ToolbarMiClick") {
+    tool_bar_->setVisible(!tool_bar_->isVisible());
+  } else if (handler == "ExplorerMiClick") {
+    ShowPane(explorer_dock_);
+  } else if (handler == "NoteMiClick") {
+    ShowPane(note_dock_);
+  } else if (handler == "ViewerMiClick") {
+    ShowPane(viewer_dock_);
+  } else if (handler == "HelpManualMiClick") {
+    Help().ShowContents();
+  } else if (handler == "HelpOnHelpMiClick") {
+    Help().ShowHelpOnHelp();
+  } else if (handler == "HowToMiClick") {
+    Help().ShowContext(kHowToContext);
+  } else if (handler == "AboutMiClick") {
+    AboutMiClick();
+  } else if (HandlerAvailable(handler)) {
+    RunCommand(interaction_, [&] { RunHandler(*form_, handler, tag); });
+  }
+  sync_checks();
+  clipboard_view_->Refresh();
+  RefreshPanes();
+}
+
+void TQtMainWindow::OpenCabinet(const std::string& path) {
+  RunCommand(interaction_, [&] { form_->SwitchCabinet(path); });
+  RefreshPanes();
+}
+
+void TQtMainWindow::ExitMiClick() {
+  if (interaction_.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation),
+                              "Are you sure you wish to quit?", MsgButtons::OkCancel) == MsgAnswer::Ok)
+    close();
+}
+
+void TQtMainWindow::AboutMiClick() {
+  TAboutDialog about([this](const std::string& address) { interaction_.OpenWebAddress(address); }, this);
+  about.exec();
+}
+
+THelpWindow& TQtMainWindow::Help() {
+  if (!help_) help_ = new THelpWindow(nullptr);
+  return *help_;
+}
+
+void TQtMainWindow::closeEvent(QCloseEvent* event) {
+  RunCommand(interaction_, [this] { form_->RestoreClipboardBackup(); });
+  if (help_) help_->close();
+  event->accept();
+}
+
+}  // namespace qb::qt

@@ -1,0 +1,101 @@
+// TQtMainWindow: the "Quiverbox" window - menus, tool bar, the live clipboard in
+// the centre, and the explorer, note and viewer panes around it.
+//
+// The window owns the program's TMainForm and forwards every command to it (or,
+// for its own commands - exit, the panes, the tool bar, help - does the little
+// that is purely about windows). Enablement, check marks, messages and every
+// change to a cabinet come from the form; the window only draws them.
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <memory>
+
+#include "app/main_form.h"
+#include "app/menu_model.h"
+#include "qt/explorer_tree.h"
+#include "qt/qt_clipboard.h"
+#include "qt/qt_interaction.h"
+
+class QDockWidget;
+class QLabel;
+class QPlainTextEdit;
+class QScrollArea;
+class QStackedWidget;
+class QToolBar;
+class QTreeView;
+class QPushButton;
+
+namespace qb::qt {
+
+class THelpWindow;
+class TClipboardView;
+class TExplorerView;
+
+class TQtMainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  // clipboard: the program's clipboard (the desktop's); may be null for tests,
+  // which then get an in-memory one.
+  TQtMainWindow(TPaths paths, IClipboard* clipboard = nullptr);
+  ~TQtMainWindow() override;
+
+  TMainForm& Form() { return *form_; }
+  TQtInteraction& Interaction() { return interaction_; }
+  // The action of a handler (and tag, for the language items); null when none.
+  QAction* Action(const std::string& handler, int tag = 0) const;
+  QMenu* Menu(const std::string& name) const;
+  QToolBar* ToolBar() const { return tool_bar_; }
+  QDockWidget* ExplorerDock() const { return explorer_dock_; }
+  QDockWidget* NoteDock() const { return note_dock_; }
+  QDockWidget* ViewerDock() const { return viewer_dock_; }
+  TExplorerView* ExplorerView() const { return explorer_view_; }
+  TClipboardView* ClipboardView() const { return clipboard_view_; }
+
+  // Runs a handler as its menu item does; the window's own commands included.
+  void Run(const std::string& handler, int tag = 0);
+  // Redraws the note and viewer panes from the form's state.
+  void RefreshPanes();
+  // Opens a cabinet as the start-up does.
+  void OpenCabinet(const std::string& path);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildActions();
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildPanes();
+  QAction* MakeAction(const TMenuEntry& entry);
+  QMenu* LanguageMenu(const std::string& handler, bool clipboard, bool popup, QWidget* parent);
+  void MenuOpening(const std::string& name);
+  void MenuClosed();
+  void ShowPane(QDockWidget* dock);
+  void ExitMiClick();
+  void AboutMiClick();
+  THelpWindow& Help();
+
+  TQtInteraction interaction_;
+  std::unique_ptr<TMemoryClipboard> own_clipboard_;
+  std::unique_ptr<TQtClipboard> qt_clipboard_;
+  std::unique_ptr<TMainForm> form_;
+  TGlyphImages images_;
+  std::map<std::pair<std::string, int>, QAction*> actions_;
+  std::map<std::string, QMenu*> menus_;
+  QToolBar* tool_bar_ = nullptr;
+  QDockWidget* explorer_dock_ = nullptr;
+  QDockWidget* note_dock_ = nullptr;
+  QDockWidget* viewer_dock_ = nullptr;
+  TExplorerView* explorer_view_ = nullptr;
+  TClipboardView* clipboard_view_ = nullptr;
+  QPlainTextEdit* note_memo_ = nullptr;
+  QStackedWidget* viewer_stack_ = nullptr;
+  QPlainTextEdit* viewer_memo_ = nullptr;
+  QLabel* viewer_image_ = nullptr;
+  QPushButton* viewer_banner_ = nullptr;
+  THelpWindow* help_ = nullptr;
+  bool exit_confirmed_ = false;
+};
+
+}  // namespace qb::qt
