@@ -53,11 +53,19 @@ QIcon TGlyphImageList::Icon(int index) const {
     const QString path = FixedGlyphPath(index);
     return QFile::exists(path) ? QIcon(path) : QIcon();
   }
-  const QImage& image = user_glyphs_[static_cast<size_t>(index - kFixedGlyphCount)];
+  QImage image = user_glyphs_[static_cast<size_t>(index - kFixedGlyphCount)];
   if (image.isNull()) return QIcon();
-  if (image.width() == kGlyphSize && image.height() == kGlyphSize) return QIcon(QPixmap::fromImage(image));
-  return QIcon(QPixmap::fromImage(
-      image.scaled(kGlyphSize, kGlyphSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+  // Fuchsia is the mask colour of user glyphs: those pixels are transparent.
+  image = image.convertToFormat(QImage::Format_ARGB32);
+  const QRgb fuchsia = qRgb(255, 0, 255);
+  for (int y = 0; y < image.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x)
+      if ((line[x] & 0x00FFFFFFu) == (fuchsia & 0x00FFFFFFu) && qAlpha(line[x]) == 255) line[x] = 0;
+  }
+  if (image.width() != kGlyphSize || image.height() != kGlyphSize)
+    image = image.scaled(kGlyphSize, kGlyphSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  return QIcon(QPixmap::fromImage(image));
 }
 
 TLegendDialog::TLegendDialog(const TGlyphDialogRequest& request, const TGlyphImageList& images, QWidget* parent)

@@ -32,9 +32,9 @@ class TGlyphImageList {
   explicit TGlyphImageList(std::vector<QImage> user_glyphs) : user_glyphs_(std::move(user_glyphs)) {}
 
   int Count() const { return kFixedGlyphCount + static_cast<int>(user_glyphs_.size()); }
-  // Glyph index's icon: a fixed glyph from the resources, a user glyph scaled to
-  // 16 x 16 when it has another size; an empty icon for -1, an index past the list
-  // or an empty image.
+  // Glyph index's icon: a fixed glyph from the resources, a user glyph with its
+  // fuchsia (255, 0, 255) pixels transparent, scaled to 16 x 16 when it has another
+  // size; an empty icon for -1, an index past the list or an empty image.
   QIcon Icon(int index) const;
   // The resource path of fixed glyph n (0..21): ":/glyphs/NN.png".
   static QString FixedGlyphPath(int n);

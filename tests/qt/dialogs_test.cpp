@@ -512,6 +512,16 @@ TEST_F(LegendDialogTest, HostileRowsAndImagesShowWithoutHarm) {
   EXPECT_TRUE(dialog.ListView1()->topLevelItem(3)->icon(0).isNull());  // an empty user image
   EXPECT_FALSE(dialog.ListView1()->topLevelItem(2)->icon(0).isNull());
   EXPECT_GE(dialog.OKBtn()->x(), 0);
+
+  // User glyphs: fuchsia is transparent, other colours stay.
+  QImage glyph(16, 16, QImage::Format_RGB32);
+  glyph.fill(QColor(255, 0, 255));
+  glyph.setPixel(3, 4, qRgb(10, 200, 30));
+  const QImage shown =
+      TGlyphImageList({glyph}).Icon(22).pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+  EXPECT_EQ(qAlpha(shown.pixel(0, 0)), 0);
+  EXPECT_EQ(shown.pixel(3, 4), qRgb(10, 200, 30));
+  EXPECT_TRUE(TGlyphImageList({glyph}).Icon(23).isNull());
   EXPECT_FALSE(dialog.grab().isNull());
 }
 
