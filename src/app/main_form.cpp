@@ -68,6 +68,13 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
                                             paths_.TempPictureFile()}) {
   store::ConfigureCabinetArchive(zip_);
   zip_.SetInteraction(&ui_);
+  TExplorerContext explorer_context;
+  explorer_context.Zip1 = &zip_;
+  explorer_context.UI = &ui_;
+  explorer_context.SetNoteText = [this](const std::string& text) { note_.SetMemo1Text(text); };
+  explorer_context.ViewItemsMode = [this] { return properties_.ViewItemsChecked; };
+  explorer_context.ItemClicked = [this] { ExplorerItemClicked(); };
+  explorer_.SetContext(std::move(explorer_context));
 }
 
 void TMainForm::Error(const std::string& text) { ShowError(ui_, text); }
@@ -384,6 +391,55 @@ void TMainForm::LegendMiClick() {
   TViewForm legend;
   legend.PrepareLegend(user_glyph_names_, explorer_.GlyphImageCount());
   ui_.GlyphDialog(legend.Request());
+}
+
+TViewMenuState TMainForm::ViewMiClick(bool toolbar_visible) const {
+  return TViewMenuState{toolbar_visible, explorer_.Visible(), note_.Visible(), viewer_.Visible()};
+}
+
+// --- the explorer's pop-up menu ----------------------------------------------------------
+
+bool TMainForm::ExplorerCommandAvailable(TExplorerCommand command) {
+  return command != TExplorerCommand::None && command != TExplorerCommand::CopyOrMove;
+}
+
+bool TMainForm::RunExplorerCommand(TExplorerCommand command, int tag) {
+  switch (command) {
+    case TExplorerCommand::None:
+    case TExplorerCommand::CopyOrMove:  // copying between cabinets comes later
+      return false;
+    case TExplorerCommand::AddNewItem:
+      AddNewItemMiClick();
+      break;
+    case TExplorerCommand::AddNote:
+      AddNoteMiClick();
+      break;
+    case TExplorerCommand::AddNewDrawer:
+      explorer_.AddNewDrawerMiClick();
+      break;
+    case TExplorerCommand::ChangeGlyph:
+      ChangeGlyphMiClick();
+      break;
+    case TExplorerCommand::Rename:
+      RenameMiClick();
+      break;
+    case TExplorerCommand::EditAs:
+      EditTextItemMiClick(tag);
+      break;
+    case TExplorerCommand::LoadSelected:
+      LoadSelectedMiClick();
+      break;
+    case TExplorerCommand::ViewItems:
+      ViewItemsMiClick();
+      break;
+    case TExplorerCommand::Delete:
+      DeleteMiClick();
+      break;
+    case TExplorerCommand::DeleteNote:
+      DeleteNoteMiClick();
+      break;
+  }
+  return true;
 }
 
 bool RunCommand(IUserInteraction& ui, const std::function<void()>& command) {

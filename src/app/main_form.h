@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/startup.h"
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_commands.h"
 #include "explorer/dockable_form.h"
@@ -132,6 +133,37 @@ class TMainForm {
   void RestoreClipboardBackup() { clipboard_commands_.RestoreClipboardBackup(); }
   // --- View menu ---------------------------------------------------------------------
   void LegendMiClick();
+  // The View menu's check marks: the tool bar's visibility (the window's to know)
+  // and the panes' Visible flags, which the window keeps up to date.
+  TViewMenuState ViewMiClick(bool toolbar_visible) const;
+
+  // --- the explorer's pop-up menu ------------------------------------------------------
+  // Runs the command of a pop-up item (its Command and Tag); AddNewDrawer is the
+  // explorer's own. Returns false for a command this version does not have (copy
+  // and move to another cabinet) and for the separator. Errors propagate, as from
+  // any handler.
+  bool RunExplorerCommand(TExplorerCommand command, int tag);
+  static bool ExplorerCommandAvailable(TExplorerCommand command);
+
+  // --- start-up and shut-down (startup.cpp) ------------------------------------------
+  // The windowing layer's part of start-up and shut-down; may be null (nothing of
+  // it is done). Not owned.
+  void SetHost(TMainWindowHost* host) { host_ = host; }
+  // The create handler. args are the command-line arguments without the program's
+  // name. Returns false when the program is to end at once ("/UNINSTALL"): the
+  // window is not shown and FormClose then writes nothing.
+  bool FormCreate(const std::vector<std::string>& args);
+  // The show handler: start-up proper, once (later calls do nothing). Never throws:
+  // a step that fails is reported in an error box and the next one runs.
+  void FormShow(const std::vector<std::string>& args);
+  // The close handler: settings and placements, tool bar, layout, the restore
+  // question, the recent list. Writes no settings unless FormShow ran (so a
+  // program that failed before it cannot blank the user's settings). Never throws.
+  void FormClose();
+  // "E&xit": true when the user confirmed and the window is to close.
+  bool ExitMiClick();
+  bool FirstShowPending() const { return first_show_; }
+  bool Ending() const { return ending_; }
 
  private:
   TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard);
@@ -152,6 +184,10 @@ class TMainForm {
   std::unique_ptr<TMemoryClipboard> own_clipboard_;  // when the program gives none
   IClipboard& clipboard_;
   TClipboardCommands clipboard_commands_;
+  TMainWindowHost* host_ = nullptr;
+  bool first_show_ = false;  // set by FormCreate, cleared by the first FormShow
+  bool started_ = false;     // FormShow ran
+  bool ending_ = false;      // "/UNINSTALL": nothing is shown or written
 };
 
 // Runs a command as the program's top level does: an exception that escapes it is

@@ -5,11 +5,31 @@
 // between nodes and item paths are its members, as the commands call them on the
 // explorer; they forward to the free routines of tree_routines.h. The Qt window
 // owns a widget adapter over TreeView1 and forwards its events here.
+//
+// The mouse handlers (explorer_mouse.h has the flow) keep a small state: the
+// mouse-down lock that Timer1 clears 250 ms after a handled press (so the second
+// press of a double-click does nothing), the mouse-down point, the drag-armed and
+// drag-started flags, and the clicked container (the root or drawer under the last
+// press; the selection never holds such a node).
+//
+// Decisions beyond the bare handlers:
+// - The clicked container is remembered by its path, not by the node, so a tree
+//   rebuilt or pruned since the press can never leave it dangling.
+// - A drop that replaced an entry removes the replaced item's node, so the tree
+//   never shows two nodes of one item path.
+// - A drop writes the archive first and moves the node after it: an archive that
+//   cannot be written leaves tree and cabinet as they were, and says why.
+// - Add New Drawer refuses an empty (or blank) name, a name with a backslash, and
+//   a name the archive could not store as a drawer level, each with a message, and
+//   asks again.
+// - Handlers never throw: errors from the archive are shown in an error box.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "explorer/explorer_mouse.h"
 #include "explorer/tree_routines.h"
 #include "explorer/tree_view.h"
 
@@ -54,11 +74,64 @@ class TDockableForm {
   void FullExpand() { tree_.FullExpand(); }
   void FullCollapse() { tree_.FullCollapse(); }
 
+  // --- mouse and drag ----------------------------------------------------------------
+  // What the main window lends; see TExplorerContext.
+  void SetContext(TExplorerContext context) { context_ = std::move(context); }
+  // The adapter's single-shot timer; without one no press is ever locked out.
+  void SetTimer1(TExplorerTimer* timer) { timer_ = timer; }
+
+  // A mouse press at client point x, y. With the right button the pop-up to show
+  // is returned (nothing when the press was locked out).
+  std::optional<TExplorerPopup> TreeView1MouseDown(TMouseButton button, TShiftState shift, int x, int y,
+                                                   const TTreeHit& hit);
+  // The pointer moved with the buttons of shift held; true: begin dragging the
+  // tree now (the toolkit's own drag threshold still applies).
+  bool TreeView1MouseMove(TShiftState shift, int x, int y);
+  void TreeView1MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+  // A drag over the tree is always accepted: the tree is the only source.
+  bool TreeView1DragOver() const { return true; }
+  // The selected item was dropped on target (the node under the drop point, or
+  // none): moves it into target's drawer.
+  void TreeView1DragDrop(TTreeNode* target);
+  // Every drag ends here, dropped on the tree or anywhere else.
+  void TreeView1EndDrag();
+  // The tick of Timer1.
+  void Timer1Timer();
+  // The pop-up's "Add Ne&w Drawer".
+  void AddNewDrawerMiClick();
+
+  bool MouseDownLocked() const { return mouse_down_lock_; }
+  bool DragArmed() const { return drag_armed_; }
+  bool DragStarted() const { return drag_started_; }
+  int MouseDownX() const { return mouse_down_x_; }
+  int MouseDownY() const { return mouse_down_y_; }
+  // The root or drawer under the last press, or null.
+  TTreeNode* ClickedContainer() const;
+
  private:
+  enum class TContainerKind { None, Root, Drawer };
+  void RememberContainer(TTreeNode* node);
+  TExplorerPopup ComposePopup(TTreeNode* hit_item);
+  // The format number in the comment of the item's entry; 0 when there is none.
+  long long ItemFormat(const TTreeNode* item);
+  void ShowClickedItem(TTreeNode* item);
+  void MoveSelectedItem(TTreeNode* item, TTreeNode* target);
+  void ReportError(const std::string& text);
+
   std::string caption_{dockable_form::kCaption};
   bool visible_ = true;
   TTreeView tree_;
   int glyph_image_count_ = dockable_form::kFixedGlyphCount;
+
+  TExplorerContext context_;
+  TExplorerTimer* timer_ = nullptr;
+  bool mouse_down_lock_ = false;
+  int mouse_down_x_ = 0;
+  int mouse_down_y_ = 0;
+  bool drag_armed_ = false;
+  bool drag_started_ = false;
+  TContainerKind container_kind_ = TContainerKind::None;
+  std::string container_path_;
 };
 
 }  // namespace qb
