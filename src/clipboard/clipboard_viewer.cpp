@@ -105,6 +105,7 @@ void TClipboardViewer::Rebuild() {
     shown_.DisplayKind = cvUnknown;
     shown_.Text = std::string(kUnknownFormatText) + "\r\n" + e.what();
   }
+  if (OnRebuilt) OnRebuilt();
 }
 
 TShownContent TClipboardViewer::BuildContent() {

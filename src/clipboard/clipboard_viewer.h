@@ -69,6 +69,8 @@ class TClipboardViewer {
 
   // Fired at every clipboard change, before the view is rebuilt.
   std::function<void()> OnChange;
+  // Fired whenever the shown content was rebuilt (the widget redraws then).
+  std::function<void()> OnRebuilt;
 
   // Joins the chain: takes the clipboard's change notification and handles one
   // change at once. Leave gives the notification up.

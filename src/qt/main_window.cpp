@@ -72,12 +72,10 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard) : interaction_
   // The viewer redraws after every change of the clipboard, once the form has
   // handled it (and perhaps saved it).
   TClipboardViewer& viewer = form_->ClipboardCommands().ClipboardViewer1();
-  viewer.OnChange = [this] {
-    QTimer::singleShot(0, this, [this] {
-      clipboard_view_->Refresh();
-      RefreshPanes();
-    });
-    form_->ClipboardCommands().ClipboardViewer1Change();
+  viewer.OnChange = [this] { form_->ClipboardCommands().ClipboardViewer1Change(); };
+  viewer.OnRebuilt = [this] {
+    clipboard_view_->Refresh();
+    RefreshPanes();
   };
   viewer.JoinChain();
   clipboard_view_->Refresh();
