@@ -1,6 +1,8 @@
 // The engine's small building blocks: lists, names, dates and patterns.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "zip/sorted_list.h"
 #include "zip/wildcard.h"
 #include "zip/zip_header.h"
@@ -30,7 +32,8 @@ TEST(SortedZip, ByNameFoldsAsciiOnlyAndPutsLaterEntriesFirstAmongEquals) {
   // Letters compare folded to upper case, so '_' (0x5F) sorts after every letter;
   // bytes above 0x7F compare by value.
   EXPECT_EQ(names, (std::vector<std::string>{"b@10", "WORK\\A@20", "Work\\a@0", "_x@40", "\xC3\xA9@30"}));
-  EXPECT_THROW(owner.Add(Record("dup", 10)), EListError);  // same local header offset
+  std::unique_ptr<TZipHeaderInfo> dup(Record("dup", 10));
+  EXPECT_THROW(owner.Add(dup.get()), EListError);  // same local header offset
 }
 
 TEST(SortedZip, DuplicateModesPutRefusalAndCapacity) {
