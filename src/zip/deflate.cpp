@@ -97,7 +97,7 @@ constexpr unsigned kMaxMatch = 258;
 constexpr size_t kMaxStoredLen = 65535;
 
 // The order in which code-length code lengths are sent.
-constexpr uint8_t kCodeLenOrder[kNumCodeLenSyms] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+constexpr uint8_t kCodeLenOrder[kNumCodeLenSyms] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // ---- Compressor settings ----
@@ -113,6 +113,8 @@ static_assert(kHashShift * kMinMatch >= kHashBits, "the hash must cover all thre
 constexpr uint32_t kTooFar = 4096;
 constexpr uint32_t kMaxBlockSymbols = 32767;
 constexpr uint32_t kMaxBlockMatches = 32768;
+static_assert(kMaxBlockMatches > kMaxBlockSymbols,
+              "a block is always full of symbols before it is full of matches");
 constexpr uint32_t kEarlyFlushInterval = 4096;
 
 // Positions in the hash tables are 16-bit values relative to a moving origin;
@@ -145,8 +147,8 @@ struct LevelParams {
 
 constexpr LevelParams kLevelParams[10] = {
     {0, 0, 0, 0},  // unused
-    {4, 4, 8, 4},         {4, 5, 16, 8},        {4, 6, 32, 32},      {4, 4, 16, 16},     {8, 16, 32, 32},
-    {8, 16, 128, 128},    {8, 32, 128, 256},    {32, 128, 258, 1024}, {32, 258, 258, 4096},
+    {4, 4, 8, 4},      {4, 5, 16, 8},     {4, 6, 32, 32},       {4, 4, 16, 16},       {8, 16, 32, 32},
+    {8, 16, 128, 128}, {8, 32, 128, 256}, {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 constexpr int kFirstLazyLevel = 4;
 constexpr int kFirstEarlyFlushLevel = 3;
@@ -188,7 +190,8 @@ constexpr unsigned kSymbolDistShift = 14;
 constexpr unsigned kSymbolDistExtraShift = 19;
 constexpr uint32_t kSymbolMask = (1u << kSymbolLenExtraShift) - 1;
 static_assert(kNumLitLenSyms - 1 <= kSymbolMask);
-static_assert((1u << (kSymbolDistShift - kSymbolLenExtraShift)) > (1u << 5) - 1);  // length extras up to 5 bits
+static_assert((1u << (kSymbolDistShift - kSymbolLenExtraShift)) >
+              (1u << 5) - 1);  // length extras up to 5 bits
 static_assert(kNumDistSyms - 1 < (1u << (kSymbolDistExtraShift - kSymbolDistShift)));
 static_assert(kSymbolDistExtraShift + 13 == 32, "distance extras take 13 bits");
 
@@ -326,7 +329,8 @@ void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8
   // short, so that the code ends up complete.
   const uint64_t full = uint64_t{1} << max_bits;
   uint64_t kraft = 0;
-  for (unsigned len = 1; len <= max_bits; ++len) kraft += static_cast<uint64_t>(count[len]) << (max_bits - len);
+  for (unsigned len = 1; len <= max_bits; ++len)
+    kraft += static_cast<uint64_t>(count[len]) << (max_bits - len);
   while (kraft > full) {
     unsigned len = max_bits - 1;
     while (count[len] == 0) --len;
@@ -557,7 +561,8 @@ class Compressor {
     for (uint64_t node = LoadNode(cand);;) {
       const uint64_t next_node = LoadNode(static_cast<uint32_t>(node >> (3 * kLinkBits)));
       const uint32_t c0 = node & 0xFFFF, c1 = (node >> kLinkBits) & 0xFFFF;
-      const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF, c3 = static_cast<uint32_t>(node >> (3 * kLinkBits));
+      const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF,
+                     c3 = static_cast<uint32_t>(node >> (3 * kLinkBits));
       if (c0 < limit || --chain == 0 || try_candidate(c0)) break;
       if (c1 < limit || --chain == 0 || try_candidate(c1)) break;
       if (c2 < limit || --chain == 0 || try_candidate(c2)) break;
@@ -584,8 +589,8 @@ class Compressor {
         const uint32_t cand = Insert(pos, rel);
         if (cand >= rel - kMaxDist) {
           const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
-          match_len = LongestMatch(pos, rel, cand, kMinMatch - 1, max_len, std::min<uint32_t>(params_.nice, max_len),
-                                   params_.chain, &dist);
+          match_len = LongestMatch(pos, rel, cand, kMinMatch - 1, max_len,
+                                   std::min<uint32_t>(params_.nice, max_len), params_.chain, &dist);
         }
       }
       bool flush;
@@ -609,7 +614,7 @@ class Compressor {
     size_t pos = 0;
     uint32_t rel = kWindowSize;
     uint32_t prev_len = kMinMatch - 1, prev_dist = 0;  // the held-back match at pos - 1
-    bool pending = false;                                // pos - 1 is not coded yet
+    bool pending = false;                              // pos - 1 is not coded yet
     while (pos < len_) {
       if (rel >= kSlideAt) {
         Slide();
@@ -678,7 +683,7 @@ class Compressor {
   }
 
   bool BlockFull(size_t scan_pos) const {
-    if (num_symbols_ == kMaxBlockSymbols || num_matches_ == kMaxBlockMatches) return true;
+    if (num_symbols_ == kMaxBlockSymbols) return true;
     if (level_ < kFirstEarlyFlushLevel || num_symbols_ % kEarlyFlushInterval != 0) return false;
     // A rough coded size: 8 bits per symbol plus 5 bits and the extra bits per
     // distance. Mostly literals that already code to under half the input
@@ -719,7 +724,9 @@ class Compressor {
     uint64_t header_bits = 0;  // everything after the 3 block-header bits, before the data
   };
 
-  static constexpr uint8_t CodeLenExtraBits(unsigned sym) { return sym == 16 ? 2 : sym == 17 ? 3 : sym == 18 ? 7 : 0; }
+  static constexpr uint8_t CodeLenExtraBits(unsigned sym) {
+    return sym == 16 ? 2 : sym == 17 ? 3 : sym == 18 ? 7 : 0;
+  }
 
   void BuildDynamicCodes(DynamicCodes& dc) const {
     BuildCodeLengths(litlen_freq_, kNumLitLenSyms, kMaxCodeBits, dc.litlen.lens.data());
@@ -749,7 +756,7 @@ class Compressor {
       while (i + run < total && all[i + run] == v) ++run;
       i += run;
       if (v == 0) {
-        for (; run >= 11; ) {
+        for (; run >= 11;) {
           const unsigned n = std::min(run, 138u);
           emit(18, n - 11);
           run -= n;
@@ -761,7 +768,7 @@ class Compressor {
       } else {
         emit(v, 0);
         --run;
-        for (; run >= 3; ) {
+        for (; run >= 3;) {
           const unsigned n = std::min(run, 6u);
           emit(16, n - 3);
           run -= n;
@@ -859,8 +866,10 @@ class Compressor {
     const uint64_t extra = ExtraBits();
     DynamicCodes& dc = *dynamic_;
     BuildDynamicCodes(dc);
-    const uint64_t dynamic_bits = dc.header_bits + CodedBits(litlen_freq_, dc.litlen) + CodedBits(dist_freq_, dc.dist) + extra;
-    const uint64_t fixed_bits = CodedBits(litlen_freq_, kFixedLitLenCode) + CodedBits(dist_freq_, kFixedDistCode) + extra;
+    const uint64_t dynamic_bits =
+        dc.header_bits + CodedBits(litlen_freq_, dc.litlen) + CodedBits(dist_freq_, dc.dist) + extra;
+    const uint64_t fixed_bits =
+        CodedBits(litlen_freq_, kFixedLitLenCode) + CodedBits(dist_freq_, kFixedDistCode) + extra;
     const uint64_t dynamic_bytes = (dynamic_bits + 3 + 7) >> 3;
     const uint64_t fixed_bytes = (fixed_bits + 3 + 7) >> 3;
     const uint64_t best_bytes = std::min(dynamic_bytes, fixed_bytes);

@@ -25,7 +25,8 @@ namespace qb::zip {
 
 struct DeflateOutput {
   std::vector<uint8_t> data;  // the raw Deflate stream; empty when stored_whole
-  bool stored_whole = false;  // compression does not pay (or the input is empty): the caller stores the input unchanged (method 0)
+  bool stored_whole = false;  // compression does not pay (or the input is empty): the caller stores the input
+                              // unchanged (method 0)
   bool is_text = false;       // text detection of the first block (the entry's internal attributes become 1)
 };
 

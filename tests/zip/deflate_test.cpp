@@ -78,7 +78,8 @@ using Bytes = std::vector<uint8_t>;
   DeflateOutput out = Deflate(input.data(), input.size(), level);
   ::testing::AssertionResult ok = ::testing::AssertionSuccess();
   if (out.stored_whole) {
-    if (!out.data.empty()) ok = ::testing::AssertionFailure() << "stored_whole with " << out.data.size() << " bytes";
+    if (!out.data.empty())
+      ok = ::testing::AssertionFailure() << "stored_whole with " << out.data.size() << " bytes";
   } else {
     ok = ZlibInflatesTo(out.data, input);
     if (ok) ok = OwnInflatesTo(out.data, input);
@@ -113,7 +114,8 @@ Bytes Periodic(size_t size, size_t period, uint64_t seed) {
 Bytes Runs(size_t size, uint64_t seed) {
   const Bytes r = qbtest::RandomBytes(size * 2 + 2, seed);
   Bytes out;
-  for (size_t i = 0; out.size() < size; i += 2) out.insert(out.end(), 1 + (r[i] * 7 + r[i + 1]) % 300, r[i + 1]);
+  for (size_t i = 0; out.size() < size; i += 2)
+    out.insert(out.end(), 1 + (r[i] * 7 + r[i + 1]) % 300, r[i + 1]);
   out.resize(size);
   return out;
 }
@@ -152,10 +154,12 @@ std::vector<size_t> BlockEnds(const Bytes& input, int level) {
 }
 
 TEST(Deflate, RoundTripsAroundBlockAndWindowBoundaries) {
-  const size_t sizes[] = {1, 2, 3, 4, 257, 258, 259, 260, 4095, 4096, 4097, 32767, 32768, 32769, 65535, 65536, 65537};
+  const size_t sizes[] = {1,    2,    3,     4,     257,   258,   259,   260,  4095,
+                          4096, 4097, 32767, 32768, 32769, 65535, 65536, 65537};
   for (size_t size : sizes) {
-    const Bytes inputs[] = {qbtest::TextLikeBytes(size, size), Periodic(size, 1, size), Periodic(size, 3, size),
-                            Periodic(size, 259, size), Runs(size, size), qbtest::RandomBytes(size, size)};
+    const Bytes inputs[] = {
+        qbtest::TextLikeBytes(size, size), Periodic(size, 1, size), Periodic(size, 3, size),
+        Periodic(size, 259, size),         Runs(size, size),        qbtest::RandomBytes(size, size)};
     // Greedy without and with the early block end, lazy with the shortest and
     // the longest lazy limit.
     for (const Bytes& input : inputs)
@@ -208,6 +212,32 @@ TEST(Deflate, RoundTripsRealAndMixedData) {
   }
 }
 
+TEST(Deflate, RoundTripsWhenCodeLengthsMustBeLimited) {
+  // Runs of random bytes whose lengths hit 20 length symbols with Fibonacci
+  // counts (1, 1, 2, 3, ... 6765), shuffled. The code lengths of such blocks
+  // spread so unevenly that an unlimited code for them (the code-length code)
+  // would be longer than Deflate allows.
+  const unsigned match_lengths[] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59};
+  for (uint64_t seed : {2, 3, 13}) {
+    std::vector<unsigned> runs;
+    uint32_t a = 1, b = 1;
+    for (int k = 19; k >= 0; --k, b = a + b, a = b - a) runs.insert(runs.end(), a, match_lengths[k] + 1);
+    const Bytes r = qbtest::RandomBytes(runs.size() * 8, seed);
+    for (size_t i = runs.size() - 1; i > 0; --i) {
+      uint32_t pick;
+      std::memcpy(&pick, &r[4 * i], 4);
+      std::swap(runs[i], runs[pick % (i + 1)]);
+    }
+    Bytes input;
+    uint8_t byte = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      byte = static_cast<uint8_t>(byte + 1 + r[4 * runs.size() + i] % 255);  // never the previous byte
+      input.insert(input.end(), runs[i], byte);
+    }
+    for (int level : {1, 6, 9}) ASSERT_TRUE(RoundTrips(input, level)) << "seed " << seed;
+  }
+}
+
 TEST(Deflate, UsesDistancesUpToTheWindowLimitButNotBeyond) {
   // A random 1000-byte string R, filler, then R again at distance d. With
   // random filler R's copy is reached along the hash chains; with zero filler
@@ -229,7 +259,8 @@ TEST(Deflate, UsesDistancesUpToTheWindowLimitButNotBeyond) {
                 << "a match at distance 32507 must not be used (level " << level << ")";
           }
           if (d <= 32506) {
-            EXPECT_LT(out.data.size(), literal_cost) << "the repeat at " << d << " was missed (level " << level << ")";
+            EXPECT_LT(out.data.size(), literal_cost)
+                << "the repeat at " << d << " was missed (level " << level << ")";
           }
         }
       }
@@ -338,7 +369,8 @@ TEST(Deflate, DetectsTextFromTheLiteralsOfTheFirstBlock) {
   auto make = [](size_t text, size_t binary, uint64_t seed) {
     const Bytes r = qbtest::RandomBytes((text + binary) * 2, seed);
     Bytes b;
-    for (size_t i = 0; i < text; ++i) b.push_back(i == 0 ? 7 : i == 1 ? 127 : static_cast<uint8_t>(7 + r[i] % 121));
+    for (size_t i = 0; i < text; ++i)
+      b.push_back(i == 0 ? 7 : i == 1 ? 127 : static_cast<uint8_t>(7 + r[i] % 121));
     for (size_t i = 0; i < binary; ++i) {
       const uint8_t v = r[text + i];
       b.push_back(i == 0 ? 6 : i == 1 ? 128 : static_cast<uint8_t>(v < 7 ? v : 128 | v));
@@ -386,7 +418,8 @@ TEST(Deflate, CompressesWithinOnePercentOfZlib) {
   const Bytes text = qbtest::TextLikeBytes(200000, 11);
   Bytes picture;  // a smooth gradient with some texture, like a screenshot row
   const Bytes grain = qbtest::RandomBytes(200000, 12);
-  for (size_t i = 0; i < 200000; ++i) picture.push_back(static_cast<uint8_t>((i % 3000) / 12 + (grain[i] & 3)));
+  for (size_t i = 0; i < 200000; ++i)
+    picture.push_back(static_cast<uint8_t>((i % 3000) / 12 + (grain[i] & 3)));
   for (const Bytes* input : std::vector<const Bytes*>{&headers, &text, &picture}) {
     for (int level : {1, 6, 9}) {
       const size_t ours = Deflate(input->data(), input->size(), level).data.size();
