@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/format_registry.h"
 #include "qt/main_window.h"
@@ -23,10 +25,13 @@ int main(int argc, char** argv) {
   Q_INIT_RESOURCE(manual);
   qb::RegisterProgramFormats();
 
+  std::vector<std::string> args;
+  for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
   qb::qt::TQtClipboard clipboard;
   qb::qt::TQtMainWindow window(qb::TPaths::FromEnvironment(), &clipboard);
+  if (!window.Form().FormCreate(args)) return 0;
   window.show();
-  const QStringList args = QApplication::arguments();
-  if (args.size() >= 2 && args[1].endsWith(".qvf", Qt::CaseInsensitive)) window.OpenCabinet(args[1].toStdString());
+  window.Form().FormShow(args);
+  window.RefreshPanes();
   return app.exec();
 }

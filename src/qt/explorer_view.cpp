@@ -45,6 +45,19 @@ bool TExplorerView::OnItemPart(const QPoint& point) const {
   return visualRect(index).contains(point);
 }
 
+int TExplorerView::HitArea(const QPoint& point) const {
+  QModelIndex index = indexAt(point);
+  if (!index.isValid()) return 0;
+  const QRect rect = visualRect(index);
+  const int x = point.x() - rect.left();
+  if (x < 0) return 4;  // indentation and branch sign
+  const int icon_width = iconSize().width();
+  if (x < 16) return 2;
+  if (x < icon_width + 4) return 1;
+  const int text_width = fontMetrics().horizontalAdvance(index.data(Qt::DisplayRole).toString());
+  return x < icon_width + 4 + text_width + 6 ? 3 : 4;
+}
+
 void TExplorerView::SyncFromTree(TTreeView& tree) {
   if (!model_) return;
   syncing_ = true;
@@ -72,7 +85,7 @@ void TExplorerView::mousePressEvent(QMouseEvent* event) {
     return;
   }
   setFocus(Qt::MouseFocusReason);
-  if (OnMouseDown) OnMouseDown(event->button(), event->modifiers(), event->position().toPoint());
+  if (OnMouseDown) OnMouseDown(event->button(), event->buttons(), event->modifiers(), event->position().toPoint());
   event->accept();
 }
 
@@ -86,12 +99,12 @@ void TExplorerView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TExplorerView::mouseMoveEvent(QMouseEvent* event) {
-  if (OnMouseMove && OnMouseMove(event->buttons(), event->position().toPoint())) BeginDrag();
+  if (OnMouseMove && OnMouseMove(event->buttons(), event->modifiers(), event->position().toPoint())) BeginDrag();
   event->accept();
 }
 
 void TExplorerView::mouseReleaseEvent(QMouseEvent* event) {
-  if (OnMouseUp) OnMouseUp(event->button(), event->position().toPoint());
+  if (OnMouseUp) OnMouseUp(event->button(), event->buttons(), event->modifiers(), event->position().toPoint());
   event->accept();
 }
 

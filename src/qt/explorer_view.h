@@ -23,13 +23,16 @@ class TExplorerView : public QTreeView {
   // Whether the point lies on a row's icon, state icon or caption (not on the
   // indentation or the branch sign).
   bool OnItemPart(const QPoint& point) const;
+  // Which part of its row a point lies on: 0 nowhere, 1 icon, 2 state icon,
+  // 3 caption, 4 the rest of the row.
+  int HitArea(const QPoint& point) const;
   // Shows the tree's selection and expansion again (after a reset).
   void SyncFromTree(TTreeView& tree);
 
   // The explorer's handlers; the window connects them to the explorer's logic.
-  std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint)> OnMouseDown;
-  std::function<bool(Qt::MouseButtons, QPoint)> OnMouseMove;  // true: begin a drag
-  std::function<void(Qt::MouseButton, QPoint)> OnMouseUp;
+  std::function<void(Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, QPoint)> OnMouseDown;
+  std::function<bool(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint)> OnMouseMove;  // true: begin a drag
+  std::function<void(Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, QPoint)> OnMouseUp;
   std::function<void(TTreeNode*)> OnDrop;
   std::function<void()> OnDragEnded;
   std::function<void(TTreeNode*, bool)> OnExpandedByUser;

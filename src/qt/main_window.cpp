@@ -41,6 +41,22 @@ QString HintText(const std::string& text) {
   return hint;
 }
 
+TMouseButton ButtonOf(Qt::MouseButton button) {
+  return button == Qt::RightButton ? TMouseButton::Right : button == Qt::MiddleButton ? TMouseButton::Middle
+                                                                                      : TMouseButton::Left;
+}
+
+TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+  TShiftState state = 0;
+  if (modifiers & Qt::ShiftModifier) state |= ssShift;
+  if (modifiers & Qt::AltModifier) state |= ssAlt;
+  if (modifiers & Qt::ControlModifier) state |= ssCtrl;
+  if (buttons & Qt::LeftButton) state |= ssLeft;
+  if (buttons & Qt::RightButton) state |= ssRight;
+  if (buttons & Qt::MiddleButton) state |= ssMiddle;
+  return state;
+}
+
 QIcon ImageIcon(int index) {
   if (index < 0) return QIcon();
   return QIcon(QString(":/images/%1.png").arg(index, 2, 10, QChar('0')));
@@ -58,6 +74,7 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard) : interaction_
     clipboard = own_clipboard_.get();
   }
   form_ = std::make_unique<TMainForm>(interaction_, std::move(paths), *clipboard);
+  form_->SetHost(this);
   form_->Zip1().SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 
   clipboard_view_ = new TClipboardView(form_->ClipboardCommands().ClipboardViewer1(), this);
@@ -229,36 +246,28 @@ void TQtMainWindow::BuildPanes() {
   explorer_view_->OnExpandedByUser = [](TTreeNode* node, bool expanded) {
     if (node) node->SetExpanded(expanded);
   };
-  // The explorer's mouse: a press on an item selects it, shows its note and, in
-  // View Items mode, the item itself.
-  explorer_view_->OnMouseDown = [this, &tree](Qt::MouseButton button, Qt::KeyboardModifiers, QPoint point) {
-    TTreeNode* node = explorer_view_->NodeAt(point);
-    TTreeNode* root = tree.Root();
-    const bool item = node && node != root && node->ImageIndex() != 1;
-    tree.SetSelected(item ? node : nullptr);
-    if (button == Qt::LeftButton && item) {
-      RunCommand(interaction_, [this] {
-        form_->NoteForm().ClearMemo1();
-        const std::string path = ItemPathOf(form_->DockableForm().TreeView1().Selected());
-        zip::TZipWriter& zip = form_->Zip1();
-        const int index = store::FindItemEntry(zip, path);
-        if (index < zip.EntryCount() && zip.EntryHasComment(index)) {
-          const std::string comment = zip.EntryComment(index);
-          if (store::CommentHasNote(comment)) form_->NoteForm().SetMemo1Text(store::ReadNoteText(comment));
-        }
-        form_->ExplorerItemClicked();
-      });
-      RefreshPanes();
-    }
-    if (button == Qt::RightButton) {
-      QMenu popup(this);
-      for (const char* handler : {"AddNewItemMiClick", "AddNoteMiClick", "NewDrawMiClick", "ChangeGlyphMiClick",
-                                  "RenameMiClick", "LoadSelectedMiClick", "ViewItemsMiClick", "DeleteMiClick",
-                                  "DeleteNoteMiClick"})
-        if (QAction* action = Action(handler)) popup.addAction(action);
-      popup.exec(explorer_view_->viewport()->mapToGlobal(point));
-    }
+  // The mouse goes to the explorer's handlers; they decide selection, note,
+  // pop-up and drag.
+  timer1_ = new QTimer(this);
+  timer1_->setSingleShot(true);
+  connect(timer1_, &QTimer::timeout, this, [this] { form_->DockableForm().Timer1Timer(); });
+  form_->DockableForm().SetTimer1(this);
+  explorer_view_->OnMouseDown = [this](Qt::MouseButton button, Qt::MouseButtons buttons,
+                                       Qt::KeyboardModifiers modifiers, QPoint point) {
+    ExplorerMouseDown(button, buttons, modifiers, point);
   };
+  explorer_view_->OnMouseMove = [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint point) {
+    return form_->DockableForm().TreeView1MouseMove(ShiftStateOf(buttons, modifiers), point.x(), point.y());
+  };
+  explorer_view_->OnMouseUp = [this](Qt::MouseButton button, Qt::MouseButtons buttons,
+                                     Qt::KeyboardModifiers modifiers, QPoint point) {
+    form_->DockableForm().TreeView1MouseUp(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(), point.y());
+  };
+  explorer_view_->OnDrop = [this](TTreeNode* target) {
+    RunCommand(interaction_, [&] { form_->DockableForm().TreeView1DragDrop(target); });
+    RefreshPanes();
+  };
+  explorer_view_->OnDragEnded = [this] { form_->DockableForm().TreeView1EndDrag(); };
 
   explorer_dock_ = make_dock("Filing Cabinet", "ExplorerDock", explorer_view_);
   addDockWidget(Qt::LeftDockWidgetArea, explorer_dock_);
@@ -289,9 +298,121 @@ void TQtMainWindow::BuildPanes() {
   layout->addWidget(viewer_stack_);
   viewer_dock_ = make_dock(form_->ViewerForm().Caption(), "ViewerDock", viewer);
   addDockWidget(Qt::RightDockWidgetArea, viewer_dock_);
-  viewer_dock_->hide();  // the first-run layout: explorer left, note below, viewer hidden
-  resizeDocks({explorer_dock_}, {170}, Qt::Horizontal);
-  resizeDocks({note_dock_}, {90}, Qt::Vertical);
+  viewer_dock_->hide();
+  // The panes' Visible flags follow their windows (the View menu reads them).
+  connect(explorer_dock_, &QDockWidget::visibilityChanged, this,
+          [this] { form_->DockableForm().SetVisible(!explorer_dock_->isHidden()); });
+  connect(note_dock_, &QDockWidget::visibilityChanged, this,
+          [this] { form_->NoteForm().SetVisible(!note_dock_->isHidden()); });
+  connect(viewer_dock_, &QDockWidget::visibilityChanged, this,
+          [this] { form_->ViewerForm().SetVisible(!viewer_dock_->isHidden()); });
+  ApplyFirstRunLayout(TFirstRunLayout{});
+}
+
+void TQtMainWindow::ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
+                                      Qt::KeyboardModifiers modifiers, QPoint point) {
+  TTreeHit hit;
+  hit.Node = explorer_view_->NodeAt(point);
+  static constexpr THitArea kAreas[] = {THitArea::Nowhere, THitArea::Icon, THitArea::StateIcon, THitArea::Label,
+                                        THitArea::Row};
+  hit.Area = kAreas[explorer_view_->HitArea(point)];
+  const QPoint screen = explorer_view_->viewport()->mapToGlobal(point);
+  hit.ScreenX = screen.x();
+  hit.ScreenY = screen.y();
+  std::optional<TExplorerPopup> popup;
+  RunCommand(interaction_, [&] {
+    popup = form_->DockableForm().TreeView1MouseDown(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(),
+                                                     point.y(), hit);
+  });
+  RefreshPanes();
+  if (popup) ShowExplorerPopup(*popup);
+}
+
+void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
+  QMenu menu(this);
+  for (const TPopupItem& item : popup.Items) {
+    if (!item.Visible) continue;
+    if (item.Info.IsSeparator()) {
+      menu.addSeparator();
+      continue;
+    }
+    const QString caption = QString::fromUtf8(item.Info.Caption.data(), static_cast<int>(item.Info.Caption.size()));
+    if (item.Info.Command == TExplorerCommand::EditAs) {
+      QMenu* sub = menu.addMenu(ImageIcon(item.Info.Image), caption);
+      for (const TPopupItemInfo& info : popup.EditAsItems) {
+        const int tag = info.Tag;
+        sub->addAction(QString::fromUtf8(info.Caption.data(), static_cast<int>(info.Caption.size())), this,
+                       [this, tag] { Run("EditTextItemMiClick", tag); });
+      }
+      continue;
+    }
+    QAction* action = menu.addAction(ImageIcon(item.Info.Image), caption);
+    action->setCheckable(item.Info.Command == TExplorerCommand::ViewItems);
+    action->setChecked(item.Checked);
+    action->setEnabled(TMainForm::ExplorerCommandAvailable(item.Info.Command));
+    const TExplorerCommand command = item.Info.Command;
+    const int tag = item.Info.Tag;
+    connect(action, &QAction::triggered, this, [this, command, tag] {
+      RunCommand(interaction_, [&] { form_->RunExplorerCommand(command, tag); });
+      clipboard_view_->Refresh();
+      RefreshPanes();
+    });
+  }
+  menu.exec(QPoint(popup.ScreenX, popup.ScreenY));
+}
+
+void TQtMainWindow::Start(int interval_ms) { timer1_->start(interval_ms); }
+void TQtMainWindow::Stop() { timer1_->stop(); }
+
+QWidget* TQtMainWindow::WidgetOf(TFormClass form) const {
+  switch (form) {
+    case TFormClass::MainForm: return const_cast<TQtMainWindow*>(this);
+    case TFormClass::DockableForm: return explorer_dock_;
+    case TFormClass::ViewerForm: return viewer_dock_;
+    case TFormClass::NoteForm: return note_dock_;
+  }
+  return nullptr;
+}
+
+std::optional<TWindowPlacement> TQtMainWindow::GetPlacement(TFormClass form) {
+  QWidget* widget = WidgetOf(form);
+  if (!widget) return std::nullopt;
+  if (form != TFormClass::MainForm && !static_cast<QDockWidget*>(widget)->isFloating()) return std::nullopt;
+  TWindowPlacement p;
+  const QRect frame = widget->isMaximized() ? widget->normalGeometry() : widget->geometry();
+  p.Left = frame.left();
+  p.Top = frame.top();
+  p.Right = frame.left() + frame.width();
+  p.Bottom = frame.top() + frame.height();
+  p.ShowCmd = widget->isMaximized() ? kSwShowMaximized : kSwShowNormal;
+  p.PixelsPerInch = widget->logicalDpiX() > 0 ? widget->logicalDpiX() : kDefaultPixelsPerInch;
+  return p;
+}
+
+void TQtMainWindow::SetPlacement(TFormClass form, const TWindowPlacement& placement) {
+  QWidget* widget = WidgetOf(form);
+  if (!widget || placement.Width() <= 0 || placement.Height() <= 0) return;
+  if (form != TFormClass::MainForm && !static_cast<QDockWidget*>(widget)->isFloating()) return;
+  widget->setGeometry(placement.Left, placement.Top, placement.Width(), placement.Height());
+  if (form == TFormClass::MainForm && placement.ShowCmd == kSwShowMaximized) setWindowState(Qt::WindowMaximized);
+}
+
+void TQtMainWindow::ApplyFirstRunLayout(const TFirstRunLayout& layout) {
+  auto apply = [this](QDockWidget* dock, const TPaneLayout& pane) {
+    switch (pane.Site) {
+      case TDockSite::Left: addDockWidget(Qt::LeftDockWidgetArea, dock); break;
+      case TDockSite::Right: addDockWidget(Qt::RightDockWidgetArea, dock); break;
+      case TDockSite::Bottom: addDockWidget(Qt::BottomDockWidgetArea, dock); break;
+      case TDockSite::Floating: break;
+    }
+    dock->setVisible(pane.Visible);
+  };
+  apply(explorer_dock_, layout.Explorer);
+  apply(note_dock_, layout.Note);
+  apply(viewer_dock_, layout.Viewer);
+  const int divisor = std::max(1, layout.PanelDivisor);
+  resizeDocks({explorer_dock_}, {std::max(120, width() / divisor)}, Qt::Horizontal);
+  resizeDocks({note_dock_}, {std::max(60, height() / (divisor + 1))}, Qt::Vertical);
 }
 
 void TQtMainWindow::RefreshPanes() {
@@ -344,10 +465,11 @@ void TQtMainWindow::MenuOpening(const std::string& name) {
     set("LoadSelectedMiClick", state.LoadSelectedMiEnabled);
     if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(state.EditClipboardMiEnabled);
   } else if (name == "ViewMi") {
-    check("ToolbarMiClick", tool_bar_->isVisible());
-    check("ExplorerMiClick", explorer_dock_->isVisible());
-    check("NoteMiClick", note_dock_->isVisible());
-    check("ViewerMiClick", viewer_dock_->isVisible());
+    const TViewMenuState state = form_->ViewMiClick(tool_bar_->isVisible());
+    check("ToolbarMiClick", state.ToolbarMi);
+    check("ExplorerMiClick", state.ExplorerMi);
+    check("NoteMiClick", state.NoteMi);
+    check("ViewerMiClick", state.ViewerMi);
   }
 }
 
@@ -407,9 +529,7 @@ void TQtMainWindow::OpenCabinet(const std::string& path) {
 }
 
 void TQtMainWindow::ExitMiClick() {
-  if (interaction_.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation),
-                              "Are you sure you wish to quit?", MsgButtons::OkCancel) == MsgAnswer::Ok)
-    close();
+  if (form_->ExitMiClick()) close();
 }
 
 void TQtMainWindow::AboutMiClick() {
@@ -423,7 +543,7 @@ THelpWindow& TQtMainWindow::Help() {
 }
 
 void TQtMainWindow::closeEvent(QCloseEvent* event) {
-  RunCommand(interaction_, [this] { form_->RestoreClipboardBackup(); });
+  form_->FormClose();
   if (help_) help_->close();
   event->accept();
 }

@@ -13,6 +13,8 @@
 
 #include "app/main_form.h"
 #include "app/menu_model.h"
+#include "app/startup.h"
+#include "explorer/explorer_mouse.h"
 #include "qt/explorer_tree.h"
 #include "qt/qt_clipboard.h"
 #include "qt/qt_interaction.h"
@@ -32,7 +34,7 @@ class THelpWindow;
 class TClipboardView;
 class TExplorerView;
 
-class TQtMainWindow : public QMainWindow {
+class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplorerTimer {
   Q_OBJECT
  public:
   // clipboard: the program's clipboard (the desktop's); may be null for tests,
@@ -59,6 +61,14 @@ class TQtMainWindow : public QMainWindow {
   // Opens a cabinet as the start-up does.
   void OpenCabinet(const std::string& path);
 
+  // TMainWindowHost: the windows' placements and the first-run layout.
+  std::optional<TWindowPlacement> GetPlacement(TFormClass form) override;
+  void SetPlacement(TFormClass form, const TWindowPlacement& placement) override;
+  void ApplyFirstRunLayout(const TFirstRunLayout& layout) override;
+  // TExplorerTimer: the explorer's one-shot Timer1.
+  void Start(int interval_ms) override;
+  void Stop() override;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -73,6 +83,10 @@ class TQtMainWindow : public QMainWindow {
   void MenuClosed();
   void ShowPane(QDockWidget* dock);
   void ExitMiClick();
+  void ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                         QPoint point);
+  void ShowExplorerPopup(const TExplorerPopup& popup);
+  QWidget* WidgetOf(TFormClass form) const;
   void AboutMiClick();
   THelpWindow& Help();
 
@@ -95,7 +109,7 @@ class TQtMainWindow : public QMainWindow {
   QLabel* viewer_image_ = nullptr;
   QPushButton* viewer_banner_ = nullptr;
   THelpWindow* help_ = nullptr;
-  bool exit_confirmed_ = false;
+  QTimer* timer1_ = nullptr;
 };
 
 }  // namespace qb::qt
