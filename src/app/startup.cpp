@@ -54,7 +54,9 @@ std::optional<int> ReadInt(const TIniFile& ini, std::string_view section, std::s
   return ParseInt(ini.ReadString(section, key, ""));
 }
 
-bool WithinReach(int value) { return value >= -kMaxCoordinate && value <= kMaxCoordinate; }
+bool WithinReach(int value) {
+  return value >= -kMaxCoordinate && value <= kMaxCoordinate;
+}
 
 }  // namespace
 
@@ -245,8 +247,8 @@ void TMainForm::FormClose() {
 }
 
 bool TMainForm::ExitMiClick() {
-  return ui_.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation), startup_text::kQuitQuestion,
-                        MsgButtons::OkCancel) == MsgAnswer::Ok;
+  return ui_.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation),
+                        startup_text::kQuitQuestion, MsgButtons::OkCancel) == MsgAnswer::Ok;
 }
 
 }  // namespace qb

@@ -4,9 +4,9 @@
 #include <exception>
 
 #include "platform/codepage.h"
+#include "store/cabinet_store.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
-#include "store/cabinet_store.h"
 
 namespace qb {
 
@@ -64,8 +64,8 @@ TTreeNode* TDockableForm::ClickedContainer() const {
 
 // --- mouse -------------------------------------------------------------------------------
 
-std::optional<TExplorerPopup> TDockableForm::TreeView1MouseDown(TMouseButton button, TShiftState /*shift*/, int x,
-                                                                int y, const TTreeHit& hit) {
+std::optional<TExplorerPopup> TDockableForm::TreeView1MouseDown(TMouseButton button, TShiftState /*shift*/,
+                                                                int x, int y, const TTreeHit& hit) {
   drag_armed_ = false;
   RememberContainer(nullptr);
   if (mouse_down_lock_) return std::nullopt;
@@ -163,7 +163,8 @@ void TDockableForm::ShowClickedItem(TTreeNode* item) {
     if (index >= zip->EntryCount()) return;  // not in the cabinet: the note pane stays empty
     if (zip->EntryHasComment(index)) {
       const std::string comment = zip->EntryComment(index);
-      if (store::CommentHasNote(comment) && context_.SetNoteText) context_.SetNoteText(store::ReadNoteText(comment));
+      if (store::CommentHasNote(comment) && context_.SetNoteText)
+        context_.SetNoteText(store::ReadNoteText(comment));
     }
     if (context_.ItemClicked) context_.ItemClicked();
   } catch (const std::exception& e) {
@@ -231,10 +232,10 @@ void TDockableForm::MoveSelectedItem(TTreeNode* item, TTreeNode* target) {
     const int own = store::FindItemEntry(*zip, old_path);
     if (other < zip->EntryCount() && other != own) {
       if (!context_.UI) return;
-      const MsgAnswer answer =
-          context_.UI->MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning),
-                                  new_path + explorer_text::kAlreadyExist + kCrLf + explorer_text::kReplaceEntry,
-                                  MsgButtons::OkCancel);
+      const MsgAnswer answer = context_.UI->MessageBox(
+          MsgKind::Warning, DefaultCaption(MsgKind::Warning),
+          new_path + explorer_text::kAlreadyExist + kCrLf + explorer_text::kReplaceEntry,
+          MsgButtons::OkCancel);
       if (answer != MsgAnswer::Ok) return;
       replaced = true;
     }
@@ -269,8 +270,8 @@ void TDockableForm::AddNewDrawerMiClick() {
   }
   if (!parent || !context_.UI) return;
   IUserInteraction& ui = *context_.UI;
-  std::optional<std::string> typed =
-      ui.InputBox(explorer_text::kAddDrawerCaption, explorer_text::kAddDrawerPrompt, explorer_text::kAddDrawerInitial);
+  std::optional<std::string> typed = ui.InputBox(
+      explorer_text::kAddDrawerCaption, explorer_text::kAddDrawerPrompt, explorer_text::kAddDrawerInitial);
   const std::string parent_path = qb::ItemPathOf(parent);
   while (typed) {
     const std::string name = *typed;

@@ -53,7 +53,9 @@ struct TTreeHit {
   // The point in screen coordinates, where a pop-up menu opens.
   int ScreenX = 0;
   int ScreenY = 0;
-  bool OnNode() const { return Node && (Area == THitArea::Icon || Area == THitArea::StateIcon || Area == THitArea::Label); }
+  bool OnNode() const {
+    return Node && (Area == THitArea::Icon || Area == THitArea::StateIcon || Area == THitArea::Label);
+  }
 };
 
 // Timer1 of the explorer: 250 ms, one-shot, initially stopped. The adapter runs a
@@ -69,11 +71,11 @@ inline constexpr int kTimer1Interval = 250;
 // What the explorer borrows from the main window; every member may be left empty
 // (a bare explorer then only moves nodes, and reads nothing).
 struct TExplorerContext {
-  zip::TZipWriter* Zip1 = nullptr;      // the open cabinet
-  IUserInteraction* UI = nullptr;       // questions and error boxes
+  zip::TZipWriter* Zip1 = nullptr;                      // the open cabinet
+  IUserInteraction* UI = nullptr;                       // questions and error boxes
   std::function<void(const std::string&)> SetNoteText;  // the note pane's text
-  std::function<bool()> ViewItemsMode;  // the "&View Items" check mark
-  std::function<void()> ItemClicked;    // view / load the selected item (View Items, AutoLoad)
+  std::function<bool()> ViewItemsMode;                  // the "&View Items" check mark
+  std::function<void()> ItemClicked;  // view / load the selected item (View Items, AutoLoad)
 };
 
 // --- the pop-up menu PopupMenu1 ----------------------------------------------------
@@ -81,7 +83,7 @@ struct TExplorerContext {
 // The commands of the pop-up. All but AddNewDrawer are the main window's handlers
 // (TMainForm::RunExplorerCommand); AddNewDrawer is the explorer's own.
 enum class TExplorerCommand {
-  None,  // the separator
+  None,          // the separator
   AddNewItem,    // AddNewItemMiClick
   AddNote,       // AddNoteMiClick
   AddNewDrawer,  // TDockableForm::AddNewDrawerMiClick
@@ -167,7 +169,8 @@ inline constexpr const char* kDrawerExistsCaption = "Drawer Already Exists";
 inline constexpr const char* kDrawerExistsPrompt = "Enter a different name for the new drawer";
 inline constexpr const char* kAlreadyExist = " already exist!";
 inline constexpr const char* kReplaceEntry = "Do you wish to replace this entry ?";
-inline constexpr const char* kEmptyDrawerName = "A drawer needs a name; enter at least one character that is not a blank";
+inline constexpr const char* kEmptyDrawerName =
+    "A drawer needs a name; enter at least one character that is not a blank";
 inline constexpr const char* kBackslashInName =
     "A drawer name cannot contain a backslash; add the drawers one level at a time";
 inline constexpr const char* kUnusableName = "cannot be used as a drawer name";

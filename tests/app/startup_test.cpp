@@ -1,6 +1,8 @@
 // Start-up and shut-down of the main window: the command line, the choice of the
 // cabinet, the settings file with its placements and stored properties (also
 // when it is damaged), the first-run layout and the close sequence.
+#include "app/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +10,6 @@
 #include <stdexcept>
 
 #include "app/app_test_support.h"
-#include "app/startup.h"
 #include "platform/ini_file.h"
 
 namespace qbtest {
@@ -92,7 +93,8 @@ class StartupTest : public MainFormTest {
 
 TEST(Placement, FourIntegersAreParsedStrictly) {
   EXPECT_EQ(qb::ParseFourInts("1,-2, 3 ,+4"), (std::vector<int>{1, -2, 3, 4}));
-  EXPECT_EQ(qb::ParseFourInts("2147483647,-2147483648,0,0"), (std::vector<int>{2147483647, -2147483647 - 1, 0, 0}));
+  EXPECT_EQ(qb::ParseFourInts("2147483647,-2147483648,0,0"),
+            (std::vector<int>{2147483647, -2147483647 - 1, 0, 0}));
   for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "1,2,3,", ",1,2,3", "1,,2,3", "1,2,3,4x", "0x10,1,2,3",
                           "2147483648,0,0,0", "99999999999999999999,0,0,0", "1;2;3;4", "- 1,2,3,4"})
     EXPECT_FALSE(qb::ParseFourInts(bad)) << bad;
@@ -219,8 +221,8 @@ TEST_F(StartupTest, SettingsNamingAnExistingCabinetOpenIt) {
   EXPECT_TRUE(form_->Properties().ViewItemsChecked);
   EXPECT_TRUE(form_->ClipboardCommands().ViewItems());
   EXPECT_TRUE(form_->Properties().CurrentDrawerChecked);
-  EXPECT_EQ(host_.log, (std::vector<std::string>{"toolbar abc", "set TMainForm", "set TNoteForm", "recent", "layout",
-                                                 "associate"}));
+  EXPECT_EQ(host_.log, (std::vector<std::string>{"toolbar abc", "set TMainForm", "set TNoteForm", "recent",
+                                                 "layout", "associate"}));
   EXPECT_EQ(host_.restored[TFormClass::MainForm].ShowCmd, qb::kSwShowMaximized);
   EXPECT_EQ(host_.restored[TFormClass::NoteForm].Width(), 386);
   EXPECT_FALSE(host_.first_run);
@@ -236,8 +238,8 @@ TEST_F(StartupTest, GoneCabinetFallsBackToThePreviousThenToNone) {
 }
 
 TEST_F(StartupTest, BothCabinetsGoneOpensNothingQuietly) {
-  WriteSettings("[TMainForm]\nZip1_ZipName=" + (dir_ / "Gone.qvf") + "\nLSplitter_Hint=" + (dir_ / "Also.qvf") +
-                "\n");
+  WriteSettings("[TMainForm]\nZip1_ZipName=" + (dir_ / "Gone.qvf") +
+                "\nLSplitter_Hint=" + (dir_ / "Also.qvf") + "\n");
   Start();
   EXPECT_EQ(Root(), "<none>");
   EXPECT_EQ(form_->Zip1().ZipName(), "");
@@ -274,10 +276,11 @@ TEST_F(StartupTest, MissingQvfArgumentFallsBackToThePreviousCabinet) {
 
 TEST_F(StartupTest, DamagedSettingsNeverStopTheStart) {
   MakeCabinets();
-  std::string junk = "[TMainForm\n\x01\x02\xff\xfe=\n[TMainForm]\nZip1_ZipName=\nViewItemsMi_Checked=maybe\n"
-                     "NormPos=99999999999,1,2,3\nShowCmd=-7\n[TDockableForm]\nNormPos=5,5,1,1\n"
-                     "[TViewerForm]\nNormPos=0,0,100,100\nPixelsPerInch=123456789012\n"
-                     "[TNoteForm]\n=\n==\nNormPos\n";
+  std::string junk =
+      "[TMainForm\n\x01\x02\xff\xfe=\n[TMainForm]\nZip1_ZipName=\nViewItemsMi_Checked=maybe\n"
+      "NormPos=99999999999,1,2,3\nShowCmd=-7\n[TDockableForm]\nNormPos=5,5,1,1\n"
+      "[TViewerForm]\nNormPos=0,0,100,100\nPixelsPerInch=123456789012\n"
+      "[TNoteForm]\n=\n==\nNormPos\n";
   junk += std::string(5000, 'x') + "\n" + std::string(1, '\0') + "=1\n";
   WriteSettings(junk);
   Start();
@@ -349,8 +352,9 @@ TEST_F(StartupTest, CloseWritesSettingsPlacementsAndKeepsForeignSections) {
   host_.current[TFormClass::NoteForm] = main;
   host_.log.clear();
   form_->FormClose();
-  EXPECT_EQ(host_.log, (std::vector<std::string>{"get TMainForm", "get TDockableForm", "save toolbar",
-                                                 "get TViewerForm", "get TNoteForm", "save layout", "save recent"}));
+  EXPECT_EQ(host_.log,
+            (std::vector<std::string>{"get TMainForm", "get TDockableForm", "save toolbar", "get TViewerForm",
+                                      "get TNoteForm", "save layout", "save recent"}));
   qb::TIniFile ini(Settings());
   EXPECT_EQ(ini.ReadString("TMainForm", "Zip1_ZipName", ""), Other());
   EXPECT_EQ(ini.ReadString("TMainForm", "LSplitter_Hint", ""), cabinet_);
@@ -387,7 +391,8 @@ TEST_F(StartupTest, CloseOffersTheBackupAndSavesTheRecentListWhateverTheAnswer) 
   host_.log.clear();
   form_->FormClose();
   ASSERT_EQ(ui_.Boxes().size(), 1u);
-  EXPECT_EQ(ui_.Boxes()[0].Describe(), "Confirmation 'Confirm' [OK/Cancel]: Do you wish to restore the original stored clip?");
+  EXPECT_EQ(ui_.Boxes()[0].Describe(),
+            "Confirmation 'Confirm' [OK/Cancel]: Do you wish to restore the original stored clip?");
   EXPECT_EQ(host_.log.back(), "save recent");
   EXPECT_FALSE(form_->ClipboardCommands().AutoSave());
   EXPECT_TRUE(fs::exists(Settings()));

@@ -1,13 +1,14 @@
 // The explorer's mouse and drag work against a real cabinet: the mouse-down lock
 // and Timer1, the selection rule, the pop-up's composition, the drag threshold,
 // moving items by drop (with the replace question and pruning) and Add New Drawer.
+#include "explorer/explorer_mouse.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
 #include "app/app_test_support.h"
 #include "explorer/dockable_form.h"
-#include "explorer/explorer_mouse.h"
 
 namespace qbtest {
 namespace {
@@ -362,7 +363,8 @@ TEST_F(ExplorerMouseTest, DropOnRootOrOnAnItemMovesIntoThatDrawer) {
   EXPECT_EQ(Tree().Selected(), Node("Item1"));
 
   Drag("Item1", Node("Pics\\Logo"));
-  EXPECT_EQ(DiskNames(), (std::vector<std::string>{"NewItems\\Item0", "Pics\\Item0", "Pics\\Item1", "Pics\\Logo"}));
+  EXPECT_EQ(DiskNames(),
+            (std::vector<std::string>{"NewItems\\Item0", "Pics\\Item0", "Pics\\Item1", "Pics\\Logo"}));
   EXPECT_EQ(Dump(),
             "Work [13]\n"
             "  NewItems [1]\n"
@@ -379,10 +381,10 @@ TEST_F(ExplorerMouseTest, DropsThatMoveNothing) {
   LeftClick(Hit("Pics\\Logo"));
   const std::vector<uint8_t> bytes = FileBytes();
   const std::string dump = Dump();
-  Drag("Pics\\Logo", Node("Pics"));          // its own drawer
-  Drag("Pics\\Logo", Node("Pics\\Item0"));   // an item of its own drawer
-  Drag("Pics\\Logo", Node("Pics\\Logo"));    // itself
-  Drag("Pics\\Logo", nullptr);               // empty space
+  Drag("Pics\\Logo", Node("Pics"));         // its own drawer
+  Drag("Pics\\Logo", Node("Pics\\Item0"));  // an item of its own drawer
+  Drag("Pics\\Logo", Node("Pics\\Logo"));   // itself
+  Drag("Pics\\Logo", nullptr);              // empty space
   EXPECT_EQ(FileBytes(), bytes);
   EXPECT_EQ(Dump(), dump);
   EXPECT_FALSE(Explorer().DragStarted());
@@ -400,8 +402,9 @@ TEST_F(ExplorerMouseTest, ReplaceQuestionCancelLeavesEverything) {
   ui_.Answer(MsgAnswer::Cancel);
   Drag("NewItems\\Item0", Node("Pics"));
   ASSERT_EQ(ui_.Boxes().size(), 1u);
-  EXPECT_EQ(ui_.Boxes()[0].Describe(),
-            "Warning 'Warning' [OK/Cancel]: Pics\\Item0 already exist!\r\nDo you wish to replace this entry ?");
+  EXPECT_EQ(
+      ui_.Boxes()[0].Describe(),
+      "Warning 'Warning' [OK/Cancel]: Pics\\Item0 already exist!\r\nDo you wish to replace this entry ?");
   EXPECT_EQ(FileBytes(), bytes);
   EXPECT_EQ(Dump(), dump);
 }
@@ -429,7 +432,8 @@ TEST_F(ExplorerMouseTest, ReplacingIsCaseBlind) {
   OpenWork();
   ui_.Answer(MsgAnswer::Ok);
   Drag("a\\ITEM", Node("b"));
-  EXPECT_EQ(Disk(), (std::vector<DiskEntry>{{"b\\ITEM", Bytes("F1FC"), "mine"}, {"b\\keep", Bytes("F1FC"), "k"}}));
+  EXPECT_EQ(Disk(),
+            (std::vector<DiskEntry>{{"b\\ITEM", Bytes("F1FC"), "mine"}, {"b\\keep", Bytes("F1FC"), "k"}}));
   EXPECT_EQ(Dump(), "Work [13]\n  b [1]\n    keep [2]\n    ITEM [2] *\n");
 }
 
@@ -477,7 +481,8 @@ TEST_F(ExplorerMouseTest, NewDrawerGoesIntoTheClickedDrawer) {
   ui_.Input("Today");
   Explorer().AddNewDrawerMiClick();
   ASSERT_EQ(ui_.InputBoxes().size(), 1u);
-  EXPECT_EQ(ui_.InputBoxes()[0].Describe(), "'Add New Drawer' 'Enter the name of the new drawer' 'NewDrawer'");
+  EXPECT_EQ(ui_.InputBoxes()[0].Describe(),
+            "'Add New Drawer' 'Enter the name of the new drawer' 'NewDrawer'");
   qb::TTreeNode* added = Node("NewItems\\Today");
   ASSERT_NE(added, nullptr);
   EXPECT_EQ(added->ImageIndex(), qb::kDrawerImage);
