@@ -64,7 +64,8 @@ QIcon ImageIcon(int index) {
 
 }  // namespace
 
-TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard) : interaction_(this) {
+TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteraction* ui)
+    : interaction_(this), ui_(ui ? *ui : interaction_) {
   setWindowTitle(FromStd(std::string(main_form::kCaption)));
   setWindowIcon(QIcon(":/app/quiverbox-256.png"));
   resize(kDesignWidth, kDesignHeight);
@@ -73,7 +74,7 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard) : interaction_
     own_clipboard_ = std::make_unique<TMemoryClipboard>();
     clipboard = own_clipboard_.get();
   }
-  form_ = std::make_unique<TMainForm>(interaction_, std::move(paths), *clipboard);
+  form_ = std::make_unique<TMainForm>(ui_, std::move(paths), *clipboard);
   form_->SetHost(this);
   form_->Zip1().SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 
@@ -264,7 +265,7 @@ void TQtMainWindow::BuildPanes() {
     form_->DockableForm().TreeView1MouseUp(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(), point.y());
   };
   explorer_view_->OnDrop = [this](TTreeNode* target) {
-    RunCommand(interaction_, [&] { form_->DockableForm().TreeView1DragDrop(target); });
+    RunCommand(ui_, [&] { form_->DockableForm().TreeView1DragDrop(target); });
     RefreshPanes();
   };
   explorer_view_->OnDragEnded = [this] { form_->DockableForm().TreeView1EndDrag(); };
@@ -320,7 +321,7 @@ void TQtMainWindow::ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons b
   hit.ScreenX = screen.x();
   hit.ScreenY = screen.y();
   std::optional<TExplorerPopup> popup;
-  RunCommand(interaction_, [&] {
+  RunCommand(ui_, [&] {
     popup = form_->DockableForm().TreeView1MouseDown(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(),
                                                      point.y(), hit);
   });
@@ -353,7 +354,7 @@ void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
     const TExplorerCommand command = item.Info.Command;
     const int tag = item.Info.Tag;
     connect(action, &QAction::triggered, this, [this, command, tag] {
-      RunCommand(interaction_, [&] { form_->RunExplorerCommand(command, tag); });
+      RunCommand(ui_, [&] { form_->RunExplorerCommand(command, tag); });
       clipboard_view_->Refresh();
       RefreshPanes();
     });
@@ -445,7 +446,7 @@ void TQtMainWindow::MenuOpening(const std::string& name) {
   };
   if (name == "EditMi") {
     TEditMenuState state;
-    RunCommand(interaction_, [&] { state = form_->EditMiClick(); });
+    RunCommand(ui_, [&] { state = form_->EditMiClick(); });
     set("AddNoteMiClick", state.AddNoteMi);
     set("ChangeGlyphMiClick", state.ChangeGlyphMi);
     set("RenameMiClick", state.RenameMi);
@@ -456,7 +457,7 @@ void TQtMainWindow::MenuOpening(const std::string& name) {
     if (QMenu* sub = Menu("EditTextItemMi")) sub->setEnabled(state.EditTextItemMi);
   } else if (name == "ClipboardMi") {
     TClipboardMenuState state;
-    RunCommand(interaction_, [&] { state = form_->ClipboardMiClick(); });
+    RunCommand(ui_, [&] { state = form_->ClipboardMiClick(); });
     check("AutoSaveMiClick", state.AutoSaveMiChecked);
     check("ViewItemsMiClick", state.ViewItemsMiChecked);
     check("AutoLoad1Click", state.AutoLoad1Checked);
@@ -516,7 +517,7 @@ void TQtMainWindow::Run(const std::string& handler, int tag) {
   } else if (handler == "AboutMiClick") {
     AboutMiClick();
   } else if (HandlerAvailable(handler)) {
-    RunCommand(interaction_, [&] { RunHandler(*form_, handler, tag); });
+    RunCommand(ui_, [&] { RunHandler(*form_, handler, tag); });
   }
   sync_checks();
   clipboard_view_->Refresh();
@@ -524,7 +525,7 @@ void TQtMainWindow::Run(const std::string& handler, int tag) {
 }
 
 void TQtMainWindow::OpenCabinet(const std::string& path) {
-  RunCommand(interaction_, [&] { form_->SwitchCabinet(path); });
+  RunCommand(ui_, [&] { form_->SwitchCabinet(path); });
   RefreshPanes();
 }
 

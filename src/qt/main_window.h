@@ -38,12 +38,14 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   Q_OBJECT
  public:
   // clipboard: the program's clipboard (the desktop's); may be null for tests,
-  // which then get an in-memory one.
-  TQtMainWindow(TPaths paths, IClipboard* clipboard = nullptr);
+  // which then get an in-memory one. ui: who answers the commands' questions; the
+  // window's own Qt dialogs when null.
+  TQtMainWindow(TPaths paths, IClipboard* clipboard = nullptr, IUserInteraction* ui = nullptr);
   ~TQtMainWindow() override;
 
   TMainForm& Form() { return *form_; }
   TQtInteraction& Interaction() { return interaction_; }
+  IUserInteraction& UI() { return ui_; }
   // The action of a handler (and tag, for the language items); null when none.
   QAction* Action(const std::string& handler, int tag = 0) const;
   QMenu* Menu(const std::string& name) const;
@@ -91,6 +93,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   THelpWindow& Help();
 
   TQtInteraction interaction_;
+  IUserInteraction& ui_;
   std::unique_ptr<TMemoryClipboard> own_clipboard_;
   std::unique_ptr<TQtClipboard> qt_clipboard_;
   std::unique_ptr<TMainForm> form_;

@@ -1,0 +1,162 @@
+// The main window's widgets: menus, tool bar, the explorer's mouse and the panes,
+// driven with QTest on the offscreen platform against a real cabinet.
+#include "qt/main_window.h"
+
+#include <QDockWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+#include "qt/clipboard_view.h"
+#include "qt/explorer_view.h"
+#include "explorer/tree_routines.h"
+#include "store/cabinet_store.h"
+#include "store/item_paths.h"
+#include "support/scripted_interaction.h"
+#include "support/test_support.h"
+
+// Resource initialisers live in the global namespace.
+static void InitMainWindowResources() { Q_INIT_RESOURCE(quiverbox); }
+
+namespace qb::qt {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitMainWindowResources();
+    cabinet_ = dir_ / "Work.qvf";
+    zip::TZipWriter zip;
+    store::ConfigureCabinetArchive(zip);
+    zip.SetZipName(cabinet_);
+    TMemoryStream a(std::string_view("hello\0", 6)), b(std::string_view("code\0", 5));
+    store::SaveItem(zip, a, "NewItems\\Item0", 1);
+    store::SaveItem(zip, b, "Code\\Snippet", 1, 15);
+    store::SetItemNote(zip, "Code\\Snippet", "remember this");
+    window_ = std::make_unique<TQtMainWindow>(TPaths::InFolder(dir_.Path().string()), &clipboard_, &ui_);
+    window_->resize(700, 500);
+    window_->show();
+    window_->OpenCabinet(cabinet_);
+    window_->ExplorerView()->expandAll();
+  }
+
+  // The centre of the row that shows an item path's node.
+  QPoint RowPoint(const std::string& path) {
+    TTreeNode* node = FindNodeByPath(window_->Form().DockableForm().TreeView1(), path);
+    EXPECT_NE(node, nullptr) << path;
+    QRect rect = window_->ExplorerView()->visualRect(window_->ExplorerView()->ExplorerModel()->IndexOf(node));
+    return QPoint(rect.left() + 40, rect.center().y());  // on the caption
+  }
+
+  qbtest::TempDir dir_;
+  std::string cabinet_;
+  TMemoryClipboard clipboard_;
+  qbtest::ScriptedInteraction ui_;
+  std::unique_ptr<TQtMainWindow> window_;
+};
+
+TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndImages) {
+  std::vector<std::string> titles;
+  for (QAction* action : window_->menuBar()->actions()) titles.push_back(action->text().toStdString());
+  EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Edit", "&Clipboard", "&View", "&Help"}));
+  for (const TTopMenu& top : MainMenu())
+    for (const TMenuEntry& entry : top.Items) {
+      if (entry.IsSeparator() || entry.Handler.empty() || !entry.SubMenu.empty()) continue;
+      QAction* action = window_->Action(entry.Handler, entry.Tag);
+      ASSERT_NE(action, nullptr) << entry.Name;
+      EXPECT_EQ(action->text().toStdString(), entry.Caption);
+      EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromStdString(entry.ShortCut))) << entry.Name;
+      EXPECT_EQ(action->icon().isNull(), entry.Image < 0) << entry.Name;
+    }
+  QMenu* languages = window_->Menu("EditClipboardMi");
+  ASSERT_NE(languages, nullptr);
+  EXPECT_EQ(languages->actions().size(), 10);
+  EXPECT_EQ(languages->actions()[0]->text().toStdString(), "&Plain Text");
+  // The tool bar holds the items shown at first, in order, with their hints.
+  std::vector<std::string> tips;
+  for (QAction* action : window_->ToolBar()->actions()) tips.push_back(action->toolTip().toStdString());
+  ASSERT_GE(tips.size(), 12u);
+  EXPECT_EQ(tips[0], "Open existing\nFile Cabinet");
+  EXPECT_EQ(tips.back(), "Helpl");
+}
+
+TEST_F(MainWindowTest, OpeningAMenuDisablesOnlyWhileItIsOpen) {
+  QMenu* edit = window_->Menu("EditMi");
+  emit edit->aboutToShow();  // nothing selected
+  EXPECT_FALSE(window_->Action("AddNoteMiClick")->isEnabled());
+  EXPECT_FALSE(window_->Action("DeleteMiClick")->isEnabled());
+  EXPECT_TRUE(window_->Action("AddNewItemMiClick")->isEnabled());
+  emit edit->aboutToHide();
+  QCoreApplication::processEvents();
+  // The tool bar buttons and shortcuts are never left disabled.
+  EXPECT_TRUE(window_->Action("AddNoteMiClick")->isEnabled());
+  // Features of later versions stay off.
+  EXPECT_FALSE(window_->Action("ModToolbarMiClick")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ClickingAnItemShowsItsNoteAndSelectsIt) {
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Code\\Snippet"));
+  EXPECT_EQ(ItemPathOf(window_->Form().DockableForm().TreeView1().Selected()), "Code\\Snippet");
+  auto* note = window_->NoteDock()->findChild<QPlainTextEdit*>();
+  ASSERT_NE(note, nullptr);
+  EXPECT_EQ(note->toPlainText().toStdString(), "remember this");
+  // The Edit menu now offers the item's commands.
+  emit window_->Menu("EditMi")->aboutToShow();
+  EXPECT_TRUE(window_->Action("AddNoteMiClick")->isEnabled());
+  EXPECT_TRUE(window_->Action("DeleteNoteMiClick")->isEnabled());
+  emit window_->Menu("EditMi")->aboutToHide();
+}
+
+TEST_F(MainWindowTest, ViewItemsShowsTheClickedItemInTheViewer) {
+  window_->Run("ViewItemsMiClick");
+  EXPECT_TRUE(window_->Form().ClipboardCommands().ViewItems());
+  window_->Run("ViewerMiClick");
+  EXPECT_TRUE(window_->ViewerDock()->isVisible());
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
+  auto editors = window_->ViewerDock()->findChildren<QPlainTextEdit*>();
+  ASSERT_FALSE(editors.empty());
+  EXPECT_EQ(editors[0]->toPlainText().toStdString(), "hello");
+}
+
+TEST_F(MainWindowTest, DroppingAnItemOnAnotherDrawerMovesItsEntry) {
+  QTest::mousePress(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
+  QTest::mouseRelease(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
+  TTreeNode* code = FindNodeByPath(window_->Form().DockableForm().TreeView1(), "Code");
+  ASSERT_NE(code, nullptr);
+  window_->ExplorerView()->OnDrop(code);
+  window_->ExplorerView()->OnDragEnded();
+  zip::TZipReader zip;
+  zip.SetZipName(cabinet_);
+  zip.ReadDirectory();
+  std::vector<std::string> names;
+  for (int i = 0; i < zip.EntryCount(); ++i) names.push_back(zip.EntryFullName(i));
+  EXPECT_EQ(names, (std::vector<std::string>{"Code\\Item0", "Code\\Snippet"}));
+  // The emptied drawer is gone from the tree.
+  EXPECT_EQ(FindNodeByPath(window_->Form().DockableForm().TreeView1(), "NewItems"), nullptr);
+}
+
+TEST_F(MainWindowTest, TheLiveClipboardViewFollowsTheClipboard) {
+  clipboard_.PutText("on the clipboard");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window_->ClipboardView()->ShownPage().toStdString(), "text");
+  EXPECT_EQ(window_->ClipboardView()->ShownText().toStdString(), "on the clipboard");
+  {
+    TClipboardLock lock(clipboard_);
+    clipboard_.Empty();
+  }
+  EXPECT_EQ(window_->ClipboardView()->ShownText().toStdString(), "Clipboard is empty");
+  // AutoSave from the menu stores the next clip.
+  window_->Run("AutoSaveMiClick");
+  EXPECT_TRUE(window_->Action("AutoSaveMiClick")->isChecked());
+  clipboard_.PutText("saved by itself");
+  zip::TZipReader zip;
+  zip.SetZipName(cabinet_);
+  zip.ReadDirectory();
+  EXPECT_EQ(store::FindItemEntry(zip, "NewItems\\Item1") < zip.EntryCount(), true);
+}
+
+}  // namespace
+}  // namespace qb::qt
