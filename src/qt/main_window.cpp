@@ -101,6 +101,15 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
 
 TQtMainWindow::~TQtMainWindow() {
   form_->ClipboardCommands().ClipboardViewer1().LeaveChain();
+  // The base class hides the child widgets after the members are gone; their
+  // signals (a dock's visibility, a menu closing) must not reach the form then.
+  for (QObject* child : findChildren<QObject*>()) child->blockSignals(true);
+  form_->DockableForm().SetTimer1(nullptr);
+  // The tree model observes the form's tree: it goes before the form does.
+  if (TExplorerModel* model = explorer_view_->ExplorerModel()) {
+    explorer_view_->SetExplorerModel(nullptr);
+    delete model;
+  }
   delete help_;
 }
 
