@@ -86,7 +86,7 @@ inline const std::vector<uint8_t>& BmpScreenshot() {
         for (int x = 0; x < 48; ++x)
           put(1800 + x, 40 + i * 80 + y, static_cast<uint8_t>(i * 20), static_cast<uint8_t>(x * 5),
               static_cast<uint8_t>(y * 5));
-    std::vector<uint8_t> file(54);
+    std::vector<uint8_t> file(54 + pixels.size());
     auto u32 = [&](size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
     auto u16 = [&](size_t at, uint16_t v) { std::memcpy(&file[at], &v, 2); };
     file[0] = 'B', file[1] = 'M';
@@ -98,7 +98,7 @@ inline const std::vector<uint8_t>& BmpScreenshot() {
     u16(26, 1);
     u16(28, 24);
     u32(34, static_cast<uint32_t>(pixels.size()));
-    file.insert(file.end(), pixels.begin(), pixels.end());
+    std::copy(pixels.begin(), pixels.end(), file.begin() + 54);
     return file;
   }();
   return bmp;

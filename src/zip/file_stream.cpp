@@ -1,6 +1,7 @@
 #include "zip/file_stream.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,8 +82,25 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
   return done;
 }
 
+bool TLFNFileStream::MapForReading() {
+  if (map_) return true;
+  if (mode_ != Mode::Read || size_ == 0 || size_ > SIZE_MAX) return false;
+  void* view = ::mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, 0);
+  if (view == MAP_FAILED) return false;
+  map_ = static_cast<const uint8_t*>(view);
+  map_size_ = static_cast<size_t>(size_);
+  return true;
+}
+
 size_t TLFNFileStream::ReadAt(uint64_t position, void* out, size_t count) {
   auto* dst = static_cast<uint8_t*>(out);
+  if (map_) {
+    // The file may have shrunk since it was mapped; the size seen at open bounds it.
+    if (position >= map_size_) return 0;
+    size_t n = std::min<uint64_t>(count, map_size_ - position);
+    std::memcpy(dst, map_ + position, n);
+    return n;
+  }
   size_t done = 0;
   while (done < count) {
     ssize_t got = ::pread(fd_, dst + done, count - done, static_cast<off_t>(position + done));
@@ -181,6 +199,10 @@ bool TLFNFileStream::Flush() { return mode_ == Mode::Read || FlushWrites(); }
 bool TLFNFileStream::Sync() { return Flush() && ::fdatasync(fd_) == 0; }
 
 void TLFNFileStream::Close() {
+  if (map_) {
+    ::munmap(const_cast<uint8_t*>(map_), map_size_);
+    map_ = nullptr;
+  }
   if (fd_ < 0) return;
   if (mode_ == Mode::Create) FlushWrites();
   ::close(fd_);

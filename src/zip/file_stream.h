@@ -33,6 +33,9 @@ class TLFNFileStream {
   // Reads up to count bytes at position, bypassing the buffer (for scattered small
   // reads); does not move the stream's position.
   size_t ReadAt(uint64_t position, void* buffer, size_t count);
+  // Maps a file opened for reading into memory, so that many scattered ReadAt calls
+  // cost no system call each; false (and nothing changes) when it cannot.
+  bool MapForReading();
   // Writes count bytes; returns fewer when the file system took fewer.
   size_t Write(const void* buffer, size_t count);
   // Copies count bytes of source, from source_position, to this stream's position;
@@ -59,6 +62,8 @@ class TLFNFileStream {
   std::vector<uint8_t> pending_;  // write buffer, to go at pending_start_
   uint64_t pending_start_ = 0;
   bool write_failed_ = false;
+  const uint8_t* map_ = nullptr;  // the whole file, when mapped
+  size_t map_size_ = 0;
 };
 
 // The file's modification stamp (nanoseconds) and size, used to see that an archive

@@ -116,6 +116,29 @@ class TSortedObjectList : public TObjectList<T> {
     return index;
   }
 
+  // Replaces the contents with items, put in order in one sort instead of one
+  // insertion each: the same order and the same duplicate handling as adding them
+  // one by one in the given order (accept: a later equal item goes before the
+  // earlier ones; ignore: the first stays, the others are left out, and are not
+  // freed; error: EListError "Duplicate Object index", the list left empty).
+  void AssignSorted(std::vector<T*> items) {
+    this->Clear();
+    std::stable_sort(items.begin(), items.end(), [this](const T* a, const T* b) { return Compare(a, b) < 0; });
+    std::vector<T*> result;
+    result.reserve(items.size());
+    for (size_t i = 0; i < items.size();) {
+      size_t j = i + 1;
+      while (j < items.size() && Compare(items[i], items[j]) == 0) ++j;
+      if (j - i > 1 && duplicates_ == TDuplicates::dupError) throw EListError("Duplicate Object index");
+      if (duplicates_ == TDuplicates::dupIgnore)
+        result.push_back(items[i]);  // stable: the first given of the equal run
+      else
+        for (size_t k = j; k-- > i;) result.push_back(items[k]);
+      i = j;
+    }
+    for (T* item : result) this->AppendItem(item);
+  }
+
   // Index of the first item equal to key, or -1.
   int IndexOf(const T* key) const {
     int index;

@@ -51,6 +51,38 @@ long long Rate(const TZipHeaderInfo* e) {
 }
 }  // namespace
 
+void TSortedZip::AssignInOrder(std::vector<TZipHeaderInfo*> items) {
+  if (mode_ != TZipSortMode::ByName) {
+    AssignSorted(std::move(items));
+    return;
+  }
+  struct Keyed {
+    std::string key;
+    size_t order;
+  };
+  std::vector<Keyed> keyed(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    std::string key = items[i]->path + items[i]->file_name;
+    for (char& c : key) c = codepage::AsciiUpper(c);
+    keyed[i] = {std::move(key), i};
+  }
+  // Among equal names the item given later comes first (as inserting each before
+  // the first equal one does).
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : a.order > b.order;
+  });
+  if (Duplicates() == TDuplicates::dupError)
+    for (size_t i = 1; i < keyed.size(); ++i)
+      if (keyed[i].key == keyed[i - 1].key) throw EListError("Duplicate Object index");
+  Clear();
+  for (size_t i = 0; i < keyed.size(); ++i) {
+    // Ignoring duplicates keeps the first given, which sorts last among its equals.
+    if (Duplicates() == TDuplicates::dupIgnore && i + 1 < keyed.size() && keyed[i].key == keyed[i + 1].key) continue;
+    AppendItem(items[keyed[i].order]);
+  }
+}
+
 int TSortedZip::Compare(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const {
   switch (mode_) {
     case TZipSortMode::ByName: return CompareFullNamesFolded(*a, *b);

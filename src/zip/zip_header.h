@@ -71,6 +71,9 @@ class TSortedZip : public TSortedObjectList<TZipHeaderInfo> {
       : TSortedObjectList(owns_objects, duplicates), mode_(mode) {}
   TZipSortMode Mode() const { return mode_; }
   int Compare(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const override;
+  // AssignSorted with a fast path for ByName: each folded name is built once and
+  // the sort compares those, not the records, giving the same order.
+  void AssignInOrder(std::vector<TZipHeaderInfo*> items);
 
  private:
   TZipSortMode mode_;

@@ -266,9 +266,9 @@ void TZipReader::RebuildSortedView() {
   sorted_.reset();
   if (sort_mode_ == TZipSortMode::ByNone || !physical_) return;
   auto view = std::make_unique<TSortedZip>(false, TDuplicates::dupAccept, sort_mode_);
-  // Physical order, each insert before the first equal item: among equal names the
-  // entry met later in the file comes first.
-  for (TZipHeaderInfo* record : *physical_) view->Add(record);
+  // From physical order, as if each entry were inserted before the first equal
+  // one: among equal names the entry met later in the file comes first.
+  view->AssignInOrder(std::vector<TZipHeaderInfo*>(physical_->begin(), physical_->end()));
   sorted_ = std::move(view);
 }
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <random>
 #include <strings.h>
+#include <unordered_set>
 
 #include "platform/codepage.h"
 #include "zip/crc32.h"
@@ -230,21 +231,26 @@ void TZipWriter::CommitChanges() {
 
 namespace {
 
-// The work lists of the archive being written.
+// The full name with a-z folded, the key under which two entries are the same.
+std::string FoldedName(const TZipHeaderInfo& r) {
+  std::string name = r.FullName();
+  for (char& c : name) c = codepage::AsciiUpper(c);
+  return name;
+}
+
+// The work lists of the archive being written: the entries in file order, and the
+// set of their folded names (two equal names are refused).
 struct NewArchive {
   TSortedZip physical{true, TDuplicates::dupError, TZipSortMode::ByNone};
-  TSortedZip names{false, TDuplicates::dupError, TZipSortMode::ByName};
+  std::unordered_set<std::string> names;
   TEndCentral end;
 
+  bool Contains(const TZipHeaderInfo& r) const { return names.count(FoldedName(r)) != 0; }
+
   void Add(std::unique_ptr<TZipHeaderInfo> record) {
+    if (!names.insert(FoldedName(*record)).second) throw EListError("Duplicate Object index");
     physical.Add(record.get());
-    TZipHeaderInfo* r = record.release();
-    try {
-      names.Add(r);
-    } catch (...) {
-      physical.Delete(physical.IndexOf(r));
-      throw;
-    }
+    record.release();
     ++end.total_entries;
     ++end.entries_this_disk;
   }
@@ -285,6 +291,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     TLFNFileStream& out = temp.Stream();
     if (existing) {
       OpenStep();
+      file_->MapForReading();  // many small header reads follow
       ReadMissingComments();  // every comment is carried over
     } else {
       auto pending_comment = end_.comment;  // an archive comment set before the file exists
@@ -308,7 +315,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
       NormalizeName(item, store_paths_, record->path, record->file_name);
       const bool directory = !item.empty() && item.back() == '\\';
       record->disk_number_start = 0;
-      if (fresh.names.IndexOf(record.get()) >= 0) return false;  // the same name was written already
+      if (fresh.Contains(*record)) return false;  // the same name was written already
       if (comment && !comment->empty()) {
         record->comment = *comment;
         record->comment_length = static_cast<uint16_t>(comment->size());

@@ -131,3 +131,31 @@ TEST(ZipPatterns, StarsQuestionMarksAndSets) {
 
 }  // namespace
 }  // namespace qb::zip
+
+namespace qb::zip {
+namespace {
+
+// Sorting a whole list at once gives the order of adding its items one by one.
+TEST(SortedZip, BulkOrderEqualsOneByOneInsertion) {
+  const char* names[] = {"b", "A\\x", "a\\X", "_", "B", "a\\x", "\xC3\xA9", "c\\d", "C\\D", "b"};
+  std::vector<std::unique_ptr<TZipHeaderInfo>> owned;
+  std::vector<TZipHeaderInfo*> items;
+  for (size_t i = 0; i < std::size(names); ++i) {
+    owned.emplace_back(Record(names[i], static_cast<uint32_t>(i)));
+    items.push_back(owned.back().get());
+  }
+  for (TDuplicates mode : {TDuplicates::dupAccept, TDuplicates::dupIgnore}) {
+    for (TZipSortMode sort : {TZipSortMode::ByName, TZipSortMode::ByFileName}) {
+      TSortedZip one_by_one(false, mode, sort), bulk(false, mode, sort);
+      for (TZipHeaderInfo* r : items) one_by_one.Add(r);
+      bulk.AssignInOrder(items);
+      ASSERT_EQ(bulk.Count(), one_by_one.Count());
+      for (int i = 0; i < bulk.Count(); ++i) EXPECT_EQ(bulk.Get(i), one_by_one.Get(i)) << i;
+    }
+  }
+  TSortedZip error(false, TDuplicates::dupError, TZipSortMode::ByName);
+  EXPECT_THROW(error.AssignInOrder(items), EListError);
+}
+
+}  // namespace
+}  // namespace qb::zip
