@@ -305,9 +305,9 @@ TEST_F(StartupTest, SettingsNamingSomethingThatIsNoCabinet) {
   ::setenv("QUIVERBOX_HOME", other_home.Path().c_str(), 1);
   ScriptedInteraction ui;
   qb::TMainForm form(ui, qb::TPaths::FromEnvironment());
-  std::vector<uint8_t> bytes(100, 0);
+  std::vector<uint8_t> bytes(100 + 22, 0);
   const uint8_t end[22] = {'P', 'K', 5, 6, 0, 0, 0, 0, 5, 0, 5, 0, 46, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  bytes.insert(bytes.end(), end, end + 22);
+  std::copy(end, end + 22, bytes.begin() + 100);
   WriteFileBytes(cabinet_, bytes);
   WriteFileText(form.Paths().SettingsFile(), "[TMainForm]\nZip1_ZipName=" + cabinet_ + "\n");
   ASSERT_TRUE(form.FormCreate({}));

@@ -96,9 +96,9 @@ class ExplorerMouseTest : public MainFormTest {
   // Replaces the cabinet with bytes the archive engine rejects: an end record
   // that promises entries nothing in the file provides.
   void DamageDirectory() {
-    std::vector<uint8_t> bytes(100, 0);
+    std::vector<uint8_t> bytes(100 + 22, 0);
     const uint8_t end[22] = {'P', 'K', 5, 6, 0, 0, 0, 0, 5, 0, 5, 0, 46, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    bytes.insert(bytes.end(), end, end + 22);
+    std::copy(end, end + 22, bytes.begin() + 100);
     WriteFileBytes(cabinet_, bytes);
   }
 
