@@ -133,18 +133,11 @@ std::string TZipReader::EntryComment(int index) {
   TZipHeaderInfo* record = Record(index);
   if (record->comment) return *record->comment;
   if (record->comment_length == 0) return {};
-  std::string text;
-  try {
-    OpenStep();
+  return WithOpenFile([&] {
     record = Record(index);  // the open step may have read the directory again
     if (!record->comment) record->comment = ReadCommentFromFile(*record);
-    text = *record->comment;
-  } catch (...) {
-    CloseUnlessKept();
-    throw;
-  }
-  CloseUnlessKept();
-  return text;
+    return *record->comment;
+  });
 }
 
 void TZipReader::SetEntryComment(int index, const std::string& comment) {
@@ -168,14 +161,7 @@ std::string TZipReader::ReadCommentFromFile(const TZipHeaderInfo& record) {
 }
 
 void TZipReader::LoadAllComments() {
-  try {
-    OpenStep();
-    ReadMissingComments();
-  } catch (...) {
-    CloseUnlessKept();
-    throw;
-  }
-  CloseUnlessKept();
+  WithOpenFile([&] { ReadMissingComments(); });
 }
 
 // Reads the comments not yet in memory with one read of the central directory
@@ -210,21 +196,14 @@ void TZipReader::ReadMissingComments() {
 
 std::string TZipReader::ArchiveComment() {
   if (end_.comment) return *end_.comment;
-  std::string text;
-  try {
-    OpenStep();
+  return WithOpenFile([&] {
     if (!end_.comment) {
-      text.resize(end_.comment_length);
+      std::string text(end_.comment_length, '\0');
       ReadExactAt(end_.comment_position, text.data(), text.size());
       end_.comment = text;
     }
-    text = *end_.comment;
-  } catch (...) {
-    CloseUnlessKept();
-    throw;
-  }
-  CloseUnlessKept();
-  return text;
+    return *end_.comment;
+  });
 }
 
 void TZipReader::ReadExactAt(uint64_t position, void* buffer, size_t count) {
@@ -466,35 +445,19 @@ int TZipReader::ExtractToStream(TMemoryStream* stream, const std::string& name) 
   auto is_blank = [](char c) { return static_cast<uint8_t>(c) <= ' '; };
   auto first = std::find_if_not(name.begin(), name.end(), is_blank);
   if (first == name.end() || stream == nullptr) return 0;
-  int count;
-  try {
-    OpenStep();
+  return WithOpenFile([&] {
     files_list_.assign(1, name);
-    count = Extract(stream, false);
-  } catch (...) {
-    files_list_.clear();
-    CloseUnlessKept();
-    throw;
-  }
-  CloseUnlessKept();
-  return count;
+    return Extract(stream, false);  // clears FilesList however it ends
+  });
 }
 
 int TZipReader::ExtractIndexToStream(TMemoryStream* stream, int index) {
   if (stream == nullptr) return 0;
-  int count;
-  try {
-    OpenStep();
+  return WithOpenFile([&] {
     files_list_.clear();
     SetEntrySelected(index, true);
-    count = Extract(stream, true);
-  } catch (...) {
-    files_list_.clear();
-    CloseUnlessKept();
-    throw;
-  }
-  CloseUnlessKept();
-  return count;
+    return Extract(stream, true);
+  });
 }
 
 int TZipReader::Extract(TMemoryStream* stream, bool selection_mode) {

@@ -95,6 +95,17 @@ class TZipReader {
  protected:
   // The open step: opens the file and reads the directory when needed.
   void OpenStep();
+  // Runs work after the open step; the file is closed again afterwards (unless
+  // KeepZipOpen is set), however work ends.
+  template <class Work>
+  auto WithOpenFile(Work&& work) -> decltype(work()) {
+    struct Closer {
+      TZipReader& reader;
+      ~Closer() { reader.CloseUnlessKept(); }
+    } closer{*this};
+    OpenStep();
+    return work();
+  }
   void CloseFile();
   void CloseUnlessKept();
   // Drops the directory, closes the file and resets the end record.

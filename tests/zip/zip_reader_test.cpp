@@ -15,16 +15,6 @@ using qbtest::RunCommand;
 using qbtest::ShellQuote;
 using qbtest::TempDir;
 
-// Records every box instead of showing it.
-class RecordingInteraction : public IUserInteraction {
- public:
-  MsgAnswer MessageBox(MsgKind, const std::string& caption, const std::string& text, MsgButtons) override {
-    boxes.push_back(caption + ": " + text);
-    return MsgAnswer::Ok;
-  }
-  std::vector<std::string> boxes;
-};
-
 std::string Extract(TZipReader& zip, const std::string& name, int* count = nullptr) {
   TMemoryStream stream;
   int n = zip.ExtractToStream(&stream, name);
