@@ -30,11 +30,11 @@ std::string ToUtf8(const QString& s) {
 }
 
 // Tab stops "a b c": stops at those columns, then on at the last interval.
-QList<QTextOption::Tab> TabStopsOf(std::string_view spec, qreal char_width, int columns = 256) {
+QList<QTextOption::Tab> TabStopsOf(std::string_view text, qreal char_width, int columns = 256) {
   std::vector<int> stops;
   int value = -1;
-  for (size_t i = 0; i <= spec.size(); ++i) {
-    const char c = i < spec.size() ? spec[i] : ' ';
+  for (size_t i = 0; i <= text.size(); ++i) {
+    const char c = i < text.size() ? text[i] : ' ';
     if (c >= '0' && c <= '9') {
       value = std::min(value < 0 ? 0 : value, 100000) * 10 + (c - '0');
     } else if (value >= 0) {
