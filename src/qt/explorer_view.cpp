@@ -98,6 +98,13 @@ void TExplorerView::mouseDoubleClickEvent(QMouseEvent* event) {
   mousePressEvent(event);
 }
 
+void TExplorerView::keyPressEvent(QKeyEvent* event) {
+  const QModelIndex before = currentIndex();
+  QTreeView::keyPressEvent(event);
+  const QModelIndex after = currentIndex();
+  if (after != before && OnKeyboardMove) OnKeyboardMove(TExplorerModel::NodeOf(after));
+}
+
 void TExplorerView::mouseMoveEvent(QMouseEvent* event) {
   if (OnMouseMove && OnMouseMove(event->buttons(), event->modifiers(), event->position().toPoint())) BeginDrag();
   event->accept();

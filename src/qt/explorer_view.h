@@ -36,12 +36,15 @@ class TExplorerView : public QTreeView {
   std::function<void(TTreeNode*)> OnDrop;
   std::function<void()> OnDragEnded;
   std::function<void(TTreeNode*, bool)> OnExpandedByUser;
+  // The keyboard moved the current row to node (which may be null).
+  std::function<void(TTreeNode*)> OnKeyboardMove;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;

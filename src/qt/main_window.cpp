@@ -278,6 +278,21 @@ void TQtMainWindow::BuildPanes() {
     RefreshPanes();
   };
   explorer_view_->OnDragEnded = [this] { form_->DockableForm().TreeView1EndDrag(); };
+  // Moving along the tree with the keys selects as a click on the row would, so
+  // the commands always act on the row the user sees selected.
+  explorer_view_->OnKeyboardMove = [this, model](TTreeNode* node) {
+    if (node) {
+      // The mouse-down lock guards against a double click's second press; keys
+      // are not held up by it.
+      form_->DockableForm().Timer1Timer();
+      const QRect rect = explorer_view_->visualRect(model->IndexOf(node));
+      const QPoint point(rect.left() + explorer_view_->iconSize().width() + 8, rect.center().y());
+      ExplorerMouseDown(Qt::LeftButton, Qt::LeftButton, Qt::NoModifier, point);
+      form_->DockableForm().TreeView1MouseUp(TMouseButton::Left, 0, point.x(), point.y());
+      form_->DockableForm().TreeView1EndDrag();
+    }
+    explorer_view_->SyncFromTree(form_->DockableForm().TreeView1());
+  };
 
   explorer_dock_ = make_dock("Filing Cabinet", "ExplorerDock", explorer_view_);
   addDockWidget(Qt::LeftDockWidgetArea, explorer_dock_);

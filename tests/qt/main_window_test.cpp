@@ -110,6 +110,23 @@ TEST_F(MainWindowTest, ClickingAnItemShowsItsNoteAndSelectsIt) {
   emit window_->Menu("EditMi")->aboutToHide();
 }
 
+TEST_F(MainWindowTest, KeysMoveTheSelectionTheCommandsActOn) {
+  TExplorerView* view = window_->ExplorerView();
+  auto settle = [] { QCoreApplication::processEvents(); };
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, RowPoint("Code\\Snippet"));
+  settle();
+  // Right after the click: the mouse-down lock does not hold up keys.
+  QTest::keyClick(view, Qt::Key_Down);  // NewItems (a drawer): nothing selected
+  settle();
+  EXPECT_EQ(window_->Form().DockableForm().TreeView1().Selected(), nullptr);
+  EXPECT_TRUE(view->selectionModel()->selectedIndexes().isEmpty());
+  QTest::keyClick(view, Qt::Key_Down);  // NewItems\Item0
+  settle();
+  EXPECT_EQ(ItemPathOf(window_->Form().DockableForm().TreeView1().Selected()), "NewItems\\Item0");
+  auto* note = window_->NoteDock()->findChild<QPlainTextEdit*>();
+  EXPECT_EQ(note->toPlainText().toStdString(), "");
+}
+
 TEST_F(MainWindowTest, ViewItemsShowsTheClickedItemInTheViewer) {
   window_->Run("ViewItemsMiClick");
   EXPECT_TRUE(window_->Form().ClipboardCommands().ViewItems());
