@@ -284,12 +284,18 @@ void TQtMainWindow::BuildPanes() {
     if (node) {
       // The mouse-down lock guards against a double click's second press; keys
       // are not held up by it.
-      form_->DockableForm().Timer1Timer();
-      const QRect rect = explorer_view_->visualRect(model->IndexOf(node));
-      const QPoint point(rect.left() + explorer_view_->iconSize().width() + 8, rect.center().y());
-      ExplorerMouseDown(Qt::LeftButton, Qt::LeftButton, Qt::NoModifier, point);
-      form_->DockableForm().TreeView1MouseUp(TMouseButton::Left, 0, point.x(), point.y());
-      form_->DockableForm().TreeView1EndDrag();
+      TDockableForm& explorer = form_->DockableForm();
+      explorer.Timer1Timer();
+      const QPoint point = explorer_view_->visualRect(model->IndexOf(node)).center();
+      TTreeHit hit;
+      hit.Node = node;  // as a press on the row's caption
+      hit.Area = THitArea::Label;
+      RunCommand(ui_, [&] {
+        explorer.TreeView1MouseDown(TMouseButton::Left, ssLeft, point.x(), point.y(), hit);
+        explorer.TreeView1MouseUp(TMouseButton::Left, 0, point.x(), point.y());
+        explorer.TreeView1EndDrag();
+      });
+      RefreshPanes();
     }
     explorer_view_->SyncFromTree(form_->DockableForm().TreeView1());
   };
