@@ -10,10 +10,7 @@ constexpr int kStateGap = 2;
 constexpr int kNoteMarkImage = 9;
 }  // namespace
 
-TGlyphImages::TGlyphImages() {
-  for (int i = 0; i < 22; ++i) glyphs_.emplace_back(QString(":/glyphs/%1.png").arg(i, 2, 10, QChar('0')));
-  for (int i = 0; i < 34; ++i) images_.emplace_back(QString(":/images/%1.png").arg(i, 2, 10, QChar('0')));
-}
+QString TGlyphImages::ImagePath(int n) { return QStringLiteral(":/images/%1.png").arg(n, 2, 10, QLatin1Char('0')); }
 
 QPixmap TGlyphImages::Glyph(int index) const {
   return index >= 0 && index < Count() ? glyphs_[static_cast<size_t>(index)] : QPixmap();
@@ -23,9 +20,13 @@ QPixmap TGlyphImages::Image(int index) const {
   return index >= 0 && index < static_cast<int>(images_.size()) ? images_[static_cast<size_t>(index)] : QPixmap();
 }
 
-void TGlyphImages::SetUserGlyphs(const std::vector<QPixmap>& user) {
-  glyphs_.resize(22);
-  glyphs_.insert(glyphs_.end(), user.begin(), user.end());
+void TGlyphImages::SetUserGlyphs(std::vector<QImage> user) {
+  const TGlyphImageList list(std::move(user));
+  const QSize size(TGlyphImageList::kGlyphSize, TGlyphImageList::kGlyphSize);
+  glyphs_.clear();
+  for (int i = 0; i < list.Count(); ++i) glyphs_.push_back(list.Icon(i).pixmap(size, 2.0));
+  if (images_.empty())
+    for (int i = 0; i < kImageCount; ++i) images_.emplace_back(ImagePath(i));
 }
 
 TExplorerModel::TExplorerModel(TTreeView& tree, const TGlyphImages& images, QObject* parent)

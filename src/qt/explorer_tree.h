@@ -15,19 +15,24 @@
 #include <vector>
 
 #include "explorer/tree_view.h"
+#include "qt/legend_dialog.h"
 
 namespace qb::qt {
 
-// The pictures the explorer shows: fixed glyphs 0 to 21, user glyphs from 22 on,
-// and the main window's images (for the note mark, image 9).
+// The pictures the explorer shows: the glyph list (fixed glyphs 0 to 21, user
+// glyphs from 22 on) as the legend shows it, and the main window's images (for
+// the note mark, image 9), kept as pixmaps because every row paints them.
 class TGlyphImages {
  public:
-  TGlyphImages();
+  static constexpr int kImageCount = 34;
+  TGlyphImages() { SetUserGlyphs({}); }
+  // The resource path of main window image n: ":/images/NN.png".
+  static QString ImagePath(int n);
   int Count() const { return static_cast<int>(glyphs_.size()); }
   // An empty pixmap for an index outside the list.
   QPixmap Glyph(int index) const;
   QPixmap Image(int index) const;
-  void SetUserGlyphs(const std::vector<QPixmap>& user);
+  void SetUserGlyphs(std::vector<QImage> user);
 
  private:
   std::vector<QPixmap> glyphs_;

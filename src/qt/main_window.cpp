@@ -20,9 +20,6 @@
 #include "qt/clipboard_view.h"
 #include "qt/explorer_view.h"
 #include "qt/help_window.h"
-#include "explorer/tree_routines.h"
-#include "store/item_metadata.h"
-#include "store/item_paths.h"
 
 namespace qb::qt {
 
@@ -57,10 +54,7 @@ TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifie
   return state;
 }
 
-QIcon ImageIcon(int index) {
-  if (index < 0) return QIcon();
-  return QIcon(QString(":/images/%1.png").arg(index, 2, 10, QChar('0')));
-}
+QIcon ImageIcon(int index) { return index < 0 ? QIcon() : QIcon(TGlyphImages::ImagePath(index)); }
 
 }  // namespace
 

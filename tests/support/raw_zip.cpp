@@ -3,23 +3,22 @@
 #include <stdexcept>
 
 #include "support/test_support.h"
+#include "zip/zip_format.h"
 
 namespace qbtest {
 
 namespace {
 
-constexpr uint32_t kEndSignature = 0x06054B50;
-constexpr uint32_t kCentralSignature = 0x02014B50;
-constexpr uint32_t kLocalSignature = 0x04034B50;
-constexpr size_t kEndSize = 22;
-constexpr size_t kCentralSize = 46;
-constexpr size_t kLocalSize = 30;
+using namespace qb::zip::format;
+constexpr uint32_t kEndSignature = kEndRecordSignature;
+constexpr uint32_t kCentralSignature = kCentralHeaderSignature;
+constexpr uint32_t kLocalSignature = kLocalHeaderSignature;
+constexpr size_t kEndSize = kEndRecordSize;
+constexpr size_t kCentralSize = kCentralHeaderSize;
+constexpr size_t kLocalSize = kLocalHeaderSize;
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
-         static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return qb::zip::format::Get16(&b[at]); }
+uint32_t Get32(const std::vector<uint8_t>& b, size_t at) { return qb::zip::format::Get32(&b[at]); }
 // True when [at, at + len) lies inside a buffer of `size` bytes.
 bool Fits(size_t size, uint64_t at, uint64_t len) { return at <= size && len <= size - at; }
 
