@@ -55,7 +55,9 @@ inline const std::vector<uint8_t>& BmpScreenshot() {
     auto rnd = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x) put(x, y, 40 + y / 30, 90 + y / 20, 140 + x / 40);  // wallpaper gradient
-    struct Win { int x, y, w, h; };
+    struct Win {
+      int x, y, w, h;
+    };
     const Win wins[] = {{60, 40, 1100, 700}, {700, 300, 1000, 650}, {200, 600, 800, 420}};
     for (const Win& w : wins) {
       for (int y = w.y; y < std::min(H, w.y + w.h); ++y)

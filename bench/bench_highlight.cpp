@@ -46,7 +46,11 @@ void BM_FullStateScan(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * SourceText().size()));
 }
-BENCHMARK(BM_FullStateScan)->Arg(qb::hlCBuilder)->Arg(qb::hlPascal)->Arg(qb::hlHtml)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullStateScan)
+    ->Arg(qb::hlCBuilder)
+    ->Arg(qb::hlPascal)
+    ->Arg(qb::hlHtml)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ColourEveryLine(benchmark::State& state) {
   qb::THLEditor e;
@@ -88,8 +92,10 @@ void Keystroke(benchmark::State& state, qb::THighLighter mode, std::string_view 
       e.Insert(at, typed);
     } else {
       qb::TTextPos end = at;
-      if (typed == "\n") end = {at.Line + 1, 0};
-      else end.Column += typed.size();
+      if (typed == "\n")
+        end = {at.Line + 1, 0};
+      else
+        end.Column += typed.size();
       e.Delete(at, end);
     }
     typed_in = !typed_in;
@@ -99,11 +105,21 @@ void Keystroke(benchmark::State& state, qb::THighLighter mode, std::string_view 
       static_cast<double>(e.LinesScanned() - scanned_before) / static_cast<double>(state.iterations());
 }
 
-void BM_KeystrokeLetter(benchmark::State& state) { Keystroke(state, qb::hlCBuilder, "x"); }
-void BM_KeystrokeStar(benchmark::State& state) { Keystroke(state, qb::hlCBuilder, "*"); }
-void BM_KeystrokeEnter(benchmark::State& state) { Keystroke(state, qb::hlCBuilder, "\n"); }
-void BM_KeystrokeOpenComment(benchmark::State& state) { Keystroke(state, qb::hlCBuilder, "/*"); }
-void BM_KeystrokeOpenBrace(benchmark::State& state) { Keystroke(state, qb::hlPascal, "{"); }
+void BM_KeystrokeLetter(benchmark::State& state) {
+  Keystroke(state, qb::hlCBuilder, "x");
+}
+void BM_KeystrokeStar(benchmark::State& state) {
+  Keystroke(state, qb::hlCBuilder, "*");
+}
+void BM_KeystrokeEnter(benchmark::State& state) {
+  Keystroke(state, qb::hlCBuilder, "\n");
+}
+void BM_KeystrokeOpenComment(benchmark::State& state) {
+  Keystroke(state, qb::hlCBuilder, "/*");
+}
+void BM_KeystrokeOpenBrace(benchmark::State& state) {
+  Keystroke(state, qb::hlPascal, "{");
+}
 BENCHMARK(BM_KeystrokeLetter)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeystrokeStar)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeystrokeEnter)->Unit(benchmark::kMicrosecond);

@@ -90,8 +90,8 @@ void RunEach(benchmark::State& state, const std::vector<std::string>& args) {
       return;
     }
   }
-  state.counters["items/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kItems,
-                                                 benchmark::Counter::kIsRate);
+  state.counters["items/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kItems, benchmark::Counter::kIsRate);
 }
 
 void BM_QvfLs(benchmark::State& state) {
@@ -102,7 +102,9 @@ void BM_QvfLsLong(benchmark::State& state) {
   RunEach(state, {(ProgramFolder() / "qvf").string(), "ls", "--long", Cabinet().path.string()});
 }
 
-void BM_UnzipL(benchmark::State& state) { RunEach(state, {"unzip", "-l", Cabinet().path.string()}); }
+void BM_UnzipL(benchmark::State& state) {
+  RunEach(state, {"unzip", "-l", Cabinet().path.string()});
+}
 
 void BM_UnzipZ(benchmark::State& state) {
   // unzip -Z: the zipinfo listing, which reads the comments too.

@@ -32,7 +32,9 @@ void Put32(std::string& out, uint32_t v) {
   Put16(out, v >> 16);
 }
 
-std::string DrawerName(int d) { return d == 0 ? "NewItems" : "Drawer" + std::to_string(d); }
+std::string DrawerName(int d) {
+  return d == 0 ? "NewItems" : "Drawer" + std::to_string(d);
+}
 
 // Writes a ZIP archive of stored entries named Drawer\Item<n> (archive names use
 // "/"), each with a text item's comment; every seventh item has a note.
@@ -43,26 +45,45 @@ std::string WriteLargeCabinet() {
   for (int d = 0; d < kDrawers; ++d) {
     for (int n = 0; n < kItemsPerDrawer; ++n) {
       const std::string name = DrawerName(d) + "/Item" + std::to_string(n);
-      const std::string data = "Clip number " + std::to_string(n) + " of drawer " + std::to_string(d) + "\r\n";
-      std::string comment = "\x8C" "1\x8C\xBF\xA5" "3\xA5\xBF";
+      const std::string data =
+          "Clip number " + std::to_string(n) + " of drawer " + std::to_string(d) + "\r\n";
+      std::string comment =
+          "\x8C"
+          "1\x8C\xBF\xA5"
+          "3\xA5\xBF";
       if (n % 7 == 0) comment += "\xA7note\xA7\xBF";
       const uint32_t crc = static_cast<uint32_t>(
           crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
       const uint32_t offset = static_cast<uint32_t>(file.size());
       Put32(file, 0x04034b50);
-      Put16(file, 10); Put16(file, 0); Put16(file, 0);   // version, flags, stored
-      Put16(file, 0); Put16(file, 0x5A21);               // time, date
-      Put32(file, crc); Put32(file, static_cast<uint32_t>(data.size())); Put32(file, static_cast<uint32_t>(data.size()));
-      Put16(file, static_cast<uint32_t>(name.size())); Put16(file, 0);
+      Put16(file, 10);
+      Put16(file, 0);
+      Put16(file, 0);  // version, flags, stored
+      Put16(file, 0);
+      Put16(file, 0x5A21);  // time, date
+      Put32(file, crc);
+      Put32(file, static_cast<uint32_t>(data.size()));
+      Put32(file, static_cast<uint32_t>(data.size()));
+      Put16(file, static_cast<uint32_t>(name.size()));
+      Put16(file, 0);
       file += name;
       file += data;
       Put32(central, 0x02014b50);
-      Put16(central, 20); Put16(central, 10); Put16(central, 0); Put16(central, 0);
-      Put16(central, 0); Put16(central, 0x5A21);
-      Put32(central, crc); Put32(central, static_cast<uint32_t>(data.size())); Put32(central, static_cast<uint32_t>(data.size()));
-      Put16(central, static_cast<uint32_t>(name.size())); Put16(central, 0);
+      Put16(central, 20);
+      Put16(central, 10);
+      Put16(central, 0);
+      Put16(central, 0);
+      Put16(central, 0);
+      Put16(central, 0x5A21);
+      Put32(central, crc);
+      Put32(central, static_cast<uint32_t>(data.size()));
+      Put32(central, static_cast<uint32_t>(data.size()));
+      Put16(central, static_cast<uint32_t>(name.size()));
+      Put16(central, 0);
       Put16(central, static_cast<uint32_t>(comment.size()));
-      Put16(central, 0); Put16(central, 0); Put32(central, 0);
+      Put16(central, 0);
+      Put16(central, 0);
+      Put32(central, 0);
       Put32(central, offset);
       central += name;
       central += comment;
@@ -72,8 +93,12 @@ std::string WriteLargeCabinet() {
   const uint32_t central_offset = static_cast<uint32_t>(file.size());
   file += central;
   Put32(file, 0x06054b50);
-  Put16(file, 0); Put16(file, 0); Put16(file, count); Put16(file, count);
-  Put32(file, static_cast<uint32_t>(central.size())); Put32(file, central_offset);
+  Put16(file, 0);
+  Put16(file, 0);
+  Put16(file, count);
+  Put16(file, count);
+  Put32(file, static_cast<uint32_t>(central.size()));
+  Put32(file, central_offset);
   Put16(file, 0);
   std::ofstream(path, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
   return path.string();

@@ -2,12 +2,12 @@
 // copying that cabinet's file (`cp`, and an in-process copy): every change rewrites
 // the whole archive, so a copy is the floor.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "platform/memory_stream.h"
 #include "zip/zip_writer.h"
@@ -63,9 +63,13 @@ void BM_AddSmallItemWithComment(benchmark::State& state) {
     zip.ReadDirectory();  // a cabinet is open before the user saves into it
     qb::TMemoryStream item("a small clip of text" + std::to_string(n++));
     state.ResumeTiming();
-    zip.AddFromStreamWithComment(&item, "NewItems\\Item0", std::string("\x8c" "1\x8c\xbf\xa5" "3\xa5\xbf"));
+    zip.AddFromStreamWithComment(&item, "NewItems\\Item0",
+                                 std::string("\x8c"
+                                             "1\x8c\xbf\xa5"
+                                             "3\xa5\xbf"));
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(base)));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(fs::file_size(base)));
 }
 BENCHMARK(BM_AddSmallItemWithComment)->Unit(benchmark::kMillisecond);
 
@@ -75,7 +79,8 @@ void BM_CpCommand(benchmark::State& state) {
   for (auto _ : state) {
     if (std::system(("cp " + base + " " + copy).c_str()) != 0) state.SkipWithError("cp failed");
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(base)));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(fs::file_size(base)));
 }
 BENCHMARK(BM_CpCommand)->Unit(benchmark::kMillisecond);
 
@@ -84,9 +89,11 @@ void BM_CpAndSyncCommand(benchmark::State& state) {
   const std::string& base = BaseCabinet();
   const std::string copy = (Folder() / "copy3.qvf").string();
   for (auto _ : state) {
-    if (std::system(("cp " + base + " " + copy + " && sync " + copy).c_str()) != 0) state.SkipWithError("cp failed");
+    if (std::system(("cp " + base + " " + copy + " && sync " + copy).c_str()) != 0)
+      state.SkipWithError("cp failed");
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(base)));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(fs::file_size(base)));
 }
 BENCHMARK(BM_CpAndSyncCommand)->Unit(benchmark::kMillisecond);
 
@@ -94,7 +101,8 @@ void BM_CopyFileInProcess(benchmark::State& state) {
   const std::string& base = BaseCabinet();
   const std::string copy = (Folder() / "copy2.qvf").string();
   for (auto _ : state) fs::copy_file(base, copy, fs::copy_options::overwrite_existing);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(base)));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(fs::file_size(base)));
 }
 BENCHMARK(BM_CopyFileInProcess)->Unit(benchmark::kMillisecond);
 

@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
 
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
       qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    std::fprintf(stderr, "quiverbox: no display to show its window on (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+    std::fprintf(stderr,
+                 "quiverbox: no display to show its window on (DISPLAY and WAYLAND_DISPLAY are not set)\n");
     return 2;
   }
   QApplication app(argc, argv);

@@ -77,7 +77,9 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
   explorer_.SetContext(std::move(explorer_context));
 }
 
-void TMainForm::Error(const std::string& text) { ShowError(ui_, text); }
+void TMainForm::Error(const std::string& text) {
+  ShowError(ui_, text);
+}
 
 // --- the explorer tree ---------------------------------------------------------------
 
@@ -105,8 +107,12 @@ void TMainForm::RebuildCabinetTree() {
   finish();
 }
 
-void TMainForm::DisplayAllMiClick() { explorer_.FullExpand(); }
-void TMainForm::CollapseAllMiClick() { explorer_.FullCollapse(); }
+void TMainForm::DisplayAllMiClick() {
+  explorer_.FullExpand();
+}
+void TMainForm::CollapseAllMiClick() {
+  explorer_.FullCollapse();
+}
 
 void TMainForm::SwitchCabinet(const std::string& path) {
   const std::string previous = zip_.ZipName();
@@ -132,8 +138,12 @@ void TMainForm::RunCabinetDialog(bool create) {
   SwitchCabinet(*chosen);
 }
 
-void TMainForm::OpenMiClick() { RunCabinetDialog(false); }
-void TMainForm::NewMiClick() { RunCabinetDialog(true); }
+void TMainForm::OpenMiClick() {
+  RunCabinetDialog(false);
+}
+void TMainForm::NewMiClick() {
+  RunCabinetDialog(true);
+}
 
 // --- Edit menu -------------------------------------------------------------------------
 
@@ -141,7 +151,8 @@ TEditMenuState TMainForm::EditMiClick() {
   TEditMenuState state;
   TTreeNode* node = explorer_.SelectedItem();
   if (!node) return state;
-  state.AddNoteMi = state.ChangeGlyphMi = state.RenameMi = state.DeleteMi = state.CopyMi = state.MoveMi = true;
+  state.AddNoteMi = state.ChangeGlyphMi = state.RenameMi = state.DeleteMi = state.CopyMi = state.MoveMi =
+      true;
   state.DeleteNoteMi = HasNoteMark(node);
   try {
     TSelectedItem item = LocateSelectedItem(explorer_, zip_);
@@ -161,7 +172,9 @@ void TMainForm::AddNoteMiClick() {
   const std::string note = note_.Memo1Text();
   if (note.empty()) {
     return Error(std::string("There is no note to add!") + kCrLf +
-                 (note_.Visible() ? "A" : std::string("You need to make the note editor visible first,") + kCrLf + "a") +
+                 (note_.Visible()
+                      ? "A"
+                      : std::string("You need to make the note editor visible first,") + kCrLf + "a") +
                  "dd your required text to the note, then 'Add Note To Selected'");
   }
   TSelectedItem item = LocateSelectedItem(explorer_, zip_);
@@ -202,9 +215,9 @@ void TMainForm::RenameMiClick() {
   const int other = store::FindItemEntry(zip_, new_path);
   const bool exists = other < zip_.EntryCount();
   if (exists) {
-    const MsgAnswer answer =
-        ui_.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning),
-                       new_path + " already exist!" + kCrLf + "Do you wish to replace this entry ?", MsgButtons::OkCancel);
+    const MsgAnswer answer = ui_.MessageBox(
+        MsgKind::Warning, DefaultCaption(MsgKind::Warning),
+        new_path + " already exist!" + kCrLf + "Do you wish to replace this entry ?", MsgButtons::OkCancel);
     if (answer != MsgAnswer::Ok) return;
   }
   const int j = store::FindItemEntry(zip_, path);
@@ -239,8 +252,9 @@ void TMainForm::DeleteMiClick() {
   TTreeNode* node = explorer_.SelectedItem();
   if (!node) return Error("There isn't an item selected to delete");
   zip_.FilesList().clear();
-  const MsgAnswer answer = ui_.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation),
-                                          "Are you sure you want to delete the selected item?", MsgButtons::YesCancel);
+  const MsgAnswer answer =
+      ui_.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation),
+                     "Are you sure you want to delete the selected item?", MsgButtons::YesCancel);
   if (answer != MsgAnswer::Yes) return;
   int removed = 0;
   if (!zip_.ZipName().empty()) {
@@ -290,7 +304,8 @@ void TMainForm::AddNewItemMiClick() {
   payload_.SetPosition(0);
 
   const std::string caption = "Save New Item As";
-  std::optional<std::string> typed = ui_.InputBox(caption, "You can supply drawers to save to, ie: New\\item1", name);
+  std::optional<std::string> typed =
+      ui_.InputBox(caption, "You can supply drawers to save to, ie: New\\item1", name);
   for (;;) {
     if (!typed) return;
     name = *typed;
@@ -337,7 +352,8 @@ void TMainForm::EditTextItemMiClick(int tag) {
   if (zip_.ExtractIndexToStream(&payload_, item.Index) != 1)
     return Error("Unable to read " + item.Path + " from the File Cabinet!");
   const long long format = store::ReadFormatNumber(comment).value_or(-1);
-  if (format != store::kFormatText && format != store::kFormatOemText) return Error("Cannot edit a none text item!");
+  if (format != store::kFormatText && format != store::kFormatOemText)
+    return Error("Cannot edit a none text item!");
   // The edited text is stored under the entry's own name; a name the engine would
   // store differently (written by another program) would leave the old entry and
   // add a second one.
@@ -366,8 +382,8 @@ void TMainForm::EditTextItemMiClick(int tag) {
 void TMainForm::NewDrawMiClick() {
   TTreeNode* root = explorer_.Root();
   if (zip_.ZipName().empty() || !root) return Error("There is no File Cabinet loaded to add a drawer to");
-  std::optional<std::string> typed =
-      ui_.InputBox("Add New Drawer", "State full path for new drawer eg: NewItems\\Newest\\Today\\", "NewDrawer\\");
+  std::optional<std::string> typed = ui_.InputBox(
+      "Add New Drawer", "State full path for new drawer eg: NewItems\\Newest\\Today\\", "NewDrawer\\");
   if (!typed || IsBlank(*typed)) return;
   std::string text = *typed;
   if (text.back() != '\\') text += '\\';

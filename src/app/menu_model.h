@@ -44,7 +44,7 @@ struct TSpeedItem {
   std::string Name;
   std::string Section;  // File, Edit, Clipboard, View, Help
   std::string Caption;
-  std::string Hint;     // short hint "|" long hint
+  std::string Hint;  // short hint "|" long hint
   int Image = -1;
   bool ShownAtFirst = false;
   std::string Handler;  // empty: runs nothing; "PopupMenu1"/"PopupMenu2": opens that drop-down

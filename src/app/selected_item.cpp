@@ -4,7 +4,9 @@
 
 namespace qb {
 
-TTreeNode* SelectedItemNode(const TDockableForm& explorer) { return explorer.SelectedItem(); }
+TTreeNode* SelectedItemNode(const TDockableForm& explorer) {
+  return explorer.SelectedItem();
+}
 
 TSelectedItem LocateSelectedItem(const TDockableForm& explorer, zip::TZipReader& zip) {
   TSelectedItem item;

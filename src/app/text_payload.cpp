@@ -43,7 +43,8 @@ std::string Utf8ToOem(std::string_view text) {
 
 std::vector<std::string> TextPayloadLines(std::string_view payload, long long format) {
   if (size_t zero = payload.find('\0'); zero != std::string_view::npos) payload = payload.substr(0, zero);
-  const std::string text = format == kOemTextFormat ? codepage::Cp437ToUtf8(payload) : codepage::BytesToUtf8(payload);
+  const std::string text =
+      format == kOemTextFormat ? codepage::Cp437ToUtf8(payload) : codepage::BytesToUtf8(payload);
   std::vector<std::string> lines;
   size_t start = 0;
   size_t i = 0;

@@ -77,7 +77,9 @@ std::string ShowText(const std::string& text);
 std::string ShowDosDateTime(uint32_t dos_date_time);
 // Writes bytes to standard output; false when the output failed.
 bool WriteOut(const void* data, size_t size);
-inline bool WriteOut(const std::string& text) { return WriteOut(text.data(), text.size()); }
+inline bool WriteOut(const std::string& text) {
+  return WriteOut(text.data(), text.size());
+}
 // Prints "qvf: message" on standard error.
 void Complain(const std::string& message);
 

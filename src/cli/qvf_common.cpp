@@ -10,7 +10,8 @@
 namespace qb::cli {
 
 Arguments ParseArguments(const std::string& verb, const std::vector<std::string>& args,
-                         const std::set<std::string>& known_flags, const std::set<std::string>& known_values) {
+                         const std::set<std::string>& known_flags,
+                         const std::set<std::string>& known_values) {
   Arguments parsed;
   parsed.verb = verb;
   bool options_ended = false;
@@ -72,8 +73,8 @@ long long IntegerArgument(const std::string& what, const std::string& text, long
     throw UsageError(what + ": " + e.what());
   }
   if (value < min || value > max)
-    throw UsageError(what + ": " + text + " is out of range (" + std::to_string(min) + " to " + std::to_string(max) +
-                     ")");
+    throw UsageError(what + ": " + text + " is out of range (" + std::to_string(min) + " to " +
+                     std::to_string(max) + ")");
   return value;
 }
 
@@ -87,7 +88,8 @@ void OpenExisting(Cabinet& cabinet) {
   const std::string path = cabinet.zip.ZipName();
   cabinet.zip.ReadDirectory();
   std::error_code ec;
-  if (!cabinet.zip.DirectoryLoaded() && std::filesystem::file_size(path, ec) > 0 && !ec) throw zip::EIncompleteZip();
+  if (!cabinet.zip.DirectoryLoaded() && std::filesystem::file_size(path, ec) > 0 && !ec)
+    throw zip::EIncompleteZip();
 }
 
 void OpenIfExists(Cabinet& cabinet) {
@@ -104,7 +106,9 @@ void AppendHex(std::string& out, unsigned char c) {
   out += kDigits[c & 15];
 }
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
 
 }  // namespace
 
@@ -148,8 +152,8 @@ std::string ShowText(const std::string& text) {
 std::string ShowDosDateTime(uint32_t dos_date_time) {
   const unsigned time = dos_date_time & 0xFFFF, date = dos_date_time >> 16;
   char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
-                time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15,
+                date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2);
   return text;
 }
 
@@ -157,6 +161,8 @@ bool WriteOut(const void* data, size_t size) {
   return size == 0 || std::fwrite(data, 1, size, stdout) == size;
 }
 
-void Complain(const std::string& message) { std::fprintf(stderr, "qvf: %s\n", message.c_str()); }
+void Complain(const std::string& message) {
+  std::fprintf(stderr, "qvf: %s\n", message.c_str());
+}
 
 }  // namespace qb::cli

@@ -133,8 +133,8 @@ int Run(int argc, char** argv) {
     return Dispatch(verb, args);
   } catch (const UsageError& e) {
     const bool known = VerbHelp(verb) != nullptr;
-    std::fprintf(stderr, "qvf%s%s: %s\nTry 'qvf %s--help'.\n", known ? " " : "", known ? verb.c_str() : "", e.what(),
-                 known ? (verb + " ").c_str() : "");
+    std::fprintf(stderr, "qvf%s%s: %s\nTry 'qvf %s--help'.\n", known ? " " : "", known ? verb.c_str() : "",
+                 e.what(), known ? (verb + " ").c_str() : "");
     return kExitUsage;
   }
 }

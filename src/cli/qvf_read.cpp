@@ -32,7 +32,9 @@ std::string ExtractionProblem(const zip::TZipHeaderInfo& entry) {
   return "has a bad CRC: the data is damaged";
 }
 
-bool IsDrawerEntry(const zip::TZipHeaderInfo& entry) { return entry.file_name.empty(); }
+bool IsDrawerEntry(const zip::TZipHeaderInfo& entry) {
+  return entry.file_name.empty();
+}
 
 }  // namespace
 
@@ -108,7 +110,8 @@ int ShowNote(const Arguments& args) {
   Cabinet cabinet(args.positional[0]);
   OpenExisting(cabinet);
   const int index = store::LocateItem(cabinet.zip, ItemArgument(args.positional[1]));
-  const std::string comment = cabinet.zip.EntryHasComment(index) ? cabinet.zip.EntryComment(index) : std::string();
+  const std::string comment =
+      cabinet.zip.EntryHasComment(index) ? cabinet.zip.EntryComment(index) : std::string();
   if (!store::CommentHasNote(comment)) {
     Complain("\"" + ShowPath(cabinet.zip.EntryFullName(index)) + "\" has no note");
     return kExitFailure;

@@ -37,7 +37,8 @@ void ReadPayload(const std::string& source, TMemoryStream& stream) {
       throw Exception("\"" + source + "\" is too large for a File Cabinet item (2 GiB at most)");
     bytes.insert(bytes.end(), buffer, buffer + got);
   }
-  if (std::ferror(in)) throw Exception("cannot read \"" + (source == "-" ? std::string("standard input") : source) + "\"");
+  if (std::ferror(in))
+    throw Exception("cannot read \"" + (source == "-" ? std::string("standard input") : source) + "\"");
   stream.SetPosition(0);
 }
 

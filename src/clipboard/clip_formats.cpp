@@ -8,7 +8,9 @@ uint32_t DelphiPictureFormat(const IClipboard& clipboard) {
 uint32_t DelphiComponentFormat(const IClipboard& clipboard) {
   return clipboard.Registry().Register(kDelphiComponentFormatName);
 }
-uint32_t DelphiIconFormat(const IClipboard& clipboard) { return clipboard.Registry().Register(kDelphiIconFormatName); }
+uint32_t DelphiIconFormat(const IClipboard& clipboard) {
+  return clipboard.Registry().Register(kDelphiIconFormatName);
+}
 
 bool IsPictureFormat(const IClipboard& clipboard, uint32_t format) {
   if (format == CF_BITMAP || format == CF_METAFILEPICT || format == CF_ENHMETAFILE) return true;
@@ -25,8 +27,8 @@ bool ClipboardHasPicture(const IClipboard& clipboard) {
 }
 
 uint32_t DetectClipboardFormat(const IClipboard& clipboard) {
-  const uint32_t preferred[] = {CF_TEXT, CF_OEMTEXT, CF_BITMAP, CF_METAFILEPICT, CF_ENHMETAFILE,
-                                DelphiIconFormat(clipboard)};
+  const uint32_t preferred[] = {CF_TEXT,         CF_OEMTEXT,     CF_BITMAP,
+                                CF_METAFILEPICT, CF_ENHMETAFILE, DelphiIconFormat(clipboard)};
   for (uint32_t format : preferred)
     if (clipboard.HasFormat(format)) return format;
   const uint32_t picture = DelphiPictureFormat(clipboard);

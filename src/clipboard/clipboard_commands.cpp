@@ -44,7 +44,9 @@ TClipboardCommands::TClipboardCommands(TClipboardContext context)
   viewer_.OnChange = [this] { ClipboardViewer1Change(); };
 }
 
-void TClipboardCommands::Error(const std::string& text) { ShowError(ctx_.UI, text); }
+void TClipboardCommands::Error(const std::string& text) {
+  ShowError(ctx_.UI, text);
+}
 
 // --- saving --------------------------------------------------------------------------
 
@@ -90,8 +92,8 @@ void TClipboardCommands::SaveToFCMiClick() {
     store::RefreshDirectory(zip);
     const int existing = store::FindItemEntry(zip, store::NormalizeItemPath(name));
     if (existing < zip.EntryCount()) {
-      if (ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning), name + kCrLf + kAlreadyExists,
-                             MsgButtons::OkCancel) != MsgAnswer::Ok)
+      if (ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning),
+                             name + kCrLf + kAlreadyExists, MsgButtons::OkCancel) != MsgAnswer::Ok)
         return;
       // The item keeps its name as stored (the typed one may differ in letter case),
       // so the cabinet goes on matching its unchanged tree node.
@@ -102,13 +104,16 @@ void TClipboardCommands::SaveToFCMiClick() {
   // Over an existing item its glyph and note are carried over; payload and comment
   // are written by one update.
   const store::StoredItem item = store::SaveItem(zip, ctx_.Payload, name, format);
-  const int glyph = item.glyph >= 0 && item.glyph < ctx_.Explorer.GlyphImageCount() ? static_cast<int>(item.glyph) : -1;
+  const int glyph =
+      item.glyph >= 0 && item.glyph < ctx_.Explorer.GlyphImageCount() ? static_cast<int>(item.glyph) : -1;
   ctx_.Explorer.InsertItemPath(ctx_.Explorer.Root(), item.path, glyph, item.has_note ? kNoteStateIndex : -1);
 }
 
 // --- the switches and the menu --------------------------------------------------------
 
-void TClipboardCommands::AutoSaveMiClick() { auto_save_ = !auto_save_; }
+void TClipboardCommands::AutoSaveMiClick() {
+  auto_save_ = !auto_save_;
+}
 
 void TClipboardCommands::ViewItemsMiClick() {
   bool& on = ctx_.Properties.ViewItemsChecked;
@@ -165,9 +170,12 @@ void TClipboardCommands::LoadSelectedMiClick() {
   CaptureBackupOnce();
   ctx_.Payload.SetPosition(0);
   switch (DecodePayloadToClipboard(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile)) {
-    case TPayloadResult::Done: break;
-    case TPayloadResult::TempFileError: return Error(kTmpFileStreamErrorText);
-    case TPayloadResult::Refused: return Error(kNoFormatLoadText);
+    case TPayloadResult::Done:
+      break;
+    case TPayloadResult::TempFileError:
+      return Error(kTmpFileStreamErrorText);
+    case TPayloadResult::Refused:
+      return Error(kNoFormatLoadText);
   }
 }
 
@@ -203,7 +211,8 @@ void TClipboardCommands::EditClipboardMiClick(int tag) {
   request.Caption = kEditingCaption;
   request.HighLighter = tag >= 0 && tag <= 9 ? tag : 0;
   request.Lines = TextPayloadLines(
-      std::string_view(reinterpret_cast<const char*>(ctx_.Payload.Bytes().data()), ctx_.Payload.Size()), CF_TEXT);
+      std::string_view(reinterpret_cast<const char*>(ctx_.Payload.Bytes().data()), ctx_.Payload.Size()),
+      CF_TEXT);
   ctx_.Payload.Clear();
   const std::optional<std::vector<std::string>> edited = ctx_.UI.TextEditor(request);
   if (!edited) return;  // Cancel: the clipboard stays as it was

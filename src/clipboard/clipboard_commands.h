@@ -41,7 +41,8 @@ namespace qb {
 
 namespace clipboard_text {
 inline constexpr const char* kClipboardEmpty = "The clipboard is empty, nothing to save";
-inline constexpr const char* kUnknownData = "The clipboard contains an unknown type of data,\r\nUnable to save to File Cabinet";
+inline constexpr const char* kUnknownData =
+    "The clipboard contains an unknown type of data,\r\nUnable to save to File Cabinet";
 inline constexpr const char* kNoCabinet = "There is no File Cabinet loaded to save the clipboard to";
 inline constexpr const char* kSaveAsCaption = "Save Clipboard As";
 inline constexpr const char* kSaveAsPrompt = "You can supply drawers to save to, ie: New\\item1";
@@ -63,10 +64,10 @@ struct TClipboardContext {
   IUserInteraction& UI;
   zip::TZipWriter& Zip1;
   TDockableForm& Explorer;
-  TViewerForm& Viewer;              // the viewer pane
-  TMemoryStream& Payload;           // the payload work stream
-  TMainFormProperties& Properties;  // ViewItemsMi and CurrentDrawerMi check marks
-  std::string TempPictureFile;      // the temporary picture file "[@@]"
+  TViewerForm& Viewer;                         // the viewer pane
+  TMemoryStream& Payload;                      // the payload work stream
+  TMainFormProperties& Properties;             // ViewItemsMi and CurrentDrawerMi check marks
+  std::string TempPictureFile;                 // the temporary picture file "[@@]"
   std::function<void()> ProcessMessages = {};  // dispatches pending window messages; may be empty
 };
 

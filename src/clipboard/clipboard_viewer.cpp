@@ -44,7 +44,9 @@ std::string DescribeComponentStream(std::span<const uint8_t> b) {
   return "object " + codepage::BytesToUtf8(object_name) + ": " + codepage::BytesToUtf8(class_name);
 }
 
-TClipboardViewer::~TClipboardViewer() { LeaveChain(); }
+TClipboardViewer::~TClipboardViewer() {
+  LeaveChain();
+}
 
 void TClipboardViewer::JoinChain() {
   if (in_chain_) return;
@@ -61,15 +63,24 @@ void TClipboardViewer::LeaveChain() {
 
 bool TClipboardViewer::ViewFormatAvailable() const {
   switch (view_format_) {
-    case cvText: return clipboard_.HasFormat(CF_TEXT);
-    case cvOemText: return clipboard_.HasFormat(CF_OEMTEXT);
-    case cvBitmap: return clipboard_.HasFormat(CF_BITMAP);
-    case cvMetafile: return clipboard_.HasFormat(CF_METAFILEPICT) || clipboard_.HasFormat(CF_ENHMETAFILE);
-    case cvPalette: return clipboard_.HasFormat(CF_PALETTE);
-    case cvPicture: return ClipboardHasPicture(clipboard_);
-    case cvComponent: return clipboard_.HasFormat(DelphiComponentFormat(clipboard_));
-    case cvIcon: return clipboard_.HasFormat(DelphiIconFormat(clipboard_));
-    default: return false;
+    case cvText:
+      return clipboard_.HasFormat(CF_TEXT);
+    case cvOemText:
+      return clipboard_.HasFormat(CF_OEMTEXT);
+    case cvBitmap:
+      return clipboard_.HasFormat(CF_BITMAP);
+    case cvMetafile:
+      return clipboard_.HasFormat(CF_METAFILEPICT) || clipboard_.HasFormat(CF_ENHMETAFILE);
+    case cvPalette:
+      return clipboard_.HasFormat(CF_PALETTE);
+    case cvPicture:
+      return ClipboardHasPicture(clipboard_);
+    case cvComponent:
+      return clipboard_.HasFormat(DelphiComponentFormat(clipboard_));
+    case cvIcon:
+      return clipboard_.HasFormat(DelphiIconFormat(clipboard_));
+    default:
+      return false;
   }
 }
 
@@ -114,15 +125,24 @@ TShownContent TClipboardViewer::BuildContent() {
   TClipboardViewFormat kind = view_format_;
   if (kind == cvDefault) {
     const IClipboard& cb = clipboard_;
-    if (cb.HasFormat(CF_TEXT)) kind = cvText;
-    else if (cb.HasFormat(CF_OEMTEXT)) kind = cvOemText;
-    else if (cb.HasFormat(CF_BITMAP)) kind = cvBitmap;
-    else if (cb.HasFormat(CF_METAFILEPICT) || cb.HasFormat(CF_ENHMETAFILE)) kind = cvMetafile;
-    else if (cb.HasFormat(DelphiIconFormat(cb))) kind = cvIcon;
-    else if (ClipboardHasPicture(cb)) kind = cvPicture;
-    else if (cb.HasFormat(DelphiComponentFormat(cb))) kind = cvComponent;
-    else if (cb.HasFormat(CF_PALETTE)) kind = cvPalette;
-    else kind = cvUnknown;
+    if (cb.HasFormat(CF_TEXT))
+      kind = cvText;
+    else if (cb.HasFormat(CF_OEMTEXT))
+      kind = cvOemText;
+    else if (cb.HasFormat(CF_BITMAP))
+      kind = cvBitmap;
+    else if (cb.HasFormat(CF_METAFILEPICT) || cb.HasFormat(CF_ENHMETAFILE))
+      kind = cvMetafile;
+    else if (cb.HasFormat(DelphiIconFormat(cb)))
+      kind = cvIcon;
+    else if (ClipboardHasPicture(cb))
+      kind = cvPicture;
+    else if (cb.HasFormat(DelphiComponentFormat(cb)))
+      kind = cvComponent;
+    else if (cb.HasFormat(CF_PALETTE))
+      kind = cvPalette;
+    else
+      kind = cvUnknown;
   }
   c.DisplayKind = kind;
   TClipboardLock lock(clipboard_);
@@ -134,15 +154,22 @@ TShownContent TClipboardViewer::BuildContent() {
       return c;
     }
     case cvComponent: {
-      const std::optional<std::vector<uint8_t>> block = clipboard_.GetBlock(DelphiComponentFormat(clipboard_));
+      const std::optional<std::vector<uint8_t>> block =
+          clipboard_.GetBlock(DelphiComponentFormat(clipboard_));
       c.Shows = TShownContent::Control::Text;
       c.Text = block ? DescribeComponentStream(*block) : std::string();
       if (c.Text.empty()) c.Text = kUnknownFormatText;
       return c;
     }
-    case cvBitmap: c.Picture.SetBitmap(BitmapFromClipboard(clipboard_)); break;
-    case cvMetafile: c.Picture.SetMetafile(MetafileFromClipboard(clipboard_)); break;
-    case cvPicture: c.Picture = PictureFromClipboard(clipboard_); break;
+    case cvBitmap:
+      c.Picture.SetBitmap(BitmapFromClipboard(clipboard_));
+      break;
+    case cvMetafile:
+      c.Picture.SetMetafile(MetafileFromClipboard(clipboard_));
+      break;
+    case cvPicture:
+      c.Picture = PictureFromClipboard(clipboard_);
+      break;
     case cvIcon: {
       const std::optional<std::vector<uint8_t>> block = clipboard_.GetBlock(DelphiIconFormat(clipboard_));
       if (!block) throw EClipboardError(kInvalidClipboardFormatText);

@@ -30,7 +30,8 @@ enum TClipboardViewFormat {
   cvIcon
 };
 
-inline constexpr const char* kUnknownFormatText = "Cannot display. Data in Clipboard is in an unknown format.";
+inline constexpr const char* kUnknownFormatText =
+    "Cannot display. Data in Clipboard is in an unknown format.";
 inline constexpr const char* kClipboardEmptyText = "Clipboard is empty";
 inline constexpr const char* kOemTextFontName = "Terminal";
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "clipboard/working_picture.h"
-#include "platform/clipboard.h"
 #include "panes/viewer_form.h"
+#include "platform/clipboard.h"
 #include "platform/memory_stream.h"
 
 namespace qb {

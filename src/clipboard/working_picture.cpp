@@ -6,44 +6,59 @@ namespace qb {
 
 TPictureFileType TPicture::FileType() const {
   switch (kind_) {
-    case TPictureKind::Bitmap: return TPictureFileType::Bmp;
-    case TPictureKind::Metafile: return TPictureFileType::Emf;
-    case TPictureKind::Icon: return TPictureFileType::Ico;
-    case TPictureKind::FileImage: return file_type_;
-    case TPictureKind::None: break;
+    case TPictureKind::Bitmap:
+      return TPictureFileType::Bmp;
+    case TPictureKind::Metafile:
+      return TPictureFileType::Emf;
+    case TPictureKind::Icon:
+      return TPictureFileType::Ico;
+    case TPictureKind::FileImage:
+      return file_type_;
+    case TPictureKind::None:
+      break;
   }
   return TPictureFileType::Unknown;
 }
 
 int TPicture::Width() const {
   switch (kind_) {
-    case TPictureKind::Bitmap: return bitmap_.Width();
-    case TPictureKind::Metafile: return metafile_.Width();
-    case TPictureKind::Icon: return icon_.Width();
+    case TPictureKind::Bitmap:
+      return bitmap_.Width();
+    case TPictureKind::Metafile:
+      return metafile_.Width();
+    case TPictureKind::Icon:
+      return icon_.Width();
     case TPictureKind::FileImage: {
       const auto size = ForeignPictureSize(file_image_);
       return size ? size->first : 0;
     }
-    case TPictureKind::None: break;
+    case TPictureKind::None:
+      break;
   }
   return 0;
 }
 
 int TPicture::Height() const {
   switch (kind_) {
-    case TPictureKind::Bitmap: return bitmap_.Height();
-    case TPictureKind::Metafile: return metafile_.Height();
-    case TPictureKind::Icon: return icon_.Height();
+    case TPictureKind::Bitmap:
+      return bitmap_.Height();
+    case TPictureKind::Metafile:
+      return metafile_.Height();
+    case TPictureKind::Icon:
+      return icon_.Height();
     case TPictureKind::FileImage: {
       const auto size = ForeignPictureSize(file_image_);
       return size ? size->second : 0;
     }
-    case TPictureKind::None: break;
+    case TPictureKind::None:
+      break;
   }
   return 0;
 }
 
-void TPicture::Clear() { *this = TPicture(); }
+void TPicture::Clear() {
+  *this = TPicture();
+}
 
 void TPicture::SetBitmap(TDib bitmap) {
   Clear();
@@ -66,10 +81,16 @@ void TPicture::SetIcon(TIcon icon) {
 void TPicture::LoadFromFileImage(std::span<const uint8_t> bytes) {
   const TPictureFileType type = RecognizePictureFile(bytes);
   switch (type) {
-    case TPictureFileType::Bmp: SetBitmap(TDib::ReadBmp(bytes)); return;
-    case TPictureFileType::Ico: SetIcon(ReadIco(bytes)); return;
+    case TPictureFileType::Bmp:
+      SetBitmap(TDib::ReadBmp(bytes));
+      return;
+    case TPictureFileType::Ico:
+      SetIcon(ReadIco(bytes));
+      return;
     case TPictureFileType::Emf:
-    case TPictureFileType::Wmf: SetMetafile(TMetafile::Read(bytes)); return;
+    case TPictureFileType::Wmf:
+      SetMetafile(TMetafile::Read(bytes));
+      return;
     case TPictureFileType::Png:
     case TPictureFileType::Jpeg:
     case TPictureFileType::Gif: {
@@ -80,18 +101,24 @@ void TPicture::LoadFromFileImage(std::span<const uint8_t> bytes) {
       *this = std::move(loaded);
       return;
     }
-    case TPictureFileType::Unknown: break;
+    case TPictureFileType::Unknown:
+      break;
   }
   throw EInvalidGraphic(kUnknownPictureText);
 }
 
 std::vector<uint8_t> TPicture::SaveToFileImage() const {
   switch (kind_) {
-    case TPictureKind::Bitmap: return bitmap_.WriteBmp();
-    case TPictureKind::Metafile: return metafile_.EmfBits();
-    case TPictureKind::Icon: return icon_.FileImage;
-    case TPictureKind::FileImage: return file_image_;
-    case TPictureKind::None: break;
+    case TPictureKind::Bitmap:
+      return bitmap_.WriteBmp();
+    case TPictureKind::Metafile:
+      return metafile_.EmfBits();
+    case TPictureKind::Icon:
+      return icon_.FileImage;
+    case TPictureKind::FileImage:
+      return file_image_;
+    case TPictureKind::None:
+      break;
   }
   return {};
 }
@@ -153,7 +180,9 @@ void PictureToClipboard(const TPicture& picture, IClipboard& clipboard) {
       }
       break;
     }
-    case TPictureKind::Metafile: clipboard.SetMetafile(CF_ENHMETAFILE, picture.Metafile()); break;
+    case TPictureKind::Metafile:
+      clipboard.SetMetafile(CF_ENHMETAFILE, picture.Metafile());
+      break;
     case TPictureKind::Icon:
       clipboard.SetBlock(DelphiIconFormat(clipboard), picture.Icon().FileImage);
       if (!picture.Icon().Image.Empty()) clipboard.SetBitmap(picture.Icon().Image);
@@ -164,7 +193,8 @@ void PictureToClipboard(const TPicture& picture, IClipboard& clipboard) {
       clipboard.SetBlock(clipboard.Registry().Register(PictureMimeType(picture.FileType())), bytes);
       break;
     }
-    case TPictureKind::None: break;
+    case TPictureKind::None:
+      break;
   }
 }
 

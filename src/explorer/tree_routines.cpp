@@ -4,7 +4,9 @@
 
 namespace qb {
 
-TTreeNode* RootOf(const TTreeView& tree) { return tree.Root(); }
+TTreeNode* RootOf(const TTreeView& tree) {
+  return tree.Root();
+}
 
 bool IsRootNode(const TTreeNode* node) {
   return node && !node->Parent() && node->Owner() && node->Owner()->Root() == node;
@@ -14,9 +16,13 @@ bool IsContainerNode(const TTreeNode* node) {
   return node && (IsRootNode(node) || node->ImageIndex() == kDrawerImage);
 }
 
-bool IsItemNode(const TTreeNode* node) { return node && !IsContainerNode(node); }
+bool IsItemNode(const TTreeNode* node) {
+  return node && !IsContainerNode(node);
+}
 
-bool HasNoteMark(const TTreeNode* node) { return node && node->StateIndex() >= 0; }
+bool HasNoteMark(const TTreeNode* node) {
+  return node && node->StateIndex() >= 0;
+}
 
 TTreeNode* InsertItemPath(TTreeView& tree, TTreeNode* parent, std::string_view path, int glyph, int state) {
   if (!parent) return nullptr;

@@ -105,7 +105,8 @@ TTreeNode* TTreeNode::FindChild(std::string_view caption) const {
   if (!index_valid_) {
     by_caption_.clear();
     by_caption_.reserve(children_.size());
-    for (const auto& child : children_) by_caption_.emplace(codepage::AsciiLowerCase(child->caption_), child.get());
+    for (const auto& child : children_)
+      by_caption_.emplace(codepage::AsciiLowerCase(child->caption_), child.get());
     index_valid_ = true;
   }
   auto it = by_caption_.find(codepage::AsciiLowerCase(caption));
@@ -153,7 +154,8 @@ int TTreeView::NodeCount() const {
 }
 
 TTreeNode* TTreeView::AddChild(TTreeNode* parent, const std::string& caption) {
-  if (parent && parent->owner_ != this) throw std::invalid_argument("AddChild: the parent belongs to another tree");
+  if (parent && parent->owner_ != this)
+    throw std::invalid_argument("AddChild: the parent belongs to another tree");
   const int row = parent ? parent->Count() : TopCount();
   if (observer_) observer_->NodeInserting(parent, row);
   std::unique_ptr<TTreeNode> node(new TTreeNode(this, parent, caption));
@@ -251,8 +253,12 @@ void TTreeView::SetAllExpanded(bool expanded) {
   }
 }
 
-void TTreeView::FullExpand() { SetAllExpanded(true); }
-void TTreeView::FullCollapse() { SetAllExpanded(false); }
+void TTreeView::FullExpand() {
+  SetAllExpanded(true);
+}
+void TTreeView::FullCollapse() {
+  SetAllExpanded(false);
+}
 
 std::vector<TTreeNode*> TTreeView::VisibleNodes() const {
   std::vector<TTreeNode*> out;

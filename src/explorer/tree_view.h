@@ -64,7 +64,10 @@ class TTreeNode {
   TTreeNode(TTreeView* owner, TTreeNode* parent, std::string caption);
   void Append(std::unique_ptr<TTreeNode> child);
   std::unique_ptr<TTreeNode> Detach(int index);
-  void InvalidateIndex() { index_valid_ = false; by_caption_.clear(); }
+  void InvalidateIndex() {
+    index_valid_ = false;
+    by_caption_.clear();
+  }
 
   TTreeView* owner_;
   TTreeNode* parent_;

@@ -38,7 +38,9 @@ inline constexpr std::array<uint8_t, 256> kTable = [] {
   return t;
 }();
 
-constexpr bool Is(char c, uint8_t cls) { return (kTable[static_cast<uint8_t>(c)] & cls) != 0; }
+constexpr bool Is(char c, uint8_t cls) {
+  return (kTable[static_cast<uint8_t>(c)] & cls) != 0;
+}
 
 // Whether the whole text is an identifier: an identifier start, then identifier characters.
 constexpr bool IsIdentifier(std::string_view s) {
@@ -58,6 +60,8 @@ constexpr size_t CharLength(std::string_view s, size_t i) {
   return n;
 }
 
-constexpr char ToLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char ToLowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace qb::hlchars

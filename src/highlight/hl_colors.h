@@ -22,10 +22,12 @@ struct TRgb {
 };
 
 struct TColor {
-  TRgb rgb;                                // used when system is None
+  TRgb rgb;  // used when system is None
   TSystemColor system = TSystemColor::None;
 
-  static constexpr TColor Rgb(uint8_t r, uint8_t g, uint8_t b) { return TColor{{r, g, b}, TSystemColor::None}; }
+  static constexpr TColor Rgb(uint8_t r, uint8_t g, uint8_t b) {
+    return TColor{{r, g, b}, TSystemColor::None};
+  }
   static constexpr TColor System(TSystemColor s) { return TColor{{}, s}; }
   friend constexpr bool operator==(TColor a, TColor b) {
     return a.system == b.system && (a.system != TSystemColor::None || a.rgb == b.rgb);

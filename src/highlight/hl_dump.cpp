@@ -8,17 +8,28 @@ namespace qb {
 
 char ColorClassLetter(TColorClass cls) {
   switch (cls) {
-    case TColorClass::Comment: return 'c';
-    case TColorClass::Number: return 'n';
-    case TColorClass::Strings: return 's';
-    case TColorClass::Symbol: return 'y';
-    case TColorClass::Reserved: return 'R';
-    case TColorClass::Identifer: return 'i';
-    case TColorClass::Preproc: return 'p';
-    case TColorClass::FunctionCall: return 'f';
-    case TColorClass::Declaration: return 'd';
-    case TColorClass::Statement: return 't';
-    case TColorClass::PlainText: return '.';
+    case TColorClass::Comment:
+      return 'c';
+    case TColorClass::Number:
+      return 'n';
+    case TColorClass::Strings:
+      return 's';
+    case TColorClass::Symbol:
+      return 'y';
+    case TColorClass::Reserved:
+      return 'R';
+    case TColorClass::Identifer:
+      return 'i';
+    case TColorClass::Preproc:
+      return 'p';
+    case TColorClass::FunctionCall:
+      return 'f';
+    case TColorClass::Declaration:
+      return 'd';
+    case TColorClass::Statement:
+      return 't';
+    case TColorClass::PlainText:
+      return '.';
   }
   return '?';
 }
@@ -43,7 +54,8 @@ std::string DumpHighlighting(THLEditor& editor) {
     classes.assign(line.size(), TColorClass::PlainText);
     std::vector<bool> gap(line.size(), false);
     editor.LineAttributes(n, [&](const THLSpan& s) {
-      const bool blank_only = line.substr(s.begin, s.end - s.begin).find_first_not_of(" \t") == std::string_view::npos;
+      const bool blank_only =
+          line.substr(s.begin, s.end - s.begin).find_first_not_of(" \t") == std::string_view::npos;
       for (size_t i = s.begin; i < s.end && i < classes.size(); ++i) {
         classes[i] = s.color_class;
         gap[i] = blank_only;

@@ -7,9 +7,9 @@
 //
 // Letters: c Comment, n Number, s Strings, y Symbol, R Reserved, i Identifer,
 // p Preproc, f FunctionCall, d Declaration, t Statement, . PlainText. Spans made of
-// blanks only (the gaps between tokens) are shown blank whatever their class. A tab is shown as ">", other control bytes and
-// bytes of malformed UTF-8 as "?". A "!" marks a character whose bytes were given
-// different classes, which the engine never does.
+// blanks only (the gaps between tokens) are shown blank whatever their class. A tab is shown as ">", other
+// control bytes and bytes of malformed UTF-8 as "?". A "!" marks a character whose bytes were given different
+// classes, which the engine never does.
 #pragma once
 
 #include <string>

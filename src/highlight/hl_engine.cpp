@@ -21,7 +21,9 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return out;
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -151,7 +153,8 @@ TChangedLines THLEditor::Replace(TTextPos from, TTextPos to, std::string_view te
     may_change = ContainsTriggerCharacter(mode_, removed);
     const std::string_view triggers = TriggerCharacters(mode_);
     if (from.Column > 0 && triggers.find(line[from.Column - 1]) != std::string_view::npos) may_change = true;
-    if (to.Column < line.size() && triggers.find(line[to.Column]) != std::string_view::npos) may_change = true;
+    if (to.Column < line.size() && triggers.find(line[to.Column]) != std::string_view::npos)
+      may_change = true;
   }
 
   size_t k = 1;  // lines that replace lines a..b

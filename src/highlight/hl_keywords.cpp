@@ -117,7 +117,9 @@ inline constexpr std::string_view kPerlFunctionWordsText =
     "stat die open print push close defined chdir last read chop keys sort bind unlink select "
     "length";
 
-constexpr bool IsListBlank(char c) { return c == ' '; }
+constexpr bool IsListBlank(char c) {
+  return c == ' ';
+}
 
 constexpr size_t CountWords(std::string_view text) {
   size_t n = 0;
@@ -154,9 +156,9 @@ constexpr bool NoDuplicates(std::span<const std::string_view> sorted) {
   return true;
 }
 
-#define QB_WORD_LIST(name, count)                                            \
-  static_assert(CountWords(name##Text) == (count), #name " word count");     \
-  constexpr auto name = SortedWords<count>(name##Text);                      \
+#define QB_WORD_LIST(name, count)                                        \
+  static_assert(CountWords(name##Text) == (count), #name " word count"); \
+  constexpr auto name = SortedWords<count>(name##Text);                  \
   static_assert(AllLowerCase(name) && NoDuplicates(name), #name " is clean");
 
 QB_WORD_LIST(kPascalWords, 63)
@@ -179,17 +181,28 @@ struct ListInfo {
 
 constexpr ListInfo Info(TWordList list) {
   switch (list) {
-    case TWordList::Pascal: return {kPascalWords, true};
-    case TWordList::Cpp: return {kCppWords, false};
-    case TWordList::Sql: return {kSqlWords, true};
-    case TWordList::Python: return {kPythonWords, false};
-    case TWordList::Java: return {kJavaWords, false};
-    case TWordList::VbStatement: return {kVbStatementWords, true};
-    case TWordList::VbFunction: return {kVbFunctionWords, true};
-    case TWordList::HtmlTag: return {kHtmlTagWords, true};
-    case TWordList::HtmlEntity: return {kHtmlEntityNames, true};
-    case TWordList::PerlKeyword: return {kPerlKeywords, false};
-    case TWordList::PerlFunction: return {kPerlFunctionWords, false};
+    case TWordList::Pascal:
+      return {kPascalWords, true};
+    case TWordList::Cpp:
+      return {kCppWords, false};
+    case TWordList::Sql:
+      return {kSqlWords, true};
+    case TWordList::Python:
+      return {kPythonWords, false};
+    case TWordList::Java:
+      return {kJavaWords, false};
+    case TWordList::VbStatement:
+      return {kVbStatementWords, true};
+    case TWordList::VbFunction:
+      return {kVbFunctionWords, true};
+    case TWordList::HtmlTag:
+      return {kHtmlTagWords, true};
+    case TWordList::HtmlEntity:
+      return {kHtmlEntityNames, true};
+    case TWordList::PerlKeyword:
+      return {kPerlKeywords, false};
+    case TWordList::PerlFunction:
+      return {kPerlFunctionWords, false};
   }
   return {};
 }
@@ -213,6 +226,8 @@ bool IsWordInList(TWordList list, std::string_view token) {
   return std::binary_search(info.words.begin(), info.words.end(), token);
 }
 
-size_t WordListSize(TWordList list) { return Info(list).words.size(); }
+size_t WordListSize(TWordList list) {
+  return Info(list).words.size();
+}
 
 }  // namespace qb

@@ -13,10 +13,16 @@ constexpr size_t npos = std::string_view::npos;
 constexpr uint8_t kClassMask = 0x7F;
 constexpr uint8_t kSegmentStart = 0x80;
 
-constexpr bool IsCLike(THighLighter m) { return m == hlCBuilder || m == hlSql || m == hlJava; }
-constexpr bool IsHashComment(THighLighter m) { return m == hlPython || m == hlPerl; }
+constexpr bool IsCLike(THighLighter m) {
+  return m == hlCBuilder || m == hlSql || m == hlJava;
+}
+constexpr bool IsHashComment(THighLighter m) {
+  return m == hlPython || m == hlPerl;
+}
 
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -51,11 +57,16 @@ bool IsNumberToken(std::string_view s) {
 
 bool IsStateOfMode(THighLighter mode, uint8_t state) {
   switch (state) {
-    case lsBraceComment: return mode == hlPascal;
-    case lsStarComment: return mode == hlPascal || IsCLike(mode);
-    case lsString: return IsHashComment(mode);
-    case lsTag: return mode == hlHtml;
-    default: return false;
+    case lsBraceComment:
+      return mode == hlPascal;
+    case lsStarComment:
+      return mode == hlPascal || IsCLike(mode);
+    case lsString:
+      return IsHashComment(mode);
+    case lsTag:
+      return mode == hlHtml;
+    default:
+      return false;
   }
 }
 
@@ -63,10 +74,16 @@ size_t FindCarriedClose(THighLighter mode, uint8_t state, std::string_view line)
   if (!IsStateOfMode(mode, state) || state == lsTag) return 0;
   size_t at = npos, len = 0;
   switch (state) {
-    case lsBraceComment: at = line.find('}'), len = 1; break;
-    case lsStarComment: at = line.find(mode == hlPascal ? "*)" : "*/"), len = 2; break;
-    case lsString: return DoubleQuotedStringEnd(line, 0, true);
-    default: return 0;
+    case lsBraceComment:
+      at = line.find('}'), len = 1;
+      break;
+    case lsStarComment:
+      at = line.find(mode == hlPascal ? "*)" : "*/"), len = 2;
+      break;
+    case lsString:
+      return DoubleQuotedStringEnd(line, 0, true);
+    default:
+      return 0;
   }
   return at == npos ? npos : at + len;
 }
@@ -87,8 +104,10 @@ uint8_t TStateScanner::EndState(std::string_view line, uint8_t start_state) {
     while (parser_.Next(t)) {
       if (t.end - t.start != 1) continue;
       const char c = line[t.start];
-      if (c == '<' && !in_tag) in_tag = true;
-      else if (c == '>' && in_tag) in_tag = false;
+      if (c == '<' && !in_tag)
+        in_tag = true;
+      else if (c == '>' && in_tag)
+        in_tag = false;
     }
     return in_tag ? lsTag : lsNone;
   }
@@ -105,12 +124,21 @@ uint8_t TStateScanner::EndState(std::string_view line, uint8_t start_state) {
 
 std::string_view TriggerCharacters(THighLighter mode) {
   switch (mode) {
-    case hlPascal: return "{}*()/'\r\n";
-    case hlCBuilder: case hlSql: case hlJava: return "*/\"'\\\r\n";
-    case hlPython: case hlPerl: return "#\"'\\\r\n";
-    case hlVB: return "'\r\n";
-    case hlHtml: return "<>\"\r\n";
-    default: return "\r\n";
+    case hlPascal:
+      return "{}*()/'\r\n";
+    case hlCBuilder:
+    case hlSql:
+    case hlJava:
+      return "*/\"'\\\r\n";
+    case hlPython:
+    case hlPerl:
+      return "#\"'\\\r\n";
+    case hlVB:
+      return "'\r\n";
+    case hlHtml:
+      return "<>\"\r\n";
+    default:
+      return "\r\n";
   }
 }
 

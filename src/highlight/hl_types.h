@@ -51,14 +51,24 @@ enum TParserStyle : uint8_t {
 // whatever style the tokenizer had (returns 0), hlIni is not tokenized (style 1).
 constexpr int ParserStyleFor(THighLighter mode) {
   switch (mode) {
-    case hlNone: return 0;
-    case hlPascal: return psPascal;
-    case hlCBuilder: case hlSql: case hlJava: return psCLike;
-    case hlPython: return psPython;
-    case hlVB: return psVisualBasic;
-    case hlHtml: return psHtml;
-    case hlPerl: return psPerl;
-    case hlIni: return psPascal;
+    case hlNone:
+      return 0;
+    case hlPascal:
+      return psPascal;
+    case hlCBuilder:
+    case hlSql:
+    case hlJava:
+      return psCLike;
+    case hlPython:
+      return psPython;
+    case hlVB:
+      return psVisualBasic;
+    case hlHtml:
+      return psHtml;
+    case hlPerl:
+      return psPerl;
+    case hlIni:
+      return psPascal;
   }
   return 0;
 }

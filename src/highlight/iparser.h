@@ -31,11 +31,11 @@
 namespace qb {
 
 struct TToken {
-  size_t start = 0;         // offset of the token's first byte in the line
-  size_t end = 0;           // one past its last byte
-  uint8_t carries = lsNone; // the line state an unfinished comment or string leaves open
-  bool comment = false;     // a comment (long token); false for a closer without opener
-  bool long_token = false;  // made by the long-token rules (a comment or a stray closer)
+  size_t start = 0;             // offset of the token's first byte in the line
+  size_t end = 0;               // one past its last byte
+  uint8_t carries = lsNone;     // the line state an unfinished comment or string leaves open
+  bool comment = false;         // a comment (long token); false for a closer without opener
+  bool long_token = false;      // made by the long-token rules (a comment or a stray closer)
   bool doubled_quotes = false;  // a single-quoted string holding doubled quotes
 };
 

@@ -8,9 +8,13 @@ namespace qb {
 
 namespace {
 
-int ClampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
+int ClampToInt(int64_t v) {
+  return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
+}
 
-bool IsBookmarkTag(int tag) { return tag >= 0 && tag < kBookmarkCount; }
+bool IsBookmarkTag(int tag) {
+  return tag >= 0 && tag < kBookmarkCount;
+}
 
 }  // namespace
 
@@ -53,9 +57,13 @@ void TMemoForm::SetHighLight(int number) {
   editor_.SetHighLighter(highlight_);
 }
 
-void TMemoForm::FormShow() { editor_.SetFocus(); }
+void TMemoForm::FormShow() {
+  editor_.SetFocus();
+}
 
-void TMemoForm::FormResize(int panel_client_width) { cancel_left_ = CancelButtonLeft(panel_client_width); }
+void TMemoForm::FormResize(int panel_client_width) {
+  cancel_left_ = CancelButtonLeft(panel_client_width);
+}
 
 void TMemoForm::N01Click(int tag) {
   if (!IsBookmarkTag(tag)) return;

@@ -3,10 +3,28 @@
 namespace qb {
 
 const std::vector<std::string>& FixedGlyphCaptions() {
-  static const std::vector<std::string> captions = {
-      "Currently loaded File Cabinet", "Drawer", "Default glyph", "Text", "Bitmap", "MetaFile Picture",
-      "Palette", "OEM Text", "Picture", "Component", "Icon", "Enhanced MetaFile", "Wave", "Note Available",
-      "Batch File", "C++", "CAD", "Pascal", "Password", "Rich Text", "Basic", "Delphi"};
+  static const std::vector<std::string> captions = {"Currently loaded File Cabinet",
+                                                    "Drawer",
+                                                    "Default glyph",
+                                                    "Text",
+                                                    "Bitmap",
+                                                    "MetaFile Picture",
+                                                    "Palette",
+                                                    "OEM Text",
+                                                    "Picture",
+                                                    "Component",
+                                                    "Icon",
+                                                    "Enhanced MetaFile",
+                                                    "Wave",
+                                                    "Note Available",
+                                                    "Batch File",
+                                                    "C++",
+                                                    "CAD",
+                                                    "Pascal",
+                                                    "Password",
+                                                    "Rich Text",
+                                                    "Basic",
+                                                    "Delphi"};
   return captions;
 }
 
@@ -24,7 +42,7 @@ void TViewForm::AppendCaptions(const std::vector<std::string>& titles) {
 
 std::string TViewForm::CaptionAt(int index) const {
   return index >= 0 && static_cast<size_t>(index) < captions_.size() ? captions_[static_cast<size_t>(index)]
-                                                                       : std::string();
+                                                                     : std::string();
 }
 
 void TViewForm::AddRow(int caption_index, int glyph) {
@@ -78,8 +96,9 @@ void TViewForm::PrepareDeletion(const std::vector<std::string>& user_glyph_title
 }
 
 int TViewForm::RowCaptionIndex(int row) const {
-  return row >= 0 && static_cast<size_t>(row) < row_caption_index_.size() ? row_caption_index_[static_cast<size_t>(row)]
-                                                                           : -1;
+  return row >= 0 && static_cast<size_t>(row) < row_caption_index_.size()
+             ? row_caption_index_[static_cast<size_t>(row)]
+             : -1;
 }
 
 void TViewForm::ListView1MouseDown(int selected_row) {
@@ -110,7 +129,8 @@ int TViewForm::ApplyResult(const TGlyphDialogResult& result) {
 std::vector<int> TViewForm::GlyphsOfRows(const std::vector<int>& rows) const {
   std::vector<int> glyphs;
   for (int row : rows)
-    if (row >= 0 && static_cast<size_t>(row) < rows_.size()) glyphs.push_back(rows_[static_cast<size_t>(row)].ImageIndex);
+    if (row >= 0 && static_cast<size_t>(row) < rows_.size())
+      glyphs.push_back(rows_[static_cast<size_t>(row)].ImageIndex);
   return glyphs;
 }
 

@@ -27,7 +27,9 @@ class TViewerForm {
   void FormClose() { visible_ = false; }
 
   // The banner button follows the width of Panel1's client area.
-  void FormResize(int panel1_client_width) { glyph_width_ = panel1_client_width < 0 ? 0 : panel1_client_width; }
+  void FormResize(int panel1_client_width) {
+    glyph_width_ = panel1_client_width < 0 ? 0 : panel1_client_width;
+  }
   int GlyphWidth() const { return glyph_width_; }
 
   const std::string& Memo1Text() const { return text_; }

@@ -15,7 +15,11 @@ std::string Utf8ToOem(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 1;
+    const size_t length = lead < 0x80         ? 1
+                          : (lead >> 5) == 6  ? 2
+                          : (lead >> 4) == 14 ? 3
+                          : (lead >> 3) == 30 ? 4
+                                              : 1;
     const std::string_view one = text.substr(i, length);
     std::optional<std::string> converted =
         one.size() == length ? codepage::Utf8ToCp437(one) : std::optional<std::string>();
@@ -44,7 +48,8 @@ bool IsObjectFormat(uint32_t format) {
 
 std::string_view BlockText(const std::vector<uint8_t>& block) {
   const auto zero = std::find(block.begin(), block.end(), uint8_t{0});
-  return std::string_view(reinterpret_cast<const char*>(block.data()), static_cast<size_t>(zero - block.begin()));
+  return std::string_view(reinterpret_cast<const char*>(block.data()),
+                          static_cast<size_t>(zero - block.begin()));
 }
 
 bool IsSecretClip(IClipboard& clipboard) {
@@ -54,7 +59,8 @@ bool IsSecretClip(IClipboard& clipboard) {
   const std::optional<std::vector<uint8_t>> block = clipboard.GetBlock(*hint);
   if (!block) return false;
   std::string_view text = BlockText(*block);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.remove_suffix(1);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.remove_suffix(1);
   return text == kPasswordManagerSecret;
 }
 
@@ -155,7 +161,9 @@ std::optional<TDib> TMemoryClipboard::GetBitmap() {
   return std::get<TDib>(s->content);
 }
 
-void TMemoryClipboard::SetBitmap(TDib bitmap) { Put(CF_BITMAP, std::move(bitmap)); }
+void TMemoryClipboard::SetBitmap(TDib bitmap) {
+  Put(CF_BITMAP, std::move(bitmap));
+}
 
 std::optional<TLogPalette> TMemoryClipboard::GetPalette() {
   RequireOpen();
@@ -164,7 +172,9 @@ std::optional<TLogPalette> TMemoryClipboard::GetPalette() {
   return std::get<TLogPalette>(s->content);
 }
 
-void TMemoryClipboard::SetPalette(TLogPalette palette) { Put(CF_PALETTE, std::move(palette)); }
+void TMemoryClipboard::SetPalette(TLogPalette palette) {
+  Put(CF_PALETTE, std::move(palette));
+}
 
 std::optional<TMetafile> TMemoryClipboard::GetMetafile(uint32_t format) {
   RequireOpen();

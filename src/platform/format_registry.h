@@ -40,7 +40,7 @@ class TClipboardFormatRegistry {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<std::string> names_;  // names_[k] has the number kFirstNumber + k
+  std::vector<std::string> names_;                     // names_[k] has the number kFirstNumber + k
   std::unordered_map<std::string, uint32_t> numbers_;  // ASCII-lower-cased name -> number
 };
 

@@ -91,7 +91,9 @@ TIniFile::TSection& TIniFile::Obtain(std::string_view section) {
   return sections_.back();
 }
 
-bool TIniFile::SectionExists(std::string_view section) const { return Find(section) != nullptr; }
+bool TIniFile::SectionExists(std::string_view section) const {
+  return Find(section) != nullptr;
+}
 
 bool TIniFile::ValueExists(std::string_view section, std::string_view key) const {
   if (const TSection* s = Find(section))
@@ -100,7 +102,8 @@ bool TIniFile::ValueExists(std::string_view section, std::string_view key) const
   return false;
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key, const std::string& fallback) const {
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 const std::string& fallback) const {
   if (const TSection* s = Find(section))
     for (const TKey& k : s->Keys)
       if (codepage::SameTextAscii(k.Name, key)) return k.Value;

@@ -4,40 +4,56 @@ namespace qb {
 
 const char* DefaultCaption(MsgKind kind) {
   switch (kind) {
-    case MsgKind::Error: return "Error";
-    case MsgKind::Warning: return "Warning";
-    case MsgKind::Information: return "Information";
-    case MsgKind::Confirmation: return "Confirm";
+    case MsgKind::Error:
+      return "Error";
+    case MsgKind::Warning:
+      return "Warning";
+    case MsgKind::Information:
+      return "Information";
+    case MsgKind::Confirmation:
+      return "Confirm";
   }
   return "";
 }
 
 const char* MsgKindName(MsgKind kind) {
   switch (kind) {
-    case MsgKind::Error: return "Error";
-    case MsgKind::Warning: return "Warning";
-    case MsgKind::Information: return "Information";
-    case MsgKind::Confirmation: return "Confirmation";
+    case MsgKind::Error:
+      return "Error";
+    case MsgKind::Warning:
+      return "Warning";
+    case MsgKind::Information:
+      return "Information";
+    case MsgKind::Confirmation:
+      return "Confirmation";
   }
   return "?";
 }
 
 const char* MsgButtonsName(MsgButtons buttons) {
   switch (buttons) {
-    case MsgButtons::Ok: return "OK";
-    case MsgButtons::OkCancel: return "OK/Cancel";
-    case MsgButtons::YesNo: return "Yes/No";
-    case MsgButtons::YesCancel: return "Yes/Cancel";
+    case MsgButtons::Ok:
+      return "OK";
+    case MsgButtons::OkCancel:
+      return "OK/Cancel";
+    case MsgButtons::YesNo:
+      return "Yes/No";
+    case MsgButtons::YesCancel:
+      return "Yes/Cancel";
   }
   return "?";
 }
 
 const char* MsgAnswerName(MsgAnswer answer) {
   switch (answer) {
-    case MsgAnswer::Ok: return "OK";
-    case MsgAnswer::Cancel: return "Cancel";
-    case MsgAnswer::Yes: return "Yes";
-    case MsgAnswer::No: return "No";
+    case MsgAnswer::Ok:
+      return "OK";
+    case MsgAnswer::Cancel:
+      return "Cancel";
+    case MsgAnswer::Yes:
+      return "Yes";
+    case MsgAnswer::No:
+      return "No";
   }
   return "?";
 }
@@ -51,17 +67,22 @@ std::string ApplyDefaultExtension(const std::string& path, const std::string& de
   return path + "." + default_ext;
 }
 
-std::optional<std::string> IUserInteraction::InputBox(const std::string&, const std::string&, const std::string&) {
+std::optional<std::string> IUserInteraction::InputBox(const std::string&, const std::string&,
+                                                      const std::string&) {
   return std::nullopt;
 }
 
-std::optional<std::string> IUserInteraction::FileDialog(const TFileDialogRequest&) { return std::nullopt; }
+std::optional<std::string> IUserInteraction::FileDialog(const TFileDialogRequest&) {
+  return std::nullopt;
+}
 
 std::optional<std::vector<std::string>> IUserInteraction::TextEditor(const TTextEditorRequest&) {
   return std::nullopt;
 }
 
-TGlyphDialogResult IUserInteraction::GlyphDialog(const TGlyphDialogRequest&) { return {}; }
+TGlyphDialogResult IUserInteraction::GlyphDialog(const TGlyphDialogRequest&) {
+  return {};
+}
 
 void IUserInteraction::Hourglass(bool) {}
 

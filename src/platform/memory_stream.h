@@ -26,7 +26,10 @@ class TMemoryStream {
   // Positions past the end are allowed; the next write fills the gap with zeros.
   void SetPosition(size_t pos) { pos_ = pos; }
   void SetSize(size_t size);
-  void Clear() { data_.clear(); pos_ = 0; }
+  void Clear() {
+    data_.clear();
+    pos_ = 0;
+  }
 
   // Copies up to count bytes from the position; returns how many were copied.
   size_t Read(void* buffer, size_t count);

@@ -14,7 +14,9 @@ namespace {
 
 constexpr const char* kAppFolder = "quiverbox";
 
-std::string Join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+std::string Join(const std::string& folder, const std::string& name) {
+  return (fs::path(folder) / name).string();
+}
 
 // An XDG variable counts only when it holds an absolute path.
 std::optional<std::string> AbsoluteVariable(const TPaths::TEnvLookup& lookup, const char* name) {
@@ -40,7 +42,8 @@ TPaths::TPaths(const TEnvLookup& lookup) {
   }
   std::optional<std::string> user_home = AbsoluteVariable(lookup, "HOME");
   auto base = [&](const char* variable, const char* under_home) -> std::string {
-    if (std::optional<std::string> value = AbsoluteVariable(lookup, variable)) return Join(*value, kAppFolder);
+    if (std::optional<std::string> value = AbsoluteVariable(lookup, variable))
+      return Join(*value, kAppFolder);
     if (user_home) return Join(Join(*user_home, under_home), kAppFolder);
     return Join(FallbackBase(), under_home);
   };
@@ -64,12 +67,24 @@ TPaths TPaths::InFolder(const std::string& folder) {
   });
 }
 
-std::string TPaths::SettingsFile() const { return Join(config_dir_, "quiverbox.ini"); }
-std::string TPaths::LayoutFile() const { return Join(config_dir_, "quiverbox.dat"); }
-std::string TPaths::UserGlyphLibrary() const { return Join(data_dir_, "UserGlyphs.dll"); }
-std::string TPaths::TempPictureFile() const { return Join(cache_dir_, "[@@]"); }
-std::string TPaths::ManualDir() const { return Join(data_dir_, "manual"); }
-std::string TPaths::RegistryFile(const std::string& root_name) const { return Join(config_dir_, root_name + ".reg"); }
+std::string TPaths::SettingsFile() const {
+  return Join(config_dir_, "quiverbox.ini");
+}
+std::string TPaths::LayoutFile() const {
+  return Join(config_dir_, "quiverbox.dat");
+}
+std::string TPaths::UserGlyphLibrary() const {
+  return Join(data_dir_, "UserGlyphs.dll");
+}
+std::string TPaths::TempPictureFile() const {
+  return Join(cache_dir_, "[@@]");
+}
+std::string TPaths::ManualDir() const {
+  return Join(data_dir_, "manual");
+}
+std::string TPaths::RegistryFile(const std::string& root_name) const {
+  return Join(config_dir_, root_name + ".reg");
+}
 
 void EnsureParentDir(const std::string& path) {
   const fs::path parent = fs::path(path).parent_path();

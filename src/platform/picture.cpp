@@ -16,12 +16,16 @@ namespace {
 bool Fits(std::span<const uint8_t> b, uint64_t offset, uint64_t count) {
   return offset <= b.size() && count <= b.size() - offset;
 }
-uint16_t U16(std::span<const uint8_t> b, size_t o) { return static_cast<uint16_t>(b[o] | b[o + 1] << 8); }
-uint32_t U32(std::span<const uint8_t> b, size_t o) {
-  return static_cast<uint32_t>(b[o]) | static_cast<uint32_t>(b[o + 1]) << 8 | static_cast<uint32_t>(b[o + 2]) << 16 |
-         static_cast<uint32_t>(b[o + 3]) << 24;
+uint16_t U16(std::span<const uint8_t> b, size_t o) {
+  return static_cast<uint16_t>(b[o] | b[o + 1] << 8);
 }
-int32_t I32(std::span<const uint8_t> b, size_t o) { return static_cast<int32_t>(U32(b, o)); }
+uint32_t U32(std::span<const uint8_t> b, size_t o) {
+  return static_cast<uint32_t>(b[o]) | static_cast<uint32_t>(b[o + 1]) << 8 |
+         static_cast<uint32_t>(b[o + 2]) << 16 | static_cast<uint32_t>(b[o + 3]) << 24;
+}
+int32_t I32(std::span<const uint8_t> b, size_t o) {
+  return static_cast<int32_t>(U32(b, o));
+}
 uint32_t BE32(std::span<const uint8_t> b, size_t o) {
   return static_cast<uint32_t>(b[o]) << 24 | static_cast<uint32_t>(b[o + 1]) << 16 |
          static_cast<uint32_t>(b[o + 2]) << 8 | static_cast<uint32_t>(b[o + 3]);
@@ -42,9 +46,13 @@ void Set32(std::vector<uint8_t>& out, size_t o, uint32_t v) {
   for (int k = 0; k < 4; ++k) out[o + k] = static_cast<uint8_t>(v >> (8 * k));
 }
 
-[[noreturn]] void BadBitmap() { throw EInvalidGraphic(kInvalidBitmapText); }
+[[noreturn]] void BadBitmap() {
+  throw EInvalidGraphic(kInvalidBitmapText);
+}
 
-bool ValidBitCount(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32; }
+bool ValidBitCount(int bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
 
 // A colour component from a packed pixel: the bits under mask, scaled to 0..255.
 uint8_t MaskedComponent(uint32_t value, uint32_t mask) {
@@ -62,7 +70,7 @@ uint8_t MaskedComponent(uint32_t value, uint32_t mask) {
 
 constexpr uint32_t kEmfSignature = 0x464D4520;  // " EMF"
 constexpr uint32_t kEmrHeader = 1, kEmrEof = 14, kEmrComment = 70;
-constexpr uint32_t kGdiComment = 0x43494447;    // "GDIC"
+constexpr uint32_t kGdiComment = 0x43494447;  // "GDIC"
 constexpr uint32_t kCommentWindowsMetafile = 0x80000001;
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 
@@ -70,7 +78,9 @@ constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 
 // --- TDib -----------------------------------------------------------------------------
 
-TDib::TDib(int width, int height, int bit_count) { Allocate(width, height, bit_count); }
+TDib::TDib(int width, int height, int bit_count) {
+  Allocate(width, height, bit_count);
+}
 
 void TDib::Allocate(int width, int height, int bit_count) {
   if (width <= 0 || height <= 0 || !ValidBitCount(bit_count)) BadBitmap();
@@ -109,11 +119,16 @@ void TDib::SetBitFields(uint32_t red, uint32_t green, uint32_t blue) {
 
 uint32_t TDib::ReadRaw(const uint8_t* row, int x) const {
   switch (bit_count_) {
-    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
-    case 8: return row[x];
-    case 16: return static_cast<uint32_t>(row[2 * x] | row[2 * x + 1] << 8);
-    case 24: return static_cast<uint32_t>(row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16);
+    case 1:
+      return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4:
+      return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
+    case 8:
+      return row[x];
+    case 16:
+      return static_cast<uint32_t>(row[2 * x] | row[2 * x + 1] << 8);
+    case 24:
+      return static_cast<uint32_t>(row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16);
     case 32:
       return static_cast<uint32_t>(row[4 * x]) | static_cast<uint32_t>(row[4 * x + 1]) << 8 |
              static_cast<uint32_t>(row[4 * x + 2]) << 16 | static_cast<uint32_t>(row[4 * x + 3]) << 24;
@@ -137,12 +152,16 @@ void TDib::SetPixel(int x, int y, uint32_t v) {
     }
     case 4: {
       uint8_t& b = row[x >> 1];
-      b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (v & 0x0F)) : static_cast<uint8_t>((b & 0x0F) | (v & 0x0F) << 4);
+      b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (v & 0x0F))
+                  : static_cast<uint8_t>((b & 0x0F) | (v & 0x0F) << 4);
       break;
     }
-    case 8: row[x] = static_cast<uint8_t>(v); break;
+    case 8:
+      row[x] = static_cast<uint8_t>(v);
+      break;
     default:
-      for (int k = 0; k < bit_count_ / 8; ++k) row[static_cast<size_t>(x) * (bit_count_ / 8) + k] = static_cast<uint8_t>(v >> (8 * k));
+      for (int k = 0; k < bit_count_ / 8; ++k)
+        row[static_cast<size_t>(x) * (bit_count_ / 8) + k] = static_cast<uint8_t>(v >> (8 * k));
   }
 }
 
@@ -152,7 +171,8 @@ TRgbQuad TDib::PixelColor(int x, int y) const {
   if (bit_count_ == 24 || (bit_count_ == 32 && compression_ == BI_RGB))
     return TRgbQuad{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
                     static_cast<uint8_t>(bit_count_ == 32 ? v >> 24 : 0)};
-  return TRgbQuad{MaskedComponent(v, masks_[2]), MaskedComponent(v, masks_[1]), MaskedComponent(v, masks_[0]), 0};
+  return TRgbQuad{MaskedComponent(v, masks_[2]), MaskedComponent(v, masks_[1]), MaskedComponent(v, masks_[0]),
+                  0};
 }
 
 namespace {
@@ -229,7 +249,8 @@ ParsedDib TDibReader::Parse(std::span<const uint8_t> d, size_t info, std::option
   }
   const uint64_t table_end = pos + table_entries * entry_size;
   uint64_t start = table_end;
-  if (bits_offset && *bits_offset >= uint64_t{info} + header_size && *bits_offset < d.size()) start = *bits_offset;
+  if (bits_offset && *bits_offset >= uint64_t{info} + header_size && *bits_offset < d.size())
+    start = *bits_offset;
   if (start > d.size()) BadBitmap();
 
   ParsedDib out;
@@ -391,10 +412,13 @@ TDib DecodeIconImage(std::span<const uint8_t> image) {
       if (has_alpha) {
         alpha = c.Reserved;
       } else if (has_mask) {
-        const size_t row = static_cast<size_t>(parsed.bits_end + mask_stride * static_cast<uint64_t>(h - 1 - y));
+        const size_t row =
+            static_cast<size_t>(parsed.bits_end + mask_stride * static_cast<uint64_t>(h - 1 - y));
         if ((image[row + static_cast<size_t>(x >> 3)] >> (7 - (x & 7))) & 1) alpha = 0;
       }
-      out.SetPixel(x, y, static_cast<uint32_t>(c.Blue) | c.Green << 8 | c.Red << 16 | static_cast<uint32_t>(alpha) << 24);
+      out.SetPixel(
+          x, y,
+          static_cast<uint32_t>(c.Blue) | c.Green << 8 | c.Red << 16 | static_cast<uint32_t>(alpha) << 24);
     }
   }
   return out;
@@ -452,7 +476,8 @@ std::optional<TEmfHeader> ReadEmfHeader(std::span<const uint8_t> b) {
   TEmfHeader h;
   h.Bytes = U32(b, 48);
   h.Records = U32(b, 52);
-  if (record_size < 88 || record_size % 4 != 0 || record_size > h.Bytes || h.Bytes > b.size()) return std::nullopt;
+  if (record_size < 88 || record_size % 4 != 0 || record_size > h.Bytes || h.Bytes > b.size())
+    return std::nullopt;
   h.FrameLeft = I32(b, 24);
   h.FrameTop = I32(b, 28);
   h.FrameRight = I32(b, 32);
@@ -481,8 +506,12 @@ std::optional<TPlaceableWmfHeader> ReadPlaceableWmfHeader(std::span<const uint8_
   return h;
 }
 
-int TMetafile::Width() const { return static_cast<int>(static_cast<long long>(mm_width_) * 96 / 2540); }
-int TMetafile::Height() const { return static_cast<int>(static_cast<long long>(mm_height_) * 96 / 2540); }
+int TMetafile::Width() const {
+  return static_cast<int>(static_cast<long long>(mm_width_) * 96 / 2540);
+}
+int TMetafile::Height() const {
+  return static_cast<int>(static_cast<long long>(mm_height_) * 96 / 2540);
+}
 
 TMetafile TMetafile::FromEmf(std::span<const uint8_t> emf) {
   const std::optional<TEmfHeader> h = ReadEmfHeader(emf);
@@ -521,7 +550,8 @@ TMetafile TMetafile::FromWmf(std::span<const uint8_t> wmf, int mm_width, int mm_
   Put32(out, 108);
   Put32(out, 0), Put32(out, 0), Put32(out, static_cast<uint32_t>(std::max(px_w - 1, 0))),
       Put32(out, static_cast<uint32_t>(std::max(px_h - 1, 0)));
-  Put32(out, 0), Put32(out, 0), Put32(out, static_cast<uint32_t>(mm_width)), Put32(out, static_cast<uint32_t>(mm_height));
+  Put32(out, 0), Put32(out, 0), Put32(out, static_cast<uint32_t>(mm_width)),
+      Put32(out, static_cast<uint32_t>(mm_height));
   Put32(out, kEmfSignature);
   Put32(out, 0x10000);
   Put32(out, 0);  // total bytes, set below
@@ -570,7 +600,8 @@ std::optional<std::vector<uint8_t>> TMetafile::EmbeddedWmf() const {
     if (type == kEmrComment && size >= 36 && U32(b, at + 12) == kGdiComment &&
         U32(b, at + 16) == kCommentWindowsMetafile) {
       const uint32_t wmf_size = U32(b, at + 32);
-      if (wmf_size <= size - 36) return std::vector<uint8_t>(b.begin() + at + 36, b.begin() + at + 36 + wmf_size);
+      if (wmf_size <= size - 36)
+        return std::vector<uint8_t>(b.begin() + at + 36, b.begin() + at + 36 + wmf_size);
     }
     at += size;
   }
@@ -593,7 +624,8 @@ TMetafile TMetafile::Read(std::span<const uint8_t> bytes) {
 // --- palettes -------------------------------------------------------------------------
 
 TLogPalette ReadRiffPalette(std::span<const uint8_t> file) {
-  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 || std::memcmp(file.data() + 8, "PAL ", 4) != 0)
+  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 ||
+      std::memcmp(file.data() + 8, "PAL ", 4) != 0)
     throw EInvalidGraphic(kInvalidPaletteText);
   const uint64_t end = std::min<uint64_t>(uint64_t{U32(file, 4)} + 8, file.size());
   uint64_t at = 12;
@@ -655,14 +687,22 @@ TPictureFileType RecognizePictureFile(std::span<const uint8_t> b) {
 
 const char* PictureMimeType(TPictureFileType type) {
   switch (type) {
-    case TPictureFileType::Bmp: return "image/bmp";
-    case TPictureFileType::Ico: return "image/x-icon";
-    case TPictureFileType::Emf: return "image/emf";
-    case TPictureFileType::Wmf: return "image/wmf";
-    case TPictureFileType::Png: return "image/png";
-    case TPictureFileType::Jpeg: return "image/jpeg";
-    case TPictureFileType::Gif: return "image/gif";
-    case TPictureFileType::Unknown: break;
+    case TPictureFileType::Bmp:
+      return "image/bmp";
+    case TPictureFileType::Ico:
+      return "image/x-icon";
+    case TPictureFileType::Emf:
+      return "image/emf";
+    case TPictureFileType::Wmf:
+      return "image/wmf";
+    case TPictureFileType::Png:
+      return "image/png";
+    case TPictureFileType::Jpeg:
+      return "image/jpeg";
+    case TPictureFileType::Gif:
+      return "image/gif";
+    case TPictureFileType::Unknown:
+      break;
   }
   return "";
 }
@@ -673,18 +713,17 @@ TPictureFileType PictureTypeOfMime(std::string_view mime) {
     TPictureFileType type;
   };
   static const Alias kAliases[] = {
-      {"image/bmp", TPictureFileType::Bmp},        {"image/x-bmp", TPictureFileType::Bmp},
-      {"image/x-icon", TPictureFileType::Ico},     {"image/vnd.microsoft.icon", TPictureFileType::Ico},
-      {"image/emf", TPictureFileType::Emf},        {"image/x-emf", TPictureFileType::Emf},
-      {"image/wmf", TPictureFileType::Wmf},        {"image/x-wmf", TPictureFileType::Wmf},
-      {"image/png", TPictureFileType::Png},        {"image/jpeg", TPictureFileType::Jpeg},
+      {"image/bmp", TPictureFileType::Bmp},    {"image/x-bmp", TPictureFileType::Bmp},
+      {"image/x-icon", TPictureFileType::Ico}, {"image/vnd.microsoft.icon", TPictureFileType::Ico},
+      {"image/emf", TPictureFileType::Emf},    {"image/x-emf", TPictureFileType::Emf},
+      {"image/wmf", TPictureFileType::Wmf},    {"image/x-wmf", TPictureFileType::Wmf},
+      {"image/png", TPictureFileType::Png},    {"image/jpeg", TPictureFileType::Jpeg},
       {"image/gif", TPictureFileType::Gif},
   };
   for (const Alias& a : kAliases)
     if (mime.size() == std::strlen(a.name) &&
-        std::equal(mime.begin(), mime.end(), a.name, [](char x, char y) {
-          return (x >= 'A' && x <= 'Z' ? x + 32 : x) == y;
-        }))
+        std::equal(mime.begin(), mime.end(), a.name,
+                   [](char x, char y) { return (x >= 'A' && x <= 'Z' ? x + 32 : x) == y; }))
       return a.type;
   return TPictureFileType::Unknown;
 }
@@ -712,7 +751,8 @@ std::optional<std::pair<int, int>> ForeignPictureSize(std::span<const uint8_t> b
         }
         const size_t length = static_cast<size_t>(b[at + 2]) << 8 | b[at + 3];
         if (length < 2) return std::nullopt;
-        const bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        const bool sof =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (sof) {
           if (at + 9 > b.size()) return std::nullopt;
           return std::pair<int, int>(b[at + 7] << 8 | b[at + 8], b[at + 5] << 8 | b[at + 6]);
@@ -721,7 +761,8 @@ std::optional<std::pair<int, int>> ForeignPictureSize(std::span<const uint8_t> b
       }
       return std::nullopt;
     }
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 

@@ -155,7 +155,7 @@ TIcon ReadIco(std::span<const uint8_t> file);
 // The frame of an enhanced metafile, in 0.01 mm, and its declared size.
 struct TEmfHeader {
   int32_t FrameLeft = 0, FrameTop = 0, FrameRight = 0, FrameBottom = 0;
-  uint32_t Bytes = 0;    // nBytes: the whole file's size
+  uint32_t Bytes = 0;  // nBytes: the whole file's size
   uint32_t Records = 0;
 };
 // The header of an EMF file image: record type 1, signature " EMF" at offset 40,

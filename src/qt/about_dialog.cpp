@@ -14,7 +14,9 @@ namespace qb::qt {
 
 namespace {
 
-QString FromView(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString FromView(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // The application icon: the program's own artwork, else the application's icon.
 QIcon AppIcon() {
@@ -92,7 +94,8 @@ void TWebLabel::mousePressEvent(QMouseEvent* event) {
 }
 
 void TWebLabel::mouseReleaseEvent(QMouseEvent* event) {
-  const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+  const bool click =
+      pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   pressed_ = false;
   event->accept();
   if (click) Activate();
@@ -115,7 +118,8 @@ void TWebLabel::changeEvent(QEvent* event) {
 // --- the About box -------------------------------------------------------------------
 
 TAboutDialog::TAboutDialog(TWebAddressOpener opener, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("AboutForm"));
   setWindowTitle(FromView(about_box::kCaption));
 
@@ -139,7 +143,8 @@ TAboutDialog::TAboutDialog(TWebAddressOpener opener, QWidget* parent)
   title_->setAlignment(Qt::AlignCenter);
   layout->addWidget(title_);
 
-  auto* maker = new QLabel(FromView(about_box::kMakerLine1) + QLatin1Char('\n') + FromView(about_box::kMakerLine2), this);
+  auto* maker = new QLabel(
+      FromView(about_box::kMakerLine1) + QLatin1Char('\n') + FromView(about_box::kMakerLine2), this);
   maker->setObjectName(QStringLiteral("Comments"));
   maker->setTextFormat(Qt::PlainText);
   maker->setAlignment(Qt::AlignCenter);
@@ -147,7 +152,8 @@ TAboutDialog::TAboutDialog(TWebAddressOpener opener, QWidget* parent)
   layout->addSpacing(4);
   layout->addWidget(maker);
 
-  web_ = new TWebLabel(FromView(about_box::kWebAddress), std::string(about_box::kWebAddress), std::move(opener), this);
+  web_ = new TWebLabel(FromView(about_box::kWebAddress), std::string(about_box::kWebAddress),
+                       std::move(opener), this);
   web_->setAlignment(Qt::AlignCenter);
   layout->addWidget(web_, 0, Qt::AlignHCenter);
 

@@ -55,7 +55,8 @@ void TPaletteGridWidget::paintEvent(QPaintEvent*) {
   }
 }
 
-TClipboardView::TClipboardView(TClipboardViewer& viewer, QWidget* parent) : QStackedWidget(parent), viewer_(viewer) {
+TClipboardView::TClipboardView(TClipboardViewer& viewer, QWidget* parent)
+    : QStackedWidget(parent), viewer_(viewer) {
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);
   text_->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -10,14 +10,17 @@ constexpr int kStateGap = 2;
 constexpr int kNoteMarkImage = 9;
 }  // namespace
 
-QString TGlyphImages::ImagePath(int n) { return QStringLiteral(":/images/%1.png").arg(n, 2, 10, QLatin1Char('0')); }
+QString TGlyphImages::ImagePath(int n) {
+  return QStringLiteral(":/images/%1.png").arg(n, 2, 10, QLatin1Char('0'));
+}
 
 QPixmap TGlyphImages::Glyph(int index) const {
   return index >= 0 && index < Count() ? glyphs_[static_cast<size_t>(index)] : QPixmap();
 }
 
 QPixmap TGlyphImages::Image(int index) const {
-  return index >= 0 && index < static_cast<int>(images_.size()) ? images_[static_cast<size_t>(index)] : QPixmap();
+  return index >= 0 && index < static_cast<int>(images_.size()) ? images_[static_cast<size_t>(index)]
+                                                                : QPixmap();
 }
 
 void TGlyphImages::SetUserGlyphs(std::vector<QImage> user) {
@@ -34,7 +37,9 @@ TExplorerModel::TExplorerModel(TTreeView& tree, const TGlyphImages& images, QObj
   tree_.SetObserver(this);
 }
 
-TExplorerModel::~TExplorerModel() { tree_.SetObserver(nullptr); }
+TExplorerModel::~TExplorerModel() {
+  tree_.SetObserver(nullptr);
+}
 
 TTreeNode* TExplorerModel::NodeOf(const QModelIndex& index) {
   return index.isValid() ? static_cast<TTreeNode*>(index.internalPointer()) : nullptr;
@@ -63,7 +68,9 @@ int TExplorerModel::rowCount(const QModelIndex& parent) const {
   return p ? p->Count() : tree_.TopCount();
 }
 
-int TExplorerModel::columnCount(const QModelIndex&) const { return 1; }
+int TExplorerModel::columnCount(const QModelIndex&) const {
+  return 1;
+}
 
 QPixmap TExplorerModel::Decoration(const TTreeNode* node) const {
   // The state image's place is kept on every row, so the glyphs line up.
@@ -87,9 +94,12 @@ QVariant TExplorerModel::data(const QModelIndex& index, int role) const {
   if (!node) return QVariant();
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole: return QString::fromStdString(node->Caption());
-    case Qt::DecorationRole: return Decoration(node);
-    default: return QVariant();
+    case Qt::ToolTipRole:
+      return QString::fromStdString(node->Caption());
+    case Qt::DecorationRole:
+      return Decoration(node);
+    default:
+      return QVariant();
   }
 }
 

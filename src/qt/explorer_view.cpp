@@ -37,7 +37,9 @@ void TExplorerView::SetExplorerModel(TExplorerModel* model) {
   setModel(model);
 }
 
-TTreeNode* TExplorerView::NodeAt(const QPoint& point) const { return TExplorerModel::NodeOf(indexAt(point)); }
+TTreeNode* TExplorerView::NodeAt(const QPoint& point) const {
+  return TExplorerModel::NodeOf(indexAt(point));
+}
 
 bool TExplorerView::OnItemPart(const QPoint& point) const {
   QModelIndex index = indexAt(point);
@@ -85,7 +87,8 @@ void TExplorerView::mousePressEvent(QMouseEvent* event) {
     return;
   }
   setFocus(Qt::MouseFocusReason);
-  if (OnMouseDown) OnMouseDown(event->button(), event->buttons(), event->modifiers(), event->position().toPoint());
+  if (OnMouseDown)
+    OnMouseDown(event->button(), event->buttons(), event->modifiers(), event->position().toPoint());
   event->accept();
 }
 
@@ -106,12 +109,14 @@ void TExplorerView::keyPressEvent(QKeyEvent* event) {
 }
 
 void TExplorerView::mouseMoveEvent(QMouseEvent* event) {
-  if (OnMouseMove && OnMouseMove(event->buttons(), event->modifiers(), event->position().toPoint())) BeginDrag();
+  if (OnMouseMove && OnMouseMove(event->buttons(), event->modifiers(), event->position().toPoint()))
+    BeginDrag();
   event->accept();
 }
 
 void TExplorerView::mouseReleaseEvent(QMouseEvent* event) {
-  if (OnMouseUp) OnMouseUp(event->button(), event->buttons(), event->modifiers(), event->position().toPoint());
+  if (OnMouseUp)
+    OnMouseUp(event->button(), event->buttons(), event->modifiers(), event->position().toPoint());
   event->accept();
 }
 

@@ -20,7 +20,9 @@ QString PathOf(const QUrl& url) {
   return url.toLocalFile();
 }
 
-bool PageExists(const QUrl& root, const QString& page) { return QFile::exists(PathOf(root.resolved(QUrl(page)))); }
+bool PageExists(const QUrl& root, const QString& page) {
+  return QFile::exists(PathOf(root.resolved(QUrl(page))));
+}
 
 QUrl FolderUrl(const QString& dir) {
   QUrl url = QUrl::fromLocalFile(QDir(dir).absolutePath() + QLatin1Char('/'));
@@ -48,7 +50,8 @@ QUrl THelpWindow::DefaultManualRoot() {
   const QUrl compiled(QStringLiteral("qrc:/manual/"));
   if (PageExists(compiled, QString::fromLatin1(help::kContentsPage))) return compiled;
   const QString app_dir = QCoreApplication::applicationDirPath();
-  for (const QString& dir : {app_dir + QStringLiteral("/../share/quiverbox/manual"), app_dir + QStringLiteral("/manual")}) {
+  for (const QString& dir :
+       {app_dir + QStringLiteral("/../share/quiverbox/manual"), app_dir + QStringLiteral("/manual")}) {
     const QUrl url = FolderUrl(dir);
     if (PageExists(url, QString::fromLatin1(help::kContentsPage))) return url;
   }
@@ -81,8 +84,8 @@ THelpWindow::THelpWindow(QWidget* parent, const QUrl& manual_root)
   contents_ = bar->addAction(ThemeIcon("go-home", QStyle::SP_DirHomeIcon), tr("&Contents"), this,
                              [this] { ShowPage(QString::fromLatin1(help::kContentsPage)); });
   contents_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Home));
-  using_help_ = bar->addAction(ThemeIcon("help-about", QStyle::SP_MessageBoxQuestion), tr("&Using Help"), this,
-                               [this] { ShowPage(QString::fromLatin1(help::kUsingHelpPage)); });
+  using_help_ = bar->addAction(ThemeIcon("help-about", QStyle::SP_MessageBoxQuestion), tr("&Using Help"),
+                               this, [this] { ShowPage(QString::fromLatin1(help::kUsingHelpPage)); });
   back_->setEnabled(false);
   forward_->setEnabled(false);
   connect(browser_, &QTextBrowser::backwardAvailable, back_, &QAction::setEnabled);

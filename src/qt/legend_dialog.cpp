@@ -15,7 +15,9 @@ namespace qb::qt {
 
 namespace {
 
-QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString FromUtf8(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // A caption as one line of text: line breaks and other control characters show as blanks.
 QString DisplayCaption(const std::string& caption) {
@@ -45,7 +47,9 @@ class TGlyphListView : public QTreeWidget {
 
 }  // namespace
 
-QString TGlyphImageList::FixedGlyphPath(int n) { return QStringLiteral(":/glyphs/%1.png").arg(n, 2, 10, QLatin1Char('0')); }
+QString TGlyphImageList::FixedGlyphPath(int n) {
+  return QStringLiteral(":/glyphs/%1.png").arg(n, 2, 10, QLatin1Char('0'));
+}
 
 QIcon TGlyphImageList::Icon(int index) const {
   if (index < 0 || index >= Count()) return QIcon();
@@ -68,8 +72,10 @@ QIcon TGlyphImageList::Icon(int index) const {
   return QIcon(QPixmap::fromImage(image));
 }
 
-TLegendDialog::TLegendDialog(const TGlyphDialogRequest& request, const TGlyphImageList& images, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+TLegendDialog::TLegendDialog(const TGlyphDialogRequest& request, const TGlyphImageList& images,
+                             QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       mode_(request.Mode) {
   using namespace view_form;
   setObjectName(QStringLiteral("ViewForm"));

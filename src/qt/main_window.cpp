@@ -29,7 +29,9 @@ constexpr int kDesignWidth = 525, kDesignHeight = 376;
 constexpr int kMinWidth = 400, kMinHeight = 250;
 constexpr int kHowToContext = 40;
 
-QString FromStd(const std::string& text) { return QString::fromStdString(text); }
+QString FromStd(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 // Hint texts keep their line breaks.
 QString HintText(const std::string& text) {
@@ -39,8 +41,9 @@ QString HintText(const std::string& text) {
 }
 
 TMouseButton ButtonOf(Qt::MouseButton button) {
-  return button == Qt::RightButton ? TMouseButton::Right : button == Qt::MiddleButton ? TMouseButton::Middle
-                                                                                      : TMouseButton::Left;
+  return button == Qt::RightButton    ? TMouseButton::Right
+         : button == Qt::MiddleButton ? TMouseButton::Middle
+                                      : TMouseButton::Left;
 }
 
 TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
@@ -54,7 +57,9 @@ TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifie
   return state;
 }
 
-QIcon ImageIcon(int index) { return index < 0 ? QIcon() : QIcon(TGlyphImages::ImagePath(index)); }
+QIcon ImageIcon(int index) {
+  return index < 0 ? QIcon() : QIcon(TGlyphImages::ImagePath(index));
+}
 
 }  // namespace
 
@@ -138,7 +143,8 @@ void TQtMainWindow::BuildActions() {
       if (!entry.IsSeparator() && !entry.Handler.empty() && entry.SubMenu.empty()) MakeAction(entry);
   for (const char* handler : {"EditTextItemMiClick", "EditClipboardMiClick"})
     for (bool popup : {false, true})
-      for (const TMenuEntry& entry : LanguageItems(handler, std::string(handler) == "EditClipboardMiClick", popup))
+      for (const TMenuEntry& entry :
+           LanguageItems(handler, std::string(handler) == "EditClipboardMiClick", popup))
         MakeAction(entry);
   // Tool bar hints are the actions' tool tips and status texts.
   for (const TSpeedItem& item : SpeedItems()) {
@@ -205,7 +211,8 @@ void TQtMainWindow::BuildToolBar() {
       button->setStatusTip(HintText(item.LongHint()));
       button->setPopupMode(QToolButton::InstantPopup);
       const bool clipboard = item.Handler == "PopupMenu2";
-      button->setMenu(LanguageMenu(clipboard ? "EditClipboardMiClick" : "EditTextItemMiClick", clipboard, true, button));
+      button->setMenu(
+          LanguageMenu(clipboard ? "EditClipboardMiClick" : "EditTextItemMiClick", clipboard, true, button));
       tool_bar_->addWidget(button);
       continue;
     }
@@ -242,7 +249,8 @@ void TQtMainWindow::BuildPanes() {
       TTreeNode* selected = form_->DockableForm().TreeView1().Selected();
       (void)node;
       if (selected)
-        view->selectionModel()->setCurrentIndex(model->IndexOf(selected), QItemSelectionModel::ClearAndSelect);
+        view->selectionModel()->setCurrentIndex(model->IndexOf(selected),
+                                                QItemSelectionModel::ClearAndSelect);
       else
         view->selectionModel()->clearSelection();
     });
@@ -260,12 +268,14 @@ void TQtMainWindow::BuildPanes() {
                                        Qt::KeyboardModifiers modifiers, QPoint point) {
     ExplorerMouseDown(button, buttons, modifiers, point);
   };
-  explorer_view_->OnMouseMove = [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint point) {
+  explorer_view_->OnMouseMove = [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                                       QPoint point) {
     return form_->DockableForm().TreeView1MouseMove(ShiftStateOf(buttons, modifiers), point.x(), point.y());
   };
   explorer_view_->OnMouseUp = [this](Qt::MouseButton button, Qt::MouseButtons buttons,
                                      Qt::KeyboardModifiers modifiers, QPoint point) {
-    form_->DockableForm().TreeView1MouseUp(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(), point.y());
+    form_->DockableForm().TreeView1MouseUp(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(),
+                                           point.y());
   };
   explorer_view_->OnDrop = [this](TTreeNode* target) {
     RunCommand(ui_, [&] { form_->DockableForm().TreeView1DragDrop(target); });
@@ -338,16 +348,16 @@ void TQtMainWindow::ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons b
                                       Qt::KeyboardModifiers modifiers, QPoint point) {
   TTreeHit hit;
   hit.Node = explorer_view_->NodeAt(point);
-  static constexpr THitArea kAreas[] = {THitArea::Nowhere, THitArea::Icon, THitArea::StateIcon, THitArea::Label,
-                                        THitArea::Row};
+  static constexpr THitArea kAreas[] = {THitArea::Nowhere, THitArea::Icon, THitArea::StateIcon,
+                                        THitArea::Label, THitArea::Row};
   hit.Area = kAreas[explorer_view_->HitArea(point)];
   const QPoint screen = explorer_view_->viewport()->mapToGlobal(point);
   hit.ScreenX = screen.x();
   hit.ScreenY = screen.y();
   std::optional<TExplorerPopup> popup;
   RunCommand(ui_, [&] {
-    popup = form_->DockableForm().TreeView1MouseDown(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(),
-                                                     point.y(), hit);
+    popup = form_->DockableForm().TreeView1MouseDown(ButtonOf(button), ShiftStateOf(buttons, modifiers),
+                                                     point.x(), point.y(), hit);
   });
   RefreshPanes();
   if (popup) ShowExplorerPopup(*popup);
@@ -361,7 +371,8 @@ void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
       menu.addSeparator();
       continue;
     }
-    const QString caption = QString::fromUtf8(item.Info.Caption.data(), static_cast<int>(item.Info.Caption.size()));
+    const QString caption =
+        QString::fromUtf8(item.Info.Caption.data(), static_cast<int>(item.Info.Caption.size()));
     if (item.Info.Command == TExplorerCommand::EditAs) {
       QMenu* sub = menu.addMenu(ImageIcon(item.Info.Image), caption);
       for (const TPopupItemInfo& info : popup.EditAsItems) {
@@ -386,15 +397,23 @@ void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
   menu.exec(QPoint(popup.ScreenX, popup.ScreenY));
 }
 
-void TQtMainWindow::Start(int interval_ms) { timer1_->start(interval_ms); }
-void TQtMainWindow::Stop() { timer1_->stop(); }
+void TQtMainWindow::Start(int interval_ms) {
+  timer1_->start(interval_ms);
+}
+void TQtMainWindow::Stop() {
+  timer1_->stop();
+}
 
 QWidget* TQtMainWindow::WidgetOf(TFormClass form) const {
   switch (form) {
-    case TFormClass::MainForm: return const_cast<TQtMainWindow*>(this);
-    case TFormClass::DockableForm: return explorer_dock_;
-    case TFormClass::ViewerForm: return viewer_dock_;
-    case TFormClass::NoteForm: return note_dock_;
+    case TFormClass::MainForm:
+      return const_cast<TQtMainWindow*>(this);
+    case TFormClass::DockableForm:
+      return explorer_dock_;
+    case TFormClass::ViewerForm:
+      return viewer_dock_;
+    case TFormClass::NoteForm:
+      return note_dock_;
   }
   return nullptr;
 }
@@ -419,16 +438,24 @@ void TQtMainWindow::SetPlacement(TFormClass form, const TWindowPlacement& placem
   if (!widget || placement.Width() <= 0 || placement.Height() <= 0) return;
   if (form != TFormClass::MainForm && !static_cast<QDockWidget*>(widget)->isFloating()) return;
   widget->setGeometry(placement.Left, placement.Top, placement.Width(), placement.Height());
-  if (form == TFormClass::MainForm && placement.ShowCmd == kSwShowMaximized) setWindowState(Qt::WindowMaximized);
+  if (form == TFormClass::MainForm && placement.ShowCmd == kSwShowMaximized)
+    setWindowState(Qt::WindowMaximized);
 }
 
 void TQtMainWindow::ApplyFirstRunLayout(const TFirstRunLayout& layout) {
   auto apply = [this](QDockWidget* dock, const TPaneLayout& pane) {
     switch (pane.Site) {
-      case TDockSite::Left: addDockWidget(Qt::LeftDockWidgetArea, dock); break;
-      case TDockSite::Right: addDockWidget(Qt::RightDockWidgetArea, dock); break;
-      case TDockSite::Bottom: addDockWidget(Qt::BottomDockWidgetArea, dock); break;
-      case TDockSite::Floating: break;
+      case TDockSite::Left:
+        addDockWidget(Qt::LeftDockWidgetArea, dock);
+        break;
+      case TDockSite::Right:
+        addDockWidget(Qt::RightDockWidgetArea, dock);
+        break;
+      case TDockSite::Bottom:
+        addDockWidget(Qt::BottomDockWidgetArea, dock);
+        break;
+      case TDockSite::Floating:
+        break;
     }
     dock->setVisible(pane.Visible);
   };
@@ -445,8 +472,8 @@ void TQtMainWindow::RefreshPanes() {
   const TViewerForm& viewer = form_->ViewerForm();
   if (viewer.Image1Visible()) {
     QString placeholder;
-    QPixmap pixmap = PixmapFromFileImage(std::vector<uint8_t>(viewer.Picture().begin(), viewer.Picture().end()),
-                                         &placeholder);
+    QPixmap pixmap = PixmapFromFileImage(
+        std::vector<uint8_t>(viewer.Picture().begin(), viewer.Picture().end()), &placeholder);
     if (pixmap.isNull()) {
       viewer_memo_->setPlainText(placeholder);
       viewer_stack_->setCurrentIndex(0);

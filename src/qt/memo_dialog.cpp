@@ -22,7 +22,9 @@ namespace qb::qt {
 
 namespace {
 
-QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString FromUtf8(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 std::string ToUtf8(const QString& s) {
   const QByteArray bytes = s.toUtf8();
@@ -148,7 +150,8 @@ std::vector<std::string> TMemoEditor::Lines() const {
   std::vector<std::string> lines;
   const QTextDocument* doc = document();
   if (doc->blockCount() == 1 && doc->firstBlock().length() <= 1) return lines;
-  for (QTextBlock block = doc->firstBlock(); block.isValid(); block = block.next()) lines.push_back(ToUtf8(block.text()));
+  for (QTextBlock block = doc->firstBlock(); block.isValid(); block = block.next())
+    lines.push_back(ToUtf8(block.text()));
   return lines;
 }
 
@@ -194,8 +197,12 @@ void TMemoEditor::OnContentsChange(int position, int /*removed*/, int added) {
   if (lines_replaced_ && removed >= 0) lines_replaced_(first, removed, inserted);
 }
 
-int TMemoEditor::CaretX() const { return textCursor().positionInBlock(); }
-int TMemoEditor::CaretY() const { return textCursor().blockNumber(); }
+int TMemoEditor::CaretX() const {
+  return textCursor().positionInBlock();
+}
+int TMemoEditor::CaretY() const {
+  return textCursor().blockNumber();
+}
 
 void TMemoEditor::SetCaretX(int x) {
   QTextCursor cursor = textCursor();
@@ -227,12 +234,24 @@ void TMemoEditor::Repaint() {
   viewport()->update();
 }
 
-void TMemoEditor::SetFocus() { setFocus(Qt::OtherFocusReason); }
-void TMemoEditor::CopyToClipboard() { copy(); }
-void TMemoEditor::CutToClipboard() { cut(); }
-void TMemoEditor::PasteFromClipboard() { paste(); }
-void TMemoEditor::SetHighLighter(THighLighter mode) { highlighter_->SetHighLighter(mode); }
-void TMemoEditor::SetColors(const TColors& colors) { highlighter_->SetColors(colors); }
+void TMemoEditor::SetFocus() {
+  setFocus(Qt::OtherFocusReason);
+}
+void TMemoEditor::CopyToClipboard() {
+  copy();
+}
+void TMemoEditor::CutToClipboard() {
+  cut();
+}
+void TMemoEditor::PasteFromClipboard() {
+  paste();
+}
+void TMemoEditor::SetHighLighter(THighLighter mode) {
+  highlighter_->SetHighLighter(mode);
+}
+void TMemoEditor::SetColors(const TColors& colors) {
+  highlighter_->SetColors(colors);
+}
 
 void TMemoEditor::resizeEvent(QResizeEvent* event) {
   QPlainTextEdit::resizeEvent(event);
@@ -247,7 +266,8 @@ void TMemoEditor::changeEvent(QEvent* event) {
 
 void TMemoEditor::ApplyPalette() {
   const auto rgb = [](const QColor& c) {
-    return TRgb{static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()), static_cast<uint8_t>(c.blue())};
+    return TRgb{static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
+                static_cast<uint8_t>(c.blue())};
   };
   const QPalette pal = palette();
   TSystemPalette system;

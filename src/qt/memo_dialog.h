@@ -51,7 +51,9 @@ class TMemoEditor : public QPlainTextEdit, public TMemoEditorControl {
     gutter_source_ = std::move(source);
   }
   // Called after each edit with the lines replaced: first, removed, inserted.
-  void SetLinesReplacedHandler(std::function<void(int, int, int)> handler) { lines_replaced_ = std::move(handler); }
+  void SetLinesReplacedHandler(std::function<void(int, int, int)> handler) {
+    lines_replaced_ = std::move(handler);
+  }
 
   void SetLines(const std::vector<std::string>& lines);
   std::vector<std::string> Lines() const;

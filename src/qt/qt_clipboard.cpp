@@ -42,7 +42,8 @@ std::string RegisteredNameOf(const QString& mime) {
 }  // namespace
 
 TQtClipboard::TQtClipboard() {
-  QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &context_, [this] { NotifyChange(); });
+  QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &context_,
+                   [this] { NotifyChange(); });
 }
 
 TQtClipboard::~TQtClipboard() = default;
@@ -81,13 +82,19 @@ QMimeData& TQtClipboard::Pending() {
 std::string TQtClipboard::MimeTypeOf(uint32_t format) const {
   switch (format) {
     case CF_TEXT:
-    case CF_OEMTEXT: return kTextMime;
-    case CF_BITMAP: return "image/bmp";
-    case CF_WAVE: return kWaveMime;
+    case CF_OEMTEXT:
+      return kTextMime;
+    case CF_BITMAP:
+      return "image/bmp";
+    case CF_WAVE:
+      return kWaveMime;
     case CF_METAFILEPICT:
-    case CF_ENHMETAFILE: return kEmfMime;
-    case CF_PALETTE: return kPaletteMime;
-    default: break;
+    case CF_ENHMETAFILE:
+      return kEmfMime;
+    case CF_PALETTE:
+      return kPaletteMime;
+    default:
+      break;
   }
   auto name = Registry().NameOf(format);
   if (!name) return {};
@@ -103,12 +110,18 @@ std::vector<uint32_t> TQtClipboard::Formats() const {
     if (std::find(formats.begin(), formats.end(), f) == formats.end()) formats.push_back(f);
   };
   for (const QString& mime : data->formats()) {
-    if (mime.startsWith(QLatin1String("text/plain"))) add(CF_TEXT);
-    else if (mime == QLatin1String(kEmfMime) || mime == QLatin1String("image/x-emf")) add(CF_ENHMETAFILE);
-    else if (mime.startsWith(QLatin1String("image/")) || mime == QLatin1String("application/x-qt-image")) add(CF_BITMAP);
-    else if (mime == QLatin1String(kWaveMime) || mime == QLatin1String("audio/x-wav")) add(CF_WAVE);
-    else if (mime == QLatin1String(kPaletteMime)) add(CF_PALETTE);
-    else if (auto name = RegisteredNameOf(mime); !name.empty()) add(Registry().Register(name));
+    if (mime.startsWith(QLatin1String("text/plain")))
+      add(CF_TEXT);
+    else if (mime == QLatin1String(kEmfMime) || mime == QLatin1String("image/x-emf"))
+      add(CF_ENHMETAFILE);
+    else if (mime.startsWith(QLatin1String("image/")) || mime == QLatin1String("application/x-qt-image"))
+      add(CF_BITMAP);
+    else if (mime == QLatin1String(kWaveMime) || mime == QLatin1String("audio/x-wav"))
+      add(CF_WAVE);
+    else if (mime == QLatin1String(kPaletteMime))
+      add(CF_PALETTE);
+    else if (auto name = RegisteredNameOf(mime); !name.empty())
+      add(Registry().Register(name));
   }
   // Synthesised formats follow the real ones.
   if (std::count(formats.begin(), formats.end(), CF_TEXT)) add(CF_OEMTEXT);

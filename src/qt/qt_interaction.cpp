@@ -19,7 +19,9 @@ namespace qb::qt {
 
 namespace {
 
-QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString FromUtf8(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 std::string ToUtf8(const QString& s) {
   const QByteArray bytes = s.toUtf8();
@@ -77,9 +79,11 @@ QStringList QtFileFilters(const std::string& windows_filter) {
     if (patterns.isEmpty()) patterns = QStringLiteral("*");
     if (description.isEmpty()) description = patterns;
     const qsizetype open = description.lastIndexOf(QLatin1Char('('));
-    const bool shows_patterns = description.endsWith(QLatin1Char(')')) && open >= 0 &&
-                                NormalisedPatterns(description.mid(open + 1, description.size() - open - 2)) == patterns;
-    filters.append(shows_patterns ? parts[i].trimmed() : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    const bool shows_patterns =
+        description.endsWith(QLatin1Char(')')) && open >= 0 &&
+        NormalisedPatterns(description.mid(open + 1, description.size() - open - 2)) == patterns;
+    filters.append(shows_patterns ? parts[i].trimmed()
+                                  : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
   }
   return filters;
 }
@@ -136,7 +140,7 @@ MsgAnswer TQtInteraction::MessageBox(MsgKind kind, const std::string& caption, c
 }
 
 std::optional<std::string> TQtInteraction::InputBox(const std::string& caption, const std::string& prompt,
-                                                     const std::string& initial_text) {
+                                                    const std::string& initial_text) {
   const TArrowWhileModal arrow(hourglass_depth_ > 0);
   QInputDialog dialog(parent_.data());
   dialog.setInputMode(QInputDialog::TextInput);
@@ -154,8 +158,10 @@ std::optional<std::string> TQtInteraction::FileDialog(const TFileDialogRequest& 
   QFileDialog dialog(parent_.data(), FromUtf8(request.Title));
   const bool save = request.Kind == TFileDialogKind::Save;
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dialog.setFileMode(save || !(request.Options & ofFileMustExist) ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  if (save && !(request.Options & ofOverwritePrompt)) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setFileMode(save || !(request.Options & ofFileMustExist) ? QFileDialog::AnyFile
+                                                                  : QFileDialog::ExistingFile);
+  if (save && !(request.Options & ofOverwritePrompt))
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   const QStringList filters = QtFileFilters(request.Filter);
   if (!filters.isEmpty()) dialog.setNameFilters(filters);
   if (!request.DefaultExt.empty()) dialog.setDefaultSuffix(FromUtf8(request.DefaultExt));

@@ -70,8 +70,8 @@ StoredItem StoreItemWithComment(zip::TZipWriter& zip, TMemoryStream& payload, co
   return item;
 }
 
-StoredItem SaveItem(zip::TZipWriter& zip, TMemoryStream& payload, const std::string& typed_path, long long format,
-                    std::optional<long long> glyph) {
+StoredItem SaveItem(zip::TZipWriter& zip, TMemoryStream& payload, const std::string& typed_path,
+                    long long format, std::optional<long long> glyph) {
   const std::string path = NormalizeItemPath(typed_path);
   RefreshDirectory(zip);
   const int old_index = FindItemEntry(zip, path);
@@ -80,7 +80,8 @@ StoredItem SaveItem(zip::TZipWriter& zip, TMemoryStream& payload, const std::str
   // the cabinet untouched.
   CarriedMetadata carried = CarryOverMetadata(old_comment);
   const long long new_glyph = glyph ? *glyph : carried.glyph ? *carried.glyph : GlyphForFormat(format);
-  StoredItem item = StoreItemWithComment(zip, payload, path, ComposeSavedComment(format, new_glyph, carried.note_field));
+  StoredItem item =
+      StoreItemWithComment(zip, payload, path, ComposeSavedComment(format, new_glyph, carried.note_field));
   item.glyph = new_glyph;
   return item;
 }

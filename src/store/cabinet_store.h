@@ -28,19 +28,19 @@ void ConfigureCabinetArchive(zip::TZipWriter& zip);
 int LocateItem(zip::TZipReader& zip, const std::string& typed_path);
 
 struct StoredItem {
-  std::string path;      // the path the item was stored under
-  int index = 0;         // its index after the update
-  long long glyph = 0;   // the glyph written (SaveItem)
-  bool has_note = false; // a note was carried over (SaveItem) or kept
-  bool replaced = false; // an item of that path existed before
+  std::string path;       // the path the item was stored under
+  int index = 0;          // its index after the update
+  long long glyph = 0;    // the glyph written (SaveItem)
+  bool has_note = false;  // a note was carried over (SaveItem) or kept
+  bool replaced = false;  // an item of that path existed before
 };
 
 // Saves payload as the item typed_path with clipboard format `format`, the way the
 // clipboard is saved: over an existing item its glyph and note are kept (the
 // format's own glyph when its comment has no glyph field); a glyph given here
 // replaces the glyph. Payload and comment are written by one update.
-StoredItem SaveItem(zip::TZipWriter& zip, TMemoryStream& payload, const std::string& typed_path, long long format,
-                    std::optional<long long> glyph = std::nullopt);
+StoredItem SaveItem(zip::TZipWriter& zip, TMemoryStream& payload, const std::string& typed_path,
+                    long long format, std::optional<long long> glyph = std::nullopt);
 // Stores payload as the item typed_path with exactly this comment, by one update.
 StoredItem StoreItemWithComment(zip::TZipWriter& zip, TMemoryStream& payload, const std::string& typed_path,
                                 const std::string& comment);

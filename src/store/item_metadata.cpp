@@ -23,14 +23,20 @@ size_t SequenceLength(unsigned char lead) {
 char32_t DecodeSequence(std::string_view s) {
   auto b = [&](size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[k])); };
   switch (s.size()) {
-    case 1: return b(0);
-    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+    case 1:
+      return b(0);
+    case 2:
+      return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3:
+      return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    default:
+      return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
   }
 }
 
-bool ContainsByte(std::string_view s, char byte) { return s.find(byte) != std::string_view::npos; }
+bool ContainsByte(std::string_view s, char byte) {
+  return s.find(byte) != std::string_view::npos;
+}
 
 bool NeedsEscape(std::string_view sequence, bool guard_format, bool guard_glyph) {
   if (sequence.size() < 2) return false;
@@ -85,14 +91,22 @@ std::string ClosedNoteField(std::string_view comment) {
 
 int GlyphForFormat(long long format, const TClipboardFormatRegistry& registry) {
   switch (format) {
-    case kFormatText: return 3;
-    case kFormatBitmap: return 4;
-    case kFormatMetafilePicture: return 5;
-    case kFormatPalette: return 6;
-    case kFormatOemText: return 7;
-    case kFormatEnhancedMetafile: return 11;
-    case kFormatWave: return 12;
-    default: break;
+    case kFormatText:
+      return 3;
+    case kFormatBitmap:
+      return 4;
+    case kFormatMetafilePicture:
+      return 5;
+    case kFormatPalette:
+      return 6;
+    case kFormatOemText:
+      return 7;
+    case kFormatEnhancedMetafile:
+      return 11;
+    case kFormatWave:
+      return 12;
+    default:
+      break;
   }
   auto is = [&](const char* name) {
     auto number = registry.Find(name);
@@ -120,11 +134,17 @@ std::string_view FieldSpan(std::string_view comment, char opener) {
   return comment.substr(p, content->size() + 3);
 }
 
-std::optional<long long> ReadFormatNumber(std::string_view comment) { return ReadNumberField(comment, kFormatOpener); }
+std::optional<long long> ReadFormatNumber(std::string_view comment) {
+  return ReadNumberField(comment, kFormatOpener);
+}
 
-std::optional<long long> ReadGlyphIndex(std::string_view comment) { return ReadNumberField(comment, kGlyphOpener); }
+std::optional<long long> ReadGlyphIndex(std::string_view comment) {
+  return ReadNumberField(comment, kGlyphOpener);
+}
 
-bool CommentHasNote(std::string_view comment) { return ContainsByte(comment, kNoteOpener); }
+bool CommentHasNote(std::string_view comment) {
+  return ContainsByte(comment, kNoteOpener);
+}
 
 std::string_view NoteBytes(std::string_view comment) {
   size_t p = comment.find(kNoteOpener);
@@ -134,7 +154,9 @@ std::string_view NoteBytes(std::string_view comment) {
   return comment.substr(p + 1, q - p - 1);
 }
 
-std::string ReadNoteText(std::string_view comment) { return DecodeNote(NoteBytes(comment)); }
+std::string ReadNoteText(std::string_view comment) {
+  return DecodeNote(NoteBytes(comment));
+}
 
 ItemMetadata ReadItemMetadata(std::string_view comment) {
   ItemMetadata meta;
@@ -218,7 +240,8 @@ std::string GlyphField(long long glyph) {
 std::string NoteField(std::string_view prefix, std::string_view note) {
   bool guard_format = FieldSpan(prefix, kFormatOpener).empty();
   bool guard_glyph = FieldSpan(prefix, kGlyphOpener).empty();
-  return std::string(1, kNoteOpener) + EncodeNote(note, guard_format, guard_glyph) + kNoteOpener + kFieldCloser;
+  return std::string(1, kNoteOpener) + EncodeNote(note, guard_format, guard_glyph) + kNoteOpener +
+         kFieldCloser;
 }
 
 CarriedMetadata CarryOverMetadata(std::string_view old_comment) {
@@ -239,7 +262,9 @@ std::string ComposeOverwriteComment(long long format, std::string_view old_comme
   return ComposeSavedComment(format, glyph, carried.note_field);
 }
 
-std::string ComposeNewTextItemComment() { return FormatField(kFormatText) + GlyphField(kTextGlyph); }
+std::string ComposeNewTextItemComment() {
+  return FormatField(kFormatText) + GlyphField(kTextGlyph);
+}
 
 std::string ComposeAddNoteComment(std::string_view old_comment, std::string_view note) {
   std::string prefix;
@@ -254,7 +279,8 @@ std::string ComposeAddNoteComment(std::string_view old_comment, std::string_view
 }
 
 std::string ComposeDeleteNoteComment(std::string_view old_comment) {
-  return std::string(FieldSpan(old_comment, kGlyphOpener)) + std::string(FieldSpan(old_comment, kFormatOpener));
+  return std::string(FieldSpan(old_comment, kGlyphOpener)) +
+         std::string(FieldSpan(old_comment, kFormatOpener));
 }
 
 std::string ComposeGlyphComment(std::string_view old_comment, long long glyph) {

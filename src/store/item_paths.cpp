@@ -13,9 +13,13 @@ namespace qb::store {
 
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
-bool IsBlank(std::string_view text) { return std::all_of(text.begin(), text.end(), IsBlankOrControl); }
+bool IsBlank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), IsBlankOrControl);
+}
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
@@ -41,12 +45,15 @@ std::string NextFreeItemName(zip::TZipReader& zip, const std::string& prefix) {
     for (int i = 0; i < count; ++i) names.push_back(codepage::AsciiLowerCase(zip.EntryFullName(i)));
     std::sort(names.begin(), names.end());
     const std::string folded_prefix = codepage::AsciiLowerCase(prefix);
-    while (n < count && std::binary_search(names.begin(), names.end(), folded_prefix + std::to_string(n))) ++n;
+    while (n < count && std::binary_search(names.begin(), names.end(), folded_prefix + std::to_string(n)))
+      ++n;
   }
   return prefix + std::to_string(n);
 }
 
-std::string DrawerItemPrefix(std::string_view item_path) { return std::string(DrawerPathOf(item_path)) + "Item"; }
+std::string DrawerItemPrefix(std::string_view item_path) {
+  return std::string(DrawerPathOf(item_path)) + "Item";
+}
 
 std::string_view ItemNameOf(std::string_view item_path) {
   size_t k = item_path.rfind('\\');
@@ -63,7 +70,8 @@ std::string NormalizeItemPath(const std::string& typed) {
   std::string path, file_name;
   zip::TZipWriter::NormalizeName(typed, true, path, file_name);
   if (IsBlank(file_name))
-    throw EItemPathError("\"" + typed + "\" names a drawer, not an item: an item path must end in the item's name");
+    throw EItemPathError("\"" + typed +
+                         "\" names a drawer, not an item: an item path must end in the item's name");
   if (!path.empty() && (path.front() == '\\' || path.find("\\\\") != std::string::npos))
     throw EItemPathError("\"" + typed + "\" has an empty drawer name");
   return path + file_name;

@@ -59,12 +59,20 @@ constexpr unsigned kMaxSubtableBits = kMaxCodeLength - kPrimaryBits;
 //                offset in the same array
 //   no code:     0 (length 0)
 constexpr uint32_t kSubtableFlag = 1u << 13;
-constexpr uint32_t SymbolEntry(unsigned symbol, unsigned length) { return symbol | length << 8; }
-constexpr uint32_t SubtableEntry(uint32_t offset, unsigned bits) { return kSubtableFlag | bits << 8 | offset << 16; }
-constexpr unsigned EntryLength(uint32_t e) { return (e >> 8) & 31; }
+constexpr uint32_t SymbolEntry(unsigned symbol, unsigned length) {
+  return symbol | length << 8;
+}
+constexpr uint32_t SubtableEntry(uint32_t offset, unsigned bits) {
+  return kSubtableFlag | bits << 8 | offset << 16;
+}
+constexpr unsigned EntryLength(uint32_t e) {
+  return (e >> 8) & 31;
+}
 
 // A primary table plus, at worst, a full-size subtable for every symbol.
-constexpr uint32_t TableSize(unsigned symbols) { return kPrimarySize + symbols * (1u << kMaxSubtableBits); }
+constexpr uint32_t TableSize(unsigned symbols) {
+  return kPrimarySize + symbols * (1u << kMaxSubtableBits);
+}
 static_assert(TableSize(256) - 1 <= 0xFFFF, "subtable offsets must fit in 16 bits");
 static_assert(SubtableEntry(TableSize(256) - 1, kMaxSubtableBits) >> 16 == TableSize(256) - 1);
 

@@ -31,7 +31,9 @@ TLFNFileStream::TLFNFileStream(const std::string& path, Mode mode) : path_(path)
   }
 }
 
-TLFNFileStream::~TLFNFileStream() { Close(); }
+TLFNFileStream::~TLFNFileStream() {
+  Close();
+}
 
 uint64_t TLFNFileStream::Size() const {
   if (mode_ == Mode::Read) return size_;
@@ -194,9 +196,13 @@ uint64_t TLFNFileStream::CopyFrom(TLFNFileStream& source, uint64_t source_positi
   return done;
 }
 
-bool TLFNFileStream::Flush() { return mode_ == Mode::Read || FlushWrites(); }
+bool TLFNFileStream::Flush() {
+  return mode_ == Mode::Read || FlushWrites();
+}
 
-bool TLFNFileStream::Sync() { return Flush() && ::fdatasync(fd_) == 0; }
+bool TLFNFileStream::Sync() {
+  return Flush() && ::fdatasync(fd_) == 0;
+}
 
 void TLFNFileStream::Close() {
   if (map_) {
@@ -212,7 +218,8 @@ void TLFNFileStream::Close() {
 FileStamp StampOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
-  return {static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, static_cast<int64_t>(st.st_size)};
+  return {static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+          static_cast<int64_t>(st.st_size)};
 }
 
 bool FileExists(const std::string& path) {

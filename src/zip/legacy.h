@@ -78,9 +78,9 @@ class BitReader {
   void Refill() {
     if (end_ - next_ >= 8) {
       const uint8_t* p = next_;
-      const uint64_t word = uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 24 |
-                            uint64_t{p[4]} << 32 | uint64_t{p[5]} << 40 | uint64_t{p[6]} << 48 |
-                            uint64_t{p[7]} << 56;
+      const uint64_t word = uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 |
+                            uint64_t{p[3]} << 24 | uint64_t{p[4]} << 32 | uint64_t{p[5]} << 40 |
+                            uint64_t{p[6]} << 48 | uint64_t{p[7]} << 56;
       bits_ |= word << count_;
       next_ += (63 - count_) >> 3;
       count_ |= 56;  // count_ + 8 * whole bytes taken, as count_ < 64

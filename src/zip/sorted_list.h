@@ -79,10 +79,12 @@ class TObjectList {
  private:
   void Grow() {
     if (Count() < capacity_) return;
-    if (capacity_ >= kMaxListSize) throw EListError("List capacity out of bounds (" + std::to_string(capacity_ + 1) + ")");
+    if (capacity_ >= kMaxListSize)
+      throw EListError("List capacity out of bounds (" + std::to_string(capacity_ + 1) + ")");
     int delta = capacity_ < 5 ? 4 : capacity_ < 9 ? 8 : 16;
     capacity_ = capacity_ + delta > kMaxListSize ? kMaxListSize : capacity_ + delta;
-    if (items_.capacity() < static_cast<size_t>(capacity_)) items_.reserve(std::max<size_t>(capacity_, items_.capacity() * 2));
+    if (items_.capacity() < static_cast<size_t>(capacity_))
+      items_.reserve(std::max<size_t>(capacity_, items_.capacity() * 2));
   }
 
   bool owns_;
@@ -123,7 +125,8 @@ class TSortedObjectList : public TObjectList<T> {
   // freed; error: EListError "Duplicate Object index", the list left empty).
   void AssignSorted(std::vector<T*> items) {
     this->Clear();
-    std::stable_sort(items.begin(), items.end(), [this](const T* a, const T* b) { return Compare(a, b) < 0; });
+    std::stable_sort(items.begin(), items.end(),
+                     [this](const T* a, const T* b) { return Compare(a, b) < 0; });
     std::vector<T*> result;
     result.reserve(items.size());
     for (size_t i = 0; i < items.size();) {

@@ -63,7 +63,9 @@ constexpr int kBadIndex = -2;
 
 CodecResult Unreduce(int factor, const uint8_t* in, size_t in_len, uint8_t* out, size_t out_size) {
   BitReader br(in, in_len);
-  auto result = [&](CodecStatus status, size_t produced) { return CodecResult{status, br.Consumed(), produced}; };
+  auto result = [&](CodecStatus status, size_t produced) {
+    return CodecResult{status, br.Consumed(), produced};
+  };
   if (factor < 1 || factor > 4) return result(CodecStatus::BadData, 0);
 
   FollowerSets sets;  // 8.5 KiB

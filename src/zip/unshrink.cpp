@@ -51,18 +51,18 @@ using legacy_internal::BitReader;
 constexpr unsigned kMinCodeBits = 9;
 constexpr unsigned kMaxCodeBits = 13;
 constexpr uint32_t kCodeCount = 1u << kMaxCodeBits;  // 8192
-constexpr uint32_t kEscape = 256;                     // 256,1 = wider codes; 256,2 = partial clear
+constexpr uint32_t kEscape = 256;                    // 256,1 = wider codes; 256,2 = partial clear
 constexpr uint32_t kFirstStringCode = 257;
 constexpr uint32_t kFreeWords = kCodeCount / 64;
 
 // One allocation per call; nothing here depends on the input's values.
 struct ShrinkTable {
-  size_t pos[kCodeCount];       // where the string was written in the output
-  size_t len[kCodeCount];       // its length
-  uint16_t prefix[kCodeCount];  // the code it extends
+  size_t pos[kCodeCount];         // where the string was written in the output
+  size_t len[kCodeCount];         // its length
+  uint16_t prefix[kCodeCount];    // the code it extends
   uint16_t children[kCodeCount];  // how many strings name this code as prefix
   bool in_use[kCodeCount];
-  bool candidate[kCodeCount];   // listed in `candidates`
+  bool candidate[kCodeCount];       // listed in `candidates`
   uint16_t candidates[kCodeCount];  // every in-use code with no children is listed here
   uint16_t to_free[kCodeCount];
   uint64_t free_bits[kFreeWords];  // bit set = code free (string codes only)

@@ -35,7 +35,9 @@ bool MatchOne(std::string_view pattern, size_t p, char c, size_t& next) {
 
 }  // namespace
 
-bool HasPatternChars(std::string_view text) { return text.find_first_of("*?<>|") != std::string_view::npos; }
+bool HasPatternChars(std::string_view text) {
+  return text.find_first_of("*?<>|") != std::string_view::npos;
+}
 
 // Greedy matching with one backtrack point: the last star seen. Each star only ever
 // moves forward, so the work is bounded by pattern length times text length.

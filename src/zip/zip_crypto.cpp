@@ -17,7 +17,9 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 }
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
-constexpr uint32_t CrcStep(uint32_t crc, uint8_t b) { return kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8); }
+constexpr uint32_t CrcStep(uint32_t crc, uint8_t b) {
+  return kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
+}
 
 }  // namespace
 

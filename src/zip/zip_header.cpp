@@ -78,21 +78,30 @@ void TSortedZip::AssignInOrder(std::vector<TZipHeaderInfo*> items) {
   Clear();
   for (size_t i = 0; i < keyed.size(); ++i) {
     // Ignoring duplicates keeps the first given, which sorts last among its equals.
-    if (Duplicates() == TDuplicates::dupIgnore && i + 1 < keyed.size() && keyed[i].key == keyed[i + 1].key) continue;
+    if (Duplicates() == TDuplicates::dupIgnore && i + 1 < keyed.size() && keyed[i].key == keyed[i + 1].key)
+      continue;
     AppendItem(items[keyed[i].order]);
   }
 }
 
 int TSortedZip::Compare(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const {
   switch (mode_) {
-    case TZipSortMode::ByName: return CompareFullNamesFolded(*a, *b);
-    case TZipSortMode::ByFileName: return CompareNamesFolded(a->file_name, b->file_name);
-    case TZipSortMode::ByDirectoryName: return CompareNamesFolded(a->path, b->path);
-    case TZipSortMode::ByDate: return Order(a->dos_date_time, b->dos_date_time);
-    case TZipSortMode::ByCompressedSize: return Order(a->compressed_size, b->compressed_size);
-    case TZipSortMode::ByUnCompressedSize: return Order(a->uncompressed_size, b->uncompressed_size);
-    case TZipSortMode::ByRate: return Order(Rate(a), Rate(b));
-    case TZipSortMode::ByNone: break;
+    case TZipSortMode::ByName:
+      return CompareFullNamesFolded(*a, *b);
+    case TZipSortMode::ByFileName:
+      return CompareNamesFolded(a->file_name, b->file_name);
+    case TZipSortMode::ByDirectoryName:
+      return CompareNamesFolded(a->path, b->path);
+    case TZipSortMode::ByDate:
+      return Order(a->dos_date_time, b->dos_date_time);
+    case TZipSortMode::ByCompressedSize:
+      return Order(a->compressed_size, b->compressed_size);
+    case TZipSortMode::ByUnCompressedSize:
+      return Order(a->uncompressed_size, b->uncompressed_size);
+    case TZipSortMode::ByRate:
+      return Order(Rate(a), Rate(b));
+    case TZipSortMode::ByNone:
+      break;
   }
   int d = Order(a->disk_number_start, b->disk_number_start);
   return d != 0 ? d : Order(a->local_header_offset, b->local_header_offset);

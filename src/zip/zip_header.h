@@ -51,10 +51,19 @@ struct TEndCentral {
   uint16_t comment_length = 0;
   std::optional<std::string> comment;  // absent until read or set
   uint64_t comment_position = 0;       // file size - comment length
-  bool modified = false;  // a name, path or comment changed in memory and not yet written
+  bool modified = false;               // a name, path or comment changed in memory and not yet written
 };
 
-enum class TZipSortMode { ByName, ByFileName, ByDirectoryName, ByDate, ByCompressedSize, ByUnCompressedSize, ByRate, ByNone };
+enum class TZipSortMode {
+  ByName,
+  ByFileName,
+  ByDirectoryName,
+  ByDate,
+  ByCompressedSize,
+  ByUnCompressedSize,
+  ByRate,
+  ByNone
+};
 
 // Splits a full name at its last backslash or colon; a path ending in a colon gets a
 // backslash appended.

@@ -1,8 +1,9 @@
 #include "zip/zip_reader.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/codepage.h"
 #include "zip/crc32.h"
@@ -27,7 +28,9 @@ constexpr uint64_t kScanPumpInterval = 10240;
 // Largest output one byte of compressed data can stand for, by method: Deflate
 // codes a 258-byte match in one bit at best; LZW, Reduce and Implode are looser.
 // Output buffers are sized by this bound, never by the declared size alone.
-uint64_t MaxExpansion(uint16_t method) { return method == kMethodDeflated ? 1032 : method == kMethodStored ? 1 : 8192; }
+uint64_t MaxExpansion(uint16_t method) {
+  return method == kMethodDeflated ? 1032 : method == kMethodStored ? 1 : 8192;
+}
 
 bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   size_t n = std::strlen(suffix);
@@ -96,7 +99,9 @@ void TZipReader::ClearDirectory() {
   selected_count_ = 0;
 }
 
-void TZipReader::CloseFile() { file_.reset(); }
+void TZipReader::CloseFile() {
+  file_.reset();
+}
 
 void TZipReader::CloseUnlessKept() {
   if (!keep_zip_open_) CloseFile();
@@ -106,21 +111,37 @@ void TZipReader::ProcessMessages() {
   if (do_process_messages_ && pump_) pump_();
 }
 
-const TSortedZip& TZipReader::View() const { return sorted_ ? *sorted_ : *physical_; }
+const TSortedZip& TZipReader::View() const {
+  return sorted_ ? *sorted_ : *physical_;
+}
 
-int TZipReader::EntryCount() const { return directory_loaded_ && physical_ ? physical_->Count() : 0; }
+int TZipReader::EntryCount() const {
+  return directory_loaded_ && physical_ ? physical_->Count() : 0;
+}
 
 TZipHeaderInfo* TZipReader::Record(int index) const {
   if (index < 0 || index >= EntryCount()) throw EListError::IndexOutOfRange(index);
   return View().Get(index);
 }
 
-const TZipHeaderInfo& TZipReader::Entry(int index) const { return *Record(index); }
-std::string TZipReader::EntryFileName(int index) const { return Record(index)->file_name; }
-std::string TZipReader::EntryPath(int index) const { return Record(index)->path; }
-std::string TZipReader::EntryFullName(int index) const { return Record(index)->FullName(); }
-bool TZipReader::EntryHasComment(int index) const { return Record(index)->comment_length != 0; }
-bool TZipReader::EntrySelected(int index) const { return Record(index)->selection_mark != 0; }
+const TZipHeaderInfo& TZipReader::Entry(int index) const {
+  return *Record(index);
+}
+std::string TZipReader::EntryFileName(int index) const {
+  return Record(index)->file_name;
+}
+std::string TZipReader::EntryPath(int index) const {
+  return Record(index)->path;
+}
+std::string TZipReader::EntryFullName(int index) const {
+  return Record(index)->FullName();
+}
+bool TZipReader::EntryHasComment(int index) const {
+  return Record(index)->comment_length != 0;
+}
+bool TZipReader::EntrySelected(int index) const {
+  return Record(index)->selection_mark != 0;
+}
 
 void TZipReader::SetEntrySelected(int index, bool selected) {
   TZipHeaderInfo* record = Record(index);
@@ -390,7 +411,8 @@ void TZipReader::RecoverFromLocalHeaders() {
     size_t got = file_->Read(window.data(), window.size());
     if (got < 6) break;
     for (size_t i = 0; i + 6 <= got; ++i) {
-      if (window[i] == 'P' && window[i + 1] == 'K' && window[i + 2] == 3 && window[i + 3] == 4 && window[i + 5] < 10) {
+      if (window[i] == 'P' && window[i + 1] == 'K' && window[i + 2] == 3 && window[i + 3] == 4 &&
+          window[i + 5] < 10) {
         found = base + i;
         break;
       }
@@ -424,8 +446,8 @@ void TZipReader::RecoverFromLocalHeaders() {
     record->central_header_offset = 0;
     record->external_attributes = 0;
     SplitEntryName(NameFromArchive(raw, record->flags & kFlagUtf8Names), record->path, record->file_name);
-    uint64_t next = position + kLocalHeaderSize + name_length + record->local_extra_length + record->compressed_size +
-                    ((record->flags & kFlagDataDescriptor) ? 16 : 0);
+    uint64_t next = position + kLocalHeaderSize + name_length + record->local_extra_length +
+                    record->compressed_size + ((record->flags & kFlagDataDescriptor) ? 16 : 0);
     if (next > size || next <= position) break;
     physical_->Add(record.get());
     record.release();
@@ -509,7 +531,8 @@ bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
   ReadExactAt(record.local_header_offset, local, sizeof local);
   uint64_t data_start = record.local_header_offset + kLocalHeaderSize + Get16(local + 26) + Get16(local + 28);
   uint64_t file_size = file_->Size();
-  uint64_t available = data_start >= file_size ? 0 : std::min<uint64_t>(record.compressed_size, file_size - data_start);
+  uint64_t available =
+      data_start >= file_size ? 0 : std::min<uint64_t>(record.compressed_size, file_size - data_start);
 
   // Only what the file really holds is read; a shortfall is a premature end, found
   // when the decoder needs the missing bytes.
@@ -555,8 +578,8 @@ bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
     if (n) std::memcpy(output.get(), data, n);
     result.produced = result.consumed = n;
     result.status = data_length > output_size ? CodecStatus::OutputFull
-                    : truncated                 ? CodecStatus::InputEnded
-                                                : CodecStatus::Ok;
+                    : truncated               ? CodecStatus::InputEnded
+                                              : CodecStatus::Ok;
   } else if (method == kMethodDeflated) {
     result = Inflate(data, data_length, output.get(), output_size);
   } else if (method == kMethodShrunk) {
@@ -567,7 +590,8 @@ bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
     result = Unreduce(method - 1, data, data_length, output.get(), output_size);
   }
   // Output cut by the bound rather than the declared size: the data cannot be genuine.
-  if (output_size < declared && result.status == CodecStatus::OutputFull) result.status = CodecStatus::BadData;
+  if (output_size < declared && result.status == CodecStatus::OutputFull)
+    result.status = CodecStatus::BadData;
   // Input that ran out only because the file ends early is a premature end too.
   if (truncated && result.status == CodecStatus::BadData) result.status = CodecStatus::InputEnded;
 

@@ -1,6 +1,7 @@
 #include "zip/zip_writer.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <random>
-#include <strings.h>
 #include <unordered_set>
 
 #include "platform/codepage.h"
@@ -43,7 +43,8 @@ uint32_t DosNow() {
 }
 
 // The 30-byte local header and the name, built from a record.
-std::vector<uint8_t> LocalHeader(const TZipHeaderInfo& r, const std::string& stored_name, uint16_t extra_length) {
+std::vector<uint8_t> LocalHeader(const TZipHeaderInfo& r, const std::string& stored_name,
+                                 uint16_t extra_length) {
   std::vector<uint8_t> h(kLocalHeaderSize + stored_name.size());
   uint8_t* p = h.data();
   Put32(p, kLocalHeaderSignature);
@@ -292,7 +293,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     if (existing) {
       OpenStep();
       file_->MapForReading();  // many small header reads follow
-      ReadMissingComments();  // every comment is carried over
+      ReadMissingComments();   // every comment is carried over
     } else {
       auto pending_comment = end_.comment;  // an archive comment set before the file exists
       ClearDirectory();
@@ -332,7 +333,8 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
       uint16_t level_flags = 0;
       bool no_compress = pack_level_ == 0 || directory;
       for (const std::string& pattern : no_compress_list_)
-        if (!no_compress && WildcardMatch(codepage::AsciiLowerCase(pattern), codepage::AsciiLowerCase(record->file_name)))
+        if (!no_compress &&
+            WildcardMatch(codepage::AsciiLowerCase(pattern), codepage::AsciiLowerCase(record->file_name)))
           no_compress = true;
       record->internal_attributes = 0;
       if (!no_compress) {
@@ -404,12 +406,11 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
           bool remove = record->selection_mark != 0;
           for (size_t i = 0; !remove && i < files_list_.size(); ++i) {
             const std::string& item = files_list_[i];
-            bool hit = HasPatternChars(item)
-                           ? WildcardMatch(codepage::AsciiLowerCase(item),
-                                           item.find('\\') == std::string::npos
-                                               ? codepage::AsciiLowerCase(record->file_name)
-                                               : lower)
-                           : codepage::AsciiLowerCase(item) == lower;
+            bool hit = HasPatternChars(item) ? WildcardMatch(codepage::AsciiLowerCase(item),
+                                                             item.find('\\') == std::string::npos
+                                                                 ? codepage::AsciiLowerCase(record->file_name)
+                                                                 : lower)
+                                             : codepage::AsciiLowerCase(item) == lower;
             if (hit) {
               remove = true;
               if (!HasPatternChars(item)) files_list_.erase(files_list_.begin() + static_cast<long>(i));
@@ -539,8 +540,15 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     // name in one step. The old file stays whole until that moment.
     if (!temp.Finish()) throw ENotEnoughRoom();
     struct stat old_stat {};
-    if (existing && ::stat(zip_name_.c_str(), &old_stat) == 0) ::chmod(temp.Path().c_str(), old_stat.st_mode & 07777);
-    else ::chmod(temp.Path().c_str(), 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+    if (existing && ::stat(zip_name_.c_str(), &old_stat) == 0)
+      ::chmod(temp.Path().c_str(), old_stat.st_mode & 07777);
+    else
+      ::chmod(
+          temp.Path().c_str(), 0666 & ~[] {
+            mode_t m = ::umask(0);
+            ::umask(m);
+            return m;
+          }());
     CloseFile();
     if (::rename(temp.Path().c_str(), zip_name_.c_str()) != 0)
       throw EFCreateError(zip_name_, std::strerror(errno));

@@ -52,7 +52,8 @@ class TZipWriter : public TZipReader {
   // How a name given to AddFromStream is stored: the path part (up to the last
   // backslash or colon, drive or server prefix and one leading backslash removed,
   // ending in a backslash) and the file name.
-  static void NormalizeName(const std::string& name, bool store_paths, std::string& path, std::string& file_name);
+  static void NormalizeName(const std::string& name, bool store_paths, std::string& path,
+                            std::string& file_name);
 
  private:
   enum class UpdateMode { Stream, Removal, Commit };

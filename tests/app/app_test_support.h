@@ -25,7 +25,8 @@ namespace qbtest {
 // 'F' 'G' 'N' 'C' spell the marker bytes 8C A5 A7 BF.
 inline std::string Bytes(std::string_view spelled) {
   std::string out;
-  for (char c : spelled) out += c == 'F' ? '\x8C' : c == 'G' ? '\xA5' : c == 'N' ? '\xA7' : c == 'C' ? '\xBF' : c;
+  for (char c : spelled)
+    out += c == 'F' ? '\x8C' : c == 'G' ? '\xA5' : c == 'N' ? '\xA7' : c == 'C' ? '\xBF' : c;
   return out;
 }
 
@@ -91,7 +92,8 @@ class MainFormTest : public ::testing::Test {
     for (int i = 0; i < zip.EntryCount(); ++i) {
       qb::TMemoryStream data;
       EXPECT_EQ(zip.ExtractIndexToStream(&data, i), 1);
-      out.push_back({zip.EntryFullName(i), zip.EntryHasComment(i) ? zip.EntryComment(i) : "", data.ToString()});
+      out.push_back(
+          {zip.EntryFullName(i), zip.EntryHasComment(i) ? zip.EntryComment(i) : "", data.ToString()});
     }
     return out;
   }

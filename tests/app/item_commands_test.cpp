@@ -36,12 +36,13 @@ TEST_F(MainFormTest, AddNoteRefusesWithoutItemOrText) {
   form_->NoteForm().FormClose();
   form_->AddNoteMiClick();
   EXPECT_EQ(ui_.BoxLog(),
-            (std::vector<std::string>{
-                "Error 'Error' [OK]: There isn't an item selected to add a note to",
-                "Error 'Error' [OK]: There is no note to add!\r\nAdd your required text to the note, then 'Add Note "
-                "To Selected'",
-                "Error 'Error' [OK]: There is no note to add!\r\nYou need to make the note editor visible first,\r\n"
-                "add your required text to the note, then 'Add Note To Selected'"}));
+            (std::vector<std::string>{"Error 'Error' [OK]: There isn't an item selected to add a note to",
+                                      "Error 'Error' [OK]: There is no note to add!\r\nAdd your required "
+                                      "text to the note, then 'Add Note "
+                                      "To Selected'",
+                                      "Error 'Error' [OK]: There is no note to add!\r\nYou need to make the "
+                                      "note editor visible first,\r\n"
+                                      "add your required text to the note, then 'Add Note To Selected'"}));
   EXPECT_EQ(FileBytes(), before);
 }
 
@@ -76,8 +77,9 @@ TEST_F(MainFormTest, DeleteNoteLeavesGlyphThenFormat) {
   EXPECT_EQ(form_->NoteForm().Memo1Text(), "pane text");
   Tree().SetSelected(nullptr);
   form_->DeleteNoteMiClick();
-  EXPECT_EQ(ui_.BoxLog(),
-            (std::vector<std::string>{"Error 'Error' [OK]: There isn't an item selected to delete the note from"}));
+  EXPECT_EQ(
+      ui_.BoxLog(),
+      (std::vector<std::string>{"Error 'Error' [OK]: There isn't an item selected to delete the note from"}));
 }
 
 // --- Change Glyph ----------------------------------------------------------------------
@@ -110,8 +112,9 @@ TEST_F(MainFormTest, ChangeGlyphWithoutAChoiceOrCancelledChangesNothing) {
   EXPECT_EQ(Dump(), "Work [13]\n  x [4] *\n");
   Tree().SetSelected(nullptr);
   form_->ChangeGlyphMiClick();
-  EXPECT_EQ(ui_.BoxLog(),
-            (std::vector<std::string>{"Error 'Error' [OK]: There isn't an item selected to change a glyph for"}));
+  EXPECT_EQ(
+      ui_.BoxLog(),
+      (std::vector<std::string>{"Error 'Error' [OK]: There isn't an item selected to change a glyph for"}));
 }
 
 TEST_F(MainFormTest, ChangeGlyphOffersUserGlyphs) {
@@ -169,8 +172,10 @@ TEST_F(MainFormTest, RenameOntoAnotherItemAsksAndCancelKeepsEverything) {
   const std::vector<uint8_t> before = FileBytes();
   ui_.Input("B").Answer(MsgAnswer::Cancel);
   form_->RenameMiClick();
-  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{
-                              "Warning 'Warning' [OK/Cancel]: D\\B already exist!\r\nDo you wish to replace this entry ?"}));
+  EXPECT_EQ(
+      ui_.BoxLog(),
+      (std::vector<std::string>{
+          "Warning 'Warning' [OK/Cancel]: D\\B already exist!\r\nDo you wish to replace this entry ?"}));
   EXPECT_EQ(FileBytes(), before);
   EXPECT_EQ(Dump(), "Work [13]\n  D [1]\n    a [3] *\n    b [4]\n");
 }
@@ -225,7 +230,8 @@ TEST_F(MainFormTest, RenameNormalisesATypedLeadingBackslash) {
   EXPECT_EQ(node->Caption(), "z");
   Tree().SetSelected(nullptr);
   form_->RenameMiClick();
-  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{"Error 'Error' [OK]: There isn't an item selected to rename"}));
+  EXPECT_EQ(ui_.BoxLog(),
+            (std::vector<std::string>{"Error 'Error' [OK]: There isn't an item selected to rename"}));
 }
 
 // --- Delete ----------------------------------------------------------------------------
@@ -237,8 +243,9 @@ TEST_F(MainFormTest, DeleteAsksYesCancelAndCancelKeepsTheItem) {
   const std::vector<uint8_t> before = FileBytes();
   ui_.Answer(MsgAnswer::Cancel);
   form_->DeleteMiClick();
-  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{
-                              "Confirmation 'Confirm' [Yes/Cancel]: Are you sure you want to delete the selected item?"}));
+  EXPECT_EQ(ui_.BoxLog(),
+            (std::vector<std::string>{
+                "Confirmation 'Confirm' [Yes/Cancel]: Are you sure you want to delete the selected item?"}));
   EXPECT_EQ(FileBytes(), before);
   EXPECT_EQ(Dump(), "Work [13]\n  a [3] *\n");
 }
@@ -277,7 +284,8 @@ TEST_F(MainFormTest, DeleteOfAnItemNoLongerInTheCabinetSaysSo) {
   const std::vector<uint8_t> before = FileBytes();
   ui_.Answer(MsgAnswer::Yes);
   form_->DeleteMiClick();
-  EXPECT_EQ(ui_.BoxLog().back(), "Error 'Error' [OK]: Unable to remove the selected item from the File Cabinet");
+  EXPECT_EQ(ui_.BoxLog().back(),
+            "Error 'Error' [OK]: Unable to remove the selected item from the File Cabinet");
   EXPECT_EQ(FileBytes(), before);
   EXPECT_NE(qb::FindNodeByPath(Tree(), "ghost"), nullptr);
   Tree().SetSelected(nullptr);
@@ -324,14 +332,16 @@ TEST_F(MainFormTest, NewDrawerNormalisesAndRefusesEmptyLevels) {
   ui_.Input("\\Top\\Sub").Input("a\\\\b");
   form_->NewDrawMiClick();
   form_->NewDrawMiClick();
-  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{"Error 'Error' [OK]: \"a\\\\b\" has an empty drawer name"}));
+  EXPECT_EQ(ui_.BoxLog(),
+            (std::vector<std::string>{"Error 'Error' [OK]: \"a\\\\b\" has an empty drawer name"}));
   EXPECT_EQ(Dump(), "Work [13] +\n  Top [1] +\n    Sub [1]\n");
 }
 
 TEST_F(MainFormTest, NewDrawerWithoutACabinetSaysSo) {
   form_->NewDrawMiClick();
-  EXPECT_EQ(ui_.BoxLog(),
-            (std::vector<std::string>{"Error 'Error' [OK]: There is no File Cabinet loaded to add a drawer to"}));
+  EXPECT_EQ(
+      ui_.BoxLog(),
+      (std::vector<std::string>{"Error 'Error' [OK]: There is no File Cabinet loaded to add a drawer to"}));
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ TEST_F(MainFormTest, OpenAsksWithTheCabinetDialogAndShowsTheCabinet) {
   ASSERT_EQ(ui_.FileDialogs().size(), 1u);
   const qb::TFileDialogRequest& dialog = ui_.FileDialogs()[0];
   EXPECT_EQ(dialog.Kind, qb::TFileDialogKind::Open);
-  EXPECT_EQ(dialog.Options, qb::ofHideReadOnly | qb::ofPathMustExist | qb::ofFileMustExist | qb::ofEnableSizing);
+  EXPECT_EQ(dialog.Options,
+            qb::ofHideReadOnly | qb::ofPathMustExist | qb::ofFileMustExist | qb::ofEnableSizing);
   EXPECT_EQ(dialog.Title, "Open A File Cabinet");
   EXPECT_EQ(dialog.Filter, "File Cabinet  (*.qvf)|*.qvf");
   EXPECT_EQ(dialog.DefaultExt, "qvf");
@@ -126,7 +127,8 @@ TEST_F(MainFormTest, EditMenuEnablementFollowsTheSelectedItem) {
 
   Select("text");
   qb::TEditMenuState text = form_->EditMiClick();
-  EXPECT_TRUE(text.AddNoteMi && text.ChangeGlyphMi && text.RenameMi && text.DeleteMi && text.CopyMi && text.MoveMi);
+  EXPECT_TRUE(text.AddNoteMi && text.ChangeGlyphMi && text.RenameMi && text.DeleteMi && text.CopyMi &&
+              text.MoveMi);
   EXPECT_TRUE(text.EditTextItemMi);
   EXPECT_FALSE(text.DeleteNoteMi);
   Select("oem");

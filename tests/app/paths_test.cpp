@@ -1,12 +1,13 @@
 // Where the program keeps its files: QUIVERBOX_HOME, the XDG variables and their
 // defaults; and the default extension a file dialog applies.
+#include "platform/paths.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "platform/errors.h"
 #include "platform/interaction.h"
-#include "platform/paths.h"
 #include "support/test_support.h"
 
 namespace qb {
@@ -31,7 +32,9 @@ TEST(Paths, QuiverboxHomeHoldsEverything) {
 }
 
 TEST(Paths, XdgVariablesAndTheirDefaults) {
-  TPaths xdg = With({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/cfg"}, {"XDG_DATA_HOME", "/data"},
+  TPaths xdg = With({{"HOME", "/home/u"},
+                     {"XDG_CONFIG_HOME", "/cfg"},
+                     {"XDG_DATA_HOME", "/data"},
                      {"XDG_CACHE_HOME", "/cache"}});
   EXPECT_FALSE(xdg.Portable());
   EXPECT_EQ(xdg.SettingsFile(), "/cfg/quiverbox/quiverbox.ini");

@@ -50,8 +50,10 @@ TEST_F(MainFormTest, OverwriteAnsweredNoThenCancelStoresNothing) {
   ui_.EditorOk({"new"}).Input("newitems\\ITEM0").Answer(MsgAnswer::No).CancelInput();
   form_->AddNewItemMiClick();
   EXPECT_EQ(ui_.InputBoxes()[0].InitialText, "NewItems\\Item1");
-  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{
-                              "Warning 'Warning' [Yes/No]: newitems\\ITEM0\r\nalready exists, do you wish to overwrite ?"}));
+  EXPECT_EQ(
+      ui_.BoxLog(),
+      (std::vector<std::string>{
+          "Warning 'Warning' [Yes/No]: newitems\\ITEM0\r\nalready exists, do you wish to overwrite ?"}));
   ASSERT_EQ(ui_.InputBoxes().size(), 2u);
   EXPECT_EQ(ui_.InputBoxes()[1].Describe(),
             "'Save New Item As' 'Supply a different path\\name to avoid overwriting' 'newitems\\ITEM0'");
@@ -106,8 +108,9 @@ TEST_F(MainFormTest, AddNewTextItemCancelledInTheEditorOrTheNameBox) {
 
 TEST_F(MainFormTest, AddNewTextItemWithoutACabinetSaysSoBeforeEditing) {
   form_->AddNewItemMiClick();
-  EXPECT_EQ(ui_.BoxLog(),
-            (std::vector<std::string>{"Error 'Error' [OK]: There is no File Cabinet loaded to add the item to"}));
+  EXPECT_EQ(
+      ui_.BoxLog(),
+      (std::vector<std::string>{"Error 'Error' [OK]: There is no File Cabinet loaded to add the item to"}));
   EXPECT_TRUE(ui_.Editors().empty());
 }
 
@@ -133,13 +136,21 @@ TEST_F(MainFormTest, EditTextItemStoresTheLinesAndKeepsTheComment) {
 
 TEST_F(MainFormTest, EditTextItemKeepsOemTextInItsCodePage) {
   // Code page 437: 0x82 is e acute, 0x9C the pound sign.
-  Put("oem", "caf\x82 \x9C" "5\r\n", Bytes("F7FCG7GC"));
+  Put("oem",
+      "caf\x82 \x9C"
+      "5\r\n",
+      Bytes("F7FCG7GC"));
   OpenWork();
   Select("oem");
-  ui_.EditorOk({"caf\xC3\xA9 \xC2\xA3" "6 \xE2\x82\xAC"});  // "café £6 €": no euro sign in 437
+  ui_.EditorOk(
+      {"caf\xC3\xA9 \xC2\xA3"
+       "6 \xE2\x82\xAC"});  // "café £6 €": no euro sign in 437
   form_->EditTextItemMiClick(0);
-  EXPECT_EQ(ui_.Editors()[0].Lines, (std::vector<std::string>{"caf\xC3\xA9 \xC2\xA3" "5"}));
-  EXPECT_EQ(Disk()[0].Data, "caf\x82 \x9C" "6 ?\r\n");
+  EXPECT_EQ(ui_.Editors()[0].Lines, (std::vector<std::string>{"caf\xC3\xA9 \xC2\xA3"
+                                                              "5"}));
+  EXPECT_EQ(Disk()[0].Data,
+            "caf\x82 \x9C"
+            "6 ?\r\n");
 }
 
 TEST_F(MainFormTest, EditTextItemRefusesWhatItCannotEdit) {
@@ -174,7 +185,8 @@ TEST_F(MainFormTest, EditTextItemCancelledOrDamagedChangesNothing) {
   form_->EditTextItemMiClick(3);
   Select("bad");
   EXPECT_FALSE(qb::RunCommand(ui_, [&] { form_->EditTextItemMiClick(3); }));
-  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{"Error 'Error' [OK]: '1x' is not a valid integer value"}));
+  EXPECT_EQ(ui_.BoxLog(),
+            (std::vector<std::string>{"Error 'Error' [OK]: '1x' is not a valid integer value"}));
   EXPECT_EQ(FileBytes(), before);
   EXPECT_EQ(form_->PayloadStream().Size(), 0u);
 }

@@ -53,9 +53,15 @@ TEST(QvfRead, InfoZipCabinetWithZipnoteComments) {
   WriteFileText(dir / "NewItems/Item0", std::string(3000, 'z'));
   Shell("cd " + ShellQuote(root) + " && zip -q -D c.qvf Work/Code/Snippet NewItems/Item0");
   // zipnote -w takes the comments from its own listing format.
-  WriteFileText(dir / "notes", "@ Work/Code/Snippet\n\x8C" "1\x8C\xBF\xA5" "16\xA5\xBF\xA7" "compiles\xA7\xBF\n@ (comment above this line)\n"
-                               "@ NewItems/Item0\n\xA5" "3\xA5\xBF\x8C" "1\x8C\xBF\n@ (comment above this line)\n"
-                               "@ (zip file comment below this line)\n");
+  WriteFileText(dir / "notes",
+                "@ Work/Code/Snippet\n\x8C"
+                "1\x8C\xBF\xA5"
+                "16\xA5\xBF\xA7"
+                "compiles\xA7\xBF\n@ (comment above this line)\n"
+                "@ NewItems/Item0\n\xA5"
+                "3\xA5\xBF\x8C"
+                "1\x8C\xBF\n@ (comment above this line)\n"
+                "@ (zip file comment below this line)\n");
   Shell("cd " + ShellQuote(root) + " && zipnote -w c.qvf < notes");
   const std::string cabinet = dir / "c.qvf";
 
@@ -147,8 +153,11 @@ open('crc.qvf', 'wb').write(data)
   const std::string text = dir / "text.qvf";
   WriteFileText(text, "This is not an archive, only some words long enough to have no end record.\n");
   const auto before = ReadFileBytes(text);
-  for (auto args : {std::initializer_list<std::string>{"ls", text}, {"cat", text, "A"}, {"test", text},
-                    {"rm", text, "A"}, {"add", text, "A", "-"}}) {
+  for (auto args : {std::initializer_list<std::string>{"ls", text},
+                    {"cat", text, "A"},
+                    {"test", text},
+                    {"rm", text, "A"},
+                    {"add", text, "A", "-"}}) {
     CommandResult result = Qvf(args, "data");
     EXPECT_EQ(result.exit_code, 1) << *args.begin();
     EXPECT_EQ(result.errors, "qvf: Incomplete Zip File\n") << *args.begin();
@@ -175,9 +184,12 @@ TEST(QvfWrite, VerbsRoundTripThroughPeers) {
   CommandResult add = Qvf({"add", cabinet, "Work/Code/Snippet"}, "int x;\r\n");
   ASSERT_EQ(add.exit_code, 0) << add.errors;
   EXPECT_EQ(add.output, "Work\\Code\\Snippet\n");
-  EXPECT_EQ(Qvf({"add", cabinet, "\\Pics\\Logo", dir / "payload.bin", "--format", "2"}).output, "Pics\\Logo\n");
+  EXPECT_EQ(Qvf({"add", cabinet, "\\Pics\\Logo", dir / "payload.bin", "--format", "2"}).output,
+            "Pics\\Logo\n");
   EXPECT_EQ(Qvf({"add", cabinet, "NewItems/Item0", "-", "--glyph=20"}, "t").exit_code, 0);
-  EXPECT_EQ(Qvf({"note", cabinet, "work/code/snippet", "--set", "line 1\nline 2 \xC2\xA7 \xE0\xA7\xBF"}).exit_code, 0);
+  EXPECT_EQ(
+      Qvf({"note", cabinet, "work/code/snippet", "--set", "line 1\nline 2 \xC2\xA7 \xE0\xA7\xBF"}).exit_code,
+      0);
 
   // Replacing needs --replace, and keeps glyph and note.
   const auto before = ReadFileBytes(cabinet);
@@ -186,7 +198,8 @@ TEST(QvfWrite, VerbsRoundTripThroughPeers) {
   EXPECT_NE(clash.errors.find("already exists"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(cabinet), before);
   EXPECT_EQ(Qvf({"glyph", cabinet, "Work/Code/Snippet", "15"}).exit_code, 0);
-  EXPECT_EQ(Qvf({"add", cabinet, "Work/Code/Snippet", "--replace", "--format", "7"}, "int y;\r\n").exit_code, 0);
+  EXPECT_EQ(Qvf({"add", cabinet, "Work/Code/Snippet", "--replace", "--format", "7"}, "int y;\r\n").exit_code,
+            0);
   EXPECT_EQ(Qvf({"note", cabinet, "Work/Code/Snippet"}).output, "line 1\nline 2 \xC2\xA7 \xE0\xA7\xBF\n");
 
   EXPECT_EQ(Qvf({"mv", cabinet, "NewItems/Item0", "Archive/Old"}).output, "Archive\\Old\n");
@@ -231,10 +244,15 @@ TEST(QvfCommandLine, HelpUsageErrorsAndRefusedPaths) {
   EXPECT_EQ(Qvf({}).exit_code, 2);
   TempDir dir;
   const std::string cabinet = dir / "c.qvf";
-  for (auto args : {std::initializer_list<std::string>{"frobnicate", cabinet}, {"ls"}, {"ls", cabinet, "extra"},
-                    {"ls", "--wide", cabinet}, {"add", cabinet, "A", "-", "--format", "0"},
-                    {"add", cabinet, "A", "-", "--format"}, {"add", cabinet, "A", "-", "--glyph", "3x"},
-                    {"glyph", cabinet, "A", "-2"}, {"note", cabinet, "A", "--set", "x", "--delete"},
+  for (auto args : {std::initializer_list<std::string>{"frobnicate", cabinet},
+                    {"ls"},
+                    {"ls", cabinet, "extra"},
+                    {"ls", "--wide", cabinet},
+                    {"add", cabinet, "A", "-", "--format", "0"},
+                    {"add", cabinet, "A", "-", "--format"},
+                    {"add", cabinet, "A", "-", "--glyph", "3x"},
+                    {"glyph", cabinet, "A", "-2"},
+                    {"note", cabinet, "A", "--set", "x", "--delete"},
                     {"note", cabinet, "A", "--set", ""},
                     {"ls", "--long=yes", cabinet}}) {
     CommandResult result = Qvf(args);

@@ -18,7 +18,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using namespace clipboard_text;
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes B(std::string_view s) {
+  return Bytes(s.begin(), s.end());
+}
 
 // The comment of a saved item: format field, glyph field, then an optional note.
 std::string Comment(long long format, long long glyph, std::string_view note = {}) {
@@ -91,7 +93,10 @@ TEST_F(ClipboardCommandsTest, AutoSaveStoresEachNewClipUnderTheNextNameWithoutAs
   EXPECT_EQ(Items(), (std::vector<std::string>{"NewItems\\Item0", "NewItems\\Item1"}));
   EXPECT_EQ(ItemPayload("NewItems\\Item0"), std::string("one\0", 4));
   EXPECT_EQ(ItemPayload("NewItems\\Item1"), std::string("two\0\0\0\0", 7));
-  EXPECT_EQ(ItemComment("NewItems\\Item1"), "\x8C" "1\x8C\xBF\xA5" "3\xA5\xBF");
+  EXPECT_EQ(ItemComment("NewItems\\Item1"),
+            "\x8C"
+            "1\x8C\xBF\xA5"
+            "3\xA5\xBF");
   EXPECT_NE(FindNodeByPath(explorer.TreeView1(), "NewItems\\Item1"), nullptr);
   EXPECT_EQ(FindNodeByPath(explorer.TreeView1(), "NewItems\\Item1")->ImageIndex(), 3);
   EXPECT_TRUE(payload.Size() == 0);
@@ -121,7 +126,8 @@ TEST_F(ClipboardCommandsTest, OverwriteAsksThenKeepsGlyphAndNote) {
   ui.Input("pics\\shot").Answer(MsgAnswer::Cancel);
   commands->SaveToFCMiClick();
   ASSERT_EQ(ui.Boxes().size(), 1u);
-  EXPECT_EQ(ui.Boxes()[0].Describe(), "Warning 'Warning' [OK/Cancel]: pics\\shot\r\nalready exists, continuing will overwrite");
+  EXPECT_EQ(ui.Boxes()[0].Describe(),
+            "Warning 'Warning' [OK/Cancel]: pics\\shot\r\nalready exists, continuing will overwrite");
   EXPECT_EQ(ItemPayload("Pics\\Shot").substr(0, 2), "BM");
 
   ui.Input("pics\\shot").Answer(MsgAnswer::Ok);
@@ -161,10 +167,12 @@ TEST_F(ClipboardCommandsTest, PreconditionsAreReportedAndNothingIsStored) {
   clip.PutText("text");
   zip.SetZipName("");
   commands->SaveToFCMiClick();
-  EXPECT_EQ(ui.BoxLog(), (std::vector<std::string>{
-                             "Error 'Error' [OK]: The clipboard is empty, nothing to save",
-                             "Error 'Error' [OK]: The clipboard contains an unknown type of data,\r\nUnable to save to File Cabinet",
-                             "Error 'Error' [OK]: There is no File Cabinet loaded to save the clipboard to"}));
+  EXPECT_EQ(ui.BoxLog(),
+            (std::vector<std::string>{
+                "Error 'Error' [OK]: The clipboard is empty, nothing to save",
+                "Error 'Error' [OK]: The clipboard contains an unknown type of data,\r\nUnable to save to "
+                "File Cabinet",
+                "Error 'Error' [OK]: There is no File Cabinet loaded to save the clipboard to"}));
   EXPECT_FALSE(std::filesystem::exists(cabinet));
 }
 
@@ -189,7 +197,8 @@ TEST_F(ClipboardCommandsTest, TemporaryFileFailureStopsTheSave) {
     clip.SetBlock(DelphiPictureFormat(clip), B("GIF89a\x01\x00\x01\x00"));
   }
   blocked.SaveToFCMiClick();  // the payload is encoded before the name is asked for
-  EXPECT_EQ(ui.Log(), (std::vector<std::string>{"box: Error 'Error' [OK]: Unable to save to File Cabinet, tmpFileStream Error"}));
+  EXPECT_EQ(ui.Log(), (std::vector<std::string>{
+                          "box: Error 'Error' [OK]: Unable to save to File Cabinet, tmpFileStream Error"}));
   ui.CancelInput();
   commands->SaveToFCMiClick();  // with a usable temporary file the name is asked for
   EXPECT_EQ(ui.InputBoxes().size(), 1u);
@@ -213,7 +222,8 @@ TEST_F(ClipboardCommandsTest, SecretsFromAPasswordManagerAreNeverAutoSaved) {
     TClipboardLock lock(clip);
     clip.Empty();  // an ordinary emptying is still reported
   }
-  EXPECT_EQ(ui.BoxLog(), (std::vector<std::string>{"Error 'Error' [OK]: The clipboard is empty, nothing to save"}));
+  EXPECT_EQ(ui.BoxLog(),
+            (std::vector<std::string>{"Error 'Error' [OK]: The clipboard is empty, nothing to save"}));
 }
 
 // --- Load, View and the switches ----------------------------------------------------------
@@ -261,10 +271,10 @@ TEST_F(ClipboardCommandsTest, LoadReportsMissingSelectionEntryAndFormat) {
   commands->LoadSelectedMiClick();
   Select("Bare");
   commands->LoadSelectedMiClick();
-  EXPECT_EQ(ui.BoxLog(), (std::vector<std::string>{
-                             "Error 'Error' [OK]: No item within the File Cabinet is selected!",
-                             "Error 'Error' [OK]: Unable to locate Gone\r\nwithin the File Cabinet!",
-                             std::string("Error 'Error' [OK]: ") + kNoFormatLoadText}));
+  EXPECT_EQ(ui.BoxLog(),
+            (std::vector<std::string>{"Error 'Error' [OK]: No item within the File Cabinet is selected!",
+                                      "Error 'Error' [OK]: Unable to locate Gone\r\nwithin the File Cabinet!",
+                                      std::string("Error 'Error' [OK]: ") + kNoFormatLoadText}));
   EXPECT_EQ(clip.FormatCount(), 0u);
 }
 
@@ -404,7 +414,8 @@ TEST_F(ClipboardCommandsTest, TheClipBeforeTheFirstLoadIsOfferedBackAtShutDown) 
   ui.Answer(MsgAnswer::Ok);
   commands->RestoreClipboardBackup();
   EXPECT_EQ(ui.BoxLog(),
-            (std::vector<std::string>{"Confirmation 'Confirm' [OK/Cancel]: Do you wish to restore the original stored clip?"}));
+            (std::vector<std::string>{
+                "Confirmation 'Confirm' [OK/Cancel]: Do you wish to restore the original stored clip?"}));
   EXPECT_FALSE(commands->AutoSave());
   EXPECT_EQ(clip.RealFormats(), (std::vector<uint32_t>{CF_TEXT}));
   EXPECT_EQ(ClipText(), B(std::string_view("original\0", 9)));

@@ -12,7 +12,9 @@ namespace qb {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes B(std::string_view s) {
+  return Bytes(s.begin(), s.end());
+}
 
 const Bytes kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
                     0,    0,   0,   4,   0,    0,    0,    3,    8, 6, 0, 0,  0,   1,   2,   3};
@@ -91,9 +93,11 @@ TEST_F(PayloadTest, TemporaryFileFailuresAreReportedNotThrown) {
   EXPECT_EQ(EncodePayload(clip, DelphiPictureFormat(clip), stream, bad), TPayloadResult::TempFileError);
   EXPECT_EQ(stream.Size(), 0u);
   TMemoryStream payload(kPng);
-  EXPECT_EQ(DecodePayloadToClipboard(clip, DelphiPictureFormat(clip), payload, bad), TPayloadResult::TempFileError);
+  EXPECT_EQ(DecodePayloadToClipboard(clip, DelphiPictureFormat(clip), payload, bad),
+            TPayloadResult::TempFileError);
   TViewerForm pane;
-  EXPECT_EQ(DecodePayloadForView(clip, DelphiPictureFormat(clip), payload, bad, pane), TPayloadResult::TempFileError);
+  EXPECT_EQ(DecodePayloadForView(clip, DelphiPictureFormat(clip), payload, bad, pane),
+            TPayloadResult::TempFileError);
   EXPECT_TRUE(pane.Memo1Visible());
 }
 
@@ -104,13 +108,33 @@ TEST_F(PayloadTest, DetectionFollowsTheOrderOfPreference) {
     uint32_t expected;
   };
   const Case cases[] = {
-      {[&] { clip.SetBitmap(TDib(1, 1, 24)); clip.SetBlock(CF_TEXT, B(std::string_view("t\0", 2))); }, CF_TEXT},
+      {[&] {
+         clip.SetBitmap(TDib(1, 1, 24));
+         clip.SetBlock(CF_TEXT, B(std::string_view("t\0", 2)));
+       },
+       CF_TEXT},
       {[&] { clip.SetBlock(CF_OEMTEXT, B(std::string_view("t\0", 2))); }, CF_TEXT},  // synthesised text
-      {[&] { clip.SetPalette({}); clip.SetBitmap(TDib(1, 1, 24)); }, CF_BITMAP},
+      {[&] {
+         clip.SetPalette({});
+         clip.SetBitmap(TDib(1, 1, 24));
+       },
+       CF_BITMAP},
       {[&] { clip.SetMetafile(CF_ENHMETAFILE, TMetafile::FromWmf(kWmf, 1, 1)); }, CF_METAFILEPICT},
-      {[&] { clip.SetBlock(component, B("TPF0")); clip.SetBlock(icon, B("ico")); }, icon},
-      {[&] { clip.SetBlock(CF_WAVE, B("w")); clip.SetBlock(component, B("TPF0")); }, component},
-      {[&] { clip.SetBlock(CF_WAVE, B("w")); clip.SetPalette({}); }, CF_PALETTE},
+      {[&] {
+         clip.SetBlock(component, B("TPF0"));
+         clip.SetBlock(icon, B("ico"));
+       },
+       icon},
+      {[&] {
+         clip.SetBlock(CF_WAVE, B("w"));
+         clip.SetBlock(component, B("TPF0"));
+       },
+       component},
+      {[&] {
+         clip.SetBlock(CF_WAVE, B("w"));
+         clip.SetPalette({});
+       },
+       CF_PALETTE},
       {[&] { clip.SetBlock(CF_WAVE, B("w")); }, CF_WAVE},
       {[&] { clip.SetBlock(clip.Registry().Register("text/html"), B("<b>")); }, 0},
       {[] {}, 0},
@@ -216,7 +240,9 @@ TEST_F(PayloadTest, ViewerFollowsTheClipboardAndChoosesWhatToShow) {
 
   Put([&] { clip.SetBlock(DelphiComponentFormat(clip), B("TPF0\x06TLabel\x06Label1")); });
   EXPECT_EQ(viewer.Shown().Text, "object Label1: TLabel");
-  Put([&] { clip.SetBlock(DelphiIconFormat(clip), B("not an icon")); });  // broken data is reported, not thrown
+  Put([&] {
+    clip.SetBlock(DelphiIconFormat(clip), B("not an icon"));
+  });  // broken data is reported, not thrown
   EXPECT_EQ(viewer.Shown().Shows, TShownContent::Control::Text);
   EXPECT_NE(viewer.Shown().Text.find(kInvalidIconText), std::string::npos);
   viewer.LeaveChain();

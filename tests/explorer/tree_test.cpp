@@ -16,7 +16,8 @@ namespace {
 // 'F' 'G' 'N' 'C' spell the marker bytes 8C A5 A7 BF.
 std::string Bytes(std::string_view spelled) {
   std::string out;
-  for (char c : spelled) out += c == 'F' ? '\x8C' : c == 'G' ? '\xA5' : c == 'N' ? '\xA7' : c == 'C' ? '\xBF' : c;
+  for (char c : spelled)
+    out += c == 'F' ? '\x8C' : c == 'G' ? '\xA5' : c == 'N' ? '\xA7' : c == 'C' ? '\xBF' : c;
   return out;
 }
 
@@ -226,10 +227,14 @@ namespace {
 // What a widget adapter is told, in order.
 class RecordingObserver : public TTreeObserver {
  public:
-  void NodeInserting(TTreeNode* parent, int row) override { log += "inserting " + Name(parent) + ":" + std::to_string(row) + "\n"; }
+  void NodeInserting(TTreeNode* parent, int row) override {
+    log += "inserting " + Name(parent) + ":" + std::to_string(row) + "\n";
+  }
   void NodeInserted(TTreeNode* node) override { log += "inserted " + node->Caption() + "\n"; }
   void NodeRemoving(TTreeNode* node) override { log += "removing " + node->Caption() + "\n"; }
-  void NodeRemoved(TTreeNode* parent, int row) override { log += "removed " + Name(parent) + ":" + std::to_string(row) + "\n"; }
+  void NodeRemoved(TTreeNode* parent, int row) override {
+    log += "removed " + Name(parent) + ":" + std::to_string(row) + "\n";
+  }
   void NodeChanged(TTreeNode* node) override { log += "changed " + node->Caption() + "\n"; }
   void SelectionChanged(TTreeNode* node) override { log += "selected " + Name(node) + "\n"; }
   void UpdateBegun() override { log += "begin\n"; }

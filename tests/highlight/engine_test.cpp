@@ -25,8 +25,8 @@ struct Rng {
 };
 
 std::string RandomPiece(Rng& rng) {
-  static const std::string_view kPieces[] = {"{", "}", "(", ")", "*", "/", "\"", "'", "\\", "#", "<", ">",
-                                             "x", "ab", " ", "\n", "(*", "*)", "/*", "*/", "=", "\r\n"};
+  static const std::string_view kPieces[] = {"{", "}", "(",  ")", "*",  "/",  "\"", "'",  "\\", "#", "<",
+                                             ">", "x", "ab", " ", "\n", "(*", "*)", "/*", "*/", "=", "\r\n"};
   std::string out;
   for (size_t n = 1 + rng.Below(4); n > 0; --n) out += kPieces[rng.Below(std::size(kPieces))];
   return out;
@@ -64,10 +64,18 @@ void CheckIncrementalAgainstFull(THighLighter mode, size_t lines, bool plain, in
     TTextPos from = RandomPos(rng, e), to = from;
     std::string insert;
     switch (rng.Below(4)) {
-      case 0: insert = RandomPiece(rng).substr(0, 1); break;                   // typing
-      case 1: to.Column = std::min(e.Line(from.Line).size(), from.Column + 1 + rng.Below(3)); break;
-      case 2: insert = RandomPiece(rng); break;                                // pasting
-      default: to = RandomPos(rng, e), insert = RandomPiece(rng); break;       // replacing
+      case 0:
+        insert = RandomPiece(rng).substr(0, 1);
+        break;  // typing
+      case 1:
+        to.Column = std::min(e.Line(from.Line).size(), from.Column + 1 + rng.Below(3));
+        break;
+      case 2:
+        insert = RandomPiece(rng);
+        break;  // pasting
+      default:
+        to = RandomPos(rng, e), insert = RandomPiece(rng);
+        break;  // replacing
     }
     // The same edit on a plain string, as a check of the line store.
     size_t off_from = Offset(e, from), off_to = Offset(e, to);

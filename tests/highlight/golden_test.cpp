@@ -17,11 +17,13 @@ struct GoldenCase {
 };
 
 const GoldenCase kCases[] = {
-    {"none", hlNone}, {"pascal", hlPascal}, {"cbuilder", hlCBuilder}, {"sql", hlSql},  {"python", hlPython},
+    {"none", hlNone}, {"pascal", hlPascal}, {"cbuilder", hlCBuilder}, {"sql", hlSql},   {"python", hlPython},
     {"java", hlJava}, {"vb", hlVB},         {"html", hlHtml},         {"perl", hlPerl}, {"ini", hlIni},
 };
 
-std::string GoldenDir() { return std::string(QB_SOURCE_DIR) + "/tests/highlight/golden/"; }
+std::string GoldenDir() {
+  return std::string(QB_SOURCE_DIR) + "/tests/highlight/golden/";
+}
 
 std::string SourceText(const GoldenCase& c) {
   std::string text = qbtest::ReadFileText(GoldenDir() + c.name + ".src");
@@ -79,7 +81,9 @@ TEST_P(Golden, TypedTextColoursLikeLoadedText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Golden, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<GoldenCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<GoldenCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace qb

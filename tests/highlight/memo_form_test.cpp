@@ -23,7 +23,9 @@ class FakeEditor : public TMemoEditorControl {
   void CutToClipboard() override { calls.push_back("cut"); }
   void PasteFromClipboard() override { calls.push_back("paste"); }
   void SetHighLighter(THighLighter m) override { calls.push_back(std::string(HighLighterName(m))); }
-  void SetColors(const TColors& c) override { calls.push_back(c == TColors::EditorDialog() ? "dialog colours" : "?"); }
+  void SetColors(const TColors& c) override {
+    calls.push_back(c == TColors::EditorDialog() ? "dialog colours" : "?");
+  }
 };
 
 using Calls = std::vector<std::string>;

@@ -74,7 +74,8 @@ TEST(IParser, TokenTextReducesDoubledQuotesButOffsetsCoverTheString) {
 }
 
 TEST(IParser, OneCharacterTokensKeepUtf8SequencesWhole) {
-  EXPECT_EQ(Tokens(psCLike, "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), (V{"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}));
+  EXPECT_EQ(Tokens(psCLike, "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
+            (V{"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}));
   EXPECT_EQ(Tokens(psCLike, "\xC3x\x80\xE2\x82"), (V{"\xC3", "x", "\x80", "\xE2\x82"}));
 }
 
@@ -179,9 +180,10 @@ std::vector<bool> InsideWellFormedCharacter(std::string_view s) {
 // Any bytes, any state: spans tile the line, no UTF-8 character is split, and the
 // scan gives a state of the mode.
 TEST(Rules, ArbitraryLinesAreSafeAndNeverSplitACharacter) {
-  const std::string_view pieces[] = {"{", "}", "(*", "*)", "/*", "*/", "//", "\"", "'", "\\", "#", "<", ">",
-                                     "=", "&amp;", "$1F", "@x", " ", "\t", "0x", "1.5", "é", "€", "😀",
-                                     "def", "None", "\xC3", "\x80", "\xF0\x9F", "\0", ";", "["};
+  const std::string_view pieces[] = {"{",   "}",    "(*",   "*)",   "/*",       "*/", "//",    "\"",
+                                     "'",   "\\",   "#",    "<",    ">",        "=",  "&amp;", "$1F",
+                                     "@x",  " ",    "\t",   "0x",   "1.5",      "é",  "€",     "😀",
+                                     "def", "None", "\xC3", "\x80", "\xF0\x9F", "\0", ";",     "["};
   uint64_t seed = 7;
   auto next = [&] { return seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17, seed; };
   TStateScanner scanner;
@@ -205,7 +207,10 @@ TEST(Rules, ArbitraryLinesAreSafeAndNeverSplitACharacter) {
 }
 
 TEST(Rules, Utf16OffsetsCountSurrogatePairsAndBadBytes) {
-  const std::string line = "a\xC3\xA9\xF0\x9F\x98\x80" "b\xFF" "c";
+  const std::string line =
+      "a\xC3\xA9\xF0\x9F\x98\x80"
+      "b\xFF"
+      "c";
   EXPECT_EQ(Utf16Offset(line, 0), 0u);
   EXPECT_EQ(Utf16Offset(line, 1), 1u);
   EXPECT_EQ(Utf16Offset(line, 3), 2u);

@@ -1,9 +1,10 @@
 // The glyph legend and chooser: the three fills, the choice made by a mouse press,
 // and the panes' states.
+#include "panes/view_form.h"
+
 #include <gtest/gtest.h>
 
 #include "panes/note_form.h"
-#include "panes/view_form.h"
 #include "panes/viewer_form.h"
 
 namespace qb {

@@ -7,7 +7,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes B(std::string_view s) {
+  return Bytes(s.begin(), s.end());
+}
 
 TEST(MemoryClipboard, ASecondOpenFailsAndEveryAccessNeedsAnOpenClipboard) {
   TMemoryClipboard clip;

@@ -20,8 +20,8 @@ TEST(CodePage, Cp437RoundTripsEveryByte) {
 
 TEST(CodePage, Utf8ValidationRejectsMalformedSequences) {
   EXPECT_TRUE(IsValidUtf8("plain \xC3\xA9 \xF0\x9F\x98\x80"));
-  for (const char* bad : {"\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF", "\x80",
-                          "\xE6\x97"}) {
+  for (const char* bad :
+       {"\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF", "\x80", "\xE6\x97"}) {
     EXPECT_FALSE(IsValidUtf8(bad)) << bad;
   }
   // Not UTF-8: read as Windows-1252.

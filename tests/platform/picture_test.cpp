@@ -24,8 +24,8 @@ void Set32(Bytes& b, size_t at, uint32_t v) {
 }
 
 // A BMP file image with a 40-byte header; bits as given.
-Bytes MakeBmp(int32_t width, int32_t height, int bits, uint32_t compression, const std::vector<TRgbQuad>& palette,
-              const Bytes& pixels, uint32_t colours_used = 0) {
+Bytes MakeBmp(int32_t width, int32_t height, int bits, uint32_t compression,
+              const std::vector<TRgbQuad>& palette, const Bytes& pixels, uint32_t colours_used = 0) {
   Bytes b = {'B', 'M'};
   const uint32_t offset = 14 + 40 + static_cast<uint32_t>(palette.size()) * 4;
   Put32(b, offset + static_cast<uint32_t>(pixels.size()));
@@ -60,7 +60,8 @@ TEST(Dib, EveryBitDepthRoundTripsThroughBmp) {
     TDib dib(7, 3, bits);  // an odd width exercises the row padding
     if (bits <= 8) {
       std::vector<TRgbQuad> palette;
-      for (int k = 0; k < (1 << bits); ++k) palette.push_back(Rgb(static_cast<uint8_t>(k), 0, static_cast<uint8_t>(255 - k)));
+      for (int k = 0; k < (1 << bits); ++k)
+        palette.push_back(Rgb(static_cast<uint8_t>(k), 0, static_cast<uint8_t>(255 - k)));
       dib.SetPalette(palette);
     }
     const uint32_t max = bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
@@ -105,7 +106,7 @@ TEST(Dib, TopDownAndCoreHeadersRead) {
   Put32(core, 0), Put32(core, 0), Put32(core, 14 + 12 + 6);
   Put32(core, 12), Put16(core, 2), Put16(core, 1), Put16(core, 1), Put16(core, 1);
   core.insert(core.end(), {0, 0, 0, 10, 20, 30});  // black, then blue 10 green 20 red 30
-  core.insert(core.end(), {0x40, 0, 0, 0});         // pixels 0 1
+  core.insert(core.end(), {0x40, 0, 0, 0});        // pixels 0 1
   const TDib os2 = TDib::ReadBmp(core);
   EXPECT_EQ(os2.PixelColor(1, 0), Rgb(30, 20, 10));
 }
@@ -115,7 +116,8 @@ TEST(Dib, RleDecodesRunsAbsoluteRunsDeltasAndLineEnds) {
   // 3 bytes (padded), then the top row: a move two columns right, then value 5.
   const Bytes rle8 = {3, 7, 1, 9, 0, 0, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 2, 0, 1, 5, 0, 1};
   std::vector<TRgbQuad> grey;
-  for (int k = 0; k < 16; ++k) grey.push_back(Rgb(static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)));
+  for (int k = 0; k < 16; ++k)
+    grey.push_back(Rgb(static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)));
   const TDib dib = TDib::ReadBmp(MakeBmp(4, 3, 8, BI_RLE8, grey, rle8));
   EXPECT_EQ(dib.Compression(), BI_RGB);
   const int bottom = 2, middle = 1, top = 0;
@@ -210,10 +212,12 @@ Bytes IconImage(int size, int bits, bool with_alpha) {
     for (int k = 0; k < 16; ++k) b.insert(b.end(), {static_cast<uint8_t>(k * 16), 0, 0, 0});
   const size_t stride = (static_cast<size_t>(size) * bits + 31) / 32 * 4;
   for (int y = 0; y < size; ++y)
-    for (size_t x = 0; x < stride; ++x) b.push_back(bits == 32 ? (x % 4 == 3 ? (with_alpha ? 0x80 : 0) : 0x40) : 0x11);
+    for (size_t x = 0; x < stride; ++x)
+      b.push_back(bits == 32 ? (x % 4 == 3 ? (with_alpha ? 0x80 : 0) : 0x40) : 0x11);
   const size_t mask_stride = (static_cast<size_t>(size) + 31) / 32 * 4;
   for (int y = 0; y < size; ++y)
-    for (size_t x = 0; x < mask_stride; ++x) b.push_back(y == 0 && x == 0 ? 0x80 : 0);  // bottom-left transparent
+    for (size_t x = 0; x < mask_stride; ++x)
+      b.push_back(y == 0 && x == 0 ? 0x80 : 0);  // bottom-left transparent
   return b;
 }
 
@@ -222,7 +226,8 @@ Bytes MakeIco(const std::vector<std::pair<int, Bytes>>& images) {
   Put16(b, 0), Put16(b, 1), Put16(b, static_cast<uint32_t>(images.size()));
   uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
   for (const auto& [size, image] : images) {
-    b.push_back(static_cast<uint8_t>(size)), b.push_back(static_cast<uint8_t>(size)), b.push_back(0), b.push_back(0);
+    b.push_back(static_cast<uint8_t>(size)), b.push_back(static_cast<uint8_t>(size)), b.push_back(0),
+        b.push_back(0);
     Put16(b, 1), Put16(b, 32), Put32(b, static_cast<uint32_t>(image.size())), Put32(b, offset);
     offset += static_cast<uint32_t>(image.size());
   }
@@ -264,9 +269,10 @@ TEST(Icon, EntriesOutsideTheFileArePassedOverAndBadFilesRefused) {
 Bytes MakeEmf(int32_t frame_right, int32_t frame_bottom) {
   Bytes b;
   Put32(b, 1), Put32(b, 88);
-  for (int k = 0; k < 4; ++k) Put32(b, 0);                              // bounds
-  Put32(b, 0), Put32(b, 0), Put32(b, static_cast<uint32_t>(frame_right)), Put32(b, static_cast<uint32_t>(frame_bottom));
-  Put32(b, 0x464D4520), Put32(b, 0x10000), Put32(b, 0), Put32(b, 2);   // signature, version, bytes, records
+  for (int k = 0; k < 4; ++k) Put32(b, 0);  // bounds
+  Put32(b, 0), Put32(b, 0), Put32(b, static_cast<uint32_t>(frame_right)),
+      Put32(b, static_cast<uint32_t>(frame_bottom));
+  Put32(b, 0x464D4520), Put32(b, 0x10000), Put32(b, 0), Put32(b, 2);  // signature, version, bytes, records
   while (b.size() < 88) b.push_back(0);
   Put32(b, 14), Put32(b, 20), Put32(b, 0), Put32(b, 16), Put32(b, 20);  // EMR_EOF
   Set32(b, 48, static_cast<uint32_t>(b.size()));
@@ -276,7 +282,8 @@ Bytes MakeEmf(int32_t frame_right, int32_t frame_bottom) {
 Bytes MakePlaceableWmf(int16_t right, int16_t bottom, uint16_t inch) {
   Bytes b;
   Put32(b, 0x9AC6CDD7), Put16(b, 0), Put16(b, 0), Put16(b, 0);
-  Put16(b, static_cast<uint16_t>(right)), Put16(b, static_cast<uint16_t>(bottom)), Put16(b, inch), Put32(b, 0);
+  Put16(b, static_cast<uint16_t>(right)), Put16(b, static_cast<uint16_t>(bottom)), Put16(b, inch),
+      Put32(b, 0);
   uint16_t sum = 0;
   for (size_t k = 0; k < 10; ++k) sum ^= static_cast<uint16_t>(b[2 * k] | b[2 * k + 1] << 8);
   Put16(b, sum);
@@ -373,7 +380,8 @@ TEST(Recognition, SignaturesNameTheirTypes) {
 }
 
 TEST(Recognition, ForeignPictureSizesComeFromTheirHeaders) {
-  Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 1, 0, 0, 0, 0, 200};
+  Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13,
+               'I',  'H', 'D', 'R', 0,    0,    1,    0,    0, 0, 0, 200};
   EXPECT_EQ(ForeignPictureSize(png), (std::pair<int, int>(256, 200)));
   const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 10, 0, 20, 0};
   EXPECT_EQ(ForeignPictureSize(gif), (std::pair<int, int>(10, 20)));

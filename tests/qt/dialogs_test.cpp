@@ -1,6 +1,8 @@
 // The program's dialogs on screen (offscreen): the text editor dialog over
 // TMemoForm, the glyph legend/chooser over TViewForm's requests, the About box, the
 // help window with its manual, and TQtInteraction's boxes and conversions.
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
@@ -26,9 +28,6 @@
 #include <QTreeWidget>
 #include <cmath>
 #include <functional>
-#include <gtest/gtest.h>
-
-#include "support/test_support.h"
 
 #include "panes/memo_form.h"
 #include "panes/view_form.h"
@@ -38,6 +37,7 @@
 #include "qt/legend_dialog.h"
 #include "qt/memo_dialog.h"
 #include "qt/qt_interaction.h"
+#include "support/test_support.h"
 
 static void InitQuiverboxResources() {
   static const bool done = [] {
@@ -49,14 +49,20 @@ static void InitQuiverboxResources() {
 
 QT_BEGIN_NAMESPACE
 // Readable failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '{' << l.join(QStringLiteral("|")).toStdString() << '}'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+  *os << '{' << l.join(QStringLiteral("|")).toStdString() << '}';
+}
 QT_END_NAMESPACE
 
 namespace qb::qt {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 // Runs action on the modal dialog as soon as the event loop shows one; gives up (and
 // fails) if none appears within many turns of the loop.
@@ -126,7 +132,7 @@ TEST_F(MemoDialogTest, EmptyAndHostileTextLoadsWithoutHarm) {
   TTextEditorRequest request;
   request.HighLighter = -7;
   request.Lines = {std::string("nul\0inside", 10), "\xFF\xFE bad utf-8 \xC3", "cr\rin line",
-                   "\xE2\x80\xA8 line separator", "\xEF\xB7\x90 frame mark", std::string(100000, 'x')};
+                   "\xE2\x80\xA8 line separator",  "\xEF\xB7\x90 frame mark", std::string(100000, 'x')};
   dialog.Load(request);
   EXPECT_EQ(dialog.Form().HighLight(), hlNone);
   const std::vector<std::string> lines = dialog.Lines();
@@ -322,7 +328,8 @@ TEST_F(MemoDialogTest, GutterMarksAreDrawnWhereTheFormSays) {
     // The mark sits on its line: nearer the middle of its line than of either neighbour.
     const QTextBlock block = editor->document()->findBlockByNumber(painted[i].Index * 2 + 1);
     const QRect cell = editor->cursorRect(QTextCursor(block));
-    EXPECT_LT(std::abs(painted[i].Y + memo_form::kGutterImageSize / 2.0 - cell.center().y()), m.LineHeight / 2.0);
+    EXPECT_LT(std::abs(painted[i].Y + memo_form::kGutterImageSize / 2.0 - cell.center().y()),
+              m.LineHeight / 2.0);
   }
   EXPECT_EQ(painted[0].X, memo_form::kGutterWidth - memo_form::kGutterImageSize - 2);
 
@@ -333,7 +340,7 @@ TEST_F(MemoDialogTest, GutterMarksAreDrawnWhereTheFormSays) {
   ASSERT_EQ(scrolled.size(), 3u);
   EXPECT_EQ(editor->GutterMetrics().TopLine, 15);
   EXPECT_LT(scrolled[0].Y, -10 * editor->GutterMetrics().LineHeight);  // line 1
-  EXPECT_LT(scrolled[1].Y, 0);                                           // line 9
+  EXPECT_LT(scrolled[1].Y, 0);                                         // line 9
   EXPECT_GT(scrolled[2].Y, 3 * editor->GutterMetrics().LineHeight);    // line 19, in view
 }
 
@@ -385,7 +392,9 @@ TEST_F(LegendDialogTest, TheLegendShowsEveryGlyphWithASingleCentredOk) {
   EXPECT_EQ(captions[24], QStringLiteral("Theirs"));
   for (int i = 0; i < 25; ++i) EXPECT_FALSE(dialog.ListView1()->topLevelItem(i)->icon(0).isNull()) << i;
   // Row 0 shows the cabinet glyph 13, row 13 the note glyph 0.
-  const auto image_of = [&](int row) { return dialog.ListView1()->topLevelItem(row)->icon(0).pixmap(16, 16).toImage(); };
+  const auto image_of = [&](int row) {
+    return dialog.ListView1()->topLevelItem(row)->icon(0).pixmap(16, 16).toImage();
+  };
   EXPECT_EQ(image_of(0), QIcon(TGlyphImageList::FixedGlyphPath(13)).pixmap(16, 16).toImage());
   EXPECT_EQ(image_of(13), QIcon(TGlyphImageList::FixedGlyphPath(0)).pixmap(16, 16).toImage());
   EXPECT_EQ(dialog.ListView1()->headerItem()->text(0), QStringLiteral("  Clip Glyphs And Their Meaning :"));
@@ -467,7 +476,8 @@ TEST_F(LegendDialogTest, TheDeletionChooserTakesSeveralUserGlyphs) {
   EXPECT_EQ(dialog.ListView1()->selectionMode(), QAbstractItemView::ExtendedSelection);
   dialog.show();
   QTreeWidget* list = dialog.ListView1();
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(2)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualItemRect(list->topLevelItem(2)).center());
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
                     list->visualItemRect(list->topLevelItem(0)).center());
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
@@ -567,7 +577,9 @@ TEST_F(AboutDialogTest, ShowsTheProgramAndOpensItsWebSite) {
 
 // --- the help window and the manual -------------------------------------------------------
 
-QUrl SourceManual() { return QUrl::fromLocalFile(QStringLiteral(QB_SOURCE_DIR "/resources/manual/")); }
+QUrl SourceManual() {
+  return QUrl::fromLocalFile(QStringLiteral(QB_SOURCE_DIR "/resources/manual/"));
+}
 
 TEST(HelpWindow, OpensAtEachEntryPointAndNavigates) {
   EXPECT_EQ(HelpPageOfContext(40), QStringLiteral("howto.html"));
@@ -620,7 +632,8 @@ TEST(HelpManual, EveryPageIsListedInTheResourceFileAndEveryLinkLeadsToAPage) {
     EXPECT_TRUE(pages.contains(QString::fromLatin1(page))) << page;
   const QRegularExpression href(QStringLiteral("href=\"([^\"]*)\""));
   for (const QString& page : pages) {
-    EXPECT_TRUE(qrc_text.contains(QStringLiteral(">manual/") + page + QLatin1Char('<'))) << page.toStdString();
+    EXPECT_TRUE(qrc_text.contains(QStringLiteral(">manual/") + page + QLatin1Char('<')))
+        << page.toStdString();
     QFile file(dir + QLatin1Char('/') + page);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QString html = QString::fromUtf8(file.readAll());
@@ -638,13 +651,15 @@ TEST(HelpManual, EveryPageIsListedInTheResourceFileAndEveryLinkLeadsToAPage) {
 // --- TQtInteraction ---------------------------------------------------------------------
 
 TEST(QtFileFilters, ConvertsTheDescriptionPatternPairs) {
-  EXPECT_EQ(QtFileFilters("File Cabinet  (*.qvf)|*.qvf"), QStringList{QStringLiteral("File Cabinet  (*.qvf)")});
+  EXPECT_EQ(QtFileFilters("File Cabinet  (*.qvf)|*.qvf"),
+            QStringList{QStringLiteral("File Cabinet  (*.qvf)")});
   EXPECT_EQ(QtFileFilters("Bitmaps|*.bmp;*.dib|All files (*.*)|*.*"),
             (QStringList{QStringLiteral("Bitmaps (*.bmp *.dib)"), QStringLiteral("All files (*.*)")}));
   // Qt reads the patterns from the last parentheses: other parentheses get the real ones after them.
   EXPECT_EQ(QtFileFilters("Pictures (bmp, ico)|*.bmp;*.ico"),
             QStringList{QStringLiteral("Pictures (bmp, ico) (*.bmp *.ico)")});
-  EXPECT_EQ(QtFileFilters("Spaced ( *.a ; *.b )|*.a; *.b"), QStringList{QStringLiteral("Spaced ( *.a ; *.b )")});
+  EXPECT_EQ(QtFileFilters("Spaced ( *.a ; *.b )|*.a; *.b"),
+            QStringList{QStringLiteral("Spaced ( *.a ; *.b )")});
   EXPECT_EQ(QtFileFilters("|*.txt"), QStringList{QStringLiteral("*.txt (*.txt)")});
   EXPECT_EQ(QtFileFilters("Anything|"), QStringList{QStringLiteral("Anything (*)")});
   EXPECT_EQ(QtFileFilters("Odd|*.a|Dangling"), QStringList{QStringLiteral("Odd (*.a)")});
@@ -679,16 +694,16 @@ TEST(QtInteraction, MessageBoxesHaveTheKindsCaptionIconAndButtons) {
       {MsgKind::Error, "", MsgButtons::Ok, "Error", QMessageBox::Critical, QMessageBox::Ok, MsgAnswer::Ok},
       {MsgKind::Warning, "", MsgButtons::OkCancel, "Warning", QMessageBox::Warning, QMessageBox::Cancel,
        MsgAnswer::Cancel},
-      {MsgKind::Information, "", MsgButtons::Ok, "Information", QMessageBox::Information, QMessageBox::NoButton,
-       MsgAnswer::Ok},
+      {MsgKind::Information, "", MsgButtons::Ok, "Information", QMessageBox::Information,
+       QMessageBox::NoButton, MsgAnswer::Ok},
       {MsgKind::Confirmation, "", MsgButtons::YesNo, "Confirm", QMessageBox::Question, QMessageBox::Yes,
        MsgAnswer::Yes},
       {MsgKind::Confirmation, "", MsgButtons::YesNo, "Confirm", QMessageBox::Question, QMessageBox::NoButton,
        MsgAnswer::No},
       {MsgKind::Confirmation, "Delete", MsgButtons::YesCancel, "Delete", QMessageBox::Question,
        QMessageBox::NoButton, MsgAnswer::Cancel},
-      {MsgKind::Warning, "Overwrite", MsgButtons::OkCancel, "Overwrite", QMessageBox::Warning, QMessageBox::Ok,
-       MsgAnswer::Ok},
+      {MsgKind::Warning, "Overwrite", MsgButtons::OkCancel, "Overwrite", QMessageBox::Warning,
+       QMessageBox::Ok, MsgAnswer::Ok},
   };
   TQtInteraction ui;
   for (const Case& c : cases) {
@@ -748,7 +763,8 @@ TEST(QtInteraction, SaveDialogAddsTheDefaultExtensionAndStartsInTheFolder) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Create A File Cabinet"));
-    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("File Cabinet (*.qvf)")});  // Qt's own spacing
+    EXPECT_EQ(dialog->nameFilters(),
+              QStringList{QStringLiteral("File Cabinet (*.qvf)")});  // Qt's own spacing
     EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));

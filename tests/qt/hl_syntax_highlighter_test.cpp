@@ -1,11 +1,12 @@
 // The engine's colours reach a QTextDocument, and carried states cross blocks.
 #include "qt/hl_syntax_highlighter.h"
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
-#include <gtest/gtest.h>
 
 namespace qb::qt {
 namespace {
@@ -13,7 +14,8 @@ namespace {
 // The foreground colour at a position of a block.
 QColor ColorAt(const QTextBlock& block, int position) {
   for (const QTextLayout::FormatRange& range : block.layout()->formats())
-    if (position >= range.start && position < range.start + range.length) return range.format.foreground().color();
+    if (position >= range.start && position < range.start + range.length)
+      return range.format.foreground().color();
   return QColor();
 }
 
@@ -29,8 +31,8 @@ TEST(HLSyntaxHighlighter, ColoursCommentsAcrossLinesAndNonAsciiText) {
   const TRgb comment = ResolveColor(colors.Comment.ForeColor);
   QTextBlock first = document.firstBlock();
   QTextBlock second = first.next();
-  EXPECT_EQ(ColorAt(first, 12), QColor(comment.r, comment.g, comment.b));  // inside "café", after the é
-  EXPECT_EQ(ColorAt(second, 0), QColor(comment.r, comment.g, comment.b));  // carried into line 2
+  EXPECT_EQ(ColorAt(first, 12), QColor(comment.r, comment.g, comment.b));   // inside "café", after the é
+  EXPECT_EQ(ColorAt(second, 0), QColor(comment.r, comment.g, comment.b));   // carried into line 2
   EXPECT_NE(ColorAt(second, 18), QColor(comment.r, comment.g, comment.b));  // "int b" after the closer
   EXPECT_EQ(first.userState(), 2);
   EXPECT_EQ(second.userState(), 0);

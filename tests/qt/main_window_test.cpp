@@ -2,24 +2,27 @@
 // driven with QTest on the offscreen platform against a real cabinet.
 #include "qt/main_window.h"
 
+#include <gtest/gtest.h>
+
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolBar>
-#include <gtest/gtest.h>
 
+#include "explorer/tree_routines.h"
 #include "qt/clipboard_view.h"
 #include "qt/explorer_view.h"
-#include "explorer/tree_routines.h"
 #include "store/cabinet_store.h"
 #include "store/item_paths.h"
 #include "support/scripted_interaction.h"
 #include "support/test_support.h"
 
 // Resource initialisers live in the global namespace.
-static void InitMainWindowResources() { Q_INIT_RESOURCE(quiverbox); }
+static void InitMainWindowResources() {
+  Q_INIT_RESOURCE(quiverbox);
+}
 
 namespace qb::qt {
 namespace {

@@ -1,12 +1,13 @@
 // The desktop clipboard through the program's clipboard interface.
 #include "qt/qt_clipboard.h"
 
+#include <gtest/gtest.h>
+
 #include <QClipboard>
 #include <QColor>
-#include <QImage>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMimeData>
-#include <gtest/gtest.h>
 
 namespace qb::qt {
 namespace {
@@ -28,7 +29,8 @@ TEST(QtClipboard, TextReadsWithItsZeroByteAndOemTextIsMadeFromIt) {
   EXPECT_EQ(std::string(text->begin(), text->end()), std::string("caf\xC3\xA9 \xE2\x82\xAC\0", 10));
   auto oem = clipboard.GetBlock(CF_OEMTEXT);
   ASSERT_TRUE(oem);
-  EXPECT_EQ(std::string(oem->begin(), oem->end()), std::string("caf\x82 ?\0", 7));  // no euro in code page 437
+  EXPECT_EQ(std::string(oem->begin(), oem->end()),
+            std::string("caf\x82 ?\0", 7));  // no euro in code page 437
 }
 
 TEST(QtClipboard, OpenTwiceFailsAndWritesAppearOnClose) {
@@ -58,8 +60,8 @@ TEST(QtClipboard, OpenTwiceFailsAndWritesAppearOnClose) {
 
 TEST(QtClipboard, UnknownMimeTypesTravelAsRegisteredFormats) {
   TQtClipboard clipboard;
-  PutMime({{"text/html", QByteArray("<b>x</b>")}, {"application/x-qt-windows-mime;value=\"Delphi Component\"",
-                                                  QByteArray("TPF0 component")}});
+  PutMime({{"text/html", QByteArray("<b>x</b>")},
+           {"application/x-qt-windows-mime;value=\"Delphi Component\"", QByteArray("TPF0 component")}});
   auto formats = clipboard.Formats();
   uint32_t html = clipboard.Registry().Register("text/html");
   uint32_t component = clipboard.Registry().Register("Delphi Component");

@@ -21,7 +21,8 @@ using qbtest::TempDir;
 
 std::string Bytes(std::string_view spelled) {
   std::string out;
-  for (char c : spelled) out += c == 'F' ? '\x8C' : c == 'G' ? '\xA5' : c == 'N' ? '\xA7' : c == 'C' ? '\xBF' : c;
+  for (char c : spelled)
+    out += c == 'F' ? '\x8C' : c == 'G' ? '\xA5' : c == 'N' ? '\xA7' : c == 'C' ? '\xBF' : c;
   return out;
 }
 

@@ -15,11 +15,20 @@ std::string Bytes(std::string_view spelled) {
   std::string out;
   for (char c : spelled) {
     switch (c) {
-      case 'F': out += '\x8C'; break;
-      case 'G': out += '\xA5'; break;
-      case 'N': out += '\xA7'; break;
-      case 'C': out += '\xBF'; break;
-      default: out += c;
+      case 'F':
+        out += '\x8C';
+        break;
+      case 'G':
+        out += '\xA5';
+        break;
+      case 'N':
+        out += '\xA7';
+        break;
+      case 'C':
+        out += '\xBF';
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -47,10 +56,10 @@ TEST(ItemMetadataRead, FieldsAreFoundBySearchInAnyOrder) {
 }
 
 TEST(ItemMetadataRead, MissingEmptyOrUnclosedFieldsMeanNothing) {
-  EXPECT_FALSE(ReadFormatNumber(Bytes("FFC")).has_value());      // empty content
-  EXPECT_FALSE(ReadFormatNumber(Bytes("F12")).has_value());      // no closing pair
-  EXPECT_FALSE(ReadFormatNumber(Bytes("F12F")).has_value());     // opener again, no 0xBF
-  EXPECT_FALSE(ReadGlyphIndex(Bytes("F1FCN3NC")).has_value());   // no glyph field at all
+  EXPECT_FALSE(ReadFormatNumber(Bytes("FFC")).has_value());     // empty content
+  EXPECT_FALSE(ReadFormatNumber(Bytes("F12")).has_value());     // no closing pair
+  EXPECT_FALSE(ReadFormatNumber(Bytes("F12F")).has_value());    // opener again, no 0xBF
+  EXPECT_FALSE(ReadGlyphIndex(Bytes("F1FCN3NC")).has_value());  // no glyph field at all
   EXPECT_EQ(ReadGlyphIndex(Bytes("G-1GC")), -1);
   // The content ends at the first closing pair after the opener.
   EXPECT_EQ(ReadGlyphIndex(Bytes("G5GCG6GC")), 5);
@@ -111,7 +120,8 @@ TEST(ItemMetadataGlyphs, GlyphForFormatFollowsTheTable) {
   TClipboardFormatRegistry registry;
   const uint32_t unrelated = registry.Register("HTML Format");
   RegisterProgramFormats(registry);
-  const std::pair<long long, int> fixed[] = {{1, 3}, {2, 4}, {3, 5}, {9, 6}, {7, 7}, {14, 11}, {12, 12}, {8, 2}, {0, 2}};
+  const std::pair<long long, int> fixed[] = {{1, 3},   {2, 4},   {3, 5}, {9, 6}, {7, 7},
+                                             {14, 11}, {12, 12}, {8, 2}, {0, 2}};
   for (auto [format, glyph] : fixed) EXPECT_EQ(GlyphForFormat(format, registry), glyph) << format;
   EXPECT_EQ(GlyphForFormat(*registry.Find("delphi picture"), registry), 8);
   EXPECT_EQ(GlyphForFormat(*registry.Find("Delphi Component"), registry), 9);
@@ -146,7 +156,9 @@ TEST(FormatRegistry, RunsOutOfNumbersCleanly) {
 
 // --- the note encoding -------------------------------------------------------------
 
-bool HasClosingPair(std::string_view bytes) { return bytes.find("\xA7\xBF") != std::string_view::npos; }
+bool HasClosingPair(std::string_view bytes) {
+  return bytes.find("\xA7\xBF") != std::string_view::npos;
+}
 
 TEST(NoteEncoding, EveryUnicodeCharacterSurvivesAndNoneClosesTheNote) {
   std::string all;
@@ -167,12 +179,23 @@ TEST(NoteEncoding, EveryUnicodeCharacterSurvivesAndNoneClosesTheNote) {
 }
 
 TEST(NoteEncoding, EscapeCharactersAndTheirNeighboursRoundTrip) {
-  const std::string samples[] = {
-      "&#",         "&#38;",     "&#65;",    "&&##;;",  "&#9999999999;", "&#x41;",  "a&",
-      "&#1114111;", "&#55296;",  "\xE0\xA7\xBF",        // U+09FF, whose bytes hold the closing pair
-      "\xF0\xA7\xBF\xBF",                               // U+27FFF
-      "\xC2\xA7",   "\xC2\xA7\xC2\xBF",                 // section sign, then inverted question mark
-      "line one\r\nline two", std::string("nul\0byte", 8), "\xEF\xBB\xBF" "bom"};
+  const std::string samples[] = {"&#",
+                                 "&#38;",
+                                 "&#65;",
+                                 "&&##;;",
+                                 "&#9999999999;",
+                                 "&#x41;",
+                                 "a&",
+                                 "&#1114111;",
+                                 "&#55296;",
+                                 "\xE0\xA7\xBF",      // U+09FF, whose bytes hold the closing pair
+                                 "\xF0\xA7\xBF\xBF",  // U+27FFF
+                                 "\xC2\xA7",
+                                 "\xC2\xA7\xC2\xBF",  // section sign, then inverted question mark
+                                 "line one\r\nline two",
+                                 std::string("nul\0byte", 8),
+                                 "\xEF\xBB\xBF"
+                                 "bom"};
   for (const std::string& note : samples) {
     const std::string comment = ComposeAddNoteComment(ComposeNewTextItemComment(), note);
     EXPECT_EQ(ReadNoteText(comment), note);
@@ -189,7 +212,10 @@ TEST(NoteEncoding, EscapeCharactersAndTheirNeighboursRoundTrip) {
 TEST(NoteEncoding, NotesWithoutFieldsInFrontCannotFakeThem) {
   // A comment with no fields gets a note holding 0x8C ... 0x8C 0xBF and 0xA5 bytes:
   // U+0165 is C5 A5, U+030C is CC 8C, U+133F is E1 8C BF.
-  const std::string note = "\xC5\xA5\xCC\x8C" "7" "\xE1\x8C\xBF";
+  const std::string note =
+      "\xC5\xA5\xCC\x8C"
+      "7"
+      "\xE1\x8C\xBF";
   const std::string comment = ComposeAddNoteComment("", note);
   EXPECT_FALSE(ReadFormatNumber(comment).has_value());
   EXPECT_FALSE(ReadGlyphIndex(comment).has_value());

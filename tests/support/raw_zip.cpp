@@ -17,10 +17,16 @@ constexpr size_t kEndSize = kEndRecordSize;
 constexpr size_t kCentralSize = kCentralHeaderSize;
 constexpr size_t kLocalSize = kLocalHeaderSize;
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return qb::zip::format::Get16(&b[at]); }
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) { return qb::zip::format::Get32(&b[at]); }
+uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
+  return qb::zip::format::Get16(&b[at]);
+}
+uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
+  return qb::zip::format::Get32(&b[at]);
+}
 // True when [at, at + len) lies inside a buffer of `size` bytes.
-bool Fits(size_t size, uint64_t at, uint64_t len) { return at <= size && len <= size - at; }
+bool Fits(size_t size, uint64_t at, uint64_t len) {
+  return at <= size && len <= size - at;
+}
 
 bool Fail(std::string* error, const std::string& message) {
   *error = message;
@@ -75,9 +81,10 @@ bool ParseRawZip(const std::vector<uint8_t>& archive, std::vector<RawZipEntry>* 
     const uint64_t local = uint64_t{shift} + e.local_header_offset;
     if (!Fits(size, local, kLocalSize) || Get32(archive, static_cast<size_t>(local)) != kLocalSignature)
       return Fail(error, "bad local header for " + e.name);
-    const uint64_t data_at =
-        local + kLocalSize + Get16(archive, static_cast<size_t>(local) + 26) + Get16(archive, static_cast<size_t>(local) + 28);
-    if (!Fits(size, data_at, e.compressed_size)) return Fail(error, "data of " + e.name + " runs past the file");
+    const uint64_t data_at = local + kLocalSize + Get16(archive, static_cast<size_t>(local) + 26) +
+                             Get16(archive, static_cast<size_t>(local) + 28);
+    if (!Fits(size, data_at, e.compressed_size))
+      return Fail(error, "data of " + e.name + " runs past the file");
     e.data.assign(archive.begin() + static_cast<ptrdiff_t>(data_at),
                   archive.begin() + static_cast<ptrdiff_t>(data_at + e.compressed_size));
     entries->push_back(std::move(e));
@@ -88,7 +95,8 @@ bool ParseRawZip(const std::vector<uint8_t>& archive, std::vector<RawZipEntry>* 
 std::vector<RawZipEntry> ReadRawZip(const std::filesystem::path& path) {
   std::vector<RawZipEntry> entries;
   std::string error;
-  if (!ParseRawZip(ReadFileBytes(path), &entries, &error)) throw std::runtime_error(path.string() + ": " + error);
+  if (!ParseRawZip(ReadFileBytes(path), &entries, &error))
+    throw std::runtime_error(path.string() + ": " + error);
   return entries;
 }
 

@@ -9,10 +9,13 @@ using qb::MsgButtons;
 using qb::MsgKind;
 
 std::string ShownBox::Describe() const {
-  return std::string(qb::MsgKindName(Kind)) + " '" + Caption + "' [" + qb::MsgButtonsName(Buttons) + "]: " + Text;
+  return std::string(qb::MsgKindName(Kind)) + " '" + Caption + "' [" + qb::MsgButtonsName(Buttons) +
+         "]: " + Text;
 }
 
-std::string ShownInputBox::Describe() const { return "'" + Caption + "' '" + Prompt + "' '" + InitialText + "'"; }
+std::string ShownInputBox::Describe() const {
+  return "'" + Caption + "' '" + Prompt + "' '" + InitialText + "'";
+}
 
 ScriptedInteraction::~ScriptedInteraction() {
   if (!queue_.empty()) ADD_FAILURE() << queue_.size() << " scripted answer(s) were never asked for";
@@ -95,12 +98,15 @@ MsgAnswer ScriptedInteraction::MessageBox(MsgKind kind, const std::string& capti
   log_.push_back("box: " + box.Describe());
   if (buttons == MsgButtons::Ok && !require_ok_answers_) return MsgAnswer::Ok;
   std::optional<BoxAnswer> answer = Take<BoxAnswer>("message box " + box.Describe());
-  if (!answer) return buttons == MsgButtons::Ok ? MsgAnswer::Ok : buttons == MsgButtons::YesNo ? MsgAnswer::No
-                                                                                              : MsgAnswer::Cancel;
+  if (!answer)
+    return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
+           : buttons == MsgButtons::YesNo ? MsgAnswer::No
+                                          : MsgAnswer::Cancel;
   return answer->Value;
 }
 
-std::optional<std::string> ScriptedInteraction::InputBox(const std::string& caption, const std::string& prompt,
+std::optional<std::string> ScriptedInteraction::InputBox(const std::string& caption,
+                                                         const std::string& prompt,
                                                          const std::string& initial_text) {
   ShownInputBox box{caption, prompt, initial_text};
   input_boxes_.push_back(box);
@@ -116,7 +122,8 @@ std::optional<std::string> ScriptedInteraction::FileDialog(const qb::TFileDialog
   return answer ? answer->Value : std::nullopt;
 }
 
-std::optional<std::vector<std::string>> ScriptedInteraction::TextEditor(const qb::TTextEditorRequest& request) {
+std::optional<std::vector<std::string>> ScriptedInteraction::TextEditor(
+    const qb::TTextEditorRequest& request) {
   editors_.push_back(request);
   log_.push_back("editor: " + request.Caption);
   std::optional<EditorAnswer> answer = Take<EditorAnswer>("text editor '" + request.Caption + "'");
@@ -135,8 +142,10 @@ void ScriptedInteraction::Hourglass(bool on) {
     ++hourglass_depth_;
     ++hourglass_shown_;
   } else {
-    if (hourglass_depth_ == 0) ADD_FAILURE() << "hourglass switched off more often than on";
-    else --hourglass_depth_;
+    if (hourglass_depth_ == 0)
+      ADD_FAILURE() << "hourglass switched off more often than on";
+    else
+      --hourglass_depth_;
   }
 }
 

@@ -81,11 +81,21 @@ class ScriptedInteraction : public qb::IUserInteraction {
   void Hourglass(bool on) override;
 
  private:
-  struct BoxAnswer { qb::MsgAnswer Value; };
-  struct InputAnswer { std::optional<std::string> Value; };
-  struct FileAnswer { std::optional<std::string> Value; };
-  struct EditorAnswer { std::optional<std::vector<std::string>> Value; };
-  struct GlyphAnswer { qb::TGlyphDialogResult Value; };
+  struct BoxAnswer {
+    qb::MsgAnswer Value;
+  };
+  struct InputAnswer {
+    std::optional<std::string> Value;
+  };
+  struct FileAnswer {
+    std::optional<std::string> Value;
+  };
+  struct EditorAnswer {
+    std::optional<std::vector<std::string>> Value;
+  };
+  struct GlyphAnswer {
+    qb::TGlyphDialogResult Value;
+  };
   using Entry = std::variant<BoxAnswer, InputAnswer, FileAnswer, EditorAnswer, GlyphAnswer>;
 
   template <typename T>

@@ -16,9 +16,9 @@ TempDir::TempDir() {
   static std::atomic<int> counter{0};
   std::random_device rd;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = fs::temp_directory_path() /
-                         ("qbtest-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                          std::to_string(rd() % 100000));
+    fs::path candidate =
+        fs::temp_directory_path() / ("qbtest-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
       path_ = candidate;
@@ -75,8 +75,8 @@ CommandResult RunCommand(const std::string& command_line, const std::string& inp
   TempDir dir;
   std::string in_path = dir / "stdin", out_path = dir / "stdout", err_path = dir / "stderr";
   WriteFileText(in_path, input);
-  std::string full = "( " + command_line + " ) <" + ShellQuote(in_path) + " >" + ShellQuote(out_path) + " 2>" +
-                     ShellQuote(err_path);
+  std::string full = "( " + command_line + " ) <" + ShellQuote(in_path) + " >" + ShellQuote(out_path) +
+                     " 2>" + ShellQuote(err_path);
   int status = std::system(full.c_str());
   CommandResult result;
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -98,8 +98,8 @@ std::vector<uint8_t> RandomBytes(size_t count, uint64_t seed) {
 }
 
 std::vector<uint8_t> TextLikeBytes(size_t count, uint64_t seed) {
-  static const char* const kWords[] = {"the",   "cabinet", "drawer", "item",  "clip",   "int",   "return",
-                                       "while", "for",     "value",  "(x);",  "{",      "}",     "=",
+  static const char* const kWords[] = {"the",   "cabinet", "drawer", "item",  "clip",   "int", "return",
+                                       "while", "for",     "value",  "(x);",  "{",      "}",   "=",
                                        "const", "struct",  "note",   "glyph", "format", "0x8C"};
   std::mt19937_64 rng(seed);
   std::vector<uint8_t> out;
@@ -108,16 +108,25 @@ std::vector<uint8_t> TextLikeBytes(size_t count, uint64_t seed) {
     const char* w = kWords[rng() % (sizeof(kWords) / sizeof(kWords[0]))];
     out.insert(out.end(), w, w + std::char_traits<char>::length(w));
     switch (rng() % 12) {
-      case 0: out.push_back('\n'); break;
-      case 1: out.push_back(static_cast<uint8_t>('0' + rng() % 10)); break;
-      default: out.push_back(' ');
+      case 0:
+        out.push_back('\n');
+        break;
+      case 1:
+        out.push_back(static_cast<uint8_t>('0' + rng() % 10));
+        break;
+      default:
+        out.push_back(' ');
     }
   }
   out.resize(count);
   return out;
 }
 
-fs::path CorpusDir() { return fs::path(QB_CORPUS_DIR) / "zip"; }
-std::string QvfPath() { return QB_QVF_PATH; }
+fs::path CorpusDir() {
+  return fs::path(QB_CORPUS_DIR) / "zip";
+}
+std::string QvfPath() {
+  return QB_QVF_PATH;
+}
 
 }  // namespace qbtest

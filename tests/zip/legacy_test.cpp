@@ -1,6 +1,8 @@
 // Tests of the Shrink, Reduce and Implode decoders: every legacy entry of the
 // third-party corpus, damaged copies of them, and hand-made streams for the
 // corners the corpus may not reach.
+#include "zip/legacy.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -11,7 +13,6 @@
 
 #include "support/raw_zip.h"
 #include "support/test_support.h"
-#include "zip/legacy.h"
 
 namespace {
 
@@ -22,7 +23,9 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kGuard = 16;  // canary bytes after out_size
 constexpr uint8_t kCanary = 0xA5;
 
-bool IsLegacy(const RawZipEntry& e) { return e.method >= 1 && e.method <= 6 && (e.flags & 1) == 0; }
+bool IsLegacy(const RawZipEntry& e) {
+  return e.method >= 1 && e.method <= 6 && (e.flags & 1) == 0;
+}
 
 // Decodes with canary bytes after the output and checks the decoder's promises
 // that hold for any input.
@@ -35,8 +38,9 @@ CodecResult Decode(uint16_t method, uint16_t flags, const Bytes& in, size_t out_
     r = Unreduce(method - 1, in.data(), in.size(), out->data(), out_size);
   else
     r = Explode(flags, in.data(), in.size(), out->data(), out_size);
-  EXPECT_TRUE(std::all_of(out->begin() + static_cast<ptrdiff_t>(out_size), out->end(), [](uint8_t b) { return b == kCanary; }))
-      << "wrote past out_size";
+  EXPECT_TRUE(std::all_of(out->begin() + static_cast<ptrdiff_t>(out_size), out->end(), [](uint8_t b) {
+    return b == kCanary;
+  })) << "wrote past out_size";
   EXPECT_LE(r.produced, out_size);
   EXPECT_LE(r.consumed, in.size());
   EXPECT_TRUE(r.status != CodecStatus::Ok || r.produced == out_size);
@@ -44,7 +48,9 @@ CodecResult Decode(uint16_t method, uint16_t flags, const Bytes& in, size_t out_
   return r;
 }
 
-uint32_t Crc(const Bytes& b) { return static_cast<uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size()))); }
+uint32_t Crc(const Bytes& b) {
+  return static_cast<uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size())));
+}
 
 struct CorpusEntry {
   std::string archive;
@@ -59,7 +65,8 @@ const std::vector<CorpusEntry>& LegacyCorpus() {
     for (const auto& path : files) {
       std::vector<RawZipEntry> entries;
       std::string error;
-      if (!qbtest::ParseRawZip(qbtest::ReadFileBytes(path), &entries, &error)) continue;  // not every file is a ZIP
+      if (!qbtest::ParseRawZip(qbtest::ReadFileBytes(path), &entries, &error))
+        continue;  // not every file is a ZIP
       for (auto& e : entries)
         if (IsLegacy(e)) found.push_back({path.filename().string(), std::move(e)});
     }
@@ -83,7 +90,8 @@ TEST(LegacyCorpus, EveryEntryDecodesToItsCrcAndUsesAllItsInputButNoMore) {
     ++per_kind[e.method == 6 ? 60 + (e.flags & 6) : e.method];
   }
   EXPECT_GE(per_kind[1], 9);  // includes a 45 KB program whose stream has partial clears
-  for (int method = 2; method <= 5; ++method) EXPECT_GE(per_kind[method], 2) << "Reduce factor " << method - 1;
+  for (int method = 2; method <= 5; ++method)
+    EXPECT_GE(per_kind[method], 2) << "Reduce factor " << method - 1;
   EXPECT_GE(per_kind[60], 8);  // 4 KiB window, two trees
   EXPECT_GE(per_kind[66], 5);  // 8 KiB window, literal tree
 }
@@ -96,7 +104,8 @@ TEST(LegacyCorpus, KnownContentsMatchTheirPublishedDigests) {
       {"TEST.EXE", "8557928804f57ecc340b3bb38b095a3607474ec8deb0076f316fcfe02b562106"},
       {"TEST.JPG", "b251c7501fb0f55dd4a92feabe0a6f5733bc40a02679498155fae9b30138fc53"},
       {"TECT.TXT", "4d581d93d369f6e1c9b295ff38d82dabd577f927dfaf0c35818c015c85e322d9"},
-      {"\xE2\xA5\xE1\xE2.TXT", "4d581d93d369f6e1c9b295ff38d82dabd577f927dfaf0c35818c015c85e322d9"},  // CP866 name
+      {"\xE2\xA5\xE1\xE2.TXT",
+       "4d581d93d369f6e1c9b295ff38d82dabd577f927dfaf0c35818c015c85e322d9"},  // CP866 name
       {"TEST1.XML", "1f155fbeed0dc3b21ee30e7a648c98ba1123083b814a58ad852d37447a608f0e"},
       {"TEST2.XML", "2402e6ef55b5f8886f6632078f50a23cbc73ece37aac7951e77c2a4098acdf5f"},
       {"LOREM.TXT", "a00c4f3f36515c96b2faef71c054e7f3e86a4f0f4ed4824cb7c5293bb455d28a"},
@@ -133,7 +142,8 @@ std::vector<const RawZipEntry*> Representatives() {
     const RawZipEntry& e = c.entry;
     const int kind = e.method == 6 ? 60 + (e.flags & 6) : e.method;
     if (!smallest[kind] || e.data.size() < smallest[kind]->data.size()) smallest[kind] = &e;
-    if (e.method == 1 && (!largest_shrink || e.data.size() > largest_shrink->data.size())) largest_shrink = &e;
+    if (e.method == 1 && (!largest_shrink || e.data.size() > largest_shrink->data.size()))
+      largest_shrink = &e;
   }
   std::vector<const RawZipEntry*> chosen{largest_shrink};
   for (const auto& [kind, e] : smallest) chosen.push_back(e);
@@ -222,7 +232,9 @@ class BitWriter {
   size_t used_ = 0;
 };
 
-std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string Text(const Bytes& b) {
+  return std::string(b.begin(), b.end());
+}
 
 // Codes of 9 bits, unless `bits` says otherwise per code.
 Bytes ShrinkCodes(std::initializer_list<uint32_t> codes, unsigned bits = 9) {
@@ -268,7 +280,8 @@ TEST(Unshrink, PartialClearFreesLeavesOnlyAndReusesTheLowestCode) {
   EXPECT_EQ(r.status, CodecStatus::Ok);
   EXPECT_EQ(Text(out), "ababcdabcd");
   // Right after the clear 259 is free and 258 is the next code to be defined.
-  EXPECT_EQ(Decode(1, 0, ShrinkCodes({'a', 'b', 257, 'c', 256, 2, 259}), 10, &out).status, CodecStatus::BadData);
+  EXPECT_EQ(Decode(1, 0, ShrinkCodes({'a', 'b', 257, 'c', 256, 2, 259}), 10, &out).status,
+            CodecStatus::BadData);
 }
 
 // 256 follower sets, last byte value first; `sets` gives the non-empty ones.
@@ -288,12 +301,14 @@ TEST(Unreduce, EscapesAndMatchesForEveryFactor) {
     const uint8_t all_ones = static_cast<uint8_t>(0x7F >> (factor - 1));  // length bits of V
     const uint8_t far = static_cast<uint8_t>(1u << (8 - factor));         // lowest distance bit of V
     const Bytes stream = FollowerSets({})
-                             .Raw({'a', 'b', 'c', 144, 0})   // DLE 0 is a literal 144
-                             .Raw({144, 1, 3})               // length 1 + 3 from distance 3 + 1
-                             .Raw({144, all_ones, 2, 0})     // length all_ones + 2 + 3, distance 1
-                             .Raw({144, far, 0})             // distance 256 + 1: before the output
+                             .Raw({'a', 'b', 'c', 144, 0})  // DLE 0 is a literal 144
+                             .Raw({144, 1, 3})              // length 1 + 3 from distance 3 + 1
+                             .Raw({144, all_ones, 2, 0})    // length all_ones + 2 + 3, distance 1
+                             .Raw({144, far, 0})            // distance 256 + 1: before the output
                              .Done();
-    std::string expected = "abc\x90" "abc\x90";
+    std::string expected =
+        "abc\x90"
+        "abc\x90";
     expected += std::string(all_ones + 5u, '\x90') + std::string(3, '\0');
     Bytes out;
     const CodecResult r = Decode(static_cast<uint16_t>(factor + 1), 0, stream, expected.size(), &out);
@@ -306,11 +321,11 @@ TEST(Unreduce, FollowerSetsPredictFromTheUnexpandedByte) {
   // S(0) = "x" (1 index bit), S('x') = "yzw" (2 index bits). After DLE 0 the
   // previous byte is 0, not the 144 it expands to.
   BitWriter w = FollowerSets({{0, "x"}, {'x', "yzw"}});
-  w.Put(0, 1).Put(0, 1);               // S(0)[0] = x
-  w.Put(0, 1).Put(2, 2);               // S(x)[2] = w
-  w.Put('x', 8);                       // S(w) is empty: a plain byte
-  w.Put(1, 1).Put(144, 8).Put(0, 8);   // flagged literal DLE; S(144) is empty: 0
-  w.Put(0, 1).Put(0, 1);               // S(0)[0] = x again
+  w.Put(0, 1).Put(0, 1);              // S(0)[0] = x
+  w.Put(0, 1).Put(2, 2);              // S(x)[2] = w
+  w.Put('x', 8);                      // S(w) is empty: a plain byte
+  w.Put(1, 1).Put(144, 8).Put(0, 8);  // flagged literal DLE; S(144) is empty: 0
+  w.Put(0, 1).Put(0, 1);              // S(0)[0] = x again
   Bytes out;
   EXPECT_EQ(Decode(2, 0, w.Done(), 5, &out).status, CodecStatus::Ok);
   EXPECT_EQ(Text(out), "xwx\x90x");
@@ -339,9 +354,9 @@ TEST(Explode, FourKWindowTwoTreesPlainLiteralsMatchesFromTwoBytes) {
   BitWriter w;
   w.Raw(UniformTree(64, 6)).Raw(UniformTree(64, 6));  // lengths, then distances
   w.Put(1, 1).Put('a', 8).Put(1, 1).Put('b', 8);
-  w.Put(0, 1).Put(1, 6).Code(63 - 0, 6).Code(63 - 0, 6);                   // distance 2, length 0 + 2
-  w.Put(0, 1).Put(3, 6).Code(63 - 0, 6).Code(63 - 63, 6).Put(5, 8);        // distance 4, length 63 + 2 + 5
-  w.Put(0, 1).Put(63, 6).Code(63 - 63, 6).Code(63 - 2, 6);                 // distance 4096, length 4
+  w.Put(0, 1).Put(1, 6).Code(63 - 0, 6).Code(63 - 0, 6);             // distance 2, length 0 + 2
+  w.Put(0, 1).Put(3, 6).Code(63 - 0, 6).Code(63 - 63, 6).Put(5, 8);  // distance 4, length 63 + 2 + 5
+  w.Put(0, 1).Put(63, 6).Code(63 - 63, 6).Code(63 - 2, 6);           // distance 4096, length 4
   std::string expected;
   for (int i = 0; i < 74; ++i) expected += "ab"[i % 2];
   expected += std::string(4, '\0');
@@ -367,10 +382,10 @@ TEST(Explode, EightKWindowLiteralTreeMatchesFromThreeBytesAndLongCodes) {
   BitWriter w;
   w.Raw(literal).Raw(mixed).Raw(mixed);
   w.Put(1, 1).Code(247 - 'x', 8).Put(1, 1).Code(247 - 'y', 8);
-  w.Put(1, 1).Code(1, 9).Put(1, 1).Code(1, 10).Put(1, 1).Code(1, 15);          // 247, 248, 253
-  w.Put(1, 1).Code(1, 16).Put(1, 1).Code(0, 16);                               // 254, 255
-  w.Put(0, 1).Put(6, 7).Code(3, 2).Code(3, 2);                                 // distance 7, length 0 + 3
-  w.Put(0, 1).Put(0, 7).Code(63 - 63, 8).Code(31, 7);                          // distance 8065, length 3 + 3
+  w.Put(1, 1).Code(1, 9).Put(1, 1).Code(1, 10).Put(1, 1).Code(1, 15);  // 247, 248, 253
+  w.Put(1, 1).Code(1, 16).Put(1, 1).Code(0, 16);                       // 254, 255
+  w.Put(0, 1).Put(6, 7).Code(3, 2).Code(3, 2);                         // distance 7, length 0 + 3
+  w.Put(0, 1).Put(0, 7).Code(63 - 63, 8).Code(31, 7);                  // distance 8065, length 3 + 3
   const std::string expected = std::string("xy\xF7\xF8\xFD\xFE\xFF") + "xy\xF7" + std::string(6, '\0');
   Bytes out;
   EXPECT_EQ(Decode(6, 6, w.Done(), expected.size(), &out).status, CodecStatus::Ok);
@@ -384,9 +399,9 @@ TEST(Explode, EightKWindowLiteralTreeMatchesFromThreeBytesAndLongCodes) {
 TEST(Explode, TreesThatMakeNoPrefixCodeAreBadData) {
   const Bytes distances = UniformTree(64, 6);
   const std::vector<Bytes> bad_length_trees = {
-      {3, 0xF5, 0xF5, 0xF5, 0xE5},  // 63 lengths
+      {3, 0xF5, 0xF5, 0xF5, 0xE5},        // 63 lengths
       {4, 0xF5, 0xF5, 0xF5, 0xF5, 0x05},  // 65 lengths
-      UniformTree(64, 5),  // 64 codes of 5 bits cannot all exist
+      UniformTree(64, 5),                 // 64 codes of 5 bits cannot all exist
       {4, 0x00, 0xFF, 0xFF, 0xFF, 0xEF},  // 1 bit, then 63 x 16 bits: the 1-bit code is a prefix of theirs
   };
   for (const Bytes& tree : bad_length_trees) {

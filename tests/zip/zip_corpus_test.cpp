@@ -19,7 +19,7 @@ struct Expected {
 
 // Extracts every entry; returns name -> (good, size, crc of the bytes).
 std::map<std::string, std::tuple<int, size_t, uint32_t>> ExtractAll(const std::string& file,
-                                                                   const std::string& password = "") {
+                                                                    const std::string& password = "") {
   TZipReader zip;
   zip.SetSortMode(TZipSortMode::ByName);
   zip.SetPassword(password);
@@ -47,8 +47,10 @@ void ExpectGood(const std::string& file, const std::map<std::string, Expected>& 
 }
 
 TEST(ZipCorpus, LegacyMethodsExtractWithGoodCrcs) {
-  const Expected first{1092, 0x22957a6e}, exe{45056, 0xcfb109c8}, jpg{40372, 0x088814e3}, tect{15498, 0x9bd160fa};
-  ExpectGood("commons-compress__SHRUNK.ZIP", {{"TEST1.XML", {76, 0x393a497a}}, {"TEST2.XML", {81, 0xd19abf92}}});
+  const Expected first{1092, 0x22957a6e}, exe{45056, 0xcfb109c8}, jpg{40372, 0x088814e3},
+      tect{15498, 0x9bd160fa};
+  ExpectGood("commons-compress__SHRUNK.ZIP",
+             {{"TEST1.XML", {76, 0x393a497a}}, {"TEST2.XML", {81, 0xd19abf92}}});
   ExpectGood("commons-compress__imploding-4Kdict-2trees.zip", {{"HEADER.TXT", {818, 0x3222d8c7}}});
   ExpectGood("commons-compress__imploding-8Kdict-3trees.zip", {{"LICENSE.TXT", {11560, 0x495fc599}}});
   ExpectGood("commons-compress__lorem-ipsum-implode.zip", {{"LOREM.TXT", {144060, 0xb9034f7e}}});
@@ -60,13 +62,17 @@ TEST(ZipCorpus, LegacyMethodsExtractWithGoodCrcs) {
     ExpectGood("sharpcompress__Zip.reduce" + std::to_string(factor) + ".zip",
                {{"TEST.EXE", exe}, {"TEST.JPG", jpg}, {"TECT.TXT", tect}});
   // The Cyrillic name is code page 866 bytes without the UTF-8 flag: read as code page 437.
-  ExpectGood("sharpcompress__Zip.implode.zip",
-             {{"EXE\\TEST.EXE", exe}, {"JPG\\TEST.JPG", jpg}, {"\xCE\x93\xC3\x91\xC3\x9F\xCE\x93.txt", tect}});
-  ExpectGood("libarchive__test_compat_zip_implode.zip",
-             {{"EDIT.ZIP", {23303, 0x79b66e25}}, {"4MAP.DOC", {16100, 0xc5ac76b6}}, {"4MAP.EXE", {2752, 0x6c29d4a9}},
-              {"PUTMAP.EXE", {18551, 0x3cc85a72}}, {"MAPDEF", {2028, 0x5fa4c7ac}}});
-  ExpectGood("libarchive__test_compat_zip_implode_realloc.zip",
-             {{"VALIDATE.TXT", {2904, 0xcc881138}}, {"VALIDATE.C", {7513, 0x75f2f92a}}, {"MAKEFILE", {603, 0x5bd51ac6}}});
+  ExpectGood(
+      "sharpcompress__Zip.implode.zip",
+      {{"EXE\\TEST.EXE", exe}, {"JPG\\TEST.JPG", jpg}, {"\xCE\x93\xC3\x91\xC3\x9F\xCE\x93.txt", tect}});
+  ExpectGood("libarchive__test_compat_zip_implode.zip", {{"EDIT.ZIP", {23303, 0x79b66e25}},
+                                                         {"4MAP.DOC", {16100, 0xc5ac76b6}},
+                                                         {"4MAP.EXE", {2752, 0x6c29d4a9}},
+                                                         {"PUTMAP.EXE", {18551, 0x3cc85a72}},
+                                                         {"MAPDEF", {2028, 0x5fa4c7ac}}});
+  ExpectGood("libarchive__test_compat_zip_implode_realloc.zip", {{"VALIDATE.TXT", {2904, 0xcc881138}},
+                                                                 {"VALIDATE.C", {7513, 0x75f2f92a}},
+                                                                 {"MAKEFILE", {603, 0x5bd51ac6}}});
 }
 
 TEST(ZipCorpus, TraditionalEncryptionWithAndWithoutDescriptors) {
@@ -90,7 +96,8 @@ TEST(ZipCorpus, CommentsDescriptorsJunkAndOddDates) {
   zip.SetZipName((qbtest::CorpusDir() / "libzip__testcomment.zip").string());
   zip.ReadDirectory();
   ASSERT_EQ(zip.EntryCount(), 4);
-  EXPECT_EQ(zip.ArchiveComment(), "This is the archive comment for the file.\r\n\r\nLong.\r\n\r\nLonger.\r\n");
+  EXPECT_EQ(zip.ArchiveComment(),
+            "This is the archive comment for the file.\r\n\r\nLong.\r\n\r\nLonger.\r\n");
   EXPECT_FALSE(zip.EntryHasComment(0));
   EXPECT_EQ(zip.EntryComment(1), "First one had no comment.");
   EXPECT_EQ(zip.EntryComment(3), "Last.");
@@ -99,7 +106,8 @@ TEST(ZipCorpus, CommentsDescriptorsJunkAndOddDates) {
   EXPECT_EQ(out.ToString(), "Contents of third file.\n");
 
   ExpectGood("go__dd.zip", {{"filename", {25, Crc32(0, "This is a test textfile.\n", 25)}}});
-  ExpectGood("go__go-no-datadesc-sig.zip", {{"foo.txt", {4, Crc32(0, "foo\n", 4)}}, {"bar.txt", {4, Crc32(0, "bar\n", 4)}}});
+  ExpectGood("go__go-no-datadesc-sig.zip",
+             {{"foo.txt", {4, Crc32(0, "foo\n", 4)}}, {"bar.txt", {4, Crc32(0, "bar\n", 4)}}});
   ExpectGood("go__go-with-datadesc-sig.zip", {{"foo.txt", {4, Crc32(0, "foo\n", 4)}}});
   ExpectGood("go__test-trailing-junk.zip", {{"test.txt", {26, Crc32(0, "This is a test text file.\n", 26)}},
                                             {"gophercolor16x16.png", {785, 0x54d531fe}}});

@@ -154,7 +154,7 @@ TEST(ZipDamage, BadCrcIsNotCountedButKeepsTheBytes) {
   TempDir dir;
   auto bytes = MakeArchive(dir);
   // "small" is stored: flip its last data byte.
-  auto at = std::search(bytes.begin(), bytes.end(), std::begin("small") , std::end("small") - 1);
+  auto at = std::search(bytes.begin(), bytes.end(), std::begin("small"), std::end("small") - 1);
   ASSERT_NE(at, bytes.end());
   *at = 'S';
   qbtest::WriteFileBytes(dir.Path() / "crc.zip", bytes);

@@ -90,7 +90,11 @@ TEST(ZipNames, SplitAndCodePages) {
   EXPECT_EQ(path, "a\\b\\");
   EXPECT_EQ(file, "c");
   // Code page 437 names keep their letters; "/" becomes "\".
-  EXPECT_EQ(NameFromArchive("caf\x82/\x81" "ber", false), "caf\xC3\xA9\\\xC3\xBC" "ber");
+  EXPECT_EQ(NameFromArchive("caf\x82/\x81"
+                            "ber",
+                            false),
+            "caf\xC3\xA9\\\xC3\xBC"
+            "ber");
   bool utf8 = true;
   EXPECT_EQ(NameToArchive("caf\xC3\xA9\\x", utf8), "caf\x82/x");
   EXPECT_FALSE(utf8);

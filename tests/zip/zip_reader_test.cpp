@@ -36,8 +36,9 @@ TEST(ZipReader, ReadsInfoZipArchiveWithCommentsInNameOrder) {
   Shell("cd " + ShellQuote(dir.Path().string()) + " && zip -q -D z.zip b.txt A.txt sub/c.bin");
   // Entry comments through zipnote's edit format, and an archive comment.
   Shell("cd " + ShellQuote(dir.Path().string()) +
-      " && printf '@ b.txt\\nnote for b\\n@ (comment above this line)\\n@ sub/c.bin\\nfor c\\n@ (comment above this "
-      "line)\\n@ (zip file comment below this line)\\narchive words\\n' | zipnote -w z.zip");
+        " && printf '@ b.txt\\nnote for b\\n@ (comment above this line)\\n@ sub/c.bin\\nfor c\\n@ (comment "
+        "above this "
+        "line)\\n@ (zip file comment below this line)\\narchive words\\n' | zipnote -w z.zip");
 
   TZipReader zip;
   zip.SetSortMode(TZipSortMode::ByName);
@@ -74,7 +75,8 @@ TEST(ZipReader, ReadsPythonZipfileArchivesWithUtf8NamesAndDataDescriptors) {
       "import zipfile,sys\n"
       "with zipfile.ZipFile(sys.argv[1],'w') as z:\n"
       "  z.writestr('plain/stored.txt', b'stored bytes', compress_type=zipfile.ZIP_STORED)\n"
-      "  i = zipfile.ZipInfo('deflated.txt'); i.compress_type = zipfile.ZIP_DEFLATED; i.comment = b'\\x8c1\\x8c\\xbf'\n"
+      "  i = zipfile.ZipInfo('deflated.txt'); i.compress_type = zipfile.ZIP_DEFLATED; i.comment = "
+      "b'\\x8c1\\x8c\\xbf'\n"
       "  z.writestr(i, b'hello ' * 5000)\n"
       "  z.writestr('caf\\u00e9/\\u65e5\\u672c.txt', 'unicode'.encode())\n"
       "  with z.open('streamed.bin', 'w') as f: f.write(bytes(range(256)) * 100)\n"
@@ -88,7 +90,9 @@ TEST(ZipReader, ReadsPythonZipfileArchivesWithUtf8NamesAndDataDescriptors) {
   ASSERT_EQ(zip.EntryCount(), 4);
   EXPECT_EQ(zip.EntryFullName(0), "caf\xC3\xA9\\\xE6\x97\xA5\xE6\x9C\xAC.txt");
   EXPECT_EQ(zip.EntryFullName(1), "deflated.txt");
-  EXPECT_EQ(zip.EntryComment(1), "\x8c" "1\x8c\xbf");
+  EXPECT_EQ(zip.EntryComment(1),
+            "\x8c"
+            "1\x8c\xbf");
   EXPECT_EQ(zip.ArchiveComment(), "py comment");
   std::string expected_stream;
   for (int i = 0; i < 100; ++i)

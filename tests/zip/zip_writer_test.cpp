@@ -60,7 +60,10 @@ TEST(ZipWriter, PeersReadNamesCommentsAndBytesExactly) {
     auto zip = Cabinet(path);
     zip->SetPackLevel(level);
     zip->SetArchiveComment("the archive comment");
-    Add(*zip, "Work\\Code\\Snippet", std::string(text.begin(), text.end()), "\x8c" "1\x8c\xbf\xa5" "3\xa5\xbf");
+    Add(*zip, "Work\\Code\\Snippet", std::string(text.begin(), text.end()),
+        "\x8c"
+        "1\x8c\xbf\xa5"
+        "3\xa5\xbf");
     Add(*zip, "Work\\Random", std::string(random.begin(), random.end()), "second");
     Add(*zip, "caf\xC3\xA9\\\xE6\x97\xA5\xE6\x9C\xAC", "unicode name");
     Add(*zip, "Empty", "");
@@ -73,7 +76,8 @@ TEST(ZipWriter, PeersReadNamesCommentsAndBytesExactly) {
         "z = zipfile.ZipFile(sys.argv[1])\n"
         "assert z.testzip() is None\n"
         "print(z.comment.decode())\n"
-        "for i in z.infolist(): print(i.filename, i.compress_type, i.file_size, zlib.crc32(z.read(i)) == i.CRC, "
+        "for i in z.infolist(): print(i.filename, i.compress_type, i.file_size, zlib.crc32(z.read(i)) == "
+        "i.CRC, "
         "i.comment.hex())\n";
     qbtest::WriteFileText(dir / "check.py", script);
     auto result = RunCommand("python3 " + ShellQuote(dir / "check.py") + " " + ShellQuote(path));
@@ -81,11 +85,15 @@ TEST(ZipWriter, PeersReadNamesCommentsAndBytesExactly) {
     std::string method = level == 0 ? "0" : "8";
     EXPECT_EQ(result.output,
               "the archive comment\n"
-              "Work/Code/Snippet " + method + " 200000 True 8c318cbfa533a5bf\n"
-              "Work/Random " + method + " 70000 True 7365636f6e64\n"  // several blocks: no whole-entry store
-              "caf\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC 0 12 True \n"
-              "Empty 0 0 True \n"
-              "Drawer Only/ 0 0 True \n")
+              "Work/Code/Snippet " +
+                  method +
+                  " 200000 True 8c318cbfa533a5bf\n"
+                  "Work/Random " +
+                  method +
+                  " 70000 True 7365636f6e64\n"  // several blocks: no whole-entry store
+                  "caf\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC 0 12 True \n"
+                  "Empty 0 0 True \n"
+                  "Drawer Only/ 0 0 True \n")
         << "level " << level;
     auto piped = RunCommand("unzip -p " + ShellQuote(path) + " Work/Code/Snippet");
     EXPECT_EQ(piped.output, std::string(text.begin(), text.end()));
@@ -112,11 +120,19 @@ TEST(ZipWriter, ReplacesInPlaceDroppingTheCommentAndTakingTheNewName) {
 }
 
 TEST(ZipWriter, NormalisesNames) {
-  struct Case { const char* in; const char* path; const char* file; } cases[] = {
-      {"NewItems\\Item0", "NewItems\\", "Item0"}, {"\\A\\b", "A\\", "b"},
-      {"Note: x", "Note:\\", " x"},              {"C:\\a\\b", "a\\", "b"},
-      {"C:b", "", "b"},                          {"\\\\server\\share\\d\\f", "d\\", "f"},
-      {"x\\\\y", "x\\", "y"},                    {"plain", "", "plain"},
+  struct Case {
+    const char* in;
+    const char* path;
+    const char* file;
+  } cases[] = {
+      {"NewItems\\Item0", "NewItems\\", "Item0"},
+      {"\\A\\b", "A\\", "b"},
+      {"Note: x", "Note:\\", " x"},
+      {"C:\\a\\b", "a\\", "b"},
+      {"C:b", "", "b"},
+      {"\\\\server\\share\\d\\f", "d\\", "f"},
+      {"x\\\\y", "x\\", "y"},
+      {"plain", "", "plain"},
       {"Drawer\\", "Drawer\\", ""},
   };
   for (const auto& c : cases) {
