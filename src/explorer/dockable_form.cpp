@@ -15,12 +15,6 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr int kDragDistance = 5;  // pixels on either axis before a drag begins
 
-// The item name of a path: the part after its last backslash or colon.
-std::string NameAfterLastSeparator(const std::string& path) {
-  const size_t cut = path.find_last_of("\\:");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 bool IsBlankName(std::string_view text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) > ' ') return false;
@@ -218,7 +212,7 @@ void TDockableForm::TreeView1DragDrop(TTreeNode* target) {
 void TDockableForm::MoveSelectedItem(TTreeNode* item, TTreeNode* target) {
   const std::string old_path = qb::ItemPathOf(item);
   const std::string drawer_path = qb::ItemPathOf(target);
-  const std::string name = NameAfterLastSeparator(old_path);
+  const std::string name(store::ItemNameOf(old_path));
   std::string new_path = drawer_path.empty() ? name : drawer_path + "\\" + name;
   bool replaced = false;
 

@@ -36,8 +36,10 @@ std::string DrawerItemPrefix(std::string_view item_path);
 std::string_view ItemNameOf(std::string_view item_path);
 std::string_view DrawerPathOf(std::string_view item_path);
 
-// A typed item path in the form the archive engine stores it (drive or server
-// prefix and one leading backslash removed, split at the last backslash or colon).
+// A typed item path in the form the archive engine stores it
+// (TZipWriter::NormalizeName: "/" as "\\", not UTF-8 read as Windows-1252, drive or
+// server prefix and leading backslashes removed); normalising it again changes
+// nothing, and looking the result up finds what was stored under it.
 // Throws EItemPathError when the result names no item: an empty or blank path, a
 // path ending in a backslash (a drawer), or one with an empty drawer level.
 std::string NormalizeItemPath(const std::string& typed);

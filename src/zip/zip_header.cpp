@@ -5,7 +5,7 @@
 namespace qb::zip {
 
 void SplitEntryName(const std::string& full_name, std::string& path, std::string& file_name) {
-  size_t cut = full_name.find_last_of("\\:");
+  size_t cut = full_name.rfind('\\');
   if (cut == std::string::npos) {
     path.clear();
     file_name = full_name;
@@ -13,7 +13,6 @@ void SplitEntryName(const std::string& full_name, std::string& path, std::string
   }
   path = full_name.substr(0, cut + 1);
   file_name = full_name.substr(cut + 1);
-  if (path.back() == ':') path += '\\';
 }
 
 int CompareNamesFolded(const std::string& a, const std::string& b) {

@@ -11,8 +11,8 @@
 namespace qb::zip {
 
 // One entry of an archive. Names are UTF-8 in memory with "\" as separator; the
-// file name is the text after the last backslash or colon of the full name, the
-// path the text up to and including it (empty, or ending in a backslash).
+// file name is the text after the last backslash of the full name, the path the
+// text up to and including it (empty, or ending in a backslash).
 struct TZipHeaderInfo {
   uint16_t version_made_by = 20;
   uint16_t version_needed = 20;
@@ -65,8 +65,8 @@ enum class TZipSortMode {
   ByNone
 };
 
-// Splits a full name at its last backslash or colon; a path ending in a colon gets a
-// backslash appended.
+// Splits a full name at its last backslash. A colon is an ordinary character here:
+// "Meeting 10:30" is one item name, not a drawer.
 void SplitEntryName(const std::string& full_name, std::string& path, std::string& file_name);
 
 // Byte-wise comparison after folding a-z to upper case (the ByName order).

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -127,34 +128,61 @@ void SyncFolder(const std::string& folder) {
 // ---------------------------------------------------------------------------------
 // Names
 
+namespace {
+
+bool IsDrivePrefix(const std::string& s, size_t at) {
+  return s.size() - at >= 2 && std::isalpha(static_cast<unsigned char>(s[at])) && s[at + 1] == ':';
+}
+
+// The position after the prefixes that name a place outside the archive: drive
+// prefixes ("C:"), a server and share ("\\server\share") and leading backslashes,
+// taken off until none is left, so that the rest starts with neither.
+size_t SkipOutsidePrefixes(const std::string& s, size_t at) {
+  for (;;) {
+    if (IsDrivePrefix(s, at)) {
+      at += 2;
+    } else if (s.compare(at, 2, "\\\\") == 0) {
+      const size_t server_end = s.find('\\', at + 2);
+      const size_t share_end =
+          server_end == std::string::npos ? std::string::npos : s.find('\\', server_end + 1);
+      // Without a share the last part is the file name and stays.
+      at = server_end == std::string::npos  ? at + 2
+           : share_end == std::string::npos ? server_end + 1
+                                            : share_end;
+    } else if (at < s.size() && s[at] == '\\') {
+      ++at;
+    } else {
+      return at;
+    }
+  }
+}
+
+}  // namespace
+
 void TZipWriter::NormalizeName(const std::string& name, bool store_paths, std::string& path,
                                std::string& file_name) {
-  size_t cut = name.find_last_of("\\:");
-  if (cut == std::string::npos) {
+  // Bytes that are not UTF-8 are read as Windows-1252, and "/" is the separator
+  // inside the file: both as the reader reads stored names, so that the name kept
+  // in memory is the name read back.
+  std::string s = codepage::BytesToUtf8(name);
+  std::replace(s.begin(), s.end(), '/', '\\');
+  const size_t start = SkipOutsidePrefixes(s, 0);
+  const size_t cut = s.rfind('\\');
+  if (cut == std::string::npos || cut < start) {
     path.clear();
-    file_name = name;
+    file_name = s.substr(start);
     return;
   }
-  file_name = name.substr(cut + 1);
+  file_name = s.substr(cut + 1);
   if (!store_paths) {
     path.clear();
+    file_name.erase(0, SkipOutsidePrefixes(file_name, 0));  // now the start of the name
     return;
   }
-  std::string p = name.substr(0, cut + 1);
-  if (p.size() >= 2 && p[p.size() - 1] == '\\' && p[p.size() - 2] == '\\')
-    p.pop_back();  // a doubled final backslash counts once
-  else if (p.back() == ':')
-    p += '\\';
-  // A drive prefix, or a server and share.
-  if (p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]))) {
-    p.erase(0, 2);
-  } else if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
-    size_t server_end = p.find('\\', 2);
-    size_t share_end = server_end == std::string::npos ? std::string::npos : p.find('\\', server_end + 1);
-    p = share_end == std::string::npos ? std::string() : p.substr(share_end);
-  }
-  if (!p.empty() && p[0] == '\\') p.erase(0, 1);
-  path = p;
+  // The path ends in one backslash: a run of them at its end counts once.
+  size_t end = cut + 1;
+  while (end - 1 > start && s[end - 2] == '\\') --end;
+  path = s.substr(start, end - start);
 }
 
 void TZipWriter::SetEntryPath(int index, const std::string& path) {

@@ -49,9 +49,13 @@ class TZipWriter : public TZipReader {
   // Sets the archive comment in memory (written by the next update).
   void SetArchiveComment(const std::string& comment);
 
-  // How a name given to AddFromStream is stored: the path part (up to the last
-  // backslash or colon, drive or server prefix and one leading backslash removed,
-  // ending in a backslash) and the file name.
+  // How a name given to AddFromStream is stored, and the one normaliser of typed
+  // names: bytes that are not UTF-8 read as Windows-1252, "/" taken as "\\", drive
+  // prefixes ("C:"), a server and share and leading backslashes removed from the
+  // start; then the file name is the text after the last backslash and the path the
+  // text up to it, ending in one backslash (empty without StorePaths). A colon
+  // elsewhere is an ordinary character. Normalising the result again changes
+  // nothing, and it is the name a reader of the written archive sees.
   static void NormalizeName(const std::string& name, bool store_paths, std::string& path,
                             std::string& file_name);
 

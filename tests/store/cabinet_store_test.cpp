@@ -93,7 +93,10 @@ TEST(ItemPaths, TypedPathsAreNormalisedOrRefused) {
   EXPECT_EQ(NormalizeItemPath("Work\\Code\\Snippet"), "Work\\Code\\Snippet");
   EXPECT_EQ(NormalizeItemPath("\\A\\b"), "A\\b");
   EXPECT_EQ(NormalizeItemPath("C:\\a\\b"), "a\\b");
-  EXPECT_EQ(NormalizeItemPath("Note: x"), "Note:\\ x");
+  EXPECT_EQ(NormalizeItemPath("Note: x"), "Note: x");
+  EXPECT_EQ(NormalizeItemPath("Work/Meeting 10:30"), "Work\\Meeting 10:30");
+  EXPECT_EQ(NormalizeItemPath("a:b:c"), "c");
+  EXPECT_EQ(NormalizeItemPath(NormalizeItemPath("a:b:c")), "c");
   for (const char* bad : {"", "   ", "Drawer\\", "A\\\\\\", "C:", "A\\ ", "A\\\\B\\c"})
     EXPECT_THROW(NormalizeItemPath(bad), EItemPathError) << bad;
   EXPECT_EQ(ItemNameOf("Work\\Code\\Snippet"), "Snippet");

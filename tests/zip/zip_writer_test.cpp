@@ -127,7 +127,14 @@ TEST(ZipWriter, NormalisesNames) {
   } cases[] = {
       {"NewItems\\Item0", "NewItems\\", "Item0"},
       {"\\A\\b", "A\\", "b"},
-      {"Note: x", "Note:\\", " x"},
+      {"Note: x", "", "Note: x"},
+      {"Work\\Meeting 10:30", "Work\\", "Meeting 10:30"},
+      {"a:b:c", "", "c"},  // drive prefixes are taken off until none is left
+      {"C:\\D:\\x", "", "x"},
+      {"a/b\\c", "a\\b\\", "c"},
+      {"x\\\\\\y", "x\\", "y"},
+      {"\\\\server", "", "server"},
+      {"caf\xE9", "", "caf\xC3\xA9"},  // not UTF-8: read as Windows-1252
       {"C:\\a\\b", "a\\", "b"},
       {"C:b", "", "b"},
       {"\\\\server\\share\\d\\f", "d\\", "f"},
@@ -145,6 +152,40 @@ TEST(ZipWriter, NormalisesNames) {
   TZipWriter::NormalizeName("a\\b\\c", false, path, file);
   EXPECT_EQ(path, "");
   EXPECT_EQ(file, "c");
+  TZipWriter::NormalizeName("a\\C:x", false, path, file);
+  EXPECT_EQ(file, "x");
+}
+
+// A normalised name normalises to itself, with and without paths, and is the name
+// a reader of the archive sees: written and read back, it comes out unchanged.
+TEST(ZipWriter, NormalisingIsIdempotentAndSurvivesTheArchive) {
+  const char* names[] = {"a:b:c",     "Meeting 10:30",    "C:\\D:\\x", "\\\\s\\\\t\\u\\x", "x\\\\\\y",
+                         "A\\\\B\\c", "\\\\\\a:b\\c:\\d", "a/b/:c",    "\xFF\xFE/\x80",    "d\\e:"};
+  qbtest::TempDir dir;
+  TZipWriter zip;
+  zip.SetStorePaths(true);
+  zip.SetZipName(dir / "n.zip");
+  for (const char* name : names) {
+    for (bool store_paths : {true, false}) {
+      std::string path, file, path2, file2;
+      TZipWriter::NormalizeName(name, store_paths, path, file);
+      TZipWriter::NormalizeName(path + file, store_paths, path2, file2);
+      EXPECT_EQ(path2 + file2, path + file) << name;
+      EXPECT_EQ(path2, path) << name;
+    }
+    TMemoryStream data(std::string("x"));
+    ASSERT_EQ(zip.AddFromStream(&data, name), 1) << name;
+  }
+  TZipReader reader;
+  reader.SetZipName(dir / "n.zip");
+  reader.ReadDirectory();
+  ASSERT_EQ(reader.EntryCount(), static_cast<int>(std::size(names)));
+  for (int i = 0; i < reader.EntryCount(); ++i) {
+    std::string path, file;
+    TZipWriter::NormalizeName(names[i], true, path, file);
+    EXPECT_EQ(reader.EntryFullName(i), path + file) << names[i];
+    EXPECT_EQ(reader.EntryPath(i), path) << names[i];
+  }
 }
 
 TEST(ZipWriter, NewFilesZeroByteFilesAndNonArchives) {
