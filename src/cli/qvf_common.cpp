@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "cli/qvf_cli.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "store/cabinet_store.h"
 #include "zip/zip_errors.h"
@@ -110,12 +111,43 @@ bool IsControl(unsigned char c) {
   return c < 0x20 || c == 0x7F;
 }
 
+// Characters that a terminal takes as commands or that reorder the text around them:
+// the C1 controls, the bidirectional marks, embeddings, overrides and isolates, and
+// the line and paragraph separators.
+bool IsControlCodePoint(char32_t cp) {
+  return (cp >= 0x80 && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// Copies the character at text[i] to out, escaped when it is a control above ASCII
+// (\uXXXX) or a byte that is not UTF-8 (\xHH); returns false, leaving i, for an
+// ASCII byte, which the caller handles.
+bool CopyNonAscii(std::string& out, std::string_view text, size_t& i) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) return false;
+  const size_t start = i;
+  const char32_t cp = codepage::NextCodePoint(text, i);
+  if (cp == codepage::kNotUtf8) {
+    AppendHex(out, c);
+    ++i;
+  } else if (IsControlCodePoint(cp)) {
+    char code[16];
+    std::snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(cp));
+    out += code;
+  } else {
+    out.append(text, start, i - start);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ShowPath(const std::string& path) {
   std::string out;
   out.reserve(path.size());
-  for (unsigned char c : path) {
+  for (size_t i = 0; i < path.size();) {
+    if (CopyNonAscii(out, path, i)) continue;
+    const unsigned char c = static_cast<unsigned char>(path[i++]);
     if (IsControl(c))
       AppendHex(out, c);
     else
@@ -127,11 +159,12 @@ std::string ShowPath(const std::string& path) {
 std::string ShowText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
+  for (size_t i = 0; i < text.size();) {
+    if (CopyNonAscii(out, text, i)) continue;
+    unsigned char c = static_cast<unsigned char>(text[i++]);
     if (c == '\\') {
       out += "\\\\";
-    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+    } else if (c == '\r' && i < text.size() && text[i] == '\n') {
       out += "\\n";
       ++i;
     } else if (c == '\n') {

@@ -59,6 +59,10 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+char32_t NextCodePoint(std::string_view text, size_t& i) {
+  return DecodeUtf8(text, i);
+}
+
 bool IsAscii(std::string_view text) {
   for (char c : text)
     if (static_cast<uint8_t>(c) >= 0x80) return false;

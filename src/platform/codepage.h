@@ -14,6 +14,10 @@ namespace qb::codepage {
 
 // True when text is well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view text);
+// Decodes the UTF-8 sequence at text[i] (i < text.size()) and moves i past it; for
+// a malformed sequence returns kNotUtf8 and leaves i where it was.
+inline constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+char32_t NextCodePoint(std::string_view text, size_t& i);
 // True when every byte is below 0x80.
 bool IsAscii(std::string_view text);
 

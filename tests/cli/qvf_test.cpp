@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -230,6 +231,37 @@ assert sorted(got) == sorted(want), got
 assert z.read('Pics/Logo') == open('payload.bin', 'rb').read()
 assert z.testzip() is None
 )");
+}
+
+// Names and notes that would steer a terminal or reorder the line (ESC, the C1
+// controls, the bidirectional overrides) are listed escaped; other letters stay.
+// Colons are ordinary characters, and a name typed in another code page is stored
+// as UTF-8 and found again by the same bytes.
+TEST(QvfRead, ListingEscapesControlsAndTypedNamesAreFoundAgain) {
+  TempDir dir;
+  const std::string cabinet = dir / "c.qvf";
+  const std::string rlo = "\xE2\x80\xAE", csi = "\xC2\x9B";
+  ASSERT_EQ(Qvf({"add", cabinet, "Work/Meeting 10:30"}, "a").exit_code, 0);
+  ASSERT_EQ(Qvf({"add", cabinet, "evil" + rlo + "fdp.exe" + csi + "2J\x1B[0m"}, "b").exit_code, 0);
+  ASSERT_EQ(Qvf({"note", cabinet, "Work/Meeting 10:30", "--set", "caf\xC3\xA9 " + rlo + csi + "\xE2\x81\xA6"})
+                .exit_code,
+            0);
+  CommandResult typed = Qvf({"add", cabinet, "caf\xE9"}, "c");  // Windows-1252, not UTF-8
+  ASSERT_EQ(typed.exit_code, 0) << typed.errors;
+  EXPECT_EQ(typed.output, "caf\xC3\xA9\n");
+  EXPECT_EQ(Qvf({"cat", cabinet, "caf\xE9"}).output, "c");
+  EXPECT_EQ(Qvf({"cat", cabinet, "CAF\xC3\xA9"}).output, "c");
+
+  CommandResult ls = Qvf({"ls", cabinet, "--long"});
+  ASSERT_EQ(ls.exit_code, 0) << ls.errors;
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = ls.output.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(ls.output.substr(at, end - at));
+  ASSERT_EQ(lines.size(), 3u) << ls.output;
+  EXPECT_EQ(lines[0].substr(0, lines[0].find('\t')), "caf\xC3\xA9");
+  EXPECT_EQ(lines[1].substr(0, lines[1].find('\t')), "evil\\u202Efdp.exe\\u009B2J\\x1B[0m");
+  EXPECT_EQ(lines[2].substr(0, lines[2].find('\t')), "Work\\Meeting 10:30");
+  EXPECT_EQ(lines[2].substr(lines[2].rfind('\t') + 1), "caf\xC3\xA9 \\u202E\\u009B\\u2066");
 }
 
 TEST(QvfCommandLine, HelpUsageErrorsAndRefusedPaths) {
