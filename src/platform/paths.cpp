@@ -1,5 +1,9 @@
 #include "platform/paths.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -25,11 +29,25 @@ std::optional<std::string> AbsoluteVariable(const TPaths::TEnvLookup& lookup, co
   return value;
 }
 
-std::string FallbackBase() {
-  std::error_code ec;
-  fs::path temp = fs::temp_directory_path(ec);
-  if (ec) temp = "/tmp";
-  return (temp / kAppFolder).string();
+// A folder of the system's temporary folder that only this user can reach: the
+// fixed "quiverbox-<uid>" when it is a real folder (not a link) owned by this user
+// with no access for others, else a fresh one with a random name. Created 0700, so
+// nobody else can plant a file or a link inside; "/dev/null" (where no file can
+// ever be made) when neither can be had.
+std::string PrivateFallbackBase(const TPaths::TEnvLookup& lookup) {
+  std::string temp = "/tmp";
+  if (std::optional<std::string> tmpdir = AbsoluteVariable(lookup, "TMPDIR")) temp = *tmpdir;
+  while (temp.size() > 1 && temp.back() == '/') temp.pop_back();
+  const std::string fixed = temp + "/" + kAppFolder + "-" + std::to_string(::geteuid());
+  if (::mkdir(fixed.c_str(), 0700) == 0 || errno == EEXIST) {
+    struct stat st {};
+    if (::lstat(fixed.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & 077) == 0)
+      return fixed;
+  }
+  std::string fresh = temp + "/" + kAppFolder + "-XXXXXX";
+  if (::mkdtemp(fresh.data())) return fresh;
+  return "/dev/null";
 }
 
 }  // namespace
@@ -41,11 +59,13 @@ TPaths::TPaths(const TEnvLookup& lookup) {
     return;
   }
   std::optional<std::string> user_home = AbsoluteVariable(lookup, "HOME");
+  std::optional<std::string> fallback;
   auto base = [&](const char* variable, const char* under_home) -> std::string {
     if (std::optional<std::string> value = AbsoluteVariable(lookup, variable))
       return Join(*value, kAppFolder);
     if (user_home) return Join(Join(*user_home, under_home), kAppFolder);
-    return Join(FallbackBase(), under_home);
+    if (!fallback) fallback = PrivateFallbackBase(lookup);
+    return Join(*fallback, under_home);
   };
   config_dir_ = base("XDG_CONFIG_HOME", ".config");
   data_dir_ = base("XDG_DATA_HOME", ".local/share");

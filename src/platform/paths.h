@@ -13,8 +13,11 @@
 // with the usual defaults ~/.config, ~/.local/share and ~/.cache when a variable is
 // unset, empty or not an absolute path. When QUIVERBOX_HOME is set (portable mode,
 // and the isolation every test uses), every file lies directly in that folder
-// instead. Without HOME and without the XDG variables the files go to a
-// "quiverbox" folder under the system's temporary folder, so the program still runs.
+// instead. Without HOME and without the XDG variables the files go to a private
+// folder under the system's temporary folder ($TMPDIR or /tmp), so the program still
+// runs: "quiverbox-<uid>" when that is a folder of this user's that nobody else can
+// reach, else a fresh "quiverbox-XXXXXX"; made with mode 0700 when the paths are
+// built, and never a link that someone else planted.
 //
 // Folders are not created here; EnsureParentDir does that for a writer.
 #pragma once

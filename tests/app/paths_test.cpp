@@ -3,7 +3,10 @@
 #include "platform/paths.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <map>
 
 #include "platform/errors.h"
@@ -47,9 +50,59 @@ TEST(Paths, XdgVariablesAndTheirDefaults) {
   EXPECT_EQ(defaults.UserGlyphLibrary(), "/home/u/.local/share/quiverbox/UserGlyphs.dll");
   EXPECT_EQ(defaults.TempPictureFile(), "/home/u/.cache/quiverbox/[@@]");
 
-  TPaths nothing = With({});
+  qbtest::TempDir temp;
+  TPaths nothing = With({{"TMPDIR", temp.Path().string()}});
   EXPECT_FALSE(nothing.SettingsFile().empty());
   EXPECT_TRUE(std::filesystem::path(nothing.SettingsFile()).is_absolute());
+}
+
+// Without HOME and the XDG variables the files live in a folder of the temporary
+// folder that only this user can reach; what someone else put in its place (a link,
+// a folder open to others) is never used.
+TEST(Paths, WithoutHomeTheFilesGoToAPrivateFolder) {
+  namespace fs = std::filesystem;
+  qbtest::TempDir temp;
+  const fs::path fixed = temp / ("quiverbox-" + std::to_string(::geteuid()));
+  auto base_of = [](const TPaths& paths) {
+    return fs::path(paths.TempPictureFile()).parent_path().parent_path();
+  };
+  auto is_private = [](const fs::path& folder) {
+    struct stat st {};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 0777) == 0700;
+  };
+  const TPaths::TEnvLookup lookup = [&](const char* name) -> std::optional<std::string> {
+    if (std::string(name) == "TMPDIR") return temp.Path().string();
+    return std::nullopt;
+  };
+
+  // A link planted at the usual name, to a folder of the planter's choosing.
+  fs::create_directory(temp / "planted");
+  fs::create_directory_symlink(temp / "planted", fixed);
+  const fs::path first = base_of(TPaths(lookup));
+  EXPECT_NE(first, fixed);
+  EXPECT_TRUE(is_private(first)) << first;
+  EnsureParentDir(TPaths(lookup).TempPictureFile());
+  EXPECT_TRUE(fs::is_empty(temp / "planted"));
+
+  // A folder at the usual name that others may write to.
+  fs::remove(fixed);
+  fs::create_directory(fixed);
+  fs::permissions(fixed, fs::perms::all);
+  const fs::path second = base_of(TPaths(lookup));
+  EXPECT_NE(second, fixed);
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(is_private(second)) << second;
+
+  // Nothing in the way: the usual name, made private, and the same on every start.
+  fs::remove(fixed);
+  EXPECT_EQ(base_of(TPaths(lookup)), fixed);
+  EXPECT_TRUE(is_private(fixed));
+  EXPECT_EQ(base_of(TPaths(lookup)), fixed);
+
+  // No folder can be made: nothing can be written, rather than somewhere unsafe.
+  TPaths nowhere = With({{"TMPDIR", temp / "missing"}});
+  EXPECT_THROW(EnsureParentDir(nowhere.SettingsFile()), EFCreateError);
 }
 
 TEST(Paths, EnsureParentDirCreatesTheFolders) {
