@@ -85,7 +85,9 @@ TDib::TDib(int width, int height, int bit_count) {
 void TDib::Allocate(int width, int height, int bit_count) {
   if (width <= 0 || height <= 0 || !ValidBitCount(bit_count)) BadBitmap();
   const uint64_t stride = (static_cast<uint64_t>(width) * bit_count + 31) / 32 * 4;
-  if (stride * static_cast<uint64_t>(height) > kMaxDibBytes) BadBitmap();
+  if (stride * static_cast<uint64_t>(height) > kMaxDibBytes ||
+      static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxDibPixels)
+    BadBitmap();
   width_ = width;
   height_ = height;
   bit_count_ = bit_count;
@@ -256,9 +258,13 @@ ParsedDib TDibReader::Parse(std::span<const uint8_t> d, size_t info, std::option
   ParsedDib out;
   TDib& dib = out.dib;
   const uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
-  if (stride * static_cast<uint64_t>(height) > kMaxDibBytes) BadBitmap();
+  const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  if (stride * static_cast<uint64_t>(height) > kMaxDibBytes || pixels > kMaxDibPixels) BadBitmap();
   const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
   const size_t available = d.size() - static_cast<size_t>(start);
+  if ((compression == BI_RLE8 || compression == BI_RLE4) &&
+      pixels > std::max<uint64_t>(kRleFreePixels, kRlePixelsPerByte * available))
+    BadBitmap();  // a short stream that declares a huge, nearly all skipped, picture
   if (compression == BI_RGB || compression == BI_BITFIELDS) {
     // The last row's padding may be missing; its pixels may not.
     const uint64_t needed = stride * (h - 1) + (static_cast<uint64_t>(width) * bits + 7) / 8;

@@ -6,9 +6,9 @@
 // only needs to read, check, keep and write the bytes. Every reader takes bytes
 // from an untrusted source (a clipboard block, a cabinet payload, a file): each
 // length, offset and count is checked before use, images are limited in size
-// (kMaxDibBytes), and a reader that cannot make sense of its input throws
-// EInvalidGraphic with the toolkit's text ("Bitmap image is not valid", "Icon image
-// is not valid", "Metafile is not valid") - it never reads out of bounds.
+// (kMaxDibBytes, kMaxDibPixels, and for RLE by the length of the stream), and a reader that cannot make sense
+// of its input throws EInvalidGraphic with the toolkit's text ("Bitmap image is not valid", "Icon image is
+// not valid", "Metafile is not valid") - it never reads out of bounds.
 //
 // BMP layout (all little-endian):
 //   file header   14 bytes  "BM", file size (u32), 2 x u16 reserved, offset of bits (u32)
@@ -48,8 +48,18 @@ inline constexpr const char* kInvalidMetafileText = "Metafile is not valid";
 inline constexpr const char* kInvalidPaletteText = "Palette file is not valid";
 inline constexpr const char* kUnknownPictureText = "Unknown picture file format";
 
-// The largest pixel buffer a reader will allocate.
+// The largest pixel buffer a reader will allocate, and the most pixels a picture
+// may have (so that its 32-bit form, as a display converts it, stays within
+// kMaxDibBytes too: 8192 x 8192, or 15360 x 4320).
 inline constexpr uint64_t kMaxDibBytes = 256ull << 20;
+inline constexpr uint64_t kMaxDibPixels = kMaxDibBytes / 4;
+// An RLE stream skips pixels for free (end of line, delta and end of bitmap leave
+// them at index 0), so a few bytes can declare any size. Beyond kRleFreePixels an
+// RLE picture must have at least one byte of stream per kRlePixelsPerByte pixels:
+// an encoder that writes every row (runs of at most 255 pixels per two bytes,
+// then an end of line) stays far below that.
+inline constexpr uint64_t kRleFreePixels = 4ull << 20;
+inline constexpr uint64_t kRlePixelsPerByte = 1024;
 
 inline constexpr uint32_t BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3;
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/test_support.h"
@@ -146,6 +147,40 @@ TEST(Dib, RleThatRunsOutsideTheImageIsClipped) {
   EXPECT_EQ(dib.Pixel(0, 0), 0u);
 }
 
+// A picture's size is bounded by what its bytes can make: an RLE stream skips
+// pixels for free, so a few bytes declaring a huge picture are refused, while a
+// stream that really encodes every row of a big one is read. And no picture may
+// have more pixels than a display can take in 32-bit colour.
+TEST(Dib, PictureSizeIsBoundedByItsBytes) {
+  // 60 bytes declaring 16384 x 16383 pixels (256 MiB of 8-bit bits): end of bitmap.
+  const Bytes bomb8 = MakeBmp(16384, 16383, 8, BI_RLE8, {Rgb(0, 0, 0)}, {0, 1});
+  EXPECT_LE(bomb8.size(), 60u);
+  EXPECT_THROW(TDib::ReadBmp(bomb8), EInvalidGraphic);
+  EXPECT_THROW(TDib::ReadBmp(MakeBmp(16384, 16383, 4, BI_RLE4, {Rgb(0, 0, 0)}, {0, 0, 0, 2, 255, 255})),
+               EInvalidGraphic);
+  // Small pictures may be skipped over as the stream likes.
+  EXPECT_EQ(TDib::ReadBmp(MakeBmp(2048, 2048, 8, BI_RLE8, {Rgb(0, 0, 0)}, {0, 1})).Width(), 2048);
+
+  // 2048 x 4096 in RLE8 as an encoder writes it: each row as runs, then an end of line.
+  Bytes rows;
+  for (int y = 0; y < 4096; ++y) {
+    for (int x = 0; x < 2048; x += 255)
+      rows.insert(rows.end(), {static_cast<uint8_t>(std::min(255, 2048 - x)), 7});
+    rows.insert(rows.end(), {0, 0});
+  }
+  const TDib big = TDib::ReadBmp(MakeBmp(2048, 4096, 8, BI_RLE8, {Rgb(0, 0, 0)}, rows));
+  EXPECT_EQ(big.Pixel(2047, 0), 7u);
+  EXPECT_EQ(big.Pixel(0, 4095), 7u);
+
+  // Uncompressed bits are all in the file, but 16384 x 8192 pixels are too many
+  // even at 1 bit each (16 MiB of bits, 512 MiB in 32-bit colour).
+  Bytes header = MakeBmp(16384, 8192, 1, BI_RGB, {Rgb(0, 0, 0), Rgb(255, 255, 255)}, {});
+  header.resize(header.size() + 16384 / 8 * 8192);
+  EXPECT_THROW(TDib::ReadBmp(header), EInvalidGraphic);
+  EXPECT_THROW(TDib(16384, 8192, 1), EInvalidGraphic);
+  EXPECT_EQ(TDib(8192, 8192, 1).Height(), 8192);
+}
+
 TEST(Dib, DamagedHeadersAreRefused) {
   const Bytes good = TDib(3, 2, 24).WriteBmp();
   auto refused = [](Bytes b) { EXPECT_THROW(TDib::ReadBmp(b), EInvalidGraphic); };
@@ -247,6 +282,17 @@ TEST(Icon, TheLargestImageIsDecodedWithItsMask) {
   const TIcon alpha = ReadIco(MakeIco({{8, IconImage(8, 32, true)}}));
   EXPECT_EQ(alpha.Image.PixelColor(0, 7).Reserved, 0x80);
   EXPECT_EQ(icon.FileImage, ico);
+}
+
+// An icon whose only image is a short RLE stream declaring a huge picture.
+TEST(Icon, AnRleImageDeclaringAHugePictureIsRefused) {
+  Bytes image;
+  Put32(image, 40), Put32(image, 8192), Put32(image, 2 * 8192);  // 64 MiB, and 256 MiB in 32 bits
+  Put16(image, 1), Put16(image, 8), Put32(image, BI_RLE8);
+  for (int k = 0; k < 5; ++k) Put32(image, 0);
+  image.insert(image.end(), 4 * 256, 0);
+  image.insert(image.end(), {0, 1});
+  EXPECT_THROW(ReadIco(MakeIco({{0, image}})), EInvalidGraphic);
 }
 
 TEST(Icon, EntriesOutsideTheFileArePassedOverAndBadFilesRefused) {
