@@ -267,14 +267,15 @@ std::string ComposeNewTextItemComment() {
 }
 
 std::string ComposeAddNoteComment(std::string_view old_comment, std::string_view note) {
+  // Every note field goes, a second (foreign or damaged) one too: a 0xA7 left in
+  // front of the new field would make the note read back as something else.
   std::string prefix;
-  size_t p = old_comment.find(kNoteOpener);
-  if (p == std::string_view::npos) {
-    prefix = old_comment;
-  } else {
-    prefix = old_comment.substr(0, p);
-    prefix += old_comment.substr(NoteFieldEnd(old_comment));
+  std::string_view rest = old_comment;
+  for (size_t p; (p = rest.find(kNoteOpener)) != std::string_view::npos;) {
+    prefix += rest.substr(0, p);
+    rest = rest.substr(NoteFieldEnd(rest));
   }
+  prefix += rest;
   return prefix + NoteField(prefix, note);
 }
 

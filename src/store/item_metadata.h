@@ -133,8 +133,8 @@ std::string ComposeOverwriteComment(long long format, std::string_view old_comme
                                     const TClipboardFormatRegistry& registry = ClipboardFormats());
 // A new text item: format 1, glyph 3, no note.
 std::string ComposeNewTextItemComment();
-// Adds or replaces the note: the comment up to its first 0xA7, any fields that
-// stood after the old note field, then the new note field.
+// Adds or replaces the note: the comment without its note fields (any fields that
+// stood after them kept), then the new note field.
 std::string ComposeAddNoteComment(std::string_view old_comment, std::string_view note);
 // Removes the note: the glyph field, then the format field.
 std::string ComposeDeleteNoteComment(std::string_view old_comment);

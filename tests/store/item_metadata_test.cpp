@@ -96,6 +96,13 @@ TEST(ItemMetadataCompose, TheOrdersTheCommandsWrite) {
   EXPECT_EQ(ComposeAddNoteComment(Bytes("F1FCG3GCNoldNC"), "new"), Bytes("F1FCG3GCNnewNC"));
   // Fields that stood after the old note are kept, in front of the new one.
   EXPECT_EQ(ComposeAddNoteComment(Bytes("NoldNCF2FCG4GC"), "new"), Bytes("F2FCG4GCNnewNC"));
+  // A second note field (another program's, or damage), closed or not, goes too, so
+  // that the note read back is the one just set.
+  for (const char* old : {"NoldNCF2FCNstrayNC", "NoldNCF2FCNstray", "F2FCNNC"}) {
+    const std::string comment = ComposeAddNoteComment(Bytes(old), "new");
+    EXPECT_EQ(comment, Bytes("F2FCNnewNC")) << old;
+    EXPECT_EQ(ReadNoteText(comment), "new") << old;
+  }
   EXPECT_EQ(ComposeDeleteNoteComment(Bytes("F1FCG3GCNabcNC")), Bytes("G3GCF1FC"));
   EXPECT_EQ(ComposeDeleteNoteComment(Bytes("F1FC")), Bytes("F1FC"));
   EXPECT_EQ(ComposeGlyphComment(Bytes("F1FCG3GCNa\r\nbNC"), 15), Bytes("G15GCF1FCNa\r\nbNC"));
