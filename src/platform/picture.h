@@ -145,6 +145,7 @@ struct TIconEntry {
   int BitCount = 0;
   uint32_t Size = 0, Offset = 0;
   bool Png = false;  // the image is a PNG file image
+  friend bool operator==(const TIconEntry&, const TIconEntry&) = default;
 };
 
 // An icon file image: the directory and the decoded best image (the largest, then
@@ -156,6 +157,7 @@ struct TIcon {
   TDib Image;  // empty when every entry is a PNG
   int Width() const;
   int Height() const;
+  friend bool operator==(const TIcon&, const TIcon&) = default;
 };
 // Throws EInvalidGraphic(kInvalidIconText) for a bad directory or no readable entry.
 TIcon ReadIco(std::span<const uint8_t> file);
