@@ -11,6 +11,10 @@ QB_PACKAGES=(
   qt6-base-dev xvfb xclip xdotool xauth
 )
 
+# What scripts/fuzz.sh needs besides: clang with its fuzzer and sanitizer runtimes,
+# and llvm-symbolizer for readable stack traces.
+QB_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14)
+
 qb_install_missing() {
   local missing=()
   local pkg
