@@ -45,7 +45,7 @@ std::vector<uint8_t> RandomBytes(size_t count, uint64_t seed);
 // Text-like data: words from a small vocabulary, line breaks, some digits.
 std::vector<uint8_t> TextLikeBytes(size_t count, uint64_t seed);
 
-// The third-party corpus folder (shared/corpus).
+// The third-party ZIP archives the tests read (tests/data/zip in the repository).
 fs::path CorpusDir();
 // The qvf program built alongside the tests.
 std::string QvfPath();
