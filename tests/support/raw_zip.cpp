@@ -10,19 +10,7 @@ namespace qbtest {
 namespace {
 
 using namespace qb::zip::format;
-constexpr uint32_t kEndSignature = kEndRecordSignature;
-constexpr uint32_t kCentralSignature = kCentralHeaderSignature;
-constexpr uint32_t kLocalSignature = kLocalHeaderSignature;
-constexpr size_t kEndSize = kEndRecordSize;
-constexpr size_t kCentralSize = kCentralHeaderSize;
-constexpr size_t kLocalSize = kLocalHeaderSize;
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return qb::zip::format::Get16(&b[at]);
-}
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return qb::zip::format::Get32(&b[at]);
-}
 // True when [at, at + len) lies inside a buffer of `size` bytes.
 bool Fits(size_t size, uint64_t at, uint64_t len) {
   return at <= size && len <= size - at;
@@ -33,60 +21,88 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
+std::string Bytes(const std::vector<uint8_t>& b, uint64_t at, size_t length) {
+  return std::string(reinterpret_cast<const char*>(b.data() + at), length);
+}
+
 }  // namespace
 
-bool ParseRawZip(const std::vector<uint8_t>& archive, std::vector<RawZipEntry>* entries, std::string* error) {
+bool ParseRawZip(const std::vector<uint8_t>& archive, std::vector<RawZipEntry>* entries, std::string* error,
+                 bool keep_data) {
   entries->clear();
   const size_t size = archive.size();
-  if (size < kEndSize) return Fail(error, "too short for an end record");
+  if (size < kEndRecordSize) return Fail(error, "too short for an end record");
 
   // The last end record whose comment ends inside the file.
   size_t end = SIZE_MAX;
-  const size_t lowest = size - kEndSize > 65535 ? size - kEndSize - 65535 : 0;
-  for (size_t at = size - kEndSize + 1; at-- > lowest;) {
-    if (Get32(archive, at) == kEndSignature && Get16(archive, at + 20) <= size - kEndSize - at) {
+  EndRecord record;
+  const size_t lowest = size - kEndRecordSize > 65535 ? size - kEndRecordSize - 65535 : 0;
+  for (size_t at = size - kEndRecordSize + 1; at-- > lowest;) {
+    if (DecodeEndRecord(&archive[at], record) && record.comment_length <= size - kEndRecordSize - at) {
       end = at;
       break;
     }
   }
   if (end == SIZE_MAX) return Fail(error, "no end record");
 
-  const uint16_t count = Get16(archive, end + 10);
-  const uint32_t dir_size = Get32(archive, end + 12);
-  const uint32_t dir_offset = Get32(archive, end + 16);
-  if (uint64_t{dir_offset} + dir_size > end) return Fail(error, "central directory overlaps the end record");
+  uint64_t count = record.total_entries, dir_size = record.directory_size,
+           dir_offset = record.directory_offset;
+  size_t dir_end = end;  // where the directory must end: the ZIP64 end record, or the end record
+  Zip64Locator locator;
+  Zip64EndRecord record64;
+  if (end >= kZip64LocatorSize && DecodeZip64Locator(&archive[end - kZip64LocatorSize], locator)) {
+    const size_t at = end - kZip64LocatorSize - kZip64EndRecordSize;
+    if (end < kZip64LocatorSize + kZip64EndRecordSize || !DecodeZip64EndRecord(&archive[at], record64))
+      return Fail(error, "ZIP64 locator without its end record");
+    count = record64.total_entries;
+    dir_size = record64.directory_size;
+    dir_offset = record64.directory_offset;
+    dir_end = at;
+  } else if (record.Masked()) {
+    return Fail(error, "masked end record without a ZIP64 end record");
+  }
+  if (dir_offset + dir_size > dir_end) return Fail(error, "central directory overlaps the end record");
   // Bytes in front of the archive that the offsets do not count.
-  const size_t shift = end - (size_t{dir_offset} + dir_size);
+  const uint64_t shift = dir_end - (dir_offset + dir_size);
 
-  size_t at = shift + dir_offset;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (!Fits(end, at, kCentralSize) || Get32(archive, at) != kCentralSignature)
+  uint64_t at = shift + dir_offset;
+  for (uint64_t i = 0; i < count; ++i) {
+    CentralHeader h;
+    if (!Fits(dir_end, at, kCentralHeaderSize) || !DecodeCentralHeader(&archive[at], h))
       return Fail(error, "bad central record " + std::to_string(i));
-    RawZipEntry e;
-    e.flags = Get16(archive, at + 8);
-    e.method = Get16(archive, at + 10);
-    e.crc32 = Get32(archive, at + 16);
-    e.compressed_size = Get32(archive, at + 20);
-    e.uncompressed_size = Get32(archive, at + 24);
-    const size_t name_len = Get16(archive, at + 28);
-    const size_t extra_len = Get16(archive, at + 30);
-    const size_t comment_len = Get16(archive, at + 32);
-    e.local_header_offset = Get32(archive, at + 42);
-    if (!Fits(end, at + kCentralSize, name_len + extra_len + comment_len))
+    if (!Fits(dir_end, at + kCentralHeaderSize, h.Span() - kCentralHeaderSize))
       return Fail(error, "central record " + std::to_string(i) + " runs past the directory");
-    e.name.assign(archive.begin() + static_cast<ptrdiff_t>(at + kCentralSize),
-                  archive.begin() + static_cast<ptrdiff_t>(at + kCentralSize + name_len));
-    at += kCentralSize + name_len + extra_len + comment_len;
+    RawZipEntry e;
+    e.version_made_by = h.version_made_by;
+    e.flags = h.flags;
+    e.method = h.method;
+    e.crc32 = h.crc;
+    e.external_attributes = h.external_attributes;
+    e.name = Bytes(archive, at + kCentralHeaderSize, h.name_length);
+    e.central_extra = Bytes(archive, at + kCentralHeaderSize + h.name_length, h.extra_length);
+    e.comment = Bytes(archive, at + kCentralHeaderSize + h.name_length + h.extra_length, h.comment_length);
+    Zip64Values values{h.uncompressed_size, h.compressed_size, h.local_header_offset, h.disk_number_start};
+    if (!ReadZip64Extra(e.central_extra, h.uncompressed_size == kMasked32, h.compressed_size == kMasked32,
+                        h.local_header_offset == kMasked32, false, values))
+      return Fail(error, "ZIP64 values missing for " + e.name);
+    e.uncompressed_size = values.uncompressed_size;
+    e.compressed_size = values.compressed_size;
+    e.local_header_offset = values.local_header_offset;
+    at += h.Span();
 
-    const uint64_t local = uint64_t{shift} + e.local_header_offset;
-    if (!Fits(size, local, kLocalSize) || Get32(archive, static_cast<size_t>(local)) != kLocalSignature)
+    const uint64_t local = shift + e.local_header_offset;
+    LocalHeader lh;
+    if (!Fits(size, local, kLocalHeaderSize) || !DecodeLocalHeader(&archive[local], lh))
       return Fail(error, "bad local header for " + e.name);
-    const uint64_t data_at = local + kLocalSize + Get16(archive, static_cast<size_t>(local) + 26) +
-                             Get16(archive, static_cast<size_t>(local) + 28);
+    if (!Fits(size, local + kLocalHeaderSize, lh.Span() - kLocalHeaderSize))
+      return Fail(error, "local header of " + e.name + " runs past the file");
+    e.local_extra = Bytes(archive, local + kLocalHeaderSize + lh.name_length, lh.extra_length);
+    const uint64_t data_at = local + lh.Span();
     if (!Fits(size, data_at, e.compressed_size))
       return Fail(error, "data of " + e.name + " runs past the file");
-    e.data.assign(archive.begin() + static_cast<ptrdiff_t>(data_at),
-                  archive.begin() + static_cast<ptrdiff_t>(data_at + e.compressed_size));
+    if (keep_data)
+      e.data.assign(archive.begin() + static_cast<ptrdiff_t>(data_at),
+                    archive.begin() + static_cast<ptrdiff_t>(data_at + e.compressed_size));
     entries->push_back(std::move(e));
   }
   return true;
