@@ -52,6 +52,19 @@ class EBiggerThanUncompressed : public EZipError {
  public:
   EBiggerThanUncompressed() : EZipError("File is larger than uncompressed size!") {}
 };
+// An entry beyond the engine's size limit (sizes are signed 32-bit values).
+class EEntryTooLarge : public EZipError {
+ public:
+  explicit EEntryTooLarge(unsigned long long size)
+      : EZipError("Entry too large: " + std::to_string(size) + " bytes (2 GiB at most)") {}
+};
+// An update refused because the archive's directory could not be read completely:
+// rewriting it would lose the entries it did not list.
+class EDamagedZip : public EZipError {
+ public:
+  explicit EDamagedZip(const std::string& what)
+      : EZipError("Damaged archive, not changed: " + what + ". A repair is needed first.") {}
+};
 // An archive update's output took fewer bytes than it was given.
 class ENotEnoughRoom : public EZipError {
  public:

@@ -7,47 +7,66 @@
 #include <string>
 
 #include "zip/sorted_list.h"
+#include "zip/zip_format.h"
 
 namespace qb::zip {
+
+// The engine's limits: sizes and offsets are kept within signed 32-bit values, so
+// entries and archives stay below 2 GiB; an archive holds at most kMaxListSize
+// entries.
+constexpr uint64_t kMaxEntrySize = 0x7FFFFFFF;
+constexpr uint64_t kMaxArchiveSize = 0x7FFFFFFF;
 
 // One entry of an archive. Names are UTF-8 in memory with "\" as separator; the
 // file name is the text after the last backslash of the full name, the path the
 // text up to and including it (empty, or ending in a backslash).
+// Sizes and offsets are the real ones, from the ZIP64 extra field where the
+// header's fields are masked.
 struct TZipHeaderInfo {
-  uint16_t version_made_by = 20;
+  uint16_t version_made_by = format::kMadeByUnix20;
   uint16_t version_needed = 20;
   uint16_t flags = 0;
   uint16_t method = 8;
   uint32_t dos_date_time = 0;  // time in the low word, date in the high word
   uint32_t crc = 0;
-  uint32_t compressed_size = 0;  // entry data bytes, an encryption header included
-  uint32_t uncompressed_size = 0;
-  uint16_t central_extra_length = 0;
+  uint64_t compressed_size = 0;  // entry data bytes, an encryption header included
+  uint64_t uncompressed_size = 0;
   uint16_t local_extra_length = 0;
   uint16_t comment_length = 0;  // of the comment on disk, or of the one set in memory
   uint16_t disk_number_start = 0;
   uint16_t internal_attributes = 0;
-  uint32_t external_attributes = 0x20;
-  uint32_t local_header_offset = 0;
-  uint32_t central_header_offset = 0;  // where the central record was read
+  uint32_t external_attributes = format::kUnixFileAttributes;
+  uint64_t local_header_offset = 0;
+  uint64_t central_header_offset = 0;  // where the central record was read
   std::string file_name;
   std::string path;
   std::optional<std::string> comment;  // absent until read or set; bytes as stored
+  // The name's bytes as the archive stores them, kept while the name is not
+  // changed, so an update writes them back unchanged (flag bit 11 included).
+  std::optional<std::string> stored_name;
+  // The central extra field as read (written back without what no longer applies),
+  // or the one to write for a new entry.
+  std::string central_extra;
+  // The local extra field to write for a new entry (copied entries keep theirs).
+  std::string local_extra;
   uint8_t extract_mark = 0;
   uint8_t selection_mark = 0;
 
   std::string FullName() const { return path + file_name; }
-  bool Encrypted() const { return (flags & 1) != 0; }
+  bool Encrypted() const { return (flags & format::kFlagEncrypted) != 0; }
+  uint8_t Host() const { return static_cast<uint8_t>(version_made_by >> 8); }
 };
 
-// The end of central directory record, with the archive comment read lazily.
+// The end of central directory record, with the archive comment read lazily. The
+// counts, size and offset are those of the ZIP64 end record where the archive has
+// one.
 struct TEndCentral {
-  uint16_t this_disk = 0;
-  uint16_t directory_disk = 0;
-  uint16_t entries_this_disk = 0;
-  uint16_t total_entries = 0;
-  uint32_t directory_size = 0;
-  uint32_t directory_offset = 0;
+  uint32_t this_disk = 0;
+  uint32_t directory_disk = 0;
+  uint64_t entries_this_disk = 0;
+  uint64_t total_entries = 0;
+  uint64_t directory_size = 0;
+  uint64_t directory_offset = 0;
   uint16_t comment_length = 0;
   std::optional<std::string> comment;  // absent until read or set
   uint64_t comment_position = 0;       // file size - comment length

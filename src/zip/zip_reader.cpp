@@ -55,8 +55,17 @@ uint32_t SanitizeDosDateTime(uint32_t value) {
   return (date << 16) | time;
 }
 
-std::string NameFromArchive(std::string_view bytes, bool utf8_flag) {
-  std::string name = utf8_flag ? codepage::BytesToUtf8(bytes) : codepage::Cp437ToUtf8(bytes);
+std::string NameFromArchive(std::string_view bytes, uint16_t flags, uint8_t host, std::string_view extra) {
+  std::string name;
+  if (flags & kFlagUtf8Names) {
+    name = codepage::BytesToUtf8(bytes);
+  } else if (auto unicode = UnicodePathName(extra, bytes)) {
+    name = std::move(*unicode);
+  } else if (host == kHostUnix && !codepage::IsAscii(bytes) && codepage::IsValidUtf8(bytes)) {
+    name = std::string(bytes);
+  } else {
+    name = codepage::Cp437ToUtf8(bytes);
+  }
   std::replace(name.begin(), name.end(), '/', '\\');
   return name;
 }
@@ -64,11 +73,7 @@ std::string NameFromArchive(std::string_view bytes, bool utf8_flag) {
 std::string NameToArchive(const std::string& name, bool& utf8_flag) {
   std::string stored = name;
   std::replace(stored.begin(), stored.end(), '\\', '/');
-  if (auto cp437 = codepage::Utf8ToCp437(stored)) {
-    utf8_flag = false;
-    return *cp437;
-  }
-  utf8_flag = true;
+  utf8_flag = !codepage::IsAscii(stored);
   return stored;
 }
 
@@ -97,6 +102,8 @@ void TZipReader::ClearDirectory() {
   directory_loaded_ = false;
   stamp_ = FileStamp{};
   selected_count_ = 0;
+  damage_.clear();
+  recovered_ = false;
 }
 
 void TZipReader::CloseFile() {
@@ -272,12 +279,18 @@ void TZipReader::RebuildSortedView() {
   sorted_ = std::move(view);
 }
 
+void TZipReader::NoteDamage(const std::string& what) {
+  if (damage_.empty()) damage_ = what;
+}
+
 void TZipReader::ReadDirectoryFromFile() {
   physical_.reset();
   sorted_.reset();
   directory_loaded_ = false;
   selected_count_ = 0;
   end_ = TEndCentral{};
+  damage_.clear();
+  recovered_ = false;
   physical_ = std::make_unique<TSortedZip>(true, TDuplicates::dupError, TZipSortMode::ByNone);
   try {
     if (file_->Size() > 0) {
@@ -285,10 +298,9 @@ void TZipReader::ReadDirectoryFromFile() {
         if (incomplete_mode_ == TIncompleteZipMode::izAssumeMulti) throw EIncompleteZip();
         if (incomplete_mode_ == TIncompleteZipMode::izAssumeNotAZip) throw ENotAZipFile();
         RecoverFromLocalHeaders();
-      } else if (end_.total_entries != 0 &&
-                 !ReadCentralRecords(end_.directory_offset, end_.total_entries, false) &&
-                 !ReadShiftedDirectory()) {
-        RecoverFromLocalHeaders();
+      } else {
+        ReadZip64EndRecord();
+        if (!ReadCentralDirectory()) RecoverFromLocalHeaders();
       }
     }
     RebuildSortedView();
@@ -296,6 +308,8 @@ void TZipReader::ReadDirectoryFromFile() {
     physical_.reset();
     sorted_.reset();
     end_ = TEndCentral{};
+    damage_.clear();
+    recovered_ = false;
     throw;
   }
   directory_loaded_ = true;
@@ -308,95 +322,160 @@ bool TZipReader::LocateEndRecord() {
   std::vector<uint8_t> tail(tail_size);
   ReadExactAt(size - tail_size, tail.data(), tail_size);
   for (size_t at = tail_size - kEndRecordSize + 1; at-- > 0;) {
-    if (tail[at] != 'P' || Get32(&tail[at]) != kEndRecordSignature) continue;
-    const uint8_t* p = &tail[at];
-    end_.this_disk = Get16(p + 4);
-    end_.directory_disk = Get16(p + 6);
-    end_.entries_this_disk = Get16(p + 8);
-    end_.total_entries = Get16(p + 10);
-    end_.directory_size = Get32(p + 12);
-    end_.directory_offset = Get32(p + 16);
-    end_.comment_length = Get16(p + 20);
+    EndRecord record;
+    if (tail[at] != 'P' || !DecodeEndRecord(&tail[at], record)) continue;
+    end_.this_disk = record.this_disk;
+    end_.directory_disk = record.directory_disk;
+    end_.entries_this_disk = record.entries_this_disk;
+    end_.total_entries = record.total_entries;
+    end_.directory_size = record.directory_size;
+    end_.directory_offset = record.directory_offset;
     // A comment length running past the end of the file is cut to what is there.
     uint64_t record_end = size - tail_size + at + kEndRecordSize;
-    end_.comment_length = static_cast<uint16_t>(std::min<uint64_t>(end_.comment_length, size - record_end));
+    end_.comment_length = static_cast<uint16_t>(std::min<uint64_t>(record.comment_length, size - record_end));
     end_.comment_position = size - end_.comment_length;
     end_record_position_ = size - tail_size + at;
+    zip64_end_position_ = end_record_position_;
+    masked_end_record_ = record.Masked();
     return true;
   }
   return false;
 }
 
-// An archive with data prepended to it (a self-extractor stub, a mail header) keeps
-// offsets counted from its own start; the directory then ends right before the end
-// record instead of where the record says. Reading it there, and shifting every
-// offset by the same amount, keeps the names, comments and data of such archives.
-bool TZipReader::ReadShiftedDirectory() {
-  if (end_record_position_ < end_.directory_size) return false;
-  uint64_t actual = end_record_position_ - end_.directory_size;
-  if (actual <= end_.directory_offset) return false;
-  uint64_t shift = actual - end_.directory_offset;
-  if (!ReadCentralRecords(actual, end_.total_entries, false)) return false;
-  for (TZipHeaderInfo* record : *physical_) {
-    if (record->local_header_offset + shift > UINT32_MAX) {
-      physical_->Clear();
-      return false;
-    }
-    record->local_header_offset += static_cast<uint32_t>(shift);
+// An archive that outgrew the end record's fields (more than 65535 entries, or a
+// directory past 4 GiB; `zip -fz` writes one always) has a ZIP64 end record, found
+// through the locator right before the end record. Its values replace the end
+// record's. Where the end record says "see the ZIP64 record" and there is none,
+// the directory is read as far as the end record's own values allow, as damaged.
+void TZipReader::ReadZip64EndRecord() {
+  uint8_t bytes[kZip64EndRecordSize];
+  Zip64Locator locator;
+  if (end_record_position_ < kZip64LocatorSize + kZip64EndRecordSize ||
+      file_->ReadAt(end_record_position_ - kZip64LocatorSize, bytes, kZip64LocatorSize) !=
+          kZip64LocatorSize ||
+      !DecodeZip64Locator(bytes, locator)) {
+    if (masked_end_record_) NoteDamage("the ZIP64 end record is missing");
+    return;
   }
-  end_.directory_offset = static_cast<uint32_t>(actual);
+  // Where the locator says, or, with data in front of the archive that the offsets
+  // do not count, right before the locator (a record without extensible data).
+  const uint64_t locator_position = end_record_position_ - kZip64LocatorSize;
+  Zip64EndRecord record;
+  uint64_t position = 0;
+  bool found = false;
+  for (uint64_t candidate : {locator.record_offset, locator_position - kZip64EndRecordSize}) {
+    if (candidate > locator_position - kZip64EndRecordSize) continue;
+    if (file_->ReadAt(candidate, bytes, sizeof bytes) == sizeof bytes &&
+        DecodeZip64EndRecord(bytes, record)) {
+      position = candidate;
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    NoteDamage("the ZIP64 end record is missing");
+    return;
+  }
+  end_.this_disk = record.this_disk;
+  end_.directory_disk = record.directory_disk;
+  end_.entries_this_disk = record.entries_this_disk;
+  end_.total_entries = record.total_entries;
+  end_.directory_size = record.directory_size;
+  end_.directory_offset = record.directory_offset;
+  zip64_end_position_ = position;
+}
+
+// Reads the central directory where the end record says it is, or, when data in
+// front of the archive is not counted by the offsets, where it really ends: right
+// before the end records. The records found must agree with the end record's
+// count and the directory's size; a directory holding more records than counted
+// (a damaged count, or a 16-bit count that wrapped) is read whole, as damaged.
+// False when the directory cannot be read (recovery follows).
+bool TZipReader::ReadCentralDirectory() {
+  if (end_.total_entries == 0 && end_.directory_size == 0) return true;
+  if (ReadCentralRecordsFrom(end_.directory_offset)) return true;
+  // Data in front of the archive: the directory ends right before the end records.
+  if (zip64_end_position_ < end_.directory_size) return false;
+  const uint64_t actual = zip64_end_position_ - end_.directory_size;
+  if (actual <= end_.directory_offset) return false;
+  const uint64_t shift = actual - end_.directory_offset;
+  if (!ReadCentralRecordsFrom(actual)) return false;
+  for (TZipHeaderInfo* record : *physical_) record->local_header_offset += shift;
+  end_.directory_offset = actual;
   return true;
 }
 
-// Reads count central records from offset. Without replace_recovered the records
-// form the directory (false when one cannot be read); with it, each readable record
-// whose local header offset matches a recovered entry replaces that entry's fields.
-bool TZipReader::ReadCentralRecords(uint64_t offset, uint32_t count, bool replace_recovered) {
-  for (uint32_t n = 0; n < count || replace_recovered; ++n) {
-    uint8_t fixed[kCentralHeaderSize];
-    file_->Seek(offset);
-    if (file_->Read(fixed, sizeof fixed) != sizeof fixed || Get32(fixed) != kCentralHeaderSignature) {
-      if (replace_recovered) return true;
+bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
+  physical_->Clear();
+  const std::string damage_before = damage_;
+  uint64_t position = start;
+  uint64_t found = 0;
+  for (; found < end_.total_entries; ++found) {
+    uint64_t next = 0;
+    auto record = ReadCentralRecord(position, next);
+    if (!record) {
       physical_->Clear();
+      damage_ = damage_before;
       return false;
-    }
-    auto record = std::make_unique<TZipHeaderInfo>();
-    record->version_made_by = Get16(fixed + 4);
-    record->version_needed = Get16(fixed + 6);
-    record->flags = Get16(fixed + 8);
-    record->method = Get16(fixed + 10);
-    record->dos_date_time = SanitizeDosDateTime(Get32(fixed + 12));
-    record->crc = Get32(fixed + 16);
-    record->compressed_size = Get32(fixed + 20);
-    record->uncompressed_size = Get32(fixed + 24);
-    uint16_t name_length = Get16(fixed + 28);
-    record->central_extra_length = Get16(fixed + 30);
-    record->comment_length = Get16(fixed + 32);
-    record->disk_number_start = Get16(fixed + 34);
-    record->internal_attributes = Get16(fixed + 36);
-    record->external_attributes = Get32(fixed + 38);
-    record->local_header_offset = Get32(fixed + 42);
-    record->central_header_offset = static_cast<uint32_t>(offset);
-    std::string raw(name_length, '\0');
-    if (file_->Read(raw.data(), name_length) != name_length) {
-      if (replace_recovered) return true;
-      physical_->Clear();
-      return false;
-    }
-    SplitEntryName(NameFromArchive(raw, record->flags & kFlagUtf8Names), record->path, record->file_name);
-    offset += kCentralHeaderSize + name_length + record->central_extra_length + record->comment_length;
-    if (replace_recovered) {
-      int index = physical_->IndexOf(record.get());
-      if (index < 0) continue;
-      TZipHeaderInfo* target = physical_->Get(index);
-      record->local_extra_length = target->local_extra_length;
-      *target = *record;
-      continue;
     }
     physical_->Add(record.get());  // a second record for the same local header: "Duplicate Object index"
     record.release();
+    position = next;
   }
+  // Records beyond the count, up to the directory's end.
+  const uint64_t directory_end = start + end_.directory_size;
+  while (position < directory_end) {
+    uint64_t next = 0;
+    auto record = ReadCentralRecord(position, next);
+    if (!record || next > directory_end) break;
+    physical_->Add(record.get());
+    record.release();
+    position = next;
+    ++found;
+  }
+  if (found != end_.total_entries)
+    NoteDamage("the end record counts " + std::to_string(end_.total_entries) +
+               " entries, the central directory holds " + std::to_string(found));
+  else if (position != directory_end)
+    NoteDamage("the central directory takes " + std::to_string(position - start) +
+               " bytes, the end record says " + std::to_string(end_.directory_size));
   return true;
+}
+
+std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next) {
+  uint8_t fixed[kCentralHeaderSize];
+  CentralHeader h;
+  if (file_->ReadAt(offset, fixed, sizeof fixed) != sizeof fixed || !DecodeCentralHeader(fixed, h))
+    return nullptr;
+  std::string name_and_extra(size_t{h.name_length} + h.extra_length, '\0');
+  if (file_->ReadAt(offset + kCentralHeaderSize, name_and_extra.data(), name_and_extra.size()) !=
+      name_and_extra.size())
+    return nullptr;
+  auto record = std::make_unique<TZipHeaderInfo>();
+  record->version_made_by = h.version_made_by;
+  record->version_needed = h.version_needed;
+  record->flags = h.flags;
+  record->method = h.method;
+  record->dos_date_time = SanitizeDosDateTime(h.dos_date_time);
+  record->crc = h.crc;
+  record->comment_length = h.comment_length;
+  record->internal_attributes = h.internal_attributes;
+  record->external_attributes = h.external_attributes;
+  record->central_header_offset = offset;
+  record->stored_name = name_and_extra.substr(0, h.name_length);
+  record->central_extra = name_and_extra.substr(h.name_length);
+  Zip64Values values{h.uncompressed_size, h.compressed_size, h.local_header_offset, h.disk_number_start};
+  if (!ReadZip64Extra(record->central_extra, h.uncompressed_size == kMasked32, h.compressed_size == kMasked32,
+                      h.local_header_offset == kMasked32, h.disk_number_start == kMasked16, values))
+    NoteDamage("the ZIP64 sizes of \"" + *record->stored_name + "\" are missing");
+  record->uncompressed_size = values.uncompressed_size;
+  record->compressed_size = values.compressed_size;
+  record->local_header_offset = values.local_header_offset;
+  record->disk_number_start = static_cast<uint16_t>(std::min<uint32_t>(values.disk_number_start, 0xFFFF));
+  SplitEntryName(NameFromArchive(*record->stored_name, h.flags, record->Host(), record->central_extra),
+                 record->path, record->file_name);
+  next = offset + h.Span();
+  return record;
 }
 
 void TZipReader::RecoverFromLocalHeaders() {
@@ -428,36 +507,59 @@ void TZipReader::RecoverFromLocalHeaders() {
   uint64_t position = found;
   for (;;) {
     uint8_t fixed[kLocalHeaderSize];
-    file_->Seek(position);
-    if (file_->Read(fixed, sizeof fixed) != sizeof fixed || Get32(fixed) != kLocalHeaderSignature) break;
-    uint16_t name_length = Get16(fixed + 26);
-    std::string raw(name_length, '\0');
-    if (file_->Read(raw.data(), name_length) != name_length) break;
+    LocalHeader h;
+    if (file_->ReadAt(position, fixed, sizeof fixed) != sizeof fixed || !DecodeLocalHeader(fixed, h)) break;
+    std::string name_and_extra(size_t{h.name_length} + h.extra_length, '\0');
+    if (file_->ReadAt(position + kLocalHeaderSize, name_and_extra.data(), name_and_extra.size()) !=
+        name_and_extra.size())
+      break;
     auto record = std::make_unique<TZipHeaderInfo>();
-    record->version_needed = Get16(fixed + 4);
-    record->flags = Get16(fixed + 6);
-    record->method = Get16(fixed + 8);
-    record->dos_date_time = SanitizeDosDateTime(Get32(fixed + 10));
-    record->crc = Get32(fixed + 14);
-    record->compressed_size = Get32(fixed + 18);
-    record->uncompressed_size = Get32(fixed + 22);
-    record->local_extra_length = Get16(fixed + 28);
-    record->local_header_offset = static_cast<uint32_t>(position);
+    record->version_made_by = kVersion20;  // no central record: the host is unknown
+    record->version_needed = h.version_needed;
+    record->flags = h.flags;
+    record->method = h.method;
+    record->dos_date_time = SanitizeDosDateTime(h.dos_date_time);
+    record->crc = h.crc;
+    const std::string_view extra = std::string_view(name_and_extra).substr(h.name_length);
+    Zip64Values values{h.uncompressed_size, h.compressed_size, 0, 0};
+    ReadZip64Extra(extra, h.uncompressed_size == kMasked32, h.compressed_size == kMasked32, false, false,
+                   values);
+    record->compressed_size = values.compressed_size;
+    record->uncompressed_size = values.uncompressed_size;
+    record->local_extra_length = h.extra_length;
+    record->local_header_offset = position;
     record->central_header_offset = 0;
     record->external_attributes = 0;
-    SplitEntryName(NameFromArchive(raw, record->flags & kFlagUtf8Names), record->path, record->file_name);
-    uint64_t next = position + kLocalHeaderSize + name_length + record->local_extra_length +
-                    record->compressed_size + ((record->flags & kFlagDataDescriptor) ? 16 : 0);
+    record->stored_name = name_and_extra.substr(0, h.name_length);
+    SplitEntryName(NameFromArchive(*record->stored_name, h.flags, kHostFat, extra), record->path,
+                   record->file_name);
+    uint64_t next =
+        position + h.Span() + record->compressed_size + ((h.flags & kFlagDataDescriptor) ? 16 : 0);
     if (next > size || next <= position) break;
     physical_->Add(record.get());
     record.release();
     position = next;
     if (physical_->Count() >= kMaxListSize) break;
   }
-  end_.total_entries = static_cast<uint16_t>(physical_->Count());
+  end_.total_entries = static_cast<uint64_t>(physical_->Count());
   end_.entries_this_disk = end_.total_entries;
-  end_.directory_offset = static_cast<uint32_t>(position);
-  ReadCentralRecords(position, 0, true);
+  end_.directory_offset = position;
+  recovered_ = true;
+  damage_ = "the central directory is damaged; " + std::to_string(physical_->Count()) +
+            " entries were recovered from their local headers";
+  // Central records that follow: each one whose local header offset matches a
+  // recovered entry supplies that entry's fields.
+  for (;;) {
+    uint64_t next = 0;
+    auto record = ReadCentralRecord(position, next);
+    if (!record) break;
+    position = next;
+    int index = physical_->IndexOf(record.get());
+    if (index < 0) continue;
+    TZipHeaderInfo* target = physical_->Get(index);
+    record->local_extra_length = target->local_extra_length;
+    *target = *record;
+  }
 }
 
 // ---------------------------------------------------------------------------------
@@ -527,6 +629,8 @@ int TZipReader::Extract(TMemoryStream* stream, bool selection_mode) {
 
 // Extracts one entry at the stream's position; true when its CRC was right.
 bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
+  if (record.compressed_size > kMaxEntrySize || record.uncompressed_size > kMaxEntrySize)
+    throw EEntryTooLarge(std::max(record.compressed_size, record.uncompressed_size));
   uint8_t local[kLocalHeaderSize];
   ReadExactAt(record.local_header_offset, local, sizeof local);
   uint64_t data_start = record.local_header_offset + kLocalHeaderSize + Get16(local + 26) + Get16(local + 28);
@@ -612,6 +716,7 @@ bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
   switch (result.status) {
     case CodecStatus::Ok:
       write_pieces(result.produced);
+      if (result.produced != declared) return false;  // the data ends before its size
       break;
     case CodecStatus::OutputFull:
       // Only whole pieces that fit within the size are written; the entry is not counted.

@@ -84,6 +84,14 @@ class TZipReader {
   std::string ArchiveComment();
   bool Modified() const { return end_.modified; }
   bool DirectoryLoaded() const { return directory_loaded_; }
+  // What is wrong with the loaded directory, empty when it was read whole and
+  // agrees with the end records. A damaged directory is read as far as it goes
+  // (every record the directory holds, or the entries recovered from their local
+  // headers), but no update is written over it unless a repair is asked for.
+  const std::string& DirectoryDamage() const { return damage_; }
+  // True when the directory was rebuilt from the local headers (the central
+  // directory could not be read): the entries may lack their comments.
+  bool DirectoryRecovered() const { return recovered_; }
 
   // --- extraction ---------------------------------------------------------------
   // Extracts the entries whose full names match name (a pattern, ASCII case folded)
@@ -143,13 +151,24 @@ class TZipReader {
   int selected_count_ = 0;
   std::unique_ptr<TLFNFileStream> file_;
   uint64_t end_record_position_ = 0;
+  // Where the ZIP64 end record begins, or the end record when there is none: the
+  // central directory ends there.
+  uint64_t zip64_end_position_ = 0;
+  bool masked_end_record_ = false;
+  std::string damage_;
+  bool recovered_ = false;
 
  private:
   void ReadDirectoryFromFile();
   bool LocateEndRecord();
-  bool ReadCentralRecords(uint64_t offset, uint32_t count, bool replace_recovered);
-  bool ReadShiftedDirectory();
+  void ReadZip64EndRecord();
+  bool ReadCentralDirectory();
+  bool ReadCentralRecordsFrom(uint64_t start);
+  // Reads the central record at offset; nullptr when there is none (short read or
+  // no signature). next is set to the position after it.
+  std::unique_ptr<TZipHeaderInfo> ReadCentralRecord(uint64_t offset, uint64_t& next);
   void RecoverFromLocalHeaders();
+  void NoteDamage(const std::string& what);
   int Extract(TMemoryStream* stream, bool selection_mode);
   bool ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream);
   const TSortedZip& View() const;
@@ -159,9 +178,13 @@ class TZipReader {
 // bit for bit.
 uint32_t SanitizeDosDateTime(uint32_t dos_date_time);
 
-// Entry names as stored in the archive: "/" separators, code page 437, or UTF-8
-// with flag bit 11 when code page 437 cannot hold the name.
-std::string NameFromArchive(std::string_view bytes, bool utf8_flag);
+// Entry names as stored in the archive, with "/" as separator. Reading: UTF-8 when
+// flag bit 11 is set; else the Unicode path extra field when its CRC matches the
+// stored bytes; else UTF-8 when the host is Unix and the bytes are valid UTF-8;
+// else code page 437. Writing: an ASCII name as it is, any other name as UTF-8
+// (utf8_flag set: flag bit 11).
+std::string NameFromArchive(std::string_view bytes, uint16_t flags, uint8_t host = format::kHostFat,
+                            std::string_view extra = {});
 std::string NameToArchive(const std::string& name, bool& utf8_flag);
 
 }  // namespace qb::zip

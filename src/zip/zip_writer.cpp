@@ -29,7 +29,9 @@ using namespace format;
 namespace {
 
 constexpr size_t kStoredPiece = 16000;
-constexpr uint64_t kMaxArchiveSize = 0x7FFFFFFF;  // offsets are kept as signed 32-bit values
+// Archives up to this size are mapped for the many small header reads of an
+// update; a larger one is read piece by piece instead of filling memory.
+constexpr uint64_t kMapLimit = 256u << 20;
 
 uint32_t DosNow() {
   std::time_t now = std::time(nullptr);
@@ -41,34 +43,6 @@ uint32_t DosNow() {
   uint32_t time = (static_cast<uint32_t>(local.tm_hour) << 11) | (static_cast<uint32_t>(local.tm_min) << 5) |
                   static_cast<uint32_t>(local.tm_sec / 2);
   return (date << 16) | time;
-}
-
-// The 30-byte local header and the name, built from a record.
-std::vector<uint8_t> LocalHeader(const TZipHeaderInfo& r, const std::string& stored_name,
-                                 uint16_t extra_length) {
-  std::vector<uint8_t> h(kLocalHeaderSize + stored_name.size());
-  uint8_t* p = h.data();
-  Put32(p, kLocalHeaderSignature);
-  Put16(p + 4, r.version_needed);
-  Put16(p + 6, r.flags);
-  Put16(p + 8, r.method);
-  Put32(p + 10, r.dos_date_time);
-  Put32(p + 14, r.crc);
-  Put32(p + 18, r.compressed_size);
-  Put32(p + 22, r.uncompressed_size);
-  Put16(p + 26, static_cast<uint16_t>(stored_name.size()));
-  Put16(p + 28, extra_length);
-  std::memcpy(p + kLocalHeaderSize, stored_name.data(), stored_name.size());
-  return h;
-}
-
-// The name as stored, with flag bit 11 set or cleared to match its encoding.
-std::string StoredName(TZipHeaderInfo& r) {
-  bool utf8 = false;
-  std::string stored = NameToArchive(r.FullName(), utf8);
-  if (stored.size() > 0xFFFF) throw EZipError("Entry name too long: " + r.FullName().substr(0, 80));
-  r.flags = static_cast<uint16_t>(utf8 ? (r.flags | kFlagUtf8Names) : (r.flags & ~kFlagUtf8Names));
-  return stored;
 }
 
 // An output stream that counts every short write as a full disk.
@@ -191,6 +165,7 @@ void TZipWriter::SetEntryPath(int index, const std::string& path) {
   if (!value.empty() && value.back() != '\\') value += '\\';
   if (value == record->path) return;
   record->path = value;
+  record->stored_name.reset();
   end_.modified = true;
 }
 
@@ -198,6 +173,7 @@ void TZipWriter::SetEntryFileName(int index, const std::string& file_name) {
   TZipHeaderInfo* record = Record(index);
   if (file_name == record->file_name) return;
   record->file_name = file_name;
+  record->stored_name.reset();
   end_.modified = true;
 }
 
@@ -255,8 +231,37 @@ void TZipWriter::CommitChanges() {
   ReadDirectory();
 }
 
+std::string TZipWriter::Repair() {
+  ReadDirectory();
+  if (!DirectoryLoaded() || damage_.empty()) return {};
+  // A copy of the damaged file, under a name no file has yet.
+  std::string backup = zip_name_ + ".damaged";
+  for (int n = 2; std::filesystem::exists(backup) || std::filesystem::is_symlink(backup); ++n)
+    backup = zip_name_ + ".damaged-" + std::to_string(n);
+  std::error_code ec;
+  if (!std::filesystem::copy_file(zip_name_, backup, std::filesystem::copy_options::none, ec))
+    throw EFCreateError(backup, ec.message());
+  repairing_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{repairing_};
+  files_list_.clear();
+  ArchiveUpdate(UpdateMode::Commit, nullptr, nullptr);
+  end_.modified = false;
+  return backup;
+}
+
 // ---------------------------------------------------------------------------------
 // The archive update
+//
+// An update plans before it writes. Planning reads what it needs of the old
+// archive and decides, entry by entry, what the new one holds: an old entry is
+// copied (its data, local extra field and data descriptor byte for byte; a new
+// local header only where the name changed or ZIP64 fields must go), a new entry
+// is compressed in memory. Only when the whole plan fits the engine's limits does
+// writing start: the entries, then the central directory and the end record. So
+// an archive that would outgrow the limits is refused before a byte is written.
 
 namespace {
 
@@ -267,34 +272,441 @@ std::string FoldedName(const TZipHeaderInfo& r) {
   return name;
 }
 
-// The work lists of the archive being written: the entries in file order, and the
-// set of their folded names (two equal names are refused).
-struct NewArchive {
-  TSortedZip physical{true, TDuplicates::dupError, TZipSortMode::ByNone};
-  std::unordered_set<std::string> names;
-  TEndCentral end;
+// The name bytes an entry is written with: the stored ones while its name is
+// unchanged, else the name encoded afresh, with flag bit 11 set to match.
+std::string NameForWriting(TZipHeaderInfo& r) {
+  if (r.stored_name) return *r.stored_name;
+  bool utf8 = false;
+  std::string stored = NameToArchive(r.FullName(), utf8);
+  if (stored.size() > 0xFFFF) throw EZipError("Entry name too long: " + r.FullName().substr(0, 80));
+  r.flags = static_cast<uint16_t>(utf8 ? (r.flags | kFlagUtf8Names) : (r.flags & ~kFlagUtf8Names));
+  return stored;
+}
 
-  bool Contains(const TZipHeaderInfo& r) const { return names.count(FoldedName(r)) != 0; }
+// An old entry's extra field as the new archive writes it: without the ZIP64
+// values (the header fields hold the real ones now, as our archives stay within
+// 32-bit sizes), and without a Unicode path that names the entry's old name.
+std::string ExtraForRewrite(std::string_view extra, bool renamed) {
+  return FilterExtraFields(
+      extra, [&](uint16_t id) { return id != kExtraZip64 && !(renamed && id == kExtraUnicodePath); });
+}
 
-  void Add(std::unique_ptr<TZipHeaderInfo> record) {
-    if (!names.insert(FoldedName(*record)).second) throw EListError("Duplicate Object index");
-    physical.Add(record.get());
-    record.release();
-    ++end.total_entries;
-    ++end.entries_this_disk;
-  }
-};
+// The extra fields of a replaced entry that still apply to its new data: the
+// Unix owner.
+std::string ExtraForReplacement(std::string_view extra) {
+  return FilterExtraFields(extra,
+                           [](uint16_t id) { return id == kExtraUnixOwner || id == kExtraUnixOwnerOld; });
+}
 
-// Writes a local header at the output's position and returns the local header offset.
-uint32_t WriteLocalHeader(TLFNFileStream& out, TZipHeaderInfo& r, uint16_t extra_length) {
-  std::string stored = StoredName(r);
-  auto header = LocalHeader(r, stored, extra_length);
-  uint32_t offset = static_cast<uint32_t>(out.Position());
-  WriteAll(out, header.data(), header.size());
-  return offset;
+// The length of the data descriptor at `at`: with or without its signature, with
+// 4- or 8-byte sizes. The signature is optional, so the CRC that follows it (or
+// stands first without it) decides.
+uint64_t DescriptorLength(TLFNFileStream& file, uint64_t at, uint32_t crc, bool zip64_sizes) {
+  uint8_t bytes[8] = {};
+  const size_t got = file.ReadAt(at, bytes, sizeof bytes);
+  const uint64_t body = zip64_sizes ? 20 : 12;
+  const bool signature = got >= 4 && Get32(bytes) == kDataDescriptorSignature;
+  if (signature && got == 8 && Get32(bytes + 4) == crc) return body + 4;
+  if (got >= 4 && Get32(bytes) == crc) return body;
+  return signature ? body + 4 : body;
+}
+
+std::vector<uint8_t> EncodeLocal(const LocalHeader& h, const std::string& name, const std::string& extra) {
+  std::vector<uint8_t> bytes(kLocalHeaderSize + name.size() + extra.size());
+  EncodeLocalHeader(h, bytes.data());
+  std::memcpy(bytes.data() + kLocalHeaderSize, name.data(), name.size());
+  if (!extra.empty()) std::memcpy(bytes.data() + kLocalHeaderSize + name.size(), extra.data(), extra.size());
+  return bytes;
 }
 
 }  // namespace
+
+// One entry of the new archive as planned: its record, the name and extra field
+// its central record gets, and where its local part comes from.
+struct TZipWriter::PlannedEntry {
+  std::unique_ptr<TZipHeaderInfo> record;
+  std::string name;           // the name bytes written
+  std::string central_extra;  // the central extra field written
+  uint64_t offset = 0;        // of its local header in the new archive
+  // A new entry: the local header (with name and extra) and the data.
+  std::vector<uint8_t> header;
+  std::vector<uint8_t> body_storage;
+  const uint8_t* body = nullptr;
+  size_t body_size = 0;
+  // A copied entry: the old local part, and whether it is copied whole or gets a
+  // new local header (header above) and perhaps a new data descriptor.
+  bool copied = false;
+  bool new_header = false;
+  bool new_descriptor = false;
+  uint64_t old_header_start = 0;
+  uint64_t old_data_start = 0;
+  uint64_t old_data_length = 0;
+  uint64_t old_descriptor_length = 0;
+
+  uint64_t LocalSize() const {
+    if (!copied) return header.size() + body_size;
+    const uint64_t head = new_header ? header.size() : old_data_start - old_header_start;
+    return head + old_data_length + (new_descriptor ? 16 : old_descriptor_length);
+  }
+  uint64_t CentralSize() const {
+    return kCentralHeaderSize + name.size() + central_extra.size() +
+           (record->comment ? record->comment->size() : 0);
+  }
+};
+
+// The new archive: its entries in file order, the set of their folded names (two
+// equal names are refused), and its end record.
+struct TZipWriter::UpdatePlan {
+  std::vector<PlannedEntry> entries;
+  std::unordered_set<std::string> names;
+  TEndCentral end;
+  uint64_t local_size = 0;  // bytes of all local parts so far
+
+  bool Contains(const TZipHeaderInfo& r) const { return names.count(FoldedName(r)) != 0; }
+  void Add(PlannedEntry entry) {
+    if (!names.insert(FoldedName(*entry.record)).second) throw EListError("Duplicate Object index");
+    if (entries.size() >= static_cast<size_t>(kMaxListSize))
+      throw EListError("List capacity out of bounds (" + std::to_string(entries.size() + 1) + ")");
+    entry.offset = local_size;
+    local_size += entry.LocalSize();
+    entries.push_back(std::move(entry));
+    ++end.total_entries;
+    ++end.entries_this_disk;
+  }
+  // The size of the whole new archive.
+  uint64_t ArchiveSize() const {
+    uint64_t size = local_size + kEndRecordSize + (end.comment ? end.comment->size() : 0);
+    for (const PlannedEntry& e : entries) size += e.CentralSize();
+    return size;
+  }
+};
+
+// Plans the copy of an old entry: where its local part lies, and whether its
+// local header can be copied as it is.
+void TZipWriter::PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry) {
+  TZipHeaderInfo& r = *entry.record;
+  uint8_t fixed[kLocalHeaderSize];
+  LocalHeader h;
+  if (file_->ReadAt(old.local_header_offset, fixed, sizeof fixed) != sizeof fixed ||
+      !DecodeLocalHeader(fixed, h))
+    throw EBadZipFile();
+  std::string old_name(h.name_length, '\0'), old_extra(h.extra_length, '\0');
+  if (file_->ReadAt(old.local_header_offset + kLocalHeaderSize, old_name.data(), old_name.size()) !=
+          old_name.size() ||
+      file_->ReadAt(old.local_header_offset + kLocalHeaderSize + h.name_length, old_extra.data(),
+                    old_extra.size()) != old_extra.size())
+    throw EFatalUnzipError();
+  const bool renamed = !r.stored_name;
+  const bool zip64_local = FindExtraField(old_extra, kExtraZip64).has_value();
+  entry.copied = true;
+  entry.old_header_start = old.local_header_offset;
+  entry.old_data_start = old.local_header_offset + h.Span();
+  entry.old_data_length = r.compressed_size;
+  if (r.flags & kFlagDataDescriptor)
+    entry.old_descriptor_length =
+        DescriptorLength(*file_, entry.old_data_start + entry.old_data_length, r.crc, zip64_local);
+  if (entry.old_data_start + entry.old_data_length + entry.old_descriptor_length > file_->Size())
+    throw EFatalUnzipError();
+  entry.name = NameForWriting(r);
+  entry.central_extra = ExtraForRewrite(r.central_extra, renamed);
+  r.local_extra_length = h.extra_length;
+  if (!renamed && !zip64_local) return;  // the local part goes over byte for byte
+
+  // A new local header: the old one's fields, with the new name (and its flag),
+  // the real sizes where ZIP64 held them, and the extra fields that still apply.
+  entry.new_header = true;
+  entry.new_descriptor = zip64_local && (r.flags & kFlagDataDescriptor);
+  if (renamed) h.flags = static_cast<uint16_t>((h.flags & ~kFlagUtf8Names) | (r.flags & kFlagUtf8Names));
+  if (h.compressed_size == kMasked32) h.compressed_size = static_cast<uint32_t>(r.compressed_size);
+  if (h.uncompressed_size == kMasked32) h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
+  const std::string local_name = renamed ? entry.name : old_name;
+  const std::string extra = ExtraForRewrite(old_extra, renamed);
+  h.name_length = static_cast<uint16_t>(local_name.size());
+  h.extra_length = static_cast<uint16_t>(extra.size());
+  r.local_extra_length = h.extra_length;
+  entry.header = EncodeLocal(h, local_name, extra);
+}
+
+// Plans the entry named by item with the stream's data, in place of replaced when
+// given. False when an entry of that name is in the new archive already.
+bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, const std::string* comment,
+                              const TZipHeaderInfo* replaced, UpdatePlan& plan) {
+  PlannedEntry entry;
+  entry.record = std::make_unique<TZipHeaderInfo>();
+  TZipHeaderInfo& r = *entry.record;
+  r.dos_date_time = DosNow();
+  NormalizeName(item, store_paths_, r.path, r.file_name);
+  const bool directory = !item.empty() && item.back() == '\\';
+  if (plan.Contains(r)) return false;  // the same name was planned already
+  if (comment && !comment->empty()) {
+    r.comment = *comment;
+    r.comment_length = static_cast<uint16_t>(comment->size());
+  }
+  const uint8_t* data = stream->Bytes().data();
+  const size_t size = directory ? 0 : stream->Size();
+  if (size > kMaxEntrySize) throw EZipError("The item is too large for an archive");
+  r.uncompressed_size = size;
+  r.crc = size ? Crc32(0, data, size) : 0;
+  r.version_made_by = kMadeByUnix20;
+  r.version_needed = kVersion20;
+  r.disk_number_start = 0;
+  r.external_attributes = directory ? kUnixDirectoryAttributes : kUnixFileAttributes;
+  if (replaced) {
+    // What still applies of the entry it replaces: its owner, and the permissions
+    // of a Unix regular file.
+    const uint32_t mode = replaced->external_attributes >> 16;
+    if (!directory && replaced->Host() == kHostUnix && (mode & 0170000) == 0100000)
+      r.external_attributes = ((0100000u | (mode & 07777)) << 16) | 0x20;
+    r.central_extra = ExtraForReplacement(replaced->central_extra);
+    uint8_t fixed[kLocalHeaderSize];
+    LocalHeader old;
+    if (file_->ReadAt(replaced->local_header_offset, fixed, sizeof fixed) == sizeof fixed &&
+        DecodeLocalHeader(fixed, old)) {
+      std::string old_extra(old.extra_length, '\0');
+      if (file_->ReadAt(replaced->local_header_offset + kLocalHeaderSize + old.name_length, old_extra.data(),
+                        old_extra.size()) == old_extra.size())
+        r.local_extra = ExtraForReplacement(old_extra);
+    }
+  }
+
+  // Compress first: the header then goes out once, complete.
+  bool stored = true;
+  uint16_t level_flags = 0;
+  bool no_compress = pack_level_ == 0 || directory;
+  for (const std::string& pattern : no_compress_list_)
+    if (!no_compress &&
+        WildcardMatch(codepage::AsciiLowerCase(pattern), codepage::AsciiLowerCase(r.file_name)))
+      no_compress = true;
+  r.internal_attributes = 0;
+  if (!no_compress) {
+    level_flags = pack_level_ <= 2 ? kFlagDeflateFast : pack_level_ >= 8 ? kFlagDeflateMax : 0;
+    DeflateOutput deflated = Deflate(data, size, pack_level_);
+    r.internal_attributes = deflated.is_text ? 1 : 0;
+    if (!deflated.stored_whole) {
+      entry.body_storage = std::move(deflated.data);
+      stored = false;
+    }
+  }
+  r.method = stored ? kMethodStored : kMethodDeflated;
+  r.flags = level_flags;
+  entry.body = stored ? data : entry.body_storage.data();
+  entry.body_size = stored ? size : entry.body_storage.size();
+  if (!password_.empty()) {
+    r.flags |= kFlagEncrypted;
+    std::vector<uint8_t> encrypted(kEncryptionHeaderSize + entry.body_size);
+    std::random_device random;
+    for (size_t i = 0; i < 10; ++i) encrypted[i] = static_cast<uint8_t>(random());
+    encrypted[10] = static_cast<uint8_t>(r.crc >> 16);
+    encrypted[11] = static_cast<uint8_t>(r.crc >> 24);
+    if (entry.body_size) std::memcpy(encrypted.data() + kEncryptionHeaderSize, entry.body, entry.body_size);
+    ZipCrypto(password_).Encrypt(encrypted.data(), encrypted.size());
+    entry.body_storage = std::move(encrypted);
+    entry.body = entry.body_storage.data();
+    entry.body_size = entry.body_storage.size();
+  }
+  if (entry.body_size > kMaxEntrySize) throw EZipError("The item is too large for an archive");
+  r.compressed_size = entry.body_size;
+  entry.name = NameForWriting(r);
+  entry.central_extra = r.central_extra;
+  r.local_extra_length = static_cast<uint16_t>(r.local_extra.size());
+
+  LocalHeader h;
+  h.version_needed = r.version_needed;
+  h.flags = r.flags;
+  h.method = r.method;
+  h.dos_date_time = r.dos_date_time;
+  h.crc = r.crc;
+  h.compressed_size = static_cast<uint32_t>(r.compressed_size);
+  h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
+  h.name_length = static_cast<uint16_t>(entry.name.size());
+  h.extra_length = static_cast<uint16_t>(r.local_extra.size());
+  entry.header = EncodeLocal(h, entry.name, r.local_extra);
+  plan.Add(std::move(entry));
+  return true;
+}
+
+// Goes through the old entries in file order: each is removed, replaced by the new
+// entry, or copied; then the new entries not placed yet. Returns the count of
+// entries added, replaced or removed.
+int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::string* comment,
+                            UpdatePlan& plan) {
+  int count = 0;
+  std::vector<std::string> wanted;  // normalised, lower-cased names of the FilesList items
+  for (const std::string& item : files_list_) {
+    std::string path, file_name;
+    NormalizeName(item, store_paths_, path, file_name);
+    wanted.push_back(codepage::AsciiLowerCase(path + file_name));
+  }
+  const bool removal = mode == UpdateMode::Removal;
+  if (physical_) {
+    for (TZipHeaderInfo* old : *physical_) {
+      if (!old->comment && old->comment_length != 0) old->comment = ReadCommentFromFile(*old);
+      const std::string lower = codepage::AsciiLowerCase(old->FullName());
+      if (removal) {
+        bool remove = old->selection_mark != 0;
+        for (size_t i = 0; !remove && i < files_list_.size(); ++i) {
+          const std::string& item = files_list_[i];
+          bool hit = HasPatternChars(item) ? WildcardMatch(codepage::AsciiLowerCase(item),
+                                                           item.find('\\') == std::string::npos
+                                                               ? codepage::AsciiLowerCase(old->file_name)
+                                                               : lower)
+                                           : codepage::AsciiLowerCase(item) == lower;
+          if (hit) {
+            remove = true;
+            if (!HasPatternChars(item)) files_list_.erase(files_list_.begin() + static_cast<long>(i));
+          }
+        }
+        if (remove) {
+          ++count;
+          continue;
+        }
+      } else if (mode == UpdateMode::Stream) {
+        auto it = std::find(wanted.begin(), wanted.end(), lower);
+        if (it != wanted.end()) {
+          size_t i = static_cast<size_t>(it - wanted.begin());
+          std::string item = files_list_[i];
+          files_list_.erase(files_list_.begin() + static_cast<long>(i));
+          wanted.erase(wanted.begin() + static_cast<long>(i));
+          if (PlanNewEntry(item, stream, comment, old, plan)) ++count;
+          continue;
+        }
+      }
+      PlannedEntry entry;
+      entry.record = std::make_unique<TZipHeaderInfo>(*old);
+      entry.record->local_extra.clear();
+      PlanCopy(*old, entry);
+      plan.Add(std::move(entry));
+    }
+  }
+  if (mode == UpdateMode::Stream)
+    for (const std::string& item : files_list_)
+      if (PlanNewEntry(item, stream, comment, nullptr, plan)) ++count;
+  return count;
+}
+
+// Writes the entries' local parts. Old entries whose local parts follow each
+// other unchanged are copied in one run.
+void TZipWriter::WriteEntries(TLFNFileStream& out, UpdatePlan& plan) {
+  uint64_t run_from = 0, run_length = 0;
+  auto flush_run = [&] {
+    if (run_length == 0) return;
+    if (out.CopyFrom(*file_, run_from, run_length) != run_length) {
+      if (file_->Size() < run_from + run_length) throw EFatalUnzipError();
+      throw ENotEnoughRoom();
+    }
+    run_length = 0;
+    ProcessMessages();
+  };
+  for (PlannedEntry& entry : plan.entries) {
+    if (out.Position() + run_length != entry.offset) throw EZipError("Archive update out of step");
+    if (!entry.copied) {
+      flush_run();
+      WriteNewEntry(out, entry);
+    } else if (!entry.new_header) {
+      if (run_length == 0 || run_from + run_length != entry.old_header_start) {
+        flush_run();
+        run_from = entry.old_header_start;
+      }
+      run_length += entry.LocalSize();
+    } else {
+      flush_run();
+      CopyOldEntry(out, entry);
+    }
+  }
+  flush_run();
+}
+
+// Writes a new entry: its local header, then its data in pieces.
+void TZipWriter::WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry) {
+  WriteAll(out, entry.header.data(), entry.header.size());
+  for (size_t done = 0; done < entry.body_size;) {
+    size_t piece = std::min(kStoredPiece * 64, entry.body_size - done);
+    WriteAll(out, entry.body + done, piece);
+    done += piece;
+    ProcessMessages();
+  }
+}
+
+// Writes an old entry under a new local header: the header, then the old data
+// byte for byte, then its data descriptor (a new one where the old one had ZIP64
+// sizes).
+void TZipWriter::CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry) {
+  WriteAll(out, entry.header.data(), entry.header.size());
+  const uint64_t length = entry.old_data_length + (entry.new_descriptor ? 0 : entry.old_descriptor_length);
+  if (out.CopyFrom(*file_, entry.old_data_start, length) != length) {
+    if (file_->Size() < entry.old_data_start + length) throw EFatalUnzipError();
+    throw ENotEnoughRoom();
+  }
+  if (entry.new_descriptor) {
+    const TZipHeaderInfo& r = *entry.record;
+    uint8_t descriptor[16];
+    Put32(descriptor, kDataDescriptorSignature);
+    Put32(descriptor + 4, r.crc);
+    Put32(descriptor + 8, static_cast<uint32_t>(r.compressed_size));
+    Put32(descriptor + 12, static_cast<uint32_t>(r.uncompressed_size));
+    WriteAll(out, descriptor, sizeof descriptor);
+  }
+  ProcessMessages();
+}
+
+// Writes the central directory and the end record, and brings the records up to
+// date with what was written.
+void TZipWriter::WriteDirectory(TLFNFileStream& out, UpdatePlan& plan) {
+  const uint64_t directory_offset = out.Position();
+  std::vector<uint8_t> bytes;
+  for (PlannedEntry& entry : plan.entries) {
+    TZipHeaderInfo& r = *entry.record;
+    const std::string& text = r.comment ? *r.comment : std::string();
+    CentralHeader h;
+    h.version_made_by = r.version_made_by;
+    h.version_needed = r.version_needed;
+    h.flags = r.flags;
+    h.method = r.method;
+    h.dos_date_time = r.dos_date_time;
+    h.crc = r.crc;
+    h.compressed_size = static_cast<uint32_t>(r.compressed_size);
+    h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
+    h.name_length = static_cast<uint16_t>(entry.name.size());
+    h.extra_length = static_cast<uint16_t>(entry.central_extra.size());
+    h.comment_length = static_cast<uint16_t>(text.size());
+    h.disk_number_start = r.disk_number_start;
+    h.internal_attributes = r.internal_attributes;
+    h.external_attributes = r.external_attributes;
+    h.local_header_offset = static_cast<uint32_t>(entry.offset);
+    bytes.resize(entry.CentralSize());
+    EncodeCentralHeader(h, bytes.data());
+    uint8_t* p = bytes.data() + kCentralHeaderSize;
+    std::memcpy(p, entry.name.data(), entry.name.size());
+    p += entry.name.size();
+    if (!entry.central_extra.empty()) std::memcpy(p, entry.central_extra.data(), entry.central_extra.size());
+    p += entry.central_extra.size();
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    r.local_header_offset = entry.offset;
+    r.central_header_offset = out.Position();
+    r.comment_length = static_cast<uint16_t>(text.size());
+    r.stored_name = entry.name;
+    r.central_extra = entry.central_extra;
+    r.local_extra.clear();
+    WriteAll(out, bytes.data(), bytes.size());
+  }
+  TEndCentral& end = plan.end;
+  const std::string archive_comment = end.comment ? *end.comment : std::string();
+  end.directory_offset = directory_offset;
+  end.directory_size = out.Position() - directory_offset;
+  EndRecord record;
+  record.entries_this_disk = static_cast<uint16_t>(end.entries_this_disk);
+  record.total_entries = static_cast<uint16_t>(end.total_entries);
+  record.directory_size = static_cast<uint32_t>(end.directory_size);
+  record.directory_offset = static_cast<uint32_t>(end.directory_offset);
+  record.comment_length = static_cast<uint16_t>(archive_comment.size());
+  uint8_t end_record[kEndRecordSize];
+  EncodeEndRecord(record, end_record);
+  end_record_position_ = out.Position();
+  zip64_end_position_ = end_record_position_;
+  WriteAll(out, end_record, sizeof end_record);
+  if (!archive_comment.empty()) WriteAll(out, archive_comment.data(), archive_comment.size());
+  end.comment_position = out.Position() - archive_comment.size();
+}
 
 int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment) {
   auto is_blank = [](char c) { return static_cast<uint8_t>(c) <= ' '; };
@@ -316,253 +728,31 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     if (existing && !replace_read_only_ && ::access(zip_name_.c_str(), W_OK) != 0)
       throw EFCreateError(zip_name_, std::strerror(EACCES));
     const std::string folder = std::filesystem::path(zip_name_).parent_path().string();
-    TempFile temp(folder);
-    TLFNFileStream& out = temp.Stream();
     if (existing) {
       OpenStep();
-      file_->MapForReading();  // many small header reads follow
-      ReadMissingComments();   // every comment is carried over
+      // A directory not read whole would lose the entries it does not list.
+      if (!damage_.empty() && !repairing_) throw EDamagedZip(damage_);
+      if (file_->Size() <= kMapLimit) file_->MapForReading();  // many small header reads follow
+      ReadMissingComments();                                   // every comment is carried over
     } else {
       auto pending_comment = end_.comment;  // an archive comment set before the file exists
       ClearDirectory();
       end_.comment = pending_comment;
     }
 
-    NewArchive fresh;
+    UpdatePlan plan;
     if (existing || end_.comment) {
       if (existing && !end_.comment) ArchiveComment();
-      fresh.end.comment = end_.comment;
-      fresh.end.comment_length = end_.comment ? static_cast<uint16_t>(end_.comment->size()) : 0;
+      plan.end.comment = end_.comment;
+      plan.end.comment_length = end_.comment ? static_cast<uint16_t>(end_.comment->size()) : 0;
     }
+    count = PlanEntries(mode, stream, comment, plan);
+    if (plan.ArchiveSize() > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
 
-    // Writes the new entry named by item at the output's position.
-    auto write_new_entry = [&](const std::string& item) -> bool {
-      auto record = std::make_unique<TZipHeaderInfo>();
-      record->dos_date_time = DosNow();
-      record->uncompressed_size = static_cast<uint32_t>(stream->Size());
-      record->external_attributes = 0x20;
-      NormalizeName(item, store_paths_, record->path, record->file_name);
-      const bool directory = !item.empty() && item.back() == '\\';
-      record->disk_number_start = 0;
-      if (fresh.Contains(*record)) return false;  // the same name was written already
-      if (comment && !comment->empty()) {
-        record->comment = *comment;
-        record->comment_length = static_cast<uint16_t>(comment->size());
-      }
-      const uint8_t* data = stream->Bytes().data();
-      size_t size = directory ? 0 : stream->Size();
-      if (size > kMaxArchiveSize) throw EZipError("The item is too large for an archive");
-      if (directory) record->uncompressed_size = 0;
-      record->crc = size ? Crc32(0, data, size) : 0;
-
-      // Compress first: the header then goes out once, complete.
-      std::vector<uint8_t> packed;
-      bool stored = true;
-      uint16_t level_flags = 0;
-      bool no_compress = pack_level_ == 0 || directory;
-      for (const std::string& pattern : no_compress_list_)
-        if (!no_compress &&
-            WildcardMatch(codepage::AsciiLowerCase(pattern), codepage::AsciiLowerCase(record->file_name)))
-          no_compress = true;
-      record->internal_attributes = 0;
-      if (!no_compress) {
-        level_flags = pack_level_ <= 2 ? kFlagDeflateFast : pack_level_ >= 8 ? kFlagDeflateMax : 0;
-        DeflateOutput deflated = Deflate(data, size, pack_level_);
-        record->internal_attributes = deflated.is_text ? 1 : 0;
-        if (!deflated.stored_whole) {
-          packed = std::move(deflated.data);
-          stored = false;
-        }
-      }
-      record->method = stored ? kMethodStored : kMethodDeflated;
-      record->flags = level_flags;
-      const uint8_t* body = stored ? data : packed.data();
-      size_t body_size = stored ? size : packed.size();
-      std::vector<uint8_t> encrypted;
-      if (!password_.empty()) {
-        record->flags |= kFlagEncrypted;
-        encrypted.resize(kEncryptionHeaderSize + body_size);
-        std::random_device random;
-        for (size_t i = 0; i < 10; ++i) encrypted[i] = static_cast<uint8_t>(random());
-        encrypted[10] = static_cast<uint8_t>(record->crc >> 16);
-        encrypted[11] = static_cast<uint8_t>(record->crc >> 24);
-        if (body_size) std::memcpy(encrypted.data() + kEncryptionHeaderSize, body, body_size);
-        ZipCrypto(password_).Encrypt(encrypted.data(), encrypted.size());
-        body = encrypted.data();
-        body_size = encrypted.size();
-      }
-      record->compressed_size = static_cast<uint32_t>(body_size);
-      record->local_header_offset = WriteLocalHeader(out, *record, 0);
-      for (size_t done = 0; done < body_size;) {
-        size_t piece = std::min(kStoredPiece * 64, body_size - done);
-        WriteAll(out, body + done, piece);
-        done += piece;
-        ProcessMessages();
-      }
-      fresh.Add(std::move(record));
-      return true;
-    };
-
-    // Existing entries, in file order: removed, replaced or copied.
-    std::vector<std::string> wanted;  // normalised, lower-cased names of the FilesList items
-    for (const std::string& item : files_list_) {
-      std::string path, file_name;
-      NormalizeName(item, store_paths_, path, file_name);
-      wanted.push_back(codepage::AsciiLowerCase(path + file_name));
-    }
-    const bool removal = mode == UpdateMode::Removal;
-    uint64_t copy_from = 0, copy_length = 0;  // a run of old bytes copied unchanged
-    auto flush_copy = [&] {
-      if (copy_length == 0) return;
-      if (out.CopyFrom(*file_, copy_from, copy_length) != copy_length) {
-        if (file_->Size() < copy_from + copy_length) throw EFatalUnzipError();
-        throw ENotEnoughRoom();
-      }
-      if (out.Position() > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
-      copy_length = 0;
-      ProcessMessages();
-    };
-    if (physical_) {
-      for (TZipHeaderInfo* old : *physical_) {
-        auto record = std::make_unique<TZipHeaderInfo>(*old);
-        if (!record->comment && record->comment_length != 0) {
-          old->comment = ReadCommentFromFile(*old);
-          record->comment = old->comment;
-        }
-        const std::string lower = codepage::AsciiLowerCase(record->FullName());
-        if (removal) {
-          bool remove = record->selection_mark != 0;
-          for (size_t i = 0; !remove && i < files_list_.size(); ++i) {
-            const std::string& item = files_list_[i];
-            bool hit = HasPatternChars(item) ? WildcardMatch(codepage::AsciiLowerCase(item),
-                                                             item.find('\\') == std::string::npos
-                                                                 ? codepage::AsciiLowerCase(record->file_name)
-                                                                 : lower)
-                                             : codepage::AsciiLowerCase(item) == lower;
-            if (hit) {
-              remove = true;
-              if (!HasPatternChars(item)) files_list_.erase(files_list_.begin() + static_cast<long>(i));
-            }
-          }
-          if (remove) {
-            record->selection_mark = 0;
-            ++count;
-            continue;
-          }
-        } else if (mode == UpdateMode::Stream) {
-          auto it = std::find(wanted.begin(), wanted.end(), lower);
-          if (it != wanted.end()) {
-            size_t i = static_cast<size_t>(it - wanted.begin());
-            std::string item = files_list_[i];
-            files_list_.erase(files_list_.begin() + static_cast<long>(i));
-            wanted.erase(wanted.begin() + static_cast<long>(i));
-            flush_copy();
-            if (write_new_entry(item)) ++count;
-            continue;
-          }
-        }
-        // Copy: a fresh local header from the record, then the old extra field, data
-        // and data descriptor byte for byte. Runs whose header is unchanged are copied
-        // together.
-        // The old local header and name, in one read.
-        std::vector<uint8_t> old_header(kLocalHeaderSize + 1024);
-        old_header.resize(file_->ReadAt(old->local_header_offset, old_header.data(), old_header.size()));
-        if (old_header.size() < kLocalHeaderSize || Get32(old_header.data()) != kLocalHeaderSignature)
-          throw EBadZipFile();
-        const uint8_t* fixed = old_header.data();
-        const uint16_t old_name_length = Get16(fixed + 26);
-        const uint16_t extra_length = Get16(fixed + 28);
-        uint64_t tail_start = old->local_header_offset + kLocalHeaderSize + old_name_length;
-        uint64_t tail_length = extra_length + static_cast<uint64_t>(record->compressed_size);
-        if (record->flags & kFlagDataDescriptor) {
-          uint8_t sig[4] = {};
-          size_t got = file_->ReadAt(tail_start + tail_length, sig, 4);
-          tail_length += (got == 4 && Get32(sig) == 0x08074B50) ? 16 : 12;
-        }
-        if (tail_start + tail_length > file_->Size()) throw EFatalUnzipError();
-        record->local_extra_length = extra_length;
-        std::string stored = StoredName(*record);
-        auto header = LocalHeader(*record, stored, extra_length);
-        bool same = false;
-        if (old_name_length == stored.size()) {
-          if (old_header.size() < header.size()) {
-            old_header.resize(header.size());
-            old_header.resize(file_->ReadAt(old->local_header_offset, old_header.data(), header.size()));
-          }
-          same = old_header.size() >= header.size() &&
-                 std::equal(header.begin(), header.end(), old_header.begin());
-        }
-        const uint64_t new_offset = out.Position() + copy_length;
-        if (new_offset > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
-        record->local_header_offset = static_cast<uint32_t>(new_offset);
-        if (same && copy_length > 0 && copy_from + copy_length == old->local_header_offset) {
-          copy_length += header.size() + tail_length;
-        } else if (same) {
-          flush_copy();
-          copy_from = old->local_header_offset;
-          copy_length = header.size() + tail_length;
-        } else {
-          flush_copy();
-          WriteAll(out, header.data(), header.size());
-          copy_from = tail_start;
-          copy_length = tail_length;
-        }
-        fresh.Add(std::move(record));
-      }
-    }
-    flush_copy();
-
-    // New entries.
-    if (mode == UpdateMode::Stream)
-      for (const std::string& item : files_list_)
-        if (write_new_entry(item)) ++count;
-
-    // Central directory and end record.
-    const uint64_t directory_offset = out.Position();
-    for (TZipHeaderInfo* r : fresh.physical) {
-      std::string stored = StoredName(*r);
-      const std::string& text = r->comment ? *r->comment : std::string();
-      std::vector<uint8_t> c(kCentralHeaderSize + stored.size() + text.size());
-      uint8_t* p = c.data();
-      Put32(p, kCentralHeaderSignature);
-      Put16(p + 4, r->version_made_by);
-      Put16(p + 6, r->version_needed);
-      Put16(p + 8, r->flags);
-      Put16(p + 10, r->method);
-      Put32(p + 12, r->dos_date_time);
-      Put32(p + 16, r->crc);
-      Put32(p + 20, r->compressed_size);
-      Put32(p + 24, r->uncompressed_size);
-      Put16(p + 28, static_cast<uint16_t>(stored.size()));
-      Put16(p + 30, 0);
-      Put16(p + 32, static_cast<uint16_t>(text.size()));
-      Put16(p + 34, r->disk_number_start);
-      Put16(p + 36, r->internal_attributes);
-      Put32(p + 38, r->external_attributes);
-      Put32(p + 42, r->local_header_offset);
-      std::memcpy(p + kCentralHeaderSize, stored.data(), stored.size());
-      if (!text.empty()) std::memcpy(p + kCentralHeaderSize + stored.size(), text.data(), text.size());
-      r->central_header_offset = static_cast<uint32_t>(out.Position());
-      r->central_extra_length = 0;
-      r->comment_length = static_cast<uint16_t>(text.size());
-      WriteAll(out, c.data(), c.size());
-    }
-    const std::string archive_comment = fresh.end.comment ? *fresh.end.comment : std::string();
-    uint8_t end_record[kEndRecordSize];
-    Put32(end_record, kEndRecordSignature);
-    Put16(end_record + 4, 0);
-    Put16(end_record + 6, 0);
-    Put16(end_record + 8, fresh.end.entries_this_disk);
-    Put16(end_record + 10, fresh.end.total_entries);
-    Put32(end_record + 12, static_cast<uint32_t>(out.Position() - directory_offset));
-    Put32(end_record + 16, static_cast<uint32_t>(directory_offset));
-    Put16(end_record + 20, static_cast<uint16_t>(archive_comment.size()));
-    fresh.end.directory_offset = static_cast<uint32_t>(directory_offset);
-    fresh.end.directory_size = static_cast<uint32_t>(out.Position() - directory_offset);
-    WriteAll(out, end_record, sizeof end_record);
-    if (!archive_comment.empty()) WriteAll(out, archive_comment.data(), archive_comment.size());
-    fresh.end.comment_position = out.Position() - archive_comment.size();
-    end_record_position_ = fresh.end.comment_position - kEndRecordSize;
+    TempFile temp(folder);
+    TLFNFileStream& out = temp.Stream();
+    WriteEntries(out, plan);
+    WriteDirectory(out, plan);
 
     // Replace: the complete new archive goes to the disk, then takes the old one's
     // name in one step. The old file stays whole until that moment.
@@ -586,10 +776,12 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     // The new archive is the loaded directory now.
     sort_mode_ = saved_sort;
     physical_ = std::make_unique<TSortedZip>(true, TDuplicates::dupError, TZipSortMode::ByNone);
-    while (fresh.physical.Count() > 0) physical_->AppendItem(fresh.physical.Extract(0));
-    end_ = fresh.end;
+    for (PlannedEntry& entry : plan.entries) physical_->AppendItem(entry.record.release());
+    end_ = plan.end;
     end_.modified = false;
     directory_loaded_ = true;
+    damage_.clear();
+    recovered_ = false;
     stamp_ = StampOf(zip_name_);
     selected_count_ = 0;
     for (TZipHeaderInfo* r : *physical_) selected_count_ += r->selection_mark ? 1 : 0;

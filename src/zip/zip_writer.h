@@ -48,6 +48,11 @@ class TZipWriter : public TZipReader {
   void CommitChanges();
   // Sets the archive comment in memory (written by the next update).
   void SetArchiveComment(const std::string& comment);
+  // Rewrites a damaged archive (DirectoryDamage() not empty) from what could be
+  // read of it, after copying the damaged file beside it ("NAME.damaged", or
+  // "NAME.damaged-2" and so on when that exists). Returns the copy's path; empty
+  // when the directory is sound and nothing was done.
+  std::string Repair();
 
   // How a name given to AddFromStream is stored, and the one normaliser of typed
   // names: bytes that are not UTF-8 read as Windows-1252, "/" taken as "\\", drive
@@ -61,7 +66,21 @@ class TZipWriter : public TZipReader {
 
  private:
   enum class UpdateMode { Stream, Removal, Commit };
+  struct PlannedEntry;
+  struct UpdatePlan;
   int ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment);
+  // Planning: what the new archive holds, decided before anything is written.
+  int PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
+  void PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry);
+  bool PlanNewEntry(const std::string& item, TMemoryStream* stream, const std::string* comment,
+                    const TZipHeaderInfo* replaced, UpdatePlan& plan);
+  // Writing, as planned.
+  void WriteEntries(TLFNFileStream& out, UpdatePlan& plan);
+  void WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry);
+  void CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry);
+  void WriteDirectory(TLFNFileStream& out, UpdatePlan& plan);
+
+  bool repairing_ = false;  // an update over a damaged directory is allowed
 
   int pack_level_ = 6;
   bool store_paths_ = false;

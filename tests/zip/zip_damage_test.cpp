@@ -106,6 +106,86 @@ TEST(ZipDamage, TruncationAtEveryOffsetNeverCrashes) {
   }
 }
 
+// A writer over the file at path, as the cabinet sets one up.
+std::unique_ptr<TZipWriter> Writer(const std::string& path) {
+  auto zip = std::make_unique<TZipWriter>();
+  zip->SetSortMode(TZipSortMode::ByName);
+  zip->SetStorePaths(true);
+  zip->SetZipName(path);
+  zip->ReadDirectory();
+  return zip;
+}
+
+// An update over a damaged directory is refused and leaves the file as it was.
+void ExpectUpdateRefused(const std::string& path) {
+  const auto bytes = qbtest::ReadFileBytes(path);
+  auto zip = Writer(path);
+  TMemoryStream stream("new");
+  EXPECT_THROW(zip->AddFromStream(&stream, "New"), EDamagedZip) << path;
+  zip->SetEntryComment(0, "changed");
+  EXPECT_THROW(zip->CommitChanges(), EDamagedZip);
+  EXPECT_EQ(qbtest::ReadFileBytes(path), bytes);
+}
+
+TEST(ZipDamage, CountOrSizeDisagreeingWithTheDirectoryIsReportedAndNeverRewritten) {
+  TempDir dir;
+  const auto good = MakeArchive(dir);
+  const size_t end = good.size() - format::kEndRecordSize;
+  // One flipped bit in the count (3 -> 1): every record is still read, as damage.
+  auto counted = good;
+  format::Put16(&counted[end + 8], 1);
+  format::Put16(&counted[end + 10], 1);
+  qbtest::WriteFileBytes(dir.Path() / "count.zip", counted);
+  {
+    auto zip = Writer(dir / "count.zip");
+    EXPECT_EQ(zip->EntryCount(), 3);
+    EXPECT_EQ(zip->DirectoryDamage(), "the end record counts 1 entries, the central directory holds 3");
+    EXPECT_FALSE(zip->DirectoryRecovered());
+  }
+  ExpectUpdateRefused(dir / "count.zip");
+  // A directory size that the records do not fill.
+  auto sized = good;
+  format::Put32(&sized[end + 12], format::Get32(&sized[end + 12]) + 10);
+  qbtest::WriteFileBytes(dir.Path() / "size.zip", sized);
+  EXPECT_NE(Writer(dir / "size.zip")->DirectoryDamage().find("the end record says"), std::string::npos);
+  ExpectUpdateRefused(dir / "size.zip");
+  // An end record that refers to a ZIP64 record that is not there.
+  auto masked = good;
+  format::Put32(&masked[end + 16], 0xFFFFFFFF);
+  qbtest::WriteFileBytes(dir.Path() / "masked.zip", masked);
+  EXPECT_FALSE(Writer(dir / "masked.zip")->DirectoryDamage().empty());
+  ExpectUpdateRefused(dir / "masked.zip");
+  // The sound archive reports nothing.
+  qbtest::WriteFileBytes(dir.Path() / "good.zip", good);
+  EXPECT_EQ(Writer(dir / "good.zip")->DirectoryDamage(), "");
+}
+
+TEST(ZipDamage, RepairKeepsACopyAndWritesEveryEntryRead) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  const size_t end = bytes.size() - format::kEndRecordSize;
+  format::Put16(&bytes[end + 8], 2);
+  format::Put16(&bytes[end + 10], 2);
+  const std::string path = dir / "c.zip";
+  qbtest::WriteFileBytes(path, bytes);
+  auto zip = Writer(path);
+  const std::string backup = zip->Repair();
+  EXPECT_EQ(backup, path + ".damaged");
+  EXPECT_EQ(qbtest::ReadFileBytes(backup), bytes);
+  EXPECT_EQ(zip->DirectoryDamage(), "");
+  auto repaired = Writer(path);
+  EXPECT_EQ(repaired->DirectoryDamage(), "");
+  EXPECT_EQ(ReadAll(path), "3:Drawer\\Bin=1/5000,Drawer\\Text=1/3004,Top=1/5,");
+  EXPECT_EQ(repaired->EntryComment(0), "comment two");
+  // A second repair of another damaged copy does not overwrite the first copy.
+  qbtest::WriteFileBytes(path, bytes);
+  EXPECT_EQ(Writer(path)->Repair(), path + ".damaged-2");
+  EXPECT_EQ(qbtest::ReadFileBytes(backup), bytes);
+  // A sound archive needs no repair: nothing is written.
+  EXPECT_EQ(Writer(path)->Repair(), "");
+  EXPECT_FALSE(std::filesystem::exists(path + ".damaged-3"));
+}
+
 TEST(ZipDamage, FlippedCentralDirectoryByteFallsBackToLocalHeaders) {
   TempDir dir;
   auto bytes = MakeArchive(dir);
@@ -127,6 +207,11 @@ TEST(ZipDamage, FlippedCentralDirectoryByteFallsBackToLocalHeaders) {
   // Central records before the damage still supply their fields; after it, none.
   EXPECT_EQ(zip.EntryComment(1), "comment one");
   EXPECT_FALSE(zip.EntryHasComment(0));
+  // Recovered, so reported, and never written over without a repair.
+  EXPECT_TRUE(zip.DirectoryRecovered());
+  EXPECT_NE(zip.DirectoryDamage().find("3 entries were recovered"), std::string::npos)
+      << zip.DirectoryDamage();
+  ExpectUpdateRefused(dir / "bad.zip");
 }
 
 TEST(ZipDamage, JunkBeforeAndAfterTheArchive) {
@@ -165,7 +250,7 @@ TEST(ZipDamage, BadCrcIsNotCountedButKeepsTheBytes) {
   EXPECT_EQ(out.ToString(), "Small");
 }
 
-TEST(ZipDamage, DeclaredHugeEntryDoesNotAllocateItsSize) {
+TEST(ZipDamage, DeclaredHugeEntryDoesNotAllocateItsSizeNorPass) {
   TempDir dir;
   auto bytes = MakeArchive(dir);
   // Declare almost 2 GB, compressed and not, for the deflated "Drawer\Text" entry.
@@ -181,8 +266,9 @@ TEST(ZipDamage, DeclaredHugeEntryDoesNotAllocateItsSize) {
   zip.SetZipName(dir / "huge.zip");
   TMemoryStream out;
   // Only what the file holds is read, and the output buffer is bounded by what that
-  // data can expand to; the stream itself ends the entry.
-  EXPECT_EQ(zip.ExtractToStream(&out, "Drawer\\Text"), 1);
+  // data can expand to; the data ends before its declared size, so the entry does
+  // not pass, though its bytes stay in the stream.
+  EXPECT_EQ(zip.ExtractToStream(&out, "Drawer\\Text"), 0);
   EXPECT_EQ(out.ToString(), std::string(3000, 'x') + "tail");
 }
 

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "zip/crc32.h"
 #include "zip/sorted_list.h"
 #include "zip/wildcard.h"
 #include "zip/zip_header.h"
@@ -89,20 +90,54 @@ TEST(ZipNames, SplitAndCodePages) {
   SplitEntryName("a\\b\\c", path, file);
   EXPECT_EQ(path, "a\\b\\");
   EXPECT_EQ(file, "c");
+}
+
+// The rule other tools follow: the flag, then a Unicode path field whose CRC
+// matches, then valid UTF-8 from a Unix host, else code page 437.
+TEST(ZipNames, ReadingRule) {
+  using namespace format;
   // Code page 437 names keep their letters; "/" becomes "\".
   EXPECT_EQ(NameFromArchive("caf\x82/\x81"
                             "ber",
-                            false),
+                            0),
             "caf\xC3\xA9\\\xC3\xBC"
             "ber");
+  // Flag bit 11: UTF-8; a flagged name that is not UTF-8 is read as Windows-1252.
+  EXPECT_EQ(NameFromArchive("caf\xC3\xA9", kFlagUtf8Names), "caf\xC3\xA9");
+  EXPECT_EQ(NameFromArchive("\x80uro", kFlagUtf8Names), "\xE2\x82\xACuro");
+  // No flag, host Unix, valid UTF-8 (zip under a UTF-8 locale): UTF-8. The same
+  // bytes from a FAT host, or invalid UTF-8 from Unix, stay code page 437.
+  EXPECT_EQ(NameFromArchive("caf\xC3\xA9", 0, kHostUnix), "caf\xC3\xA9");
+  EXPECT_EQ(NameFromArchive("caf\xC3\xA9", 0, kHostFat), "caf\xE2\x94\x9C\xE2\x8C\x90");
+  EXPECT_EQ(NameFromArchive("caf\x82", 0, kHostUnix), "caf\xC3\xA9");
+  // A Unicode path field counts while its CRC matches the stored bytes.
+  auto unicode_field = [](std::string_view stored, std::string_view name) {
+    std::string field = "\x75\x70", data = "\x01";
+    uint8_t crc[4];
+    Put32(crc, Crc32(0, stored.data(), stored.size()));
+    data.append(reinterpret_cast<char*>(crc), 4);
+    data.append(name);
+    field += static_cast<char>(data.size());
+    field += '\0';
+    return field + data;
+  };
+  const std::string unicode = "caf\xC3\xA9 \xE6\x97\xA5";
+  const std::string extra = std::string("\x55\x54\x01\x00\x03", 5) + unicode_field("caf\x82", unicode);
+  EXPECT_EQ(NameFromArchive("caf\x82", 0, kHostFat, extra), unicode);
+  EXPECT_EQ(NameFromArchive("cafe", 0, kHostFat, extra), "cafe");  // renamed since: the CRC differs
+  // A field cut short is ignored.
+  EXPECT_EQ(NameFromArchive("caf\x82", 0, kHostFat, extra.substr(0, extra.size() - 1)), "caf\xC3\xA9");
+}
+
+TEST(ZipNames, WritingRule) {
   bool utf8 = true;
-  EXPECT_EQ(NameToArchive("caf\xC3\xA9\\x", utf8), "caf\x82/x");
+  EXPECT_EQ(NameToArchive("Work\\Item 1", utf8), "Work/Item 1");
   EXPECT_FALSE(utf8);
-  // Outside code page 437: UTF-8 with the flag.
+  // Anything beyond ASCII is UTF-8 with the flag, even what code page 437 could hold.
+  EXPECT_EQ(NameToArchive("caf\xC3\xA9\\x", utf8), "caf\xC3\xA9/x");
+  EXPECT_TRUE(utf8);
   EXPECT_EQ(NameToArchive("\xE6\x97\xA5\\x", utf8), "\xE6\x97\xA5/x");
   EXPECT_TRUE(utf8);
-  // A flagged name that is not UTF-8 is read as Windows-1252.
-  EXPECT_EQ(NameFromArchive("\x80uro", true), "\xE2\x82\xACuro");
 }
 
 TEST(ZipDates, SanitisedFieldByField) {

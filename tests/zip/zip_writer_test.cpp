@@ -9,6 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "support/test_support.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
@@ -371,6 +374,64 @@ TEST(ZipWriter, FailuresLeaveTheArchiveByteIdentical) {
     EXPECT_THROW(zip.AddFromStream(&stream, "B"), EFCreateError);
   }
   EXPECT_EQ(qbtest::ReadFileBytes(path), bytes);
+}
+
+// An archive that an update would take past 2 GiB is refused before anything is
+// written: no temporary file, the archive untouched. The big entry's data is a
+// hole in a sparse file, so the test costs no disk space.
+TEST(ZipWriter, UpdatesBeyondTheSizeLimitAreRefusedBeforeWriting) {
+  TempDir dir;
+  const std::string path = dir / "big.zip";
+  const uint32_t size = 0x7FF00000;
+  {
+    using namespace format;
+    std::vector<uint8_t> bytes(kLocalHeaderSize + 3);
+    LocalHeader local;
+    local.version_needed = 10;
+    local.compressed_size = local.uncompressed_size = size;
+    local.name_length = 3;
+    EncodeLocalHeader(local, bytes.data());
+    std::memcpy(bytes.data() + kLocalHeaderSize, "Big", 3);
+    CentralHeader central;
+    central.version_made_by = kMadeByUnix20;
+    central.version_needed = 10;
+    central.compressed_size = central.uncompressed_size = size;
+    central.name_length = 3;
+    std::vector<uint8_t> tail(kCentralHeaderSize + 3 + kEndRecordSize);
+    EncodeCentralHeader(central, tail.data());
+    std::memcpy(tail.data() + kCentralHeaderSize, "Big", 3);
+    EndRecord end;
+    end.entries_this_disk = end.total_entries = 1;
+    end.directory_size = kCentralHeaderSize + 3;
+    end.directory_offset = static_cast<uint32_t>(bytes.size() + size);
+    EncodeEndRecord(end, tail.data() + kCentralHeaderSize + 3);
+    qbtest::WriteFileBytes(path, bytes);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes.size() + size)), 0);
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    ASSERT_EQ(std::fwrite(tail.data(), 1, tail.size(), f), tail.size());
+    std::fclose(f);
+  }
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  auto zip = Cabinet(path);
+  ASSERT_EQ(zip->EntryCount(), 1);
+  EXPECT_EQ(zip->Entry(0).uncompressed_size, size);
+  auto big = qbtest::RandomBytes(2 << 20, 8);
+  TMemoryStream stream{std::vector<uint8_t>(big)};
+  try {
+    zip->AddFromStream(&stream, "More");
+    FAIL();
+  } catch (const EZipError& e) {
+    EXPECT_STREQ(e.what(), "The archive would grow beyond 2 GB");
+  }
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(after.st_size, before.st_size);
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.Path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
 }
 
 // Kills a process that keeps adding items at random moments; each time the cabinet
