@@ -35,6 +35,7 @@ const char* GeneralHelp() {
          "  note CABINET ITEM --set TEXT  add or replace the item's note\n"
          "  note CABINET ITEM --delete    remove the item's note\n"
          "  glyph CABINET ITEM N          give the item glyph N\n"
+         "  repair CABINET                rewrite a damaged cabinet from what can be read\n"
          "\n"
          "qvf VERB --help describes a verb. Exit status: 0 success, 1 failure (the\n"
          "reason is on standard error), 2 a wrong command line.\n";
@@ -55,7 +56,9 @@ const char* VerbHelp(const std::string& verb) {
            "  DATE (YYYY-MM-DD HH:MM:SS, local time)  NOTE-TEXT\n"
            "In NOTE-TEXT a backslash is written \\\\, a line break \\n, a tab \\t, a lone\n"
            "carriage return \\r and any other control character \\xHH. In PATH control\n"
-           "characters are written \\xHH.\n";
+           "characters are written \\xHH. A cabinet whose directory is damaged lists the\n"
+           "items that could be read, says what is wrong on standard error and exits\n"
+           "with 1 (see qvf repair).\n";
   if (verb == "cat")
     return "usage: qvf cat CABINET ITEM\n"
            "\n"
@@ -75,7 +78,8 @@ const char* VerbHelp(const std::string& verb) {
            "\n"
            "Extracts every item and checks it. One line per item: PATH, a tab and \"OK\",\n"
            "or PATH, a tab, \"FAILED\", a tab and the reason. Exits with 1 when any item\n"
-           "failed.\n";
+           "failed, or when the cabinet's directory is damaged (said on standard error;\n"
+           "see qvf repair).\n";
   if (verb == "add")
     return "usage: qvf add CABINET ITEM [FILE|-] [--format N] [--glyph N] [--replace]\n"
            "\n"
@@ -100,6 +104,15 @@ const char* VerbHelp(const std::string& verb) {
     return "usage: qvf glyph CABINET ITEM N\n"
            "\n"
            "Gives the item the glyph index N (-1 for none); format and note stay.\n";
+  if (verb == "repair")
+    return "usage: qvf repair CABINET\n"
+           "\n"
+           "Rewrites a damaged cabinet - one whose directory disagrees with itself or\n"
+           "could only be rebuilt from the items' own headers - from every item that\n"
+           "can be read. The damaged file is first copied beside it, as CABINET.damaged\n"
+           "(or CABINET.damaged-2 and so on); its path is printed. ls and test report\n"
+           "such damage, and no other verb changes a damaged cabinet. A cabinet that is\n"
+           "not damaged is left alone.\n";
   return nullptr;
 }
 
@@ -114,6 +127,7 @@ int Dispatch(const std::string& verb, const std::vector<std::string>& args) {
   if (verb == "rm") return CommandRm(args);
   if (verb == "mv") return CommandMv(args);
   if (verb == "glyph") return CommandGlyph(args);
+  if (verb == "repair") return CommandRepair(args);
   throw UsageError("unknown verb '" + verb + "'");
 }
 

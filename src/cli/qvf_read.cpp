@@ -36,6 +36,17 @@ bool IsDrawerEntry(const zip::TZipHeaderInfo& entry) {
   return entry.file_name.empty();
 }
 
+// Reports a damaged directory after a listing: what is wrong and what was read.
+// True when there was damage.
+bool ReportDamage(const zip::TZipReader& zip, const std::string& cabinet) {
+  if (zip.DirectoryDamage().empty()) return false;
+  Complain("\"" + ShowPath(cabinet) + "\" is damaged: " + zip.DirectoryDamage() + "; " +
+           std::to_string(zip.EntryCount()) +
+           " items could be read (listed above). Nothing can be changed in it" +
+           " until \"qvf repair\" has rewritten it.");
+  return true;
+}
+
 }  // namespace
 
 int CommandLs(const std::vector<std::string>& argv) {
@@ -80,6 +91,7 @@ int CommandLs(const std::vector<std::string>& argv) {
     }
   }
   if (!WriteOut(out)) return kExitFailure;
+  if (ReportDamage(zip, args.positional[0])) damaged = true;
   return damaged ? kExitFailure : kExitOk;
 }
 
@@ -158,11 +170,10 @@ int CommandTest(const std::vector<std::string>& argv) {
     line += '\n';
     if (!WriteOut(line)) return kExitFailure;
   }
-  if (failed > 0) {
+  if (failed > 0)
     Complain(std::to_string(failed) + " of " + std::to_string(count) + " items failed the test");
-    return kExitFailure;
-  }
-  return kExitOk;
+  const bool damaged = ReportDamage(zip, args.positional[0]);
+  return failed > 0 || damaged ? kExitFailure : kExitOk;
 }
 
 }  // namespace qb::cli

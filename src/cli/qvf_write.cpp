@@ -118,4 +118,21 @@ int CommandGlyph(const std::vector<std::string>& argv) {
   return kExitOk;
 }
 
+int CommandRepair(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("repair", argv, {}, {});
+  if (args.help) return WriteOut(VerbHelp("repair")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 1, 1);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  const std::string damage = cabinet.zip.DirectoryDamage();
+  const std::string backup = cabinet.zip.Repair();
+  if (backup.empty()) {
+    Complain("\"" + ShowPath(args.positional[0]) + "\" is not damaged; nothing was changed");
+    return kExitOk;
+  }
+  Complain("repaired (" + damage + "); " + std::to_string(cabinet.zip.EntryCount()) +
+           " items kept; the damaged file was copied to \"" + ShowPath(backup) + "\"");
+  return WriteOut(ShowPath(backup) + '\n') ? kExitOk : kExitFailure;
+}
+
 }  // namespace qb::cli

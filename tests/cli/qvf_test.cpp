@@ -177,6 +177,70 @@ open('crc.qvf', 'wb').write(data)
   EXPECT_EQ(empty.output, "");
 }
 
+// A cabinet whose end record's count lost a bit (4 -> 2)
+// and one whose central directory is gone (rebuilt from the local headers): both
+// are listed as far as they can be read, reported as damaged, refused by every
+// verb that changes them, and mended only by repair, which keeps a copy.
+TEST(QvfRead, DamagedDirectoriesAreReportedRefusedAndRepaired) {
+  TempDir dir;
+  const std::string cabinet = dir / "c.qvf";
+  for (const char* name : {"A", "B", "C", "D"})
+    ASSERT_EQ(Qvf({"add", cabinet, name, "-"}, name).exit_code, 0);
+  ASSERT_EQ(Qvf({"note", cabinet, "C", "--set", "kept note"}).exit_code, 0);
+  auto bytes = ReadFileBytes(cabinet);
+  bytes[bytes.size() - 22 + 8] = 2;
+  bytes[bytes.size() - 22 + 10] = 2;
+  qbtest::WriteFileBytes(dir.Path() / "c.qvf", bytes);
+
+  CommandResult ls = Qvf({"ls", cabinet});
+  EXPECT_EQ(ls.exit_code, 1);
+  EXPECT_EQ(std::count(ls.output.begin(), ls.output.end(), '\n'), 4);
+  EXPECT_NE(ls.errors.find("the end record counts 2 entries, the central directory holds 4"),
+            std::string::npos)
+      << ls.errors;
+  CommandResult test = Qvf({"test", cabinet});
+  EXPECT_EQ(test.exit_code, 1);
+  EXPECT_EQ(test.output, "A\tOK\nB\tOK\nC\tOK\nD\tOK\n");
+  EXPECT_NE(test.errors.find("damaged"), std::string::npos);
+  for (auto args : {std::initializer_list<std::string>{"add", cabinet, "E", "-"},
+                    {"rm", cabinet, "A"},
+                    {"mv", cabinet, "A", "Z"},
+                    {"note", cabinet, "A", "--set", "x"},
+                    {"glyph", cabinet, "A", "5"}}) {
+    CommandResult refused = Qvf(args, "e");
+    EXPECT_EQ(refused.exit_code, 1) << *args.begin();
+    EXPECT_NE(refused.errors.find("Damaged archive, not changed"), std::string::npos) << refused.errors;
+  }
+  EXPECT_EQ(ReadFileBytes(cabinet), bytes);
+
+  CommandResult repair = Qvf({"repair", cabinet});
+  EXPECT_EQ(repair.exit_code, 0) << repair.errors;
+  EXPECT_EQ(repair.output, cabinet + ".damaged\n");
+  EXPECT_EQ(ReadFileBytes(cabinet + ".damaged"), bytes);
+  EXPECT_EQ(Qvf({"ls", cabinet}).exit_code, 0);
+  EXPECT_EQ(Qvf({"note", cabinet, "C"}).output, "kept note\n");
+  Shell("unzip -tq " + ShellQuote(cabinet));
+  CommandResult again = Qvf({"repair", cabinet});
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_NE(again.errors.find("is not damaged"), std::string::npos);
+
+  // The central directory destroyed: the items come back from their local headers.
+  auto lost = ReadFileBytes(cabinet);
+  const size_t directory =
+      lost.size() - 22 - (lost[lost.size() - 22 + 12] | lost[lost.size() - 22 + 13] << 8);
+  lost[directory] = 'X';
+  qbtest::WriteFileBytes(dir.Path() / "c.qvf", lost);
+  CommandResult recovered = Qvf({"test", cabinet});
+  EXPECT_EQ(recovered.exit_code, 1);
+  EXPECT_EQ(recovered.output, "A\tOK\nB\tOK\nC\tOK\nD\tOK\n");
+  EXPECT_NE(recovered.errors.find("4 entries were recovered from their local headers"), std::string::npos)
+      << recovered.errors;
+  EXPECT_EQ(Qvf({"add", cabinet, "E", "-"}, "e").exit_code, 1);
+  EXPECT_EQ(ReadFileBytes(cabinet), lost);
+  EXPECT_EQ(Qvf({"repair", cabinet}).output, cabinet + ".damaged-2\n");
+  EXPECT_EQ(Qvf({"test", cabinet}).exit_code, 0);
+}
+
 TEST(QvfWrite, VerbsRoundTripThroughPeers) {
   TempDir dir;
   const std::string cabinet = dir / "w.qvf";
