@@ -181,7 +181,13 @@ TChangedLines THLEditor::Replace(TTextPos from, TTextPos to, std::string_view te
   }
   const size_t count = lines_.size();
   const TChangedLines edited{a, a + k};
-  if (!HasStates() || !may_change) return edited;
+  if (!HasStates()) {
+    // Every state is 0 and stays so; the marks must cover the new line count, or a
+    // later query would scan the added lines as if constructs were carried.
+    dirty_ = trust_ = count;
+    return edited;
+  }
+  if (!may_change) return edited;
 
   // Map a line index of the old text to the new one (lines inside a..b go to a + k).
   auto shift = [&](size_t x) -> size_t {

@@ -97,6 +97,25 @@ TEST(Engine, IncrementalRescanEqualsFullRescan) {
   }
 }
 
+// With LongTokens off no construct is carried, however the lines came to be: edits
+// that add lines (typed, pasted, split) must not let the scan run on the new ones.
+TEST(Engine, LongTokensOffCarriesNothingAfterEditsThatAddLines) {
+  for (THighLighter m : {hlPascal, hlCBuilder, hlPython, hlHtml}) {
+    THLEditor e;
+    e.SetHighLighter(m);
+    e.SetLongTokens(false);
+    e.SetText("a\nb");
+    e.Insert({0, 1}, " { (* /* \" <\n{ (* /* \" <\n");
+    e.Insert({3, 1}, "\n\n");
+    e.Replace({1, 0}, {2, 1}, "{\n");
+    std::vector<int> zeros(e.LineCount(), 0);
+    EXPECT_EQ(States(e), zeros) << HighLighterName(m);
+    // Switching LongTokens on afterwards gives the states of a full scan.
+    e.SetLongTokens(true);
+    EXPECT_EQ(States(e), FullScanStates(m, e.Text("\n"))) << HighLighterName(m);
+  }
+}
+
 TEST(Engine, OnlyEditsThatCanChangeAStateScan) {
   THLEditor e;
   e.SetText("begin\n  x := 1;\nend");
