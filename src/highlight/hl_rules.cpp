@@ -1,5 +1,8 @@
 #include "highlight/hl_rules.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "highlight/hl_chars.h"
 #include "highlight/hl_keywords.h"
 
@@ -392,10 +395,29 @@ size_t WellFormedLength(std::string_view s, size_t i) {
 
 }  // namespace
 
+// Bytes of plain ASCII from i on, up to stop, taken eight at a time: each is one
+// code unit, so long ASCII stretches are skipped without decoding.
+size_t AsciiRun(std::string_view s, size_t i, size_t stop) {
+  const size_t start = i;
+  while (i + 8 <= stop) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080ull) break;
+    i += 8;
+  }
+  while (i < stop && static_cast<uint8_t>(s[i]) < 0x80) ++i;
+  return i - start;
+}
+
 size_t Utf16Offset(std::string_view line, size_t byte_offset) {
   const size_t stop = byte_offset < line.size() ? byte_offset : line.size();
   size_t units = 0;
   for (size_t i = 0; i < stop;) {
+    if (const size_t run = AsciiRun(line, i, stop); run > 0) {
+      units += run;
+      i += run;
+      continue;
+    }
     const size_t len = WellFormedLength(line, i);
     units += len == 4 ? 2 : 1;
     i += len == 0 ? 1 : len;
@@ -408,6 +430,11 @@ void SpansToUtf16(std::string_view line, std::vector<THLSpan>& spans) {
   auto advance_to = [&](size_t target) {
     target = target < line.size() ? target : line.size();
     while (byte < target) {
+      if (const size_t run = AsciiRun(line, byte, target); run > 0) {
+        units += run;
+        byte += run;
+        continue;
+      }
       const size_t len = WellFormedLength(line, byte);
       units += len == 4 ? 2 : 1;
       byte += len == 0 ? 1 : len;
@@ -419,6 +446,21 @@ void SpansToUtf16(std::string_view line, std::vector<THLSpan>& spans) {
     s.begin = advance_to(s.begin);
     s.end = advance_to(s.end);
   }
+}
+
+size_t Utf8OffsetOfUtf16(std::string_view line, size_t units) {
+  size_t byte = 0, counted = 0;
+  while (byte < line.size() && counted < units) {
+    if (const size_t run = AsciiRun(line, byte, std::min(line.size(), byte + (units - counted))); run > 0) {
+      counted += run;
+      byte += run;
+      continue;
+    }
+    const size_t len = WellFormedLength(line, byte);
+    counted += len == 4 ? 2 : 1;
+    byte += len == 0 ? 1 : len;
+  }
+  return byte;
 }
 
 }  // namespace qb

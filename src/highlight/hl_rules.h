@@ -116,5 +116,10 @@ size_t Utf16Offset(std::string_view line, size_t byte_offset);
 // Converts the offsets of spans (in order, as ColorLine gives them) from bytes to
 // UTF-16 code units in one pass over the line.
 void SpansToUtf16(std::string_view line, std::vector<THLSpan>& spans);
+// The other way: the byte offset at which the first units UTF-16 code units of the
+// line end (counted as Utf16Offset counts them); a count that ends inside a
+// surrogate pair gives the offset after its character, a count past the line its
+// length.
+size_t Utf8OffsetOfUtf16(std::string_view line, size_t units);
 
 }  // namespace qb

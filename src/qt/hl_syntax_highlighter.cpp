@@ -1,51 +1,169 @@
 #include "qt/hl_syntax_highlighter.h"
 
-#include <QTextCharFormat>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 namespace qb::qt {
 
-THLSyntaxHighlighter::THLSyntaxHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {
-  SetHighLighter(hlNone);
+namespace {
+
+// The document's text as the engine takes it: UTF-8, blocks separated by LF. The
+// document marks block boundaries with U+2029 (and, in frames, U+FDD0 / U+FDD1).
+std::string EngineText(QString text) {
+  for (QChar& c : text) {
+    const char16_t u = c.unicode();
+    if (u == 0x2029 || u == 0xFDD0 || u == 0xFDD1) c = QLatin1Char('\n');
+  }
+  const QByteArray utf8 = text.toUtf8();
+  return std::string(utf8.constData(), static_cast<size_t>(utf8.size()));
+}
+
+// Adds the time from its construction to its end to a total.
+class TStopwatch {
+ public:
+  explicit TStopwatch(std::chrono::nanoseconds& total) : total_(total), start_(Clock::now()) {}
+  ~TStopwatch() { total_ += Clock::now() - start_; }
+  TStopwatch(const TStopwatch&) = delete;
+  TStopwatch& operator=(const TStopwatch&) = delete;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::chrono::nanoseconds& total_;
+  Clock::time_point start_;
+};
+
+}  // namespace
+
+THLSyntaxHighlighter::THLSyntaxHighlighter(QTextDocument* document)
+    : QSyntaxHighlighter(static_cast<QObject*>(nullptr)), document_(document) {
+  setParent(document);
+  engine_.SetHighLighter(hlNone);
+  BuildFormats();
+  Resync();
+  // Connected before QSyntaxHighlighter connects its own handler in setDocument, so
+  // the engine has the new text by the time the changed blocks are coloured.
+  mirror_ = connect(document, &QTextDocument::contentsChange, this, &THLSyntaxHighlighter::MirrorChange);
+  setDocument(document);
+}
+
+THLSyntaxHighlighter::~THLSyntaxHighlighter() {
+  // The base class takes its formats off the document as it goes, which the
+  // document reports as a change: the engine is gone by then.
+  disconnect(mirror_);
 }
 
 void THLSyntaxHighlighter::SetHighLighter(THighLighter mode) {
-  mode_ = mode;
-  colorer_.SetMode(mode);
-  scanner_.SetMode(mode);
+  if (mode == engine_.HighLighter()) return;
+  engine_.SetHighLighter(mode);
   rehighlight();
 }
 
 void THLSyntaxHighlighter::SetColors(const TColors& colors) {
-  colorer_.SetColors(colors);
+  engine_.SetColors(colors);
+  BuildFormats();
   rehighlight();
 }
 
 void THLSyntaxHighlighter::SetPalette(const TSystemPalette& palette) {
   palette_ = palette;
+  BuildFormats();
   rehighlight();
 }
 
-void THLSyntaxHighlighter::highlightBlock(const QString& text) {
-  const QByteArray utf8 = text.toUtf8();
-  const std::string_view line(utf8.constData(), static_cast<size_t>(utf8.size()));
-  const int previous = previousBlockState();
-  const uint8_t start = previous < 0 ? 0 : static_cast<uint8_t>(previous);
-  colorer_.ColorLine(line, start, [&](const THLSpan& span) {
-    const TRgb fore = ResolveColor(span.attributes.ForeColor, palette_);
-    const TRgb back = ResolveColor(span.attributes.BackColor, palette_);
+void THLSyntaxHighlighter::BuildFormats() {
+  for (int i = 0; i < kColorClassCount; ++i) {
+    const TSymbolColor& a = engine_.Colors().Of(static_cast<TColorClass>(i));
+    const size_t slot = static_cast<size_t>(i);
+    plain_[slot] = a.ForeColor == clWindowText && a.BackColor == clWindow && a.Style == 0;
     QTextCharFormat format;
+    const TRgb fore = ResolveColor(a.ForeColor, palette_);
     format.setForeground(QColor(fore.r, fore.g, fore.b));
-    if (!(span.attributes.BackColor == clWindow)) format.setBackground(QColor(back.r, back.g, back.b));
-    const TFontStyles style = span.attributes.Style;
-    if (style & fsBold) format.setFontWeight(QFont::Bold);
-    format.setFontItalic(style & fsItalic);
-    format.setFontUnderline(style & fsUnderline);
-    format.setFontStrikeOut(style & fsStrikeOut);
-    const auto begin = static_cast<int>(Utf16Offset(line, span.begin));
-    const auto end = static_cast<int>(Utf16Offset(line, span.end));
-    if (end > begin) setFormat(begin, end - begin, format);
+    if (!(a.BackColor == clWindow)) {
+      const TRgb back = ResolveColor(a.BackColor, palette_);
+      format.setBackground(QColor(back.r, back.g, back.b));
+    }
+    if (a.Style & fsBold) format.setFontWeight(QFont::Bold);
+    format.setFontItalic(a.Style & fsItalic);
+    format.setFontUnderline(a.Style & fsUnderline);
+    format.setFontStrikeOut(a.Style & fsStrikeOut);
+    formats_[slot] = format;
+  }
+}
+
+void THLSyntaxHighlighter::Resync() {
+  ++resyncs_;
+  engine_.SetText(EngineText(document_->toRawText()));
+}
+
+// The document replaced the text between position and position + removed by the
+// text now between position and position + added. Only the start and the end of
+// the new stretch are taken from the document: what lies before position is the
+// same in the engine, and so is what lies after the stretch, which fixes the end of
+// the replaced text in the engine's lines without trusting the reported counts.
+void THLSyntaxHighlighter::MirrorChange(int position, int /*removed*/, int added) {
+  const TStopwatch stopwatch(time_spent_);
+  const int old_count = static_cast<int>(engine_.LineCount());
+  const int count = document_->blockCount();
+  const int last = std::max(0, document_->characterCount() - 1);  // the final block separator is not text
+  position = std::clamp(position, 0, last);
+  int end = std::clamp(position + std::max(0, added), position, last);
+  // Whole characters: an edit next to half of a surrogate pair (the document lets a
+  // cursor stand between the halves) takes the other half along, so the engine
+  // never converts a half on its own that the document has joined again.
+  if (position > 0 && document_->characterAt(position - 1).isHighSurrogate()) --position;
+  if (end < last && document_->characterAt(end).isLowSurrogate()) ++end;
+
+  const QTextBlock first_block = document_->findBlock(position);
+  const QTextBlock end_block = document_->findBlock(end);
+  if (!first_block.isValid() || !end_block.isValid()) return Resync();
+  const int a = first_block.blockNumber();
+  const int e = end_block.blockNumber();
+  const int b = e - (count - old_count);  // the engine line where the replaced text ends
+  if (a >= old_count || b < a || b >= old_count) return Resync();
+
+  const std::string_view line_a = engine_.Line(static_cast<size_t>(a));
+  const std::string_view line_b = engine_.Line(static_cast<size_t>(b));
+  const size_t from = Utf8OffsetOfUtf16(line_a, static_cast<size_t>(position - first_block.position()));
+  const size_t suffix_units = static_cast<size_t>(end_block.position() + end_block.length() - 1 - end);
+  const size_t line_b_units = Utf16Offset(line_b, line_b.size());
+  if (suffix_units > line_b_units) return Resync();
+  const size_t to = Utf8OffsetOfUtf16(line_b, line_b_units - suffix_units);
+  if (from > line_a.size() || (a == b && to < from)) return Resync();
+
+  std::string inserted;
+  if (end > position) {
+    QTextCursor cursor(document_);
+    cursor.setPosition(position);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    inserted = EngineText(cursor.selectedText());
+  }
+  engine_.Replace({static_cast<size_t>(a), from}, {static_cast<size_t>(b), to}, inserted);
+  if (static_cast<int>(engine_.LineCount()) != count) Resync();
+}
+
+void THLSyntaxHighlighter::highlightBlock(const QString& text) {
+  const TStopwatch stopwatch(time_spent_);
+  const QTextBlock block = currentBlock();
+  const int number = block.blockNumber();
+  if (number < 0) return;
+  auto n = static_cast<size_t>(number);
+  ++blocks_coloured_;
+  if (n >= engine_.LineCount() ||
+      Utf16Offset(engine_.Line(n), engine_.Line(n).size()) != static_cast<size_t>(text.size()))
+    Resync();
+  if (n >= engine_.LineCount()) return;
+
+  spans_.clear();
+  engine_.LineAttributes(n, [this](const THLSpan& span) {
+    if (!plain_[static_cast<size_t>(span.color_class)]) spans_.push_back(span);
   });
-  setCurrentBlockState(scanner_.EndState(line, start));
+  SpansToUtf16(engine_.Line(n), spans_);
+  for (const THLSpan& span : spans_)
+    if (span.end > span.begin)
+      setFormat(static_cast<int>(span.begin), static_cast<int>(span.end - span.begin),
+                formats_[static_cast<size_t>(span.color_class)]);
+  setCurrentBlockState(engine_.LineStartState(n + 1));
 }
 
 }  // namespace qb::qt

@@ -225,6 +225,18 @@ TEST(Rules, Utf16OffsetsCountSurrogatePairsAndBadBytes) {
   EXPECT_EQ(spans[1].begin, 2u);
   EXPECT_EQ(spans[1].end, 4u);
   EXPECT_EQ(spans[2].end, 7u);
+  // Back from units to bytes; a count inside the surrogate pair ends after it.
+  const size_t expected_bytes[] = {0, 1, 3, 7, 7, 8, 9, 10, 10};
+  for (size_t units = 0; units < std::size(expected_bytes); ++units)
+    EXPECT_EQ(Utf8OffsetOfUtf16(line, units), expected_bytes[units]) << units;
+  // Long ASCII stretches (taken a word at a time) around other characters.
+  const std::string mixed =
+      std::string(21, 'a') + "\xC3\xA9" + std::string(13, 'b') + "\xFF" + std::string(9, 'c');
+  for (size_t byte = 0; byte <= mixed.size(); ++byte) {
+    if (byte == 22) continue;  // inside the two-byte character
+    EXPECT_EQ(Utf8OffsetOfUtf16(mixed, Utf16Offset(mixed, byte)), byte) << byte;
+  }
+  EXPECT_EQ(Utf16Offset(mixed, mixed.size()), mixed.size() - 1);
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
-// The engine's colours reach a QTextDocument, and carried states cross blocks.
+// The adapter over the highlighting engine: the engine's colours reach a
+// QTextDocument, carried states cross blocks, and the engine's copy of the text
+// follows every kind of edit the editor makes (typing, pasting, removing,
+// undo and redo), colouring each block as a fresh engine colours the same text.
 #include "qt/hl_syntax_highlighter.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QPlainTextDocumentLayout>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+
+#include "highlight/hl_dump.h"
 
 namespace qb::qt {
 namespace {
@@ -43,6 +49,153 @@ TEST(HLSyntaxHighlighter, ColoursCommentsAcrossLinesAndNonAsciiText) {
   EXPECT_EQ(document.firstBlock().text().toStdString(), "int a; /* caf\xC3\xA9 */");
   EXPECT_EQ(document.firstBlock().userState(), 0);
   EXPECT_NE(ColorAt(document.firstBlock().next(), 0), QColor(comment.r, comment.g, comment.b));
+}
+
+// What a block shows: one letter per UTF-16 unit for the class of its format, "."
+// where the block has no format (the editor's own text colour).
+std::string BlockLetters(const QTextBlock& block, const TColors& colors) {
+  std::string out(static_cast<size_t>(block.length() - 1), '.');
+  for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+    char letter = '?';
+    for (int c = 0; c < kColorClassCount; ++c) {
+      const TSymbolColor& a = colors.Of(static_cast<TColorClass>(c));
+      const TRgb fore = ResolveColor(a.ForeColor);
+      if (range.format.foreground().color() == QColor(fore.r, fore.g, fore.b) &&
+          range.format.fontItalic() == ((a.Style & fsItalic) != 0) &&
+          (range.format.fontWeight() == QFont::Bold) == ((a.Style & fsBold) != 0)) {
+        letter = ColorClassLetter(static_cast<TColorClass>(c));
+        break;
+      }
+    }
+    for (int i = range.start; i < range.start + range.length && i < static_cast<int>(out.size()); ++i)
+      out[static_cast<size_t>(i)] = letter;
+  }
+  return out;
+}
+
+// The same for a line coloured by a fresh engine holding the whole text (plain
+// classes shown as ".", as the adapter leaves them to the editor).
+std::string EngineLetters(THLEditor& engine, size_t line, const TColors& colors) {
+  const std::string_view text = engine.Line(line);
+  std::vector<THLSpan> spans = engine.LineSpans(line);
+  std::vector<TColorClass> classes;
+  for (const THLSpan& s : spans) classes.push_back(s.color_class);
+  SpansToUtf16(text, spans);
+  std::string out(Utf16Offset(text, text.size()), '.');
+  for (size_t k = 0; k < spans.size(); ++k) {
+    const TSymbolColor& a = colors.Of(classes[k]);
+    if (a.ForeColor == clWindowText && a.BackColor == clWindow && a.Style == 0) continue;
+    // Classes that look alike show the letter of the first of them, as BlockLetters does.
+    int canonical = 0;
+    while (!(ResolveColor(colors.Of(static_cast<TColorClass>(canonical)).ForeColor) ==
+                 ResolveColor(a.ForeColor) &&
+             colors.Of(static_cast<TColorClass>(canonical)).Style == a.Style))
+      ++canonical;
+    for (size_t i = spans[k].begin; i < spans[k].end; ++i)
+      out[i] = ColorClassLetter(static_cast<TColorClass>(canonical));
+  }
+  return out;
+}
+
+struct Rng {
+  uint64_t s;
+  uint64_t operator()() { return s ^= s << 13, s ^= s >> 7, s ^= s << 17, s; }
+  int Below(int n) { return n > 0 ? static_cast<int>((*this)() % static_cast<uint64_t>(n)) : 0; }
+};
+
+QString RandomPiece(Rng& rng) {
+  static const char* const kPieces[] = {"{",
+                                        "}",
+                                        "/*",
+                                        "*/",
+                                        "\"",
+                                        "'",
+                                        "<",
+                                        ">",
+                                        "#",
+                                        "x",
+                                        "ab",
+                                        " ",
+                                        "\n",
+                                        "\r\n",
+                                        "(*",
+                                        "*)",
+                                        "int ",
+                                        "caf\xC3\xA9",
+                                        "\xF0\x9F\x98\x80",
+                                        "\t",
+                                        "\xE2\x80\xA8"};
+  QString out;
+  for (int n = 1 + rng.Below(4); n > 0; --n) out += QString::fromUtf8(kPieces[rng.Below(std::size(kPieces))]);
+  return out;
+}
+
+TEST(HLSyntaxHighlighter, TheEngineFollowsEveryEditAndColoursLikeAFreshOne) {
+  const TColors colors = TColors::EditorDialog();
+  for (THighLighter mode : {hlCBuilder, hlPascal, hlPython, hlHtml, hlNone}) {
+    QTextDocument document;
+    document.setDocumentLayout(new QPlainTextDocumentLayout(&document));
+    document.setPlainText(QStringLiteral("int a; /* one\ntwo */ b\n# three\n<a href=\"x\">&amp;"));
+    THLSyntaxHighlighter highlighter(&document);
+    highlighter.SetColors(colors);
+    highlighter.SetHighLighter(mode);
+    QCoreApplication::processEvents();
+    const int resyncs = highlighter.Resyncs();
+    Rng rng{0x9E3779B97F4A7C15ull + mode};
+    for (int step = 0; step < 300; ++step) {
+      QTextCursor cursor(&document);
+      const int size = document.characterCount() - 1;
+      cursor.setPosition(rng.Below(size + 1));
+      switch (rng.Below(6)) {
+        case 0:  // typing
+          cursor.insertText(RandomPiece(rng).left(1));
+          break;
+        case 1:  // pasting over a selection, possibly across lines
+          cursor.setPosition(rng.Below(size + 1), QTextCursor::KeepAnchor);
+          cursor.insertText(RandomPiece(rng));
+          break;
+        case 2:  // deleting a stretch
+          cursor.setPosition(std::min(size, cursor.position() + rng.Below(8)), QTextCursor::KeepAnchor);
+          cursor.removeSelectedText();
+          break;
+        case 3:
+          document.undo();
+          break;
+        case 4:
+          document.redo();
+          break;
+        default:  // an edit block of several changes, as a paste or an indent makes
+          cursor.beginEditBlock();
+          cursor.insertText(RandomPiece(rng));
+          cursor.setPosition(rng.Below(document.characterCount()));
+          cursor.deleteChar();
+          cursor.endEditBlock();
+          break;
+      }
+      QCoreApplication::processEvents();
+      // The engine holds the document's text, line for line (a half of a surrogate
+      // pair, which the document allows, is "?" in both).
+      ASSERT_EQ(static_cast<int>(highlighter.Engine().LineCount()), document.blockCount());
+      int line = 0;
+      for (QTextBlock b = document.firstBlock(); b.isValid(); b = b.next(), ++line)
+        ASSERT_EQ(highlighter.Engine().Line(static_cast<size_t>(line)), b.text().toUtf8().toStdString())
+            << HighLighterName(mode) << " step " << step << " line " << line;
+      // Every block is coloured, and carries the state, as a fresh engine has them.
+      THLEditor fresh;
+      fresh.SetColors(colors);
+      fresh.SetHighLighter(mode);
+      fresh.SetText(highlighter.Engine().Text("\n"));
+      line = 0;
+      for (QTextBlock b = document.firstBlock(); b.isValid(); b = b.next(), ++line) {
+        const auto n = static_cast<size_t>(line);
+        ASSERT_EQ(BlockLetters(b, colors), EngineLetters(fresh, n, colors))
+            << HighLighterName(mode) << " step " << step << " line " << line;
+        ASSERT_EQ(b.userState(), fresh.LineStartState(n + 1)) << HighLighterName(mode) << " step " << step;
+      }
+    }
+    // Qt reported every change in a shape the adapter could replay exactly.
+    EXPECT_EQ(highlighter.Resyncs(), resyncs) << HighLighterName(mode);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,191 @@
+// The text editor dialog as the program runs it: opening a 5 MB text and typing
+// one key in it, and typing in a text that is one line of 100 KB. Each measurement
+// runs twice, through the dialog with C++ highlighting ("ours") and through a bare
+// QPlainTextEdit with the same text and no highlighter ("reference"), so the
+// difference is what the highlighting costs. Nothing is painted (offscreen, not
+// shown): the figures are the document edit and the highlighter's work on it.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_data.h"
+#include "qt/hl_syntax_highlighter.h"
+#include "qt/memo_dialog.h"
+
+namespace {
+
+constexpr size_t kTextBytes = 5u << 20;
+constexpr size_t kLongLineBytes = 100u << 10;
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    lines.push_back(text.substr(start, i - start));
+    start = i + 1;
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+// 5 MB of C and C++ headers, as the editor's lines.
+const std::vector<std::string>& BigTextLines() {
+  static const std::vector<std::string> lines = [] {
+    const auto& corpus = qbbench::TextCorpus();
+    std::string text(corpus.begin(),
+                     corpus.begin() + static_cast<std::ptrdiff_t>(std::min(kTextBytes, corpus.size())));
+    for (char& c : text)
+      if (c == '\r' || c == '\0') c = ' ';
+    return SplitLines(text);
+  }();
+  return lines;
+}
+
+// One line of 100 KB of C code: statements, strings and comments.
+const std::vector<std::string>& LongLine() {
+  static const std::vector<std::string> lines = [] {
+    std::string line;
+    for (int i = 0; line.size() < kLongLineBytes; ++i)
+      line += "x" + std::to_string(i) + " = y * 2 + f(\"s\", 'c'); /* note */ ";
+    return std::vector<std::string>{line};
+  }();
+  return lines;
+}
+
+QString Joined(const std::vector<std::string>& lines) {
+  QStringList list;
+  for (const std::string& line : lines) list.append(QString::fromStdString(line));
+  return list.join(QLatin1Char('\n'));
+}
+
+// An editor holding the text: the program's dialog with C++ highlighting, or a bare
+// QPlainTextEdit.
+struct Editor {
+  std::unique_ptr<qb::qt::TMemoDialog> dialog;
+  std::unique_ptr<QPlainTextEdit> bare;
+
+  explicit Editor(bool ours) {
+    if (ours)
+      dialog = std::make_unique<qb::qt::TMemoDialog>();
+    else
+      bare = std::make_unique<QPlainTextEdit>();
+  }
+  void Load(const std::vector<std::string>& lines, const QString& joined) {
+    if (dialog) {
+      qb::TTextEditorRequest request;
+      request.HighLighter = qb::hlCBuilder;
+      request.Lines = lines;
+      dialog->Load(request);
+    } else {
+      bare->setPlainText(joined);
+    }
+  }
+  QTextDocument* Document() const { return dialog ? dialog->Editor()->document() : bare->document(); }
+};
+
+void Open(benchmark::State& state, const std::vector<std::string>& lines) {
+  const bool ours = state.range(0) == 1;
+  const QString joined = Joined(lines);
+  double adapter_ms = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto editor = std::make_unique<Editor>(ours);
+    state.ResumeTiming();
+    editor->Load(lines, joined);
+    QCoreApplication::processEvents();  // the highlighter's pending work, if any
+    state.PauseTiming();
+    if (editor->dialog)
+      adapter_ms +=
+          std::chrono::duration<double, std::milli>(editor->dialog->Editor()->Highlighter()->TimeSpent())
+              .count();
+    editor.reset();
+    state.ResumeTiming();
+  }
+  if (ours) state.counters["adapter_ms"] = adapter_ms / static_cast<double>(state.iterations());
+  state.SetLabel(ours ? "ours" : "reference");
+}
+
+// Types a character (even iterations) and takes it out again (odd ones), at a
+// position inside a word in the middle of the text.
+void Keystroke(benchmark::State& state, const std::vector<std::string>& lines, const QString& typed) {
+  const bool ours = state.range(0) == 1;
+  Editor editor(ours);
+  editor.Load(lines, Joined(lines));
+  QCoreApplication::processEvents();
+  QTextDocument* doc = editor.Document();
+  const QTextBlock block = doc->findBlockByNumber(doc->blockCount() / 2);
+  const int at = block.position() + block.length() / 2;
+  QTextCursor cursor(doc);
+  qb::qt::THLSyntaxHighlighter* highlighter =
+      editor.dialog ? editor.dialog->Editor()->Highlighter() : nullptr;
+  const uint64_t coloured = highlighter ? highlighter->BlocksColoured() : 0;
+  const auto spent = highlighter ? highlighter->TimeSpent() : std::chrono::nanoseconds(0);
+  const int resyncs = highlighter ? highlighter->Resyncs() : 0;
+  bool typed_in = false;
+  for (auto _ : state) {
+    cursor.setPosition(at);
+    if (!typed_in) {
+      cursor.insertText(typed);
+    } else {
+      cursor.setPosition(at + static_cast<int>(typed.size()), QTextCursor::KeepAnchor);
+      cursor.removeSelectedText();
+    }
+    typed_in = !typed_in;
+  }
+  if (highlighter) {
+    state.counters["blocks_per_key"] = static_cast<double>(highlighter->BlocksColoured() - coloured) /
+                                       static_cast<double>(state.iterations());
+    state.counters["resyncs"] = highlighter->Resyncs() - resyncs;
+    state.counters["adapter_us_per_key"] =
+        std::chrono::duration<double, std::micro>(highlighter->TimeSpent() - spent).count() /
+        static_cast<double>(state.iterations());
+  }
+  state.SetLabel(ours ? "ours" : "reference");
+}
+
+void BM_Open5MB(benchmark::State& state) {
+  Open(state, BigTextLines());
+}
+void BM_Keystroke5MB(benchmark::State& state) {
+  Keystroke(state, BigTextLines(), QStringLiteral("x"));
+}
+void BM_KeystrokeStar5MB(benchmark::State& state) {
+  Keystroke(state, BigTextLines(), QStringLiteral("*"));
+}
+void BM_Open100KBLine(benchmark::State& state) {
+  Open(state, LongLine());
+}
+void BM_Keystroke100KBLine(benchmark::State& state) {
+  Keystroke(state, LongLine(), QStringLiteral("x"));
+}
+void BM_KeystrokeStar100KBLine(benchmark::State& state) {
+  Keystroke(state, LongLine(), QStringLiteral("*"));
+}
+
+// Arg 1: the dialog with highlighting; 0: a bare QPlainTextEdit.
+BENCHMARK(BM_Open5MB)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Keystroke5MB)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeystrokeStar5MB)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Open100KBLine)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Keystroke100KBLine)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeystrokeStar100KBLine)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
