@@ -368,11 +368,13 @@ void TMainForm::EditTextItemMiClick(int tag) {
   TTextEditorRequest editor;
   editor.Caption = EditingItemCaption(item.Path);
   editor.HighLighter = tag >= 0 && tag <= 9 ? tag : 0;
-  editor.Lines = TextPayloadLines(payload_.ToString(), format);
+  const std::string original = payload_.ToString();
+  editor.Lines = TextPayloadLines(original, format);
+  const TTextLayout layout = TextPayloadLayout(original);
   payload_.Clear();
   std::optional<std::vector<std::string>> lines = ui_.TextEditor(editor);
-  if (!lines) return;
-  const std::string text = TextPayloadFromLines(*lines, format);
+  if (!lines || *lines == editor.Lines) return;  // unedited: the item keeps its bytes
+  const std::string text = TextPayloadFromLines(*lines, format, layout);
   payload_.Write(text.data(), text.size());
   payload_.SetPosition(0);
   // Payload and the kept comment in one update: format, glyph and note stay.

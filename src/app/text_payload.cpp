@@ -61,12 +61,30 @@ std::vector<std::string> TextPayloadLines(std::string_view payload, long long fo
   return lines;
 }
 
-std::string TextPayloadFromLines(const std::vector<std::string>& lines, long long format) {
-  std::string out;
-  for (const std::string& line : lines) {
-    out += format == kOemTextFormat ? Utf8ToOem(line) : line;
-    out += "\r\n";
+TTextLayout TextPayloadLayout(std::string_view payload) {
+  if (size_t zero = payload.find('\0'); zero != std::string_view::npos) payload = payload.substr(0, zero);
+  TTextLayout layout;
+  if (payload.empty()) return layout;
+  if (const size_t at = payload.find_first_of("\r\n"); at != std::string_view::npos) {
+    if (payload[at] == '\n')
+      layout.LineBreak = "\n";
+    else if (at + 1 < payload.size() && payload[at + 1] == '\n')
+      layout.LineBreak = "\r\n";
+    else
+      layout.LineBreak = "\r";
   }
+  layout.FinalBreak = payload.back() == '\r' || payload.back() == '\n';
+  return layout;
+}
+
+std::string TextPayloadFromLines(const std::vector<std::string>& lines, long long format,
+                                 const TTextLayout& layout) {
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) out += layout.LineBreak;
+    out += format == kOemTextFormat ? Utf8ToOem(lines[i]) : lines[i];
+  }
+  if (layout.FinalBreak && !lines.empty()) out += layout.LineBreak;
   return out;
 }
 

@@ -210,14 +210,16 @@ void TClipboardCommands::EditClipboardMiClick(int tag) {
   TTextEditorRequest request;
   request.Caption = kEditingCaption;
   request.HighLighter = tag >= 0 && tag <= 9 ? tag : 0;
-  request.Lines = TextPayloadLines(
-      std::string_view(reinterpret_cast<const char*>(ctx_.Payload.Bytes().data()), ctx_.Payload.Size()),
-      CF_TEXT);
+  const std::string_view original(reinterpret_cast<const char*>(ctx_.Payload.Bytes().data()),
+                                  ctx_.Payload.Size());
+  request.Lines = TextPayloadLines(original, CF_TEXT);
+  const TTextLayout layout = TextPayloadLayout(original);
   ctx_.Payload.Clear();
   const std::optional<std::vector<std::string>> edited = ctx_.UI.TextEditor(request);
-  if (!edited) return;  // Cancel: the clipboard stays as it was
+  // Cancel, or OK without an edit: the clipboard stays as it was.
+  if (!edited || *edited == request.Lines) return;
   CaptureBackupOnce();
-  const std::string text = TextPayloadFromLines(*edited, CF_TEXT);
+  const std::string text = TextPayloadFromLines(*edited, CF_TEXT, layout);
   std::vector<uint8_t> block(text.begin(), text.end());
   block.push_back(0);
   TClipboardLock lock(ctx_.Clipboard);

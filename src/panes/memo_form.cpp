@@ -61,6 +61,12 @@ void TMemoForm::FormShow() {
   editor_.SetFocus();
 }
 
+bool TMemoForm::CancelQuery(bool text_modified, IUserInteraction& ui) const {
+  if (!text_modified) return true;
+  return ui.MessageBox(MsgKind::Confirmation, DefaultCaption(MsgKind::Confirmation),
+                       std::string(memo_form::kDiscardChangesText), MsgButtons::YesNo) == MsgAnswer::Yes;
+}
+
 void TMemoForm::FormResize(int panel_client_width) {
   cancel_left_ = CancelButtonLeft(panel_client_width);
 }

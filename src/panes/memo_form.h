@@ -17,6 +17,7 @@
 
 #include "highlight/hl_colors.h"
 #include "highlight/hl_types.h"
+#include "platform/interaction.h"
 
 namespace qb {
 
@@ -46,6 +47,8 @@ inline constexpr int kDesignWidth = 544, kDesignHeight = 375;
 inline constexpr int kPanel1Height = 40;
 inline constexpr int kOKBtnLeft = 6, kButtonTop = 5, kButtonWidth = 82, kButtonHeight = 30;
 inline constexpr std::string_view kOKCaption = "OK", kCancelCaption = "Cancel";
+// Asked when the dialog is closed without OK after the text was edited.
+inline constexpr std::string_view kDiscardChangesText = "Discard your changes?";
 inline constexpr int kGutterImageSize = 15;  // the ten bookmark images are 15 x 15, drawn transparently
 // Editor Memo1
 inline constexpr std::string_view kFontName = "Courier New";
@@ -123,6 +126,10 @@ class TMemoForm {
 
   // The editor takes the keyboard focus.
   void FormShow();
+  // The dialog is being closed without OK (Cancel, Escape, the close box): whether it
+  // may close. Unedited text goes without a word; edits are thrown away only when
+  // the user agrees.
+  bool CancelQuery(bool text_modified, IUserInteraction& ui) const;
   // Places CancelBtn for the new client width of Panel1.
   void FormResize(int panel_client_width);
   int CancelBtnLeft() const { return cancel_left_; }

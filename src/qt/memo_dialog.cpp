@@ -17,6 +17,7 @@
 #include <map>
 
 #include "qt/hl_syntax_highlighter.h"
+#include "qt/qt_interaction.h"
 
 namespace qb::qt {
 
@@ -323,7 +324,27 @@ void TMemoDialog::Load(const TTextEditorRequest& request) {
   setWindowTitle(FromUtf8(form_->Caption()));
   form_->SetHighLight(request.HighLighter);
   editor_->SetLines(request.Lines);
+  editor_->document()->setModified(false);
+  loaded_lines_ = request.Lines;
   editor_->moveCursor(QTextCursor::Start);
+}
+
+bool TMemoDialog::TextModified() const {
+  return editor_->document()->isModified();
+}
+
+std::vector<std::string> TMemoDialog::Lines() const {
+  return TextModified() ? editor_->Lines() : loaded_lines_;
+}
+
+void TMemoDialog::reject() {
+  if (ui_) {
+    if (!form_->CancelQuery(TextModified(), *ui_)) return;
+  } else {
+    TQtInteraction own(this);
+    if (!form_->CancelQuery(TextModified(), own)) return;
+  }
+  QDialog::reject();
 }
 
 void TMemoDialog::BuildMenu() {

@@ -9,7 +9,9 @@
 // and edits move the bookmarks through LinesReplaced.
 //
 // Lines go in and out as the text editor request has them: one string per line,
-// without line breaks. An empty document is no lines.
+// without line breaks. An empty document is no lines. Until the text is edited, the
+// lines that went in come out exactly as they were (whatever the document made of
+// them); closing without OK after an edit asks before the edit is thrown away.
 #pragma once
 
 #include <QDialog>
@@ -104,7 +106,15 @@ class TMemoDialog : public QDialog {
 
   // Caption, highlighter number and lines of a request.
   void Load(const TTextEditorRequest& request);
-  std::vector<std::string> Lines() const { return editor_->Lines(); }
+  // The lines of the request until the text is edited, then the editor's.
+  std::vector<std::string> Lines() const;
+  bool TextModified() const;
+  // Where the question before throwing edits away goes (a box of the dialog's own
+  // when none is set). Not owned.
+  void SetInteraction(IUserInteraction* ui) { ui_ = ui; }
+
+  // Cancel, Escape and the close box: asks first when the text was edited.
+  void reject() override;
 
   TMemoForm& Form() { return *form_; }
   TMemoEditor* Editor() const { return editor_; }
@@ -129,6 +139,8 @@ class TMemoDialog : public QDialog {
   QPushButton* ok_btn_ = nullptr;
   QPushButton* cancel_btn_ = nullptr;
   QMenu* pop_mnu_ = nullptr;
+  IUserInteraction* ui_ = nullptr;
+  std::vector<std::string> loaded_lines_;
 };
 
 }  // namespace qb::qt

@@ -177,6 +177,7 @@ std::optional<std::string> TQtInteraction::FileDialog(const TFileDialogRequest& 
 std::optional<std::vector<std::string>> TQtInteraction::TextEditor(const TTextEditorRequest& request) {
   const TArrowWhileModal arrow(hourglass_depth_ > 0);
   TMemoDialog dialog(parent_.data());
+  dialog.SetInteraction(this);
   dialog.Load(request);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Lines();

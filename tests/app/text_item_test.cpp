@@ -1,5 +1,7 @@
 // Add New Text Item and Edit Selected Text Item As: what is stored, under which
 // name, with which comment, and what the user is asked on the way.
+#include <map>
+
 #include "app/text_payload.h"
 #include "app_test_support.h"
 
@@ -134,6 +136,41 @@ TEST_F(MainFormTest, EditTextItemStoresTheLinesAndKeepsTheComment) {
   EXPECT_EQ(form_->PayloadStream().Size(), 0u);
 }
 
+// The editor hands back only lines: what the item held around them (LF breaks, a
+// final break or none, one empty line, the zero byte and slack of a clipboard text)
+// must not change unless the text was edited, and an edit keeps the text's breaks.
+TEST_F(MainFormTest, EditTextItemChangesNoByteItDidNotEdit) {
+  const std::string comment = Bytes("F1FCG3GC");
+  const std::string payloads[] = {"one\ntwo\n",  "one\ntwo", "\r\n", "\n", "", std::string("lf\n\0slack", 10),
+                                  "mac\rline\r", "a\n\n"};
+  for (const std::string& payload : payloads)
+    Put("T\\" + std::to_string(&payload - payloads), payload, comment);
+  OpenWork();
+  const std::vector<uint8_t> before = FileBytes();
+  for (size_t i = 0; i < std::size(payloads); ++i) {
+    Select("T\\" + std::to_string(i));
+    ui_.EditorOk(qb::TextPayloadLines(payloads[i], 1));  // OK without an edit
+    form_->EditTextItemMiClick(0);
+  }
+  EXPECT_EQ(FileBytes(), before);  // not even rewritten
+
+  Select("T\\0");
+  ui_.EditorOk({"one", "2"});
+  form_->EditTextItemMiClick(0);
+  Select("T\\1");
+  ui_.EditorOk({"one", "2"});
+  form_->EditTextItemMiClick(0);
+  Select("T\\6");
+  ui_.EditorOk({"mac", "line", "more"});
+  form_->EditTextItemMiClick(0);
+  std::map<std::string, std::string> data;
+  for (const DiskEntry& entry : Disk()) data[entry.Name] = entry.Data;
+  ASSERT_EQ(data.size(), std::size(payloads));
+  EXPECT_EQ(data["T\\0"], "one\n2\n");
+  EXPECT_EQ(data["T\\1"], "one\n2");
+  EXPECT_EQ(data["T\\6"], "mac\rline\rmore\r");
+}
+
 TEST_F(MainFormTest, EditTextItemKeepsOemTextInItsCodePage) {
   // Code page 437: 0x82 is e acute, 0x9C the pound sign.
   Put("oem",
@@ -202,6 +239,20 @@ TEST(TextPayload, LinesSplitAtEveryKindOfBreakAndStopAtZero) {
   EXPECT_EQ(qb::TextPayloadLines("caf\xE9", 1), (std::vector<std::string>{"caf\xC3\xA9"}));
   EXPECT_EQ(qb::TextPayloadFromLines({"a", ""}, 1), "a\r\n\r\n");
   EXPECT_EQ(qb::TextPayloadFromLines({}, 1), "");
+}
+
+TEST(TextPayload, LinesGoBackInTheLayoutTheTextCameWith) {
+  // Every text with one kind of line break comes back byte for byte.
+  for (const std::string text :
+       {"a\nb\n", "a\nb", "a\r\nb\r\n", "a\rb", "\r\n", "\n", "\n\n", "x", "a\n\n\nb"}) {
+    const qb::TTextLayout layout = qb::TextPayloadLayout(text);
+    EXPECT_EQ(qb::TextPayloadFromLines(qb::TextPayloadLines(text, 1), 1, layout), text) << text;
+  }
+  EXPECT_EQ(qb::TextPayloadLayout(std::string("a\nb\0\r\n", 6)), (qb::TTextLayout{"\n", false}));
+  EXPECT_EQ(qb::TextPayloadLayout("a\r\nb\nc"), (qb::TTextLayout{"\r\n", false}));  // the first break
+  // Empty text, like new text: each line followed by CR LF.
+  EXPECT_EQ(qb::TextPayloadLayout(""), qb::TTextLayout{});
+  EXPECT_EQ(qb::TextPayloadFromLines({"abc"}, 1, qb::TextPayloadLayout("")), "abc\r\n");
 }
 
 }  // namespace

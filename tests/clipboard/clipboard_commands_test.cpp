@@ -362,11 +362,24 @@ TEST_F(ClipboardCommandsTest, EditClipboardPutsTheEditedLinesBackAndCancelKeepsT
     TClipboardLock lock(clip);
     clip.SetBlock(CF_WAVE, B("w"));
   }
+  // OK without an edit leaves the clipboard as it was, other formats and all.
+  ui.EditorOk({"a", "b"});
+  commands->EditClipboardMiClick(0);
+  EXPECT_EQ(clip.RealFormats(), (std::vector<uint32_t>{CF_TEXT, CF_WAVE}));
+  EXPECT_EQ(ClipText(), B(std::string_view("a\r\nb\0\0\0\0\0", 9)));
+  EXPECT_EQ(commands->Backup().Format, 0u);
+
+  // Edited lines keep the text's line breaks, with no break after the last line
+  // when the text had none.
   ui.EditorOk({"x", "y"});
   commands->EditClipboardMiClick(0);
   EXPECT_EQ(clip.RealFormats(), (std::vector<uint32_t>{CF_TEXT}));
-  EXPECT_EQ(ClipText(), B(std::string_view("x\r\ny\r\n\0", 7)));
+  EXPECT_EQ(ClipText(), B(std::string_view("x\r\ny\0", 5)));
   EXPECT_EQ(commands->Backup().Format, CF_TEXT);  // the clip before the first replacement
+  clip.PutText("one\ntwo\n");
+  ui.EditorOk({"one", "2"});
+  commands->EditClipboardMiClick(0);
+  EXPECT_EQ(ClipText(), B(std::string_view("one\n2\n\0", 7)));
 
   {
     TClipboardLock lock(clip);
@@ -393,7 +406,7 @@ TEST_F(ClipboardCommandsTest, EditClipboardAsksAboutAutoSave) {
   commands->EditClipboardMiClick(0);
   EXPECT_TRUE(commands->AutoSave());
   EXPECT_EQ(Items(), (std::vector<std::string>{"NewItems\\Item0"}));
-  EXPECT_EQ(ItemPayload("NewItems\\Item0"), std::string("stored\r\n\0", 9));
+  EXPECT_EQ(ItemPayload("NewItems\\Item0"), std::string("stored\0", 7));
 }
 
 // --- the backup --------------------------------------------------------------------------------

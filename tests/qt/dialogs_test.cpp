@@ -123,6 +123,75 @@ TEST_F(MemoDialogTest, LinesComeBackAsTheyWentInOnOkAndNothingOnCancel) {
   EXPECT_EQ(ui.TextEditor(request), std::nullopt);
 }
 
+// Runs action on the message box as soon as one is up over the editor.
+void WhenMessageBox(std::function<void(QMessageBox*)> action, int turns_left = 2000) {
+  QTimer::singleShot(0, [action = std::move(action), turns_left]() mutable {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      action(box);
+    } else if (turns_left > 0) {
+      WhenMessageBox(std::move(action), turns_left - 1);
+    } else {
+      ADD_FAILURE() << "no message box appeared";
+    }
+  });
+}
+
+// OK without an edit hands back exactly the lines that went in, also those a text
+// document cannot tell apart (no lines and one empty line, a final empty line).
+TEST_F(MemoDialogTest, UneditedLinesComeBackExactly) {
+  TQtInteraction ui;
+  for (const std::vector<std::string>& lines : std::vector<std::vector<std::string>>{
+           {""}, {}, {"", ""}, {"a", ""}, {"cr\rinside", "tab\tx"}, {"\xEF\xB7\x90 frame mark"}}) {
+    TTextEditorRequest request;
+    request.Lines = lines;
+    WhenModal([](QWidget* modal) { qobject_cast<TMemoDialog*>(modal)->OKBtn()->click(); });
+    EXPECT_EQ(ui.TextEditor(request), std::optional<std::vector<std::string>>(lines));
+  }
+}
+
+// Escape, Cancel and the close box throw edits away only when the user agrees.
+TEST_F(MemoDialogTest, ClosingWithoutOkAfterAnEditAsksFirst) {
+  TQtInteraction ui;
+  TTextEditorRequest request;
+  request.Lines = {"keep me"};
+  std::vector<QString> asked;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<TMemoDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    QTest::keyClicks(dialog->Editor(), QStringLiteral("typed "));
+    WhenMessageBox([&](QMessageBox* box) {
+      asked.push_back(box->windowTitle() + QLatin1Char('|') + box->text());
+      box->button(QMessageBox::No)->click();
+    });
+    QTest::keyClick(dialog->Editor(), Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible());  // No: still editing
+    WhenMessageBox([&](QMessageBox* box) {
+      asked.push_back(box->text());
+      box->button(QMessageBox::No)->click();
+    });
+    dialog->close();
+    EXPECT_TRUE(dialog->isVisible());
+    WhenMessageBox([&](QMessageBox* box) {
+      asked.push_back(box->text());
+      box->button(QMessageBox::Yes)->click();
+    });
+    dialog->CancelBtn()->click();
+  });
+  EXPECT_EQ(ui.TextEditor(request), std::nullopt);
+  EXPECT_EQ(asked, (std::vector<QString>{QStringLiteral("Confirm|Discard your changes?"),
+                                         QStringLiteral("Discard your changes?"),
+                                         QStringLiteral("Discard your changes?")}));
+
+  // Without an edit (or with the edit undone) Escape closes at once.
+  WhenModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<TMemoDialog*>(modal);
+    QTest::keyClicks(dialog->Editor(), QStringLiteral("x"));
+    dialog->Editor()->undo();
+    QTest::keyClick(dialog->Editor(), Qt::Key_Escape);
+  });
+  EXPECT_EQ(ui.TextEditor(request), std::nullopt);
+}
+
 TEST_F(MemoDialogTest, EmptyAndHostileTextLoadsWithoutHarm) {
   TMemoDialog dialog;
   dialog.Load({});
