@@ -64,6 +64,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace qb::zip {
 namespace {
@@ -400,15 +401,23 @@ static_assert(kPatternPeriod[3] == 9 && kPatternPeriod[7] == 14);
 #define QB_INLINE
 #endif
 
-}  // namespace
-
-CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
+// The decoder proper, over an I/O policy. WholeBuffer (Inflate()) has all the
+// input and a fixed output buffer: its top-ups always fail and compile away.
+// StreamingIo (InflateStream()) refills the input buffer from a source and makes
+// room in the output window, by growing it or by handing its older part to a sink
+// and keeping the last 32 KiB of history. Top-ups happen only between symbols,
+// where the decoder's whole state is in its locals, so the window's bytes and the
+// input's unread bytes are all that must survive one: both are moved together
+// with the pointers into them.
+template <class Io>
+CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
   const uint8_t* in_next = in;
-  const uint8_t* const in_end = in + in_len;
+  const uint8_t* in_end = in + in_len;
   uint8_t* out_next = out;
-  uint8_t* const out_end = out + out_cap;
-  const uint8_t* const in_fast_end = in_len > kInputMargin ? in_end - kInputMargin : in;
-  uint8_t* const out_fast_end = out_cap > kOutputMargin ? out_end - kOutputMargin : out;
+  uint8_t* out_end = out + out_cap;
+  const uint8_t* in_fast_end = in_len > kInputMargin ? in_end - kInputMargin : in;
+  uint8_t* out_fast_end = out_cap > kOutputMargin ? out_end - kOutputMargin : out;
+  uint64_t in_discarded = 0;  // input bytes dropped from the buffer's front by top-ups
 
   // Bits not yet consumed are bitbuf's low `bitsleft` bits. Above them, bitbuf
   // may hold copies of the input bytes that follow in_next (the fast refill
@@ -423,6 +432,28 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
   const uint32_t* litlen_table = nullptr;
   const uint32_t* dist_table = nullptr;
 
+  // More input after the unread bytes; false at the end of the input.
+  auto more_input = [&]() QB_INLINE {
+    if constexpr (!Io::kStreaming) {
+      return false;
+    } else {
+      if (zeros_appended != 0) return false;
+      const bool more = io.MoreInput(in, in_next, in_end, in_discarded);
+      in_fast_end = in_end - in > static_cast<ptrdiff_t>(kInputMargin) ? in_end - kInputMargin : in;
+      return more;
+    }
+  };
+  // Room for at least one more match in the output; false when none can be made.
+  auto more_output = [&]() QB_INLINE {
+    if constexpr (!Io::kStreaming) {
+      return false;
+    } else {
+      const bool more = io.MoreOutput(out, out_next, out_end);
+      out_fast_end = out_end - out > static_cast<ptrdiff_t>(kOutputMargin) ? out_end - kOutputMargin : out;
+      return more;
+    }
+  };
+
   // Needs in_end - in_next >= 8.
   auto refill_fast = [&]() QB_INLINE {
     bitbuf |= LoadLE64(in_next) << bitsleft;
@@ -430,7 +461,7 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
     bitsleft |= kRefilledBits;  // bitsleft + 8 * whole bytes added, in [56, 63]
   };
   auto refill_checked = [&]() QB_INLINE {
-    if (in_end - in_next >= 8) {
+    if (in_end - in_next >= 8 || (more_input() && in_end - in_next >= 8)) {
       refill_fast();
       return;
     }
@@ -453,8 +484,10 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
     CodecResult r;
     r.status = status;
     r.produced = static_cast<size_t>(out_next - out);
-    const size_t used = static_cast<size_t>(in_next - in) + zeros_appended - bitsleft / 8;
-    r.consumed = std::min(used, in_len);
+    const uint64_t used = in_discarded + static_cast<uint64_t>(in_next - in) + zeros_appended - bitsleft / 8;
+    r.consumed =
+        static_cast<size_t>(std::min<uint64_t>(used, in_discarded + static_cast<uint64_t>(in_end - in)));
+    io.Finish(out, out_next);
     return r;
   };
 
@@ -474,6 +507,7 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
       bitbuf = 0;
       bitsleft = 0;
       zeros_appended = 0;
+      if (in_end - in_next < 4) more_input();
       if (in_end - in_next < 4) {
         in_next = in_end;
         return finish(CodecStatus::InputEnded);
@@ -482,18 +516,16 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
       const unsigned nlen = in_next[2] | (in_next[3] << 8);
       in_next += 4;
       if (len != (~nlen & 0xFFFF)) return finish(CodecStatus::BadData);
-      const size_t in_avail = static_cast<size_t>(in_end - in_next);
-      const size_t want = std::min<size_t>(len, static_cast<size_t>(out_end - out_next));
-      if (in_avail < want) {
-        if (in_avail != 0) std::memcpy(out_next, in_next, in_avail);
-        out_next += in_avail;
-        in_next = in_end;
-        return finish(CodecStatus::InputEnded);
+      for (size_t left = len; left != 0;) {
+        if (in_next == in_end && !more_input()) return finish(CodecStatus::InputEnded);
+        if (out_next == out_end && !more_output()) return finish(CodecStatus::OutputFull);
+        const size_t n =
+            std::min({left, static_cast<size_t>(in_end - in_next), static_cast<size_t>(out_end - out_next)});
+        std::memcpy(out_next, in_next, n);
+        out_next += n;
+        in_next += n;
+        left -= n;
       }
-      if (want != 0) std::memcpy(out_next, in_next, want);
-      out_next += want;
-      in_next += want;
-      if (want < len) return finish(CodecStatus::OutputFull);
       if (final_block) break;
       continue;
     }
@@ -567,112 +599,119 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
       dist_table = dist_storage;
     }
 
-    // ---- Huffman block, fast loop: no bounds checks while the margins hold.
-    // Each round starts with a full bit buffer and the entry of the next symbol
-    // already looked up; its bits are dropped before its kind is even known.
-    if (in_next < in_fast_end && out_next < out_fast_end) {
-      refill_fast();
-      uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
-      do {
-        uint64_t saved = bitbuf;
-        consume(EntryBitsUsed(e));
-        if (e & kEntryLiteral) {
-          // Up to three literals per refill: each takes at most 15 of the 56 bits.
-          *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-          e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+    for (;;) {
+      if constexpr (Io::kStreaming) {
+        // Top up between symbols, so that the fast loop can go on.
+        if (in_next >= in_fast_end) more_input();
+        if (out_next >= out_fast_end) more_output();
+      }
+      // ---- Huffman block, fast loop: no bounds checks while the margins hold.
+      // Each round starts with a full bit buffer and the entry of the next symbol
+      // already looked up; its bits are dropped before its kind is even known.
+      if (in_next < in_fast_end && out_next < out_fast_end) {
+        refill_fast();
+        uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+        do {
+          uint64_t saved = bitbuf;
+          consume(EntryBitsUsed(e));
           if (e & kEntryLiteral) {
-            consume(EntryBitsUsed(e));
+            // Up to three literals per refill: each takes at most 15 of the 56 bits.
             *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
             e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
             if (e & kEntryLiteral) {
               consume(EntryBitsUsed(e));
               *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-              refill_fast();
               e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
-              continue;
+              if (e & kEntryLiteral) {
+                consume(EntryBitsUsed(e));
+                *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+                refill_fast();
+                e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+                continue;
+              }
             }
-          }
-          // A length (or something rarer) follows; at least 26 bits are left,
-          // enough for the lookup just made but maybe not for what it starts.
-          refill_fast();
-          saved = bitbuf;
-          consume(EntryBitsUsed(e));
-        }
-        if (e & kEntryExceptional) {
-          if (e & kEntrySubtable) {
-            e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+            // A length (or something rarer) follows; at least 26 bits are left,
+            // enough for the lookup just made but maybe not for what it starts.
+            refill_fast();
             saved = bitbuf;
             consume(EntryBitsUsed(e));
-            if (e & kEntryLiteral) {
-              *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-              refill_fast();
-              e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
-              continue;
-            }
           }
           if (e & kEntryExceptional) {
-            if (e & kEntryEndOfBlock) goto block_done;
-            return finish(CodecStatus::BadData);
+            if (e & kEntrySubtable) {
+              e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+              saved = bitbuf;
+              consume(EntryBitsUsed(e));
+              if (e & kEntryLiteral) {
+                *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
+                refill_fast();
+                e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+                continue;
+              }
+            }
+            if (e & kEntryExceptional) {
+              if (e & kEntryEndOfBlock) goto block_done;
+              return finish(CodecStatus::BadData);
+            }
           }
-        }
-        // A length; saved holds the bits before its codeword.
-        const unsigned length = EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >>
+          // A length; saved holds the bits before its codeword.
+          const unsigned length = EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >>
+                                                                        EntryCodewordBits(e));
+          e = dist_table[bitbuf & LowBits(kDistTableBits)];
+          if (e & kEntryExceptional) {
+            if (e & kEntrySubtable) {
+              consume(EntryBitsUsed(e));
+              e = dist_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
+            }
+            if (e & kEntryExceptional) return finish(CodecStatus::BadData);
+          }
+          saved = bitbuf;
+          consume(EntryBitsUsed(e));
+          const size_t distance = EntryValue(e) + static_cast<size_t>((saved & LowBits(EntryBitsUsed(e))) >>
                                                                       EntryCodewordBits(e));
-        e = dist_table[bitbuf & LowBits(kDistTableBits)];
-        if (e & kEntryExceptional) {
-          if (e & kEntrySubtable) {
-            consume(EntryBitsUsed(e));
-            e = dist_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
-          }
-          if (e & kEntryExceptional) return finish(CodecStatus::BadData);
-        }
-        saved = bitbuf;
-        consume(EntryBitsUsed(e));
-        const size_t distance =
-            EntryValue(e) + static_cast<size_t>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
-        if (distance > static_cast<size_t>(out_next - out)) return finish(CodecStatus::BadData);
+          if (distance > static_cast<size_t>(out_next - out)) return finish(CodecStatus::BadData);
 
-        // Look up the next symbol before copying, so the load overlaps the copy.
-        refill_fast();
-        e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+          // Look up the next symbol before copying, so the load overlaps the copy.
+          refill_fast();
+          e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
 
-        uint8_t* dst = out_next;
-        uint8_t* const end = out_next + length;
-        const uint8_t* src = dst - distance;
-        if (distance >= 8) {
-          // Most matches are short: copy 24 bytes without asking.
-          StoreWord(dst, LoadWord(src));
-          StoreWord(dst + 8, LoadWord(src + 8));
-          StoreWord(dst + 16, LoadWord(src + 16));
-          src += 24;
-          dst += 24;
-          while (dst < end) {
+          uint8_t* dst = out_next;
+          uint8_t* const end = out_next + length;
+          const uint8_t* src = dst - distance;
+          if (distance >= 8) {
+            // Most matches are short: copy 24 bytes without asking.
             StoreWord(dst, LoadWord(src));
-            src += 8;
+            StoreWord(dst + 8, LoadWord(src + 8));
+            StoreWord(dst + 16, LoadWord(src + 16));
+            src += 24;
+            dst += 24;
+            while (dst < end) {
+              StoreWord(dst, LoadWord(src));
+              src += 8;
+              dst += 8;
+            }
+          } else if (distance == 1) {
+            const uint64_t v = uint64_t{*src} * 0x0101010101010101u;
+            do {
+              StoreWord(dst, v);
+              dst += 8;
+            } while (dst < end);
+          } else {
+            for (int k = 0; k < 8; ++k) dst[k] = src[k];
+            src = dst + 8 - kPatternPeriod[distance];
             dst += 8;
+            while (dst < end) {
+              StoreWord(dst, LoadWord(src));
+              src += 8;
+              dst += 8;
+            }
           }
-        } else if (distance == 1) {
-          const uint64_t v = uint64_t{*src} * 0x0101010101010101u;
-          do {
-            StoreWord(dst, v);
-            dst += 8;
-          } while (dst < end);
-        } else {
-          for (int k = 0; k < 8; ++k) dst[k] = src[k];
-          src = dst + 8 - kPatternPeriod[distance];
-          dst += 8;
-          while (dst < end) {
-            StoreWord(dst, LoadWord(src));
-            src += 8;
-            dst += 8;
-          }
-        }
-        out_next = end;
-      } while (in_next < in_fast_end && out_next < out_fast_end);
-    }
+          out_next = end;
+        } while (in_next < in_fast_end && out_next < out_fast_end);
+        continue;
+      }
 
-    // ---- Huffman block, checked loop: one symbol at a time.
-    for (;;) {
+      // ---- Huffman block, checked: one symbol.
+      if (static_cast<size_t>(out_end - out_next) < kMaxMatchLength) more_output();
       refill_checked();
       uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
       if (e & kEntrySubtable) {
@@ -717,6 +756,133 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
     if (final_block) break;
   }
   return finish(CodecStatus::Ok);
+}
+
+// Inflate(): everything is in memory already.
+struct WholeBuffer {
+  static constexpr bool kStreaming = false;
+  void Finish(uint8_t*, uint8_t*) {}
+};
+
+// InflateStream(): the input comes in pieces from a source; the output window
+// grows by doubling up to its limit, then slides, handing its older bytes to the
+// sink and keeping the last 32 KiB (the largest match distance) as history.
+class StreamingIo {
+ public:
+  static constexpr bool kStreaming = true;
+  static constexpr size_t kInputBuffer = 64 << 10;
+  static constexpr size_t kHistory = 32 << 10;
+  // Bytes kept before the unread input: a stored block hands back up to 7.
+  static constexpr size_t kInputKept = 8;
+
+  StreamingIo(InflateSource& source, InflateSink& sink, size_t initial_window, size_t max_window)
+      : source_(source), sink_(sink) {
+    max_window_ = std::max(max_window, kHistory + 4 * kOutputMargin);
+    window_.resize(std::min(std::max(initial_window, 2 * kOutputMargin), max_window_));
+    input_.resize(kInputBuffer);
+  }
+  uint8_t* Window() { return window_.data(); }
+  size_t WindowSize() const { return window_.size(); }
+  const uint8_t* Input() const { return input_.data(); }
+  // Fills the input buffer the first time.
+  size_t FirstInput() {
+    size_t got = 0;
+    while (got < input_.size()) {
+      size_t n = source_.Read(input_.data() + got, input_.size() - got);
+      if (n == 0) break;
+      got += n;
+    }
+    return got;
+  }
+  bool MoreInput(const uint8_t*& in, const uint8_t*& in_next, const uint8_t*& in_end, uint64_t& discarded) {
+    if (ended_) return false;
+    const size_t keep_from = static_cast<size_t>(std::max<ptrdiff_t>(0, in_next - in - kInputKept));
+    const size_t unread_and_kept = static_cast<size_t>(in_end - in) - keep_from;
+    std::memmove(input_.data(), input_.data() + keep_from, unread_and_kept);
+    discarded += keep_from;
+    size_t got = unread_and_kept;
+    while (got < input_.size()) {
+      size_t n = source_.Read(input_.data() + got, input_.size() - got);
+      if (n == 0) {
+        ended_ = true;
+        break;
+      }
+      got += n;
+    }
+    in = input_.data();
+    in_next -= keep_from;  // the bytes moved down by that much
+    in_end = in + got;
+    return got > unread_and_kept;
+  }
+  bool MoreOutput(uint8_t*& out, uint8_t*& out_next, uint8_t*& out_end) {
+    if (stopped_) return false;
+    const size_t used = static_cast<size_t>(out_next - out);
+    if (window_.size() < max_window_) {
+      window_.resize(std::min(window_.size() * 2, max_window_));
+    } else {
+      // Hand over what is not history yet, then keep the history.
+      if (used < kHistory + kOutputMargin) return false;
+      if (!Deliver(out, out_next)) return false;
+      std::memmove(window_.data(), out_next - kHistory, kHistory);
+      delivered_from_ = kHistory;
+      out = window_.data();
+      out_next = out + kHistory;
+      out_end = out + window_.size();
+      return true;
+    }
+    out = window_.data();
+    out_next = out + used;
+    out_end = out + window_.size();
+    return true;
+  }
+  // Hands the bytes not delivered yet to the sink.
+  void Finish(uint8_t* out, uint8_t* out_next) {
+    if (!stopped_) Deliver(out, out_next);
+  }
+  uint64_t Delivered() const { return delivered_; }
+  bool Stopped() const { return stopped_; }
+
+ private:
+  bool Deliver(uint8_t* out, uint8_t* out_next) {
+    const size_t from = delivered_from_;
+    const size_t to = static_cast<size_t>(out_next - out);
+    if (to > from) {
+      delivered_ += to - from;
+      if (!sink_.Write(out + from, to - from)) {
+        stopped_ = true;
+        return false;
+      }
+    }
+    delivered_from_ = to;
+    return true;
+  }
+
+  InflateSource& source_;
+  InflateSink& sink_;
+  std::vector<uint8_t> window_;
+  std::vector<uint8_t> input_;
+  size_t max_window_ = 0;
+  size_t delivered_from_ = 0;  // window bytes before this were handed to the sink
+  uint64_t delivered_ = 0;
+  bool ended_ = false;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
+  WholeBuffer io;
+  return InflateWith(io, in, in_len, out, out_cap);
+}
+
+CodecResult InflateStream(InflateSource& source, InflateSink& sink, size_t initial_window,
+                          size_t max_window) {
+  StreamingIo io(source, sink, initial_window, max_window);
+  const size_t first = io.FirstInput();
+  CodecResult result = InflateWith(io, io.Input(), first, io.Window(), io.WindowSize());
+  result.produced = static_cast<size_t>(io.Delivered());
+  if (io.Stopped()) result.status = CodecStatus::OutputFull;
+  return result;
 }
 
 }  // namespace qb::zip

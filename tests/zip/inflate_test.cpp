@@ -553,5 +553,123 @@ TEST(InflateErrorTest, BitFlipsAgreeWithZlib) {
   EXPECT_GT(failures, 100);  // the damage did reach the decoder
 }
 
+// ---- Streaming ------------------------------------------------------------------
+
+// Hands out a stream in pieces of the given sizes, in turn.
+class PieceSource : public InflateSource {
+ public:
+  PieceSource(const Bytes& data, std::vector<size_t> pieces) : data_(data), pieces_(std::move(pieces)) {}
+  size_t Read(uint8_t* buffer, size_t capacity) override {
+    const size_t n = std::min({capacity, pieces_[turn_++ % pieces_.size()], data_.size() - at_});
+    std::copy_n(data_.begin() + static_cast<ptrdiff_t>(at_), n, buffer);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  const Bytes& data_;
+  std::vector<size_t> pieces_;
+  size_t at_ = 0, turn_ = 0;
+};
+
+// Collects what it is given, and refuses what would go past its limit.
+class CollectingSink : public InflateSink {
+ public:
+  explicit CollectingSink(size_t limit = SIZE_MAX) : limit_(limit) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    if (size > limit_ - out.size()) return false;
+    out.insert(out.end(), data, data + size);
+    ++calls;
+    return true;
+  }
+  Bytes out;
+  int calls = 0;
+
+ private:
+  size_t limit_;
+};
+
+Decoded DecodeStreaming(const Bytes& stream, std::vector<size_t> pieces, size_t initial_window,
+                        size_t max_window, size_t sink_limit = SIZE_MAX) {
+  PieceSource source(stream, std::move(pieces));
+  CollectingSink sink(sink_limit);
+  Decoded d;
+  d.result = InflateStream(source, sink, initial_window, max_window);
+  d.out = std::move(sink.out);
+  return d;
+}
+
+// Input in pieces of any size and an output window that grows, slides or holds
+// everything: the bytes are the same as the whole-buffer decoder's, to the end.
+TEST(InflateStreamingTest, AgreesWithTheWholeBufferDecoderWhateverThePiecesAndTheWindow) {
+  Bytes mixed = qbtest::TextLikeBytes(300000, 17);
+  const Bytes noise = qbtest::RandomBytes(100000, 18);
+  mixed.insert(mixed.begin() + 150000, noise.begin(), noise.end());
+  std::vector<std::pair<std::string, Bytes>> cases;
+  for (const auto& [name, data] : RoundTripInputs())
+    for (int level : {0, 1, 9}) cases.push_back({name + ", level " + std::to_string(level), data});
+  cases.push_back({"mixed", mixed});
+  cases.push_back({"zeros 3 MB", Bytes(3 << 20, 0)});
+  const std::vector<std::vector<size_t>> piecings = {{1}, {7, 3, 1000}, {65536}};
+  struct Window {
+    size_t initial, max;
+  };
+  const Window windows[] = {{0, 0}, {1000, 200000}, {SIZE_MAX / 2, SIZE_MAX / 2}};
+  for (size_t c = 0; c < cases.size(); ++c) {
+    const auto& [name, data] = cases[c];
+    const int level = name.find("level 0") != std::string::npos   ? 0
+                      : name.find("level 1") != std::string::npos ? 1
+                                                                  : 9;
+    const Bytes stream = ZlibDeflateRaw(data, level, Z_DEFAULT_STRATEGY, c % 2 ? 1 : 8, c % 3 ? 0 : 4099);
+    for (const auto& pieces : piecings) {
+      if (pieces[0] == 1 && data.size() > 400000) continue;  // byte by byte is slow for the big ones
+      for (const Window& window : windows) {
+        SCOPED_TRACE(name + ", first piece " + std::to_string(pieces[0]) + ", window " +
+                     std::to_string(window.max));
+        const size_t max = std::min(window.max, data.size() + 1000);
+        const Decoded d = DecodeStreaming(stream, pieces, std::min(window.initial, max), max);
+        ASSERT_EQ(d.result.status, CodecStatus::Ok);
+        ASSERT_EQ(d.result.produced, data.size());
+        ASSERT_EQ(d.result.consumed, stream.size());
+        ASSERT_TRUE(d.out == data);
+      }
+    }
+  }
+}
+
+TEST(InflateStreamingTest, TruncationDamageAndASinkThatStops) {
+  const Bytes text = qbtest::TextLikeBytes(200000, 23);
+  const Bytes stream = ZlibDeflateRaw(text, 6, Z_DEFAULT_STRATEGY, 1, 5000);
+  // Cut anywhere: the input ended, and what came out is the start of the data.
+  for (size_t cut = 0; cut < stream.size(); cut += 1 + cut / 3) {
+    const Decoded d =
+        DecodeStreaming(Bytes(stream.begin(), stream.begin() + static_cast<ptrdiff_t>(cut)), {4096}, 0, 0);
+    ASSERT_EQ(d.result.status, CodecStatus::InputEnded) << cut;
+    ASSERT_EQ(d.result.produced, d.out.size());
+    ASSERT_TRUE(StartsWith(text, d.out, d.out.size())) << cut;
+  }
+  // Damage is judged as the whole-buffer decoder judges it, with the same bytes.
+  uint64_t seed = 12345;
+  auto next = [&] { return seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17; };
+  for (int round = 0; round < 300; ++round) {
+    Bytes damaged = stream;
+    damaged[next() % damaged.size()] ^= static_cast<uint8_t>(1u << (next() % 8));
+    const Decoded whole = Decode(damaged, text.size() + 100000);
+    const Decoded streamed = DecodeStreaming(damaged, {1 + next() % 5000}, 0, 0);
+    ASSERT_EQ(streamed.result.status, whole.result.status) << round;
+    ASSERT_EQ(streamed.result.produced, whole.result.produced) << round;
+    ASSERT_TRUE(StartsWith(whole.out, streamed.out, streamed.out.size())) << round;
+  }
+  // A sink that takes no more stops the decoding: OutputFull, nothing more given.
+  for (size_t limit : {size_t{0}, size_t{1}, size_t{40000}, size_t{199999}}) {
+    const Decoded d = DecodeStreaming(stream, {65536}, 0, 0, limit);
+    EXPECT_EQ(d.result.status, CodecStatus::OutputFull) << limit;
+    EXPECT_LE(d.out.size(), limit);
+    EXPECT_TRUE(StartsWith(text, d.out, d.out.size()));
+  }
+  const Decoded exact = DecodeStreaming(stream, {65536}, 0, 0, text.size());
+  EXPECT_EQ(exact.result.status, CodecStatus::Ok);
+}
+
 }  // namespace
 }  // namespace qb::zip
