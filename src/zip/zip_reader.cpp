@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/codepage.h"
 #include "zip/crc32.h"
@@ -25,13 +26,6 @@ namespace {
 constexpr size_t kPieceSize = 16000;
 // The recovery scan dispatches window messages every so many bytes.
 constexpr uint64_t kScanPumpInterval = 10240;
-// Largest output one byte of compressed data can stand for, by method: Deflate
-// codes a 258-byte match in one bit at best; LZW, Reduce and Implode are looser.
-// Output buffers are sized by this bound, never by the declared size alone.
-uint64_t MaxExpansion(uint16_t method) {
-  return method == kMethodDeflated ? 1032 : method == kMethodStored ? 1 : 8192;
-}
-
 bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   size_t n = std::strlen(suffix);
   return text.size() >= n && strncasecmp(text.c_str() + text.size() - n, suffix, n) == 0;
@@ -627,109 +621,242 @@ int TZipReader::Extract(TMemoryStream* stream, bool selection_mode) {
   return count;
 }
 
-// Extracts one entry at the stream's position; true when its CRC was right.
-bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
+// ---------------------------------------------------------------------------------
+// Decoding one entry
+//
+// Entries are decoded as a stream: the compressed data is read 64 KiB at a time
+// (decrypted as it comes), and the output goes to a target piece by piece. So
+// memory grows with what the data really makes, never with the size the archive
+// claims: extraction into memory takes a window that doubles as the output grows
+// (starting from a guess bounded by the compressed size), checking without
+// keeping the data takes a fixed window.
+
+namespace {
+
+constexpr size_t kInputPiece = 64 << 10;
+// The window for checking and streaming out: fixed, whatever the entry's size.
+constexpr size_t kStreamWindow = 256 << 10;
+
+// Reads an entry's compressed data, decrypting it when a cipher is given.
+class EntrySource : public InflateSource {
+ public:
+  EntrySource(TLFNFileStream& file, uint64_t start, uint64_t length, ZipCrypto* crypto,
+              const std::function<void()>& pump)
+      : file_(file), position_(start), left_(length), crypto_(crypto), pump_(pump) {}
+  size_t Read(uint8_t* buffer, size_t capacity) override {
+    if (left_ == 0) return 0;
+    pump_();
+    const size_t n =
+        file_.ReadAt(position_, buffer, static_cast<size_t>(std::min<uint64_t>(capacity, left_)));
+    if (n == 0) {
+      short_ = true;  // the file ends before the entry's data does
+      left_ = 0;
+      return 0;
+    }
+    if (crypto_) crypto_->Decrypt(buffer, n);
+    position_ += n;
+    left_ -= n;
+    return n;
+  }
+  bool Short() const { return short_; }
+
+ private:
+  TLFNFileStream& file_;
+  uint64_t position_, left_;
+  ZipCrypto* crypto_;
+  const std::function<void()>& pump_;
+  bool short_ = false;
+};
+
+// Counts and checksums the output on its way to the target; refuses anything past
+// the entry's declared size.
+class CheckingSink : public InflateSink {
+ public:
+  CheckingSink(uint64_t limit, const TZipReader::TDataSink& target) : limit_(limit), target_(target) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    if (size > limit_ - count_) {
+      too_long_ = true;
+      return false;
+    }
+    crc_ = Crc32(crc_, data, size);
+    count_ += size;
+    if (target_ && !target_(data, size)) {
+      stopped_ = true;
+      return false;
+    }
+    return true;
+  }
+  uint64_t count_ = 0;
+  uint32_t crc_ = 0;
+  bool too_long_ = false;
+  bool stopped_ = false;
+
+ private:
+  uint64_t limit_;
+  const TZipReader::TDataSink& target_;
+};
+
+}  // namespace
+
+TZipReader::TEntryResult TZipReader::DecodeEntry(const TZipHeaderInfo& record, const TDataSink& target,
+                                                 bool into_memory) {
   if (record.compressed_size > kMaxEntrySize || record.uncompressed_size > kMaxEntrySize)
     throw EEntryTooLarge(std::max(record.compressed_size, record.uncompressed_size));
-  uint8_t local[kLocalHeaderSize];
-  ReadExactAt(record.local_header_offset, local, sizeof local);
-  uint64_t data_start = record.local_header_offset + kLocalHeaderSize + Get16(local + 26) + Get16(local + 28);
-  uint64_t file_size = file_->Size();
-  uint64_t available =
-      data_start >= file_size ? 0 : std::min<uint64_t>(record.compressed_size, file_size - data_start);
+  uint8_t fixed[kLocalHeaderSize];
+  LocalHeader local;
+  ReadExactAt(record.local_header_offset, fixed, sizeof fixed);
+  DecodeLocalHeader(fixed, local);  // the signature is not checked, as peers do not
+  const uint64_t data_start = record.local_header_offset + local.Span();
+  uint64_t length = record.compressed_size;
 
-  // Only what the file really holds is read; a shortfall is a premature end, found
-  // when the decoder needs the missing bytes.
-  std::vector<uint8_t> input(static_cast<size_t>(available));
-  for (size_t done = 0; done < input.size();) {
-    ProcessMessages();
-    size_t piece = std::min(kPieceSize, input.size() - done);
-    file_->Seek(data_start + done);
-    if (file_->Read(input.data() + done, piece) != piece) throw EFatalUnzipError();
-    done += piece;
-  }
-  const bool truncated = available < record.compressed_size;
-
-  const uint8_t* data = input.data();
-  size_t data_length = input.size();
+  std::optional<ZipCrypto> crypto;
+  const std::function<void()> pump = [this] { ProcessMessages(); };
   if (record.Encrypted()) {
-    if (data_length < kEncryptionHeaderSize) throw EFatalUnzipError();
-    ZipCrypto crypto(password_);
-    crypto.Decrypt(input.data(), input.size());
-    uint8_t check = (record.flags & kFlagDataDescriptor) ? static_cast<uint8_t>(record.dos_date_time >> 8)
-                                                         : static_cast<uint8_t>(record.crc >> 24);
-    if (input[kEncryptionHeaderSize - 1] != check) return false;  // wrong password: skipped
-    data += kEncryptionHeaderSize;
-    data_length -= kEncryptionHeaderSize;
+    uint8_t header[kEncryptionHeaderSize];
+    if (length < kEncryptionHeaderSize || file_->ReadAt(data_start, header, sizeof header) != sizeof header)
+      throw EFatalUnzipError();
+    crypto.emplace(password_);
+    crypto->Decrypt(header, sizeof header);
+    const uint8_t check = (record.flags & kFlagDataDescriptor)
+                              ? static_cast<uint8_t>(record.dos_date_time >> 8)
+                              : static_cast<uint8_t>(record.crc >> 24);
+    if (header[kEncryptionHeaderSize - 1] != check) return TEntryResult::WrongPassword;
+    length -= kEncryptionHeaderSize;
   }
+  EntrySource source(*file_, data_start + (record.Encrypted() ? kEncryptionHeaderSize : 0), length,
+                     crypto ? &*crypto : nullptr, pump);
 
   const uint16_t method = record.method;
   const bool legacy = method >= kMethodShrunk && method <= kMethodImploded;
-  if (method != kMethodStored && method != kMethodDeflated && !legacy) {
-    if (interaction_)
-      interaction_->MessageBox(MsgKind::Error, "Zip Error", "Unknown Compression Method", MsgButtons::Ok);
-    return false;
-  }
-  // The output buffer: the declared size, but never more than the data could make,
-  // so a forged size cannot make us allocate memory the data does not justify.
+  if (method != kMethodStored && method != kMethodDeflated && !legacy) return TEntryResult::UnknownMethod;
   const uint64_t declared = record.uncompressed_size;
-  const uint64_t bound = static_cast<uint64_t>(data_length) * MaxExpansion(method) + 1024;
-  const size_t output_size = static_cast<size_t>(std::min(declared, bound));
-  std::unique_ptr<uint8_t[]> output(new uint8_t[output_size + 1]);
-  CodecResult result;
+  CheckingSink sink(declared, target);
+  CodecStatus status = CodecStatus::Ok;
   if (method == kMethodStored) {
-    size_t n = std::min(output_size, data_length);
-    if (n) std::memcpy(output.get(), data, n);
-    result.produced = result.consumed = n;
-    result.status = data_length > output_size ? CodecStatus::OutputFull
-                    : truncated               ? CodecStatus::InputEnded
-                                              : CodecStatus::Ok;
+    std::vector<uint8_t> piece(
+        static_cast<size_t>(std::min<uint64_t>(kInputPiece, std::max<uint64_t>(length, 1))));
+    for (;;) {
+      const size_t n = source.Read(piece.data(), piece.size());
+      if (n == 0) break;
+      if (!sink.Write(piece.data(), n)) {
+        status = CodecStatus::OutputFull;
+        break;
+      }
+    }
+    if (status == CodecStatus::Ok && source.Short()) status = CodecStatus::InputEnded;
   } else if (method == kMethodDeflated) {
-    result = Inflate(data, data_length, output.get(), output_size);
-  } else if (method == kMethodShrunk) {
-    result = Unshrink(data, data_length, output.get(), output_size);
-  } else if (method == kMethodImploded) {
-    result = Explode(record.flags, data, data_length, output.get(), output_size);
+    // In memory: a window that can hold the whole entry, grown as the output needs
+    // it; otherwise a fixed one that slides.
+    const size_t initial =
+        into_memory ? static_cast<size_t>(std::min<uint64_t>(declared, 4 * length + 65536)) : kStreamWindow;
+    const size_t max = into_memory ? static_cast<size_t>(declared) + 1024 : kStreamWindow;
+    status = InflateStream(source, sink, initial, max).status;
   } else {
-    result = Unreduce(method - 1, data, data_length, output.get(), output_size);
+    // The legacy methods decode whole buffers: the input as the file holds it, and
+    // an output buffer doubled until it holds what the data makes (they have no end
+    // marker: a full buffer may mean there is more).
+    std::vector<uint8_t> input(static_cast<size_t>(length));
+    size_t got = 0;
+    for (size_t n; got < input.size() && (n = source.Read(input.data() + got, input.size() - got)) != 0;)
+      got += n;
+    input.resize(got);
+    uint64_t capacity = std::min<uint64_t>(declared, 4 * static_cast<uint64_t>(got) + 65536);
+    std::vector<uint8_t> output;
+    CodecResult result;
+    for (;;) {
+      output.assign(static_cast<size_t>(capacity) + 1, 0);
+      const size_t cap = static_cast<size_t>(capacity);
+      if (method == kMethodShrunk)
+        result = Unshrink(input.data(), input.size(), output.data(), cap);
+      else if (method == kMethodImploded)
+        result = Explode(record.flags, input.data(), input.size(), output.data(), cap);
+      else
+        result = Unreduce(method - 1, input.data(), input.size(), output.data(), cap);
+      const bool full = result.produced == cap && result.status != CodecStatus::BadData;
+      if (!full || capacity >= declared) break;
+      capacity = std::min<uint64_t>(declared, capacity * 2);
+    }
+    status = result.status;
+    if (!sink.Write(output.data(), result.produced) && status == CodecStatus::Ok)
+      status = CodecStatus::OutputFull;
+    if (source.Short() && status == CodecStatus::BadData) status = CodecStatus::InputEnded;
   }
-  // Output cut by the bound rather than the declared size: the data cannot be genuine.
-  if (output_size < declared && result.status == CodecStatus::OutputFull)
-    result.status = CodecStatus::BadData;
-  // Input that ran out only because the file ends early is a premature end too.
-  if (truncated && result.status == CodecStatus::BadData) result.status = CodecStatus::InputEnded;
 
-  // How much the stream may still take for this entry, counted from its start.
-  const uint64_t position = stream->Position();
-  const uint64_t allowance = position >= declared ? 0 : declared - position;
-  if (result.produced > allowance) result.status = CodecStatus::OutputFull;
+  if (sink.stopped_) return TEntryResult::Stopped;
+  if (status == CodecStatus::InputEnded || (source.Short() && status != CodecStatus::Ok))
+    throw EFatalUnzipError();
+  if (sink.too_long_ || status == CodecStatus::OutputFull) return TEntryResult::TooLong;
+  if (status == CodecStatus::BadData) return TEntryResult::BadData;
+  if (sink.count_ != declared) return TEntryResult::SizeMismatch;  // the data ends before its size
+  if (sink.crc_ != record.crc) return TEntryResult::BadCrc;
+  return TEntryResult::Intact;
+}
 
-  // Hand the output over in pieces; a piece that would pass the entry's size stops it.
-  size_t written = 0;
-  auto write_pieces = [&](size_t total) {
-    while (written < total) {
-      size_t piece = std::min(kPieceSize, total - written);
-      if (stream->Write(output.get() + written, piece) != piece) throw ECantWriteUCF();
+std::string TZipReader::EntryProblem(TEntryResult result) {
+  switch (result) {
+    case TEntryResult::Intact:
+      return {};
+    case TEntryResult::WrongPassword:
+      return "is encrypted";
+    case TEntryResult::UnknownMethod:
+      return "uses an unknown compression method";
+    case TEntryResult::BadData:
+      return "has damaged compressed data";
+    case TEntryResult::TooLong:
+      return "is damaged: its data runs past its size";
+    case TEntryResult::SizeMismatch:
+      return "is damaged: its data ends before its size";
+    case TEntryResult::BadCrc:
+      return "has a bad CRC: the data is damaged";
+    case TEntryResult::Stopped:
+      return "was not taken whole by its target";
+  }
+  return {};
+}
+
+std::string TZipReader::CheckEntry(int index, const TDataSink& sink) {
+  return WithOpenFile([&] {
+    const TZipHeaderInfo& record = *Record(index);  // after the open step, which may read the directory again
+    if (record.file_name.empty()) return std::string();
+    return EntryProblem(DecodeEntry(record, sink, false));
+  });
+}
+
+// Extracts one entry at the stream's position; true when it came out intact. The
+// stream may take only as much as the entry's size, counted from its start; past
+// that, the entry stops at the last whole piece that fits.
+bool TZipReader::ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream) {
+  const uint64_t start = stream->Position();
+  const uint64_t allowance = start >= record.uncompressed_size ? 0 : record.uncompressed_size - start;
+  uint64_t written = 0;
+  bool over = false;
+  auto write_pieces = [&](const uint8_t* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+      const size_t piece = std::min(kPieceSize, size - done);
+      if (stream->Write(data + done, piece) != piece) throw ECantWriteUCF();
+      done += piece;
       written += piece;
     }
   };
-  switch (result.status) {
-    case CodecStatus::Ok:
-      write_pieces(result.produced);
-      if (result.produced != declared) return false;  // the data ends before its size
-      break;
-    case CodecStatus::OutputFull:
-      // Only whole pieces that fit within the size are written; the entry is not counted.
-      write_pieces(std::min<uint64_t>(result.produced, allowance) / kPieceSize * kPieceSize);
-      return false;
-    case CodecStatus::InputEnded:
-      write_pieces(result.produced);
-      throw EFatalUnzipError();
-    case CodecStatus::BadData:
-      write_pieces(result.produced);
-      return false;
-  }
-  return Crc32(0, stream->Bytes().data() + position, written) == record.crc;
+  const TDataSink target = [&](const uint8_t* data, size_t size) {
+    if (size <= allowance - written) {
+      write_pieces(data, size);
+      return true;
+    }
+    over = true;
+    const uint64_t whole = allowance / kPieceSize * kPieceSize;
+    if (whole > written) {
+      write_pieces(data, static_cast<size_t>(whole - written));
+    } else if (whole < written && stream->Size() == start + written) {
+      stream->SetSize(static_cast<size_t>(start + whole));
+      stream->SetPosition(static_cast<size_t>(start + whole));
+    }
+    return false;
+  };
+  const TEntryResult result = DecodeEntry(record, target, true);
+  if (result == TEntryResult::UnknownMethod && interaction_)
+    interaction_->MessageBox(MsgKind::Error, "Zip Error", "Unknown Compression Method", MsgButtons::Ok);
+  return result == TEntryResult::Intact && !over;
 }
 
 }  // namespace qb::zip

@@ -100,6 +100,17 @@ class TZipReader {
   // Extracts entry index (and any other entry whose selection mark is set).
   int ExtractIndexToStream(TMemoryStream* stream, int index);
 
+  // Receives an entry's data piece by piece, in order; false stops the decoding.
+  using TDataSink = std::function<bool(const uint8_t* data, size_t size)>;
+  // Decodes entry index in bounded memory (whatever its size), handing its data to
+  // sink when one is given, and checks it: its CRC, and that it makes exactly its
+  // size. Returns why it is not intact ("has a bad CRC: the data is damaged", "is
+  // encrypted", ...), empty when it is; a drawer entry is intact. Data that ends
+  // before the file does (EFatalUnzipError), an entry beyond the engine's size
+  // limit (EEntryTooLarge) and read errors are thrown. The legacy methods (1 to 6)
+  // are decoded in memory, as large as the entry.
+  std::string CheckEntry(int index, const TDataSink& sink = {});
+
  protected:
   // The open step: opens the file and reads the directory when needed.
   void OpenStep();
@@ -171,6 +182,20 @@ class TZipReader {
   void NoteDamage(const std::string& what);
   int Extract(TMemoryStream* stream, bool selection_mode);
   bool ExtractOne(TZipHeaderInfo& record, TMemoryStream* stream);
+  enum class TEntryResult {
+    Intact,
+    WrongPassword,
+    UnknownMethod,
+    BadData,
+    TooLong,
+    SizeMismatch,
+    BadCrc,
+    Stopped
+  };
+  // Decodes an entry into target (which may be empty); into_memory lets the output
+  // window grow to the entry's size instead of sliding.
+  TEntryResult DecodeEntry(const TZipHeaderInfo& record, const TDataSink& target, bool into_memory);
+  static std::string EntryProblem(TEntryResult result);
   const TSortedZip& View() const;
 };
 

@@ -1,8 +1,13 @@
 // The reader on broken and hostile files: every outcome is one of the engine's
 // errors or a short result, never a crash or a hang.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include "support/test_support.h"
+#include "zip/crc32.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
 #include "zip/zip_writer.h"
@@ -270,6 +275,101 @@ TEST(ZipDamage, DeclaredHugeEntryDoesNotAllocateItsSizeNorPass) {
   // not pass, though its bytes stay in the stream.
   EXPECT_EQ(zip.ExtractToStream(&out, "Drawer\\Text"), 0);
   EXPECT_EQ(out.ToString(), std::string(3000, 'x') + "tail");
+}
+
+// Runs body in a child process whose address space is limited to 1 GiB (so an
+// allocation for a claimed size fails even where its pages would never be
+// touched); returns its peak resident size in KiB, or -1 when body failed.
+template <class Body>
+long PeakKibOfChild(Body body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory needs the address space
+    rlimit limit{1ul << 30, 1ul << 30};
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+    bool ok = false;
+    try {
+      ok = body();
+    } catch (...) {
+    }
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+// Zip bombs: an entry whose sizes claim 1.8 GB, whose data makes 1 MB and is
+// followed by 2 MB of junk that the compressed size counts. Neither extraction
+// into memory nor a check allocates for the claim: memory follows what the data
+// really makes, and the entry does not pass.
+TEST(ZipDamage, ClaimedSizesDoNotDecideTheMemoryTaken) {
+  TempDir dir;
+  const auto text = qbtest::TextLikeBytes(1 << 20, 41);
+  std::vector<uint8_t> data(text.size() + 1024);
+  z_stream zs{};
+  deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  zs.next_in = const_cast<Bytef*>(text.data());
+  zs.avail_in = static_cast<uInt>(text.size());
+  zs.next_out = data.data();
+  zs.avail_out = static_cast<uInt>(data.size());
+  ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+  data.resize(zs.total_out);
+  deflateEnd(&zs);
+  const auto junk = qbtest::RandomBytes(2 << 20, 42);
+  data.insert(data.end(), junk.begin(), junk.end());
+  const uint32_t claimed = 0x70000000;
+  using namespace format;
+  std::vector<uint8_t> bytes(kLocalHeaderSize);
+  LocalHeader local;
+  local.version_needed = 20;
+  local.method = kMethodDeflated;
+  local.crc = Crc32(0, text.data(), text.size());
+  local.compressed_size = static_cast<uint32_t>(data.size());
+  local.uncompressed_size = claimed;
+  local.name_length = 4;
+  EncodeLocalHeader(local, bytes.data());
+  bytes.insert(bytes.end(), {'B', 'o', 'm', 'b'});
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  CentralHeader central;
+  central.version_made_by = kMadeByUnix20;
+  central.version_needed = 20;
+  central.method = kMethodDeflated;
+  central.crc = local.crc;
+  central.compressed_size = local.compressed_size;
+  central.uncompressed_size = claimed;
+  central.name_length = 4;
+  const size_t directory = bytes.size();
+  bytes.resize(directory + kCentralHeaderSize);
+  EncodeCentralHeader(central, bytes.data() + directory);
+  bytes.insert(bytes.end(), {'B', 'o', 'm', 'b'});
+  EndRecord end;
+  end.entries_this_disk = end.total_entries = 1;
+  end.directory_size = static_cast<uint32_t>(bytes.size() - directory);
+  end.directory_offset = static_cast<uint32_t>(directory);
+  bytes.resize(bytes.size() + kEndRecordSize);
+  EncodeEndRecord(end, bytes.data() + bytes.size() - kEndRecordSize);
+  const std::string path = dir / "bomb.zip";
+  qbtest::WriteFileBytes(path, bytes);
+
+  const long extract = PeakKibOfChild([&] {
+    TZipReader zip;
+    zip.SetZipName(path);
+    TMemoryStream out;
+    return zip.ExtractToStream(&out, "Bomb") == 0 && out.Size() == text.size();
+  });
+  const long check = PeakKibOfChild([&] {
+    TZipReader zip;
+    zip.SetZipName(path);
+    zip.ReadDirectory();
+    return zip.CheckEntry(0) == "is damaged: its data ends before its size";
+  });
+  EXPECT_GT(extract, 0);
+  EXPECT_GT(check, 0);
+  EXPECT_LT(extract, 64 * 1024);
+  EXPECT_LT(check, 64 * 1024);
 }
 
 TEST(ZipDamage, RandomByteFlipsNeverCrash) {
