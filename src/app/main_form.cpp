@@ -120,6 +120,23 @@ void TMainForm::SwitchCabinet(const std::string& path) {
   properties_.PreviousCabinet = previous;
   properties_.OpenDialogInitialDir = FolderOf(path);
   RebuildCabinetTree();
+  OfferRepairIfDamaged();
+}
+
+void TMainForm::OfferRepairIfDamaged() {
+  if (zip_.DirectoryDamage().empty()) return;
+  const MsgAnswer answer = ui_.MessageBox(
+      MsgKind::Warning, DefaultCaption(MsgKind::Warning),
+      "The File Cabinet " + zip_.ZipName() + " is damaged: " + zip_.DirectoryDamage() + "." + kCrLf + "The " +
+          std::to_string(zip_.EntryCount()) +
+          " items that could be read are shown; nothing can be saved in it until it is repaired." + kCrLf +
+          "Repair it now? A copy of the damaged file is kept.",
+      MsgButtons::YesNo);
+  if (answer != MsgAnswer::Yes) return;
+  const std::string copy = zip_.Repair();
+  RebuildCabinetTree();
+  ui_.MessageBox(MsgKind::Information, DefaultCaption(MsgKind::Information),
+                 "The File Cabinet was repaired. The damaged file was kept as " + copy + ".", MsgButtons::Ok);
 }
 
 // --- File menu -------------------------------------------------------------------------

@@ -97,6 +97,10 @@ class TMainForm {
   // first), remembers the old one as the previous cabinet and the new one's folder
   // as the dialog folder, and rebuilds the tree.
   void SwitchCabinet(const std::string& path);
+  // After a cabinet was opened: when its directory is damaged (shown as far as it
+  // can be read; the engine refuses every change to it), says so and offers a
+  // repair, which keeps a copy of the damaged file beside it.
+  void OfferRepairIfDamaged();
 
   // --- File menu ---------------------------------------------------------------------
   void OpenMiClick();

@@ -213,6 +213,7 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
   RunCommand(ui_, [&] {
     zip_.SetZipName(cabinet);
     RebuildCabinetTree();
+    OfferRepairIfDamaged();
   });
 
   // 11. The file association.

@@ -104,6 +104,49 @@ TEST_F(MainFormTest, AFileThatIsNoCabinetShowsTheRootAndRefusesWritesUnchanged) 
   EXPECT_EQ(form_->PayloadStream().Size(), 0u);
 }
 
+// A cabinet whose end record lost count of its entries: opened, it shows every
+// item it holds, says it is damaged and offers a repair. Declined, the file stays
+// as it is and a save is refused; accepted, the cabinet is rewritten and the
+// damaged file kept beside it.
+TEST_F(MainFormTest, ADamagedCabinetIsShownAndARepairOffered) {
+  for (const char* name : {"A\\one", "A\\two", "B\\three"}) Put(name, "data", Bytes("F1FCG3GC"));
+  auto bytes = qbtest::ReadFileBytes(cabinet_);
+  bytes[bytes.size() - 22 + 8] = 1;
+  bytes[bytes.size() - 22 + 10] = 1;
+  qbtest::WriteFileBytes(cabinet_, bytes);
+  const std::string shown = "Work [13]\n  A [1]\n    one [3]\n    two [3]\n  B [1]\n    three [3]\n";
+
+  ui_.ChooseFile(cabinet_).Answer(MsgAnswer::No);
+  form_->OpenMiClick();
+  EXPECT_EQ(Dump(), shown);
+  ASSERT_EQ(ui_.Boxes().size(), 1u);
+  EXPECT_NE(
+      ui_.Boxes()[0].Text.find("is damaged: the end record counts 1 entries, the central directory holds 3"),
+      std::string::npos)
+      << ui_.Boxes()[0].Text;
+  EXPECT_EQ(ui_.Boxes()[0].Buttons, qb::MsgButtons::YesNo);
+  ui_.ClearRecords();
+  ui_.EditorOk({"x"}).Input("NewItems\\Item0");
+  EXPECT_FALSE(qb::RunCommand(ui_, [&] { form_->AddNewItemMiClick(); }));
+  EXPECT_EQ(qbtest::ReadFileBytes(cabinet_), bytes);
+
+  ui_.ClearRecords();
+  ui_.ChooseFile(dir_ / "Other.qvf");
+  form_->NewMiClick();
+  ui_.ChooseFile(cabinet_).Answer(MsgAnswer::Yes);
+  form_->OpenMiClick();
+  EXPECT_EQ(Dump(), shown);
+  EXPECT_EQ(qbtest::ReadFileBytes(cabinet_ + ".damaged"), bytes);
+  EXPECT_EQ(ui_.Boxes().back().Text,
+            "The File Cabinet was repaired. The damaged file was kept as " + cabinet_ + ".damaged.");
+  EXPECT_EQ(form_->Zip1().DirectoryDamage(), "");
+  qb::zip::TZipReader fresh;
+  fresh.SetZipName(cabinet_);
+  fresh.ReadDirectory();
+  EXPECT_EQ(fresh.EntryCount(), 3);
+  EXPECT_EQ(fresh.DirectoryDamage(), "");
+}
+
 TEST_F(MainFormTest, ExpandAllAndCollapseAll) {
   Put("A\\B\\x", "1", Bytes("F1FCG3GC"));
   Put("C\\y", "1", Bytes("F1FCG3GC"));
