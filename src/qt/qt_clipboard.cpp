@@ -5,7 +5,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QThreadPool>
 
+#include "clipboard/png_image.h"
 #include "platform/codepage.h"
 
 namespace qb::qt {
@@ -16,12 +18,22 @@ constexpr const char* kWaveMime = "audio/wav";
 constexpr const char* kEmfMime = "image/emf";
 constexpr const char* kPaletteMime = "application/x-qt-windows-mime;value=\"Palette\"";
 constexpr const char* kWindowsMimePrefix = "application/x-qt-windows-mime;value=\"";
+constexpr const char* kPngMime = "image/png";
+constexpr const char* kBmpMime = "image/bmp";
+constexpr const char* kQtImageMime = "application/x-qt-image";
 
 QByteArray ToQBytes(const std::vector<uint8_t>& bytes) {
   return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 std::vector<uint8_t> FromQBytes(const QByteArray& bytes) {
   return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+// The MIME types a picture travels as (the picture's own data answers them).
+bool IsPictureMime(const QString& mime) {
+  if (mime == QLatin1String(kQtImageMime)) return true;
+  return mime.startsWith(QLatin1String("image/")) && mime != QLatin1String(kEmfMime) &&
+         mime != QLatin1String("image/x-emf");
 }
 
 // The registered name a MIME type stands for, or "" for the types with numbers of their own.
@@ -41,9 +53,71 @@ std::string RegisteredNameOf(const QString& mime) {
 
 }  // namespace
 
+// --- pictures for other programs -------------------------------------------------------
+
+TPictureMimeData::Encoded::Encoded(TDib bitmap) : Bitmap(std::move(bitmap)) {}
+
+TPictureMimeData::TPictureMimeData(TDib bitmap) : encoded_(std::make_shared<Encoded>(std::move(bitmap))) {
+  // The worker holds the state, not this object: the clipboard may drop the data
+  // (a new copy) while the encoding runs, which then finishes into nothing.
+  std::shared_ptr<Encoded> state = encoded_;
+  QThreadPool::globalInstance()->start([state] {
+    try {
+      state->Bmp = ToQBytes(state->Bitmap.WriteBmp());
+      state->Png = ToQBytes(EncodePng(state->Bitmap));
+    } catch (...) {
+      // Out of memory: the picture is offered as nothing rather than not at all.
+    }
+    state->Done.set_value();
+  });
+}
+
+TPictureMimeData::TPictureMimeData(std::shared_ptr<Encoded> encoded) : encoded_(std::move(encoded)) {}
+
+TPictureMimeData::~TPictureMimeData() = default;
+
+std::unique_ptr<TPictureMimeData> TPictureMimeData::SamePicture() const {
+  return std::unique_ptr<TPictureMimeData>(new TPictureMimeData(encoded_));
+}
+
+const TPictureMimeData::Encoded& TPictureMimeData::Wait() const {
+  encoded_->Ready.wait();
+  return *encoded_;
+}
+
+bool TPictureMimeData::EncodingDone() const {
+  return encoded_->Ready.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+QStringList TPictureMimeData::formats() const {
+  QStringList list = QMimeData::formats();
+  for (const char* mime : {kPngMime, kBmpMime, kQtImageMime})
+    if (!list.contains(QLatin1String(mime))) list.append(QLatin1String(mime));
+  return list;
+}
+
+bool TPictureMimeData::hasFormat(const QString& mime) const {
+  return formats().contains(mime);
+}
+
+QVariant TPictureMimeData::retrieveData(const QString& mime, QMetaType type) const {
+  if (mime == QLatin1String(kPngMime)) return Wait().Png;
+  if (mime == QLatin1String(kBmpMime)) return Wait().Bmp;
+  if (mime == QLatin1String(kQtImageMime)) {
+    const QImage image = QImage::fromData(Wait().Bmp, "BMP");
+    return image;
+  }
+  return QMimeData::retrieveData(mime, type);
+}
+
+// --- the clipboard ----------------------------------------------------------------------
+
 TQtClipboard::TQtClipboard() {
-  QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &context_,
-                   [this] { NotifyChange(); });
+  QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &context_, [this] {
+    ++generation_;
+    decoded_.reset();
+    NotifyChange();
+  });
 }
 
 TQtClipboard::~TQtClipboard() = default;
@@ -71,10 +145,17 @@ const QMimeData* TQtClipboard::Current() const {
 
 QMimeData& TQtClipboard::Pending() {
   if (!pending_) {
-    // Setting one format keeps the others: start from a copy of what is there.
-    pending_ = std::make_unique<QMimeData>();
-    if (const QMimeData* now = QGuiApplication::clipboard()->mimeData())
-      for (const QString& mime : now->formats()) pending_->setData(mime, now->data(mime));
+    // Setting one format keeps the others: start from a copy of what is there (a
+    // picture of ours as the same picture, not as bytes of every image type).
+    const QMimeData* now = QGuiApplication::clipboard()->mimeData();
+    const auto* own = dynamic_cast<const TPictureMimeData*>(now);
+    if (own)
+      pending_ = own->SamePicture();
+    else
+      pending_ = std::make_unique<QMimeData>();
+    if (now)
+      for (const QString& mime : now->formats())
+        if (!own || !IsPictureMime(mime)) pending_->setData(mime, now->data(mime));
   }
   return *pending_;
 }
@@ -185,6 +266,21 @@ bool TQtClipboard::SetBlock(uint32_t format, std::vector<uint8_t> block) {
 std::optional<TDib> TQtClipboard::GetBitmap() {
   RequireOpen();
   const QMimeData* data = Current();
+  // A picture this program put there is taken as it is, without going through an image.
+  if (const auto* own = dynamic_cast<const TPictureMimeData*>(data)) return own->Bitmap();
+  // Another program's picture is fetched and decoded once per clip, however many
+  // readers ask (the live view, then the save).
+  const bool foreign = !pending_;
+  if (foreign && decoded_ && decoded_generation_ == generation_) return decoded_;
+  std::optional<TDib> bitmap = DecodeImage(data);
+  if (foreign) {
+    decoded_ = bitmap;
+    decoded_generation_ = generation_;
+  }
+  return bitmap;
+}
+
+std::optional<TDib> TQtClipboard::DecodeImage(const QMimeData* data) {
   if (!data || !data->hasImage()) return std::nullopt;
   QImage image = qvariant_cast<QImage>(data->imageData());
   if (image.isNull()) return std::nullopt;
@@ -204,8 +300,12 @@ std::optional<TDib> TQtClipboard::GetBitmap() {
 
 void TQtClipboard::SetBitmap(TDib bitmap) {
   RequireOpen();
-  QImage image = QImage::fromData(ToQBytes(bitmap.WriteBmp()), "BMP");
-  Pending().setImageData(image);
+  // The picture replaces the other pictures; every other format stays.
+  auto picture = std::make_unique<TPictureMimeData>(std::move(bitmap));
+  const QMimeData& before = Pending();
+  for (const QString& mime : before.formats())
+    if (!IsPictureMime(mime)) picture->setData(mime, before.data(mime));
+  pending_ = std::move(picture);
 }
 
 std::optional<TLogPalette> TQtClipboard::GetPalette() {

@@ -13,14 +13,52 @@
 // notification follows the desktop clipboard's own change signal.
 #pragma once
 
+#include <QMimeData>
 #include <QObject>
+#include <future>
 #include <memory>
 
 #include "platform/clipboard.h"
 
-class QMimeData;
-
 namespace qb::qt {
+
+// The MIME data of a picture this program puts on the clipboard. Other programs ask
+// for pictures as PNG (most of them) or BMP; Qt would encode the image anew, on the
+// UI thread, at every such request, which for a photograph takes seconds each
+// time. Here both file forms are made once, on a worker thread, as soon as the
+// picture is set (PNG with the fast encoder of png_image.h), and every request is
+// served from them: a request that comes before the encoding is done waits for it.
+class TPictureMimeData : public QMimeData {
+ public:
+  explicit TPictureMimeData(TDib bitmap);
+  ~TPictureMimeData() override;
+
+  const TDib& Bitmap() const { return encoded_->Bitmap; }
+  // Whether the file forms are ready (without waiting).
+  bool EncodingDone() const;
+  // New MIME data with the same picture and its file forms (done or coming), and
+  // none of the other formats.
+  std::unique_ptr<TPictureMimeData> SamePicture() const;
+
+  QStringList formats() const override;
+  bool hasFormat(const QString& mime) const override;
+
+ protected:
+  QVariant retrieveData(const QString& mime, QMetaType type) const override;
+
+ private:
+  struct Encoded {
+    explicit Encoded(TDib bitmap);
+    const TDib Bitmap;
+    QByteArray Png, Bmp;  // written by the worker before it sets Done
+    std::promise<void> Done;
+    std::shared_future<void> Ready = Done.get_future().share();
+  };
+  explicit TPictureMimeData(std::shared_ptr<Encoded> encoded);
+  const Encoded& Wait() const;
+
+  std::shared_ptr<Encoded> encoded_;
+};
 
 class TQtClipboard : public IClipboard {
  public:
@@ -49,8 +87,12 @@ class TQtClipboard : public IClipboard {
   const QMimeData* Current() const;
   QMimeData& Pending();
   void RequireOpen() const;
+  static std::optional<TDib> DecodeImage(const QMimeData* data);
 
   bool open_ = false;
+  uint64_t generation_ = 0;      // counts the desktop clipboard's changes
+  std::optional<TDib> decoded_;  // another program's picture, as decoded at generation_
+  uint64_t decoded_generation_ = 0;
   std::unique_ptr<QMimeData> pending_;
   QObject context_;
 };

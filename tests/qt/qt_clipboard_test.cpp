@@ -107,5 +107,71 @@ TEST(QtClipboard, BitmapsRoundTripThroughImages) {
   EXPECT_EQ(back.pixelColor(0, 0), QColor(10, 20, 30));
 }
 
+// A picture put on the clipboard is offered to other programs as PNG and BMP,
+// encoded once ahead of the first request: every request is served the same bytes,
+// which decode to the picture, whatever its bit count.
+TEST(QtClipboard, PicturesAreOfferedAsPngEncodedOnce) {
+  TQtClipboard clipboard;
+  TDib dib(301, 7, 24);  // an odd width: rows of 903 bytes, padded to 904
+  for (int y = 0; y < dib.Height(); ++y)
+    for (int x = 0; x < dib.Width(); ++x)
+      dib.SetPixel(x, y, static_cast<uint32_t>((x * 7 + y * 50) << 16 | (x ^ y) << 8 | (255 - x % 256)));
+  {
+    TClipboardLock lock(clipboard);
+    clipboard.Empty();
+    clipboard.SetBlock(CF_TEXT, {'t', 0});
+    clipboard.SetBitmap(dib);
+  }
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  ASSERT_NE(data, nullptr);
+  EXPECT_TRUE(data->formats().contains(QStringLiteral("image/png")));
+  EXPECT_TRUE(data->formats().contains(QStringLiteral("image/bmp")));
+  EXPECT_EQ(data->text(), QStringLiteral("t"));  // the other formats stay
+  const QByteArray png = data->data(QStringLiteral("image/png"));
+  EXPECT_EQ(data->data(QStringLiteral("image/png")).constData(),
+            png.constData());  // the same bytes, not again
+  const QImage decoded = QImage::fromData(png, "PNG");
+  ASSERT_EQ(decoded.size(), QSize(301, 7));
+  const QImage bmp = QImage::fromData(data->data(QStringLiteral("image/bmp")), "BMP");
+  ASSERT_EQ(bmp.size(), QSize(301, 7));
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 301; ++x) {
+      const TRgbQuad c = dib.PixelColor(x, y);
+      ASSERT_EQ(decoded.pixelColor(x, y), QColor(c.Red, c.Green, c.Blue)) << x << "," << y;
+      ASSERT_EQ(bmp.pixelColor(x, y), QColor(c.Red, c.Green, c.Blue)) << x << "," << y;
+    }
+  EXPECT_EQ(QGuiApplication::clipboard()->image().pixelColor(5, 3), decoded.pixelColor(5, 3));
+  // Read back by the program: the picture itself.
+  {
+    TClipboardLock lock(clipboard);
+    EXPECT_EQ(clipboard.GetBitmap(), std::optional<TDib>(dib));
+    clipboard.SetBlock(CF_WAVE, {'R', 'I', 'F', 'F'});  // another format keeps the picture
+  }
+  EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data(QStringLiteral("image/png")), png);
+
+  // A palettised bitmap and a tall one-pixel one: PNG rows of other shapes.
+  for (TDib other : {TDib(5, 4, 8), TDib(1, 300, 32)}) {
+    if (other.BitCount() == 8) {
+      other.SetPalette({Rgb(0, 0, 0), Rgb(255, 0, 0), Rgb(0, 255, 0)});
+      other.SetPixel(3, 2, 1);
+      other.SetPixel(4, 3, 2);
+    } else {
+      other.SetPixel(0, 150, 0x00123456);
+    }
+    {
+      TClipboardLock lock(clipboard);
+      clipboard.Empty();
+      clipboard.SetBitmap(other);
+    }
+    const QImage got = QImage::fromData(QGuiApplication::clipboard()->mimeData()->data("image/png"), "PNG");
+    ASSERT_EQ(got.size(), QSize(other.Width(), other.Height()));
+    for (int y = 0; y < other.Height(); ++y)
+      for (int x = 0; x < other.Width(); ++x) {
+        const TRgbQuad c = other.PixelColor(x, y);
+        ASSERT_EQ(got.pixelColor(x, y), QColor(c.Red, c.Green, c.Blue)) << x << "," << y;
+      }
+  }
+}
+
 }  // namespace
 }  // namespace qb::qt
