@@ -20,6 +20,13 @@ namespace {
 using namespace qb::zip::format;
 using qbtest::TempDir;
 
+// Under the address sanitizer its own memory dwarfs what is measured.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeakMemoryMeasured = false;
+#else
+constexpr bool kPeakMemoryMeasured = true;
+#endif
+
 constexpr uint64_t kMiB = 1 << 20;
 constexpr uint64_t kChunk = 16 * kMiB;
 
@@ -211,13 +218,17 @@ TEST(QvfHuge, MembersBeyondMemoryAreListedCheckedAndStreamedInBoundedMemory) {
   EXPECT_EQ(
       test.output,
       "Small\tOK\nZeros 1.5G\tOK\nZeros 5G\tFAILED\tEntry too large: 5368709120 bytes (2 GiB at most)\n");
-  EXPECT_LT(test.peak_kib, 64 * 1024);
+  if (kPeakMemoryMeasured) {
+    EXPECT_LT(test.peak_kib, 64 * 1024);
+  }
 
   Measured cat = RunQvfMeasured({"cat", archive, "Zeros 1.5G"}, dir);
   EXPECT_EQ(cat.exit_code, 0) << cat.errors;
   EXPECT_EQ(cat.output_size, big);
   EXPECT_TRUE(cat.output_all_zeros);
-  EXPECT_LT(cat.peak_kib, 64 * 1024);
+  if (kPeakMemoryMeasured) {
+    EXPECT_LT(cat.peak_kib, 64 * 1024);
+  }
 }
 
 }  // namespace

@@ -277,6 +277,13 @@ TEST(ZipDamage, DeclaredHugeEntryDoesNotAllocateItsSizeNorPass) {
   EXPECT_EQ(out.ToString(), std::string(3000, 'x') + "tail");
 }
 
+// Under the address sanitizer its own memory dwarfs what is measured.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeakMemoryMeasured = false;
+#else
+constexpr bool kPeakMemoryMeasured = true;
+#endif
+
 // Runs body in a child process whose address space is limited to 1 GiB (so an
 // allocation for a claimed size fails even where its pages would never be
 // touched); returns its peak resident size in KiB, or -1 when body failed.
@@ -368,8 +375,12 @@ TEST(ZipDamage, ClaimedSizesDoNotDecideTheMemoryTaken) {
   });
   EXPECT_GT(extract, 0);
   EXPECT_GT(check, 0);
-  EXPECT_LT(extract, 64 * 1024);
-  EXPECT_LT(check, 64 * 1024);
+  if (kPeakMemoryMeasured) {
+    EXPECT_LT(extract, 64 * 1024);
+  }
+  if (kPeakMemoryMeasured) {
+    EXPECT_LT(check, 64 * 1024);
+  }
 }
 
 TEST(ZipDamage, RandomByteFlipsNeverCrash) {
