@@ -10,29 +10,45 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "zip/system_calls.h"
 
 namespace qb::zip {
 
 TLFNFileStream::TLFNFileStream(const std::string& path, Mode mode) : path_(path), mode_(mode) {
   if (mode == Mode::Read) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a named pipe would wait for a writer.
+    fd_ = sys::Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0) throw EFOpenError(path, std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-      int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-      ::close(fd_);
+    std::string refusal;
+    if (sys::Fstat(fd_, &st) != 0)
+      refusal = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+      refusal = "It is " + FileKindName(st.st_mode) + ", not a regular file";
+    else if (sys::Fcntl(fd_, F_SETFL, 0) != 0)
+      refusal = std::strerror(errno);
+    if (!refusal.empty()) {
+      sys::Close(fd_);
       fd_ = -1;
-      throw EFOpenError(path, std::strerror(err));
+      throw EFOpenError(path, refusal);
     }
     size_ = static_cast<uint64_t>(st.st_size);
   } else {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ = sys::Open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) throw EFCreateError(path, std::strerror(errno));
   }
 }
 
+TLFNFileStream::TLFNFileStream(int fd, const std::string& path) : path_(path), mode_(Mode::Create), fd_(fd) {}
+
 TLFNFileStream::~TLFNFileStream() {
   Close();
+}
+
+void TLFNFileStream::WriteFailed(int error) {
+  write_failed_ = true;
+  last_error_ = error;
+  if (!IsNoRoomError(error)) throw EInOutError("Write error on \"" + path_ + "\": " + std::strerror(error));
 }
 
 uint64_t TLFNFileStream::Size() const {
@@ -60,7 +76,7 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
     }
     size_t want = count - done;
     if (want >= kBufferSize) {  // large transfer: straight into the caller's memory
-      ssize_t got = ::pread(fd_, dst + done, want, static_cast<off_t>(position_));
+      ssize_t got = sys::Pread(fd_, dst + done, want, static_cast<off_t>(position_));
       if (got < 0) {
         if (errno == EINTR) continue;
         throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
@@ -71,7 +87,7 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
       continue;
     }
     buffer_.resize(kBufferSize);
-    ssize_t got = ::pread(fd_, buffer_.data(), kBufferSize, static_cast<off_t>(position_));
+    ssize_t got = sys::Pread(fd_, buffer_.data(), kBufferSize, static_cast<off_t>(position_));
     if (got < 0) {
       buffer_.clear();
       if (errno == EINTR) continue;
@@ -87,7 +103,7 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
 bool TLFNFileStream::MapForReading() {
   if (map_) return true;
   if (mode_ != Mode::Read || size_ == 0 || size_ > SIZE_MAX) return false;
-  void* view = ::mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, 0);
+  void* view = sys::Mmap(static_cast<size_t>(size_), PROT_READ, MAP_SHARED | MAP_POPULATE, fd_);
   if (view == MAP_FAILED) return false;
   map_ = static_cast<const uint8_t*>(view);
   map_size_ = static_cast<size_t>(size_);
@@ -105,7 +121,7 @@ size_t TLFNFileStream::ReadAt(uint64_t position, void* out, size_t count) {
   }
   size_t done = 0;
   while (done < count) {
-    ssize_t got = ::pread(fd_, dst + done, count - done, static_cast<off_t>(position + done));
+    ssize_t got = sys::Pread(fd_, dst + done, count - done, static_cast<off_t>(position + done));
     if (got < 0) {
       if (errno == EINTR) continue;
       throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
@@ -128,10 +144,10 @@ size_t TLFNFileStream::Write(const void* data, size_t count) {
     if (!FlushWrites()) return 0;
     size_t done = 0;
     while (done < count) {
-      ssize_t n = ::pwrite(fd_, src + done, count - done, static_cast<off_t>(position_ + done));
+      ssize_t n = sys::Pwrite(fd_, src + done, count - done, static_cast<off_t>(position_ + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        write_failed_ = true;
+        WriteFailed(n < 0 ? errno : ENOSPC);
         break;
       }
       done += static_cast<size_t>(n);
@@ -151,11 +167,11 @@ bool TLFNFileStream::FlushWrites() {
   if (write_failed_) return false;
   size_t done = 0;
   while (done < pending_.size()) {
-    ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
-                         static_cast<off_t>(pending_start_ + done));
+    ssize_t n = sys::Pwrite(fd_, pending_.data() + done, pending_.size() - done,
+                            static_cast<off_t>(pending_start_ + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      write_failed_ = true;
+      WriteFailed(n < 0 ? errno : ENOSPC);
       return false;
     }
     done += static_cast<size_t>(n);
@@ -174,13 +190,14 @@ uint64_t TLFNFileStream::CopyFrom(TLFNFileStream& source, uint64_t source_positi
   while (done < count) {
     loff_t in_off = static_cast<loff_t>(source_position + done);
     loff_t out_off = static_cast<loff_t>(position_);
-    ssize_t n = ::copy_file_range(source.fd_, &in_off, fd_, &out_off, static_cast<size_t>(count - done), 0);
+    ssize_t n = sys::CopyFileRange(source.fd_, &in_off, fd_, &out_off, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<uint64_t>(n);
     position_ += static_cast<uint64_t>(n);
   }
-  // Where the kernel cannot (another file system, an old kernel), copy through a buffer.
+  // Where the kernel cannot (another file system, an old kernel, or an error the
+  // plain reads and writes below then meet and report), copy through a buffer.
   std::vector<uint8_t> buffer;
   while (done < count) {
     buffer.resize(static_cast<size_t>(std::min<uint64_t>(count - done, 1 << 20)));
@@ -201,30 +218,74 @@ bool TLFNFileStream::Flush() {
 }
 
 bool TLFNFileStream::Sync() {
-  return Flush() && ::fdatasync(fd_) == 0;
+  if (!Flush()) return false;
+  if (mode_ == Mode::Read) return true;
+  while (sys::Fsync(fd_) != 0) {
+    if (errno == EINTR) continue;
+    WriteFailed(errno);
+    return false;
+  }
+  return true;
 }
 
-void TLFNFileStream::Close() {
+bool TLFNFileStream::Close() {
   if (map_) {
     ::munmap(const_cast<uint8_t*>(map_), map_size_);
     map_ = nullptr;
   }
-  if (fd_ < 0) return;
-  if (mode_ == Mode::Create) FlushWrites();
-  ::close(fd_);
+  if (fd_ < 0) return true;
+  bool ok = true;
+  if (mode_ == Mode::Create) {
+    try {
+      ok = FlushWrites();
+    } catch (const EInOutError&) {
+      ok = false;  // recorded in last_error_
+    }
+  }
+  if (sys::Close(fd_) != 0 && mode_ == Mode::Create) {
+    last_error_ = errno;
+    ok = false;
+  }
   fd_ = -1;
+  return ok;
 }
 
 FileStamp StampOf(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
+  if (sys::Stat(path.c_str(), &st) != 0) return {};
   return {static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-          static_cast<int64_t>(st.st_size)};
+          static_cast<int64_t>(st.st_size), static_cast<uint64_t>(st.st_dev),
+          static_cast<uint64_t>(st.st_ino)};
 }
 
 bool FileExists(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return sys::Stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool IsNoRoomError(int error) {
+  return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+std::string FileKindName(unsigned mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG:
+      return "a regular file";
+    case S_IFDIR:
+      return "a folder";
+    case S_IFIFO:
+      return "a named pipe";
+    case S_IFCHR:
+      return "a character device";
+    case S_IFBLK:
+      return "a block device";
+    case S_IFSOCK:
+      return "a socket";
+    case S_IFLNK:
+      return "a symbolic link";
+    default:
+      return "a special file";
+  }
 }
 
 }  // namespace qb::zip

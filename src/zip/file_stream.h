@@ -2,8 +2,11 @@
 //
 // Opened either for reading (read-only) or created anew for writing. Reads and
 // writes go through an 8192-byte buffer; large transfers bypass it. Errors of the
-// operating system become the platform's exceptions; a write that the file system
-// does not take whole (a full disk) is reported by Write returning fewer bytes.
+// operating system become the platform's exceptions. A write that the file system
+// does not take whole for want of room (a full disk, a quota, the file size limit)
+// is reported by Write returning fewer bytes; any other write error (EIO, say) is an
+// EInOutError naming the file and the error. Only regular files are opened for
+// reading: a named pipe, a device or a folder is refused without blocking.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,8 @@ class TLFNFileStream {
 
   // Throws EFOpenError (Read) or EFCreateError (Create).
   TLFNFileStream(const std::string& path, Mode mode);
+  // Takes over fd, a file just created for writing (at position 0).
+  TLFNFileStream(int fd, const std::string& path);
   ~TLFNFileStream();
   TLFNFileStream(const TLFNFileStream&) = delete;
   TLFNFileStream& operator=(const TLFNFileStream&) = delete;
@@ -36,20 +41,29 @@ class TLFNFileStream {
   // Maps a file opened for reading into memory, so that many scattered ReadAt calls
   // cost no system call each; false (and nothing changes) when it cannot.
   bool MapForReading();
-  // Writes count bytes; returns fewer when the file system took fewer.
+  // Writes count bytes; returns fewer when the file system had no room for more.
+  // Throws EInOutError on any other failure.
   size_t Write(const void* buffer, size_t count);
   // Copies count bytes of source, from source_position, to this stream's position;
-  // returns the bytes copied (fewer on a read or write failure).
+  // returns the bytes copied (fewer when the source ends early or there is no room).
   uint64_t CopyFrom(TLFNFileStream& source, uint64_t source_position, uint64_t count);
-  // Writes the buffer out; false when the file system took less than all of it.
+  // Writes the buffer out; false when there was no room for all of it.
   bool Flush();
-  // Flushes and forces the data to the disk; false on failure.
+  // Flushes and forces the data and the file's status (owner, mode) to the disk;
+  // false when there was no room. Throws EInOutError on any other failure.
   bool Sync();
-  void Close();
+  // Closes the file; false when closing reported an error (a write that failed
+  // late, on a network file system), whose errno is then LastError().
+  bool Close();
   bool IsOpen() const { return fd_ >= 0; }
+  int Handle() const { return fd_; }
+  // The errno of the last failed write, sync or close; 0 when none failed.
+  int LastError() const { return last_error_; }
 
  private:
   bool FlushWrites();
+  // Records a failed write's errno; throws EInOutError unless it means "no room".
+  void WriteFailed(int error);
 
   std::string path_;
   Mode mode_;
@@ -62,18 +76,27 @@ class TLFNFileStream {
   std::vector<uint8_t> pending_;  // write buffer, to go at pending_start_
   uint64_t pending_start_ = 0;
   bool write_failed_ = false;
+  int last_error_ = 0;
   const uint8_t* map_ = nullptr;  // the whole file, when mapped
   size_t map_size_ = 0;
 };
 
-// The file's modification stamp (nanoseconds) and size, used to see that an archive
-// changed on disk since it was read; 0 when the file does not exist.
+// What tells that an archive changed on disk since it was read: its modification
+// time (nanoseconds), size and identity (device and inode; every update replaces
+// the file, so the inode changes even when the clock is too coarse to show it).
+// All zero, size -1, when the file cannot be examined.
 struct FileStamp {
   int64_t modified_ns = 0;
   int64_t size = -1;
+  uint64_t device = 0;
+  uint64_t inode = 0;
   bool operator==(const FileStamp&) const = default;
 };
 FileStamp StampOf(const std::string& path);
 bool FileExists(const std::string& path);
+// True for the errno values that mean the file system had no room for a write.
+bool IsNoRoomError(int error);
+// "a named pipe", "a folder", ... for a file that is not a regular file.
+std::string FileKindName(unsigned mode);
 
 }  // namespace qb::zip
