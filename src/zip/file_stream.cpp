@@ -196,8 +196,12 @@ uint64_t TLFNFileStream::CopyFrom(TLFNFileStream& source, uint64_t source_positi
     done += static_cast<uint64_t>(n);
     position_ += static_cast<uint64_t>(n);
   }
+  // What the kernel wrote lies before the (empty) write buffer.
+  pending_start_ = position_;
+  size_ = std::max(size_, position_);
   // Where the kernel cannot (another file system, an old kernel, or an error the
-  // plain reads and writes below then meet and report), copy through a buffer.
+  // plain reads and writes below then meet and report), copy through a buffer;
+  // Write keeps the buffer's bookkeeping from here on.
   std::vector<uint8_t> buffer;
   while (done < count) {
     buffer.resize(static_cast<size_t>(std::min<uint64_t>(count - done, 1 << 20)));
@@ -208,8 +212,6 @@ uint64_t TLFNFileStream::CopyFrom(TLFNFileStream& source, uint64_t source_positi
     done += put;
     if (put != got) break;
   }
-  pending_start_ = position_;
-  size_ = std::max(size_, position_);
   return done;
 }
 

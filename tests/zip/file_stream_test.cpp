@@ -1,5 +1,5 @@
-// The archive engine's file stream where the system lets it down: writes failing
-// for want of room or with an I/O error.
+// The archive engine's file stream where the system lets it down: the kernel's
+// copy refused, writes failing for want of room or with an I/O error.
 #include "zip/file_stream.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +23,31 @@ struct FailCalls {
   }
   ~FailCalls() { sys::SetFailureHook({}); }
 };
+
+TEST(FileStream, CopyThroughTheBufferWhenTheKernelCannot) {
+  TempDir dir;
+  auto source_bytes = qbtest::RandomBytes((1 << 20) + 5000, 7);
+  qbtest::WriteFileBytes(dir / "source", source_bytes);
+  // Small and large pieces, with buffered writes before and after them, so that a
+  // copy lands between bytes still in the write buffer.
+  for (uint64_t length : {100ull, 5000ull, (1ull << 20) + 4000}) {
+    SCOPED_TRACE(length);
+    TLFNFileStream source(dir / "source", TLFNFileStream::Mode::Read);
+    std::vector<uint8_t> expected = {'h', 'e', 'a', 'd'};
+    expected.insert(expected.end(), source_bytes.begin() + 3, source_bytes.begin() + 3 + length);
+    expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
+    {
+      TLFNFileStream out(dir / "copy", TLFNFileStream::Mode::Create);
+      ASSERT_EQ(out.Write("head", 4), 4u);
+      FailCalls refuse("copy_file_range", EXDEV);
+      ASSERT_EQ(out.CopyFrom(source, 3, length), length);
+      ASSERT_EQ(out.Write("tail", 4), 4u);
+      ASSERT_TRUE(out.Sync());
+      EXPECT_EQ(out.Size(), expected.size());
+    }
+    EXPECT_EQ(qbtest::ReadFileBytes(dir / "copy"), expected);
+  }
+}
 
 TEST(FileStream, NoRoomIsAShortWriteAndAnyOtherErrorIsAnIOError) {
   TempDir dir;
