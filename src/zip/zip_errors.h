@@ -71,4 +71,30 @@ class ENotEnoughRoom : public EZipError {
   ENotEnoughRoom() : EZipError("Not enough room to write archive") {}
 };
 
+// Another writer holds the cabinet's lock for longer than an update waits. Nothing
+// was changed; the same update can be tried again later.
+class ECabinetBusy : public EZipError {
+ public:
+  explicit ECabinetBusy(const std::string& path)
+      : EZipError(
+            "The File Cabinet \"" + path +
+            "\" is busy: another program is writing to it. Nothing was changed; try again in a moment.") {}
+};
+// Changes made in memory to a directory that another writer has since replaced on
+// disk: writing them would drop the other writer's work. Nothing was changed.
+class ECabinetChanged : public EZipError {
+ public:
+  explicit ECabinetChanged(const std::string& path)
+      : EZipError("The File Cabinet \"" + path +
+                  "\" was changed by another program after it was read. The change was not written; "
+                  "try again.") {}
+};
+// A cabinet file that an update must not replace: not a regular file, read-only, a
+// link that leads nowhere, an owner that cannot be kept. Nothing was changed.
+class ECabinetRefused : public EZipError {
+ public:
+  ECabinetRefused(const std::string& path, const std::string& reason)
+      : EZipError("Cannot change the File Cabinet \"" + path + "\": " + reason) {}
+};
+
 }  // namespace qb::zip

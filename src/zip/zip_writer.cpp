@@ -1,13 +1,9 @@
 #include "zip/zip_writer.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -15,6 +11,7 @@
 #include <unordered_set>
 
 #include "platform/codepage.h"
+#include "zip/cabinet_file_replace.h"
 #include "zip/crc32.h"
 #include "zip/deflate.h"
 #include "zip/wildcard.h"
@@ -49,52 +46,6 @@ uint32_t DosNow() {
 void WriteAll(TLFNFileStream& out, const void* data, size_t count) {
   if (out.Write(data, count) != count) throw ENotEnoughRoom();
   if (out.Position() > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
-}
-
-// The temporary file of an update, deleted unless the update hands it over.
-class TempFile {
- public:
-  explicit TempFile(const std::string& folder) {
-    std::random_device random;
-    for (int attempt = 0;; ++attempt) {
-      char name[64];
-      std::snprintf(name, sizeof name, ".qbzip-%08x.tmp", random());
-      path_ = (std::filesystem::path(folder.empty() ? "." : folder) / name).string();
-      int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd >= 0) {
-        ::close(fd);
-        break;
-      }
-      if (errno != EEXIST || attempt > 100) throw EFCreateError(path_, std::strerror(errno));
-    }
-    stream_ = std::make_unique<TLFNFileStream>(path_, TLFNFileStream::Mode::Create);
-  }
-  ~TempFile() {
-    stream_.reset();
-    if (!kept_) ::unlink(path_.c_str());
-  }
-  TLFNFileStream& Stream() { return *stream_; }
-  const std::string& Path() const { return path_; }
-  // Forces the data to the disk and closes the file; false on failure.
-  bool Finish() {
-    bool ok = stream_->Sync();
-    stream_->Close();
-    return ok;
-  }
-  void Keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  std::unique_ptr<TLFNFileStream> stream_;
-  bool kept_ = false;
-};
-
-void SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
 }
 
 }  // namespace
@@ -189,6 +140,26 @@ void TZipWriter::SetArchiveComment(const std::string& comment) {
 
 // ---------------------------------------------------------------------------------
 // Operations
+
+TZipWriter::TZipWriter() = default;
+TZipWriter::~TZipWriter() = default;
+
+void TZipWriter::HoldCabinetLock() {
+  if (lock_holds_++ > 0) return;
+  auto is_blank = [](char c) { return static_cast<uint8_t>(c) <= ' '; };
+  if (std::all_of(zip_name_.begin(), zip_name_.end(), is_blank)) return;
+  try {
+    held_lock_ = std::make_unique<CabinetLock>(CheckCabinetForUpdate(zip_name_).path, lock_wait_,
+                                               [this] { ProcessMessages(); });
+  } catch (...) {
+    --lock_holds_;
+    throw;
+  }
+}
+
+void TZipWriter::ReleaseCabinetLock() {
+  if (lock_holds_ > 0 && --lock_holds_ == 0) held_lock_.reset();
+}
 
 void TZipWriter::SetZipName(const std::string& path) {
   if (strcasecmp(path.c_str(), zip_name_.c_str()) == 0 && path.size() == zip_name_.size()) return;
@@ -723,11 +694,16 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
   };
 
   int count = 0;
+  std::string folder_warning;
   try {
-    const bool existing = FileExists(zip_name_);
-    if (existing && !replace_read_only_ && ::access(zip_name_.c_str(), W_OK) != 0)
-      throw EFCreateError(zip_name_, std::strerror(EACCES));
-    const std::string folder = std::filesystem::path(zip_name_).parent_path().string();
+    CabinetReplacement replacement(zip_name_, held_lock_.get(), lock_wait_, [this] { ProcessMessages(); });
+    const bool existing = replacement.Existing();
+    // Changes made in memory to a directory that another writer has replaced since
+    // would be written over that writer's work.
+    if (directory_loaded_ && (end_.modified || (mode == UpdateMode::Removal && selected_count_ > 0)) &&
+        !(StampOf(zip_name_) == stamp_))
+      throw ECabinetChanged(zip_name_);
+    TLFNFileStream& out = replacement.Output();
     if (existing) {
       OpenStep();
       // A directory not read whole would lose the entries it does not list.
@@ -749,29 +725,14 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     count = PlanEntries(mode, stream, comment, plan);
     if (plan.ArchiveSize() > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
 
-    TempFile temp(folder);
-    TLFNFileStream& out = temp.Stream();
     WriteEntries(out, plan);
     WriteDirectory(out, plan);
 
     // Replace: the complete new archive goes to the disk, then takes the old one's
     // name in one step. The old file stays whole until that moment.
-    if (!temp.Finish()) throw ENotEnoughRoom();
-    struct stat old_stat {};
-    if (existing && ::stat(zip_name_.c_str(), &old_stat) == 0)
-      ::chmod(temp.Path().c_str(), old_stat.st_mode & 07777);
-    else
-      ::chmod(
-          temp.Path().c_str(), 0666 & ~[] {
-            mode_t m = ::umask(0);
-            ::umask(m);
-            return m;
-          }());
     CloseFile();
-    if (::rename(temp.Path().c_str(), zip_name_.c_str()) != 0)
-      throw EFCreateError(zip_name_, std::strerror(errno));
-    temp.Keep();
-    SyncFolder(folder);
+    replacement.Commit();
+    folder_warning = replacement.FolderSyncWarning();
 
     // The new archive is the loaded directory now.
     sort_mode_ = saved_sort;
@@ -791,6 +752,10 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     throw;
   }
   restore();
+  // Told once the lock is let go: a box waiting for the user must not hold up
+  // other writers.
+  if (!folder_warning.empty() && interaction_)
+    interaction_->MessageBox(MsgKind::Error, DefaultCaption(MsgKind::Error), folder_warning, MsgButtons::Ok);
   return count;
 }
 

@@ -6,9 +6,14 @@
 // a temporary file in the archive's own folder, forces it to the disk, and renames
 // it over the old file, so a crash or a full disk at any moment leaves either the
 // old archive or the new one, never a damaged one. A failed update leaves the file
-// and the loaded directory exactly as they were.
+// and the loaded directory exactly as they were. One writer at a time: an update
+// holds the archive's writer lock from reading it to renaming the new file, and
+// reads the directory again when another writer replaced the file since it was
+// read (cabinet_file_replace.h has the whole procedure).
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,9 +21,12 @@
 
 namespace qb::zip {
 
+class CabinetLock;
+
 class TZipWriter : public TZipReader {
  public:
-  TZipWriter() = default;
+  TZipWriter();
+  ~TZipWriter() override;
 
   // Writes pending name and comment changes to the current archive first.
   void SetZipName(const std::string& path) override;
@@ -54,6 +62,19 @@ class TZipWriter : public TZipReader {
   // when the directory is sound and nothing was done.
   std::string Repair();
 
+  // How long an update waits for another writer to let go of the archive before
+  // it fails with ECabinetBusy.
+  std::chrono::milliseconds LockWait() const { return lock_wait_; }
+  void SetLockWait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
+  // Takes the archive's writer lock now and keeps it until the matching
+  // ReleaseCabinetLock (holds nest), so that reading the directory, changes in
+  // memory and the update that writes them happen with no other writer in
+  // between. Updates of this archive use the held lock. Throws as an update does
+  // when the file cannot be replaced (ECabinetRefused) or the lock not be had
+  // (ECabinetBusy). An empty ZipName takes no lock.
+  void HoldCabinetLock();
+  void ReleaseCabinetLock();
+
   // How a name given to AddFromStream is stored, and the one normaliser of typed
   // names: bytes that are not UTF-8 read as Windows-1252, "/" taken as "\\", drive
   // prefixes ("C:"), a server and share and leading backslashes removed from the
@@ -86,6 +107,21 @@ class TZipWriter : public TZipReader {
   bool store_paths_ = false;
   std::vector<std::string> no_compress_list_;
   std::string temp_path_;
+  std::chrono::milliseconds lock_wait_{3000};
+  std::unique_ptr<CabinetLock> held_lock_;
+  int lock_holds_ = 0;
+};
+
+// Holds the writer lock of zip's archive for its own lifetime.
+class TCabinetLockHold {
+ public:
+  explicit TCabinetLockHold(TZipWriter& zip) : zip_(zip) { zip_.HoldCabinetLock(); }
+  ~TCabinetLockHold() { zip_.ReleaseCabinetLock(); }
+  TCabinetLockHold(const TCabinetLockHold&) = delete;
+  TCabinetLockHold& operator=(const TCabinetLockHold&) = delete;
+
+ private:
+  TZipWriter& zip_;
 };
 
 }  // namespace qb::zip
