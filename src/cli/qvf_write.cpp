@@ -59,6 +59,8 @@ int CommandAdd(const std::vector<std::string>& argv) {
   ReadPayload(args.positional.size() > 2 ? args.positional[2] : "-", payload);
 
   Cabinet cabinet(args.positional[0]);
+  // No other writer between the check for an existing item and the save.
+  zip::TCabinetLockHold hold(cabinet.zip);
   OpenIfExists(cabinet);
   const int existing = store::FindItemEntry(cabinet.zip, path);
   if (existing < cabinet.zip.EntryCount() && !args.Flag("--replace"))

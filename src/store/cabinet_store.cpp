@@ -58,6 +58,7 @@ int LocateItem(zip::TZipReader& zip, const std::string& typed_path) {
 
 StoredItem StoreItemWithComment(zip::TZipWriter& zip, TMemoryStream& payload, const std::string& typed_path,
                                 const std::string& comment) {
+  zip::TCabinetLockHold hold(zip);  // no other writer between the look-up and the update
   StoredItem item;
   item.path = NormalizeItemPath(typed_path);
   CheckCommentSize(comment);
@@ -73,6 +74,7 @@ StoredItem StoreItemWithComment(zip::TZipWriter& zip, TMemoryStream& payload, co
 StoredItem SaveItem(zip::TZipWriter& zip, TMemoryStream& payload, const std::string& typed_path,
                     long long format, std::optional<long long> glyph) {
   const std::string path = NormalizeItemPath(typed_path);
+  zip::TCabinetLockHold hold(zip);
   RefreshDirectory(zip);
   const int old_index = FindItemEntry(zip, path);
   const std::string old_comment = old_index < zip.EntryCount() ? CommentOf(zip, old_index) : std::string();
@@ -87,22 +89,26 @@ StoredItem SaveItem(zip::TZipWriter& zip, TMemoryStream& payload, const std::str
 }
 
 void SetItemNote(zip::TZipWriter& zip, const std::string& typed_path, const std::string& note) {
+  zip::TCabinetLockHold hold(zip);
   const int index = LocateItem(zip, typed_path);
   WriteComment(zip, index, ComposeAddNoteComment(CommentOf(zip, index), NoteLineBreaks(note)));
 }
 
 void DeleteItemNote(zip::TZipWriter& zip, const std::string& typed_path) {
+  zip::TCabinetLockHold hold(zip);
   const int index = LocateItem(zip, typed_path);
   WriteComment(zip, index, ComposeDeleteNoteComment(CommentOf(zip, index)));
 }
 
 void SetItemGlyph(zip::TZipWriter& zip, const std::string& typed_path, long long glyph) {
+  zip::TCabinetLockHold hold(zip);
   const int index = LocateItem(zip, typed_path);
   WriteComment(zip, index, ComposeGlyphComment(CommentOf(zip, index), glyph));
 }
 
 std::string MoveItem(zip::TZipWriter& zip, const std::string& typed_path, const std::string& new_typed_path,
                      bool replace_existing) {
+  zip::TCabinetLockHold hold(zip);
   const int index = LocateItem(zip, typed_path);
   const std::string new_path = NormalizeItemPath(new_typed_path);
   if (zip.EntryFullName(index) == new_path) return new_path;
@@ -131,6 +137,7 @@ std::string MoveItem(zip::TZipWriter& zip, const std::string& typed_path, const 
 }
 
 void DeleteItem(zip::TZipWriter& zip, const std::string& typed_path) {
+  zip::TCabinetLockHold hold(zip);
   const int index = LocateItem(zip, typed_path);
   ClearSelection(zip);
   zip.SetEntrySelected(index, true);

@@ -7,7 +7,10 @@
 // item is stored under the normalised form, so its comment always reaches the
 // entry that was stored. A routine that fails leaves the cabinet file as it was and
 // takes back the changes it made in memory, so a refused rename or comment is not
-// written later by some other update.
+// written later by some other update. Each routine holds the cabinet's writer lock
+// from its look-up to its update, so that no other writer (a second window, qvf)
+// changes the cabinet in between; it fails with ECabinetBusy, changing nothing,
+// when another writer holds the lock too long.
 #pragma once
 
 #include <optional>
@@ -19,7 +22,8 @@
 namespace qb::store {
 
 // Sets the archive object up for a cabinet: sort mode ByName, paths stored,
-// read-only files replaced.
+// ReplaceReadOnly set (it concerns extraction to disk files only; a read-only
+// cabinet is never changed).
 void ConfigureCabinetArchive(zip::TZipWriter& zip);
 
 // The index of the existing item typed_path names (see above). Reads the directory
