@@ -2,7 +2,9 @@
 // the output conventions.
 //
 // Exit status: 0 success, 1 the operation failed (the message is on standard
-// error), 2 the command line was wrong.
+// error), 2 the command line was wrong, 3 the cabinet was changed as asked but a
+// step after the change failed (printing the result, or confirming that the
+// change reached the disk; the message says which).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@ namespace qb::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitChangedThenFailed = 3;
 
 // A wrong command line; the text says what is wrong.
 class UsageError : public std::runtime_error {

@@ -38,7 +38,9 @@ const char* GeneralHelp() {
          "  repair CABINET                rewrite a damaged cabinet from what can be read\n"
          "\n"
          "qvf VERB --help describes a verb. Exit status: 0 success, 1 failure (the\n"
-         "reason is on standard error), 2 a wrong command line.\n";
+         "reason is on standard error), 2 a wrong command line, 3 the cabinet was\n"
+         "changed as asked but a later step failed (printing the result, or making\n"
+         "sure the change reached the disk; standard error says which).\n";
 }
 
 const char* VerbHelp(const std::string& verb) {
@@ -169,7 +171,8 @@ int main(int argc, char** argv) {
     qb::cli::Complain(e.what());
     return qb::cli::kExitFailure;
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+  // (A verb that changed the cabinet has told of its own output failure.)
+  if (status != qb::cli::kExitChangedThenFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
     qb::cli::Complain("cannot write to standard output");
     return qb::cli::kExitFailure;
   }

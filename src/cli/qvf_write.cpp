@@ -42,6 +42,19 @@ void ReadPayload(const std::string& source, TMemoryStream& stream) {
   stream.SetPosition(0);
 }
 
+// The exit status of a verb whose change is made: what fails from here on (printing
+// the result, a warning the engine gave after the change) gives 3, never 1, so that
+// a script does not take a change that was made for one that failed.
+int ChangeMade(const Cabinet& cabinet, const std::string& output = {}) {
+  bool printed = WriteOut(output) && std::fflush(stdout) == 0;
+  if (!printed) {
+    const int error = errno;
+    Complain("the change was made, but its result could not be written to standard output (" +
+             std::string(std::strerror(error)) + ")");
+  }
+  return printed && cabinet.interaction.ErrorsShown() == 0 ? kExitOk : kExitChangedThenFailed;
+}
+
 }  // namespace
 
 int CommandAdd(const std::vector<std::string>& argv) {
@@ -66,7 +79,7 @@ int CommandAdd(const std::vector<std::string>& argv) {
   if (existing < cabinet.zip.EntryCount() && !args.Flag("--replace"))
     throw store::EItemExists(cabinet.zip.EntryFullName(existing));
   store::StoredItem item = store::SaveItem(cabinet.zip, payload, path, format, glyph);
-  return WriteOut(ShowPath(item.path) + '\n') ? kExitOk : kExitFailure;
+  return ChangeMade(cabinet, ShowPath(item.path) + '\n');
 }
 
 int CommandRm(const std::vector<std::string>& argv) {
@@ -76,7 +89,7 @@ int CommandRm(const std::vector<std::string>& argv) {
   Cabinet cabinet(args.positional[0]);
   OpenExisting(cabinet);
   store::DeleteItem(cabinet.zip, ItemArgument(args.positional[1]));
-  return kExitOk;
+  return ChangeMade(cabinet);
 }
 
 int CommandMv(const std::vector<std::string>& argv) {
@@ -87,7 +100,7 @@ int CommandMv(const std::vector<std::string>& argv) {
   OpenExisting(cabinet);
   const std::string new_path = store::MoveItem(cabinet.zip, ItemArgument(args.positional[1]),
                                                ItemArgument(args.positional[2]), args.Flag("--replace"));
-  return WriteOut(ShowPath(new_path) + '\n') ? kExitOk : kExitFailure;
+  return ChangeMade(cabinet, ShowPath(new_path) + '\n');
 }
 
 int CommandNote(const std::vector<std::string>& argv) {
@@ -106,7 +119,7 @@ int CommandNote(const std::vector<std::string>& argv) {
     store::DeleteItemNote(cabinet.zip, item);
   else
     store::SetItemNote(cabinet.zip, item, *text);
-  return kExitOk;
+  return ChangeMade(cabinet);
 }
 
 int CommandGlyph(const std::vector<std::string>& argv) {
@@ -117,7 +130,7 @@ int CommandGlyph(const std::vector<std::string>& argv) {
   Cabinet cabinet(args.positional[0]);
   OpenExisting(cabinet);
   store::SetItemGlyph(cabinet.zip, ItemArgument(args.positional[1]), glyph);
-  return kExitOk;
+  return ChangeMade(cabinet);
 }
 
 int CommandRepair(const std::vector<std::string>& argv) {

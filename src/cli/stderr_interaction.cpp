@@ -8,6 +8,7 @@ MsgAnswer TStderrInteraction::MessageBox(MsgKind kind, const std::string& captio
   // Line breaks inside the text are kept; each box ends with one.
   std::fprintf(out_, "qvf: [%s] %s\n", shown_caption.c_str(), text.c_str());
   std::fflush(out_);
+  if (kind == MsgKind::Error) ++errors_shown_;
   if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
   if (buttons == MsgButtons::YesNo) return MsgAnswer::No;
   return MsgAnswer::Cancel;

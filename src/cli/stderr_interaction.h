@@ -14,9 +14,12 @@ class TStderrInteraction : public IUserInteraction {
   explicit TStderrInteraction(std::FILE* out = stderr) : out_(out) {}
   MsgAnswer MessageBox(MsgKind kind, const std::string& caption, const std::string& text,
                        MsgButtons buttons) override;
+  // How many error boxes were shown.
+  int ErrorsShown() const { return errors_shown_; }
 
  private:
   std::FILE* out_;
+  int errors_shown_ = 0;
 };
 
 }  // namespace qb::cli

@@ -1,6 +1,6 @@
 // Several writers on one cabinet (qvf processes, and the program's core beside
 // them) lose nothing; special files, links and read-only cabinets are handled as
-// such.
+// such; a change that was made is never reported as a failure.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,6 +177,32 @@ TEST(QvfWriters, SpecialFilesLinksAndReadOnlyCabinets) {
   // Nothing but the cabinets, the pipe, the links and the lock files.
   for (auto& entry : fs::directory_iterator(root))
     EXPECT_TRUE(entry.path().extension() == ".qvf" || entry.path().extension() == ".lock") << entry.path();
+}
+
+TEST(QvfWriters, AChangeMadeIsNeverReportedAsAFailure) {
+  TempDir dir;
+  const std::string cabinet = dir / "c.qvf";
+  // The item is stored, but its path cannot be printed: status 3, and the message
+  // says the change was made.
+  CommandResult add =
+      RunCommand(ShellQuote(qbtest::QvfPath()) + " add " + ShellQuote(cabinet) + " A >/dev/full", "a");
+  EXPECT_EQ(add.exit_code, 3);
+  EXPECT_NE(add.errors.find("the change was made"), std::string::npos) << add.errors;
+  EXPECT_EQ(Qvf({"cat", cabinet, "A"}).output, "a");
+  CommandResult mv =
+      RunCommand(ShellQuote(qbtest::QvfPath()) + " mv " + ShellQuote(cabinet) + " A B >/dev/full");
+  EXPECT_EQ(mv.exit_code, 3);
+  EXPECT_EQ(Qvf({"cat", cabinet, "B"}).output, "a");
+  // A verb that prints nothing is not troubled by a full output.
+  EXPECT_EQ(
+      RunCommand(ShellQuote(qbtest::QvfPath()) + " note " + ShellQuote(cabinet) + " B --set n >/dev/full")
+          .exit_code,
+      0);
+  // A reading verb whose output fails has simply failed.
+  EXPECT_EQ(
+      RunCommand(ShellQuote(qbtest::QvfPath()) + " ls " + ShellQuote(cabinet) + " >/dev/full").exit_code, 1);
+  // The help tells the statuses.
+  EXPECT_NE(Qvf({"--help"}).output.find("3 the cabinet was"), std::string::npos);
 }
 
 }  // namespace
