@@ -50,12 +50,13 @@ uint32_t SanitizeDosDateTime(uint32_t value) {
 }
 
 std::string NameFromArchive(std::string_view bytes, uint16_t flags, uint8_t host, std::string_view extra) {
+  const bool ascii = codepage::IsAscii(bytes);  // read alike by every rule
   std::string name;
   if (flags & kFlagUtf8Names) {
-    name = codepage::BytesToUtf8(bytes);
-  } else if (auto unicode = UnicodePathName(extra, bytes)) {
+    name = ascii ? std::string(bytes) : codepage::BytesToUtf8(bytes);
+  } else if (auto unicode = extra.empty() ? std::nullopt : UnicodePathName(extra, bytes)) {
     name = std::move(*unicode);
-  } else if (host == kHostUnix && !codepage::IsAscii(bytes) && codepage::IsValidUtf8(bytes)) {
+  } else if (ascii || (host == kHostUnix && codepage::IsValidUtf8(bytes))) {
     name = std::string(bytes);
   } else {
     name = codepage::Cp437ToUtf8(bytes);
@@ -437,14 +438,13 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
 }
 
 std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next) {
+  // Through the stream's buffer: the records are read one after another.
   uint8_t fixed[kCentralHeaderSize];
   CentralHeader h;
-  if (file_->ReadAt(offset, fixed, sizeof fixed) != sizeof fixed || !DecodeCentralHeader(fixed, h))
-    return nullptr;
+  file_->Seek(offset);
+  if (file_->Read(fixed, sizeof fixed) != sizeof fixed || !DecodeCentralHeader(fixed, h)) return nullptr;
   std::string name_and_extra(size_t{h.name_length} + h.extra_length, '\0');
-  if (file_->ReadAt(offset + kCentralHeaderSize, name_and_extra.data(), name_and_extra.size()) !=
-      name_and_extra.size())
-    return nullptr;
+  if (file_->Read(name_and_extra.data(), name_and_extra.size()) != name_and_extra.size()) return nullptr;
   auto record = std::make_unique<TZipHeaderInfo>();
   record->version_made_by = h.version_made_by;
   record->version_needed = h.version_needed;
@@ -456,8 +456,9 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   record->internal_attributes = h.internal_attributes;
   record->external_attributes = h.external_attributes;
   record->central_header_offset = offset;
-  record->stored_name = name_and_extra.substr(0, h.name_length);
   record->central_extra = name_and_extra.substr(h.name_length);
+  name_and_extra.resize(h.name_length);
+  record->stored_name = std::move(name_and_extra);
   Zip64Values values{h.uncompressed_size, h.compressed_size, h.local_header_offset, h.disk_number_start};
   if (!ReadZip64Extra(record->central_extra, h.uncompressed_size == kMasked32, h.compressed_size == kMasked32,
                       h.local_header_offset == kMasked32, h.disk_number_start == kMasked16, values))
