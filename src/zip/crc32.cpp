@@ -35,12 +35,15 @@
 // which keeps the exotic part of the algorithm down to the fold itself; the fold
 // constants, too, come from constexpr code.
 //
-// Wider registers. With VPCLMULQDQ and AVX-512, one instruction does four of
-// those multiplications, one per 128-bit lane of a 512-bit register. Four such
-// registers fold 256 bytes per round, and a three-way XOR (VPTERNLOGQ) merges
-// both products with the new data in one step; at the end the lanes fold into
-// one another down to a single 128-bit chunk. Several times the 128-bit
-// kernel's speed, close to what memory can deliver.
+// Wider registers. The multiplier, not the loads, limits the 128-bit kernel:
+// one PCLMULQDQ per cycle, two per 16 bytes. VPCLMULQDQ does the same
+// multiplication in every 128-bit lane of a wider register at the same rate.
+// With AVX2 (256-bit registers, two lanes) four registers fold 128 bytes per
+// round, twice the 128-bit kernel's work per instruction. With AVX-512 one
+// instruction does four multiplications; four 512-bit registers fold 256 bytes
+// per round, and a three-way XOR (VPTERNLOGQ) merges both products with the new
+// data in one step. At the end the lanes fold into one another down to a single
+// 128-bit chunk. The 512-bit kernel comes close to what memory can deliver.
 //
 // The kernels are chosen at run time with __builtin_cpu_supports and compiled
 // for their instructions with target attributes, so the program still runs on
@@ -128,10 +131,13 @@ constexpr FoldConstants MakeFoldConstants(unsigned distance) {
   return {uint64_t{XPowModP(distance + 63)} << 32, uint64_t{XPowModP(distance - 1)} << 32};
 }
 constexpr FoldConstants kFold2048 = MakeFoldConstants(2048);  // 256 bytes ahead
+constexpr FoldConstants kFold1024 = MakeFoldConstants(1024);  // 128 bytes ahead
 constexpr FoldConstants kFold512 = MakeFoldConstants(512);    // 64 bytes ahead
+constexpr FoldConstants kFold256 = MakeFoldConstants(256);    // 32 bytes ahead
 constexpr FoldConstants kFold128 = MakeFoldConstants(128);    // the next 16 bytes
 
 #define QB_TARGET_CLMUL __attribute__((target("pclmul,sse4.1")))
+#define QB_TARGET_AVX2_CLMUL __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1")))
 #define QB_TARGET_WIDE_CLMUL __attribute__((target("avx512f,vpclmulqdq,pclmul,sse4.1")))
 // GCC 12 warns inside its own AVX-512 header (the "undefined" vectors it starts
 // some intrinsics from); nothing of ours is uninitialised.
@@ -161,6 +167,7 @@ QB_TARGET_CLMUL uint32_t FinishFolding(__m128i x, const uint8_t* p, size_t len) 
 }
 
 constexpr size_t kClmulMinLength = 64;       // four 16-byte lanes
+constexpr size_t kAvx2ClmulMinLength = 128;  // four 32-byte registers
 constexpr size_t kWideClmulMinLength = 256;  // four 64-byte registers
 
 // Raw register update over data[0, len) with len >= kClmulMinLength.
@@ -180,6 +187,39 @@ QB_TARGET_CLMUL uint32_t UpdateClmul(uint32_t crc, const uint8_t* p, size_t len)
     x3 = Fold(x3, k512, Load128(p + 48));
   }
   return FinishFolding(Fold(Fold(Fold(x0, k128, x1), k128, x2), k128, x3), p, len);
+}
+
+QB_TARGET_AVX2_CLMUL inline __m256i Load256(const uint8_t* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+QB_TARGET_AVX2_CLMUL inline __m256i Fold256(__m256i x, __m256i k, __m256i onto) {
+  return _mm256_xor_si256(
+      _mm256_xor_si256(_mm256_clmulepi64_epi128(x, k, 0x00), _mm256_clmulepi64_epi128(x, k, 0x11)), onto);
+}
+
+// Raw register update over data[0, len) with len >= kAvx2ClmulMinLength: the
+// 128-bit kernel's scheme with two lanes per register, so each instruction does
+// two multiplications. Four registers fold 128 bytes per round, enough
+// independent work to cover the multiplier's latency.
+QB_TARGET_AVX2_CLMUL uint32_t UpdateAvx2Clmul(uint32_t crc, const uint8_t* p, size_t len) {
+  const __m256i k1024 = _mm256_broadcastsi128_si256(Constants128(kFold1024));
+  const __m256i k256 = _mm256_broadcastsi128_si256(Constants128(kFold256));
+  __m256i y0 = _mm256_xor_si256(Load256(p), _mm256_castsi128_si256(_mm_cvtsi32_si128(static_cast<int>(crc))));
+  __m256i y1 = Load256(p + 32);
+  __m256i y2 = Load256(p + 64);
+  __m256i y3 = Load256(p + 96);
+  for (p += 128, len -= 128; len >= 128; p += 128, len -= 128) {
+    y0 = Fold256(y0, k1024, Load256(p));
+    y1 = Fold256(y1, k1024, Load256(p + 32));
+    y2 = Fold256(y2, k1024, Load256(p + 64));
+    y3 = Fold256(y3, k1024, Load256(p + 96));
+  }
+  // Each register moves 32 bytes onto the next, lane by lane, then whole
+  // 32-byte chunks follow, and finally the low lane folds onto the high one.
+  y3 = Fold256(Fold256(Fold256(y0, k256, y1), k256, y2), k256, y3);
+  for (; len >= 32; p += 32, len -= 32) y3 = Fold256(y3, k256, Load256(p));
+  const __m128i x = Fold(_mm256_castsi256_si128(y3), Constants128(kFold128), _mm256_extracti128_si256(y3, 1));
+  return FinishFolding(x, p, len);
 }
 
 QB_TARGET_WIDE_CLMUL inline __m512i Load512(const uint8_t* at) {
@@ -225,7 +265,13 @@ bool DetectWideClmul() {
   return DetectClmul() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
 }
 
+bool DetectAvx2Clmul() {
+  __builtin_cpu_init();
+  return DetectClmul() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+}
+
 const bool kHaveClmul = DetectClmul();
+const bool kHaveAvx2Clmul = DetectAvx2Clmul();
 const bool kHaveWideClmul = DetectWideClmul();
 
 #endif  // QB_CRC32_HAVE_CLMUL
@@ -234,6 +280,9 @@ const bool kHaveWideClmul = DetectWideClmul();
 uint32_t Update(Crc32Kernel best, uint32_t crc, const uint8_t* p, size_t len) {
 #if QB_CRC32_HAVE_CLMUL
   if (best == Crc32Kernel::WideClmul && len >= kWideClmulMinLength) return UpdateWideClmul(crc, p, len);
+  if ((best == Crc32Kernel::Avx2Clmul || (best == Crc32Kernel::WideClmul && kHaveAvx2Clmul)) &&
+      len >= kAvx2ClmulMinLength)
+    return UpdateAvx2Clmul(crc, p, len);
   if (best != Crc32Kernel::Portable && len >= kClmulMinLength) return UpdateClmul(crc, p, len);
 #else
   (void)best;
@@ -244,6 +293,7 @@ uint32_t Update(Crc32Kernel best, uint32_t crc, const uint8_t* p, size_t len) {
 Crc32Kernel DetectBestKernel() {
 #if QB_CRC32_HAVE_CLMUL
   if (kHaveWideClmul) return Crc32Kernel::WideClmul;
+  if (kHaveAvx2Clmul) return Crc32Kernel::Avx2Clmul;
   if (kHaveClmul) return Crc32Kernel::Clmul;
 #endif
   return Crc32Kernel::Portable;
@@ -260,6 +310,8 @@ bool Crc32KernelAvailable(Crc32Kernel kernel) {
 #if QB_CRC32_HAVE_CLMUL
     case Crc32Kernel::Clmul:
       return kHaveClmul;
+    case Crc32Kernel::Avx2Clmul:
+      return kHaveAvx2Clmul;
     case Crc32Kernel::WideClmul:
       return kHaveWideClmul;
 #endif

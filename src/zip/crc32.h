@@ -24,6 +24,7 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t len);
 enum class Crc32Kernel {
   Portable,   // table driven, slicing by 8; available everywhere
   Clmul,      // x86 PCLMULQDQ folding, 128-bit registers
+  Avx2Clmul,  // x86 VPCLMULQDQ folding, 256-bit registers (AVX2)
   WideClmul,  // x86 VPCLMULQDQ folding, 512-bit registers (AVX-512)
 };
 

@@ -26,6 +26,7 @@ std::vector<Implementation> Implementations() {
   std::vector<Implementation> all = {{"Crc32", &Crc32}};
   const std::pair<const char*, Crc32Kernel> kernels[] = {{"portable", Crc32Kernel::Portable},
                                                          {"clmul", Crc32Kernel::Clmul},
+                                                         {"avx2 clmul", Crc32Kernel::Avx2Clmul},
                                                          {"wide clmul", Crc32Kernel::WideClmul}};
   for (const auto& [name, kernel] : kernels) {
     if (Crc32KernelAvailable(kernel))
