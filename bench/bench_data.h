@@ -1,8 +1,14 @@
-// Inputs shared by the benchmarks: a text corpus and a 24-bit BMP screenshot.
+// Inputs shared by the benchmarks: a text corpus, a 24-bit BMP screenshot and
+// clipboard-sized pieces of text.
 #pragma once
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,70 +46,38 @@ inline const std::vector<uint8_t>& TextCorpus() {
   return corpus;
 }
 
-// A 1920 x 1080 24-bit BMP file that looks like a desktop screenshot: flat window
-// backgrounds, title bar gradients, rows of small text-like glyphs, an icon grid.
-inline const std::vector<uint8_t>& BmpScreenshot() {
+// A real screenshot as a 24-bit BMP file (1920 x 1080): Quiverbox's main window
+// under Xvfb with C++ source in the clipboard view and the help manual open
+// beside it, captured with xwd and converted to BMP. It is kept gzipped in
+// bench/data/ (see the README there).
+inline const std::vector<uint8_t>& Screenshot() {
   static const std::vector<uint8_t> bmp = [] {
-    constexpr int W = 1920, H = 1080;
-    constexpr int kRow = (W * 3 + 3) & ~3;
-    std::vector<uint8_t> pixels(static_cast<size_t>(kRow) * H);
-    auto put = [&](int x, int y, uint8_t r, uint8_t g, uint8_t b) {
-      uint8_t* p = &pixels[static_cast<size_t>(H - 1 - y) * kRow + x * 3];
-      p[0] = b, p[1] = g, p[2] = r;
-    };
-    uint32_t seed = 12345;
-    auto rnd = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
-    for (int y = 0; y < H; ++y)
-      for (int x = 0; x < W; ++x) put(x, y, 40 + y / 30, 90 + y / 20, 140 + x / 40);  // wallpaper gradient
-    struct Win {
-      int x, y, w, h;
-    };
-    const Win wins[] = {{60, 40, 1100, 700}, {700, 300, 1000, 650}, {200, 600, 800, 420}};
-    for (const Win& w : wins) {
-      for (int y = w.y; y < std::min(H, w.y + w.h); ++y)
-        for (int x = w.x; x < std::min(W, w.x + w.w); ++x) {
-          if (y < w.y + 28) {
-            put(x, y, 20, 60 + (x - w.x) * 120 / w.w, 160);  // title bar
-          } else {
-            put(x, y, 246, 246, 246);
-          }
-        }
-      // text lines: 7x12 glyph cells made of a few random strokes
-      for (int line = w.y + 40; line + 12 < std::min(H, w.y + w.h); line += 16) {
-        int len = static_cast<int>(rnd() % (w.w / 8));
-        for (int c = 0; c < len; ++c) {
-          uint32_t glyph = rnd() % 96;
-          if (glyph < 16) continue;  // a blank
-          for (int gy = 0; gy < 12; ++gy)
-            for (int gx = 0; gx < 6; ++gx) {
-              uint32_t bit = (glyph * 2654435761u >> ((gx + gy * 3) % 29)) & 1;
-              int px = w.x + 10 + c * 7 + gx;
-              if (bit && px < std::min(W, w.x + w.w)) put(px, line + gy, 30, 30, 30);
-            }
-        }
-      }
+    const std::string path = std::string(QB_BENCH_DATA_DIR) + "/screenshot.bmp.gz";
+    gzFile f = gzopen(path.c_str(), "rb");
+    if (!f) {
+      std::fprintf(stderr, "cannot open %s\n", path.c_str());
+      std::abort();
     }
-    for (int i = 0; i < 12; ++i)  // desktop icons
-      for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 48; ++x)
-          put(1800 + x, 40 + i * 80 + y, static_cast<uint8_t>(i * 20), static_cast<uint8_t>(x * 5),
-              static_cast<uint8_t>(y * 5));
-    std::vector<uint8_t> file(54 + pixels.size());
-    auto u32 = [&](size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
-    auto u16 = [&](size_t at, uint16_t v) { std::memcpy(&file[at], &v, 2); };
-    file[0] = 'B', file[1] = 'M';
-    u32(2, static_cast<uint32_t>(54 + pixels.size()));
-    u32(10, 54);
-    u32(14, 40);
-    u32(18, W);
-    u32(22, H);
-    u16(26, 1);
-    u16(28, 24);
-    u32(34, static_cast<uint32_t>(pixels.size()));
-    std::copy(pixels.begin(), pixels.end(), file.begin() + 54);
-    return file;
+    std::vector<uint8_t> out;
+    uint8_t buf[1 << 16];
+    for (int n; (n = gzread(f, buf, sizeof buf)) > 0;) out.insert(out.end(), buf, buf + n);
+    gzclose(f);
+    if (out.size() < 54 || out[0] != 'B' || out[1] != 'M') {
+      std::fprintf(stderr, "%s is not a BMP file\n", path.c_str());
+      std::abort();
+    }
+    return out;
   }();
   return bmp;
+}
+
+// A clipboard-sized piece of the text corpus: `size` bytes from a fixed place in
+// its middle (source text, as most clips are).
+inline std::vector<uint8_t> TextClip(size_t size) {
+  const std::vector<uint8_t>& corpus = TextCorpus();
+  const size_t at = std::min(corpus.size() / 2, corpus.size() - std::min(size, corpus.size()));
+  return std::vector<uint8_t>(corpus.begin() + static_cast<ptrdiff_t>(at),
+                              corpus.begin() + static_cast<ptrdiff_t>(at + std::min(size, corpus.size())));
 }
 
 }  // namespace qbbench

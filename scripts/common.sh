@@ -6,7 +6,7 @@ QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Debian packages the build, the tests and the program need.
 QB_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libbenchmark-dev zlib1g-dev
+  libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
   zip unzip p7zip-full libarchive-tools python3
   qt6-base-dev xvfb xclip xdotool xauth
 )
