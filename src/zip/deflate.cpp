@@ -488,13 +488,29 @@ class Compressor {
 
   // Enters `count` consecutive positions from `pos` into the chains, rolling the
   // hash from one position to the next. Each needs three bytes.
+  //
+  // Inside a run of one byte value every position has the hash of the one
+  // before, which is therefore its chain head, and its node follows from the
+  // previous node in registers. Reading both back from the tables instead would
+  // wait on the stores just made, twice per position, and long runs (the flat
+  // areas of pictures) are where a compressor spends its time on insertion.
   void InsertRun(size_t pos, uint32_t rel, size_t count) {
     if (count == 0) return;
     uint32_t h = Hash3(in_ + pos);
     const uint8_t* next = in_ + pos + kMinMatch;
+    uint32_t prev_h = h + 1;  // none yet
+    uint64_t node = 0;
     for (;;) {
-      InsertHashed(h, rel);
+      if (h == prev_h) {
+        node = (node << kLinkBits) | (rel - 1);
+      } else {
+        const uint32_t cand = head_[h];
+        node = (LoadNode(cand) << kLinkBits) | cand;
+      }
+      head_[h] = static_cast<uint16_t>(rel);
+      StoreNode(rel, node);
       if (--count == 0) break;
+      prev_h = h;
       h = ((h << kHashShift) ^ *next++) & (kHashSize - 1);
       ++rel;
     }
