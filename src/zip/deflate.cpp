@@ -69,9 +69,15 @@
 //    accumulated, then stored with a single unaligned 8-byte write; the output
 //    is sized from each block's exact coded length before the block is written,
 //    so the writer loop has no bounds checks.
-// 9. Small inputs stay cheap: only the chain nodes a short input can reach are
-//    cleared, and all fixed tables (length slots, extra-bit counts, the fixed
-//    Huffman codes) are computed by constexpr code at compile time.
+// 9. Small inputs stay cheap. The tables live in a workspace that each thread
+//    keeps between calls, with every hash head back at 0 after a call: a short
+//    input clears only the heads of its own hashes, and only the chain nodes it
+//    can reach. Canonical codes are reversed a byte at a time through a table,
+//    and all fixed tables (length slots, extra-bit counts, the fixed Huffman
+//    codes) are computed by constexpr code at compile time.
+// 10. Runs are entered from registers. Inside a run of one byte value each
+//    position's chain head is the position before it; its node follows from
+//    the previous one without reading back what was just stored.
 #include "zip/deflate.h"
 
 #include <algorithm>
@@ -116,6 +122,9 @@ constexpr uint32_t kMaxBlockMatches = 32768;
 static_assert(kMaxBlockMatches > kMaxBlockSymbols,
               "a block is always full of symbols before it is full of matches");
 constexpr uint32_t kEarlyFlushInterval = 4096;
+// Up to this input length the used hash heads are cleared one by one after a
+// call rather than all 32768 of them.
+constexpr size_t kClearByHashLimit = 2048;
 
 // Positions in the hash tables are 16-bit values relative to a moving origin;
 // 0 means "none". The position being coded starts at kWindowSize and the origin
@@ -230,18 +239,30 @@ struct PrefixCode {
   std::array<uint8_t, N> lens{};
 };
 
+constexpr std::array<uint8_t, 256> kReversedBytes = [] {
+  std::array<uint8_t, 256> t{};
+  for (unsigned b = 0; b < 256; ++b)
+    for (unsigned i = 0; i < 8; ++i) t[b] |= static_cast<uint8_t>(((b >> i) & 1) << (7 - i));
+  return t;
+}();
+
+// The low `len` bits of `code` in reverse order (len 1 to 16).
 constexpr uint16_t ReverseBits(uint16_t code, unsigned len) {
-  uint16_t out = 0;
-  for (unsigned i = 0; i < len; ++i, code >>= 1) out = static_cast<uint16_t>((out << 1) | (code & 1));
-  return out;
+  const unsigned both = (unsigned{kReversedBytes[code & 0xFF]} << 8) | kReversedBytes[code >> 8];
+  return static_cast<uint16_t>(both >> (16 - len));
 }
+static_assert(ReverseBits(0x1, 1) == 0x1 && ReverseBits(0x6, 3) == 0x3 && ReverseBits(0x190, 9) == 0x13);
 
 // Assigns canonical codes from the lengths (RFC 1951, 3.2.2).
 template <size_t N>
 constexpr void AssignCanonicalCodes(PrefixCode<N>& code) {
+  // Four partial counts: most lengths are 0, and one counter bumped over and
+  // over would make every increment wait for the one before.
+  uint16_t partial[4][kMaxCodeBits + 1] = {};
+  for (size_t s = 0; s < N; ++s) ++partial[s & 3][code.lens[s]];
   uint16_t count[kMaxCodeBits + 1] = {};
-  for (uint8_t len : code.lens) ++count[len];
-  count[0] = 0;
+  for (unsigned len = 1; len <= kMaxCodeBits; ++len)
+    count[len] = static_cast<uint16_t>(partial[0][len] + partial[1][len] + partial[2][len] + partial[3][len]);
   uint16_t next[kMaxCodeBits + 1] = {};
   uint32_t c = 0;
   for (unsigned bits = 1; bits <= kMaxCodeBits; ++bits) {
@@ -441,19 +462,22 @@ inline uint32_t Hash3(const uint8_t* p) {
 
 class Compressor {
  public:
-  Compressor(const uint8_t* in, size_t len, int level)
+  struct Workspace;
+
+  Compressor(const uint8_t* in, size_t len, int level, Workspace& ws)
       : in_(in),
         len_(len),
         level_(level),
         params_(kLevelParams[level]),
-        head_(new uint16_t[kHashSize]()),
-        chains_(new uint16_t[kLinksPerNode * kWindowSize]),
-        symbols_(new uint32_t[kMaxBlockSymbols]),
+        head_(ws.head.get()),
+        chains_(ws.chains.get()),
+        symbols_(ws.symbols.get()),
+        dynamic_(ws.dynamic),
         writer_(nullptr) {
     // Only nodes that are read need a value: a short input uses the slots up
     // to its length (and slot 0, reached through "none"); a longer one may
     // reach any slot.
-    std::fill_n(chains_.get(), kLinksPerNode * std::min<size_t>(len + 1, kWindowSize), uint16_t{0});
+    std::fill_n(chains_, kLinksPerNode * std::min<size_t>(len + 1, kWindowSize), uint16_t{0});
     out_.data.resize(std::min<size_t>(len / 2, size_t{1} << 20) + 64);
     writer_.Rebase(out_.data.data());
   }
@@ -470,6 +494,24 @@ class Compressor {
       out_.data.clear();
     }
     return std::move(out_);
+  }
+
+  // Makes every head entry 0 again, as the workspace keeps them between calls.
+  // A short input has touched only the entries of its own hashes, which are
+  // cheaper to recompute than 64 KiB are to clear. No slide has happened yet
+  // for such an input, so those entries are all it changed.
+  void ClearHeads() {
+    static_assert(kClearByHashLimit < kSlideAt - kWindowSize, "short inputs never slide");
+    if (len_ > kClearByHashLimit) {
+      std::fill_n(head_, kHashSize, uint16_t{0});
+    } else if (len_ >= kMinMatch) {
+      uint32_t h = Hash3(in_);
+      head_[h] = 0;
+      for (const uint8_t *next = in_ + kMinMatch, *end = in_ + len_; next != end; ++next) {
+        h = ((h << kHashShift) ^ *next) & (kHashSize - 1);
+        head_[h] = 0;
+      }
+    }
   }
 
  private:
@@ -534,8 +576,8 @@ class Compressor {
       for (uint32_t i = 0; i < count(); ++i)
         t[i] = static_cast<uint16_t>(std::max<uint32_t>(t[i], kWindowSize) - kWindowSize);
     };
-    drop(head_.get(), [] { return kHashSize; });
-    drop(chains_.get(), [] { return kLinksPerNode * kWindowSize; });
+    drop(head_, [] { return kHashSize; });
+    drop(chains_, [] { return kLinksPerNode * kWindowSize; });
   }
 
   // Walks the chain from `cand` (a position within reach) looking for a match
@@ -721,10 +763,13 @@ class Compressor {
     return bits;
   }
 
+  // A block has at most 32767 symbols of at most 15 bits each: 32 bits hold the
+  // sum, and 32-bit arithmetic lets the loop use vector instructions.
   template <size_t N>
   static uint64_t CodedBits(const uint32_t* freq, const PrefixCode<N>& code) {
-    uint64_t bits = 0;
-    for (size_t s = 0; s < N; ++s) bits += uint64_t{freq[s]} * code.lens[s];
+    static_assert(uint64_t{kMaxBlockSymbols} * kMaxCodeBits <= UINT32_MAX);
+    uint32_t bits = 0;
+    for (size_t s = 0; s < N; ++s) bits += freq[s] * code.lens[s];
     return bits;
   }
 
@@ -740,6 +785,19 @@ class Compressor {
     uint64_t header_bits = 0;  // everything after the 3 block-header bits, before the data
   };
 
+ public:
+  // The large tables, kept by each thread from one call to the next so that a
+  // small input pays neither for allocating them nor for clearing them. Between
+  // calls every head entry is 0 (see ClearHeads); the rest is rewritten before
+  // it is read.
+  struct Workspace {
+    std::unique_ptr<uint16_t[]> head{new uint16_t[kHashSize]()};
+    std::unique_ptr<uint16_t[]> chains{new uint16_t[kLinksPerNode * kWindowSize]};
+    std::unique_ptr<uint32_t[]> symbols{new uint32_t[kMaxBlockSymbols]};
+    DynamicCodes dynamic;
+  };
+
+ private:
   static constexpr uint8_t CodeLenExtraBits(unsigned sym) {
     return sym == 16 ? 2 : sym == 17 ? 3 : sym == 18 ? 7 : 0;
   }
@@ -831,7 +889,7 @@ class Compressor {
 
   template <size_t NL, size_t ND>
   void WriteSymbols(const PrefixCode<NL>& litlen, const PrefixCode<ND>& dist) {
-    const uint32_t* const syms = symbols_.get();
+    const uint32_t* const syms = symbols_;
     for (uint32_t i = 0; i < num_symbols_; ++i) {
       const uint32_t e = syms[i];
       const uint32_t s = e & kSymbolMask;
@@ -874,13 +932,17 @@ class Compressor {
     if (first_block_) {
       // Text unless non-text bytes (0-6, 128-255) exceed a quarter of the text
       // bytes (7-127), counted over the literals of the first block.
-      uint64_t text = 0, binary = 0;
-      for (unsigned b = 0; b < kNumLiterals; ++b) (b >= 7 && b < 128 ? text : binary) += litlen_freq_[b];
+      const auto sum = [this](unsigned from, unsigned to) {
+        uint32_t n = 0;
+        for (unsigned b = from; b < to; ++b) n += litlen_freq_[b];
+        return n;
+      };
+      const uint32_t text = sum(7, 128), binary = sum(0, 7) + sum(128, kNumLiterals);
       out_.is_text = (text >> 2) >= binary;
     }
 
     const uint64_t extra = ExtraBits();
-    DynamicCodes& dc = *dynamic_;
+    DynamicCodes& dc = dynamic_;
     BuildDynamicCodes(dc);
     const uint64_t dynamic_bits =
         dc.header_bits + CodedBits(litlen_freq_, dc.litlen) + CodedBits(dist_freq_, dc.dist) + extra;
@@ -918,10 +980,10 @@ class Compressor {
   const size_t len_;
   const int level_;
   const LevelParams params_;
-  std::unique_ptr<uint16_t[]> head_;     // hash -> newest relative position, 0 = none
-  std::unique_ptr<uint16_t[]> chains_;   // relative position % window -> chain node (see kLinkBits)
-  std::unique_ptr<uint32_t[]> symbols_;  // packed symbols of the current block
-  std::unique_ptr<DynamicCodes> dynamic_ = std::make_unique<DynamicCodes>();
+  uint16_t* const head_;     // hash -> newest relative position, 0 = none
+  uint16_t* const chains_;   // relative position % window -> chain node (see kLinkBits)
+  uint32_t* const symbols_;  // packed symbols of the current block
+  DynamicCodes& dynamic_;
   uint32_t num_symbols_ = 0;
   uint32_t num_matches_ = 0;
   uint32_t litlen_freq_[kNumLitLenSyms] = {};
@@ -941,7 +1003,16 @@ DeflateOutput Deflate(const uint8_t* in, size_t len, int level) {
     out.stored_whole = true;
     return out;
   }
-  return Compressor(in, len, std::clamp(level, 1, 9)).Run();
+  // The thread's workspace is taken for the call and given back after it; if
+  // the call throws, it is dropped with its tables in an unknown state.
+  thread_local std::unique_ptr<Compressor::Workspace> kept;
+  std::unique_ptr<Compressor::Workspace> ws =
+      kept ? std::move(kept) : std::make_unique<Compressor::Workspace>();
+  Compressor compressor(in, len, std::clamp(level, 1, 9), *ws);
+  DeflateOutput out = compressor.Run();
+  compressor.ClearHeads();
+  kept = std::move(ws);
+  return out;
 }
 
 }  // namespace qb::zip

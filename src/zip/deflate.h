@@ -11,10 +11,12 @@
 // the input unchanged, method 0), and whether the data looks like text (the
 // entry's internal attributes).
 //
-// The call is self-contained: its working buffers (hash tables, symbol buffer)
-// are allocated on entry and released on return, and it keeps no state between
-// calls, so concurrent calls on different buffers are safe. It never throws
-// except std::bad_alloc when the output cannot be allocated.
+// Each thread keeps its working tables (hash heads and chains, the symbol
+// buffer, about 450 KiB) from one call to the next, so that compressing clip
+// after clip pays neither for allocating them nor for clearing them; nothing
+// of one call's input affects the next call's output. Concurrent calls on
+// different threads are safe. It never throws except std::bad_alloc when the
+// output or the tables cannot be allocated.
 #pragma once
 
 #include <cstddef>

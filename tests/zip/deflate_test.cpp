@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -410,6 +411,38 @@ TEST(Deflate, ClampsTheLevel) {
   EXPECT_EQ(at(-7), at(1));
   EXPECT_EQ(at(10), at(9));
   EXPECT_EQ(at(1000), at(9));
+}
+
+// Each thread keeps the compressor's tables from one call to the next. Whatever
+// came before, a call must give the bytes a first call on a fresh thread gives:
+// hash heads left over from an earlier input would offer candidates from it
+// (and positions beyond the current input). Sizes straddle the point where
+// heads are cleared one by one instead of all at once, and the large input
+// moves the window origin several times.
+TEST(Deflate, EarlierCallsOnTheSameThreadLeaveNoTrace) {
+  const Bytes headers = SystemHeaders(300000);
+  const Bytes runs = Runs(200000, 4);
+  std::vector<Bytes> inputs;
+  for (size_t size :
+       {size_t{5}, size_t{700}, size_t{2047}, size_t{2048}, size_t{2049}, size_t{5000}, size_t{40000}})
+    inputs.emplace_back(headers.begin() + 1000, headers.begin() + 1000 + static_cast<ptrdiff_t>(size));
+  inputs.push_back(Bytes(runs.begin(), runs.begin() + 3000));
+  for (int level : {1, 4, 9}) {
+    SCOPED_TRACE(level);
+    std::vector<Bytes> fresh;
+    for (const Bytes& input : inputs) {
+      std::thread([&] { fresh.push_back(Deflate(input.data(), input.size(), level).data); }).join();
+    }
+    std::vector<const Bytes*> before = {&headers, &runs};
+    for (const Bytes& input : inputs) before.push_back(&input);
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      for (const Bytes* b : before) {
+        (void)Deflate(b->data(), b->size(), 10 - level);
+        EXPECT_EQ(Deflate(inputs[i].data(), inputs[i].size(), level).data, fresh[i])
+            << inputs[i].size() << " bytes after " << b->size();
+      }
+    }
+  }
 }
 
 TEST(Deflate, CompressesWithinOnePercentOfZlib) {
