@@ -9,7 +9,7 @@
 // simple, and many times slower than it needs to be.
 //
 // Table lookup. Instead of walking the code, peek at the next 11 bits (8 for
-// distances) and index a table that holds, for every possible bit pattern, the
+// distances, fewer for short codes) and index a table that holds, for every possible bit pattern, the
 // symbol whose codeword starts it and that codeword's length. Codes longer than
 // the main table point to a small second-level subtable. One load per symbol.
 //
@@ -52,6 +52,14 @@
 // each symbol, if the bits it used reach into the appended zeros, the input
 // ended (InputEnded) - and a symbol that was invalid only because of those
 // zeros is reported the same way.
+//
+// Tables sized to the code, built by doubling. A block whose longest codeword
+// is shorter than the main table's 11 bits gets a table of just that many
+// index bits, and the table is filled length by length: the slots of all
+// codewords up to one length are copied onto the next half, and the codewords
+// of the next length dropped in. Codewords are reversed a byte at a time
+// through a table. For a 1 KiB clip, building its tables used to cost more
+// than decoding it.
 //
 // Tables built by code. The fixed Huffman tables of block type 1 come from the
 // same builder as the dynamic ones, run at compile time; the length and
@@ -231,17 +239,41 @@ static_assert(kLitlenTableCapacity - 1 <= kEntryValueMask, "subtable starts fit 
 
 enum class Incomplete { Reject, AllowLoneOneBitCode };
 
+constexpr std::array<uint8_t, 256> kReversedBytes = [] {
+  std::array<uint8_t, 256> t{};
+  for (unsigned b = 0; b < 256; ++b)
+    for (unsigned i = 0; i < 8; ++i) t[b] |= static_cast<uint8_t>(((b >> i) & 1) << (7 - i));
+  return t;
+}();
+
+// The low `len` bits of `code` in reverse order (len 1 to 16).
+constexpr unsigned ReverseBits(unsigned code, unsigned len) {
+  return ((unsigned{kReversedBytes[code & 0xFF]} << 8) | kReversedBytes[(code >> 8) & 0xFF]) >> (16 - len);
+}
+
 // Builds the decode table for the canonical Huffman code given by lens[0,
 // num_symbols) (each <= 15; 0 = unused). Returns false when the code is
 // over-subscribed, or incomplete and not allowed to be: a literal/length or
 // distance code may be empty or consist of one 1-bit codeword (as zlib
 // accepts); the holes then decode as invalid. Every table slot the decoder can
 // reach is written.
+//
+// The main table is indexed by the next *index_bits bits: max_table_bits, or
+// fewer when no codeword is that long (a small block's codes are often short,
+// and a smaller table is quicker to build). It is built by doubling: once the
+// codewords of length len are in place, the first 2^len slots are final for
+// every codeword up to that length, and copying them onto the next 2^len slots
+// gives the table for len + 1, into which the codewords of that length go.
 constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_t* lens, unsigned num_symbols,
-                                const uint32_t* templates, unsigned table_bits, Incomplete incomplete) {
+                                const uint32_t* templates, unsigned max_table_bits, Incomplete incomplete,
+                                unsigned* index_bits) {
+  // Four partial counts: most symbols share a length (often 0), and a single
+  // counter bumped over and over makes every increment wait for the last.
+  unsigned partial[4][kMaxCodewordLength + 1] = {};
+  for (unsigned s = 0; s < num_symbols; ++s) ++partial[s & 3][lens[s]];
   unsigned count[kMaxCodewordLength + 1] = {};
-  for (unsigned s = 0; s < num_symbols; ++s) ++count[lens[s]];
-  count[0] = 0;
+  for (unsigned len = 1; len <= kMaxCodewordLength; ++len)
+    count[len] = partial[0][len] + partial[1][len] + partial[2][len] + partial[3][len];
 
   // Kraft sum: `left` = codewords still unassigned at the current length.
   int left = 1;
@@ -251,7 +283,12 @@ constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_
     if (left < 0) return false;  // over-subscribed
     if (count[len] != 0) max_len = len;
   }
+  const unsigned table_bits = std::max(1u, std::min(max_table_bits, max_len));
+  *index_bits = table_bits;
   const unsigned main_size = 1u << table_bits;
+  // The doubling below copies slots that longer codewords fill in later; they
+  // start as 0 so that nothing indeterminate is ever copied.
+  table[0] = table[1] = 0;
   if (left > 0) {
     if (incomplete == Incomplete::Reject || max_len > 1) return false;
     // Empty code: nothing decodes, and no bits are read to find that out.
@@ -268,35 +305,31 @@ constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_
     if (lens[s] != 0) sorted[offset[lens[s]]++] = static_cast<uint16_t>(s);
   const unsigned num_used = offset[kMaxCodewordLength];  // offsets now point at each length's end
 
-  unsigned next_code[kMaxCodewordLength + 1] = {};
-  for (unsigned len = 1, code = 0; len <= kMaxCodewordLength; ++len) {
-    code = (code + count[len - 1]) << 1;
-    next_code[len] = code;
+  // Codewords that fit the main table, length by length.
+  unsigned code = 0;  // the canonical codeword of the next symbol
+  unsigned i = 0;     // its place in `sorted`
+  for (unsigned len = 1; len <= table_bits; ++len, code <<= 1) {
+    if (len > 1) std::copy_n(table, 1u << (len - 1), table + (1u << (len - 1)));
+    for (const unsigned end = i + count[len]; i < end; ++i, ++code)
+      table[ReverseBits(code, len)] = WithCodeword(templates[sorted[i]], len);
   }
 
+  // Longer codewords go to subtables, reached through their first table_bits
+  // bits. Canonical order lists every codeword under one prefix before any
+  // later prefix, shortest first.
   unsigned remaining[kMaxCodewordLength + 1] = {};
-  for (unsigned len = 0; len <= kMaxCodewordLength; ++len) remaining[len] = count[len];
+  for (unsigned len = table_bits + 1; len <= kMaxCodewordLength; ++len) remaining[len] = count[len];
   unsigned next_free = main_size;
   unsigned current_prefix = main_size;  // none yet
   unsigned sub_start = 0, sub_bits = 0;
-
-  for (unsigned i = 0; i < num_used; ++i) {
-    const unsigned sym = sorted[i];
-    const unsigned len = lens[sym];
-    // Deflate sends codewords most significant bit first into a stream read
-    // from the least significant bit, so tables are indexed by reversed codes.
-    const unsigned code = next_code[len]++;
-    unsigned reversed = 0;
-    for (unsigned b = 0; b < len; ++b) reversed |= ((code >> b) & 1u) << (len - 1 - b);
-
-    if (len <= table_bits) {
-      const uint32_t e = WithCodeword(templates[sym], len);
-      for (unsigned at = reversed; at < main_size; at += 1u << len) table[at] = e;
-    } else {
+  for (unsigned len = table_bits + 1; len <= max_len; ++len, code <<= 1) {
+    for (const unsigned end = i + count[len]; i < end; ++i, ++code) {
+      // Deflate sends codewords most significant bit first into a stream read
+      // from the least significant bit, so tables are indexed by reversed codes.
+      const unsigned reversed = ReverseBits(code, len);
       const unsigned prefix = reversed & (main_size - 1);
       if (prefix != current_prefix) {
-        // Canonical order lists every codeword under this prefix before any
-        // later prefix, shortest first; grow the subtable until it covers them.
+        // Grow the subtable until it covers every codeword under this prefix.
         sub_bits = len - table_bits;
         int slots = 1 << sub_bits;
         while (table_bits + sub_bits < max_len) {
@@ -315,13 +348,13 @@ constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_
         current_prefix = prefix;
       }
       const unsigned sub_len = len - table_bits;
-      const uint32_t e = WithCodeword(templates[sym], sub_len);
+      const uint32_t e = WithCodeword(templates[sorted[i]], sub_len);
       for (unsigned at = reversed >> table_bits; at < (1u << sub_bits); at += 1u << sub_len)
         table[sub_start + at] = e;
+      --remaining[len];
     }
-    --remaining[len];
   }
-  return true;
+  return i == num_used;
 }
 
 // ---- Fixed Huffman tables (block type 1), built at compile time ---------------
@@ -329,6 +362,7 @@ constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_
 struct FixedTables {
   std::array<uint32_t, 1u << kLitlenTableBits> litlen{};
   std::array<uint32_t, 1u << kDistTableBits> dist{};
+  unsigned litlen_bits = 0, dist_bits = 0;
   bool ok = false;
 };
 
@@ -340,14 +374,16 @@ constexpr FixedTables MakeFixedTables() {
   uint8_t dist_lens[kNumDistSymbols] = {};
   for (unsigned s = 0; s < kNumDistSymbols; ++s) dist_lens[s] = 5;
   t.ok = BuildDecodeTable(t.litlen.data(), t.litlen.size(), litlen_lens, kNumLitlenSymbols,
-                          kLitlenTemplates.data(), kLitlenTableBits, Incomplete::Reject) &&
+                          kLitlenTemplates.data(), kLitlenTableBits, Incomplete::Reject, &t.litlen_bits) &&
          BuildDecodeTable(t.dist.data(), t.dist.size(), dist_lens, kNumDistSymbols, kDistTemplates.data(),
-                          kDistTableBits, Incomplete::Reject);
+                          kDistTableBits, Incomplete::Reject, &t.dist_bits);
   return t;
 }
 
 constexpr FixedTables kFixedTables = MakeFixedTables();
 static_assert(kFixedTables.ok, "the fixed codes are complete");
+static_assert(kFixedTables.litlen_bits == 9 && kFixedTables.dist_bits == 5,
+              "indexed by the longest codewords");
 // Spot checks: 7-bit 0000000 is end of block; 8-bit 00110000 (reversed: 0x0C) is literal 0.
 static_assert(kFixedTables.litlen[0] == WithCodeword(kEntryExceptional | kEntryEndOfBlock, 7));
 static_assert(kFixedTables.litlen[0x0C] == WithCodeword(kEntryLiteral, 8));
@@ -431,6 +467,7 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
   uint32_t precode_table[kPrecodeTableCapacity];
   const uint32_t* litlen_table = nullptr;
   const uint32_t* dist_table = nullptr;
+  uint64_t litlen_mask = 0, dist_mask = 0;  // the main tables' index bits
 
   // More input after the unread bytes; false at the end of the input.
   auto more_input = [&]() QB_INLINE {
@@ -534,6 +571,8 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
     if (block_type == 1) {
       litlen_table = kFixedTables.litlen.data();
       dist_table = kFixedTables.dist.data();
+      litlen_mask = LowBits(kFixedTables.litlen_bits);
+      dist_mask = LowBits(kFixedTables.dist_bits);
     } else {
       // ---- Dynamic block header: the code length code, then the code lengths.
       refill_checked();
@@ -551,8 +590,9 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
         consume(3);
       }
       if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
+      unsigned precode_bits = 0;
       if (!BuildDecodeTable(precode_table, kPrecodeTableCapacity, precode_lens, kNumPrecodeSymbols,
-                            kPrecodeTemplates.data(), kPrecodeTableBits, Incomplete::Reject))
+                            kPrecodeTemplates.data(), kPrecodeTableBits, Incomplete::Reject, &precode_bits))
         return finish(CodecStatus::BadData);
 
       // Literal/length and distance code lengths form one sequence; a repeat
@@ -561,7 +601,7 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
       const unsigned num_lens = num_litlen + num_dist;
       for (unsigned i = 0; i < num_lens;) {
         refill_checked();  // a precode codeword (<= 7 bits) and its extra bits (<= 7)
-        const uint32_t e = precode_table[bitbuf & LowBits(kPrecodeTableBits)];
+        const uint32_t e = precode_table[bitbuf & LowBits(precode_bits)];
         consume(EntryBitsUsed(e));
         const unsigned sym = EntryValue(e);
         if (sym < 16) {
@@ -590,13 +630,17 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
         for (unsigned r = 0; r < repeat; ++r) lens[i++] = value;
       }
       if (lens[256] == 0) return finish(CodecStatus::BadData);  // a block must be able to end
+      unsigned litlen_bits = 0, dist_bits = 0;
       if (!BuildDecodeTable(litlen_storage, kLitlenTableCapacity, lens, num_litlen, kLitlenTemplates.data(),
-                            kLitlenTableBits, Incomplete::AllowLoneOneBitCode) ||
+                            kLitlenTableBits, Incomplete::AllowLoneOneBitCode, &litlen_bits) ||
           !BuildDecodeTable(dist_storage, kDistTableCapacity, lens + num_litlen, num_dist,
-                            kDistTemplates.data(), kDistTableBits, Incomplete::AllowLoneOneBitCode))
+                            kDistTemplates.data(), kDistTableBits, Incomplete::AllowLoneOneBitCode,
+                            &dist_bits))
         return finish(CodecStatus::BadData);
       litlen_table = litlen_storage;
       dist_table = dist_storage;
+      litlen_mask = LowBits(litlen_bits);
+      dist_mask = LowBits(dist_bits);
     }
 
     for (;;) {
@@ -610,23 +654,23 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
       // already looked up; its bits are dropped before its kind is even known.
       if (in_next < in_fast_end && out_next < out_fast_end) {
         refill_fast();
-        uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+        uint32_t e = litlen_table[bitbuf & litlen_mask];
         do {
           uint64_t saved = bitbuf;
           consume(EntryBitsUsed(e));
           if (e & kEntryLiteral) {
             // Up to three literals per refill: each takes at most 15 of the 56 bits.
             *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-            e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+            e = litlen_table[bitbuf & litlen_mask];
             if (e & kEntryLiteral) {
               consume(EntryBitsUsed(e));
               *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-              e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+              e = litlen_table[bitbuf & litlen_mask];
               if (e & kEntryLiteral) {
                 consume(EntryBitsUsed(e));
                 *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
                 refill_fast();
-                e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+                e = litlen_table[bitbuf & litlen_mask];
                 continue;
               }
             }
@@ -644,7 +688,7 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
               if (e & kEntryLiteral) {
                 *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
                 refill_fast();
-                e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+                e = litlen_table[bitbuf & litlen_mask];
                 continue;
               }
             }
@@ -656,7 +700,7 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
           // A length; saved holds the bits before its codeword.
           const unsigned length = EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >>
                                                                         EntryCodewordBits(e));
-          e = dist_table[bitbuf & LowBits(kDistTableBits)];
+          e = dist_table[bitbuf & dist_mask];
           if (e & kEntryExceptional) {
             if (e & kEntrySubtable) {
               consume(EntryBitsUsed(e));
@@ -672,7 +716,7 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
 
           // Look up the next symbol before copying, so the load overlaps the copy.
           refill_fast();
-          e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+          e = litlen_table[bitbuf & litlen_mask];
 
           uint8_t* dst = out_next;
           uint8_t* const end = out_next + length;
@@ -713,7 +757,7 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
       // ---- Huffman block, checked: one symbol.
       if (static_cast<size_t>(out_end - out_next) < kMaxMatchLength) more_output();
       refill_checked();
-      uint32_t e = litlen_table[bitbuf & LowBits(kLitlenTableBits)];
+      uint32_t e = litlen_table[bitbuf & litlen_mask];
       if (e & kEntrySubtable) {
         consume(EntryBitsUsed(e));
         e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
@@ -733,7 +777,7 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
       const unsigned length =
           EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
 
-      e = dist_table[bitbuf & LowBits(kDistTableBits)];
+      e = dist_table[bitbuf & dist_mask];
       if (e & kEntrySubtable) {
         consume(EntryBitsUsed(e));
         e = dist_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
