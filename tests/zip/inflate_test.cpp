@@ -293,6 +293,51 @@ TEST(InflateStreamTest, LongestCodewordsNeverStarveTheBitBuffer) {
   ExpectRoundTrip(expected, w.Data());
 }
 
+// The decoder sizes its main tables to the longest codeword (up to 11 bits for
+// literals and lengths, 8 for distances, subtables beyond). Codes whose longest
+// codeword has every length from 1 to 15, for both alphabets: lengths 1, 2,
+// ..., L-1 once and L twice, which is complete.
+TEST(InflateStreamTest, CodesOfEveryLongestCodewordLength) {
+  constexpr unsigned kDistBase[16] = {1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193};
+  constexpr unsigned kDistExtra[16] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6};
+  for (unsigned longest = 1; longest <= 15; ++longest) {
+    for (unsigned dist_longest : {longest, 16 - longest}) {
+      SCOPED_TRACE(std::to_string(longest) + " / " + std::to_string(dist_longest));
+      DynamicCode c;
+      std::vector<unsigned> literals;  // 'a'.. with lengths 1..L-1, then the length-3 symbol and end of block
+      for (unsigned k = 0; k + 1 < longest; ++k) {
+        literals.push_back('a' + k);
+        c.litlen['a' + k] = static_cast<uint8_t>(k + 1);
+      }
+      if (longest == 1) literals.push_back('a');
+      c.litlen[longest == 1 ? 'a' : 257] = static_cast<uint8_t>(longest);
+      c.litlen[256] = static_cast<uint8_t>(longest);
+      c.dist.assign(dist_longest + 1, 0);
+      for (unsigned k = 0; k + 1 < dist_longest; ++k) c.dist[k] = static_cast<uint8_t>(k + 1);
+      c.dist[dist_longest - 1] = c.dist[dist_longest] = static_cast<uint8_t>(dist_longest);
+
+      BitWriter w;
+      c.Header(w);
+      Bytes expected;
+      for (unsigned round = 0; round < 40; ++round)
+        for (unsigned lit : literals) {
+          c.Lit(w, lit);
+          expected.push_back(static_cast<uint8_t>(lit));
+        }
+      if (longest > 1) {
+        for (unsigned sym = 0; sym <= dist_longest && kDistBase[sym] <= expected.size(); ++sym) {
+          c.Lit(w, 257);
+          c.Dist(w, sym);
+          w.Bits(0, kDistExtra[sym]);
+          for (int k = 0; k < 3; ++k) expected.push_back(expected[expected.size() - kDistBase[sym]]);
+        }
+      }
+      c.Lit(w, 256);
+      ExpectRoundTrip(expected, w.Data());
+    }
+  }
+}
+
 // ---- Error classes ------------------------------------------------------------
 
 std::vector<std::pair<Bytes, Bytes>> SampleStreams() {  // (stream, decoded) of different shapes
