@@ -33,13 +33,19 @@
 // buffer, so the loop checks nothing but the match distance. Near the ends of
 // the buffers a fully checked loop, one symbol at a time, finishes the job.
 //
-// Word copies. Matches are copied 8 bytes at a time and may write a little
-// past their end, into the margin, where later output overwrites it; the first
-// 24 bytes go unconditionally, since most matches are short and a loop exit
-// is a branch that mispredicts. A distance of 1 broadcasts one byte; other
-// distances below 8 first lay down 8 bytes one at a time, after which the
-// pattern repeats with a period that is a multiple of the distance and at
-// least 8, and word copies take over.
+// Word copies. Matches are copied 16 bytes at a time (8 for distances below
+// 16) and may write a little past their end, into the margin, where later
+// output overwrites it; the first 24 or 32 bytes go unconditionally, since
+// most matches are short and a loop exit is a branch that mispredicts. A
+// distance of 1 broadcasts one byte, 32 bytes per round. Other distances below
+// 8 repeat the last few bytes in a register and store it again and again,
+// moving on by a multiple of the distance: copying from the output instead
+// would make every load wait for the store before it, which the long runs of
+// a picture's flat areas paid for on every word.
+//
+// Two builds. The decoder is compiled twice, once for any processor and once
+// with BMI2, whose shifts by a register count and low-bit extraction (SHRX,
+// BZHI) are most of the work per symbol; the processor picks at start-up.
 //
 // Looking ahead. The entry of the symbol after a match is loaded before the
 // match is copied, so the table load overlaps the copy (and survives the
@@ -408,14 +414,24 @@ inline void StoreWord(uint8_t* p, uint64_t v) {
 // Bit buffer: after a refill it holds at least this many bits.
 constexpr unsigned kRefilledBits = 56;
 
+inline void StoreLE64(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
+}
+inline void Copy16(uint8_t* dst, const uint8_t* src) {
+  uint8_t chunk[16];
+  std::memcpy(chunk, src, 16);
+  std::memcpy(dst, chunk, 16);
+}
+
 // One round of the fast loop refills at most twice (each reads 8 bytes and
 // advances at most 7), and writes at most 2 literals and one match of up to 258
-// bytes, whose copy may run up to 7 bytes past its end (or write 24 bytes,
+// bytes, whose copy may run up to 31 bytes past its end (or write 32 bytes,
 // whichever is more).
 constexpr size_t kInputMargin = 32;
-constexpr size_t kOutputMargin = 2 + kMaxMatchLength + 8 + 4;
+constexpr size_t kOutputMargin = 2 + kMaxMatchLength + 32 + 4;
 static_assert(kInputMargin >= 7 + 8, "two refills fit");
-static_assert(kOutputMargin >= 2 + kMaxMatchLength + 7 && kOutputMargin >= 2 + 24, "a match copy fits");
+static_assert(kOutputMargin >= 2 + kMaxMatchLength + 31 && kOutputMargin >= 2 + 32, "a match copy fits");
 
 // For distances below 8: after the first 8 bytes of a match are in place, the
 // bytes repeat with this period (the smallest multiple of the distance >= 8),
@@ -446,7 +462,8 @@ static_assert(kPatternPeriod[3] == 9 && kPatternPeriod[7] == 14);
 // input's unread bytes are all that must survive one: both are moved together
 // with the pointers into them.
 template <class Io>
-CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
+QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out,
+                                         size_t out_cap) {
   const uint8_t* in_next = in;
   const uint8_t* in_end = in + in_len;
   uint8_t* out_next = out;
@@ -721,8 +738,19 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
           uint8_t* dst = out_next;
           uint8_t* const end = out_next + length;
           const uint8_t* src = dst - distance;
-          if (distance >= 8) {
-            // Most matches are short: copy 24 bytes without asking.
+          if (distance >= 16) {
+            // Most matches are short: copy 32 bytes without asking.
+            Copy16(dst, src);
+            Copy16(dst + 16, src + 16);
+            src += 32;
+            dst += 32;
+            while (dst < end) {
+              Copy16(dst, src);
+              Copy16(dst + 16, src + 16);
+              src += 32;
+              dst += 32;
+            }
+          } else if (distance >= 8) {
             StoreWord(dst, LoadWord(src));
             StoreWord(dst + 8, LoadWord(src + 8));
             StoreWord(dst + 16, LoadWord(src + 16));
@@ -737,7 +765,25 @@ CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, 
             const uint64_t v = uint64_t{*src} * 0x0101010101010101u;
             do {
               StoreWord(dst, v);
-              dst += 8;
+              StoreWord(dst + 8, v);
+              StoreWord(dst + 16, v);
+              StoreWord(dst + 24, v);
+              dst += 32;
+            } while (dst < end);
+          } else if (dst - out >= 8) {
+            // The last `distance` bytes, repeated in a register to fill 8 bytes,
+            // then stored over and over, each store moving on by the largest
+            // multiple of the distance that fits. Copying from the output instead
+            // would make every load wait for the store just before it.
+            const unsigned bits = 8 * static_cast<unsigned>(distance);
+            uint64_t pattern = LoadLE64(dst - 8) >> (64 - bits);
+            pattern |= pattern << bits;
+            if (distance < 4) pattern |= pattern << (2 * bits);
+            const size_t step = 8 / distance * distance;
+            do {
+              StoreLE64(dst, pattern);
+              StoreLE64(dst + step, pattern);
+              dst += 2 * step;
             } while (dst < end);
           } else {
             for (int k = 0; k < 8; ++k) dst[k] = src[k];
@@ -912,18 +958,49 @@ class StreamingIo {
   bool stopped_ = false;
 };
 
+// The decoder is compiled once for any processor and once more for those with
+// BMI2 (see "Two builds" above); both forms of the decoder come in both builds.
+template <class Io>
+CodecResult DecodePortable(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
+  return InflateWith(io, in, in_len, out, out_cap);
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define QB_INFLATE_HAVE_BMI2 1
+template <class Io>
+__attribute__((target("bmi2"))) CodecResult DecodeBmi2(Io& io, const uint8_t* in, size_t in_len, uint8_t* out,
+                                                       size_t out_cap) {
+  return InflateWith(io, in, in_len, out, out_cap);
+}
+bool DetectBmi2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2");
+}
+const bool kHaveBmi2 = DetectBmi2();
+#else
+#define QB_INFLATE_HAVE_BMI2 0
+#endif
+
+template <class Io>
+CodecResult Decode(Io& io, const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
+#if QB_INFLATE_HAVE_BMI2
+  if (kHaveBmi2) return DecodeBmi2(io, in, in_len, out, out_cap);
+#endif
+  return DecodePortable(io, in, in_len, out, out_cap);
+}
+
 }  // namespace
 
 CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
   WholeBuffer io;
-  return InflateWith(io, in, in_len, out, out_cap);
+  return Decode(io, in, in_len, out, out_cap);
 }
 
 CodecResult InflateStream(InflateSource& source, InflateSink& sink, size_t initial_window,
                           size_t max_window) {
   StreamingIo io(source, sink, initial_window, max_window);
   const size_t first = io.FirstInput();
-  CodecResult result = InflateWith(io, io.Input(), first, io.Window(), io.WindowSize());
+  CodecResult result = Decode(io, io.Input(), first, io.Window(), io.WindowSize());
   result.produced = static_cast<size_t>(io.Delivered());
   if (io.Stopped()) result.status = CodecStatus::OutputFull;
   return result;
