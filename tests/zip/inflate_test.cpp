@@ -234,7 +234,8 @@ TEST(InflateStreamTest, FixedBlockWithEveryShortDistanceAndLongestMatch) {
     FixedSymbol(w, c);
     expected.push_back(c);
   }
-  for (unsigned distance = 1; distance <= 10; ++distance) {
+  // Distances below 8, 8 to 15, 16 to 31 and beyond take different copy loops.
+  for (unsigned distance = 1; distance <= 40; ++distance) {
     for (unsigned length : {3u, 10u, 258u}) {
       FixedMatch(w, length, distance);
       for (unsigned k = 0; k < length; ++k) expected.push_back(expected[expected.size() - distance]);
@@ -242,6 +243,30 @@ TEST(InflateStreamTest, FixedBlockWithEveryShortDistanceAndLongestMatch) {
   }
   FixedSymbol(w, 256);
   ExpectRoundTrip(expected, w.Data());
+}
+
+// A short-distance match within the first 8 bytes of output, with plenty of
+// stream after it, so that the fast loop meets it.
+TEST(InflateStreamTest, ShortDistanceMatchNearTheStartOfTheOutput) {
+  for (unsigned start = 1; start < 8; ++start) {
+    for (unsigned distance = 1; distance <= start; ++distance) {
+      BitWriter w;
+      FixedHeader(w, true);
+      Bytes expected;
+      for (unsigned k = 0; k < start; ++k) {
+        FixedSymbol(w, 'a' + k);
+        expected.push_back(static_cast<uint8_t>('a' + k));
+      }
+      FixedMatch(w, 258, distance);
+      for (unsigned k = 0; k < 258; ++k) expected.push_back(expected[expected.size() - distance]);
+      for (unsigned k = 0; k < 100; ++k) {
+        FixedSymbol(w, 'A' + k % 26);
+        expected.push_back(static_cast<uint8_t>('A' + k % 26));
+      }
+      FixedSymbol(w, 256);
+      ExpectRoundTrip(expected, w.Data());
+    }
+  }
 }
 
 TEST(InflateStreamTest, DistanceOfExactly32768) {
