@@ -14,52 +14,14 @@
 #include "explorer/tree_routines.h"
 #include "qt/clipboard_view.h"
 #include "qt/explorer_view.h"
+#include "qt/main_window_fixture.h"
 #include "store/cabinet_store.h"
 #include "store/item_paths.h"
 #include "support/scripted_interaction.h"
 #include "support/test_support.h"
 
-// Resource initialisers live in the global namespace.
-static void InitMainWindowResources() {
-  Q_INIT_RESOURCE(quiverbox);
-}
-
 namespace qb::qt {
 namespace {
-
-class MainWindowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    InitMainWindowResources();
-    cabinet_ = dir_ / "Work.qvf";
-    zip::TZipWriter zip;
-    store::ConfigureCabinetArchive(zip);
-    zip.SetZipName(cabinet_);
-    TMemoryStream a(std::string_view("hello\0", 6)), b(std::string_view("code\0", 5));
-    store::SaveItem(zip, a, "NewItems\\Item0", 1);
-    store::SaveItem(zip, b, "Code\\Snippet", 1, 15);
-    store::SetItemNote(zip, "Code\\Snippet", "remember this");
-    window_ = std::make_unique<TQtMainWindow>(TPaths::InFolder(dir_.Path().string()), &clipboard_, &ui_);
-    window_->resize(700, 500);
-    window_->show();
-    window_->OpenCabinet(cabinet_);
-    window_->ExplorerView()->expandAll();
-  }
-
-  // The centre of the row that shows an item path's node.
-  QPoint RowPoint(const std::string& path) {
-    TTreeNode* node = FindNodeByPath(window_->Form().DockableForm().TreeView1(), path);
-    EXPECT_NE(node, nullptr) << path;
-    QRect rect = window_->ExplorerView()->visualRect(window_->ExplorerView()->ExplorerModel()->IndexOf(node));
-    return QPoint(rect.left() + 40, rect.center().y());  // on the caption
-  }
-
-  qbtest::TempDir dir_;
-  std::string cabinet_;
-  TMemoryClipboard clipboard_;
-  qbtest::ScriptedInteraction ui_;
-  std::unique_ptr<TQtMainWindow> window_;
-};
 
 TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndImages) {
   std::vector<std::string> titles;
