@@ -307,9 +307,11 @@ void TQtMainWindow::BuildPanes() {
   explorer_dock_ = make_dock("Filing Cabinet", "ExplorerDock", explorer_view_);
   addDockWidget(Qt::LeftDockWidgetArea, explorer_dock_);
 
-  // The note pane.
+  // The note pane: what the user types there is the note text Add Note stores.
   note_memo_ = new QPlainTextEdit;
-  note_memo_->setReadOnly(true);
+  note_memo_->setObjectName("NoteMemo1");
+  connect(note_memo_, &QPlainTextEdit::textChanged, this,
+          [this] { form_->NoteForm().SetMemo1Text(note_memo_->toPlainText().toStdString()); });
   note_dock_ = make_dock(form_->NoteForm().Caption(), "NoteDock", note_memo_);
   addDockWidget(Qt::BottomDockWidgetArea, note_dock_);
 
@@ -468,7 +470,12 @@ void TQtMainWindow::ApplyFirstRunLayout(const TFirstRunLayout& layout) {
 }
 
 void TQtMainWindow::RefreshPanes() {
-  note_memo_->setPlainText(FromStd(form_->NoteForm().Memo1Text()));
+  // The note pane is only written when the form's note differs from what it shows,
+  // so the caret and the undo history of a note being typed stay put.
+  QString note = FromStd(form_->NoteForm().Memo1Text());
+  note.replace("\r\n", "\n");
+  note.replace('\r', '\n');
+  if (note_memo_->toPlainText() != note) note_memo_->setPlainText(note);
   const TViewerForm& viewer = form_->ViewerForm();
   if (viewer.Image1Visible()) {
     QString placeholder;
