@@ -114,4 +114,13 @@ void EnsureParentDir(const std::string& path) {
   if (ec) throw EFCreateError(path, ec.message());
 }
 
+bool SameFilePath(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  if (a.empty() || b.empty()) return false;
+  struct stat sa = {};
+  struct stat sb = {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace qb

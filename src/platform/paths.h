@@ -61,4 +61,11 @@ class TPaths {
 // when that fails.
 void EnsureParentDir(const std::string& path);
 
+// True when two paths name the same file as the file system sees it: the same
+// path text, or two existing paths that lead to one file (the same device and
+// inode, so links and "dir/../x" forms count). Letter case matters exactly as
+// much as the file system makes it matter: "Work.qvf" and "work.qvf" are two
+// files unless they are one on disk. Empty paths equal only each other.
+bool SameFilePath(const std::string& a, const std::string& b);
+
 }  // namespace qb

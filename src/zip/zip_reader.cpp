@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/codepage.h"
+#include "platform/paths.h"
 #include "zip/crc32.h"
 #include "zip/inflate.h"
 #include "zip/legacy.h"
@@ -79,7 +80,7 @@ TZipReader::TZipReader() = default;
 TZipReader::~TZipReader() = default;
 
 void TZipReader::SetZipName(const std::string& path) {
-  if (strcasecmp(path.c_str(), zip_name_.c_str()) == 0 && path.size() == zip_name_.size()) return;
+  if (SameFilePath(path, zip_name_)) return;
   ClearDirectory();
   zip_name_ = path;
 }

@@ -35,8 +35,9 @@ class TZipReader {
 
   // --- properties -------------------------------------------------------------
   const std::string& ZipName() const { return zip_name_; }
-  // A path equal to the current one (ignoring case) changes nothing; otherwise the
-  // loaded directory is dropped and the file closed; nothing is read until needed.
+  // A path that names the current file (SameFilePath: the same text, or the same
+  // file on disk) changes nothing; otherwise the loaded directory is dropped and
+  // the file closed; nothing is read until needed.
   virtual void SetZipName(const std::string& path);
   TZipSortMode SortMode() const { return sort_mode_; }
   void SetSortMode(TZipSortMode mode) { sort_mode_ = mode; }

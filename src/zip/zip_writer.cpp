@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "platform/codepage.h"
+#include "platform/paths.h"
 #include "zip/cabinet_file_replace.h"
 #include "zip/crc32.h"
 #include "zip/deflate.h"
@@ -162,7 +163,7 @@ void TZipWriter::ReleaseCabinetLock() {
 }
 
 void TZipWriter::SetZipName(const std::string& path) {
-  if (strcasecmp(path.c_str(), zip_name_.c_str()) == 0 && path.size() == zip_name_.size()) return;
+  if (SameFilePath(path, zip_name_)) return;
   if (end_.modified) {
     files_list_.clear();
     ArchiveUpdate(UpdateMode::Commit, nullptr, nullptr);

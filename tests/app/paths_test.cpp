@@ -114,6 +114,28 @@ TEST(Paths, EnsureParentDirCreatesTheFolders) {
   EXPECT_THROW(EnsureParentDir(dir / "file/sub/settings.ini"), EFCreateError);
 }
 
+TEST(Paths, SameFileIsDecidedByTheFileSystemNotByLetterCase) {
+  qbtest::TempDir dir;
+  qbtest::WriteFileText(dir / "work.qvf", "lower");
+  EXPECT_TRUE(SameFilePath(dir / "work.qvf", dir / "work.qvf"));
+  // Another name in another letter case is another file (or none at all).
+  EXPECT_FALSE(SameFilePath(dir / "work.qvf", dir / "Work.qvf"));
+  qbtest::WriteFileText(dir / "Work.qvf", "upper");
+  EXPECT_FALSE(SameFilePath(dir / "work.qvf", dir / "Work.qvf"));
+  // Other spellings of the one file count as that file.
+  std::filesystem::create_directory(dir / "sub");
+  EXPECT_TRUE(SameFilePath(dir / "work.qvf", dir / "sub/../work.qvf"));
+  std::filesystem::create_symlink(dir / "work.qvf", dir / "link.qvf");
+  EXPECT_TRUE(SameFilePath(dir / "link.qvf", dir / "work.qvf"));
+  std::filesystem::create_hard_link(dir / "Work.qvf", dir / "hard.qvf");
+  EXPECT_TRUE(SameFilePath(dir / "hard.qvf", dir / "Work.qvf"));
+  // Paths of files that do not exist compare by their text alone.
+  EXPECT_TRUE(SameFilePath(dir / "new.qvf", dir / "new.qvf"));
+  EXPECT_FALSE(SameFilePath(dir / "new.qvf", dir / "New.qvf"));
+  EXPECT_FALSE(SameFilePath("", dir / "work.qvf"));
+  EXPECT_TRUE(SameFilePath("", ""));
+}
+
 TEST(FileDialog, DefaultExtensionOnlyForNamesWithoutOne) {
   EXPECT_EQ(ApplyDefaultExtension("/d/cab", "qvf"), "/d/cab.qvf");
   EXPECT_EQ(ApplyDefaultExtension("/d/cab.zip", "qvf"), "/d/cab.zip");

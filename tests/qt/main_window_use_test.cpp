@@ -1,4 +1,5 @@
-// The main window as a user touches it: typing notes.
+// The main window as a user touches it: typing notes, opening cabinets whose names
+// differ in letter case.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -83,6 +84,40 @@ TEST_F(MainWindowTest, ANoteIsStoredOnTheItemShownSelectedAfterAKeyboardMove) {
   EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
   EXPECT_EQ(StoredNote("NewItems\\Item0"), "by keys");
   EXPECT_EQ(StoredNote("Code\\Snippet"), "remember this");
+}
+
+TEST_F(MainWindowTest, OpeningACabinetWhoseNameDiffersInLetterCaseOpensThatFile) {
+  const std::string lower = dir_ / "work.qvf";
+  {
+    zip::TZipWriter zip;
+    store::ConfigureCabinetArchive(zip);
+    zip.SetZipName(lower);
+    TMemoryStream text(std::string_view("lower\0", 6));
+    store::SaveItem(zip, text, "Lower\\Only", 1);
+  }
+  ui_.ChooseFile(lower);
+  window_->Run("OpenMiClick");
+  EXPECT_EQ(window_->Form().Zip1().ZipName(), lower);
+  TTreeView& tree = window_->Form().DockableForm().TreeView1();
+  ASSERT_NE(tree.Root(), nullptr);
+  EXPECT_EQ(tree.Root()->Caption(), "work");
+  EXPECT_NE(FindNodeByPath(tree, "Lower\\Only"), nullptr);
+  EXPECT_EQ(FindNodeByPath(tree, "Code\\Snippet"), nullptr);
+
+  // The next note lands in the cabinet that is shown.
+  window_->ExplorerView()->expandAll();
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Lower\\Only"));
+  QTest::keyClicks(NotePane(), "in the lower-case file");
+  window_->Run("AddNoteMiClick");
+  EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
+  EXPECT_EQ(StoredNote("Lower\\Only", lower), "in the lower-case file");
+  EXPECT_EQ(Names(Disk()), (std::vector<std::string>{"Code\\Snippet", "NewItems\\Item0"}));
+
+  // Back to the first one by its own name.
+  ui_.ChooseFile(cabinet_);
+  window_->Run("OpenMiClick");
+  EXPECT_EQ(window_->Form().Zip1().ZipName(), cabinet_);
+  EXPECT_EQ(tree.Root()->Caption(), "Work");
 }
 
 }  // namespace
