@@ -53,10 +53,12 @@ std::string_view BlockText(const std::vector<uint8_t>& block) {
 }
 
 bool IsSecretClip(IClipboard& clipboard) {
-  const std::optional<uint32_t> hint = clipboard.Registry().Find(kPasswordManagerHintFormat);
-  if (!hint || !clipboard.HasFormat(*hint)) return false;
+  // Registered, not just looked up: a desktop clipboard registers the names it
+  // offers only when its formats are listed, which may not have happened yet.
+  const uint32_t hint = clipboard.Registry().Register(kPasswordManagerHintFormat);
+  if (hint == 0 || !clipboard.HasFormat(hint)) return false;
   TClipboardLock lock(clipboard);
-  const std::optional<std::vector<uint8_t>> block = clipboard.GetBlock(*hint);
+  const std::optional<std::vector<uint8_t>> block = clipboard.GetBlock(hint);
   if (!block) return false;
   std::string_view text = BlockText(*block);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))

@@ -36,7 +36,9 @@ bool IsPictureMime(const QString& mime) {
          mime != QLatin1String("image/x-emf");
 }
 
-// The registered name a MIME type stands for, or "" for the types with numbers of their own.
+// The registered name a MIME type stands for, or "" for the types with numbers of
+// their own: the name inside Qt's form for a Windows registered format, else the
+// MIME type itself, exactly as the clipboard offers it.
 std::string RegisteredNameOf(const QString& mime) {
   if (mime.startsWith(QLatin1String(kWindowsMimePrefix)) && mime.endsWith('"')) {
     QString name = mime.mid(static_cast<qsizetype>(std::strlen(kWindowsMimePrefix)));
@@ -160,6 +162,12 @@ QMimeData& TQtClipboard::Pending() {
   return *pending_;
 }
 
+bool TQtClipboard::IsProgramFormatName(const std::string& name) {
+  for (const char* own : {kDelphiPictureFormatName, kDelphiComponentFormatName, kDelphiIconFormatName})
+    if (codepage::SameTextAscii(name, own)) return true;
+  return false;
+}
+
 std::string TQtClipboard::MimeTypeOf(uint32_t format) const {
   switch (format) {
     case CF_TEXT:
@@ -179,8 +187,20 @@ std::string TQtClipboard::MimeTypeOf(uint32_t format) const {
   }
   auto name = Registry().NameOf(format);
   if (!name) return {};
-  if (name->find('/') != std::string::npos) return *name;
-  return kWindowsMimePrefix + *name + "\"";
+  // The MIME type the format was last offered as goes back out unchanged; a
+  // format never seen on the clipboard is the MIME type it is named by, except
+  // the program's own formats, which travel in Qt's form for registered names.
+  if (auto seen = seen_mime_.find(format); seen != seen_mime_.end()) return seen->second.toStdString();
+  if (IsProgramFormatName(*name)) return kWindowsMimePrefix + *name + "\"";
+  return *name;
+}
+
+QString TQtClipboard::OfferedMimeOf(const QMimeData& data, uint32_t format) const {
+  for (const QString& mime : data.formats()) {
+    const std::string name = RegisteredNameOf(mime);
+    if (!name.empty() && Registry().Find(name) == format) return mime;
+  }
+  return {};
 }
 
 std::vector<uint32_t> TQtClipboard::Formats() const {
@@ -201,8 +221,12 @@ std::vector<uint32_t> TQtClipboard::Formats() const {
       add(CF_WAVE);
     else if (mime == QLatin1String(kPaletteMime))
       add(CF_PALETTE);
-    else if (auto name = RegisteredNameOf(mime); !name.empty())
-      add(Registry().Register(name));
+    else if (auto name = RegisteredNameOf(mime); !name.empty()) {
+      const uint32_t number = Registry().Register(name);
+      if (number == 0) continue;
+      seen_mime_[number] = mime;
+      add(number);
+    }
   }
   // Synthesised formats follow the real ones.
   if (std::count(formats.begin(), formats.end(), CF_TEXT)) add(CF_OEMTEXT);
@@ -243,9 +267,10 @@ std::optional<std::vector<uint8_t>> TQtClipboard::GetBlock(uint32_t format) {
   }
   if (format == CF_WAVE)
     return FromQBytes(data->hasFormat(kWaveMime) ? data->data(kWaveMime) : data->data("audio/x-wav"));
-  std::string mime = MimeTypeOf(format);
-  if (mime.empty()) return std::nullopt;
-  return FromQBytes(data->data(QString::fromStdString(mime)));
+  // Read under the very MIME type that made the clipboard offer this format.
+  const QString mime = OfferedMimeOf(*data, format);
+  if (mime.isEmpty()) return std::nullopt;
+  return FromQBytes(data->data(mime));
 }
 
 bool TQtClipboard::SetBlock(uint32_t format, std::vector<uint8_t> block) {

@@ -2,10 +2,15 @@
 //
 // Format numbers map to MIME types: text/plain <-> text (1, and OEM text 7 made
 // from it), any image Qt reads <-> bitmap (2), audio/wav <-> wave (12), image/emf
-// <-> enhanced metafile (14, and metafile picture 3 made from it), a registered
-// name <-> application/x-qt-windows-mime;value="<name>", and any other MIME type
-// <-> the registered format named by the MIME type itself, so that clips of
-// every kind can be stored and put back byte for byte.
+// <-> enhanced metafile (14, and metafile picture 3 made from it), Qt's form for a
+// Windows registered format, application/x-qt-windows-mime;value="<name>" <-> the
+// format registered as <name>, and any other MIME type <-> the registered format
+// named by the MIME type itself, so that clips of every kind can be stored and put
+// back byte for byte. A MIME type need not hold a '/' (X11 offers targets such as
+// "x-kde-passwordManagerHint"): each format is read under the MIME type the
+// clipboard offered it as, and written back under the MIME type it was last seen
+// as; only the program's own formats ("Delphi Picture", ...) that were never seen
+// go out in Qt's registered-name form.
 //
 // The desktop clipboard has no open and close: writes between Open and Close
 // collect in a new MIME data object, published on Close, and a second Open before
@@ -15,7 +20,9 @@
 
 #include <QMimeData>
 #include <QObject>
+#include <QString>
 #include <future>
+#include <map>
 #include <memory>
 
 #include "platform/clipboard.h"
@@ -84,6 +91,9 @@ class TQtClipboard : public IClipboard {
   std::string MimeTypeOf(uint32_t format) const;
 
  private:
+  static bool IsProgramFormatName(const std::string& name);
+  // The MIME type of data that stands for a registered format; empty when none does.
+  QString OfferedMimeOf(const QMimeData& data, uint32_t format) const;
   const QMimeData* Current() const;
   QMimeData& Pending();
   void RequireOpen() const;
@@ -94,6 +104,8 @@ class TQtClipboard : public IClipboard {
   std::optional<TDib> decoded_;  // another program's picture, as decoded at generation_
   uint64_t decoded_generation_ = 0;
   std::unique_ptr<QMimeData> pending_;
+  // The MIME type each registered format was last offered as.
+  mutable std::map<uint32_t, QString> seen_mime_;
   QObject context_;
 };
 

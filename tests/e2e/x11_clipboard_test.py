@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""End to end on a real X11 display: AutoSave stores what xclip copies, and a
-stored item goes back onto the clipboard.
+"""End to end on a real X11 display, with the real program and the real clipboard:
 
-Usage: x11_clipboard_test.py QUIVERBOX QVF
+- AutoSave stores what xclip copies, and a stored item goes back onto the clipboard;
+- a secret a password manager copies between two texts is not stored.
+
+Usage: x11_clipboard_test.py QUIVERBOX QVF CLIP_OWNER
 Starts its own Xvfb; needs xvfb, xclip and xdotool (installed by ./test).
 """
 import os
@@ -14,14 +16,19 @@ import time
 import zipfile
 
 QUIVERBOX, QVF = sys.argv[1], sys.argv[2]
-COMMENT = b"\x8c1\x8c\xbf\xa53\xa5\xbf"
+CLIP_OWNER = sys.argv[3] if len(sys.argv) > 3 else None  # other tests import this module without it
+TEXT_COMMENT = b"\x8c1\x8c\xbf\xa53\xa5\xbf"
+
+# The explorer's rows once every entry is displayed (View > Display All): the
+# first row's centre, and the height of a row.
+FIRST_ROW_Y, ROW_HEIGHT = 78, 18
 
 
 def run(*args, **kw):
     return subprocess.run(args, check=True, capture_output=True, text=True, **kw).stdout
 
 
-def wait_for(predicate, what, timeout=20.0):
+def wait_for(predicate, what, timeout=30.0):
     end = time.time() + timeout
     while time.time() < end:
         if predicate():
@@ -45,11 +52,15 @@ def start_xvfb():
     return proc, ":" + number.decode().strip()
 
 
+STARTED = []  # every process a case started, ended after the case
+
+
 class Program:
     def __init__(self, env, cabinet):
         self.env = env
         self.proc = subprocess.Popen([QUIVERBOX, cabinet], env=env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
+        STARTED.append(self.proc)
         out = run("xdotool", "search", "--sync", "--name", "^Quiverbox$", env=env)
         self.window = out.split()[0]
         run("xdotool", "windowfocus", "--sync", self.window, env=env)
@@ -64,11 +75,32 @@ class Program:
         run("xdotool", "mousemove", str(x), str(y), "click", "1", env=self.env)
         time.sleep(0.4)
 
+    def display_all(self):
+        self.keys("alt+v", "d")  # View menu, Display All Explorer's Entries
+
+    def click_row(self, row):
+        self.click(120, FIRST_ROW_Y + row * ROW_HEIGHT)
+
+    def boxes(self):
+        """The titles of the program's message boxes that are open."""
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), "--name", ""],
+                               capture_output=True, text=True, env=self.env).stdout.split()
+        titles = []
+        for window in found:
+            name = subprocess.run(["xdotool", "getwindowname", window], capture_output=True, text=True,
+                                  env=self.env).stdout.strip()
+            if name in ("Error", "Warning", "Information", "Confirm"):
+                titles.append(name)
+        return titles
+
     def quit(self, restore_question=False):
+        assert self.proc.poll() is None, "the program ended by itself: %s" % self.proc.returncode
+        # Without a window manager the focus does not come back by itself after a box.
+        run("xdotool", "windowfocus", "--sync", self.window, env=self.env)
         self.keys("alt+F4", "Return")  # Exit asks first
         if restore_question:
             self.keys("Escape")  # "Do you wish to restore the original stored clip?": Cancel
-        self.proc.wait(timeout=20)
+        self.proc.wait(timeout=30)
         assert self.proc.returncode == 0, self.proc.returncode
 
 
@@ -76,47 +108,114 @@ def copy(env, text):
     subprocess.run(["xclip", "-selection", "clipboard"], input=text, text=True, env=env, check=True)
 
 
+def own_clipboard(env, *formats):
+    """Puts one clip of several MIME types on the clipboard; returns its owner process."""
+    owner = subprocess.Popen([CLIP_OWNER] + ["%s=%s" % f for f in formats], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True)
+    STARTED.append(owner)
+    assert owner.stdout.readline().strip() == "owner ready"
+    return owner
+
+
+def targets(env):
+    return run("xclip", "-o", "-selection", "clipboard", "-t", "TARGETS", env=env).split()
+
+
+def items(cabinet):
+    """{name: (data, comment)} of every entry, read by Python's zipfile."""
+    with zipfile.ZipFile(cabinet) as z:
+        assert z.testzip() is None
+        return {i.filename: (z.read(i), i.comment) for i in z.infolist()}
+
+
+def ls(cabinet):
+    return run(QVF, "ls", cabinet)
+
+
+def add(cabinet, item, data, fmt=1):
+    subprocess.run([QVF, "add", cabinet, item, "-", "--format", str(fmt)], input=data, check=True,
+                   capture_output=True)
+
+
+# --- the cases ---------------------------------------------------------------------------------
+
+
+def autosave_and_load(env, home):
+    cabinet = os.path.join(home, "new.qvf")
+    open(cabinet, "wb").close()  # a new, empty cabinet
+
+    program = Program(env, cabinet)
+    program.keys("alt+c", "a")  # Clipboard menu, Auto Save
+    copy(env, "alpha text")
+    wait_for(lambda: "Item0" in ls(cabinet), "the first clip")
+    copy(env, "beta text")
+    wait_for(lambda: "Item1" in ls(cabinet), "the second clip")
+    program.quit()
+    assert items(cabinet) == {
+        "NewItems/Item0": (b"alpha text\x00", TEXT_COMMENT),
+        "NewItems/Item1": (b"beta text\x00", TEXT_COMMENT),
+    }, items(cabinet)
+
+    # Again: open the drawer, select Item0, load it, read the clipboard.
+    copy(env, "something else")
+    program = Program(env, cabinet)
+    program.click(10, 78)    # the cabinet's branch sign
+    program.click(30, 96)    # the drawer's branch sign
+    program.click(120, 114)  # Item0
+    program.keys("alt+c", "l")  # Clipboard menu, Load Selected Item To Clipboard
+    wait_for(lambda: run("xclip", "-o", "-selection", "clipboard", env=env) == "alpha text",
+             "the item on the clipboard")
+    program.quit(restore_question=True)  # the load replaced the clipboard: its backup is offered
+
+
+def secrets_are_not_stored(env, home):
+    cabinet = os.path.join(home, "secrets.qvf")
+    open(cabinet, "wb").close()
+    program = Program(env, cabinet)
+    program.keys("alt+c", "a")
+    copy(env, "first text")
+    wait_for(lambda: "Item0" in ls(cabinet), "the first text")
+    # As a password manager copies a password.
+    owner = own_clipboard(env, ("text/plain", "hunter2"), ("x-kde-passwordManagerHint", "secret"))
+    time.sleep(1.0)
+    copy(env, "second text")
+    owner.wait(timeout=10)
+    wait_for(lambda: "Item1" in ls(cabinet), "the second text")
+    time.sleep(0.5)
+    program.quit()
+    assert items(cabinet) == {
+        "NewItems/Item0": (b"first text\x00", TEXT_COMMENT),
+        "NewItems/Item1": (b"second text\x00", TEXT_COMMENT),
+    }, items(cabinet)
+
+
 def main():
     home = tempfile.mkdtemp(prefix="qb-e2e-")
     xvfb, display = start_xvfb()
+    cases = [autosave_and_load, secrets_are_not_stored]
+    passed = failed = 0
     try:
         env = dict(os.environ, DISPLAY=display, QUIVERBOX_HOME=home)
         env.pop("QT_QPA_PLATFORM", None)
         env.pop("WAYLAND_DISPLAY", None)
-        cabinet = os.path.join(home, "new.qvf")
-        open(cabinet, "wb").close()  # a new, empty cabinet
-
-        program = Program(env, cabinet)
-        program.keys("alt+c", "a")  # Clipboard menu, Auto Save
-        copy(env, "alpha text")
-        wait_for(lambda: "Item0" in run(QVF, "ls", cabinet), "the first clip")
-        copy(env, "beta text")
-        wait_for(lambda: "Item1" in run(QVF, "ls", cabinet), "the second clip")
-        program.quit()
-
-        with zipfile.ZipFile(cabinet) as z:
-            assert z.testzip() is None
-            items = {i.filename: (z.read(i), i.comment) for i in z.infolist()}
-        assert items == {
-            "NewItems/Item0": (b"alpha text\x00", COMMENT),
-            "NewItems/Item1": (b"beta text\x00", COMMENT),
-        }, items
-
-        # Again: open the drawer, select Item0, load it, read the clipboard.
-        copy(env, "something else")
-        program = Program(env, cabinet)
-        program.click(10, 78)    # the cabinet's branch sign
-        program.click(30, 96)    # the drawer's branch sign
-        program.click(120, 114)  # Item0
-        program.keys("alt+c", "l")  # Clipboard menu, Load Selected Item To Clipboard
-        wait_for(lambda: run("xclip", "-o", "-selection", "clipboard", env=env) == "alpha text",
-                 "the item on the clipboard")
-        program.quit(restore_question=True)  # the load replaced the clipboard: its backup is offered
-        print("1 passed, 0 failed")
+        for case in cases:
+            try:
+                case(env, home)
+                passed += 1
+            except Exception as e:  # report every case, then fail
+                failed += 1
+                print("FAILED %s: %r" % (case.__name__, e), file=sys.stderr)
+            for proc in STARTED:
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait()
+            STARTED.clear()
+        print("%d passed, %d failed" % (passed, failed))
     finally:
         xvfb.terminate()
         xvfb.wait()
         shutil.rmtree(home, ignore_errors=True)
+    sys.exit(1 if failed else 0)
 
 
 if __name__ == "__main__":

@@ -79,6 +79,38 @@ TEST(QtClipboard, UnknownMimeTypesTravelAsRegisteredFormats) {
   EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("text/html"), QByteArray("<i>"));
 }
 
+TEST(QtClipboard, MimeTypesWithoutASlashRoundTripExactly) {
+  TQtClipboard clipboard;
+  // As a password manager copies a secret on X11: the text and a hint target.
+  PutMime({{"text/plain", QByteArray("hunter2")},
+           {"x-kde-passwordManagerHint", QByteArray("secret")},
+           {"COMPOUND_TEXT", QByteArray("raw target")}});
+  EXPECT_TRUE(IsSecretClip(clipboard));
+  const uint32_t hint = clipboard.Registry().Register("x-kde-passwordManagerHint");
+  const uint32_t compound = clipboard.Registry().Register("COMPOUND_TEXT");
+  EXPECT_TRUE(clipboard.HasFormat(compound));
+  {
+    TClipboardLock lock(clipboard);
+    auto raw = clipboard.GetBlock(compound);
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(std::string(raw->begin(), raw->end()), "raw target");
+    // Put back under the same numbers: the same MIME types, not Qt's form for
+    // registered names.
+    clipboard.Empty();
+    clipboard.SetBlock(hint, {'s', 'e', 'c', 'r', 'e', 't'});
+    clipboard.SetBlock(compound, {'b', 'a', 'c', 'k'});
+  }
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  EXPECT_EQ(data->data("x-kde-passwordManagerHint"), QByteArray("secret"));
+  EXPECT_EQ(data->data("COMPOUND_TEXT"), QByteArray("back"));
+  for (const QString& mime : data->formats()) EXPECT_FALSE(mime.startsWith("application/x-qt-windows-mime"));
+  EXPECT_EQ(clipboard.MimeTypeOf(hint), "x-kde-passwordManagerHint");
+
+  // The program's own formats, never seen on the clipboard, use Qt's form.
+  EXPECT_EQ(clipboard.MimeTypeOf(clipboard.Registry().Register("Delphi Icon")),
+            "application/x-qt-windows-mime;value=\"Delphi Icon\"");
+}
+
 TEST(QtClipboard, BitmapsRoundTripThroughImages) {
   TQtClipboard clipboard;
   QImage image(3, 2, QImage::Format_RGB32);
