@@ -169,7 +169,9 @@ void TClipboardCommands::LoadSelectedMiClick() {
   if (format == 0) return Error(kNoFormatLoadText);
   CaptureBackupOnce();
   ctx_.Payload.SetPosition(0);
-  switch (DecodePayloadToClipboard(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile)) {
+  // The item stands alone on the clipboard: nothing of the previous clip stays.
+  switch (DecodePayloadToClipboard(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile,
+                                   /*empty_first=*/true)) {
     case TPayloadResult::Done:
       break;
     case TPayloadResult::TempFileError:

@@ -22,6 +22,9 @@
 //   replaces the clipboard's content with the edited text.
 // - Loading an item whose comment has no format number says so instead of doing
 //   nothing.
+// - Load empties the clipboard before it puts the item on it, whatever the item's
+//   format, so the item stands alone there: no other program pastes a format the
+//   previous clip left behind, and AutoSave stores the loaded item's format.
 #pragma once
 
 #include <cstdint>

@@ -228,18 +228,26 @@ TEST_F(ClipboardCommandsTest, SecretsFromAPasswordManagerAreNeverAutoSaved) {
 
 // --- Load, View and the switches ----------------------------------------------------------
 
-TEST_F(ClipboardCommandsTest, LoadingTextKeepsOtherFormatsLoadingABitmapEmptiesFirst) {
+TEST_F(ClipboardCommandsTest, LoadPutsTheItemAloneOnTheClipboard) {
   Store("Editor", B("abc\r\n"), Comment(1, 3));
   Store("Shot", TDib(3, 3, 24).WriteBmp(), Comment(2, 4));
+  Store("Sound", B("RIFF wave"), Comment(CF_WAVE, 7));
   ShowTree();
+  const uint32_t html = clip.Registry().Register("text/html");
   {
     TClipboardLock lock(clip);
     clip.SetBitmap(TDib(1, 1, 24));
+    clip.SetBlock(html, B("<b>old clip</b>"));
   }
   Select("Editor");
   commands->LoadSelectedMiClick();
-  EXPECT_EQ(clip.RealFormats(), (std::vector<uint32_t>{CF_BITMAP, CF_TEXT}));
+  // Nothing of the old clip stays for another program to paste.
+  EXPECT_EQ(clip.RealFormats(), (std::vector<uint32_t>{CF_TEXT}));
   EXPECT_EQ(ClipText(), B("abc\r\n"));
+
+  Select("Sound");
+  commands->LoadSelectedMiClick();
+  EXPECT_EQ(clip.RealFormats(), (std::vector<uint32_t>{CF_WAVE}));
 
   Select("Shot");
   commands->LoadSelectedMiClick();
@@ -248,6 +256,18 @@ TEST_F(ClipboardCommandsTest, LoadingTextKeepsOtherFormatsLoadingABitmapEmptiesF
   EXPECT_EQ(clip.GetBitmap()->Width(), 3);
   EXPECT_TRUE(ui.Log().empty());
   EXPECT_EQ(payload.Size(), 0u);
+}
+
+TEST_F(ClipboardCommandsTest, LoadWithAutoSaveStoresTheLoadedFormat) {
+  Store("Sound", B("RIFF wave"), Comment(CF_WAVE, 7));
+  ShowTree();
+  clip.PutText("text copied before");
+  Select("Sound");
+  commands->AutoSaveMiClick();
+  commands->LoadSelectedMiClick();
+  EXPECT_EQ(Items(), (std::vector<std::string>{"NewItems\\Item0", "Sound"}));
+  EXPECT_EQ(ItemPayload("NewItems\\Item0"), "RIFF wave");
+  EXPECT_TRUE(ui.Log().empty());
 }
 
 TEST_F(ClipboardCommandsTest, LoadWithAutoSaveStoresExactlyOneNewItem) {

@@ -2,6 +2,7 @@
 """End to end on a real X11 display, with the real program and the real clipboard:
 
 - AutoSave stores what xclip copies, and a stored item goes back onto the clipboard;
+- a loaded item stands alone on the clipboard, and AutoSave then stores its format;
 - a secret a password manager copies between two texts is not stored.
 
 Usage: x11_clipboard_test.py QUIVERBOX QVF CLIP_OWNER
@@ -168,6 +169,37 @@ def autosave_and_load(env, home):
     program.quit(restore_question=True)  # the load replaced the clipboard: its backup is offered
 
 
+def load_leaves_the_item_alone(env, home):
+    cabinet = os.path.join(home, "load.qvf")
+    wave = b"RIFF\x24\x00\x00\x00WAVEfmt some sound"
+    add(cabinet, "Sounds\\Beep", wave, fmt=12)
+    add(cabinet, "Texts\\Hello", b"hello text\x00")
+    # Rich text copied in another program: plain text and HTML.
+    owner = own_clipboard(env, ("text/plain", "old text"), ("text/html", "<b>old rich text</b>"))
+    program = Program(env, cabinet)
+    program.display_all()  # rows: 0 the cabinet, 1 Sounds, 2 Beep, 3 Texts, 4 Hello
+    program.click_row(4)
+    program.keys("alt+c", "l")  # Load Selected Item To Clipboard
+    wait_for(lambda: run("xclip", "-o", "-selection", "clipboard", env=env) == "hello text",
+             "the text item on the clipboard")
+    owner.wait(timeout=10)  # it lost the clipboard
+    offered = targets(env)
+    assert "text/html" not in offered, offered  # nothing of the old clip is pasted
+    assert "text/plain" in offered, offered
+
+    # With AutoSave on, loading the wave item stores the wave, not the text before it.
+    program.keys("alt+c", "a")
+    program.click_row(2)
+    program.keys("alt+c", "l")
+    wait_for(lambda: "NewItems\\Item0" in ls(cabinet), "the loaded wave stored again")
+    offered = targets(env)
+    assert "audio/wav" in offered and "text/plain" not in offered, offered
+    program.quit(restore_question=True)
+    stored = items(cabinet)
+    assert stored["NewItems/Item0"][0] == wave, stored
+    assert stored["NewItems/Item0"][1].startswith(b"\x8c12\x8c\xbf"), stored
+
+
 def secrets_are_not_stored(env, home):
     cabinet = os.path.join(home, "secrets.qvf")
     open(cabinet, "wb").close()
@@ -192,7 +224,7 @@ def secrets_are_not_stored(env, home):
 def main():
     home = tempfile.mkdtemp(prefix="qb-e2e-")
     xvfb, display = start_xvfb()
-    cases = [autosave_and_load, secrets_are_not_stored]
+    cases = [autosave_and_load, load_leaves_the_item_alone, secrets_are_not_stored]
     passed = failed = 0
     try:
         env = dict(os.environ, DISPLAY=display, QUIVERBOX_HOME=home)
