@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -96,6 +97,10 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   };
   viewer.JoinChain();
   clipboard_view_->Refresh();
+
+  // The text fields keep their own editing keys (Ctrl+A in the note pane selects
+  // its text; it does not add a new text item).
+  for (QPlainTextEdit* field : findChildren<QPlainTextEdit*>()) field->installEventFilter(this);
 }
 
 TQtMainWindow::~TQtMainWindow() {
@@ -502,6 +507,8 @@ void TQtMainWindow::MenuOpening(const std::string& name) {
   auto check = [this](const char* handler, bool checked) {
     if (QAction* a = Action(handler)) a->setChecked(checked);
   };
+  // What another menu disabled is enabled again first.
+  RestoreEnablement();
   if (name == "EditMi") {
     TEditMenuState state;
     RunCommand(ui_, [&] { state = form_->EditMiClick(); });
@@ -534,11 +541,19 @@ void TQtMainWindow::MenuOpening(const std::string& name) {
 
 void TQtMainWindow::MenuClosed() {
   // Tool bar buttons and shortcuts are never disabled: only the open menu was.
+  // Moving to the next menu with the arrow keys hides one menu and shows the next
+  // before this runs; the open one keeps the state it was given.
   QTimer::singleShot(0, this, [this] {
-    for (auto& [key, action] : actions_) action->setEnabled(HandlerAvailable(key.first));
-    if (QMenu* sub = Menu("EditTextItemMi")) sub->setEnabled(true);
-    if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(true);
+    for (const auto& [name, menu] : menus_)
+      if (menu->isVisible()) return;
+    RestoreEnablement();
   });
+}
+
+void TQtMainWindow::RestoreEnablement() {
+  for (auto& [key, action] : actions_) action->setEnabled(HandlerAvailable(key.first));
+  if (QMenu* sub = Menu("EditTextItemMi")) sub->setEnabled(true);
+  if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(true);
 }
 
 void TQtMainWindow::ShowPane(QDockWidget* dock) {
@@ -599,6 +614,22 @@ void TQtMainWindow::AboutMiClick() {
 THelpWindow& TQtMainWindow::Help() {
   if (!help_) help_ = new THelpWindow(nullptr);
   return *help_;
+}
+
+bool TQtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride && qobject_cast<QPlainTextEdit*>(watched)) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    static constexpr QKeySequence::StandardKey kEditingKeys[] = {QKeySequence::SelectAll, QKeySequence::Copy,
+                                                                 QKeySequence::Paste,     QKeySequence::Cut,
+                                                                 QKeySequence::Undo,      QKeySequence::Redo};
+    for (QKeySequence::StandardKey editing : kEditingKeys) {
+      if (key->matches(editing)) {
+        key->accept();  // the field takes the key; no menu shortcut fires
+        return true;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TQtMainWindow::closeEvent(QCloseEvent* event) {

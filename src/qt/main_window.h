@@ -73,6 +73,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildActions();
@@ -83,6 +84,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QMenu* LanguageMenu(const std::string& handler, bool clipboard, bool popup, QWidget* parent);
   void MenuOpening(const std::string& name);
   void MenuClosed();
+  // Every action enabled as the tool bar has it (later features excepted).
+  void RestoreEnablement();
   void ShowPane(QDockWidget* dock);
   void ExitMiClick();
   void ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,

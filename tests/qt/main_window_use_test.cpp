@@ -1,5 +1,6 @@
 // The main window as a user touches it: typing notes, opening cabinets whose names
-// differ in letter case.
+// differ in letter case, reaching menus with the keys, and the editing keys of the
+// text fields.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QToolBar>
+#include <functional>
 
 #include "qt/main_window_fixture.h"
 
@@ -118,6 +120,81 @@ TEST_F(MainWindowTest, OpeningACabinetWhoseNameDiffersInLetterCaseOpensThatFile)
   window_->Run("OpenMiClick");
   EXPECT_EQ(window_->Form().Zip1().ZipName(), cabinet_);
   EXPECT_EQ(tree.Root()->Caption(), "Work");
+}
+
+// --- menus and keys -----------------------------------------------------------------------
+
+// Waits (running the event loop) until done() holds or a second has passed.
+bool WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 100 && !done(); ++i) QTest::qWait(10);
+  return done();
+}
+
+TEST_F(MainWindowTest, AMenuReachedWithTheArrowKeysKeepsItsOwnEnablement) {
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  QMenu* file = window_->Menu("FileMi");
+  QMenu* edit = window_->Menu("EditMi");
+  QMenu* clipboard = window_->Menu("ClipboardMi");
+  window_->menuBar()->setActiveAction(file->menuAction());
+  ASSERT_TRUE(WaitFor([&] { return file->isVisible(); }));
+  // Nothing is selected: the item commands of the Edit menu are off.
+  QTest::keyClick(file, Qt::Key_Right);
+  ASSERT_TRUE(WaitFor([&] { return edit->isVisible(); }));
+  QTest::qWait(20);
+  EXPECT_FALSE(window_->Action("AddNoteMiClick")->isEnabled());
+  EXPECT_FALSE(window_->Action("DeleteMiClick")->isEnabled());
+  EXPECT_TRUE(window_->Action("AddNewItemMiClick")->isEnabled());
+  // On to the Clipboard menu and back: each keeps its own state.
+  QTest::keyClick(edit, Qt::Key_Right);
+  ASSERT_TRUE(WaitFor([&] { return clipboard->isVisible(); }));
+  QTest::qWait(20);
+  EXPECT_FALSE(window_->Action("LoadSelectedMiClick")->isEnabled());
+  QTest::keyClick(clipboard, Qt::Key_Left);
+  ASSERT_TRUE(WaitFor([&] { return edit->isVisible(); }));
+  QTest::qWait(20);
+  EXPECT_FALSE(window_->Action("AddNoteMiClick")->isEnabled());
+  EXPECT_TRUE(window_->Action("LoadSelectedMiClick")->isEnabled());  // its menu is closed
+  // Closed: the shortcuts and tool bar buttons work again.
+  QTest::keyClick(edit, Qt::Key_Escape);
+  QTest::keyClick(window_->menuBar(), Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return !edit->isVisible() && window_->Action("AddNoteMiClick")->isEnabled(); }));
+}
+
+TEST_F(MainWindowTest, EditingKeysActOnTheTextFieldThatHasTheFocus) {
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  QPlainTextEdit* pane = NotePane();
+  pane->setFocus();
+  QTest::keyClicks(pane, "one two");
+  // Ctrl+A selects the note; it does not open Add New Text Item.
+  QTest::keyClick(pane, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_TRUE(ui_.Editors().empty());
+  EXPECT_EQ(pane->textCursor().selectedText().toStdString(), "one two");
+  QTest::keyClick(pane, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(pane->toPlainText().toStdString(), "");
+  QTest::keyClick(pane, Qt::Key_V, Qt::ControlModifier);
+  QTest::keyClick(pane, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(pane->toPlainText().toStdString(), "one twoone two");
+  QTest::keyClick(pane, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(pane->toPlainText().toStdString(), "one two");
+  EXPECT_EQ(window_->Form().NoteForm().Memo1Text(), "one two");
+
+  // The read-only viewer text selects all the same.
+  window_->Run("ViewerMiClick");
+  auto* viewer = window_->ViewerDock()->findChild<QPlainTextEdit*>();
+  ASSERT_NE(viewer, nullptr);
+  viewer->setPlainText("shown item");
+  viewer->setFocus();
+  QTest::keyClick(viewer, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(viewer->textCursor().selectedText().toStdString(), "shown item");
+  EXPECT_TRUE(ui_.Editors().empty());
+
+  // Elsewhere Ctrl+A is Add New Text Item.
+  ui_.EditorCancel();
+  window_->ExplorerView()->setFocus();
+  QTest::keyClick(window_->ExplorerView(), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(ui_.Editors().size(), 1u);
 }
 
 }  // namespace
