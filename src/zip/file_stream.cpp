@@ -230,6 +230,20 @@ bool TLFNFileStream::Sync() {
   return true;
 }
 
+void TLFNFileStream::StartWriteback() {
+  if (mode_ == Mode::Read || fd_ < 0 || !FlushWrites()) return;
+  // What the previous call started is on its way; wait for it (short), then start
+  // the rest. Failures are left to Sync, which reports them.
+  const uint64_t end = Size();
+  if (writeback_started_ > 0)
+    ::sync_file_range(fd_, 0, static_cast<off64_t>(writeback_started_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+  if (end > writeback_started_)
+    ::sync_file_range(fd_, static_cast<off64_t>(writeback_started_),
+                      static_cast<off64_t>(end - writeback_started_), SYNC_FILE_RANGE_WRITE);
+  writeback_started_ = end;
+}
+
 bool TLFNFileStream::Close() {
   if (map_) {
     ::munmap(const_cast<uint8_t*>(map_), map_size_);

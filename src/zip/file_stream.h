@@ -52,6 +52,11 @@ class TLFNFileStream {
   // Flushes and forces the data and the file's status (owner, mode) to the disk;
   // false when there was no room. Throws EInOutError on any other failure.
   bool Sync();
+  // Sends what was written so far on its way to the disk: waits for what the
+  // previous call sent, starts the rest without waiting. Called between pieces of
+  // a long write, it spreads the disk work over the write, so that Sync at its end
+  // has little left to wait for.
+  void StartWriteback();
   // Closes the file; false when closing reported an error (a write that failed
   // late, on a network file system), whose errno is then LastError().
   bool Close();
@@ -68,8 +73,9 @@ class TLFNFileStream {
   std::string path_;
   Mode mode_;
   int fd_ = -1;
-  uint64_t position_ = 0;  // logical position of the stream
-  uint64_t size_ = 0;      // file size (reading) or bytes written so far
+  uint64_t writeback_started_ = 0;  // bytes StartWriteback has sent on their way
+  uint64_t position_ = 0;           // logical position of the stream
+  uint64_t size_ = 0;               // file size (reading) or bytes written so far
   // Read buffer: bytes [buffer_start_, buffer_start_ + buffer_.size()) of the file.
   std::vector<uint8_t> buffer_;
   uint64_t buffer_start_ = 0;

@@ -27,6 +27,8 @@ using namespace format;
 namespace {
 
 constexpr size_t kStoredPiece = 16000;
+// Old entries are copied in pieces of this size, the message pump running between.
+constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 // Archives up to this size are mapped for the many small header reads of an
 // update; a larger one is read piece by piece instead of filling memory.
 constexpr uint64_t kMapLimit = 256u << 20;
@@ -556,18 +558,33 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
   return count;
 }
 
+// Copies length bytes of the old file from position to the output in pieces, the
+// window's messages dispatched between them, so that a long run of old entries
+// does not hold up the window (nor a clipboard change that must be read before the
+// next copy replaces it). Each piece is sent on its way to the disk while the next
+// one is copied, so the final sync has little left to wait for.
+void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t length) {
+  while (length > 0) {
+    const uint64_t piece = std::min(length, kCopyPiece);
+    if (out.CopyFrom(*file_, position, piece) != piece) {
+      if (file_->Size() < position + piece) throw EFatalUnzipError();
+      throw ENotEnoughRoom();
+    }
+    position += piece;
+    length -= piece;
+    out.StartWriteback();
+    ProcessMessages();
+  }
+}
+
 // Writes the entries' local parts. Old entries whose local parts follow each
 // other unchanged are copied in one run.
 void TZipWriter::WriteEntries(TLFNFileStream& out, UpdatePlan& plan) {
   uint64_t run_from = 0, run_length = 0;
   auto flush_run = [&] {
     if (run_length == 0) return;
-    if (out.CopyFrom(*file_, run_from, run_length) != run_length) {
-      if (file_->Size() < run_from + run_length) throw EFatalUnzipError();
-      throw ENotEnoughRoom();
-    }
+    CopyOldBytes(out, run_from, run_length);
     run_length = 0;
-    ProcessMessages();
   };
   for (PlannedEntry& entry : plan.entries) {
     if (out.Position() + run_length != entry.offset) throw EZipError("Archive update out of step");
@@ -605,10 +622,7 @@ void TZipWriter::WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry) {
 void TZipWriter::CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry) {
   WriteAll(out, entry.header.data(), entry.header.size());
   const uint64_t length = entry.old_data_length + (entry.new_descriptor ? 0 : entry.old_descriptor_length);
-  if (out.CopyFrom(*file_, entry.old_data_start, length) != length) {
-    if (file_->Size() < entry.old_data_start + length) throw EFatalUnzipError();
-    throw ENotEnoughRoom();
-  }
+  CopyOldBytes(out, entry.old_data_start, length);
   if (entry.new_descriptor) {
     const TZipHeaderInfo& r = *entry.record;
     uint8_t descriptor[16];

@@ -99,6 +99,7 @@ class TZipWriter : public TZipReader {
   void WriteEntries(TLFNFileStream& out, UpdatePlan& plan);
   void WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry);
   void CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry);
+  void CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t length);
   void WriteDirectory(TLFNFileStream& out, UpdatePlan& plan);
 
   bool repairing_ = false;  // an update over a damaged directory is allowed
