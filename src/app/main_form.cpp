@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/menu_model.h"
 #include "app/selected_item.h"
 #include "app/text_payload.h"
 #include "explorer/cabinet_tree.h"
@@ -64,8 +65,19 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
       paths_(std::move(paths)),
       own_clipboard_(clipboard ? nullptr : std::make_unique<TMemoryClipboard>()),
       clipboard_(clipboard ? *clipboard : *own_clipboard_),
-      clipboard_commands_(TClipboardContext{clipboard_, ui_, zip_, explorer_, viewer_, payload_, properties_,
-                                            paths_.TempPictureFile()}) {
+      clipboard_commands_(TClipboardContext{clipboard_,
+                                            ui_,
+                                            zip_,
+                                            explorer_,
+                                            viewer_,
+                                            payload_,
+                                            properties_,
+                                            paths_.TempPictureFile(),
+                                            {},
+                                            [this](TOperation op) { operations_.Submit(std::move(op)); }}) {
+  operations_.ReportError = [this](const std::exception& e) { ShowError(ui_, e.what()); };
+  // operations_.IsCabinetBusy stays unset until the archive engine reports a
+  // cabinet held by another writer as an error of its own; stores are then retried.
   store::ConfigureCabinetArchive(zip_);
   zip_.SetInteraction(&ui_);
   TExplorerContext explorer_context;
@@ -75,6 +87,15 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
   explorer_context.ViewItemsMode = [this] { return properties_.ViewItemsChecked; };
   explorer_context.ItemClicked = [this] { ExplorerItemClicked(); };
   explorer_.SetContext(std::move(explorer_context));
+}
+
+bool TMainForm::Execute(std::string name, std::function<void()> command, bool retry_when_cabinet_busy) {
+  return operations_.Submit(TOperation{std::move(name), std::move(command), retry_when_cabinet_busy});
+}
+
+bool TMainForm::Command(std::string_view handler, int tag) {
+  std::string name(handler);
+  return Execute(name, [this, name, tag] { RunHandler(*this, name, tag); });
 }
 
 void TMainForm::Error(const std::string& text) {

@@ -8,6 +8,15 @@
 // the IUserInteraction it was given. The Qt main window owns a TMainForm and calls
 // the handlers.
 //
+// One command at a time. The archive engine dispatches window messages during its
+// work, so a clipboard change or a click can arrive in the middle of a command.
+// The program therefore runs every command through Execute (or Command, by the
+// handler's name): a command that arrives while another runs waits in the form's
+// operation queue and runs when the running one has ended, in arrival order
+// (operation_queue.h). AutoSave takes its clip at the change and queues its store
+// the same way. The handlers themselves can still be called directly (tests do);
+// they are then not guarded.
+//
 // Errors. A handler reports its own preconditions in message boxes and ends.
 // Errors from below (the archive engine, a damaged comment) propagate as
 // exceptions; the program's top level shows them (RunCommand) and keeps running.
@@ -21,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/operation_queue.h"
 #include "app/startup.h"
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_commands.h"
@@ -80,6 +90,16 @@ class TMainForm {
   std::vector<std::string>& UserGlyphNames() { return user_glyph_names_; }
   TMainFormProperties& Properties() { return properties_; }
   const TMainFormProperties& Properties() const { return properties_; }
+
+  // --- one command at a time -------------------------------------------------------
+  // Runs command now when no other runs, else queues it (see above); errors it
+  // raises are shown in an error box. Returns true when it ran before returning.
+  // A command marked retry_when_cabinet_busy is tried again later when another
+  // program holds the cabinet.
+  bool Execute(std::string name, std::function<void()> command, bool retry_when_cabinet_busy = false);
+  // Execute for a menu or tool bar handler by its name and the clicked item's tag.
+  bool Command(std::string_view handler, int tag = 0);
+  TOperationQueue& Operations() { return operations_; }
 
   // Called with the cabinet path at the end of every rebuild (the recent-cabinets
   // list puts it at its top); may be empty.
@@ -185,6 +205,7 @@ class TMainForm {
   TMemoryStream payload_;
   std::vector<std::string> user_glyph_names_;
   TMainFormProperties properties_;
+  TOperationQueue operations_;
   std::unique_ptr<TMemoryClipboard> own_clipboard_;  // when the program gives none
   IClipboard& clipboard_;
   TClipboardCommands clipboard_commands_;

@@ -1,5 +1,7 @@
 #include "clipboard/clipboard_commands.h"
 
+#include <memory>
+
 #include "app/main_form.h"
 #include "app/selected_item.h"
 #include "app/text_payload.h"
@@ -62,29 +64,66 @@ void TClipboardCommands::ClipboardViewer1Change() {
   const bool emptied_after_secret = viewer_.ViewFormat() == cvEmpty && last_clip_secret_;
   last_clip_secret_ = secret || emptied_after_secret;
   if (!auto_save_ || secret || emptied_after_secret) return;
-  RunCommand(ctx_.UI, [this] { SaveToFCMiClick(); });
+  // The clip is taken now: by the time a running command has ended, the next copy
+  // may have replaced it.
+  auto clip = std::make_shared<TCapturedClip>(CaptureClip(true));
+  TOperation store{"AutoSave", [this, clip] { StoreClip(*clip, true); }, /*RetryWhenCabinetBusy=*/true};
+  if (ctx_.Submit)
+    ctx_.Submit(std::move(store));
+  else
+    RunCommand(ctx_.UI, store.Run);
 }
 
 void TClipboardCommands::SaveToFCMiClick() {
   const bool automatic = auto_save_;
-  if (viewer_.ViewFormat() == cvEmpty) return Error(kClipboardEmpty);
-  if (automatic && IsSecretClip(ctx_.Clipboard)) return;
-  const uint32_t format = DetectClipboardFormat(ctx_.Clipboard);
-  if (format == 0) return Error(kUnknownData);
+  TCapturedClip clip = CaptureClip(automatic);
+  StoreClip(clip, automatic);
+}
+
+TCapturedClip TClipboardCommands::CaptureClip(bool automatic) {
+  TCapturedClip clip;
+  try {
+    if (viewer_.ViewFormat() == cvEmpty) {
+      clip.Error = kClipboardEmpty;
+      return clip;
+    }
+    if (automatic && IsSecretClip(ctx_.Clipboard)) {
+      clip.Skipped = true;
+      return clip;
+    }
+    clip.Format = DetectClipboardFormat(ctx_.Clipboard);
+    if (clip.Format == 0) {
+      clip.Error = kUnknownData;
+      return clip;
+    }
+    if (ctx_.Zip1.ZipName().empty()) {
+      clip.Error = kNoCabinet;
+      return clip;
+    }
+    // The clip is encoded before the name is asked for: what is stored is what was
+    // on the clipboard when the command started.
+    if (EncodePayload(ctx_.Clipboard, clip.Format, clip.Payload, ctx_.TempPictureFile) !=
+        TPayloadResult::Done) {
+      clip.Error = kTmpFileStreamErrorText;
+      return clip;
+    }
+    const TTreeNode* selected = ctx_.Explorer.SelectedItem();
+    clip.Prefix = ctx_.Properties.CurrentDrawerChecked && selected
+                      ? store::DrawerItemPrefix(ctx_.Explorer.ItemPathOf(selected))
+                      : std::string(store::kNewItemsPrefix);
+  } catch (const std::exception& e) {
+    clip.Error = e.what();
+  }
+  if (!clip.Error.empty()) clip.Payload.Clear();
+  return clip;
+}
+
+void TClipboardCommands::StoreClip(TCapturedClip& clip, bool automatic) {
+  if (clip.Skipped) return;
+  if (!clip.Error.empty()) return Error(clip.Error);
   zip::TZipWriter& zip = ctx_.Zip1;
   if (zip.ZipName().empty()) return Error(kNoCabinet);
-
-  // The clip is encoded before the name is asked for: what is stored is what was
-  // on the clipboard when the command started.
-  TPayloadEmptier emptier(ctx_.Payload);
-  if (EncodePayload(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile) != TPayloadResult::Done)
-    return Error(kTmpFileStreamErrorText);
-
-  const TTreeNode* selected = ctx_.Explorer.SelectedItem();
-  const std::string prefix = ctx_.Properties.CurrentDrawerChecked && selected
-                                 ? store::DrawerItemPrefix(ctx_.Explorer.ItemPathOf(selected))
-                                 : std::string(store::kNewItemsPrefix);
-  std::string name = store::NextFreeItemName(zip, prefix);
+  std::string name = store::NextFreeItemName(zip, clip.Prefix);
   if (!automatic) {
     const std::optional<std::string> typed = ctx_.UI.InputBox(kSaveAsCaption, kSaveAsPrompt, name);
     if (!typed) return;
@@ -100,10 +139,10 @@ void TClipboardCommands::SaveToFCMiClick() {
       name = zip.EntryFullName(existing);
     }
   }
-  ctx_.Payload.SetPosition(0);
+  clip.Payload.SetPosition(0);
   // Over an existing item its glyph and note are carried over; payload and comment
   // are written by one update.
-  const store::StoredItem item = store::SaveItem(zip, ctx_.Payload, name, format);
+  const store::StoredItem item = store::SaveItem(zip, clip.Payload, name, clip.Format);
   const int glyph =
       item.glyph >= 0 && item.glyph < ctx_.Explorer.GlyphImageCount() ? static_cast<int>(item.glyph) : -1;
   ctx_.Explorer.InsertItemPath(ctx_.Explorer.Root(), item.path, glyph, item.has_note ? kNoteStateIndex : -1);

@@ -25,12 +25,20 @@
 // - Load empties the clipboard before it puts the item on it, whatever the item's
 //   format, so the item stands alone there: no other program pastes a format the
 //   previous clip left behind, and AutoSave stores the loaded item's format.
+// - AutoSave takes the clip at the moment of the change: the clipboard is read
+//   and encoded at once, in the change notification, and the store runs as an
+//   operation of the main window's queue (Submit). A change that arrives while
+//   another command or save is running (the archive engine dispatches window
+//   messages during its work) is thus kept, and stored in arrival order when the
+//   running work has ended; a later copy cannot replace it meanwhile. The messages
+//   a save shows appear when its store runs.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "app/operation_queue.h"
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_viewer.h"
 #include "explorer/dockable_form.h"
@@ -72,6 +80,19 @@ struct TClipboardContext {
   TMainFormProperties& Properties;             // ViewItemsMi and CurrentDrawerMi check marks
   std::string TempPictureFile;                 // the temporary picture file "[@@]"
   std::function<void()> ProcessMessages = {};  // dispatches pending window messages; may be empty
+  // Runs or queues an operation on the open cabinet (the main window's queue); when
+  // empty, operations run at once.
+  std::function<void(TOperation)> Submit = {};
+};
+
+// A clip taken from the clipboard for Save To File Cabinet: the detected format and
+// its encoded payload, or the message that ends the save instead.
+struct TCapturedClip {
+  uint32_t Format = 0;
+  TMemoryStream Payload;
+  std::string Prefix;    // of the proposed name: "NewItems\Item" or the current drawer's
+  std::string Error;     // shown instead of storing, when not empty
+  bool Skipped = false;  // a secret under AutoSave: nothing to store, nothing to say
 };
 
 // The clipboard backup: a payload and its format number, both empty (0) at start.
@@ -105,11 +126,17 @@ class TClipboardCommands {
   bool ViewItems() const { return ctx_.Properties.ViewItemsChecked; }
   bool CurrentDrawer() const { return ctx_.Properties.CurrentDrawerChecked; }
 
-  // The change event of ClipboardViewer1: with AutoSave on, saves the clipboard.
-  // Errors are shown in an error box here.
+  // The change event of ClipboardViewer1: with AutoSave on, takes the clip now and
+  // submits its store. Errors are shown in an error box when the store runs.
   void ClipboardViewer1Change();
   // Save To File Cabinet; asks for the name unless AutoSave is on.
   void SaveToFCMiClick();
+  // The two halves of a save. CaptureClip reads the clipboard (steps up to the
+  // encoding of the payload) and never throws: a failure becomes the clip's Error.
+  // StoreClip shows that error, or names and stores the clip (asking for the name
+  // unless automatic) and inserts its node.
+  TCapturedClip CaptureClip(bool automatic);
+  void StoreClip(TCapturedClip& clip, bool automatic);
 
   void AutoSaveMiClick();
   void ViewItemsMiClick();

@@ -29,6 +29,9 @@ namespace {
 constexpr int kDesignWidth = 525, kDesignHeight = 376;
 constexpr int kMinWidth = 400, kMinHeight = 250;
 constexpr int kHowToContext = 40;
+// Shown while commands wait for the one that runs, and when pointer work in the
+// explorer is turned away meanwhile.
+constexpr const char* kBusyText = "Busy...";
 
 QString FromStd(const std::string& text) {
   return QString::fromStdString(text);
@@ -101,10 +104,27 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   // The text fields keep their own editing keys (Ctrl+A in the note pane selects
   // its text; it does not add a new text item).
   for (QPlainTextEdit* field : findChildren<QPlainTextEdit*>()) field->installEventFilter(this);
+
+  // Commands wait while another runs; the status bar says so. A store that met a
+  // cabinet held by another program is tried again from the event loop.
+  TOperationQueue& operations = form_->Operations();
+  operations.OnWaitingChanged = [this](size_t waiting) {
+    if (waiting > 0)
+      statusBar()->showMessage(FromStd(kBusyText));
+    else if (statusBar()->currentMessage() == FromStd(kBusyText))
+      statusBar()->clearMessage();
+  };
+  operations.BetweenOperations = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+  operations.ScheduleRetry = [this](int delay_ms, std::function<void()> resume) {
+    QTimer::singleShot(delay_ms, this, std::move(resume));
+  };
 }
 
 TQtMainWindow::~TQtMainWindow() {
   form_->ClipboardCommands().ClipboardViewer1().LeaveChain();
+  form_->Operations().OnWaitingChanged = nullptr;
+  form_->Operations().BetweenOperations = nullptr;
+  form_->Operations().ScheduleRetry = nullptr;
   // The base class hides the child widgets after the members are gone; their
   // signals (a dock's visibility, a menu closing) must not reach the form then.
   for (QObject* child : findChildren<QObject*>()) child->blockSignals(true);
@@ -275,21 +295,25 @@ void TQtMainWindow::BuildPanes() {
   };
   explorer_view_->OnMouseMove = [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
                                        QPoint point) {
+    // No drag begins while a command runs: its drop would have to wait for it.
+    if (form_->Operations().Busy()) return false;
     return form_->DockableForm().TreeView1MouseMove(ShiftStateOf(buttons, modifiers), point.x(), point.y());
   };
   explorer_view_->OnMouseUp = [this](Qt::MouseButton button, Qt::MouseButtons buttons,
                                      Qt::KeyboardModifiers modifiers, QPoint point) {
+    if (form_->Operations().Busy()) return;
     form_->DockableForm().TreeView1MouseUp(ButtonOf(button), ShiftStateOf(buttons, modifiers), point.x(),
                                            point.y());
   };
   explorer_view_->OnDrop = [this](TTreeNode* target) {
-    RunCommand(ui_, [&] { form_->DockableForm().TreeView1DragDrop(target); });
-    RefreshPanes();
+    if (RefusedWhileBusy()) return;
+    RunFormCommand("TreeView1DragDrop", [this, target] { form_->DockableForm().TreeView1DragDrop(target); });
   };
   explorer_view_->OnDragEnded = [this] { form_->DockableForm().TreeView1EndDrag(); };
   // Moving along the tree with the keys selects as a click on the row would, so
   // the commands always act on the row the user sees selected.
   explorer_view_->OnKeyboardMove = [this, model](TTreeNode* node) {
+    if (node && RefusedWhileBusy()) node = nullptr;  // the view goes back to the tree's selection
     if (node) {
       // The mouse-down lock guards against a double click's second press; keys
       // are not held up by it.
@@ -299,12 +323,11 @@ void TQtMainWindow::BuildPanes() {
       TTreeHit hit;
       hit.Node = node;  // as a press on the row's caption
       hit.Area = THitArea::Label;
-      RunCommand(ui_, [&] {
+      RunFormCommand("TreeView1MouseDown", [&explorer, point, hit] {
         explorer.TreeView1MouseDown(TMouseButton::Left, ssLeft, point.x(), point.y(), hit);
         explorer.TreeView1MouseUp(TMouseButton::Left, 0, point.x(), point.y());
         explorer.TreeView1EndDrag();
       });
-      RefreshPanes();
     }
     explorer_view_->SyncFromTree(form_->DockableForm().TreeView1());
   };
@@ -361,13 +384,44 @@ void TQtMainWindow::ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons b
   const QPoint screen = explorer_view_->viewport()->mapToGlobal(point);
   hit.ScreenX = screen.x();
   hit.ScreenY = screen.y();
-  std::optional<TExplorerPopup> popup;
-  RunCommand(ui_, [&] {
-    popup = form_->DockableForm().TreeView1MouseDown(ButtonOf(button), ShiftStateOf(buttons, modifiers),
-                                                     point.x(), point.y(), hit);
+  if (RefusedWhileBusy()) return;
+  const TMouseButton mouse_button = ButtonOf(button);
+  const TShiftState shift = ShiftStateOf(buttons, modifiers);
+  RunFormCommand("TreeView1MouseDown", [this, mouse_button, shift, point, hit] {
+    std::optional<TExplorerPopup> popup =
+        form_->DockableForm().TreeView1MouseDown(mouse_button, shift, point.x(), point.y(), hit);
+    // The pop-up's own loop runs once this command has ended, so the clipboard
+    // and the commands it offers are not held up while it is open.
+    if (popup) QTimer::singleShot(0, this, [this, popup = *popup] { ShowExplorerPopup(popup); });
   });
+}
+
+bool TQtMainWindow::RefusedWhileBusy() {
+  if (!form_->Operations().Busy()) return false;
+  statusBar()->showMessage(FromStd(kBusyText), 2000);
+  return true;
+}
+
+void TQtMainWindow::RunFormCommand(const std::string& name, std::function<void()> command) {
+  form_->Execute(name, [this, command = std::move(command)] {
+    // The window shows what the command left, however it ended.
+    struct TAfter {
+      TQtMainWindow& window;
+      ~TAfter() { window.AfterCommand(); }
+    } after{*this};
+    command();
+  });
+}
+
+void TQtMainWindow::AfterCommand() {
+  TClipboardCommands& c = form_->ClipboardCommands();
+  if (QAction* a = Action("AutoSaveMiClick")) a->setChecked(c.AutoSave());
+  if (QAction* a = Action("AutoLoad1Click")) a->setChecked(c.AutoLoad());
+  if (QAction* a = Action("ViewItemsMiClick")) a->setChecked(c.ViewItems());
+  if (QAction* a = Action("CurrentDrawerMiClick")) a->setChecked(c.CurrentDrawer());
+  if (QAction* a = Action("ToolbarMiClick")) a->setChecked(tool_bar_->isVisible());
+  clipboard_view_->Refresh();
   RefreshPanes();
-  if (popup) ShowExplorerPopup(*popup);
 }
 
 void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
@@ -396,9 +450,7 @@ void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
     const TExplorerCommand command = item.Info.Command;
     const int tag = item.Info.Tag;
     connect(action, &QAction::triggered, this, [this, command, tag] {
-      RunCommand(ui_, [&] { form_->RunExplorerCommand(command, tag); });
-      clipboard_view_->Refresh();
-      RefreshPanes();
+      RunFormCommand("Explorer pop-up", [this, command, tag] { form_->RunExplorerCommand(command, tag); });
     });
   }
   menu.exec(QPoint(popup.ScreenX, popup.ScreenY));
@@ -507,8 +559,11 @@ void TQtMainWindow::MenuOpening(const std::string& name) {
   auto check = [this](const char* handler, bool checked) {
     if (QAction* a = Action(handler)) a->setChecked(checked);
   };
-  // What another menu disabled is enabled again first.
+  // What another menu disabled is enabled again first. Enablement reads the
+  // cabinet; while a command runs it is left at that (every command checks its own
+  // preconditions when it runs).
   RestoreEnablement();
+  if (form_->Operations().Busy()) return;
   if (name == "EditMi") {
     TEditMenuState state;
     RunCommand(ui_, [&] { state = form_->EditMiClick(); });
@@ -562,18 +617,7 @@ void TQtMainWindow::ShowPane(QDockWidget* dock) {
 }
 
 void TQtMainWindow::Run(const std::string& handler, int tag) {
-  // Check marks follow the form's state, not Qt's own toggling.
-  auto sync_checks = [this] {
-    TClipboardCommands& c = form_->ClipboardCommands();
-    if (QAction* a = Action("AutoSaveMiClick")) a->setChecked(c.AutoSave());
-    if (QAction* a = Action("AutoLoad1Click")) a->setChecked(c.AutoLoad());
-    if (QAction* a = Action("ViewItemsMiClick")) a->setChecked(c.ViewItems());
-    if (QAction* a = Action("CurrentDrawerMiClick")) a->setChecked(c.CurrentDrawer());
-    if (QAction* a = Action("ToolbarMiClick")) a->setChecked(tool_bar_->isVisible());
-  };
-  if (handler == "ExitMiClick") {
-    ExitMiClick();
-  } else if (handler == "ToolbarMiClick") {
+  if (handler == "ToolbarMiClick") {
     tool_bar_->setVisible(!tool_bar_->isVisible());
   } else if (handler == "ExplorerMiClick") {
     ShowPane(explorer_dock_);
@@ -589,21 +633,27 @@ void TQtMainWindow::Run(const std::string& handler, int tag) {
     Help().ShowContext(kHowToContext);
   } else if (handler == "AboutMiClick") {
     AboutMiClick();
+  } else if (handler == "ExitMiClick") {
+    // After the running command: the close writes the settings and may touch the
+    // clipboard.
+    RunFormCommand(handler, [this] { ExitMiClick(); });
+    return;
   } else if (HandlerAvailable(handler)) {
-    RunCommand(ui_, [&] { RunHandler(*form_, handler, tag); });
+    RunFormCommand(handler, [this, handler, tag] { RunHandler(*form_, handler, tag); });
+    return;
   }
-  sync_checks();
-  clipboard_view_->Refresh();
-  RefreshPanes();
+  AfterCommand();
 }
 
 void TQtMainWindow::OpenCabinet(const std::string& path) {
-  RunCommand(ui_, [&] { form_->SwitchCabinet(path); });
-  RefreshPanes();
+  RunFormCommand("OpenCabinet", [this, path] { form_->SwitchCabinet(path); });
 }
 
 void TQtMainWindow::ExitMiClick() {
-  if (form_->ExitMiClick()) close();
+  if (!form_->ExitMiClick()) return;
+  closing_in_command_ = true;
+  close();
+  closing_in_command_ = false;
 }
 
 void TQtMainWindow::AboutMiClick() {
@@ -633,6 +683,16 @@ bool TQtMainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TQtMainWindow::closeEvent(QCloseEvent* event) {
+  if (form_->Operations().Busy() && !closing_in_command_) {
+    // The window closes once the running command has ended.
+    event->ignore();
+    RunFormCommand("Close", [this] {
+      closing_in_command_ = true;
+      close();
+      closing_in_command_ = false;
+    });
+    return;
+  }
   form_->FormClose();
   if (help_) help_->close();
   event->accept();

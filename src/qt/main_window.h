@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -57,6 +58,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   TClipboardView* ClipboardView() const { return clipboard_view_; }
 
   // Runs a handler as its menu item does; the window's own commands included.
+  // A command of the form (and Exit) waits while another command runs.
   void Run(const std::string& handler, int tag = 0);
   // Redraws the note and viewer panes from the form's state.
   void RefreshPanes();
@@ -88,6 +90,12 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void RestoreEnablement();
   void ShowPane(QDockWidget* dock);
   void ExitMiClick();
+  // Runs command through the form's queue, then shows what it left (check marks,
+  // clipboard view, panes).
+  void RunFormCommand(const std::string& name, std::function<void()> command);
+  void AfterCommand();
+  // Pointer work in the explorer is turned away while a command runs ("Busy...").
+  bool RefusedWhileBusy();
   void ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
                          QPoint point);
   void ShowExplorerPopup(const TExplorerPopup& popup);
@@ -116,6 +124,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QPushButton* viewer_banner_ = nullptr;
   THelpWindow* help_ = nullptr;
   QTimer* timer1_ = nullptr;
+  bool closing_in_command_ = false;  // the close comes from a command of the queue
 };
 
 }  // namespace qb::qt

@@ -3,7 +3,9 @@
 
 - AutoSave stores what xclip copies, and a stored item goes back onto the clipboard;
 - a loaded item stands alone on the clipboard, and AutoSave then stores its format;
-- a secret a password manager copies between two texts is not stored.
+- a secret a password manager copies between two texts is not stored;
+- five copies 50 ms apart while the program rewrites a 50 MB cabinet are all
+  stored, in order, and a copy right after a delete is stored too.
 
 Usage: x11_clipboard_test.py QUIVERBOX QVF CLIP_OWNER
 Starts its own Xvfb; needs xvfb, xclip and xdotool (installed by ./test).
@@ -221,10 +223,45 @@ def secrets_are_not_stored(env, home):
     }, items(cabinet)
 
 
+def copies_while_a_big_cabinet_is_rewritten(env, home):
+    cabinet = os.path.join(home, "big.qvf")
+    add(cabinet, "Big\\Blob", os.urandom(50 << 20), fmt=12)
+    program = Program(env, cabinet)
+    program.keys("alt+c", "a")
+    for n in range(1, 6):
+        copy(env, "copy %d" % n)
+        time.sleep(0.05)
+    wait_for(lambda: "NewItems\\Item4" in ls(cabinet), "five clips", timeout=90)
+    time.sleep(1.0)
+    assert program.boxes() == [], program.boxes()
+    stored = items(cabinet)
+    clips = {name: data for name, (data, _) in stored.items() if name.startswith("NewItems/")}
+    assert clips == {"NewItems/Item%d" % k: b"copy %d\x00" % (k + 1) for k in range(5)}, clips
+
+    # Delete Item0, and copy 0.1 s after the delete's question is answered.
+    program.display_all()  # rows: 0 the cabinet, 1 Big, 2 Blob, 3 NewItems, 4 Item0
+    program.click_row(4)
+    program.keys("alt+e", "d")  # Delete Selected Item: "Are you sure ...?"
+    run("xdotool", "key", "Return", env=env)
+    time.sleep(0.1)
+    copy(env, "after the delete")
+    wait_for(lambda: b"after the delete\x00" in [d for d, _ in items(cabinet).values()], "the copy after the delete",
+             timeout=60)
+    time.sleep(1.0)
+    assert program.boxes() == [], program.boxes()
+    stored = {name: data for name, (data, _) in items(cabinet).items() if name.startswith("NewItems/")}
+    assert sorted(stored.values()) == sorted([b"after the delete\x00"] + [b"copy %d\x00" % k for k in range(2, 6)]), \
+        stored
+    program.quit()
+    leftovers = sorted(f for f in os.listdir(home) if "big.qvf" in f and f != ".big.qvf.lock")
+    assert leftovers == ["big.qvf"], leftovers  # no temporary file left behind
+
+
 def main():
     home = tempfile.mkdtemp(prefix="qb-e2e-")
     xvfb, display = start_xvfb()
-    cases = [autosave_and_load, load_leaves_the_item_alone, secrets_are_not_stored]
+    cases = [autosave_and_load, load_leaves_the_item_alone, secrets_are_not_stored,
+             copies_while_a_big_cabinet_is_rewritten]
     passed = failed = 0
     try:
         env = dict(os.environ, DISPLAY=display, QUIVERBOX_HOME=home)

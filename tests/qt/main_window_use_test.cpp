@@ -1,13 +1,15 @@
 // The main window as a user touches it: typing notes, opening cabinets whose names
-// differ in letter case, reaching menus with the keys, and the editing keys of the
-// text fields.
+// differ in letter case, loading items, reaching menus with the keys, and the
+// editing keys of the text fields.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <functional>
 
@@ -120,6 +122,43 @@ TEST_F(MainWindowTest, OpeningACabinetWhoseNameDiffersInLetterCaseOpensThatFile)
   window_->Run("OpenMiClick");
   EXPECT_EQ(window_->Form().Zip1().ZipName(), cabinet_);
   EXPECT_EQ(tree.Root()->Caption(), "Work");
+}
+
+// --- one command at a time ------------------------------------------------------------------
+
+TEST_F(MainWindowTest, WhatArrivesDuringACommandsArchiveWorkWaitsForIt) {
+  window_->Run("AutoSaveMiClick");
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Code\\Snippet"));
+  // The engine runs the event loop while it rewrites the cabinet; a copy, a click
+  // and a close that arrive then must not start anything in the middle of it.
+  std::string status_meanwhile;
+  bool drag_meanwhile = true;
+  QTimer::singleShot(0, window_.get(), [&] {
+    clipboard_.PutText("copied meanwhile");
+    status_meanwhile = window_->statusBar()->currentMessage().toStdString();
+    drag_meanwhile = window_->ExplorerView()->OnMouseMove(Qt::LeftButton, {}, QPoint(300, 300));
+    QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
+    window_->close();
+  });
+  ui_.Answer(MsgAnswer::Yes);
+  window_->Run("DeleteMiClick");
+
+  EXPECT_EQ(status_meanwhile, "Busy...");
+  EXPECT_FALSE(drag_meanwhile);
+  // The delete ran whole; the copy was stored after it, the click was turned away
+  // and the window closed last.
+  const std::vector<TDiskEntry> disk = Disk();
+  ASSERT_EQ(Names(disk), (std::vector<std::string>{"NewItems\\Item0", "NewItems\\Item1"}));
+  EXPECT_EQ(disk[1].Data, std::string("copied meanwhile\0", 17));
+  EXPECT_EQ(ui_.BoxLog(),
+            (std::vector<std::string>{"Confirmation 'Confirm' [Yes/Cancel]: Are you sure you want "
+                                      "to delete the selected item?"}));
+  EXPECT_EQ(FindNodeByPath(window_->Form().DockableForm().TreeView1(), "Code\\Snippet"), nullptr);
+  EXPECT_NE(FindNodeByPath(window_->Form().DockableForm().TreeView1(), "NewItems\\Item1"), nullptr);
+  EXPECT_EQ(window_->Form().DockableForm().TreeView1().Selected(), nullptr);
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_FALSE(window_->Form().Operations().Busy());
+  EXPECT_NE(window_->statusBar()->currentMessage().toStdString(), "Busy...");
 }
 
 // --- menus and keys -----------------------------------------------------------------------
