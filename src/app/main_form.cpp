@@ -14,6 +14,7 @@
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
 #include "store/store_errors.h"
+#include "zip/zip_errors.h"
 
 namespace qb {
 
@@ -76,8 +77,11 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
                                             {},
                                             [this](TOperation op) { operations_.Submit(std::move(op)); }}) {
   operations_.ReportError = [this](const std::exception& e) { ShowError(ui_, e.what()); };
-  // operations_.IsCabinetBusy stays unset until the archive engine reports a
-  // cabinet held by another writer as an error of its own; stores are then retried.
+  // A store that found the cabinet held by another writer (after the engine's own
+  // wait) is tried again later.
+  operations_.IsCabinetBusy = [](const std::exception& e) {
+    return dynamic_cast<const zip::ECabinetBusy*>(&e) != nullptr;
+  };
   store::ConfigureCabinetArchive(zip_);
   zip_.SetInteraction(&ui_);
   TExplorerContext explorer_context;

@@ -49,7 +49,8 @@ struct TOperation {
 class TOperationQueue {
  public:
   static constexpr int kRetryDelayMs = 250;
-  static constexpr int kMaxRetries = 40;  // ten seconds of a cabinet held elsewhere
+  // Each try also waits (in the engine) for the other writer; some half a minute in all.
+  static constexpr int kMaxRetries = 8;
 
   TOperationQueue() = default;
   TOperationQueue(const TOperationQueue&) = delete;

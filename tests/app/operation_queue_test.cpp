@@ -3,7 +3,9 @@
 // (AutoSave on) in the middle of its work, as the window's event loop does.
 #include "app/operation_queue.h"
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include "app_test_support.h"
@@ -245,6 +247,37 @@ TEST_F(PumpedFormTest, TheMessagesOfAQueuedSaveAppearWhenItsTurnComes) {
                 "Confirmation 'Confirm' [Yes/Cancel]: Are you sure you want to delete the selected item?",
                 "Error 'Error' [OK]: The clipboard is empty, nothing to save"}));
   EXPECT_EQ(SavedClips(), (std::vector<std::string>{"after the empty one"}));
+}
+
+TEST_F(PumpedFormTest, AnAutoSaveFindingTheCabinetHeldByAnotherWriterIsStoredLater) {
+  copies_.clear();
+  std::vector<std::function<void()>> timers;
+  form_->Operations().ScheduleRetry = [&](int, std::function<void()> resume) { timers.push_back(resume); };
+  form_->Zip1().SetLockWait(std::chrono::milliseconds(20));
+  auto other = std::make_unique<qb::zip::TZipWriter>();
+  qb::store::ConfigureCabinetArchive(*other);
+  other->SetZipName(cabinet_);
+  other->HoldCabinetLock();
+  Clipboard().PutText("while held");
+  Clipboard().PutText("and another");  // waits behind the first
+  ASSERT_EQ(timers.size(), 1u);
+  EXPECT_TRUE(form_->Operations().Busy());
+  EXPECT_TRUE(SavedClips().empty());
+  EXPECT_TRUE(ui_.Boxes().empty());
+  // Still held at the first retry, free at the second.
+  auto fire = [&] {
+    auto resume = timers.front();
+    timers.erase(timers.begin());
+    resume();
+  };
+  fire();
+  ASSERT_EQ(timers.size(), 1u);
+  other->ReleaseCabinetLock();
+  fire();
+  EXPECT_TRUE(timers.empty());
+  EXPECT_EQ(SavedClips(), (std::vector<std::string>{"while held", "and another"}));
+  EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
+  EXPECT_FALSE(form_->Operations().Busy());
 }
 
 }  // namespace
