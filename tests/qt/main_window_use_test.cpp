@@ -124,6 +124,32 @@ TEST_F(MainWindowTest, OpeningACabinetWhoseNameDiffersInLetterCaseOpensThatFile)
   EXPECT_EQ(tree.Root()->Caption(), "Work");
 }
 
+TEST_F(MainWindowTest, ASlashTypedInAnItemPathSeparatesDrawersAsABackslashDoes) {
+  TTreeView& tree = window_->Form().DockableForm().TreeView1();
+  // Add New Text Item.
+  ui_.EditorOk({"typed text"});
+  ui_.Input("Work/Notes/First");
+  window_->Run("AddNewItemMiClick");
+  EXPECT_NE(FindNodeByPath(tree, "Work\\Notes\\First"), nullptr);
+  // Save To File Cabinet, asked for the name.
+  clipboard_.PutText("saved text");
+  ui_.Input("Clips/One");
+  window_->Run("SaveToFCMiClick");
+  EXPECT_NE(FindNodeByPath(tree, "Clips\\One"), nullptr);
+  // Rename: a slash moves the item into a drawer below its own.
+  tree.SetSelected(FindNodeByPath(tree, "Clips\\One"));
+  ui_.Input("Sub/Two");
+  window_->Run("RenameMiClick");
+  EXPECT_NE(FindNodeByPath(tree, "Clips\\Sub\\Two"), nullptr);
+  EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
+  // The drawers are the ones the cabinet holds when it is read again.
+  EXPECT_EQ(Names(Disk()), (std::vector<std::string>{"Clips\\Sub\\Two", "Code\\Snippet", "NewItems\\Item0",
+                                                     "Work\\Notes\\First"}));
+  window_->OpenCabinet(cabinet_);
+  EXPECT_NE(FindNodeByPath(tree, "Work\\Notes\\First"), nullptr);
+  EXPECT_NE(FindNodeByPath(tree, "Clips\\Sub\\Two"), nullptr);
+}
+
 // --- one command at a time ------------------------------------------------------------------
 
 TEST_F(MainWindowTest, WhatArrivesDuringACommandsArchiveWorkWaitsForIt) {
