@@ -442,6 +442,8 @@ constexpr std::array<uint8_t, 8> MakePatternPeriods() {
   return p;
 }
 constexpr auto kPatternPeriod = MakePatternPeriods();
+// The largest multiple of each distance below 8 that fits in 8 bytes.
+constexpr std::array<uint8_t, 8> kPatternStep = {0, 8, 8, 6, 8, 5, 6, 7};
 static_assert(kPatternPeriod[3] == 9 && kPatternPeriod[7] == 14);
 
 // The state lives in locals shared by a few helper lambdas. They must all be
@@ -779,7 +781,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
             uint64_t pattern = LoadLE64(dst - 8) >> (64 - bits);
             pattern |= pattern << bits;
             if (distance < 4) pattern |= pattern << (2 * bits);
-            const size_t step = 8 / distance * distance;
+            const size_t step = kPatternStep[distance];
             do {
               StoreLE64(dst, pattern);
               StoreLE64(dst + step, pattern);
@@ -968,8 +970,8 @@ CodecResult DecodePortable(Io& io, const uint8_t* in, size_t in_len, uint8_t* ou
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define QB_INFLATE_HAVE_BMI2 1
 template <class Io>
-__attribute__((target("bmi2"))) CodecResult DecodeBmi2(Io& io, const uint8_t* in, size_t in_len, uint8_t* out,
-                                                       size_t out_cap) {
+__attribute__((target("bmi,bmi2"))) CodecResult DecodeBmi2(Io& io, const uint8_t* in, size_t in_len,
+                                                           uint8_t* out, size_t out_cap) {
   return InflateWith(io, in, in_len, out, out_cap);
 }
 bool DetectBmi2() {
