@@ -82,6 +82,15 @@
 //    in every lane, stored in bulk for the rest of the run.
 // 11. The origin moves with AVX2 where the processor has it: 320 KiB of
 //    tables are rewritten for every 32 KiB of input.
+// 12. Runs are skipped in the search at the levels with long chains. When the
+//    position being coded starts a run of one byte value that ends before the
+//    longest match, and the match in hand is already that long, the chain's
+//    next candidates run backwards through another run of that value; each of
+//    them gives at most the same length, except the one whose run ends where
+//    ours does. That one is tried, the others are counted as tried without
+//    touching them, and the walk goes on from the run's start. Searches at the
+//    edges of the flat areas of a picture used to spend thousands of
+//    candidates this way at level 9.
 #include "zip/deflate.h"
 
 #include <algorithm>
@@ -164,6 +173,9 @@ constexpr LevelParams kLevelParams[10] = {
     {8, 16, 128, 128}, {8, 32, 128, 256}, {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 constexpr int kFirstLazyLevel = 4;
+// Levels whose chains are this long skip runs in bulk (see SkipRuns in
+// LongestMatch); on shorter chains the bookkeeping costs more than it saves.
+constexpr unsigned kSkipRunsFromChain = 1024;
 constexpr int kFirstEarlyFlushLevel = 3;
 
 // ---- Length and distance symbols (constexpr-generated) ----
@@ -508,11 +520,12 @@ class Compressor {
  public:
   struct Workspace;
 
-  Compressor(const uint8_t* in, size_t len, int level, Workspace& ws)
+  Compressor(const uint8_t* in, size_t len, int level, bool run_shortcuts, Workspace& ws)
       : in_(in),
         len_(len),
         level_(level),
         params_(kLevelParams[level]),
+        run_shortcuts_(run_shortcuts),
         head_(ws.head.get()),
         chains_(ws.chains.get()),
         symbols_(ws.symbols.get()),
@@ -527,8 +540,10 @@ class Compressor {
   }
 
   DeflateOutput Run() {
-    if (level_ >= kFirstLazyLevel)
-      CompressLazy();
+    if (level_ >= kFirstLazyLevel && params_.chain >= kSkipRunsFromChain && run_shortcuts_)
+      CompressLazy<true>();
+    else if (level_ >= kFirstLazyLevel)
+      CompressLazy<false>();
     else
       CompressGreedy();
     if (!out_.stored_whole) {
@@ -590,7 +605,7 @@ class Compressor {
     for (;;) {
       if (h == prev_h) {
         node = (node << kLinkBits) | (rel - 1);
-        if (++linked >= kLinksPerNode && count > 1) {
+        if (++linked >= kLinksPerNode && count > 1 && run_shortcuts_) {
           // The node holds the four positions just before this one. While the
           // run of one byte value goes on, each following position repeats the
           // pattern one further on: add one to every lane and store.
@@ -662,8 +677,9 @@ class Compressor {
   // longer than best_len (which is below max_len), trying at most `chain`
   // candidates. Returns the best length found, or best_len itself with *dist
   // untouched when nothing is longer.
+  template <bool kSkipRuns>
   uint32_t LongestMatch(size_t pos, uint32_t rel, uint32_t cand, uint32_t best_len, uint32_t max_len,
-                        uint32_t nice_len, uint32_t chain, uint32_t* dist) const {
+                        uint32_t nice_len, uint32_t chain, uint32_t* dist, uint32_t scan_run = 0) const {
     const uint8_t* const in = in_;
     const uint8_t* const scan = in + pos;
     const uint32_t limit = rel - kMaxDist;
@@ -689,12 +705,50 @@ class Compressor {
       end_base = base + best_len - 1;
       return false;
     };
+    // The oldest candidate that is in reach and in the input.
+    const uint32_t first = std::max<uint32_t>(limit, pos >= rel ? 0 : rel - static_cast<uint32_t>(pos));
     if (try_candidate(cand)) goto done;
     // A node holds the next four links of the chain, so one load yields four
     // candidates, and the load of the following node is under way while they
     // are tried.
     // The four lanes are written out so that each has its own branches.
     for (uint64_t node = LoadNode(cand);;) {
+      // With kSkipRuns, scan starts a run of scan_run bytes of one value, which
+      // ends before max_len.
+      if (kSkipRuns && best_len >= scan_run) {
+        const uint32_t c = node & 0xFFFF;
+        const uint8_t* const at = in + (base + c);
+        const uint64_t eight = uint64_t{scan[0]} * 0x0101010101010101u;
+        // Only long stretches pay for the bookkeeping: eight more of the byte
+        // before c.
+        if (c >= first + 8 && at[0] == scan[0] && at[1] == scan[0] && at[2] == scan[0] &&
+            Load64(at - 8) == eight) {
+          // The next candidates are c, c - 1, c - 2, ... down to the start of
+          // the run c lies in: one run of the same byte value as at scan.
+          // Each gives scan_run bytes or fewer (best_len has that already),
+          // except the one whose run ends exactly where scan's does, which
+          // may go on; count them all as tried and try only that one.
+          const uint32_t usable = chain - 1;  // candidates that may be tried before the count runs out
+          if (usable == 0) break;
+          const uint32_t floor = std::max(first, c + 1 > usable ? c + 1 - usable : 0u);
+          uint32_t lowest = c;
+          while (lowest > floor && in[base + lowest - 1] == scan[0]) --lowest;
+          const uint32_t run = c - lowest + 1;
+          // The run of c reaches past c + scan_run, or ends at c + ahead.
+          uint32_t ahead = 3;
+          while (ahead <= scan_run && at[ahead] == scan[0]) ++ahead;
+          if (ahead <= scan_run) {
+            const uint32_t same_end = c + ahead - scan_run;  // its run ends where scan's does
+            if (same_end >= lowest && same_end <= c && try_candidate(same_end)) goto done;
+          }
+          if (run >= usable || lowest == limit) break;
+          // (lowest at the input's first byte: its node leads nowhere, and the
+          // walk ends on that.)
+          chain -= run;
+          node = LoadNode(lowest);
+          continue;
+        }
+      }
       const uint64_t next_node = LoadNode(static_cast<uint32_t>(node >> (3 * kLinkBits)));
       const uint32_t c0 = node & 0xFFFF, c1 = (node >> kLinkBits) & 0xFFFF;
       const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF,
@@ -708,6 +762,15 @@ class Compressor {
   done:
     if (best_cand) *dist = rel - best_cand;
     return best_len;
+  }
+
+  // The number of bytes at p equal to p[0], when there are at least three of
+  // them and fewer than max_len; max_len otherwise.
+  static uint32_t RunLength(const uint8_t* p, uint32_t max_len) {
+    if (max_len < kMinMatch || p[1] != p[0] || p[2] != p[0]) return max_len;
+    uint32_t n = kMinMatch;
+    while (n < max_len && p[n] == p[0]) ++n;
+    return n;
   }
 
   void CompressGreedy() {
@@ -725,8 +788,8 @@ class Compressor {
         const uint32_t cand = Insert(pos, rel);
         if (cand >= rel - kMaxDist) {
           const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
-          match_len = LongestMatch(pos, rel, cand, kMinMatch - 1, max_len,
-                                   std::min<uint32_t>(params_.nice, max_len), params_.chain, &dist);
+          match_len = LongestMatch<false>(pos, rel, cand, kMinMatch - 1, max_len,
+                                          std::min<uint32_t>(params_.nice, max_len), params_.chain, &dist);
         }
       }
       bool flush;
@@ -746,6 +809,7 @@ class Compressor {
     if (!final_written_) FlushBlock(len_);
   }
 
+  template <bool kSkipRuns>
   void CompressLazy() {
     size_t pos = 0;
     uint32_t rel = kWindowSize;
@@ -764,8 +828,12 @@ class Compressor {
         if (cand >= rel - kMaxDist && prev_len < params_.lazy && prev_len < max_len) {
           const uint32_t chain = prev_len >= params_.good ? params_.chain >> 2 : params_.chain;
           uint32_t dist = 0;
-          const uint32_t len = LongestMatch(pos, rel, cand, std::max(prev_len, kMinMatch - 1), max_len,
-                                            std::min<uint32_t>(params_.nice, max_len), chain, &dist);
+          const uint32_t from = std::max(prev_len, kMinMatch - 1),
+                         nice = std::min<uint32_t>(params_.nice, max_len);
+          const uint32_t run = kSkipRuns ? RunLength(in_ + pos, max_len) : max_len;
+          const uint32_t len =
+              run < max_len ? LongestMatch<true>(pos, rel, cand, from, max_len, nice, chain, &dist, run)
+                            : LongestMatch<false>(pos, rel, cand, from, max_len, nice, chain, &dist);
           if (len > prev_len && !(len == kMinMatch && dist > kTooFar)) {
             cur_len = len;
             cur_dist = dist;
@@ -1058,9 +1126,10 @@ class Compressor {
   const size_t len_;
   const int level_;
   const LevelParams params_;
-  uint16_t* const head_;     // hash -> newest relative position, 0 = none
-  uint16_t* const chains_;   // relative position % window -> chain node (see kLinkBits)
-  uint32_t* const symbols_;  // packed symbols of the current block
+  const bool run_shortcuts_;  // see DeflateWithoutRunShortcuts
+  uint16_t* const head_;      // hash -> newest relative position, 0 = none
+  uint16_t* const chains_;    // relative position % window -> chain node (see kLinkBits)
+  uint32_t* const symbols_;   // packed symbols of the current block
   DynamicCodes& dynamic_;
   uint32_t num_symbols_ = 0;
   uint32_t num_matches_ = 0;
@@ -1075,7 +1144,9 @@ class Compressor {
 
 }  // namespace
 
-DeflateOutput Deflate(const uint8_t* in, size_t len, int level) {
+namespace {
+
+DeflateOutput Compress(const uint8_t* in, size_t len, int level, bool run_shortcuts) {
   if (len == 0) {
     DeflateOutput out;
     out.stored_whole = true;
@@ -1086,11 +1157,21 @@ DeflateOutput Deflate(const uint8_t* in, size_t len, int level) {
   thread_local std::unique_ptr<Compressor::Workspace> kept;
   std::unique_ptr<Compressor::Workspace> ws =
       kept ? std::move(kept) : std::make_unique<Compressor::Workspace>();
-  Compressor compressor(in, len, std::clamp(level, 1, 9), *ws);
+  Compressor compressor(in, len, std::clamp(level, 1, 9), run_shortcuts, *ws);
   DeflateOutput out = compressor.Run();
   compressor.ClearHeads();
   kept = std::move(ws);
   return out;
+}
+
+}  // namespace
+
+DeflateOutput Deflate(const uint8_t* in, size_t len, int level) {
+  return Compress(in, len, level, true);
+}
+
+DeflateOutput DeflateWithoutRunShortcuts(const uint8_t* in, size_t len, int level) {
+  return Compress(in, len, level, false);
 }
 
 }  // namespace qb::zip

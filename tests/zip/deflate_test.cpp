@@ -445,6 +445,46 @@ TEST(Deflate, EarlierCallsOnTheSameThreadLeaveNoTrace) {
   }
 }
 
+// Runs of one byte value take shortcuts: entered into the hash chains in bulk,
+// and skipped in the match search at the levels with long chains. Both must
+// leave the output exactly as the plain path makes it; a slip there still
+// gives a valid stream, so only a byte-for-byte comparison finds it. The
+// inputs have runs of every length up to and past the longest match, ending
+// at every offset, at the very start of the input, in 24-bit pixels, and long
+// enough to move the window origin.
+TEST(Deflate, RunShortcutsLeaveTheOutputUnchanged) {
+  std::vector<Bytes> inputs;
+  inputs.push_back(Runs(120000, 21));
+  Bytes stairs;  // a run whose end moves by one byte from line to line
+  for (size_t n = 1; stairs.size() < 90000; n = n % 300 + 1) {
+    stairs.insert(stairs.end(), n, 0xAA);
+    stairs.push_back(static_cast<uint8_t>(n));
+    stairs.insert(stairs.end(), 300 - n, 0xAA);
+    stairs.push_back(1);
+  }
+  inputs.push_back(stairs);
+  Bytes pixels;  // flat areas of grey and coloured 24-bit pixels
+  const Bytes r = qbtest::RandomBytes(4000, 22);
+  for (size_t i = 0; pixels.size() < 150000; i += 4) {
+    const uint8_t c[3] = {r[i % r.size()], r[(i + 1) % r.size()], r[(i + 2) % r.size()]};
+    const bool grey = r[(i + 3) % r.size()] & 1;
+    for (size_t k = 0; k < 1 + r[(i + 3) % r.size()] * 2u; ++k)
+      for (int b = 0; b < 3; ++b) pixels.push_back(grey ? c[0] : c[b]);
+  }
+  inputs.push_back(pixels);
+  Bytes start(5000, 0);  // a run from the first byte, then text
+  const Bytes text = qbtest::TextLikeBytes(20000, 23);
+  start.insert(start.end(), text.begin(), text.end());
+  inputs.push_back(start);
+  for (const Bytes& input : inputs) {
+    for (int level = 1; level <= 9; ++level) {
+      const DeflateOutput fast = Deflate(input.data(), input.size(), level);
+      const DeflateOutput plain = qb::zip::DeflateWithoutRunShortcuts(input.data(), input.size(), level);
+      EXPECT_EQ(fast.data, plain.data) << "level " << level << ", " << input.size() << " bytes";
+    }
+  }
+}
+
 TEST(Deflate, CompressesWithinOnePercentOfZlib) {
   // A weak match finder or a poor Huffman code shows up here first.
   const Bytes headers = SystemHeaders(250000);
