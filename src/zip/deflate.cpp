@@ -531,10 +531,12 @@ class Compressor {
         symbols_(ws.symbols.get()),
         dynamic_(ws.dynamic),
         writer_(nullptr) {
-    // Only nodes that are read need a value: a short input uses the slots up
-    // to its length (and slot 0, reached through "none"); a longer one may
-    // reach any slot.
-    std::fill_n(chains_, kLinksPerNode * std::min<size_t>(len + 1, kWindowSize), uint16_t{0});
+    // Every node that is read belongs to a position entered earlier in this
+    // call, or is slot 0, the node of "none": heads start at 0 and lanes only
+    // ever hold entered positions or 0, whatever the slots held before. A
+    // chain that reaches "none" ends there, so slot 0 is cleared only so that
+    // nothing of an earlier call is ever copied into a new node.
+    StoreNode(0, 0);
     out_.data.resize(std::min<size_t>(len / 2, size_t{1} << 20) + 64);
     writer_.Rebase(out_.data.data());
   }
