@@ -998,6 +998,11 @@ CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_c
   return Decode(io, in, in_len, out, out_cap);
 }
 
+CodecResult InflatePortable(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap) {
+  WholeBuffer io;
+  return DecodePortable(io, in, in_len, out, out_cap);
+}
+
 CodecResult InflateStream(InflateSource& source, InflateSink& sink, size_t initial_window,
                           size_t max_window) {
   StreamingIo io(source, sink, initial_window, max_window);

@@ -36,6 +36,11 @@ namespace qb::zip {
 // beyond it in out is unspecified.
 CodecResult Inflate(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap);
 
+// Inflate() as built for every processor. Inflate() itself runs a second build
+// of the same decoder on processors with BMI2; both give identical results.
+// For tests.
+CodecResult InflatePortable(const uint8_t* in, size_t in_len, uint8_t* out, size_t out_cap);
+
 // Streaming decoding, for data too large to hold whole, and so that memory grows
 // with the data really produced rather than with a size the archive claims.
 class InflateSource {
