@@ -520,12 +520,12 @@ class Compressor {
  public:
   struct Workspace;
 
-  Compressor(const uint8_t* in, size_t len, int level, bool run_shortcuts, Workspace& ws)
+  Compressor(const uint8_t* in, size_t len, int level, bool shortcuts, Workspace& ws)
       : in_(in),
         len_(len),
         level_(level),
         params_(kLevelParams[level]),
-        run_shortcuts_(run_shortcuts),
+        shortcuts_(shortcuts),
         head_(ws.head.get()),
         chains_(ws.chains.get()),
         symbols_(ws.symbols.get()),
@@ -542,7 +542,7 @@ class Compressor {
   }
 
   DeflateOutput Run() {
-    if (level_ >= kFirstLazyLevel && params_.chain >= kSkipRunsFromChain && run_shortcuts_)
+    if (level_ >= kFirstLazyLevel && params_.chain >= kSkipRunsFromChain && shortcuts_)
       CompressLazy<true>();
     else if (level_ >= kFirstLazyLevel)
       CompressLazy<false>();
@@ -607,7 +607,7 @@ class Compressor {
     for (;;) {
       if (h == prev_h) {
         node = (node << kLinkBits) | (rel - 1);
-        if (++linked >= kLinksPerNode && count > 1 && run_shortcuts_) {
+        if (++linked >= kLinksPerNode && count > 1 && shortcuts_) {
           // The node holds the four positions just before this one. While the
           // run of one byte value goes on, each following position repeats the
           // pattern one further on: add one to every lane and store.
@@ -673,7 +673,12 @@ class Compressor {
   }
 
   // Moves the origin of relative positions by kWindowSize.
-  void Slide() { SlideTables(head_, chains_); }
+  void Slide() {
+    if (shortcuts_)
+      SlideTables(head_, chains_);
+    else
+      SlideTablesPortable(head_, chains_);
+  }
 
   // Walks the chain from `cand` (a position within reach) looking for a match
   // longer than best_len (which is below max_len), trying at most `chain`
@@ -1128,10 +1133,10 @@ class Compressor {
   const size_t len_;
   const int level_;
   const LevelParams params_;
-  const bool run_shortcuts_;  // see DeflateWithoutRunShortcuts
-  uint16_t* const head_;      // hash -> newest relative position, 0 = none
-  uint16_t* const chains_;    // relative position % window -> chain node (see kLinkBits)
-  uint32_t* const symbols_;   // packed symbols of the current block
+  const bool shortcuts_;     // false for DeflatePlain
+  uint16_t* const head_;     // hash -> newest relative position, 0 = none
+  uint16_t* const chains_;   // relative position % window -> chain node (see kLinkBits)
+  uint32_t* const symbols_;  // packed symbols of the current block
   DynamicCodes& dynamic_;
   uint32_t num_symbols_ = 0;
   uint32_t num_matches_ = 0;
@@ -1148,7 +1153,7 @@ class Compressor {
 
 namespace {
 
-DeflateOutput Compress(const uint8_t* in, size_t len, int level, bool run_shortcuts) {
+DeflateOutput Compress(const uint8_t* in, size_t len, int level, bool shortcuts) {
   if (len == 0) {
     DeflateOutput out;
     out.stored_whole = true;
@@ -1159,7 +1164,7 @@ DeflateOutput Compress(const uint8_t* in, size_t len, int level, bool run_shortc
   thread_local std::unique_ptr<Compressor::Workspace> kept;
   std::unique_ptr<Compressor::Workspace> ws =
       kept ? std::move(kept) : std::make_unique<Compressor::Workspace>();
-  Compressor compressor(in, len, std::clamp(level, 1, 9), run_shortcuts, *ws);
+  Compressor compressor(in, len, std::clamp(level, 1, 9), shortcuts, *ws);
   DeflateOutput out = compressor.Run();
   compressor.ClearHeads();
   kept = std::move(ws);
@@ -1172,7 +1177,7 @@ DeflateOutput Deflate(const uint8_t* in, size_t len, int level) {
   return Compress(in, len, level, true);
 }
 
-DeflateOutput DeflateWithoutRunShortcuts(const uint8_t* in, size_t len, int level) {
+DeflateOutput DeflatePlain(const uint8_t* in, size_t len, int level) {
   return Compress(in, len, level, false);
 }
 

@@ -37,10 +37,11 @@ struct DeflateOutput {
 // boundary.
 DeflateOutput Deflate(const uint8_t* in, size_t len, int level);
 
-// Deflate() with its shortcuts through runs of one byte value turned off: runs
-// entered into the hash chains position by position, and the match search
-// walking every candidate of a run. The shortcuts only make the same work
-// cheaper, so the output must be byte for byte that of Deflate(); for tests.
-DeflateOutput DeflateWithoutRunShortcuts(const uint8_t* in, size_t len, int level);
+// Deflate() without its shortcuts: runs of one byte value entered into the
+// hash chains position by position, the match search walking every candidate
+// of a run, and the tables slid by the code built for every processor. The
+// shortcuts only make the same work cheaper, so the output must be byte for
+// byte that of Deflate(); for tests.
+DeflateOutput DeflatePlain(const uint8_t* in, size_t len, int level);
 
 }  // namespace qb::zip
