@@ -56,8 +56,9 @@ void Paths(std::string_view text) {
     // Written into an archive and read back, the name is the same.
     bool utf8 = false;
     std::string read_path, read_file;
-    zip::SplitEntryName(zip::NameFromArchive(zip::NameToArchive(path + file, utf8), utf8), read_path,
-                        read_file);
+    zip::SplitEntryName(
+        zip::NameFromArchive(zip::NameToArchive(path + file, utf8), utf8 ? zip::format::kFlagUtf8Names : 0),
+        read_path, read_file);
     QB_FUZZ_CHECK(read_path == path && read_file == file);
   }
   try {
