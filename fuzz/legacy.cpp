@@ -4,12 +4,11 @@
 // with, so each result is checked against the contract, and against a second run
 // with half the room: the first bytes must be the same, and so must the outcome
 // when the first run stopped before that point.
-#include "zip/legacy.h"
-
 #include <cstring>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "zip/legacy_decoders.h"
 
 using namespace qb::zip;
 

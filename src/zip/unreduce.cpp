@@ -25,7 +25,7 @@
 #include <array>
 #include <cstring>
 
-#include "zip/legacy.h"
+#include "zip/legacy_decoders.h"
 
 namespace qb::zip {
 

@@ -40,7 +40,7 @@
 #include <cstring>
 #include <memory>
 
-#include "zip/legacy.h"
+#include "zip/legacy_decoders.h"
 
 namespace qb::zip {
 

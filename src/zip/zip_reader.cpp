@@ -10,7 +10,7 @@
 #include "platform/paths.h"
 #include "zip/crc32.h"
 #include "zip/inflate.h"
-#include "zip/legacy.h"
+#include "zip/legacy_decoders.h"
 #include "zip/wildcard.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"

@@ -1,7 +1,7 @@
 // Tests of the Shrink, Reduce and Implode decoders: every legacy entry of the
 // third-party corpus, damaged copies of them, and hand-made streams for the
 // corners the corpus may not reach.
-#include "zip/legacy.h"
+#include "zip/legacy_decoders.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
