@@ -32,7 +32,7 @@
 #include <memory>
 #include <string>
 
-#include "zip/file_stream.h"
+#include "zip/buffered_file.h"
 
 namespace qb::zip {
 

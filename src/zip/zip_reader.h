@@ -19,7 +19,7 @@
 
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"
-#include "zip/file_stream.h"
+#include "zip/buffered_file.h"
 #include "zip/zip_header.h"
 
 namespace qb::zip {

@@ -1,4 +1,4 @@
-#include "zip/file_stream.h"
+#include "zip/buffered_file.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

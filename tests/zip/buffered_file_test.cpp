@@ -1,6 +1,6 @@
 // The archive engine's file stream where the system lets it down: the kernel's
 // copy refused, writes failing for want of room or with an I/O error.
-#include "zip/file_stream.h"
+#include "zip/buffered_file.h"
 
 #include <gtest/gtest.h>
 
