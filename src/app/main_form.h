@@ -34,7 +34,7 @@
 #include "app/startup.h"
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_commands.h"
-#include "explorer/dockable_form.h"
+#include "explorer/explorer_window.h"
 #include "panes/note_form.h"
 #include "panes/viewer_form.h"
 #include "platform/clipboard.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "explorer/dockable_form.h"
+#include "explorer/explorer_window.h"
 #include "zip/zip_writer.h"
 
 namespace qb {

@@ -41,7 +41,7 @@
 #include "app/operation_queue.h"
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_viewer.h"
-#include "explorer/dockable_form.h"
+#include "explorer/explorer_window.h"
 #include "panes/viewer_form.h"
 #include "platform/clipboard.h"
 #include "platform/interaction.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "explorer/tree_view.h"
+#include "explorer/tree.h"
 #include "zip/zip_reader.h"
 
 namespace qb {

@@ -3,7 +3,7 @@
 // one-shot timer it runs for the explorer, the pop-up menu the explorer composes
 // and the adapter shows, and what the explorer borrows from the main window.
 //
-// The handlers themselves are members of TDockableForm (dockable_form.h). The
+// The handlers themselves are members of TDockableForm (explorer_window.h). The
 // flow of one drag, as the adapter drives it:
 //
 //   press    TreeView1MouseDown  -> maybe a pop-up to show (right button)
@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "explorer/tree_view.h"
+#include "explorer/tree.h"
 #include "platform/interaction.h"
 #include "zip/zip_writer.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "explorer/tree_view.h"
+#include "explorer/tree.h"
 
 namespace qb {
 

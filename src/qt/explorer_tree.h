@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-#include "explorer/tree_view.h"
+#include "explorer/tree.h"
 #include "qt/legend_dialog.h"
 
 namespace qb::qt {

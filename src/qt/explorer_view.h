@@ -7,7 +7,7 @@
 #include <QTreeView>
 #include <functional>
 
-#include "explorer/tree_view.h"
+#include "explorer/tree.h"
 
 namespace qb::qt {
 

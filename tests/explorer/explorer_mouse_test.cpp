@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "app/app_test_support.h"
-#include "explorer/dockable_form.h"
+#include "explorer/explorer_window.h"
 
 namespace qbtest {
 namespace {

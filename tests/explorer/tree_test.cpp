@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "explorer/cabinet_tree.h"
-#include "explorer/dockable_form.h"
+#include "explorer/explorer_window.h"
 #include "explorer/tree_routines.h"
 #include "platform/memory_stream.h"
 #include "store/cabinet_store.h"

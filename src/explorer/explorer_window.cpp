@@ -1,4 +1,4 @@
-#include "explorer/dockable_form.h"
+#include "explorer/explorer_window.h"
 
 #include <cstdlib>
 #include <exception>

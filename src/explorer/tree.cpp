@@ -1,4 +1,4 @@
-#include "explorer/tree_view.h"
+#include "explorer/tree.h"
 
 #include <stdexcept>
 #include <utility>

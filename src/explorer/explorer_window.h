@@ -30,8 +30,8 @@
 #include <string_view>
 
 #include "explorer/explorer_mouse.h"
+#include "explorer/tree.h"
 #include "explorer/tree_routines.h"
-#include "explorer/tree_view.h"
 
 namespace qb {
 
