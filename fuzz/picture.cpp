@@ -10,7 +10,7 @@
 #include "clipboard/clip_formats.h"
 #include "clipboard/payload.h"
 #include "fuzz_support.h"
-#include "panes/viewer_form.h"
+#include "panes/viewer_pane.h"
 #include "platform/clipboard.h"
 #include "platform/memory_stream.h"
 

@@ -42,7 +42,7 @@
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_viewer.h"
 #include "explorer/explorer_window.h"
-#include "panes/viewer_form.h"
+#include "panes/viewer_pane.h"
 #include "platform/clipboard.h"
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"

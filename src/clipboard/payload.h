@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "clipboard/working_picture.h"
-#include "panes/viewer_form.h"
+#include "panes/viewer_pane.h"
 #include "platform/clipboard.h"
 #include "platform/memory_stream.h"
 

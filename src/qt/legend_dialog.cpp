@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "panes/view_form.h"
+#include "panes/glyph_legend.h"
 
 namespace qb::qt {
 

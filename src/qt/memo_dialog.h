@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "panes/memo_form.h"
+#include "panes/text_editor.h"
 #include "platform/interaction.h"
 
 class QAction;

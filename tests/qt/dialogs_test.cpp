@@ -29,8 +29,8 @@
 #include <cmath>
 #include <functional>
 
-#include "panes/memo_form.h"
-#include "panes/view_form.h"
+#include "panes/glyph_legend.h"
+#include "panes/text_editor.h"
 #include "qt/about_dialog.h"
 #include "qt/help_window.h"
 #include "qt/hl_syntax_highlighter.h"

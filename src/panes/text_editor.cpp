@@ -1,4 +1,4 @@
-#include "panes/memo_form.h"
+#include "panes/text_editor.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,5 +1,5 @@
 // TMemoForm: bookmarks, gutter marks, the Cancel button rule and the pop-up menu.
-#include "panes/memo_form.h"
+#include "panes/text_editor.h"
 
 #include <gtest/gtest.h>
 

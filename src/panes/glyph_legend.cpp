@@ -1,4 +1,4 @@
-#include "panes/view_form.h"
+#include "panes/glyph_legend.h"
 
 namespace qb {
 

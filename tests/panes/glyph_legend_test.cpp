@@ -1,11 +1,11 @@
 // The glyph legend and chooser: the three fills, the choice made by a mouse press,
 // and the panes' states.
-#include "panes/view_form.h"
+#include "panes/glyph_legend.h"
 
 #include <gtest/gtest.h>
 
-#include "panes/note_form.h"
-#include "panes/viewer_form.h"
+#include "panes/note_pane.h"
+#include "panes/viewer_pane.h"
 
 namespace qb {
 namespace {
