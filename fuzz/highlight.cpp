@@ -1,5 +1,5 @@
-// The highlighter under random edits. Input: a byte choosing the mode (and whether
-// long tokens are on), a starting text up to a zero byte, then edits: two positions
+// The highlighter under random edits. Input: a byte choosing the mode (its high bit
+// turns long tokens off), a starting text up to a zero byte, then edits: two positions
 // (line and column, two bytes each, taken modulo the text), a length byte and the
 // text to put between them. After every edit each line's carried state and colours
 // must equal those of a full rescan of the same text.
@@ -11,9 +11,6 @@
 using namespace qb;
 
 namespace {
-
-// Set to also try LongTokens off; a full rescan is then the reference too.
-constexpr bool kTryLongTokensOff = false;
 
 TTextPos Position(qbfuzz::Input& input, const THLEditor& editor) {
   TTextPos at;
@@ -55,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t choice = input.Byte();
   THLEditor editor;
   editor.SetHighLighter(HighLighterFromNumber(choice % kHighLighterCount));
-  if (kTryLongTokensOff && (choice & 0x80)) editor.SetLongTokens(false);
+  if (choice & 0x80) editor.SetLongTokens(false);
   editor.SetText(input.Until(0));
   CompareWithRescan(editor);
   for (int edits = 0; !input.Empty() && edits < 64; ++edits) {
