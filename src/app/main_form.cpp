@@ -97,9 +97,9 @@ bool TMainForm::Execute(std::string name, std::function<void()> command, bool re
   return operations_.Submit(TOperation{std::move(name), std::move(command), retry_when_cabinet_busy});
 }
 
-bool TMainForm::Command(std::string_view handler, int tag) {
-  std::string name(handler);
-  return Execute(name, [this, name, tag] { RunHandler(*this, name, tag); });
+bool TMainForm::Command(TCommand command, int tag) {
+  return Execute(std::string(HandlerName(command)),
+                 [this, command, tag] { RunHandler(*this, command, tag); });
 }
 
 void TMainForm::Error(const std::string& text) {

@@ -10,8 +10,8 @@
 //
 // One command at a time. The archive engine dispatches window messages during its
 // work, so a clipboard change or a click can arrive in the middle of a command.
-// The program therefore runs every command through Execute (or Command, by the
-// handler's name): a command that arrives while another runs waits in the form's
+// The program therefore runs every command through Execute (or Command, for a
+// command of the menus): a command that arrives while another runs waits in the form's
 // operation queue and runs when the running one has ended, in arrival order
 // (operation_queue.h). AutoSave takes its clip at the change and queues its store
 // the same way. The handlers themselves can still be called directly (tests do);
@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/commands.h"
 #include "app/operation_queue.h"
 #include "app/startup.h"
 #include "app/stored_properties.h"
@@ -97,8 +98,8 @@ class TMainForm {
   // A command marked retry_when_cabinet_busy is tried again later when another
   // program holds the cabinet.
   bool Execute(std::string name, std::function<void()> command, bool retry_when_cabinet_busy = false);
-  // Execute for a menu or tool bar handler by its name and the clicked item's tag.
-  bool Command(std::string_view handler, int tag = 0);
+  // Execute for a command of the menus or the tool bar and the clicked item's tag.
+  bool Command(TCommand command, int tag = 0);
   TOperationQueue& Operations() { return operations_; }
 
   // Called with the cabinet path at the end of every rebuild (the recent-cabinets

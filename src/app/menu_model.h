@@ -1,23 +1,25 @@
 // The main window's menus and tool bar as data: every item's name, caption,
-// shortcut, image and the handler it runs. The Qt window builds its actions from
-// these tables (one action per handler, shared by menu, tool bar and pop-ups);
-// the handlers themselves run through RunHandler.
+// shortcut, image and the command it runs (commands.h). The Qt window builds its
+// actions from these tables (one action per command and tag, shared by menu, tool
+// bar and drop-downs); the form's commands run through RunHandler.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/commands.h"
+
 namespace qb {
 
 class TMainForm;
 
 struct TMenuEntry {
-  std::string Name;      // "OpenMi"; empty for a separator
-  std::string Caption;   // with & marking the accelerator
-  std::string ShortCut;  // "Ctrl+O"; empty for none
-  int Image = -1;        // index into the main window's image list
-  std::string Handler;   // "OpenMiClick"; empty for a top-level menu or sub-menu
+  std::string Name;                   // "OpenMi"; empty for a separator
+  std::string Caption;                // with & marking the accelerator
+  std::string ShortCut;               // "Ctrl+O"; empty for none
+  int Image = -1;                     // index into the main window's image list
+  TCommand Command = TCommand::None;  // None for a separator or a sub-menu
   bool CheckItem = false;
   int Tag = 0;
   std::string SubMenu;  // "Languages": the item opens the ten language items
@@ -34,10 +36,11 @@ struct TTopMenu {
 // The main menu, in order.
 const std::vector<TTopMenu>& MainMenu();
 
-// The ten language items of an "Edit ... As" sub-menu. clipboard selects the
-// Clipboard menu's captions, popup the tool bar drop-downs' tags (Java and Perl
-// open the editor without highlighting there).
-std::vector<TMenuEntry> LanguageItems(std::string_view handler, bool clipboard, bool popup = false);
+// The ten language items of an "Edit ... As" sub-menu, running command
+// (EditTextItemMiClick, or EditClipboardMiClick with the Clipboard menu's
+// captions). popup selects the tool bar drop-downs' tags (Java and Perl open the
+// editor without highlighting there).
+std::vector<TMenuEntry> LanguageItems(TCommand command, bool popup = false);
 
 // A tool bar item.
 struct TSpeedItem {
@@ -47,7 +50,8 @@ struct TSpeedItem {
   std::string Hint;  // short hint "|" long hint
   int Image = -1;
   bool ShownAtFirst = false;
-  std::string Handler;  // empty: runs nothing; "PopupMenu1"/"PopupMenu2": opens that drop-down
+  TCommand Command = TCommand::None;  // None: runs nothing; PopupMenu1/2: opens that drop-down
+  int Tag = 0;                        // the tag the command runs with (1: Move)
   std::string ShortHint() const;
   std::string LongHint() const;
 };
@@ -55,13 +59,9 @@ struct TSpeedItem {
 // Every tool bar item, in their design order.
 const std::vector<TSpeedItem>& SpeedItems();
 
-// Runs a command of the main form by its handler name and the clicked item's tag.
-// Returns false when the name is no command of the form (the window's own
-// commands - exit, help, panes, tool bar - are the window's to run).
-bool RunHandler(TMainForm& form, std::string_view handler, int tag);
-
-// The handlers of features this version does not have yet; their items show
-// disabled.
-bool HandlerAvailable(std::string_view handler);
+// Runs a command of the main form with the clicked item's tag. Returns false for
+// the window's own commands (exit, help, panes, tool bar) and for those not in
+// this version yet.
+bool RunHandler(TMainForm& form, TCommand command, int tag);
 
 }  // namespace qb

@@ -137,8 +137,8 @@ TQtMainWindow::~TQtMainWindow() {
   delete help_;
 }
 
-QAction* TQtMainWindow::Action(const std::string& handler, int tag) const {
-  auto it = actions_.find({handler, tag});
+QAction* TQtMainWindow::Action(TCommand command, int tag) const {
+  auto it = actions_.find({command, tag});
   return it == actions_.end() ? nullptr : it->second;
 }
 
@@ -148,16 +148,16 @@ QMenu* TQtMainWindow::Menu(const std::string& name) const {
 }
 
 QAction* TQtMainWindow::MakeAction(const TMenuEntry& entry) {
-  const std::pair<std::string, int> key{entry.Handler, entry.Tag};
+  const std::pair<TCommand, int> key{entry.Command, entry.Tag};
   if (auto it = actions_.find(key); it != actions_.end()) return it->second;
   auto* action = new QAction(ImageIcon(entry.Image), FromStd(entry.Caption), this);
   action->setObjectName(FromStd(entry.Name));
   if (!entry.ShortCut.empty()) action->setShortcut(QKeySequence(FromStd(entry.ShortCut)));
   action->setCheckable(entry.CheckItem);
-  action->setEnabled(HandlerAvailable(entry.Handler));
-  const std::string handler = entry.Handler;
+  action->setEnabled(CommandAvailable(entry.Command));
+  const TCommand command = entry.Command;
   const int tag = entry.Tag;
-  connect(action, &QAction::triggered, this, [this, handler, tag] { Run(handler, tag); });
+  connect(action, &QAction::triggered, this, [this, command, tag] { Run(command, tag); });
   actions_[key] = action;
   return action;
 }
@@ -165,29 +165,27 @@ QAction* TQtMainWindow::MakeAction(const TMenuEntry& entry) {
 void TQtMainWindow::BuildActions() {
   for (const TTopMenu& top : MainMenu())
     for (const TMenuEntry& entry : top.Items)
-      if (!entry.IsSeparator() && !entry.Handler.empty() && entry.SubMenu.empty()) MakeAction(entry);
-  for (const char* handler : {"EditTextItemMiClick", "EditClipboardMiClick"})
+      if (!entry.IsSeparator() && entry.Command != TCommand::None && entry.SubMenu.empty()) MakeAction(entry);
+  for (TCommand command : {TCommand::EditTextItemMiClick, TCommand::EditClipboardMiClick})
     for (bool popup : {false, true})
-      for (const TMenuEntry& entry :
-           LanguageItems(handler, std::string(handler) == "EditClipboardMiClick", popup))
-        MakeAction(entry);
+      for (const TMenuEntry& entry : LanguageItems(command, popup)) MakeAction(entry);
   // Tool bar hints are the actions' tool tips and status texts.
   for (const TSpeedItem& item : SpeedItems()) {
-    QAction* action = Action(item.Handler, item.Name == "MoveSi" ? 1 : 0);
+    QAction* action = Action(item.Command, item.Tag);
     if (!action) continue;
     action->setToolTip(HintText(item.ShortHint()));
     action->setStatusTip(HintText(item.LongHint()));
   }
 }
 
-QMenu* TQtMainWindow::LanguageMenu(const std::string& handler, bool clipboard, bool popup, QWidget* parent) {
+QMenu* TQtMainWindow::LanguageMenu(TCommand command, bool popup, QWidget* parent) {
   auto* menu = new QMenu(parent);
-  for (const TMenuEntry& entry : LanguageItems(handler, clipboard, popup)) {
+  for (const TMenuEntry& entry : LanguageItems(command, popup)) {
     // Each menu item is its own action (captions differ), running the shared command.
     auto* action = menu->addAction(FromStd(entry.Caption));
     action->setObjectName(FromStd(entry.Name));
     const int tag = entry.Tag;
-    connect(action, &QAction::triggered, this, [this, handler, tag] { Run(handler, tag); });
+    connect(action, &QAction::triggered, this, [this, command, tag] { Run(command, tag); });
   }
   return menu;
 }
@@ -201,13 +199,13 @@ void TQtMainWindow::BuildMenus() {
       if (entry.IsSeparator()) {
         menu->addSeparator();
       } else if (!entry.SubMenu.empty()) {
-        QMenu* sub = LanguageMenu(entry.Handler, entry.Handler == "EditClipboardMiClick", false, menu);
+        QMenu* sub = LanguageMenu(entry.Command, false, menu);
         sub->setTitle(FromStd(entry.Caption));
         sub->setIcon(ImageIcon(entry.Image));
         sub->setObjectName(FromStd(entry.Name));
         menu->addMenu(sub);
         menus_[entry.Name] = sub;
-      } else if (entry.Handler.empty()) {
+      } else if (entry.Command == TCommand::None) {
         QMenu* sub = menu->addMenu(FromStd(entry.Caption));  // Re-Open: empty until the recent list exists
         sub->setObjectName(FromStd(entry.Name));
         sub->setEnabled(false);
@@ -229,19 +227,19 @@ void TQtMainWindow::BuildToolBar() {
   tool_bar_->setIconSize(QSize(16, 16));
   for (const TSpeedItem& item : SpeedItems()) {
     if (!item.ShownAtFirst) continue;
-    if (item.Handler == "PopupMenu1" || item.Handler == "PopupMenu2") {
+    if (item.Command == TCommand::PopupMenu1 || item.Command == TCommand::PopupMenu2) {
       auto* button = new QToolButton(tool_bar_);
       button->setIcon(ImageIcon(item.Image));
       button->setToolTip(HintText(item.ShortHint()));
       button->setStatusTip(HintText(item.LongHint()));
       button->setPopupMode(QToolButton::InstantPopup);
-      const bool clipboard = item.Handler == "PopupMenu2";
-      button->setMenu(
-          LanguageMenu(clipboard ? "EditClipboardMiClick" : "EditTextItemMiClick", clipboard, true, button));
+      const bool clipboard = item.Command == TCommand::PopupMenu2;
+      button->setMenu(LanguageMenu(clipboard ? TCommand::EditClipboardMiClick : TCommand::EditTextItemMiClick,
+                                   true, button));
       tool_bar_->addWidget(button);
       continue;
     }
-    QAction* action = Action(item.Handler, item.Name == "MoveSi" ? 1 : 0);
+    QAction* action = Action(item.Command, item.Tag);
     if (action) tool_bar_->addAction(action);
   }
 }
@@ -415,11 +413,11 @@ void TQtMainWindow::RunFormCommand(const std::string& name, std::function<void()
 
 void TQtMainWindow::AfterCommand() {
   TClipboardCommands& c = form_->ClipboardCommands();
-  if (QAction* a = Action("AutoSaveMiClick")) a->setChecked(c.AutoSave());
-  if (QAction* a = Action("AutoLoad1Click")) a->setChecked(c.AutoLoad());
-  if (QAction* a = Action("ViewItemsMiClick")) a->setChecked(c.ViewItems());
-  if (QAction* a = Action("CurrentDrawerMiClick")) a->setChecked(c.CurrentDrawer());
-  if (QAction* a = Action("ToolbarMiClick")) a->setChecked(tool_bar_->isVisible());
+  if (QAction* a = Action(TCommand::AutoSaveMiClick)) a->setChecked(c.AutoSave());
+  if (QAction* a = Action(TCommand::AutoLoad1Click)) a->setChecked(c.AutoLoad());
+  if (QAction* a = Action(TCommand::ViewItemsMiClick)) a->setChecked(c.ViewItems());
+  if (QAction* a = Action(TCommand::CurrentDrawerMiClick)) a->setChecked(c.CurrentDrawer());
+  if (QAction* a = Action(TCommand::ToolbarMiClick)) a->setChecked(tool_bar_->isVisible());
   clipboard_view_->Refresh();
   RefreshPanes();
 }
@@ -439,7 +437,7 @@ void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
       for (const TPopupItemInfo& info : popup.EditAsItems) {
         const int tag = info.Tag;
         sub->addAction(QString::fromUtf8(info.Caption.data(), static_cast<int>(info.Caption.size())), this,
-                       [this, tag] { Run("EditTextItemMiClick", tag); });
+                       [this, tag] { Run(TCommand::EditTextItemMiClick, tag); });
       }
       continue;
     }
@@ -553,11 +551,11 @@ void TQtMainWindow::RefreshPanes() {
 }
 
 void TQtMainWindow::MenuOpening(const std::string& name) {
-  auto set = [this](const char* handler, bool enabled, int tag = 0) {
-    if (QAction* a = Action(handler, tag)) a->setEnabled(enabled && HandlerAvailable(handler));
+  auto set = [this](TCommand command, bool enabled, int tag = 0) {
+    if (QAction* a = Action(command, tag)) a->setEnabled(enabled && CommandAvailable(command));
   };
-  auto check = [this](const char* handler, bool checked) {
-    if (QAction* a = Action(handler)) a->setChecked(checked);
+  auto check = [this](TCommand command, bool checked) {
+    if (QAction* a = Action(command)) a->setChecked(checked);
   };
   // What another menu disabled is enabled again first. Enablement reads the
   // cabinet; while a command runs it is left at that (every command checks its own
@@ -567,30 +565,30 @@ void TQtMainWindow::MenuOpening(const std::string& name) {
   if (name == "EditMi") {
     TEditMenuState state;
     RunCommand(ui_, [&] { state = form_->EditMiClick(); });
-    set("AddNoteMiClick", state.AddNoteMi);
-    set("ChangeGlyphMiClick", state.ChangeGlyphMi);
-    set("RenameMiClick", state.RenameMi);
-    set("DeleteMiClick", state.DeleteMi);
-    set("CopyMiClick", state.CopyMi, 0);
-    set("CopyMiClick", state.MoveMi, 1);
-    set("DeleteNoteMiClick", state.DeleteNoteMi);
+    set(TCommand::AddNoteMiClick, state.AddNoteMi);
+    set(TCommand::ChangeGlyphMiClick, state.ChangeGlyphMi);
+    set(TCommand::RenameMiClick, state.RenameMi);
+    set(TCommand::DeleteMiClick, state.DeleteMi);
+    set(TCommand::CopyMiClick, state.CopyMi, 0);
+    set(TCommand::CopyMiClick, state.MoveMi, 1);
+    set(TCommand::DeleteNoteMiClick, state.DeleteNoteMi);
     if (QMenu* sub = Menu("EditTextItemMi")) sub->setEnabled(state.EditTextItemMi);
   } else if (name == "ClipboardMi") {
     TClipboardMenuState state;
     RunCommand(ui_, [&] { state = form_->ClipboardMiClick(); });
-    check("AutoSaveMiClick", state.AutoSaveMiChecked);
-    check("ViewItemsMiClick", state.ViewItemsMiChecked);
-    check("AutoLoad1Click", state.AutoLoad1Checked);
-    check("CurrentDrawerMiClick", state.CurrentDrawerMiChecked);
-    set("SaveToFCMiClick", state.SaveToFCMiEnabled);
-    set("LoadSelectedMiClick", state.LoadSelectedMiEnabled);
+    check(TCommand::AutoSaveMiClick, state.AutoSaveMiChecked);
+    check(TCommand::ViewItemsMiClick, state.ViewItemsMiChecked);
+    check(TCommand::AutoLoad1Click, state.AutoLoad1Checked);
+    check(TCommand::CurrentDrawerMiClick, state.CurrentDrawerMiChecked);
+    set(TCommand::SaveToFCMiClick, state.SaveToFCMiEnabled);
+    set(TCommand::LoadSelectedMiClick, state.LoadSelectedMiEnabled);
     if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(state.EditClipboardMiEnabled);
   } else if (name == "ViewMi") {
     const TViewMenuState state = form_->ViewMiClick(tool_bar_->isVisible());
-    check("ToolbarMiClick", state.ToolbarMi);
-    check("ExplorerMiClick", state.ExplorerMi);
-    check("NoteMiClick", state.NoteMi);
-    check("ViewerMiClick", state.ViewerMi);
+    check(TCommand::ToolbarMiClick, state.ToolbarMi);
+    check(TCommand::ExplorerMiClick, state.ExplorerMi);
+    check(TCommand::NoteMiClick, state.NoteMi);
+    check(TCommand::ViewerMiClick, state.ViewerMi);
   }
 }
 
@@ -606,7 +604,7 @@ void TQtMainWindow::MenuClosed() {
 }
 
 void TQtMainWindow::RestoreEnablement() {
-  for (auto& [key, action] : actions_) action->setEnabled(HandlerAvailable(key.first));
+  for (auto& [key, action] : actions_) action->setEnabled(CommandAvailable(key.first));
   if (QMenu* sub = Menu("EditTextItemMi")) sub->setEnabled(true);
   if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(true);
 }
@@ -616,31 +614,70 @@ void TQtMainWindow::ShowPane(QDockWidget* dock) {
   dock->raise();
 }
 
-void TQtMainWindow::Run(const std::string& handler, int tag) {
-  if (handler == "ToolbarMiClick") {
-    tool_bar_->setVisible(!tool_bar_->isVisible());
-  } else if (handler == "ExplorerMiClick") {
-    ShowPane(explorer_dock_);
-  } else if (handler == "NoteMiClick") {
-    ShowPane(note_dock_);
-  } else if (handler == "ViewerMiClick") {
-    ShowPane(viewer_dock_);
-  } else if (handler == "HelpManualMiClick") {
-    Help().ShowContents();
-  } else if (handler == "HelpOnHelpMiClick") {
-    Help().ShowHelpOnHelp();
-  } else if (handler == "HowToMiClick") {
-    Help().ShowContext(kHowToContext);
-  } else if (handler == "AboutMiClick") {
-    AboutMiClick();
-  } else if (handler == "ExitMiClick") {
-    // After the running command: the close writes the settings and may touch the
-    // clipboard.
-    RunFormCommand(handler, [this] { ExitMiClick(); });
-    return;
-  } else if (HandlerAvailable(handler)) {
-    RunFormCommand(handler, [this, handler, tag] { RunHandler(*form_, handler, tag); });
-    return;
+void TQtMainWindow::Run(TCommand command, int tag) {
+  switch (command) {
+    case TCommand::ToolbarMiClick:
+      tool_bar_->setVisible(!tool_bar_->isVisible());
+      break;
+    case TCommand::ExplorerMiClick:
+      ShowPane(explorer_dock_);
+      break;
+    case TCommand::NoteMiClick:
+      ShowPane(note_dock_);
+      break;
+    case TCommand::ViewerMiClick:
+      ShowPane(viewer_dock_);
+      break;
+    case TCommand::HelpManualMiClick:
+      Help().ShowContents();
+      break;
+    case TCommand::HelpOnHelpMiClick:
+      Help().ShowHelpOnHelp();
+      break;
+    case TCommand::HowToMiClick:
+      Help().ShowContext(kHowToContext);
+      break;
+    case TCommand::AboutMiClick:
+      AboutMiClick();
+      break;
+    case TCommand::ExitMiClick:
+      // After the running command: the close writes the settings and may touch the
+      // clipboard.
+      RunFormCommand(std::string(HandlerName(command)), [this] { ExitMiClick(); });
+      return;
+    case TCommand::None:
+    case TCommand::ModToolbarMiClick:  // not in this version yet
+    case TCommand::PopupMenu1:         // the drop-downs open their own menus
+    case TCommand::PopupMenu2:
+      break;
+    // The form's commands.
+    case TCommand::OpenMiClick:
+    case TCommand::NewMiClick:
+    case TCommand::AddNoteMiClick:
+    case TCommand::ChangeGlyphMiClick:
+    case TCommand::RenameMiClick:
+    case TCommand::EditTextItemMiClick:
+    case TCommand::CopyMiClick:
+    case TCommand::AddNewItemMiClick:
+    case TCommand::NewDrawMiClick:
+    case TCommand::AddUserGlyphsMiClick:
+    case TCommand::RemoveUserGlyphsMiClick:
+    case TCommand::DeleteMiClick:
+    case TCommand::DeleteNoteMiClick:
+    case TCommand::SaveToFCMiClick:
+    case TCommand::CurrentDrawerMiClick:
+    case TCommand::LoadSelectedMiClick:
+    case TCommand::ViewItemsMiClick:
+    case TCommand::EditClipboardMiClick:
+    case TCommand::AutoSaveMiClick:
+    case TCommand::AutoLoad1Click:
+    case TCommand::LegendMiClick:
+    case TCommand::DisplayAllMiClick:
+    case TCommand::CollapseAllMiClick:
+      if (!CommandAvailable(command)) break;
+      RunFormCommand(std::string(HandlerName(command)),
+                     [this, command, tag] { RunHandler(*form_, command, tag); });
+      return;
   }
   AfterCommand();
 }

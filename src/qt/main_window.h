@@ -47,8 +47,9 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   TMainForm& Form() { return *form_; }
   TQtInteraction& Interaction() { return interaction_; }
   IUserInteraction& UI() { return ui_; }
-  // The action of a handler (and tag, for the language items); null when none.
-  QAction* Action(const std::string& handler, int tag = 0) const;
+  // The action of a command (and tag, for the language items and Move); null when
+  // none.
+  QAction* Action(TCommand command, int tag = 0) const;
   QMenu* Menu(const std::string& name) const;
   QToolBar* ToolBar() const { return tool_bar_; }
   QDockWidget* ExplorerDock() const { return explorer_dock_; }
@@ -57,9 +58,9 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   TExplorerView* ExplorerView() const { return explorer_view_; }
   TClipboardView* ClipboardView() const { return clipboard_view_; }
 
-  // Runs a handler as its menu item does; the window's own commands included.
+  // Runs a command as its menu item does; the window's own commands included.
   // A command of the form (and Exit) waits while another command runs.
-  void Run(const std::string& handler, int tag = 0);
+  void Run(TCommand command, int tag = 0);
   // Redraws the note and viewer panes from the form's state.
   void RefreshPanes();
   // Opens a cabinet as the start-up does.
@@ -83,7 +84,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void BuildToolBar();
   void BuildPanes();
   QAction* MakeAction(const TMenuEntry& entry);
-  QMenu* LanguageMenu(const std::string& handler, bool clipboard, bool popup, QWidget* parent);
+  QMenu* LanguageMenu(TCommand command, bool popup, QWidget* parent);
   void MenuOpening(const std::string& name);
   void MenuClosed();
   // Every action enabled as the tool bar has it (later features excepted).
@@ -109,7 +110,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   std::unique_ptr<TQtClipboard> qt_clipboard_;
   std::unique_ptr<TMainForm> form_;
   TGlyphImages images_;
-  std::map<std::pair<std::string, int>, QAction*> actions_;
+  std::map<std::pair<TCommand, int>, QAction*> actions_;
   std::map<std::string, QMenu*> menus_;
   QToolBar* tool_bar_ = nullptr;
   QDockWidget* explorer_dock_ = nullptr;

@@ -188,7 +188,7 @@ TEST_F(PumpedFormTest, CopiesDuringAnAutoSaveAreStoredAfterItInOrder) {
 TEST_F(PumpedFormTest, CopiesDuringADeleteAreStoredAfterIt) {
   Select("Keep\\One");
   ui_.Answer(MsgAnswer::Yes);
-  EXPECT_TRUE(form_->Command("DeleteMiClick"));
+  EXPECT_TRUE(form_->Command(qb::TCommand::DeleteMiClick));
   ExpectClipsStoredInOrder();
   for (const DiskEntry& e : Disk()) EXPECT_NE(e.Name, "Keep\\One");
   EXPECT_EQ(qb::FindNodeByPath(Tree(), "Keep\\One"), nullptr);
@@ -197,7 +197,7 @@ TEST_F(PumpedFormTest, CopiesDuringADeleteAreStoredAfterIt) {
 TEST_F(PumpedFormTest, CopiesDuringARenameAreStoredAfterIt) {
   Select("Keep\\Two");
   ui_.Input("Renamed");
-  form_->Command("RenameMiClick");
+  form_->Command(qb::TCommand::RenameMiClick);
   ExpectClipsStoredInOrder();
   int renamed = 0;
   for (const DiskEntry& e : Disk()) renamed += e.Name == "Keep\\Renamed" && e.Data == std::string(40000, 'b');
@@ -207,7 +207,7 @@ TEST_F(PumpedFormTest, CopiesDuringARenameAreStoredAfterIt) {
 TEST_F(PumpedFormTest, CopiesDuringAddNoteAreStoredAfterIt) {
   Select("Keep\\Three");
   form_->NoteForm().SetMemo1Text("new note");
-  form_->Command("AddNoteMiClick");
+  form_->Command(qb::TCommand::AddNoteMiClick);
   ExpectClipsStoredInOrder();
   for (const DiskEntry& e : Disk()) {
     if (e.Name == "Keep\\Three") {
@@ -222,7 +222,7 @@ TEST_F(PumpedFormTest, ASaveByCommandAndTheCopiesDuringItAreStoredInOrder) {
   form_->AutoSaveMiClick();  // on again after the copy: the next copies are stored by themselves
   // Save runs as the command it is, with AutoSave on it asks nothing; one pump in
   // its work delivers the three copies in turn.
-  form_->Command("SaveToFCMiClick");
+  form_->Command(qb::TCommand::SaveToFCMiClick);
   EXPECT_TRUE(copies_.empty());
   EXPECT_EQ(SavedClips(), (std::vector<std::string>{"asked for", "first copy", "second copy", "third copy"}));
   EXPECT_TRUE(ui_.Boxes().empty());
@@ -241,7 +241,7 @@ TEST_F(PumpedFormTest, TheMessagesOfAQueuedSaveAppearWhenItsTurnComes) {
   });
   Select("Keep\\One");
   ui_.Answer(MsgAnswer::Yes);
-  form_->Command("DeleteMiClick");
+  form_->Command(qb::TCommand::DeleteMiClick);
   EXPECT_EQ(ui_.BoxLog(),
             (std::vector<std::string>{
                 "Confirmation 'Confirm' [Yes/Cancel]: Are you sure you want to delete the selected item?",

@@ -76,7 +76,7 @@ TEST(EditorWindow, EditingATextItemKeepsItsBytesAndLineBreaks) {
   for (const char* path : {"Notes\\Unix", "Notes\\Empty line"}) {
     select(path);
     WhenEditor([](TMemoDialog* dialog) { dialog->OKBtn()->click(); });
-    window.Run("EditTextItemMiClick", 2);
+    window.Run(TCommand::EditTextItemMiClick, 2);
   }
   EXPECT_EQ(qbtest::ReadFileBytes(cabinet), before);
 
@@ -89,7 +89,7 @@ TEST(EditorWindow, EditingATextItemKeepsItsBytesAndLineBreaks) {
     cursor.insertText(QStringLiteral("\nthree"));
     dialog->OKBtn()->click();
   });
-  window.Run("EditTextItemMiClick", 2);
+  window.Run(TCommand::EditTextItemMiClick, 2);
   EXPECT_EQ(Payload(cabinet, "Notes\\Unix"), "one\ntwo\nthree\n");
   EXPECT_EQ(Payload(cabinet, "Notes\\Empty line"), "\r\n");
 }

@@ -29,8 +29,8 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndImages) {
   EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Edit", "&Clipboard", "&View", "&Help"}));
   for (const TTopMenu& top : MainMenu())
     for (const TMenuEntry& entry : top.Items) {
-      if (entry.IsSeparator() || entry.Handler.empty() || !entry.SubMenu.empty()) continue;
-      QAction* action = window_->Action(entry.Handler, entry.Tag);
+      if (entry.IsSeparator() || entry.Command == TCommand::None || !entry.SubMenu.empty()) continue;
+      QAction* action = window_->Action(entry.Command, entry.Tag);
       ASSERT_NE(action, nullptr) << entry.Name;
       EXPECT_EQ(action->text().toStdString(), entry.Caption);
       EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromStdString(entry.ShortCut))) << entry.Name;
@@ -46,20 +46,31 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndImages) {
   ASSERT_GE(tips.size(), 12u);
   EXPECT_EQ(tips[0], "Open existing\nFile Cabinet");
   EXPECT_EQ(tips.back(), "Helpl");
+  // Every button that runs a command has its action, with the button's own hint
+  // (Move's action is not Copy's).
+  for (const TSpeedItem& item : SpeedItems()) {
+    if (item.Command == TCommand::None || item.Command == TCommand::PopupMenu1 ||
+        item.Command == TCommand::PopupMenu2)
+      continue;
+    QAction* action = window_->Action(item.Command, item.Tag);
+    ASSERT_NE(action, nullptr) << item.Name;
+    EXPECT_EQ(action->statusTip().toStdString(), item.LongHint()) << item.Name;
+  }
+  EXPECT_NE(window_->Action(TCommand::CopyMiClick, 1), window_->Action(TCommand::CopyMiClick, 0));
 }
 
 TEST_F(MainWindowTest, OpeningAMenuDisablesOnlyWhileItIsOpen) {
   QMenu* edit = window_->Menu("EditMi");
   emit edit->aboutToShow();  // nothing selected
-  EXPECT_FALSE(window_->Action("AddNoteMiClick")->isEnabled());
-  EXPECT_FALSE(window_->Action("DeleteMiClick")->isEnabled());
-  EXPECT_TRUE(window_->Action("AddNewItemMiClick")->isEnabled());
+  EXPECT_FALSE(window_->Action(TCommand::AddNoteMiClick)->isEnabled());
+  EXPECT_FALSE(window_->Action(TCommand::DeleteMiClick)->isEnabled());
+  EXPECT_TRUE(window_->Action(TCommand::AddNewItemMiClick)->isEnabled());
   emit edit->aboutToHide();
   QCoreApplication::processEvents();
   // The tool bar buttons and shortcuts are never left disabled.
-  EXPECT_TRUE(window_->Action("AddNoteMiClick")->isEnabled());
+  EXPECT_TRUE(window_->Action(TCommand::AddNoteMiClick)->isEnabled());
   // Features of later versions stay off.
-  EXPECT_FALSE(window_->Action("ModToolbarMiClick")->isEnabled());
+  EXPECT_FALSE(window_->Action(TCommand::ModToolbarMiClick)->isEnabled());
 }
 
 TEST_F(MainWindowTest, ClickingAnItemShowsItsNoteAndSelectsIt) {
@@ -70,8 +81,8 @@ TEST_F(MainWindowTest, ClickingAnItemShowsItsNoteAndSelectsIt) {
   EXPECT_EQ(note->toPlainText().toStdString(), "remember this");
   // The Edit menu now offers the item's commands.
   emit window_->Menu("EditMi")->aboutToShow();
-  EXPECT_TRUE(window_->Action("AddNoteMiClick")->isEnabled());
-  EXPECT_TRUE(window_->Action("DeleteNoteMiClick")->isEnabled());
+  EXPECT_TRUE(window_->Action(TCommand::AddNoteMiClick)->isEnabled());
+  EXPECT_TRUE(window_->Action(TCommand::DeleteNoteMiClick)->isEnabled());
   emit window_->Menu("EditMi")->aboutToHide();
 }
 
@@ -93,9 +104,9 @@ TEST_F(MainWindowTest, KeysMoveTheSelectionTheCommandsActOn) {
 }
 
 TEST_F(MainWindowTest, ViewItemsShowsTheClickedItemInTheViewer) {
-  window_->Run("ViewItemsMiClick");
+  window_->Run(TCommand::ViewItemsMiClick);
   EXPECT_TRUE(window_->Form().ClipboardCommands().ViewItems());
-  window_->Run("ViewerMiClick");
+  window_->Run(TCommand::ViewerMiClick);
   EXPECT_TRUE(window_->ViewerDock()->isVisible());
   QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
   auto editors = window_->ViewerDock()->findChildren<QPlainTextEdit*>();
@@ -131,8 +142,8 @@ TEST_F(MainWindowTest, TheLiveClipboardViewFollowsTheClipboard) {
   }
   EXPECT_EQ(window_->ClipboardView()->ShownText().toStdString(), "Clipboard is empty");
   // AutoSave from the menu stores the next clip.
-  window_->Run("AutoSaveMiClick");
-  EXPECT_TRUE(window_->Action("AutoSaveMiClick")->isChecked());
+  window_->Run(TCommand::AutoSaveMiClick);
+  EXPECT_TRUE(window_->Action(TCommand::AutoSaveMiClick)->isChecked());
   clipboard_.PutText("saved by itself");
   zip::TZipReader zip;
   zip.SetZipName(cabinet_);

@@ -26,7 +26,7 @@ TEST_F(MainWindowTest, TheNoteTypedInThePaneIsTheNoteAddNoteStores) {
   EXPECT_EQ(pane->toPlainText().toStdString(), "");
 
   // An empty pane: the command says what to do.
-  window_->Run("AddNoteMiClick");
+  window_->Run(TCommand::AddNoteMiClick);
   ASSERT_EQ(ui_.Boxes().size(), 1u);
   EXPECT_EQ(ui_.Boxes()[0].Text,
             "There is no note to add!\r\nAdd your required text to the note, then 'Add Note To Selected'");
@@ -36,7 +36,7 @@ TEST_F(MainWindowTest, TheNoteTypedInThePaneIsTheNoteAddNoteStores) {
   QTest::keyClicks(pane, "first line");
   QTest::keyClick(pane, Qt::Key_Return);
   QTest::keyClicks(pane, "second");
-  window_->Run("AddNoteMiClick");
+  window_->Run(TCommand::AddNoteMiClick);
   EXPECT_EQ(ui_.Boxes().size(), 1u);
   EXPECT_EQ(StoredNote("NewItems\\Item0"), "first line\r\nsecond");
   TTreeNode* item = FindNodeByPath(window_->Form().DockableForm().TreeView1(), "NewItems\\Item0");
@@ -57,11 +57,11 @@ TEST_F(MainWindowTest, TheNoteTypedInThePaneIsTheNoteAddNoteStores) {
   // Replacing a note: the pane's text, edited, replaces the stored one.
   pane->selectAll();
   QTest::keyClicks(pane, "replaced");
-  window_->Run("AddNoteMiClick");
+  window_->Run(TCommand::AddNoteMiClick);
   EXPECT_EQ(StoredNote("NewItems\\Item0"), "replaced");
 
   // Delete Note removes the note from the cabinet; the pane keeps its text.
-  window_->Run("DeleteNoteMiClick");
+  window_->Run(TCommand::DeleteNoteMiClick);
   EXPECT_EQ(StoredNote("NewItems\\Item0"), "-");
   EXPECT_FALSE(HasNoteMark(item));
   EXPECT_EQ(pane->toPlainText().toStdString(), "replaced");
@@ -84,7 +84,7 @@ TEST_F(MainWindowTest, ANoteIsStoredOnTheItemShownSelectedAfterAKeyboardMove) {
   QTest::keyClick(window_->ExplorerView(), Qt::Key_Down);  // NewItems\Item0
   QCoreApplication::processEvents();
   QTest::keyClicks(NotePane(), "by keys");
-  window_->Run("AddNoteMiClick");
+  window_->Run(TCommand::AddNoteMiClick);
   EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
   EXPECT_EQ(StoredNote("NewItems\\Item0"), "by keys");
   EXPECT_EQ(StoredNote("Code\\Snippet"), "remember this");
@@ -100,7 +100,7 @@ TEST_F(MainWindowTest, OpeningACabinetWhoseNameDiffersInLetterCaseOpensThatFile)
     store::SaveItem(zip, text, "Lower\\Only", 1);
   }
   ui_.ChooseFile(lower);
-  window_->Run("OpenMiClick");
+  window_->Run(TCommand::OpenMiClick);
   EXPECT_EQ(window_->Form().Zip1().ZipName(), lower);
   TTreeView& tree = window_->Form().DockableForm().TreeView1();
   ASSERT_NE(tree.Root(), nullptr);
@@ -112,14 +112,14 @@ TEST_F(MainWindowTest, OpeningACabinetWhoseNameDiffersInLetterCaseOpensThatFile)
   window_->ExplorerView()->expandAll();
   QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Lower\\Only"));
   QTest::keyClicks(NotePane(), "in the lower-case file");
-  window_->Run("AddNoteMiClick");
+  window_->Run(TCommand::AddNoteMiClick);
   EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
   EXPECT_EQ(StoredNote("Lower\\Only", lower), "in the lower-case file");
   EXPECT_EQ(Names(Disk()), (std::vector<std::string>{"Code\\Snippet", "NewItems\\Item0"}));
 
   // Back to the first one by its own name.
   ui_.ChooseFile(cabinet_);
-  window_->Run("OpenMiClick");
+  window_->Run(TCommand::OpenMiClick);
   EXPECT_EQ(window_->Form().Zip1().ZipName(), cabinet_);
   EXPECT_EQ(tree.Root()->Caption(), "Work");
 }
@@ -129,17 +129,17 @@ TEST_F(MainWindowTest, ASlashTypedInAnItemPathSeparatesDrawersAsABackslashDoes) 
   // Add New Text Item.
   ui_.EditorOk({"typed text"});
   ui_.Input("Work/Notes/First");
-  window_->Run("AddNewItemMiClick");
+  window_->Run(TCommand::AddNewItemMiClick);
   EXPECT_NE(FindNodeByPath(tree, "Work\\Notes\\First"), nullptr);
   // Save To File Cabinet, asked for the name.
   clipboard_.PutText("saved text");
   ui_.Input("Clips/One");
-  window_->Run("SaveToFCMiClick");
+  window_->Run(TCommand::SaveToFCMiClick);
   EXPECT_NE(FindNodeByPath(tree, "Clips\\One"), nullptr);
   // Rename: a slash moves the item into a drawer below its own.
   tree.SetSelected(FindNodeByPath(tree, "Clips\\One"));
   ui_.Input("Sub/Two");
-  window_->Run("RenameMiClick");
+  window_->Run(TCommand::RenameMiClick);
   EXPECT_NE(FindNodeByPath(tree, "Clips\\Sub\\Two"), nullptr);
   EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
   // The drawers are the ones the cabinet holds when it is read again.
@@ -153,7 +153,7 @@ TEST_F(MainWindowTest, ASlashTypedInAnItemPathSeparatesDrawersAsABackslashDoes) 
 // --- one command at a time ------------------------------------------------------------------
 
 TEST_F(MainWindowTest, WhatArrivesDuringACommandsArchiveWorkWaitsForIt) {
-  window_->Run("AutoSaveMiClick");
+  window_->Run(TCommand::AutoSaveMiClick);
   QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Code\\Snippet"));
   // The engine runs the event loop while it rewrites the cabinet; a copy, a click
   // and a close that arrive then must not start anything in the middle of it.
@@ -167,7 +167,7 @@ TEST_F(MainWindowTest, WhatArrivesDuringACommandsArchiveWorkWaitsForIt) {
     window_->close();
   });
   ui_.Answer(MsgAnswer::Yes);
-  window_->Run("DeleteMiClick");
+  window_->Run(TCommand::DeleteMiClick);
 
   EXPECT_EQ(status_meanwhile, "Busy...");
   EXPECT_FALSE(drag_meanwhile);
@@ -207,23 +207,24 @@ TEST_F(MainWindowTest, AMenuReachedWithTheArrowKeysKeepsItsOwnEnablement) {
   QTest::keyClick(file, Qt::Key_Right);
   ASSERT_TRUE(WaitFor([&] { return edit->isVisible(); }));
   QTest::qWait(20);
-  EXPECT_FALSE(window_->Action("AddNoteMiClick")->isEnabled());
-  EXPECT_FALSE(window_->Action("DeleteMiClick")->isEnabled());
-  EXPECT_TRUE(window_->Action("AddNewItemMiClick")->isEnabled());
+  EXPECT_FALSE(window_->Action(TCommand::AddNoteMiClick)->isEnabled());
+  EXPECT_FALSE(window_->Action(TCommand::DeleteMiClick)->isEnabled());
+  EXPECT_TRUE(window_->Action(TCommand::AddNewItemMiClick)->isEnabled());
   // On to the Clipboard menu and back: each keeps its own state.
   QTest::keyClick(edit, Qt::Key_Right);
   ASSERT_TRUE(WaitFor([&] { return clipboard->isVisible(); }));
   QTest::qWait(20);
-  EXPECT_FALSE(window_->Action("LoadSelectedMiClick")->isEnabled());
+  EXPECT_FALSE(window_->Action(TCommand::LoadSelectedMiClick)->isEnabled());
   QTest::keyClick(clipboard, Qt::Key_Left);
   ASSERT_TRUE(WaitFor([&] { return edit->isVisible(); }));
   QTest::qWait(20);
-  EXPECT_FALSE(window_->Action("AddNoteMiClick")->isEnabled());
-  EXPECT_TRUE(window_->Action("LoadSelectedMiClick")->isEnabled());  // its menu is closed
+  EXPECT_FALSE(window_->Action(TCommand::AddNoteMiClick)->isEnabled());
+  EXPECT_TRUE(window_->Action(TCommand::LoadSelectedMiClick)->isEnabled());  // its menu is closed
   // Closed: the shortcuts and tool bar buttons work again.
   QTest::keyClick(edit, Qt::Key_Escape);
   QTest::keyClick(window_->menuBar(), Qt::Key_Escape);
-  ASSERT_TRUE(WaitFor([&] { return !edit->isVisible() && window_->Action("AddNoteMiClick")->isEnabled(); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return !edit->isVisible() && window_->Action(TCommand::AddNoteMiClick)->isEnabled(); }));
 }
 
 TEST_F(MainWindowTest, EditingKeysActOnTheTextFieldThatHasTheFocus) {
@@ -246,7 +247,7 @@ TEST_F(MainWindowTest, EditingKeysActOnTheTextFieldThatHasTheFocus) {
   EXPECT_EQ(window_->Form().NoteForm().Memo1Text(), "one two");
 
   // The read-only viewer text selects all the same.
-  window_->Run("ViewerMiClick");
+  window_->Run(TCommand::ViewerMiClick);
   auto* viewer = window_->ViewerDock()->findChild<QPlainTextEdit*>();
   ASSERT_NE(viewer, nullptr);
   viewer->setPlainText("shown item");
