@@ -120,3 +120,12 @@ for mode, text in texts.items():
     edits = (edit(0, 0, 0, 0, b'{') + edit(1, 2, 2, 1, b'*/\n/*') + edit(0, 3, 0, 3, b'"\n\'') +
              edit(2, 0, 3, 0, b''))
     put('highlight', f'mode{mode}', bytes([mode]) + text + b'\0' + edits)
+
+# --- zip_update: the operation byte (add, rename, remove, repair; the high bits pick
+# the entry), then an archive: the reader's seeds, each under every operation --------
+reader_seeds = os.path.join(HERE, 'corpus', 'zip_reader')
+for name in sorted(os.listdir(reader_seeds)):
+    with open(os.path.join(reader_seeds, name), 'rb') as f:
+        archive = f.read()
+    for operation in range(4):
+        put('zip_update', f'{name}.op{operation}', bytes([operation | 4]) + archive)

@@ -1,0 +1,220 @@
+// Updates of any file: an add, a rename, a removal or a repair, chosen by the first
+// byte; the rest of the input is the archive. Whatever the file holds, an update
+// either fails and leaves the file byte for byte as it was (and no temporary file
+// beside it), or succeeds and the file then reads back sound, holding every entry
+// it held before, with the same bytes, apart from the one change asked for.
+#include <dirent.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/memory_stream.h"
+#include "zip/zip_writer.h"
+
+using namespace qb;
+
+namespace {
+
+// An entry as a later reader sees it: its name, and its bytes when they could be
+// read (small entries only, so that a run stays quick).
+struct Seen {
+  std::string name;
+  bool readable = false;
+  std::string bytes;
+};
+using Contents = std::vector<Seen>;
+
+constexpr uint64_t kLargestCompared = 1 << 20;
+
+std::string Folded(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return folded;
+}
+
+Contents ReadContents(zip::TZipReader& zip) {
+  Contents contents;
+  for (int i = 0; i < zip.EntryCount(); ++i) {
+    Seen seen;
+    seen.name = zip.EntryFullName(i);
+    if (zip.Entry(i).uncompressed_size <= kLargestCompared) {
+      TMemoryStream out;
+      try {
+        seen.readable = zip.ExtractIndexToStream(&out, i) > 0;
+      } catch (const Exception&) {
+      }
+      if (seen.readable) seen.bytes = out.ToString();
+    }
+    contents.push_back(std::move(seen));
+  }
+  return contents;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+std::set<std::string> FolderFiles(const std::string& folder) {
+  std::set<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* e = readdir(dir))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+    closedir(dir);
+  }
+  return names;
+}
+
+void EmptyFolder(const std::string& folder) {
+  for (const std::string& name : FolderFiles(folder)) ::unlink((folder + "/" + name).c_str());
+}
+
+// Every entry of before must have one of its own in after: the same name, and the
+// same bytes when it could be read before (those are matched first, since names
+// may repeat).
+void CheckKept(const Contents& before, const Contents& after) {
+  std::vector<bool> used(after.size());
+  auto take = [&](const Seen& old, bool by_bytes) {
+    for (size_t k = 0; k < after.size(); ++k)
+      if (!used[k] && after[k].name == old.name &&
+          (!by_bytes || (after[k].readable && after[k].bytes == old.bytes))) {
+        used[k] = true;
+        return true;
+      }
+    return false;
+  };
+  for (const Seen& old : before)
+    if (old.readable) QB_FUZZ_CHECK(take(old, true));
+  for (const Seen& old : before)
+    if (!old.readable) QB_FUZZ_CHECK(take(old, false));
+}
+
+Contents Without(Contents contents, size_t index) {
+  if (index < contents.size()) contents.erase(contents.begin() + static_cast<ptrdiff_t>(index));
+  return contents;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string folder = [] {
+    std::string path = qbfuzz::ScratchFolder() + "/update";
+    ::mkdir(path.c_str(), 0700);
+    return path;
+  }();
+  static const std::string path = folder + "/cabinet.qvf";
+  EmptyFolder(folder);
+  qbfuzz::Input input(data, size);
+  const uint8_t choice = input.Byte();
+  const auto rest = input.Rest();
+  qbfuzz::WriteWholeFile(path, rest.data(), rest.size());
+  const std::string original = FileBytes(path);
+
+  zip::TZipWriter zip;
+  zip.SetSortMode(zip::TZipSortMode::ByNone);
+  zip.SetIncompleteZipMode(zip::TIncompleteZipMode::izAssumeBad);
+  zip.SetPackLevel(1);
+  zip.SetStorePaths(true);
+  zip.SetLockWait(std::chrono::milliseconds(0));
+  try {
+    zip.SetZipName(path);
+    zip.ReadDirectory();
+  } catch (const Exception&) {
+    return 0;
+  }
+  if (!zip.DirectoryLoaded()) return 0;
+  const bool damaged = !zip.DirectoryDamage().empty();
+  const Contents before = ReadContents(zip);
+  const std::string fresh = "Fuzz\\Fresh";
+  const auto replaced = std::find_if(before.begin(), before.end(),
+                                     [&](const Seen& entry) { return Folded(entry.name) == Folded(fresh); });
+  const bool fresh_is_new = replaced == before.end();
+  const int count = zip.EntryCount();
+  const int target = count ? static_cast<int>(choice >> 2) % count : 0;
+
+  enum { kAdd, kRename, kRemove, kRepair } operation = static_cast<decltype(kAdd)>(choice & 3);
+  if (operation != kAdd && operation != kRepair && count == 0) operation = kAdd;
+  std::string repaired_copy;
+  try {
+    switch (operation) {
+      case kAdd: {
+        TMemoryStream item(std::string_view("a clip"));
+        zip.AddFromStream(&item, fresh);
+        break;
+      }
+      case kRename:
+        zip.SetEntryPath(target, "Fuzz");
+        zip.SetEntryFileName(target, "Fresh");
+        zip.CommitChanges();
+        break;
+      case kRemove:
+        zip.SetEntrySelected(target, true);
+        zip.RemoveEntries();
+        break;
+      case kRepair:
+        repaired_copy = zip.Repair();
+        break;
+    }
+  } catch (const Exception&) {
+    // Refused or failed: the file is as it was and nothing is left beside it.
+    QB_FUZZ_CHECK(FileBytes(path) == original);
+    for (const std::string& name : FolderFiles(folder))
+      QB_FUZZ_CHECK(name == "cabinet.qvf" || name == ".cabinet.qvf.lock" ||
+                    name.rfind("cabinet.qvf.damaged", 0) == 0);
+    return 0;
+  }
+  // An update over a damaged directory must have been refused; a repair of a sound
+  // one does nothing.
+  QB_FUZZ_CHECK(!damaged || operation == kRepair);
+  if (operation == kRepair && !damaged) {
+    QB_FUZZ_CHECK(repaired_copy.empty() && FileBytes(path) == original);
+    return 0;
+  }
+  if (operation == kRepair) QB_FUZZ_CHECK(FileBytes(repaired_copy) == original);
+
+  zip::TZipReader reread;
+  reread.SetSortMode(zip::TZipSortMode::ByNone);
+  reread.SetZipName(path);
+  reread.ReadDirectory();
+  QB_FUZZ_CHECK(reread.DirectoryLoaded() && reread.DirectoryDamage().empty());
+  const Contents after = ReadContents(reread);
+  switch (operation) {
+    case kAdd: {
+      // A name that was there (ignoring ASCII case) is replaced in place.
+      CheckKept(fresh_is_new ? before : Without(before, static_cast<size_t>(replaced - before.begin())),
+                after);
+      QB_FUZZ_CHECK(after.size() == before.size() + (fresh_is_new ? 1 : 0));
+      bool found = false;
+      for (const Seen& entry : after) found |= Folded(entry.name) == Folded(fresh) && entry.bytes == "a clip";
+      QB_FUZZ_CHECK(found);
+      break;
+    }
+    case kRename:
+      CheckKept(Without(before, static_cast<size_t>(target)), after);
+      QB_FUZZ_CHECK(after.size() == before.size());
+      QB_FUZZ_CHECK(std::any_of(after.begin(), after.end(), [&](const Seen& entry) {
+        return entry.name == fresh && (!before[target].readable || entry.bytes == before[target].bytes);
+      }));
+      break;
+    case kRemove:
+      CheckKept(Without(before, static_cast<size_t>(target)), after);
+      QB_FUZZ_CHECK(after.size() + 1 == before.size());
+      break;
+    case kRepair:
+      // Everything that could be read of the damaged file is still there.
+      CheckKept(before, after);
+      break;
+  }
+  return 0;
+}
