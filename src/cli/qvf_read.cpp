@@ -160,28 +160,23 @@ int CommandTest(const std::vector<std::string>& argv) {
   zip::TZipWriter& zip = cabinet.zip;
   const int count = zip.EntryCount();
   int failed = 0;
-  for (int i = 0; i < count; ++i) {
-    const zip::TZipHeaderInfo entry = zip.Entry(i);
-    std::string line = ShowPath(entry.FullName()) + '\t';
-    if (IsDrawerEntry(entry)) {
-      line += "OK";
+  bool written = true;
+  std::string out;
+  zip.CheckAllEntries([&](int i, const std::string& problem) {
+    if (!written) return;
+    out += ShowPath(zip.EntryFullName(i));
+    if (problem.empty()) {
+      out += "\tOK\n";
     } else {
-      std::string problem;
-      try {
-        problem = zip.CheckEntry(i);
-      } catch (const Exception& e) {
-        problem = e.what();
-      }
-      if (problem.empty()) {
-        line += "OK";
-      } else {
-        line += "FAILED\t" + problem;
-        ++failed;
-      }
+      out += "\tFAILED\t" + problem + '\n';
+      ++failed;
     }
-    line += '\n';
-    if (!WriteOut(line)) return kExitFailure;
-  }
+    if (out.size() >= (1u << 16)) {
+      written = WriteOut(out);
+      out.clear();
+    }
+  });
+  if (!written || !WriteOut(out)) return kExitFailure;
   if (failed > 0)
     Complain(std::to_string(failed) + " of " + std::to_string(count) + " items failed the test");
   const bool damaged = ReportDamage(zip, args.positional[0]);

@@ -29,10 +29,7 @@ bool FileExists(const std::string& path) {
 }  // namespace
 
 int FindItemEntry(const zip::TZipReader& zip, std::string_view path) {
-  const int count = zip.EntryCount();
-  for (int i = 0; i < count; ++i)
-    if (codepage::SameTextAscii(zip.EntryFullName(i), path)) return i;
-  return count;
+  return zip.FindEntry(path);
 }
 
 std::string NextFreeItemName(zip::TZipReader& zip, const std::string& prefix) {

@@ -78,6 +78,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace qb::zip {
@@ -870,8 +871,8 @@ class StreamingIo {
   StreamingIo(InflateSource& source, InflateSink& sink, size_t initial_window, size_t max_window)
       : source_(source), sink_(sink) {
     max_window_ = std::max(max_window, kHistory + 4 * kOutputMargin);
-    window_.resize(std::min(std::max(initial_window, 2 * kOutputMargin), max_window_));
-    input_.resize(kInputBuffer);
+    window_.Resize(std::min(std::max(initial_window, 2 * kOutputMargin), max_window_), 0);
+    input_.Resize(kInputBuffer, 0);
   }
   uint8_t* Window() { return window_.data(); }
   size_t WindowSize() const { return window_.size(); }
@@ -910,7 +911,7 @@ class StreamingIo {
     if (stopped_) return false;
     const size_t used = static_cast<size_t>(out_next - out);
     if (window_.size() < max_window_) {
-      window_.resize(std::min(window_.size() * 2, max_window_));
+      window_.Resize(std::min(window_.size() * 2, max_window_), used);
     } else {
       // Hand over what is not history yet, then keep the history.
       if (used < kHistory + kOutputMargin) return false;
@@ -949,10 +950,29 @@ class StreamingIo {
     return true;
   }
 
+  // A byte buffer that is not cleared: what the decoder reads of it, it wrote.
+  class Buffer {
+   public:
+    uint8_t* data() { return bytes_.get(); }
+    const uint8_t* data() const { return bytes_.get(); }
+    size_t size() const { return size_; }
+    // A new size, keeping the first `keep` bytes.
+    void Resize(size_t size, size_t keep) {
+      std::unique_ptr<uint8_t[]> bytes(new uint8_t[size]);
+      if (keep) std::memcpy(bytes.get(), bytes_.get(), keep);
+      bytes_ = std::move(bytes);
+      size_ = size;
+    }
+
+   private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0;
+  };
+
   InflateSource& source_;
   InflateSink& sink_;
-  std::vector<uint8_t> window_;
-  std::vector<uint8_t> input_;
+  Buffer window_;
+  Buffer input_;
   size_t max_window_ = 0;
   size_t delivered_from_ = 0;  // window bytes before this were handed to the sink
   uint64_t delivered_ = 0;

@@ -1,5 +1,7 @@
 #include "zip/zip_header.h"
 
+#include <cstring>
+
 #include "platform/codepage.h"
 
 namespace qb::zip {
@@ -50,36 +52,70 @@ long long Rate(const TZipHeaderInfo* e) {
 }
 }  // namespace
 
+namespace {
+// A folded name as the ByName sort compares it: its first 16 bytes as two
+// big-endian numbers (zero padded), so that most comparisons need no look at the
+// text, and where the whole text lies in the arena.
+struct NameKey {
+  uint64_t high, low;
+  uint32_t at, length;
+  uint32_t order;
+};
+uint64_t BigEndian(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+  return v;
+}
+int CompareKeys(const NameKey& a, const NameKey& b, const char* arena) {
+  if (a.high != b.high) return a.high < b.high ? -1 : 1;
+  if (a.low != b.low) return a.low < b.low ? -1 : 1;
+  // The first 16 bytes agree (padding included): the rest, then the lengths.
+  const uint32_t ta = a.length > 16 ? a.length - 16 : 0, tb = b.length > 16 ? b.length - 16 : 0;
+  if (const uint32_t n = std::min(ta, tb); n > 0)
+    if (int c = std::memcmp(arena + a.at + 16, arena + b.at + 16, n); c != 0) return c;
+  return Order(a.length, b.length);
+}
+}  // namespace
+
 void TSortedZip::AssignInOrder(std::vector<TZipHeaderInfo*> items) {
   if (mode_ != TZipSortMode::ByName) {
     AssignSorted(std::move(items));
     return;
   }
-  struct Keyed {
-    std::string key;
-    size_t order;
-  };
-  std::vector<Keyed> keyed(items.size());
+  // Every folded name in one arena; the sort moves 32-byte keys only.
+  size_t total = 0;
+  for (const TZipHeaderInfo* item : items) total += item->path.size() + item->file_name.size();
+  std::string arena(total, '\0');
+  std::vector<NameKey> keys(items.size());
+  size_t at = 0;
   for (size_t i = 0; i < items.size(); ++i) {
-    std::string key = items[i]->path + items[i]->file_name;
-    for (char& c : key) c = codepage::AsciiUpper(c);
-    keyed[i] = {std::move(key), i};
+    const TZipHeaderInfo& item = *items[i];
+    char* out = arena.data() + at;
+    for (char c : item.path) *out++ = codepage::AsciiUpper(c);
+    for (char c : item.file_name) *out++ = codepage::AsciiUpper(c);
+    const size_t length = item.path.size() + item.file_name.size();
+    uint8_t head[16] = {};
+    std::memcpy(head, arena.data() + at, std::min<size_t>(length, 16));
+    keys[i] = {BigEndian(head), BigEndian(head + 8), static_cast<uint32_t>(at), static_cast<uint32_t>(length),
+               static_cast<uint32_t>(i)};
+    at += length;
   }
+  const char* text = arena.data();
   // Among equal names the item given later comes first (as inserting each before
   // the first equal one does).
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    int c = a.key.compare(b.key);
+  std::sort(keys.begin(), keys.end(), [text](const NameKey& a, const NameKey& b) {
+    int c = CompareKeys(a, b, text);
     return c != 0 ? c < 0 : a.order > b.order;
   });
+  auto equal = [&](size_t i, size_t j) { return CompareKeys(keys[i], keys[j], text) == 0; };
   if (Duplicates() == TDuplicates::dupError)
-    for (size_t i = 1; i < keyed.size(); ++i)
-      if (keyed[i].key == keyed[i - 1].key) throw EListError("Duplicate Object index");
+    for (size_t i = 1; i < keys.size(); ++i)
+      if (equal(i, i - 1)) throw EListError("Duplicate Object index");
   Clear();
-  for (size_t i = 0; i < keyed.size(); ++i) {
+  for (size_t i = 0; i < keys.size(); ++i) {
     // Ignoring duplicates keeps the first given, which sorts last among its equals.
-    if (Duplicates() == TDuplicates::dupIgnore && i + 1 < keyed.size() && keyed[i].key == keyed[i + 1].key)
-      continue;
-    AppendItem(items[keyed[i].order]);
+    if (Duplicates() == TDuplicates::dupIgnore && i + 1 < keys.size() && equal(i, i + 1)) continue;
+    AppendItem(items[keys[i].order]);
   }
 }
 

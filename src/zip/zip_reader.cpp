@@ -32,6 +32,22 @@ bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   return text.size() >= n && strncasecmp(text.c_str() + text.size() - n, suffix, n) == 0;
 }
 
+// Sets path and file name from the stored name bytes, as NameFromArchive reads
+// them; an ASCII name (the usual case) is split without a copy in between.
+void SetEntryName(TZipHeaderInfo& record, uint16_t flags) {
+  const std::string& bytes = *record.stored_name;
+  if (!codepage::IsAscii(bytes) || (!(flags & kFlagUtf8Names) && !record.central_extra.empty())) {
+    SplitEntryName(NameFromArchive(bytes, flags, record.Host(), record.central_extra), record.path,
+                   record.file_name);
+    return;
+  }
+  const size_t cut = bytes.find_last_of("/\\");
+  const size_t split = cut == std::string::npos ? 0 : cut + 1;
+  record.path.assign(bytes, 0, split);
+  std::replace(record.path.begin(), record.path.end(), '/', '\\');
+  record.file_name.assign(bytes, split, std::string::npos);
+}
+
 }  // namespace
 
 uint32_t SanitizeDosDateTime(uint32_t value) {
@@ -144,6 +160,47 @@ bool TZipReader::EntryHasComment(int index) const {
 }
 bool TZipReader::EntrySelected(int index) const {
   return Record(index)->selection_mark != 0;
+}
+
+namespace {
+// Compares an entry's full name with name, both with a-z folded to upper case, as
+// the ByName order does.
+int CompareFolded(const TZipHeaderInfo& record, std::string_view name) {
+  const size_t length = record.path.size() + record.file_name.size();
+  for (size_t i = 0, n = std::min(length, name.size()); i < n; ++i) {
+    const char c = i < record.path.size() ? record.path[i] : record.file_name[i - record.path.size()];
+    const auto a = static_cast<uint8_t>(codepage::AsciiUpper(c));
+    const auto b = static_cast<uint8_t>(codepage::AsciiUpper(name[i]));
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return length < name.size() ? -1 : length > name.size() ? 1 : 0;
+}
+}  // namespace
+
+int TZipReader::FindEntry(std::string_view name) const {
+  const int count = EntryCount();
+  if (count == 0) return 0;
+  const TSortedZip& view = View();
+  // A name changed in memory is not in its place in the view until the next update.
+  if (view.Mode() == TZipSortMode::ByName && !end_.modified) {
+    int lo = 0, hi = count;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (CompareFolded(*view.Get(mid), name) < 0)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    return lo < count && CompareFolded(*view.Get(lo), name) == 0 ? lo : count;
+  }
+  for (int i = 0; i < count; ++i) {
+    const TZipHeaderInfo& r = *view.Get(i);
+    if (r.path.size() + r.file_name.size() == name.size() &&
+        codepage::SameTextAscii(r.path, name.substr(0, r.path.size())) &&
+        codepage::SameTextAscii(r.file_name, name.substr(r.path.size())))
+      return i;
+  }
+  return count;
 }
 
 void TZipReader::SetEntrySelected(int index, bool selected) {
@@ -406,16 +463,16 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   const std::string damage_before = damage_;
   uint64_t position = start;
   uint64_t found = 0;
+  std::vector<std::unique_ptr<TZipHeaderInfo>> records;
+  records.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize + 1)));
   for (; found < end_.total_entries; ++found) {
     uint64_t next = 0;
     auto record = ReadCentralRecord(position, next);
     if (!record) {
-      physical_->Clear();
       damage_ = damage_before;
       return false;
     }
-    physical_->Add(record.get());  // a second record for the same local header: "Duplicate Object index"
-    record.release();
+    records.push_back(std::move(record));
     position = next;
   }
   // Records beyond the count, up to the directory's end.
@@ -424,11 +481,11 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
     uint64_t next = 0;
     auto record = ReadCentralRecord(position, next);
     if (!record || next > directory_end) break;
-    physical_->Add(record.get());
-    record.release();
+    records.push_back(std::move(record));
     position = next;
     ++found;
   }
+  TakeInFileOrder(records);
   if (found != end_.total_entries)
     NoteDamage("the end record counts " + std::to_string(end_.total_entries) +
                " entries, the central directory holds " + std::to_string(found));
@@ -438,13 +495,38 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   return true;
 }
 
+// Puts the records read into the physical list, in file order. Directories
+// almost always list the entries in that order: then they are taken as they come,
+// without a search each. Two records for one local header are refused
+// ("Duplicate Object index"), as are more than the list holds.
+void TZipReader::TakeInFileOrder(std::vector<std::unique_ptr<TZipHeaderInfo>>& records) {
+  bool in_order = true;
+  for (size_t i = 1; in_order && i < records.size(); ++i)
+    in_order = physical_->Compare(records[i - 1].get(), records[i].get()) < 0;
+  if (in_order) {
+    for (auto& record : records) {
+      physical_->AppendItem(record.get());  // throws at the list's limit
+      record.release();
+    }
+    return;
+  }
+  if (records.size() > static_cast<size_t>(kMaxListSize))
+    throw EListError("List capacity out of bounds (" + std::to_string(kMaxListSize + 1) + ")");
+  std::vector<TZipHeaderInfo*> items;
+  items.reserve(records.size());
+  for (auto& record : records) items.push_back(record.get());
+  physical_->AssignSorted(std::move(items));
+  for (auto& record : records) record.release();
+}
+
 std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next) {
   // Through the stream's buffer: the records are read one after another.
   uint8_t fixed[kCentralHeaderSize];
   CentralHeader h;
   file_->Seek(offset);
   if (file_->Read(fixed, sizeof fixed) != sizeof fixed || !DecodeCentralHeader(fixed, h)) return nullptr;
-  std::string name_and_extra(size_t{h.name_length} + h.extra_length, '\0');
+  std::string& name_and_extra = scratch_;
+  name_and_extra.resize(size_t{h.name_length} + h.extra_length);
   if (file_->Read(name_and_extra.data(), name_and_extra.size()) != name_and_extra.size()) return nullptr;
   auto record = std::make_unique<TZipHeaderInfo>();
   record->version_made_by = h.version_made_by;
@@ -457,9 +539,8 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   record->internal_attributes = h.internal_attributes;
   record->external_attributes = h.external_attributes;
   record->central_header_offset = offset;
-  record->central_extra = name_and_extra.substr(h.name_length);
-  name_and_extra.resize(h.name_length);
-  record->stored_name = std::move(name_and_extra);
+  if (h.extra_length) record->central_extra.assign(name_and_extra, h.name_length, h.extra_length);
+  record->stored_name.emplace(name_and_extra.data(), h.name_length);
   Zip64Values values{h.uncompressed_size, h.compressed_size, h.local_header_offset, h.disk_number_start};
   if (!ReadZip64Extra(record->central_extra, h.uncompressed_size == kMasked32, h.compressed_size == kMasked32,
                       h.local_header_offset == kMasked32, h.disk_number_start == kMasked16, values))
@@ -468,8 +549,7 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   record->compressed_size = values.compressed_size;
   record->local_header_offset = values.local_header_offset;
   record->disk_number_start = static_cast<uint16_t>(std::min<uint32_t>(values.disk_number_start, 0xFFFF));
-  SplitEntryName(NameFromArchive(*record->stored_name, h.flags, record->Host(), record->central_extra),
-                 record->path, record->file_name);
+  SetEntryName(*record, h.flags);
   next = offset + h.Span();
   return record;
 }
@@ -749,8 +829,10 @@ TZipReader::TEntryResult TZipReader::DecodeEntry(const TZipHeaderInfo& record, c
   } else if (method == kMethodDeflated) {
     // In memory: a window that can hold the whole entry, grown as the output needs
     // it; otherwise a fixed one that slides.
-    const size_t initial =
-        into_memory ? static_cast<size_t>(std::min<uint64_t>(declared, 4 * length + 65536)) : kStreamWindow;
+    // The window grows as the output needs it: a small entry never takes the
+    // whole streaming window.
+    const size_t initial = static_cast<size_t>(std::min<uint64_t>(
+        into_memory ? declared : std::min<uint64_t>(declared + 1024, kStreamWindow), 4 * length + 65536));
     const size_t max = into_memory ? static_cast<size_t>(declared) + 1024 : kStreamWindow;
     status = InflateStream(source, sink, initial, max).status;
   } else {
@@ -821,6 +903,22 @@ std::string TZipReader::CheckEntry(int index, const TDataSink& sink) {
     const TZipHeaderInfo& record = *Record(index);  // after the open step, which may read the directory again
     if (record.file_name.empty()) return std::string();
     return EntryProblem(DecodeEntry(record, sink, false));
+  });
+}
+
+void TZipReader::CheckAllEntries(const std::function<void(int index, const std::string& problem)>& report) {
+  WithOpenFile([&] {
+    const int count = EntryCount();
+    for (int i = 0; i < count; ++i) {
+      const TZipHeaderInfo& record = *Record(i);
+      std::string problem;
+      try {
+        if (!record.file_name.empty()) problem = EntryProblem(DecodeEntry(record, {}, false));
+      } catch (const Exception& e) {
+        problem = e.what();
+      }
+      report(i, problem);
+    }
   });
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/interaction.h"
@@ -77,6 +78,10 @@ class TZipReader {
   bool EntrySelected(int index) const;
   void SetEntrySelected(int index, bool selected);
   int SelectedCount() const { return selected_count_; }
+  // The index of the first entry whose full name is name, ASCII letters folded
+  // (as codepage::SameTextAscii compares them); EntryCount() when there is none.
+  // A bisection in the view sorted by name, a pass over the entries otherwise.
+  int FindEntry(std::string_view name) const;
   // The whole record of an entry (sizes, method, date, ...), read-only.
   const TZipHeaderInfo& Entry(int index) const;
   // Reads every comment not yet in memory in one pass over the central directory.
@@ -111,6 +116,11 @@ class TZipReader {
   // limit (EEntryTooLarge) and read errors are thrown. The legacy methods (1 to 6)
   // are decoded in memory, as large as the entry.
   std::string CheckEntry(int index, const TDataSink& sink = {});
+  // Checks every entry in the view's order against one reading of the directory
+  // (CheckEntry runs the open step for each): report gets each index with what
+  // CheckEntry would give for it, or the message of the error it would throw for
+  // that entry. Errors of the open step itself are thrown.
+  void CheckAllEntries(const std::function<void(int index, const std::string& problem)>& report);
 
  protected:
   // The open step: opens the file and reads the directory when needed.
@@ -171,11 +181,13 @@ class TZipReader {
   bool recovered_ = false;
 
  private:
+  std::string scratch_;  // a central record's name and extra field, as read
   void ReadDirectoryFromFile();
   bool LocateEndRecord();
   void ReadZip64EndRecord();
   bool ReadCentralDirectory();
   bool ReadCentralRecordsFrom(uint64_t start);
+  void TakeInFileOrder(std::vector<std::unique_ptr<TZipHeaderInfo>>& records);
   // Reads the central record at offset; nullptr when there is none (short read or
   // no signature). next is set to the position after it.
   std::unique_ptr<TZipHeaderInfo> ReadCentralRecord(uint64_t offset, uint64_t& next);

@@ -57,6 +57,20 @@ std::string ReadAll(const std::string& path) {
       summary += zip.EntryFullName(i) + "=" + std::to_string(good) + "/" + std::to_string(out.Size()) + ",";
       zip.EntryComment(i);
     }
+    // The check of all entries in one pass gives what checking each one gives.
+    std::vector<std::string> each, all;
+    for (int i = 0; i < zip.EntryCount(); ++i) {
+      try {
+        each.push_back(zip.CheckEntry(i));
+      } catch (const Exception& e) {
+        each.push_back(e.what());
+      }
+    }
+    zip.CheckAllEntries([&](int i, const std::string& problem) {
+      EXPECT_EQ(static_cast<size_t>(i), all.size());
+      all.push_back(problem);
+    });
+    EXPECT_EQ(all, each) << path;
     return summary;
   } catch (const Exception& e) {
     return std::string("error: ") + e.what();

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "support/test_support.h"
 #include "zip/crc32.h"
 #include "zip/sorted_list.h"
 #include "zip/wildcard.h"
@@ -35,6 +36,47 @@ TEST(SortedZip, ByNameFoldsAsciiOnlyAndPutsLaterEntriesFirstAmongEquals) {
   EXPECT_EQ(names, (std::vector<std::string>{"b@10", "WORK\\A@20", "Work\\a@0", "_x@40", "\xC3\xA9@30"}));
   std::unique_ptr<TZipHeaderInfo> dup(Record("dup", 10));
   EXPECT_THROW(owner.Add(dup.get()), EListError);  // same local header offset
+}
+
+// The one-sort build of a view gives the order, and the duplicate handling, of
+// inserting the records one by one: names around the 16 bytes the sort compares
+// first, equal but for case or trailing zero bytes, and bytes above 0x7F.
+TEST(SortedZip, SortingAllAtOnceMatchesInsertingEachInTurn) {
+  auto random = qbtest::RandomBytes(20000, 5);
+  size_t next = 0;
+  auto byte = [&] { return random[next++ % random.size()]; };
+  const std::string alphabet = std::string("aAbB\\_z") + '\0' + "\xC3\xA9";
+  std::vector<std::string> names;
+  for (int i = 0; i < 400; ++i) {
+    std::string name = i % 3 == 0 ? "DRAWER\\ITEMS\\" : i % 3 == 1 ? "drawer\\items\\" : "";
+    const size_t length = byte() % 8;
+    for (size_t k = 0; k < length; ++k) name += alphabet[byte() % alphabet.size()];
+    names.push_back(name);
+  }
+  for (TDuplicates mode : {TDuplicates::dupAccept, TDuplicates::dupIgnore, TDuplicates::dupError}) {
+    std::vector<std::unique_ptr<TZipHeaderInfo>> records;
+    std::vector<TZipHeaderInfo*> items;
+    for (size_t i = 0; i < names.size(); ++i) {
+      records.emplace_back(Record(names[i], static_cast<uint32_t>(i)));
+      items.push_back(records.back().get());
+    }
+    TSortedZip one_by_one(false, mode, TZipSortMode::ByName), at_once(false, mode, TZipSortMode::ByName);
+    std::string refused_one, refused_all;
+    try {
+      for (auto* r : items) one_by_one.Add(r);
+    } catch (const EListError& e) {
+      refused_one = e.what();
+    }
+    try {
+      at_once.AssignInOrder(items);
+    } catch (const EListError& e) {
+      refused_all = e.what();
+    }
+    EXPECT_EQ(refused_all, refused_one);
+    if (!refused_one.empty()) continue;
+    ASSERT_EQ(at_once.Count(), one_by_one.Count());
+    for (int i = 0; i < at_once.Count(); ++i) EXPECT_EQ(at_once[i], one_by_one[i]) << i;
+  }
 }
 
 TEST(SortedZip, DuplicateModesPutRefusalAndCapacity) {

@@ -5,8 +5,10 @@
 
 #include <fstream>
 
+#include "platform/codepage.h"
 #include "support/test_support.h"
 #include "zip/zip_errors.h"
+#include "zip/zip_writer.h"
 
 namespace qb::zip {
 namespace {
@@ -128,6 +130,62 @@ TEST(ZipReader, Reads7zAndBsdtarArchives) {
     EXPECT_EQ(count, 1);
     EXPECT_EQ(Extract(zip, "e.txt", &count), "");
     EXPECT_EQ(count, 1) << name;
+  }
+}
+
+// A directory that lists the entries in another order than the file holds them
+// is read in file order; a second record for one local header is refused.
+// Look-ups by name agree with a pass over the names, ASCII case folded, with or
+// without the view sorted by name, and see a rename made in memory.
+TEST(ZipReader, DirectoryOrderAndLookUpsByName) {
+  TempDir dir;
+  qbtest::WriteFileText(dir / "make.py",
+                        "import sys, zipfile\n"
+                        "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                        "for n in ['b/Two', 'a/one', 'A/ONE', 'c', 'b/two/x', '\\u00e9t\\u00e9']:\n"
+                        "    z.writestr(n, n * 3)\n"
+                        "z.filelist.reverse()\n"
+                        "if sys.argv[2] == 'twice': z.filelist.append(z.filelist[0])\n"
+                        "z.close()\n");
+  Shell("python3 " + ShellQuote(dir / "make.py") + " " + ShellQuote(dir / "r.zip") + " once");
+  Shell("python3 " + ShellQuote(dir / "make.py") + " " + ShellQuote(dir / "d.zip") + " twice");
+
+  for (TZipSortMode mode : {TZipSortMode::ByNone, TZipSortMode::ByName, TZipSortMode::ByDate}) {
+    TZipReader zip;
+    zip.SetSortMode(mode);
+    zip.SetZipName(dir / "r.zip");
+    zip.ReadDirectory();
+    ASSERT_EQ(zip.EntryCount(), 6);
+    if (mode == TZipSortMode::ByNone) {
+      for (int i = 1; i < 6; ++i)
+        EXPECT_LT(zip.Entry(i - 1).local_header_offset, zip.Entry(i).local_header_offset);
+    }
+    for (const char* name : {"a\\one", "A\\One", "b\\TWO", "B\\two\\X", "C", "\xC3\xA9t\xC3\xA9",
+                             "\xC3\x89t\xC3\xA9", "a\\on", "a\\onee", "", "b\\"}) {
+      int expected = zip.EntryCount();
+      for (int i = 0; i < zip.EntryCount() && expected == zip.EntryCount(); ++i)
+        if (codepage::SameTextAscii(zip.EntryFullName(i), name)) expected = i;
+      EXPECT_EQ(zip.FindEntry(name), expected) << name;
+    }
+    EXPECT_EQ(Extract(zip, "b\\two\\x"), "b/two/xb/two/xb/two/x");
+  }
+  {
+    TZipWriter zip;  // a rename in memory is found before it is written
+    zip.SetSortMode(TZipSortMode::ByName);
+    zip.SetZipName(dir / "r.zip");
+    zip.ReadDirectory();
+    const int c = zip.FindEntry("c");
+    zip.SetEntryPath(c, "zz\\");
+    EXPECT_EQ(zip.FindEntry("ZZ\\C"), c);
+    EXPECT_EQ(zip.FindEntry("c"), zip.EntryCount());
+  }
+  TZipReader twice;
+  twice.SetZipName(dir / "d.zip");
+  try {
+    twice.ReadDirectory();
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_STREQ(e.what(), "Duplicate Object index");
   }
 }
 
