@@ -62,6 +62,13 @@ class TObjectList {
     items_.erase(items_.begin() + index);
     return item;
   }
+  // Empties the list without freeing anything; the caller takes the items.
+  std::vector<T*> ReleaseAll() {
+    std::vector<T*> items;
+    items.swap(items_);
+    capacity_ = 0;
+    return items;
+  }
   void Clear() {
     if (owns_)
       for (T* item : items_) delete item;

@@ -8,7 +8,6 @@
 #include <ctime>
 #include <filesystem>
 #include <random>
-#include <unordered_set>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -29,9 +28,9 @@ namespace {
 constexpr size_t kStoredPiece = 16000;
 // Old entries are copied in pieces of this size, the message pump running between.
 constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
-// Archives up to this size are mapped for the many small header reads of an
-// update; a larger one is read piece by piece instead of filling memory.
-constexpr uint64_t kMapLimit = 256u << 20;
+// The old local headers are read ahead in blocks of this size: an update reads
+// them all, in file order.
+constexpr size_t kReadAhead = 256 << 10;
 
 uint32_t DosNow() {
   std::time_t now = std::time(nullptr);
@@ -239,21 +238,42 @@ std::string TZipWriter::Repair() {
 
 namespace {
 
-// The full name with a-z folded, the key under which two entries are the same.
-std::string FoldedName(const TZipHeaderInfo& r) {
-  std::string name = r.FullName();
-  for (char& c : name) c = codepage::AsciiUpper(c);
-  return name;
+// Whether two entries have the same full name, a-z folded: the key under which
+// two entries are the same.
+bool SameFoldedName(const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
+  const size_t na = a.path.size() + a.file_name.size();
+  if (na != b.path.size() + b.file_name.size()) return false;
+  const auto at = [](const TZipHeaderInfo& e, size_t i) {
+    return codepage::AsciiUpper(i < e.path.size() ? e.path[i] : e.file_name[i - e.path.size()]);
+  };
+  for (size_t i = 0; i < na; ++i)
+    if (at(a, i) != at(b, i)) return false;
+  return true;
+}
+
+// A hash of the full name, a-z folded (FNV-1a).
+uint64_t FoldedNameHash(const TZipHeaderInfo& r) {
+  uint64_t h = 14695981039346656037ull;
+  for (const std::string* part : {&r.path, &r.file_name})
+    for (char c : *part) h = (h ^ static_cast<uint8_t>(codepage::AsciiUpper(c))) * 1099511628211ull;
+  return h;
+}
+
+// Whether r's full name is name (lower case), ASCII letters folded.
+bool HasLowerName(const TZipHeaderInfo& r, std::string_view name) {
+  return r.path.size() + r.file_name.size() == name.size() &&
+         codepage::SameTextAscii(r.path, name.substr(0, r.path.size())) &&
+         codepage::SameTextAscii(r.file_name, name.substr(r.path.size()));
 }
 
 // The name bytes an entry is written with: the stored ones while its name is
-// unchanged, else the name encoded afresh, with flag bit 11 set to match.
-std::string NameForWriting(TZipHeaderInfo& r) {
+// unchanged, else the name encoded afresh, with flag bit 11 in flags set to match.
+std::string NameForWriting(const TZipHeaderInfo& r, uint16_t& flags) {
   if (r.stored_name) return *r.stored_name;
   bool utf8 = false;
   std::string stored = NameToArchive(r.FullName(), utf8);
   if (stored.size() > 0xFFFF) throw EZipError("Entry name too long: " + r.FullName().substr(0, 80));
-  r.flags = static_cast<uint16_t>(utf8 ? (r.flags | kFlagUtf8Names) : (r.flags & ~kFlagUtf8Names));
+  flags = static_cast<uint16_t>(utf8 ? (flags | kFlagUtf8Names) : (flags & ~kFlagUtf8Names));
   return stored;
 }
 
@@ -272,10 +292,40 @@ std::string ExtraForReplacement(std::string_view extra) {
                            [](uint16_t id) { return id == kExtraUnixOwner || id == kExtraUnixOwnerOld; });
 }
 
+}  // namespace
+
+// Reads the old archive's local headers, which an update visits in file order,
+// through blocks read ahead: one read serves the headers of many small entries.
+class TZipWriter::HeaderReader {
+ public:
+  explicit HeaderReader(TLFNFileStream& file) : file_(file) {}
+  // Reads up to count bytes at position; fewer only at the end of the file.
+  size_t ReadAt(uint64_t position, void* buffer, size_t count) {
+    if (position < start_ || position + count > start_ + length_) {
+      if (count > kReadAhead) return file_.ReadAt(position, buffer, count);
+      if (block_.empty()) block_.resize(kReadAhead);
+      start_ = position;
+      length_ = file_.ReadAt(position, block_.data(), block_.size());
+    }
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, start_ + length_ - position));
+    std::memcpy(buffer, block_.data() + (position - start_), n);
+    return n;
+  }
+
+ private:
+  TLFNFileStream& file_;
+  std::vector<uint8_t> block_;
+  uint64_t start_ = 0;
+  size_t length_ = 0;
+};
+
+namespace {
+
 // The length of the data descriptor at `at`: with or without its signature, with
 // 4- or 8-byte sizes. The signature is optional, so the CRC that follows it (or
 // stands first without it) decides.
-uint64_t DescriptorLength(TLFNFileStream& file, uint64_t at, uint32_t crc, bool zip64_sizes) {
+template <class Reader>
+uint64_t DescriptorLength(Reader& file, uint64_t at, uint32_t crc, bool zip64_sizes) {
   uint8_t bytes[8] = {};
   const size_t got = file.ReadAt(at, bytes, sizeof bytes);
   const uint64_t body = zip64_sizes ? 20 : 12;
@@ -295,13 +345,19 @@ std::vector<uint8_t> EncodeLocal(const LocalHeader& h, const std::string& name, 
 
 }  // namespace
 
-// One entry of the new archive as planned: its record, the name and extra field
-// its central record gets, and where its local part comes from.
+// One entry of the new archive as planned: its record, the name, flags and extra
+// field its central record gets, and where its local part comes from. A copied
+// entry's record stays the loaded directory's own, unchanged until the new
+// archive has replaced the old one (ApplyPlan).
 struct TZipWriter::PlannedEntry {
-  std::unique_ptr<TZipHeaderInfo> record;
-  std::string name;           // the name bytes written
-  std::string central_extra;  // the central extra field written
-  uint64_t offset = 0;        // of its local header in the new archive
+  TZipHeaderInfo* old = nullptr;           // a copied entry's record
+  std::unique_ptr<TZipHeaderInfo> record;  // a new entry's record
+  std::string name;                        // the name bytes written
+  std::string central_extra;               // the central extra field written
+  uint16_t flags = 0;                      // the flags written
+  uint16_t local_extra_length = 0;         // of the local header written
+  uint64_t offset = 0;                     // of its local header in the new archive
+  uint64_t central_offset = 0;             // of its central record in the new archive
   // A new entry: the local header (with name and extra) and the data.
   std::vector<uint8_t> header;
   std::vector<uint8_t> body_storage;
@@ -322,27 +378,43 @@ struct TZipWriter::PlannedEntry {
     const uint64_t head = new_header ? header.size() : old_data_start - old_header_start;
     return head + old_data_length + (new_descriptor ? 16 : old_descriptor_length);
   }
+  const TZipHeaderInfo& Record() const { return old ? *old : *record; }
   uint64_t CentralSize() const {
-    return kCentralHeaderSize + name.size() + central_extra.size() +
-           (record->comment ? record->comment->size() : 0);
+    const TZipHeaderInfo& r = Record();
+    return kCentralHeaderSize + name.size() + central_extra.size() + (r.comment ? r.comment->size() : 0);
   }
 };
 
-// The new archive: its entries in file order, the set of their folded names (two
-// equal names are refused), and its end record.
+// The new archive: its entries in file order and its end record. Two entries of
+// one name are refused (CheckNames).
 struct TZipWriter::UpdatePlan {
   std::vector<PlannedEntry> entries;
-  std::unordered_set<std::string> names;
+  std::vector<size_t> new_entries;  // indexes of the entries not copied
   TEndCentral end;
   uint64_t local_size = 0;  // bytes of all local parts so far
 
-  bool Contains(const TZipHeaderInfo& r) const { return names.count(FoldedName(r)) != 0; }
+  // Whether a new entry of r's name is planned already.
+  bool Contains(const TZipHeaderInfo& r) const {
+    for (size_t i : new_entries)
+      if (SameFoldedName(*entries[i].record, r)) return true;
+    return false;
+  }
+  // Refuses a plan that holds two entries of one name, a-z folded.
+  void CheckNames() const {
+    std::vector<std::pair<uint64_t, size_t>> hashes(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) hashes[i] = {FoldedNameHash(entries[i].Record()), i};
+    std::sort(hashes.begin(), hashes.end());
+    for (size_t i = 1; i < hashes.size(); ++i)
+      for (size_t j = i; j-- > 0 && hashes[j].first == hashes[i].first;)
+        if (SameFoldedName(entries[hashes[i].second].Record(), entries[hashes[j].second].Record()))
+          throw EListError("Duplicate Object index");
+  }
   void Add(PlannedEntry entry) {
-    if (!names.insert(FoldedName(*entry.record)).second) throw EListError("Duplicate Object index");
     if (entries.size() >= static_cast<size_t>(kMaxListSize))
       throw EListError("List capacity out of bounds (" + std::to_string(entries.size() + 1) + ")");
     entry.offset = local_size;
     local_size += entry.LocalSize();
+    if (!entry.old) new_entries.push_back(entries.size());
     entries.push_back(std::move(entry));
     ++end.total_entries;
     ++end.entries_this_disk;
@@ -357,18 +429,20 @@ struct TZipWriter::UpdatePlan {
 
 // Plans the copy of an old entry: where its local part lies, and whether its
 // local header can be copied as it is.
-void TZipWriter::PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry) {
-  TZipHeaderInfo& r = *entry.record;
+void TZipWriter::PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry, HeaderReader& headers) {
+  const TZipHeaderInfo& r = old;
+  entry.old = &old;
+  entry.flags = r.flags;
   uint8_t fixed[kLocalHeaderSize];
   LocalHeader h;
-  if (file_->ReadAt(old.local_header_offset, fixed, sizeof fixed) != sizeof fixed ||
+  if (headers.ReadAt(old.local_header_offset, fixed, sizeof fixed) != sizeof fixed ||
       !DecodeLocalHeader(fixed, h))
     throw EBadZipFile();
   std::string old_name(h.name_length, '\0'), old_extra(h.extra_length, '\0');
-  if (file_->ReadAt(old.local_header_offset + kLocalHeaderSize, old_name.data(), old_name.size()) !=
+  if (headers.ReadAt(old.local_header_offset + kLocalHeaderSize, old_name.data(), old_name.size()) !=
           old_name.size() ||
-      file_->ReadAt(old.local_header_offset + kLocalHeaderSize + h.name_length, old_extra.data(),
-                    old_extra.size()) != old_extra.size())
+      headers.ReadAt(old.local_header_offset + kLocalHeaderSize + h.name_length, old_extra.data(),
+                     old_extra.size()) != old_extra.size())
     throw EFatalUnzipError();
   const bool renamed = !r.stored_name;
   const bool zip64_local = FindExtraField(old_extra, kExtraZip64).has_value();
@@ -378,26 +452,26 @@ void TZipWriter::PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry) {
   entry.old_data_length = r.compressed_size;
   if (r.flags & kFlagDataDescriptor)
     entry.old_descriptor_length =
-        DescriptorLength(*file_, entry.old_data_start + entry.old_data_length, r.crc, zip64_local);
+        DescriptorLength(headers, entry.old_data_start + entry.old_data_length, r.crc, zip64_local);
   if (entry.old_data_start + entry.old_data_length + entry.old_descriptor_length > file_->Size())
     throw EFatalUnzipError();
-  entry.name = NameForWriting(r);
-  entry.central_extra = ExtraForRewrite(r.central_extra, renamed);
-  r.local_extra_length = h.extra_length;
+  entry.name = NameForWriting(r, entry.flags);
+  if (!r.central_extra.empty()) entry.central_extra = ExtraForRewrite(r.central_extra, renamed);
+  entry.local_extra_length = h.extra_length;
   if (!renamed && !zip64_local) return;  // the local part goes over byte for byte
 
   // A new local header: the old one's fields, with the new name (and its flag),
   // the real sizes where ZIP64 held them, and the extra fields that still apply.
   entry.new_header = true;
   entry.new_descriptor = zip64_local && (r.flags & kFlagDataDescriptor);
-  if (renamed) h.flags = static_cast<uint16_t>((h.flags & ~kFlagUtf8Names) | (r.flags & kFlagUtf8Names));
+  if (renamed) h.flags = static_cast<uint16_t>((h.flags & ~kFlagUtf8Names) | (entry.flags & kFlagUtf8Names));
   if (h.compressed_size == kMasked32) h.compressed_size = static_cast<uint32_t>(r.compressed_size);
   if (h.uncompressed_size == kMasked32) h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
   const std::string local_name = renamed ? entry.name : old_name;
   const std::string extra = ExtraForRewrite(old_extra, renamed);
   h.name_length = static_cast<uint16_t>(local_name.size());
   h.extra_length = static_cast<uint16_t>(extra.size());
-  r.local_extra_length = h.extra_length;
+  entry.local_extra_length = h.extra_length;
   entry.header = EncodeLocal(h, local_name, extra);
 }
 
@@ -463,10 +537,12 @@ bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, co
   }
   r.method = stored ? kMethodStored : kMethodDeflated;
   r.flags = level_flags;
+  entry.flags = r.flags;
   entry.body = stored ? data : entry.body_storage.data();
   entry.body_size = stored ? size : entry.body_storage.size();
   if (!password_.empty()) {
     r.flags |= kFlagEncrypted;
+    entry.flags = r.flags;
     std::vector<uint8_t> encrypted(kEncryptionHeaderSize + entry.body_size);
     std::random_device random;
     for (size_t i = 0; i < 10; ++i) encrypted[i] = static_cast<uint8_t>(random());
@@ -480,9 +556,11 @@ bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, co
   }
   if (entry.body_size > kMaxEntrySize) throw EZipError("The item is too large for an archive");
   r.compressed_size = entry.body_size;
-  entry.name = NameForWriting(r);
+  entry.name = NameForWriting(r, entry.flags);
+  r.flags = entry.flags;
   entry.central_extra = r.central_extra;
   r.local_extra_length = static_cast<uint16_t>(r.local_extra.size());
+  entry.local_extra_length = r.local_extra_length;
 
   LocalHeader h;
   h.version_needed = r.version_needed;
@@ -513,10 +591,13 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
   }
   const bool removal = mode == UpdateMode::Removal;
   if (physical_) {
+    HeaderReader headers(*file_);
+    plan.entries.reserve(static_cast<size_t>(physical_->Count()) + files_list_.size());
     for (TZipHeaderInfo* old : *physical_) {
       if (!old->comment && old->comment_length != 0) old->comment = ReadCommentFromFile(*old);
-      const std::string lower = codepage::AsciiLowerCase(old->FullName());
       if (removal) {
+        const std::string lower =
+            files_list_.empty() ? std::string() : codepage::AsciiLowerCase(old->FullName());
         bool remove = old->selection_mark != 0;
         for (size_t i = 0; !remove && i < files_list_.size(); ++i) {
           const std::string& item = files_list_[i];
@@ -535,7 +616,8 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
           continue;
         }
       } else if (mode == UpdateMode::Stream) {
-        auto it = std::find(wanted.begin(), wanted.end(), lower);
+        auto it = std::find_if(wanted.begin(), wanted.end(),
+                               [&](const std::string& name) { return HasLowerName(*old, name); });
         if (it != wanted.end()) {
           size_t i = static_cast<size_t>(it - wanted.begin());
           std::string item = files_list_[i];
@@ -546,9 +628,7 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
         }
       }
       PlannedEntry entry;
-      entry.record = std::make_unique<TZipHeaderInfo>(*old);
-      entry.record->local_extra.clear();
-      PlanCopy(*old, entry);
+      PlanCopy(*old, entry, headers);
       plan.Add(std::move(entry));
     }
   }
@@ -624,7 +704,7 @@ void TZipWriter::CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry) {
   const uint64_t length = entry.old_data_length + (entry.new_descriptor ? 0 : entry.old_descriptor_length);
   CopyOldBytes(out, entry.old_data_start, length);
   if (entry.new_descriptor) {
-    const TZipHeaderInfo& r = *entry.record;
+    const TZipHeaderInfo& r = entry.Record();
     uint8_t descriptor[16];
     Put32(descriptor, kDataDescriptorSignature);
     Put32(descriptor + 4, r.crc);
@@ -641,12 +721,13 @@ void TZipWriter::WriteDirectory(TLFNFileStream& out, UpdatePlan& plan) {
   const uint64_t directory_offset = out.Position();
   std::vector<uint8_t> bytes;
   for (PlannedEntry& entry : plan.entries) {
-    TZipHeaderInfo& r = *entry.record;
-    const std::string& text = r.comment ? *r.comment : std::string();
+    const TZipHeaderInfo& r = entry.Record();
+    static const std::string kNone;
+    const std::string& text = r.comment ? *r.comment : kNone;
     CentralHeader h;
     h.version_made_by = r.version_made_by;
     h.version_needed = r.version_needed;
-    h.flags = r.flags;
+    h.flags = entry.flags;
     h.method = r.method;
     h.dos_date_time = r.dos_date_time;
     h.crc = r.crc;
@@ -667,12 +748,7 @@ void TZipWriter::WriteDirectory(TLFNFileStream& out, UpdatePlan& plan) {
     if (!entry.central_extra.empty()) std::memcpy(p, entry.central_extra.data(), entry.central_extra.size());
     p += entry.central_extra.size();
     if (!text.empty()) std::memcpy(p, text.data(), text.size());
-    r.local_header_offset = entry.offset;
-    r.central_header_offset = out.Position();
-    r.comment_length = static_cast<uint16_t>(text.size());
-    r.stored_name = entry.name;
-    r.central_extra = entry.central_extra;
-    r.local_extra.clear();
+    entry.central_offset = out.Position();
     WriteAll(out, bytes.data(), bytes.size());
   }
   TEndCentral& end = plan.end;
@@ -692,6 +768,74 @@ void TZipWriter::WriteDirectory(TLFNFileStream& out, UpdatePlan& plan) {
   WriteAll(out, end_record, sizeof end_record);
   if (!archive_comment.empty()) WriteAll(out, archive_comment.data(), archive_comment.size());
   end.comment_position = out.Position() - archive_comment.size();
+}
+
+// Makes the written plan the loaded directory: the copied entries' records get
+// their new places, names and fields; the records of entries left out are freed.
+// The sorted view is brought up to date without sorting again when no name
+// changed.
+void TZipWriter::ApplyPlan(UpdatePlan& plan) {
+  bool renamed = false;
+  std::vector<TZipHeaderInfo*> records;
+  records.reserve(plan.entries.size());
+  for (PlannedEntry& entry : plan.entries) {
+    TZipHeaderInfo* r = entry.old ? entry.old : entry.record.release();
+    renamed = renamed || (entry.old && !r->stored_name);
+    r->flags = entry.flags;
+    r->local_header_offset = entry.offset;
+    r->central_header_offset = entry.central_offset;
+    r->comment_length = static_cast<uint16_t>(r->comment ? r->comment->size() : 0);
+    r->stored_name = std::move(entry.name);
+    r->central_extra = std::move(entry.central_extra);
+    r->local_extra.clear();
+    r->local_extra_length = entry.local_extra_length;
+    records.push_back(r);
+  }
+  // The old records in the plan now belong to the new list; the others go.
+  std::vector<TZipHeaderInfo*> old_records =
+      physical_ ? physical_->ReleaseAll() : std::vector<TZipHeaderInfo*>();
+  std::vector<TZipHeaderInfo*> dropped;
+  {
+    std::vector<TZipHeaderInfo*> kept;
+    for (const PlannedEntry& entry : plan.entries)
+      if (entry.old) kept.push_back(entry.old);
+    std::sort(kept.begin(), kept.end());
+    for (TZipHeaderInfo* r : old_records)
+      if (!std::binary_search(kept.begin(), kept.end(), r)) dropped.push_back(r);
+  }
+  std::unique_ptr<TSortedZip> old_view = std::move(sorted_);
+  physical_ = std::make_unique<TSortedZip>(true, TDuplicates::dupError, TZipSortMode::ByNone);
+  for (TZipHeaderInfo* r : records) physical_->AppendItem(r);
+  end_ = plan.end;
+  end_.modified = false;
+  directory_loaded_ = true;
+  damage_.clear();
+  recovered_ = false;
+  stamp_ = StampOf(zip_name_);
+  selected_count_ = 0;
+  for (TZipHeaderInfo* r : *physical_) selected_count_ += r->selection_mark ? 1 : 0;
+
+  if (old_view && !renamed && sort_mode_ == TZipSortMode::ByName && old_view->Mode() == sort_mode_) {
+    // The names are those of the old view less the entries left out, plus the new
+    // ones, all different (the plan refuses two of one name): a merge.
+    std::sort(dropped.begin(), dropped.end());
+    std::vector<TZipHeaderInfo*> added;
+    for (size_t i : plan.new_entries) added.push_back(records[i]);
+    auto less = [&](const TZipHeaderInfo* a, const TZipHeaderInfo* b) { return old_view->Compare(a, b) < 0; };
+    std::sort(added.begin(), added.end(), less);
+    auto view = std::make_unique<TSortedZip>(false, TDuplicates::dupAccept, sort_mode_);
+    auto next = added.begin();
+    for (TZipHeaderInfo* r : *old_view) {
+      if (std::binary_search(dropped.begin(), dropped.end(), r)) continue;
+      for (; next != added.end() && less(*next, r); ++next) view->AppendItem(*next);
+      view->AppendItem(r);
+    }
+    for (; next != added.end(); ++next) view->AppendItem(*next);
+    sorted_ = std::move(view);
+  } else {
+    RebuildSortedView();
+  }
+  for (TZipHeaderInfo* r : dropped) delete r;
 }
 
 int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment) {
@@ -723,8 +867,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
       OpenStep();
       // A directory not read whole would lose the entries it does not list.
       if (!damage_.empty() && !repairing_) throw EDamagedZip(damage_);
-      if (file_->Size() <= kMapLimit) file_->MapForReading();  // many small header reads follow
-      ReadMissingComments();                                   // every comment is carried over
+      ReadMissingComments();  // every comment is carried over
     } else {
       auto pending_comment = end_.comment;  // an archive comment set before the file exists
       ClearDirectory();
@@ -738,6 +881,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
       plan.end.comment_length = end_.comment ? static_cast<uint16_t>(end_.comment->size()) : 0;
     }
     count = PlanEntries(mode, stream, comment, plan);
+    plan.CheckNames();
     if (plan.ArchiveSize() > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
 
     WriteEntries(out, plan);
@@ -751,17 +895,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
 
     // The new archive is the loaded directory now.
     sort_mode_ = saved_sort;
-    physical_ = std::make_unique<TSortedZip>(true, TDuplicates::dupError, TZipSortMode::ByNone);
-    for (PlannedEntry& entry : plan.entries) physical_->AppendItem(entry.record.release());
-    end_ = plan.end;
-    end_.modified = false;
-    directory_loaded_ = true;
-    damage_.clear();
-    recovered_ = false;
-    stamp_ = StampOf(zip_name_);
-    selected_count_ = 0;
-    for (TZipHeaderInfo* r : *physical_) selected_count_ += r->selection_mark ? 1 : 0;
-    RebuildSortedView();
+    ApplyPlan(plan);
   } catch (...) {
     restore();
     throw;

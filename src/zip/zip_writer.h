@@ -89,10 +89,11 @@ class TZipWriter : public TZipReader {
   enum class UpdateMode { Stream, Removal, Commit };
   struct PlannedEntry;
   struct UpdatePlan;
+  class HeaderReader;
   int ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment);
   // Planning: what the new archive holds, decided before anything is written.
   int PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
-  void PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry);
+  void PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry, HeaderReader& headers);
   bool PlanNewEntry(const std::string& item, TMemoryStream* stream, const std::string* comment,
                     const TZipHeaderInfo* replaced, UpdatePlan& plan);
   // Writing, as planned.
@@ -101,6 +102,8 @@ class TZipWriter : public TZipReader {
   void CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry);
   void CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t length);
   void WriteDirectory(TLFNFileStream& out, UpdatePlan& plan);
+  // After the new archive replaced the old one: it is the loaded directory now.
+  void ApplyPlan(UpdatePlan& plan);
 
   bool repairing_ = false;  // an update over a damaged directory is allowed
 

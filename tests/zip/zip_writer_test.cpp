@@ -305,6 +305,49 @@ TEST(ZipWriter, RemoveEntriesBySelectionNameAndPattern) {
   EXPECT_EQ(zip->EntryCount(), before);
 }
 
+// After every kind of update the loaded directory (brought up to date in place,
+// not read again) is what a fresh reading of the file gives: names in order,
+// every field, comments, and the records still usable for the next update.
+TEST(ZipWriter, LoadedDirectoryAfterUpdatesIsTheFileRead) {
+  TempDir dir;
+  const std::string path = dir / "c.qvf";
+  auto zip = Cabinet(path);
+  auto expect_as_read = [&](const std::string& step) {
+    auto fresh = Cabinet(path);
+    ASSERT_EQ(zip->EntryCount(), fresh->EntryCount()) << step;
+    for (int i = 0; i < fresh->EntryCount(); ++i) {
+      const TZipHeaderInfo &a = zip->Entry(i), &b = fresh->Entry(i);
+      EXPECT_EQ(a.FullName(), b.FullName()) << step;
+      EXPECT_EQ(a.local_header_offset, b.local_header_offset) << step << " " << b.FullName();
+      EXPECT_EQ(a.central_header_offset, b.central_header_offset) << step;
+      EXPECT_EQ(a.flags, b.flags) << step;
+      EXPECT_EQ(a.crc, b.crc) << step;
+      EXPECT_EQ(a.stored_name, b.stored_name) << step;
+      EXPECT_EQ(zip->EntryComment(i), fresh->EntryComment(i)) << step;
+      EXPECT_EQ(zip->FindEntry(b.FullName()), i) << step;
+    }
+  };
+  for (const char* name : {"M\\m", "B\\b", "Z", "a\\A", "\xC3\xA9"})
+    Add(*zip, name, name, std::string("c-") + name);
+  expect_as_read("adds");
+  Add(*zip, "b\\B", "replaced");  // in place, ignoring case
+  Add(*zip, "C\\new", "between");
+  expect_as_read("replace and add");
+  EXPECT_EQ(Extract(*zip, zip->FindEntry("B\\b")), "replaced");
+  zip->SetEntrySelected(zip->FindEntry("M\\m"), true);
+  zip->SetEntrySelected(zip->FindEntry("Z"), true);
+  EXPECT_EQ(zip->RemoveEntries(), 2);
+  expect_as_read("removal");
+  zip->SetEntryFileName(zip->FindEntry("C\\new"), "0first");
+  zip->SetEntryComment(zip->FindEntry("a\\A"), "changed");
+  zip->CommitChanges();
+  expect_as_read("rename");
+  zip->SetEntryComment(zip->FindEntry("\xC3\xA9"), "");
+  zip->CommitChanges();
+  expect_as_read("comment");
+  for (int i = 0; i < zip->EntryCount(); ++i) EXPECT_EQ(zip->CheckEntry(i), "") << zip->EntryFullName(i);
+}
+
 TEST(ZipWriter, ZipNameChangeCommitsPendingChanges) {
   TempDir dir;
   auto zip = Cabinet(dir / "one.qvf");
