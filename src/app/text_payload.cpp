@@ -1,7 +1,5 @@
 #include "app/text_payload.h"
 
-#include <optional>
-
 #include "platform/codepage.h"
 
 namespace qb {
@@ -9,35 +7,6 @@ namespace qb {
 namespace {
 
 constexpr long long kOemTextFormat = 7;
-
-// The length of the UTF-8 sequence that lead starts (1 for a stray byte).
-size_t SequenceLength(unsigned char lead) {
-  if (lead < 0xC0) return 1;
-  if (lead < 0xE0) return 2;
-  if (lead < 0xF0) return 3;
-  if (lead < 0xF8) return 4;
-  return 1;
-}
-
-std::string Utf8ToOem(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    size_t length = SequenceLength(lead);
-    if (i + length > text.size()) length = text.size() - i;
-    std::optional<std::string> converted = codepage::Utf8ToCp437(text.substr(i, length));
-    out += converted && converted->size() == 1 ? *converted : std::string("?");
-    i += length;
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -82,7 +51,7 @@ std::string TextPayloadFromLines(const std::vector<std::string>& lines, long lon
   std::string out;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (i > 0) out += layout.LineBreak;
-    out += format == kOemTextFormat ? Utf8ToOem(lines[i]) : lines[i];
+    out += format == kOemTextFormat ? codepage::Utf8ToCp437Lossy(lines[i]) : lines[i];
   }
   if (layout.FinalBreak && !lines.empty()) out += layout.LineBreak;
   return out;

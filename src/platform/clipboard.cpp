@@ -8,32 +8,6 @@ namespace qb {
 
 namespace {
 
-// UTF-8 -> code page 437, one character at a time; a character without a place in
-// code page 437, or a byte that starts no valid character, becomes '?'.
-std::string Utf8ToOem(std::string_view text) {
-  std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80         ? 1
-                          : (lead >> 5) == 6  ? 2
-                          : (lead >> 4) == 14 ? 3
-                          : (lead >> 3) == 30 ? 4
-                                              : 1;
-    const std::string_view one = text.substr(i, length);
-    std::optional<std::string> converted =
-        one.size() == length ? codepage::Utf8ToCp437(one) : std::optional<std::string>();
-    if (converted && converted->size() == 1) {
-      out += *converted;
-      i += length;
-    } else {
-      out += '?';
-      i += one.size() == length && codepage::IsValidUtf8(one) ? length : 1;
-    }
-  }
-  return out;
-}
-
 std::vector<uint8_t> TextBlock(std::string_view text) {
   std::vector<uint8_t> block(text.begin(), text.end());
   block.push_back(0);
@@ -144,7 +118,7 @@ std::optional<std::vector<uint8_t>> TMemoryClipboard::GetBlock(uint32_t format) 
     const auto* block = other ? std::get_if<std::vector<uint8_t>>(&other->content) : nullptr;
     if (!block) return std::nullopt;
     const std::string_view text = BlockText(*block);
-    return TextBlock(format == CF_TEXT ? codepage::Cp437ToUtf8(text) : Utf8ToOem(text));
+    return TextBlock(format == CF_TEXT ? codepage::Cp437ToUtf8(text) : codepage::Utf8ToCp437Lossy(text));
   }
   return std::nullopt;
 }

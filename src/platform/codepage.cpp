@@ -115,6 +115,29 @@ std::optional<std::string> Utf8ToCp437(std::string_view text) {
   return out;
 }
 
+std::string Utf8ToCp437Lossy(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    const size_t start = i;
+    if (NextCodePoint(text, i) == kNotUtf8) {
+      out += '?';
+      i = start + 1;
+      continue;
+    }
+    const std::optional<std::string> converted = Utf8ToCp437(text.substr(start, i - start));
+    out += converted && converted->size() == 1 ? *converted : std::string("?");
+  }
+  return out;
+}
+
 std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -28,6 +28,10 @@ void AppendUtf8(std::string& out, char32_t code_point);
 // has no place in code page 437 (or the input is not valid UTF-8).
 std::string Cp437ToUtf8(std::string_view bytes);
 std::optional<std::string> Utf8ToCp437(std::string_view text);
+// Code page 437 for text that must be written whatever it holds (OEM text): a
+// character without a place in code page 437 becomes '?', and so does each byte
+// that starts no valid UTF-8 character (the bytes after it are read afresh).
+std::string Utf8ToCp437Lossy(std::string_view text);
 
 // Windows-1252 -> UTF-8; the five unassigned bytes map to the C1 controls of the same value.
 std::string Cp1252ToUtf8(std::string_view bytes);

@@ -18,6 +18,18 @@ TEST(CodePage, Cp437RoundTripsEveryByte) {
   EXPECT_FALSE(Utf8ToCp437("\xE2\x82\xAC").has_value());  // the euro sign has no place there
 }
 
+TEST(CodePage, LossyCp437MarksEachUnplaceableCharacterAndKeepsWhatFollows) {
+  EXPECT_EQ(Utf8ToCp437Lossy("caf\xC3\xA9 \xE2\x82\xAC!"), "caf\x82 ?!");  // the euro: one '?'
+  EXPECT_EQ(Utf8ToCp437Lossy("\xF0\x9F\x98\x80x"), "?x");                  // four bytes, one character
+  // A byte that starts no valid character is one '?'; the next byte is read afresh.
+  EXPECT_EQ(Utf8ToCp437Lossy("\xC3"
+                             "A"),
+            "?A");
+  EXPECT_EQ(Utf8ToCp437Lossy("\xE2\x82"), "??");
+  EXPECT_EQ(Utf8ToCp437Lossy("\xED\xA0\x80z"), "???z");  // a surrogate is not a character
+  EXPECT_EQ(Utf8ToCp437Lossy(""), "");
+}
+
 TEST(CodePage, Utf8ValidationRejectsMalformedSequences) {
   EXPECT_TRUE(IsValidUtf8("plain \xC3\xA9 \xF0\x9F\x98\x80"));
   for (const char* bad :
