@@ -25,23 +25,6 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kUnableToLocate = "Unable to locate this clip in the File Cabinet!";
 
-// Empties the payload work stream on every way out of a command.
-class TPayloadScope {
- public:
-  explicit TPayloadScope(TMemoryStream& stream) : stream_(stream) { stream_.Clear(); }
-  ~TPayloadScope() { stream_.Clear(); }
-  TPayloadScope(const TPayloadScope&) = delete;
-  TPayloadScope& operator=(const TPayloadScope&) = delete;
-
- private:
-  TMemoryStream& stream_;
-};
-
-void ClearSelectionMarks(zip::TZipReader& zip) {
-  for (int i = 0; zip.SelectedCount() > 0 && i < zip.EntryCount(); ++i)
-    if (zip.EntrySelected(i)) zip.SetEntrySelected(i, false);
-}
-
 std::string FolderOf(const std::string& path) {
   std::error_code ec;
   fs::path absolute = fs::absolute(path, ec);
@@ -303,12 +286,12 @@ void TMainForm::DeleteMiClick() {
     store::RefreshDirectory(zip_);
     const int index = store::FindItemEntry(zip_, ItemPathOf(node));
     if (index < zip_.EntryCount()) {
-      ClearSelectionMarks(zip_);
+      store::ClearSelection(zip_);
       zip_.SetEntrySelected(index, true);
       try {
         removed = zip_.RemoveEntries();
       } catch (...) {
-        ClearSelectionMarks(zip_);
+        store::ClearSelection(zip_);
         throw;
       }
     }
@@ -336,7 +319,7 @@ void TMainForm::ChangeGlyphMiClick() {
 void TMainForm::AddNewItemMiClick() {
   if (zip_.ZipName().empty()) return Error("There is no File Cabinet loaded to add the item to");
   TPayloadScope payload_scope(payload_);
-  std::string name = store::NextFreeItemName(zip_, std::string(main_form::kNewItemsPrefix));
+  std::string name = store::NextFreeItemName(zip_, store::kNewItemsPrefix);
   TTextEditorRequest editor;
   editor.Caption = memo_form::kDefaultCaption;
   std::optional<std::vector<std::string>> lines = ui_.TextEditor(editor);
@@ -390,7 +373,7 @@ void TMainForm::EditTextItemMiClick(int tag) {
   if (!item.Found()) return Error("Unable to locate " + item.Path + kCrLf + "within the File Cabinet!");
   const std::string full_name = zip_.EntryFullName(item.Index);
   const std::string comment = EntryCommentOf(zip_, item.Index);
-  ClearSelectionMarks(zip_);
+  store::ClearSelection(zip_);
   if (zip_.ExtractIndexToStream(&payload_, item.Index) != 1)
     return Error("Unable to read " + item.Path + " from the File Cabinet!");
   const long long format = store::ReadFormatNumber(comment).value_or(-1);

@@ -53,7 +53,6 @@ inline constexpr std::string_view kCabinetFilter = "File Cabinet  (*.qvf)|*.qvf"
 inline constexpr std::string_view kCabinetDefaultExt = "qvf";
 inline constexpr std::string_view kOpenTitle = "Open A File Cabinet";
 inline constexpr std::string_view kNewTitle = "Create A File Cabinet";
-inline constexpr std::string_view kNewItemsPrefix = "NewItems\\Item";
 }  // namespace main_form
 
 // What EditMiClick decides for the Edit menu's items; the items not named here

@@ -19,18 +19,6 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-// Empties the payload work stream now and on every way out of a command.
-class TPayloadEmptier {
- public:
-  explicit TPayloadEmptier(TMemoryStream& stream) : stream_(stream) { stream_.Clear(); }
-  ~TPayloadEmptier() { stream_.Clear(); }
-  TPayloadEmptier(const TPayloadEmptier&) = delete;
-  TPayloadEmptier& operator=(const TPayloadEmptier&) = delete;
-
- private:
-  TMemoryStream& stream_;
-};
-
 // A format number as an item's comment gives it; 0 for none and for numbers no
 // clipboard format can have.
 uint32_t ItemFormat(zip::TZipReader& zip, int index) {
@@ -191,8 +179,7 @@ void TClipboardCommands::ExtractItem(int index, const std::string& path) {
   zip::TZipWriter& zip = ctx_.Zip1;
   // By index, not by name: a name is a pattern to the engine, and an item name may
   // hold '*' or '?'. Marks left by another command would extract their entries too.
-  for (int i = 0; zip.SelectedCount() > 0 && i < zip.EntryCount(); ++i)
-    if (zip.EntrySelected(i)) zip.SetEntrySelected(i, false);
+  store::ClearSelection(zip);
   if (zip.ExtractIndexToStream(&ctx_.Payload, index) < 1)
     throw Exception("Unable to read " + path + " from the File Cabinet, its data is damaged");
   ctx_.Payload.SetPosition(0);
@@ -202,7 +189,7 @@ void TClipboardCommands::LoadSelectedMiClick() {
   const TSelectedItem selected = LocateSelectedItem(ctx_.Explorer, ctx_.Zip1);
   if (!selected.Node) return Error(kNoItemSelected);
   if (!selected.Found()) return Error(kUnableToLocate + selected.Path + kCrLf + kWithinCabinet);
-  TPayloadEmptier emptier(ctx_.Payload);
+  TPayloadScope payload_scope(ctx_.Payload);
   ExtractItem(selected.Index, selected.Path);
   const uint32_t format = ItemFormat(ctx_.Zip1, selected.Index);
   if (format == 0) return Error(kNoFormatLoadText);
@@ -224,7 +211,7 @@ void TClipboardCommands::ViewSelected() {
   const TSelectedItem selected = LocateSelectedItem(ctx_.Explorer, ctx_.Zip1);
   if (!selected.Node) return;
   if (!selected.Found()) return Error(kUnableToLocate + selected.Path + kCrLf + kWithinCabinet);
-  TPayloadEmptier emptier(ctx_.Payload);
+  TPayloadScope payload_scope(ctx_.Payload);
   ExtractItem(selected.Index, selected.Path);
   const uint32_t format = ItemFormat(ctx_.Zip1, selected.Index);
   if (DecodePayloadForView(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile, ctx_.Viewer) ==
@@ -245,7 +232,7 @@ void TClipboardCommands::EditClipboardMiClick(int tag) {
     auto_save_ = ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning), kAutoSaveOn,
                                     MsgButtons::YesNo) == MsgAnswer::No;
   if (ctx_.ProcessMessages) ctx_.ProcessMessages();
-  TPayloadEmptier emptier(ctx_.Payload);
+  TPayloadScope payload_scope(ctx_.Payload);
   if (DetectClipboardFormat(ctx_.Clipboard) != CF_TEXT) return Error(kNoText);
   ClipboardFormatToStream(ctx_.Clipboard, CF_TEXT, ctx_.Payload);
   TTextEditorRequest request;

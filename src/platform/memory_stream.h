@@ -47,4 +47,17 @@ class TMemoryStream {
   size_t pos_ = 0;
 };
 
+// Empties a work stream now and on every way out of the scope, so a command leaves
+// no payload behind however it ends.
+class TPayloadScope {
+ public:
+  explicit TPayloadScope(TMemoryStream& stream) : stream_(stream) { stream_.Clear(); }
+  ~TPayloadScope() { stream_.Clear(); }
+  TPayloadScope(const TPayloadScope&) = delete;
+  TPayloadScope& operator=(const TPayloadScope&) = delete;
+
+ private:
+  TMemoryStream& stream_;
+};
+
 }  // namespace qb

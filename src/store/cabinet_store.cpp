@@ -6,12 +6,12 @@
 
 namespace qb::store {
 
-namespace {
-
 void ClearSelection(zip::TZipReader& zip) {
   for (int i = 0; zip.SelectedCount() > 0 && i < zip.EntryCount(); ++i)
     if (zip.EntrySelected(i)) zip.SetEntrySelected(i, false);
 }
+
+namespace {
 
 std::string CommentOf(zip::TZipReader& zip, int index) {
   return zip.EntryHasComment(index) ? zip.EntryComment(index) : std::string();

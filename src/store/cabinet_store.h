@@ -26,6 +26,10 @@ namespace qb::store {
 // cabinet is never changed).
 void ConfigureCabinetArchive(zip::TZipWriter& zip);
 
+// Clears the selection marks of every entry. Commands select by index; marks left
+// by another command would make the engine act on their entries too.
+void ClearSelection(zip::TZipReader& zip);
+
 // The index of the existing item typed_path names (see above). Reads the directory
 // when the file exists. Throws EItemNotFound, or EItemPathError for a path that
 // names no item.
