@@ -137,12 +137,6 @@ std::optional<std::string> CabinetFromCommandLine(const std::vector<std::string>
   return ec ? first : absolute.lexically_normal().string();
 }
 
-bool CabinetFileExists(const std::string& path) {
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  std::error_code ec;
-  return fs::is_regular_file(path, ec);
-}
-
 // --- TMainForm: create, show, close -----------------------------------------------------
 
 bool TMainForm::FormCreate(const std::vector<std::string>& args) {
@@ -171,7 +165,7 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
   RunCommand(ui_, [this] { zip_.SetZipName(""); });
 
   // 2. The user glyph library.
-  if (host_ && CabinetFileExists(paths_.UserGlyphLibrary()))
+  if (host_ && RegularFileExists(paths_.UserGlyphLibrary()))
     RunCommand(ui_, [this] { host_->LoadUserGlyphs(paths_.UserGlyphLibrary()); });
 
   // 3. and 4. The tool bar, the placements and the stored properties.
@@ -193,14 +187,14 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
   // 7. and 8. The cabinet: the command line's, else the last one; when that is
   // gone, the previous one; else none. Nothing is said about missing files.
   if (std::optional<std::string> named = CabinetFromCommandLine(args)) cabinet = *named;
-  if (!CabinetFileExists(cabinet)) cabinet.clear();
+  if (!RegularFileExists(cabinet)) cabinet.clear();
   if (cabinet.empty()) cabinet = properties_.PreviousCabinet;
-  if (!CabinetFileExists(cabinet)) cabinet.clear();
+  if (!RegularFileExists(cabinet)) cabinet.clear();
 
   // 9. The docking layout.
   RunCommand(ui_, [this] {
     const std::string layout = paths_.LayoutFile();
-    if (host_ && CabinetFileExists(layout) && host_->RestoreLayout(layout)) return;
+    if (host_ && RegularFileExists(layout) && host_->RestoreLayout(layout)) return;
     const TFirstRunLayout first_run;
     explorer_.SetVisible(first_run.Explorer.Visible);
     note_.SetVisible(first_run.Note.Visible);

@@ -85,8 +85,6 @@ bool IsUninstallCommandLine(const std::vector<std::string>& args);
 // The cabinet the command line names: the first argument, made absolute, when its
 // extension is ".qvf" in any letter case; nothing otherwise.
 std::optional<std::string> CabinetFromCommandLine(const std::vector<std::string>& args);
-// True when a regular file (symbolic links followed) exists at path. Never throws.
-bool CabinetFileExists(const std::string& path);
 
 // --- the docking layout of a first run -------------------------------------------------
 

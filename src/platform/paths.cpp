@@ -114,6 +114,12 @@ void EnsureParentDir(const std::string& path) {
   if (ec) throw EFCreateError(path, ec.message());
 }
 
+bool RegularFileExists(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
 bool SameFilePath(const std::string& a, const std::string& b) {
   if (a == b) return true;
   if (a.empty() || b.empty()) return false;

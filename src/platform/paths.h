@@ -68,4 +68,8 @@ void EnsureParentDir(const std::string& path);
 // files unless they are one on disk. Empty paths equal only each other.
 bool SameFilePath(const std::string& a, const std::string& b);
 
+// True when a regular file (symbolic links followed) exists at path: false for an
+// empty path, a path holding a NUL, a folder, a pipe or a device. Never throws.
+bool RegularFileExists(const std::string& path);
+
 }  // namespace qb

@@ -1,11 +1,10 @@
 #include "store/item_paths.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/paths.h"
 #include "store/store_errors.h"
 #include "zip/zip_writer.h"
 
@@ -21,11 +20,6 @@ bool IsBlank(std::string_view text) {
   return std::all_of(text.begin(), text.end(), IsBlankOrControl);
 }
 
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && std::filesystem::is_regular_file(path, ec);
-}
-
 }  // namespace
 
 int FindItemEntry(const zip::TZipReader& zip, std::string_view path) {
@@ -34,7 +28,7 @@ int FindItemEntry(const zip::TZipReader& zip, std::string_view path) {
 
 std::string NextFreeItemName(zip::TZipReader& zip, const std::string& prefix) {
   long long n = 0;
-  if (FileExists(zip.ZipName())) {
+  if (RegularFileExists(zip.ZipName())) {
     zip.ReadDirectory();
     const int count = zip.EntryCount();
     std::vector<std::string> names;
@@ -75,7 +69,7 @@ std::string NormalizeItemPath(const std::string& typed) {
 }
 
 void RefreshDirectory(zip::TZipReader& zip) {
-  if (FileExists(zip.ZipName())) zip.ReadDirectory();
+  if (RegularFileExists(zip.ZipName())) zip.ReadDirectory();
 }
 
 }  // namespace qb::store

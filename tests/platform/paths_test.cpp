@@ -136,6 +136,21 @@ TEST(Paths, SameFileIsDecidedByTheFileSystemNotByLetterCase) {
   EXPECT_TRUE(SameFilePath("", ""));
 }
 
+TEST(Paths, RegularFileExistsOnlyForARegularFileOrALinkToOne) {
+  qbtest::TempDir dir;
+  qbtest::WriteFileText(dir / "work.qvf", "x");
+  std::filesystem::create_symlink(dir / "work.qvf", dir / "link.qvf");
+  std::filesystem::create_symlink(dir / "gone.qvf", dir / "dangling.qvf");
+  ASSERT_EQ(::mkfifo((dir / "pipe.qvf").c_str(), 0600), 0);
+  EXPECT_TRUE(RegularFileExists(dir / "work.qvf"));
+  EXPECT_TRUE(RegularFileExists(dir / "link.qvf"));
+  EXPECT_FALSE(RegularFileExists(dir / "dangling.qvf"));
+  EXPECT_FALSE(RegularFileExists(dir / "pipe.qvf"));
+  EXPECT_FALSE(RegularFileExists(dir.Path().string()));
+  EXPECT_FALSE(RegularFileExists(""));
+  EXPECT_FALSE(RegularFileExists(std::string(dir / "work.qvf") + std::string(1, '\0') + "x"));
+}
+
 TEST(FileDialog, DefaultExtensionOnlyForNamesWithoutOne) {
   EXPECT_EQ(ApplyDefaultExtension("/d/cab", "qvf"), "/d/cab.qvf");
   EXPECT_EQ(ApplyDefaultExtension("/d/cab.zip", "qvf"), "/d/cab.zip");
