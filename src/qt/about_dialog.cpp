@@ -10,13 +10,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "qt/qt_text.h"
+
 namespace qb::qt {
 
 namespace {
-
-QString FromView(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // The application icon: the program's own artwork, else the application's icon.
 QIcon AppIcon() {
@@ -121,7 +119,7 @@ TAboutDialog::TAboutDialog(TWebAddressOpener opener, QWidget* parent)
     : QDialog(parent,
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("AboutForm"));
-  setWindowTitle(FromView(about_box::kCaption));
+  setWindowTitle(FromUtf8(about_box::kCaption));
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(12, 16, 12, 12);
@@ -133,7 +131,7 @@ TAboutDialog::TAboutDialog(TWebAddressOpener opener, QWidget* parent)
   icon_->setAlignment(Qt::AlignCenter);
   layout->addWidget(icon_);
 
-  title_ = new QLabel(FromView(about_box::kTitle), this);
+  title_ = new QLabel(FromUtf8(about_box::kTitle), this);
   title_->setObjectName(QStringLiteral("ProductName"));
   title_->setTextFormat(Qt::PlainText);
   QFont title_font = title_->font();
@@ -144,7 +142,7 @@ TAboutDialog::TAboutDialog(TWebAddressOpener opener, QWidget* parent)
   layout->addWidget(title_);
 
   auto* maker = new QLabel(
-      FromView(about_box::kMakerLine1) + QLatin1Char('\n') + FromView(about_box::kMakerLine2), this);
+      FromUtf8(about_box::kMakerLine1) + QLatin1Char('\n') + FromUtf8(about_box::kMakerLine2), this);
   maker->setObjectName(QStringLiteral("Comments"));
   maker->setTextFormat(Qt::PlainText);
   maker->setAlignment(Qt::AlignCenter);
@@ -152,7 +150,7 @@ TAboutDialog::TAboutDialog(TWebAddressOpener opener, QWidget* parent)
   layout->addSpacing(4);
   layout->addWidget(maker);
 
-  web_ = new TWebLabel(FromView(about_box::kWebAddress), std::string(about_box::kWebAddress),
+  web_ = new TWebLabel(FromUtf8(about_box::kWebAddress), std::string(about_box::kWebAddress),
                        std::move(opener), this);
   web_->setAlignment(Qt::AlignCenter);
   layout->addWidget(web_, 0, Qt::AlignHCenter);

@@ -10,14 +10,11 @@
 #include <functional>
 
 #include "panes/glyph_legend.h"
+#include "qt/qt_text.h"
 
 namespace qb::qt {
 
 namespace {
-
-QString FromUtf8(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // A caption as one line of text: line breaks and other control characters show as blanks.
 QString DisplayCaption(const std::string& caption) {

@@ -21,6 +21,7 @@
 #include "qt/clipboard_view.h"
 #include "qt/explorer_view.h"
 #include "qt/help_window.h"
+#include "qt/qt_text.h"
 
 namespace qb::qt {
 
@@ -33,13 +34,9 @@ constexpr int kHowToContext = 40;
 // explorer is turned away meanwhile.
 constexpr const char* kBusyText = "Busy...";
 
-QString FromStd(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
 // Hint texts keep their line breaks.
 QString HintText(const std::string& text) {
-  QString hint = FromStd(text);
+  QString hint = FromUtf8(text);
   hint.replace("\r\n", "\n");
   return hint;
 }
@@ -69,7 +66,7 @@ QIcon ImageIcon(int index) {
 
 TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteraction* ui)
     : interaction_(this), ui_(ui ? *ui : interaction_) {
-  setWindowTitle(FromStd(std::string(main_form::kCaption)));
+  setWindowTitle(FromUtf8(main_form::kCaption));
   setWindowIcon(QIcon(":/app/quiverbox-256.png"));
   resize(kDesignWidth, kDesignHeight);
   setMinimumSize(kMinWidth, kMinHeight);
@@ -110,8 +107,8 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   TOperationQueue& operations = form_->Operations();
   operations.OnWaitingChanged = [this](size_t waiting) {
     if (waiting > 0)
-      statusBar()->showMessage(FromStd(kBusyText));
-    else if (statusBar()->currentMessage() == FromStd(kBusyText))
+      statusBar()->showMessage(FromUtf8(kBusyText));
+    else if (statusBar()->currentMessage() == FromUtf8(kBusyText))
       statusBar()->clearMessage();
   };
   operations.BetweenOperations = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
@@ -150,9 +147,9 @@ QMenu* TQtMainWindow::Menu(const std::string& name) const {
 QAction* TQtMainWindow::MakeAction(const TMenuEntry& entry) {
   const std::pair<TCommand, int> key{entry.Command, entry.Tag};
   if (auto it = actions_.find(key); it != actions_.end()) return it->second;
-  auto* action = new QAction(ImageIcon(entry.Image), FromStd(entry.Caption), this);
-  action->setObjectName(FromStd(entry.Name));
-  if (!entry.ShortCut.empty()) action->setShortcut(QKeySequence(FromStd(entry.ShortCut)));
+  auto* action = new QAction(ImageIcon(entry.Image), FromUtf8(entry.Caption), this);
+  action->setObjectName(FromUtf8(entry.Name));
+  if (!entry.ShortCut.empty()) action->setShortcut(QKeySequence(FromUtf8(entry.ShortCut)));
   action->setCheckable(entry.CheckItem);
   action->setEnabled(CommandAvailable(entry.Command));
   const TCommand command = entry.Command;
@@ -182,8 +179,8 @@ QMenu* TQtMainWindow::LanguageMenu(TCommand command, bool popup, QWidget* parent
   auto* menu = new QMenu(parent);
   for (const TMenuEntry& entry : LanguageItems(command, popup)) {
     // Each menu item is its own action (captions differ), running the shared command.
-    auto* action = menu->addAction(FromStd(entry.Caption));
-    action->setObjectName(FromStd(entry.Name));
+    auto* action = menu->addAction(FromUtf8(entry.Caption));
+    action->setObjectName(FromUtf8(entry.Name));
     const int tag = entry.Tag;
     connect(action, &QAction::triggered, this, [this, command, tag] { Run(command, tag); });
   }
@@ -192,22 +189,22 @@ QMenu* TQtMainWindow::LanguageMenu(TCommand command, bool popup, QWidget* parent
 
 void TQtMainWindow::BuildMenus() {
   for (const TTopMenu& top : MainMenu()) {
-    QMenu* menu = menuBar()->addMenu(FromStd(top.Caption));
-    menu->setObjectName(FromStd(top.Name));
+    QMenu* menu = menuBar()->addMenu(FromUtf8(top.Caption));
+    menu->setObjectName(FromUtf8(top.Name));
     menus_[top.Name] = menu;
     for (const TMenuEntry& entry : top.Items) {
       if (entry.IsSeparator()) {
         menu->addSeparator();
       } else if (!entry.SubMenu.empty()) {
         QMenu* sub = LanguageMenu(entry.Command, false, menu);
-        sub->setTitle(FromStd(entry.Caption));
+        sub->setTitle(FromUtf8(entry.Caption));
         sub->setIcon(ImageIcon(entry.Image));
-        sub->setObjectName(FromStd(entry.Name));
+        sub->setObjectName(FromUtf8(entry.Name));
         menu->addMenu(sub);
         menus_[entry.Name] = sub;
       } else if (entry.Command == TCommand::None) {
-        QMenu* sub = menu->addMenu(FromStd(entry.Caption));  // Re-Open: empty until the recent list exists
-        sub->setObjectName(FromStd(entry.Name));
+        QMenu* sub = menu->addMenu(FromUtf8(entry.Caption));  // Re-Open: empty until the recent list exists
+        sub->setObjectName(FromUtf8(entry.Name));
         sub->setEnabled(false);
         menus_[entry.Name] = sub;
       } else {
@@ -247,7 +244,7 @@ void TQtMainWindow::BuildToolBar() {
 void TQtMainWindow::BuildPanes() {
   setDockOptions(QMainWindow::AnimatedDocks);
   auto make_dock = [this](const std::string& caption, const char* name, QWidget* content) {
-    auto* dock = new QDockWidget(FromStd(caption), this);
+    auto* dock = new QDockWidget(FromUtf8(caption), this);
     dock->setObjectName(name);
     dock->setWidget(content);
     dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
@@ -396,7 +393,7 @@ void TQtMainWindow::ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons b
 
 bool TQtMainWindow::RefusedWhileBusy() {
   if (!form_->Operations().Busy()) return false;
-  statusBar()->showMessage(FromStd(kBusyText), 2000);
+  statusBar()->showMessage(FromUtf8(kBusyText), 2000);
   return true;
 }
 
@@ -430,13 +427,12 @@ void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {
       menu.addSeparator();
       continue;
     }
-    const QString caption =
-        QString::fromUtf8(item.Info.Caption.data(), static_cast<int>(item.Info.Caption.size()));
+    const QString caption = FromUtf8(item.Info.Caption);
     if (item.Info.Command == TExplorerCommand::EditAs) {
       QMenu* sub = menu.addMenu(ImageIcon(item.Info.Image), caption);
       for (const TPopupItemInfo& info : popup.EditAsItems) {
         const int tag = info.Tag;
-        sub->addAction(QString::fromUtf8(info.Caption.data(), static_cast<int>(info.Caption.size())), this,
+        sub->addAction(FromUtf8(info.Caption), this,
                        [this, tag] { Run(TCommand::EditTextItemMiClick, tag); });
       }
       continue;
@@ -527,7 +523,7 @@ void TQtMainWindow::ApplyFirstRunLayout(const TFirstRunLayout& layout) {
 void TQtMainWindow::RefreshPanes() {
   // The note pane is only written when the form's note differs from what it shows,
   // so the caret and the undo history of a note being typed stay put.
-  QString note = FromStd(form_->NoteForm().Memo1Text());
+  QString note = FromUtf8(form_->NoteForm().Memo1Text());
   note.replace("\r\n", "\n");
   note.replace('\r', '\n');
   if (note_memo_->toPlainText() != note) note_memo_->setPlainText(note);
@@ -545,7 +541,7 @@ void TQtMainWindow::RefreshPanes() {
       viewer_stack_->setCurrentIndex(1);
     }
   } else {
-    viewer_memo_->setPlainText(FromStd(viewer.Memo1Text()));
+    viewer_memo_->setPlainText(FromUtf8(viewer.Memo1Text()));
     viewer_stack_->setCurrentIndex(0);
   }
 }

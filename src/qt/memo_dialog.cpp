@@ -18,19 +18,11 @@
 
 #include "qt/hl_syntax_highlighter.h"
 #include "qt/qt_interaction.h"
+#include "qt/qt_text.h"
 
 namespace qb::qt {
 
 namespace {
-
-QString FromUtf8(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string ToUtf8(const QString& s) {
-  const QByteArray bytes = s.toUtf8();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
 
 // Tab stops "a b c": stops at those columns, then on at the last interval.
 QList<QTextOption::Tab> TabStopsOf(std::string_view text, qreal char_width, int columns = 256) {
@@ -292,10 +284,10 @@ TMemoDialog::TMemoDialog(QWidget* parent) : QDialog(parent) {
   panel1_ = new QWidget(this);
   panel1_->setObjectName(QStringLiteral("Panel1"));
   panel1_->setFixedHeight(memo_form::kPanel1Height);
-  ok_btn_ = new QPushButton(FromUtf8(std::string(memo_form::kOKCaption)), panel1_);
+  ok_btn_ = new QPushButton(FromUtf8(memo_form::kOKCaption), panel1_);
   ok_btn_->setObjectName(QStringLiteral("OKBtn"));
   ok_btn_->setDefault(true);
-  cancel_btn_ = new QPushButton(FromUtf8(std::string(memo_form::kCancelCaption)), panel1_);
+  cancel_btn_ = new QPushButton(FromUtf8(memo_form::kCancelCaption), panel1_);
   cancel_btn_->setObjectName(QStringLiteral("CancelBtn"));
   connect(ok_btn_, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel_btn_, &QPushButton::clicked, this, &QDialog::reject);

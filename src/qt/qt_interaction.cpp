@@ -14,19 +14,11 @@
 
 #include "qt/legend_dialog.h"
 #include "qt/memo_dialog.h"
+#include "qt/qt_text.h"
 
 namespace qb::qt {
 
 namespace {
-
-QString FromUtf8(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string ToUtf8(const QString& s) {
-  const QByteArray bytes = s.toUtf8();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
 
 // Patterns of one filter, ";" or blanks between them, as Qt wants them: blank-separated.
 QString NormalisedPatterns(const QString& patterns) {
