@@ -58,7 +58,9 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
                                             properties_,
                                             paths_.TempPictureFile(),
                                             {},
-                                            [this](TOperation op) { operations_.Submit(std::move(op)); }}) {
+                                            [this](TOperation op) { operations_.Submit(std::move(op)); }}),
+      registry_(paths_),
+      recent_files_(registry_, caption_) {
   operations_.ReportError = [this](const std::exception& e) { ShowError(ui_, e.what()); };
   // A store that found the cabinet held by another writer (after the engine's own
   // wait) is tried again later.
@@ -74,6 +76,18 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
   explorer_context.ViewItemsMode = [this] { return properties_.ViewItemsChecked; };
   explorer_context.ItemClicked = [this] { ExplorerItemClicked(); };
   explorer_.SetContext(std::move(explorer_context));
+
+  // RecentFiles1 as the window has it: the only entries of "&Re-Open", which
+  // starts disabled; the list is saved whenever it changes.
+  recent_files_.SetMenu(&reopen_mi_);
+  recent_files_.SetMaxFiles(TRecentFiles::kMaxEntries);
+  recent_files_.SetRegistryKey(std::string(main_form::kRecentRegistryKey));
+  recent_files_.SetStandAloneMenu(true);
+  recent_files_.SetDeleteEntry(true);
+  recent_files_.SetSaveOnChange(true);
+  recent_files_.OnClick = [this](TRecentFiles& sender, const std::string& path) {
+    RecentFiles1Click(sender, path);
+  };
 }
 
 bool TMainForm::Execute(std::string name, std::function<void()> command, bool retry_when_cabinet_busy) {
@@ -99,6 +113,7 @@ void TMainForm::RebuildCabinetTree() {
   viewer_.ShowEmpty();
   tree.BeginUpdate();
   auto finish = [&] {
+    recent_files_.AddFile(zip_.ZipName());
     if (OnCabinetShown) OnCabinetShown(zip_.ZipName());
     tree.EndUpdate();
   };
@@ -161,6 +176,18 @@ void TMainForm::RunCabinetDialog(bool create) {
   std::optional<std::string> chosen = ui_.FileDialog(request);
   if (!chosen || chosen->empty()) return;
   SwitchCabinet(*chosen);
+}
+
+void TMainForm::RecentFiles1Click(TRecentFiles& /*sender*/, const std::string& latest_file) {
+  if (!RegularFileExists(latest_file)) {
+    Error(latest_file + kCrLf + std::string(main_form::kDoesNotExist));
+    return;
+  }
+  const std::string previous = zip_.ZipName();
+  zip_.SetZipName(latest_file);  // writes the old cabinet's pending changes, or throws
+  properties_.PreviousCabinet = previous;
+  RebuildCabinetTree();
+  OfferRepairIfDamaged();
 }
 
 void TMainForm::OpenMiClick() {

@@ -42,6 +42,9 @@
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
+#include "shell/menu_node.h"
+#include "shell/recent_files.h"
 #include "zip/zip_writer.h"
 
 namespace qb {
@@ -53,6 +56,10 @@ inline constexpr std::string_view kCabinetFilter = "File Cabinet  (*.qvf)|*.qvf"
 inline constexpr std::string_view kCabinetDefaultExt = "qvf";
 inline constexpr std::string_view kOpenTitle = "Open A File Cabinet";
 inline constexpr std::string_view kNewTitle = "Create A File Cabinet";
+// RecentFiles1
+inline constexpr std::string_view kRecentRegistryKey = "\\Software\\Quiverbox\\FileCabinets";
+inline constexpr std::string_view kReOpenCaption = "&Re-Open";
+inline constexpr std::string_view kDoesNotExist = "does not exist! (probably deleted or moved)";
 }  // namespace main_form
 
 // What EditMiClick decides for the Edit menu's items; the items not named here
@@ -101,8 +108,8 @@ class TMainForm {
   bool Command(TCommand command, int tag = 0);
   TOperationQueue& Operations() { return operations_; }
 
-  // Called with the cabinet path at the end of every rebuild (the recent-cabinets
-  // list puts it at its top); may be empty.
+  // Called with the cabinet path at the end of every rebuild, after the recent
+  // list put it at its top; may be empty.
   std::function<void(const std::string& cabinet_path)> OnCabinetShown;
 
   // --- the explorer tree -------------------------------------------------------------
@@ -125,6 +132,17 @@ class TMainForm {
   // --- File menu ---------------------------------------------------------------------
   void OpenMiClick();
   void NewMiClick();
+  // "&Re-Open": its entries are the recent cabinets, newest first; it is enabled
+  // exactly when it has entries. RecentFiles1().Paths() lists them.
+  TMenuNode& ReOpenMi() { return reopen_mi_; }
+  TRecentFiles& RecentFiles1() { return recent_files_; }
+  const TRecentFiles& RecentFiles1() const { return recent_files_; }
+  // A Re-Open entry was chosen (the entry is gone from the list by now): opens
+  // that cabinet, or says it does not exist.
+  void RecentFiles1Click(TRecentFiles& sender, const std::string& latest_file);
+  // The registry of the current user and of the classes root (files in the
+  // config folder).
+  IRegistry& Registry() { return registry_; }
 
   // --- Edit menu ---------------------------------------------------------------------
   TEditMenuState EditMiClick();
@@ -209,6 +227,9 @@ class TMainForm {
   std::unique_ptr<TMemoryClipboard> own_clipboard_;  // when the program gives none
   IClipboard& clipboard_;
   TClipboardCommands clipboard_commands_;
+  TFileRegistry registry_;
+  TMenuNode reopen_mi_{std::string(main_form::kReOpenCaption)};  // outlives recent_files_
+  TRecentFiles recent_files_;
   TMainWindowHost* host_ = nullptr;
   bool first_show_ = false;  // set by FormCreate, cleared by the first FormShow
   bool started_ = false;     // FormShow ran

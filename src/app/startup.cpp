@@ -180,7 +180,7 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
         RunCommand(ui_, [&] { host_->SetPlacement(form, *placement); });
 
   // 5. The recent cabinets.
-  if (host_) RunCommand(ui_, [this] { host_->LoadRecentList(); });
+  RunCommand(ui_, [this] { recent_files_.LoadHistory(); });
 
   // 6. View Items mode is the restored check mark (properties_.ViewItemsChecked).
 
@@ -238,7 +238,7 @@ void TMainForm::FormClose() {
   // 3. The clipboard backup, offered back.
   RunCommand(ui_, [this] { clipboard_commands_.RestoreClipboardBackup(); });
   // 4. The recent cabinets, whatever the answer.
-  if (host_ && started_) RunCommand(ui_, [this] { host_->SaveRecentList(); });
+  if (started_) RunCommand(ui_, [this] { recent_files_.SaveHistory(); });
 }
 
 bool TMainForm::ExitMiClick() {

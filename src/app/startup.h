@@ -2,7 +2,7 @@
 // the settings file, the command line, the first-run layout, and the host
 // interface through which TMainForm's FormCreate / FormShow / FormClose reach the
 // parts that live in the windowing layer (placements, tool bar, docking layout)
-// or come later (user glyphs, recent list, file association).
+// or come later (user glyphs, file association).
 //
 // Settings file. One INI file (TPaths::SettingsFile()), one section per window
 // class: "TMainForm", "TDockableForm", "TViewerForm", "TNoteForm". A placement is
@@ -120,8 +120,6 @@ class TMainWindowHost {
   virtual void LoadUserGlyphs(const std::string& /*library*/) {}
   virtual void RestoreToolbar(const TIniFile& /*settings*/) {}
   virtual void SaveToolbar(TIniFile& /*settings*/) {}
-  virtual void LoadRecentList() {}
-  virtual void SaveRecentList() {}
   // Restores the docking layout from the layout file; false when there is none
   // (then ApplyFirstRunLayout follows).
   virtual bool RestoreLayout(const std::string& /*layout_file*/) { return false; }

@@ -21,6 +21,7 @@
 #include "qt/clipboard_view.h"
 #include "qt/explorer_view.h"
 #include "qt/help_window.h"
+#include "qt/menu_node_adapter.h"
 #include "qt/qt_text.h"
 
 namespace qb::qt {
@@ -118,6 +119,7 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
 }
 
 TQtMainWindow::~TQtMainWindow() {
+  delete reopen_adapter_;  // it observes the form's Re-Open item
   form_->ClipboardCommands().ClipboardViewer1().LeaveChain();
   form_->Operations().OnWaitingChanged = nullptr;
   form_->Operations().BetweenOperations = nullptr;
@@ -203,10 +205,17 @@ void TQtMainWindow::BuildMenus() {
         menu->addMenu(sub);
         menus_[entry.Name] = sub;
       } else if (entry.Command == TCommand::None) {
-        QMenu* sub = menu->addMenu(FromUtf8(entry.Caption));  // Re-Open: empty until the recent list exists
+        // Re-Open: its entries are the recent list's.
+        QMenu* sub = menu->addMenu(FromUtf8(entry.Caption));
         sub->setObjectName(FromUtf8(entry.Name));
-        sub->setEnabled(false);
         menus_[entry.Name] = sub;
+        if (entry.Name == "ReOpenMi")
+          reopen_adapter_ = new TMenuNodeAdapter(form_->ReOpenMi(), sub, [this](TMenuNode& item) {
+            const std::string path = TRecentFiles::EntryPath(item);
+            RunFormCommand("RecentFiles1Click", [this, path] { form_->RecentFiles1().ClickFile(path); });
+          });
+        else
+          sub->setEnabled(false);
       } else {
         menu->addAction(MakeAction(entry));
       }

@@ -32,6 +32,7 @@ class QPushButton;
 namespace qb::qt {
 
 class THelpWindow;
+class TMenuNodeAdapter;
 class TClipboardView;
 class TExplorerView;
 
@@ -124,6 +125,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QLabel* viewer_image_ = nullptr;
   QPushButton* viewer_banner_ = nullptr;
   THelpWindow* help_ = nullptr;
+  TMenuNodeAdapter* reopen_adapter_ = nullptr;
   QTimer* timer1_ = nullptr;
   bool closing_in_command_ = false;  // the close comes from a command of the queue
 };
