@@ -32,6 +32,7 @@
 
 #include "app/commands.h"
 #include "app/operation_queue.h"
+#include "app/speedbar.h"
 #include "app/startup.h"
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_commands.h"
@@ -97,6 +98,8 @@ class TMainForm {
   std::vector<std::string>& UserGlyphNames() { return user_glyph_names_; }
   TMainFormProperties& Properties() { return properties_; }
   const TMainFormProperties& Properties() const { return properties_; }
+  // The tool bar's layout: which items it shows, in which order, where.
+  TSpeedBar& SpeedBar1() { return speed_bar_; }
 
   // --- one command at a time -------------------------------------------------------
   // Runs command now when no other runs, else queues it (see above); errors it
@@ -223,6 +226,7 @@ class TMainForm {
   TMemoryStream payload_;
   std::vector<std::string> user_glyph_names_;
   TMainFormProperties properties_;
+  TSpeedBar speed_bar_;
   TOperationQueue operations_;
   std::unique_ptr<TMemoryClipboard> own_clipboard_;  // when the program gives none
   IClipboard& clipboard_;

@@ -50,7 +50,7 @@ struct TSpeedItem {
   std::string Hint;  // short hint "|" long hint
   int Image = -1;
   bool ShownAtFirst = false;
-  TCommand Command = TCommand::None;  // None: runs nothing; PopupMenu1/2: opens that drop-down
+  TCommand Command = TCommand::None;  // PopupMenu1/2: opens that drop-down
   int Tag = 0;                        // the tag the command runs with (1: Move)
   std::string ShortHint() const;
   std::string LongHint() const;
