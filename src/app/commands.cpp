@@ -19,7 +19,7 @@ constexpr std::array kCommands = {
     TCommandInfo{ChangeGlyphMiClick, "ChangeGlyphMiClick", kForm},
     TCommandInfo{RenameMiClick, "RenameMiClick", kForm},
     TCommandInfo{EditTextItemMiClick, "EditTextItemMiClick", kForm},
-    // Copying between cabinets, user glyphs and the tool bar editor come later.
+    // Copying between cabinets and user glyphs come later.
     TCommandInfo{CopyMiClick, "CopyMiClick", kForm, false},
     TCommandInfo{AddNewItemMiClick, "AddNewItemMiClick", kForm},
     TCommandInfo{NewDrawMiClick, "NewDrawMiClick", kForm},
@@ -27,7 +27,7 @@ constexpr std::array kCommands = {
     TCommandInfo{RemoveUserGlyphsMiClick, "RemoveUserGlyphsMiClick", kForm, false},
     TCommandInfo{DeleteMiClick, "DeleteMiClick", kForm},
     TCommandInfo{DeleteNoteMiClick, "DeleteNoteMiClick", kForm},
-    TCommandInfo{ModToolbarMiClick, "ModToolbarMiClick", kWindow, false},
+    TCommandInfo{ModToolbarMiClick, "ModToolbarMiClick", kWindow},
     TCommandInfo{SaveToFCMiClick, "SaveToFCMiClick", kForm},
     TCommandInfo{CurrentDrawerMiClick, "CurrentDrawerMiClick", kForm},
     TCommandInfo{LoadSelectedMiClick, "LoadSelectedMiClick", kForm},

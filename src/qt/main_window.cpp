@@ -23,6 +23,7 @@
 #include "qt/help_window.h"
 #include "qt/menu_node_adapter.h"
 #include "qt/qt_text.h"
+#include "qt/speedbar_setup.h"
 
 namespace qb::qt {
 
@@ -128,6 +129,8 @@ TQtMainWindow::~TQtMainWindow() {
   // signals (a dock's visibility, a menu closing) must not reach the form then.
   for (QObject* child : findChildren<QObject*>()) child->blockSignals(true);
   form_->DockableForm().SetTimer1(nullptr);
+  delete speedbar_setup_;
+  form_->SpeedBar1().OnChange = nullptr;
   // The tree model observes the form's tree: it goes before the form does.
   if (TExplorerModel* model = explorer_view_->ExplorerModel()) {
     explorer_view_->SetExplorerModel(nullptr);
@@ -227,27 +230,19 @@ void TQtMainWindow::BuildMenus() {
 }
 
 void TQtMainWindow::BuildToolBar() {
-  tool_bar_ = addToolBar("Toolbar");
-  tool_bar_->setObjectName("SpeedBar1");
-  tool_bar_->setMovable(false);
-  tool_bar_->setIconSize(QSize(16, 16));
-  for (const TSpeedItem& item : SpeedItems()) {
-    if (!item.ShownAtFirst) continue;
-    if (item.Command == TCommand::PopupMenu1 || item.Command == TCommand::PopupMenu2) {
-      auto* button = new QToolButton(tool_bar_);
-      button->setIcon(ImageIcon(item.Image));
-      button->setToolTip(HintText(item.ShortHint()));
-      button->setStatusTip(HintText(item.LongHint()));
-      button->setPopupMode(QToolButton::InstantPopup);
-      const bool clipboard = item.Command == TCommand::PopupMenu2;
-      button->setMenu(LanguageMenu(clipboard ? TCommand::EditClipboardMiClick : TCommand::EditTextItemMiClick,
-                                   true, button));
-      tool_bar_->addWidget(button);
-      continue;
-    }
-    QAction* action = Action(item.Command, item.Tag);
-    if (action) tool_bar_->addAction(action);
-  }
+  tool_bar_ = new TQtSpeedBar(
+      form_->SpeedBar1(), [this](const TSpeedItem& item) { return Action(item.Command, item.Tag); },
+      [this](const TSpeedItem& item, QWidget* parent) {
+        return LanguageMenu(item.Command == TCommand::PopupMenu2 ? TCommand::EditClipboardMiClick
+                                                                 : TCommand::EditTextItemMiClick,
+                            true, parent);
+      },
+      this);
+  addToolBar(Qt::TopToolBarArea, tool_bar_);
+  form_->SpeedBar1().OnChange = [this] {
+    tool_bar_->Rebuild();
+    if (speedbar_setup_) speedbar_setup_->Refresh();
+  };
 }
 
 void TQtMainWindow::BuildPanes() {
@@ -650,9 +645,11 @@ void TQtMainWindow::Run(TCommand command, int tag) {
       // clipboard.
       RunFormCommand(std::string(HandlerName(command)), [this] { ExitMiClick(); });
       return;
+    case TCommand::ModToolbarMiClick:
+      ModToolbarMiClick();
+      break;
     case TCommand::None:
-    case TCommand::ModToolbarMiClick:  // not in this version yet
-    case TCommand::PopupMenu1:         // the drop-downs open their own menus
+    case TCommand::PopupMenu1:  // the drop-downs open their own menus
     case TCommand::PopupMenu2:
       break;
     // The form's commands.
@@ -738,6 +735,34 @@ void TQtMainWindow::closeEvent(QCloseEvent* event) {
   form_->FormClose();
   if (help_) help_->close();
   event->accept();
+}
+
+// --- the tool bar ------------------------------------------------------------------
+
+void TQtMainWindow::RestoreToolbar(const TIniFile& settings) {
+  form_->SpeedBar1().RestoreLayout(settings);
+  tool_bar_->ApplyModelAlign();
+}
+
+void TQtMainWindow::SaveToolbar(TIniFile& settings) {
+  tool_bar_->TakeAlignFromWindow();
+  const int height = tool_bar_->height() > 0 ? tool_bar_->height() : speedbar::kBarHeight;
+  form_->SpeedBar1().SaveLayout(settings, logicalDpiY() > 0 ? logicalDpiY() : kDefaultPixelsPerInch, height);
+}
+
+TSpeedbarSetupWindow* TQtMainWindow::SpeedbarSetup() const {
+  return speedbar_setup_.data();
+}
+
+void TQtMainWindow::ModToolbarMiClick() {
+  // One window per bar: asking again brings it forward.
+  if (!speedbar_setup_) {
+    tool_bar_->TakeAlignFromWindow();
+    speedbar_setup_ = new TSpeedbarSetupWindow(*tool_bar_, this);
+  }
+  speedbar_setup_->showNormal();
+  speedbar_setup_->raise();
+  speedbar_setup_->activateWindow();
 }
 
 }  // namespace qb::qt

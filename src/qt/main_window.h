@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "qt/explorer_tree.h"
 #include "qt/qt_clipboard.h"
 #include "qt/qt_interaction.h"
+#include "qt/speedbar_widget.h"
 
 class QDockWidget;
 class QLabel;
@@ -35,6 +37,7 @@ class THelpWindow;
 class TMenuNodeAdapter;
 class TClipboardView;
 class TExplorerView;
+class TSpeedbarSetupWindow;
 
 class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplorerTimer {
   Q_OBJECT
@@ -53,6 +56,9 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QAction* Action(TCommand command, int tag = 0) const;
   QMenu* Menu(const std::string& name) const;
   QToolBar* ToolBar() const { return tool_bar_; }
+  TQtSpeedBar* SpeedBar() const { return tool_bar_; }
+  // The open "Customize Speedbar" window, or null.
+  TSpeedbarSetupWindow* SpeedbarSetup() const;
   QDockWidget* ExplorerDock() const { return explorer_dock_; }
   QDockWidget* NoteDock() const { return note_dock_; }
   QDockWidget* ViewerDock() const { return viewer_dock_; }
@@ -71,6 +77,9 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   std::optional<TWindowPlacement> GetPlacement(TFormClass form) override;
   void SetPlacement(TFormClass form, const TWindowPlacement& placement) override;
   void ApplyFirstRunLayout(const TFirstRunLayout& layout) override;
+  // The tool bar's layout, from and to the settings file.
+  void RestoreToolbar(const TIniFile& settings) override;
+  void SaveToolbar(TIniFile& settings) override;
   // TExplorerTimer: the explorer's one-shot Timer1.
   void Start(int interval_ms) override;
   void Stop() override;
@@ -103,6 +112,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void ShowExplorerPopup(const TExplorerPopup& popup);
   QWidget* WidgetOf(TFormClass form) const;
   void AboutMiClick();
+  void ModToolbarMiClick();
   THelpWindow& Help();
 
   TQtInteraction interaction_;
@@ -113,7 +123,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   TGlyphImages images_;
   std::map<std::pair<TCommand, int>, QAction*> actions_;
   std::map<std::string, QMenu*> menus_;
-  QToolBar* tool_bar_ = nullptr;
+  TQtSpeedBar* tool_bar_ = nullptr;
+  QPointer<TSpeedbarSetupWindow> speedbar_setup_;
   QDockWidget* explorer_dock_ = nullptr;
   QDockWidget* note_dock_ = nullptr;
   QDockWidget* viewer_dock_ = nullptr;
