@@ -231,7 +231,17 @@ void TQtMainWindow::BuildMenus() {
 
 void TQtMainWindow::BuildToolBar() {
   tool_bar_ = new TQtSpeedBar(
-      form_->SpeedBar1(), [this](const TSpeedItem& item) { return Action(item.Command, item.Tag); },
+      form_->SpeedBar1(),
+      [this](const TSpeedItem& item) -> QAction* {
+        if (item.Command != TCommand::ToolbarMiClick) return Action(item.Command, item.Tag);
+        // Hide Toolbar is seen only while the bar shows: the menu's check mark
+        // would draw it pressed for good.
+        auto* hide = new QAction(ImageIcon(item.Image), FromUtf8(item.Caption), this);
+        hide->setToolTip(HintText(item.ShortHint()));
+        hide->setStatusTip(HintText(item.LongHint()));
+        connect(hide, &QAction::triggered, this, [this] { Run(TCommand::ToolbarMiClick); });
+        return hide;
+      },
       [this](const TSpeedItem& item, QWidget* parent) {
         return LanguageMenu(item.Command == TCommand::PopupMenu2 ? TCommand::EditClipboardMiClick
                                                                  : TCommand::EditTextItemMiClick,

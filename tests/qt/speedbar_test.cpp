@@ -234,7 +234,9 @@ TEST_F(SpeedBarTest, ItemsOfLaterFeaturesShowDisabledAndDropDownsOpenTheirMenus)
   ASSERT_NE(edit->menu(), nullptr);
   EXPECT_EQ(edit->menu()->actions().size(), 10);
   EXPECT_EQ(edit->toolTip(), "Edit clipboard");
-  // Hide Toolbar hides the bar.
+  // Hide Toolbar hides the bar; it is a plain button, never drawn pressed.
+  window_->Run(TCommand::AutoSaveMiClick);  // a command refreshes the check marks
+  EXPECT_FALSE(bar->Button(Item("HideTBSi"))->isChecked());
   QTest::mouseClick(bar->Button(Item("HideTBSi")), Qt::LeftButton);
   EXPECT_FALSE(bar->isVisible());
   window_->Run(TCommand::ToolbarMiClick);
