@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
@@ -769,6 +770,9 @@ void TQtMainWindow::ModToolbarMiClick() {
   if (!speedbar_setup_) {
     tool_bar_->TakeAlignFromWindow();
     speedbar_setup_ = new TSpeedbarSetupWindow(*tool_bar_, this);
+    // F1 there opens the manual's page on the tool bar.
+    auto* help = new QShortcut(QKeySequence::HelpContents, speedbar_setup_);
+    connect(help, &QShortcut::activated, this, [this] { Help().ShowContext(speedbar::kHelpContext); });
   }
   speedbar_setup_->showNormal();
   speedbar_setup_->raise();

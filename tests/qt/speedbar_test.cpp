@@ -15,9 +15,15 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "qt/help_window.h"
 #include "qt/main_window_fixture.h"
 #include "qt/speedbar_setup.h"
 #include "qt/speedbar_widget.h"
+
+// Resource initialisers live in the global namespace.
+inline void InitManualResource() {
+  Q_INIT_RESOURCE(manual);
+}
 
 namespace qb::qt {
 namespace {
@@ -187,6 +193,16 @@ TEST_F(SpeedBarTest, OneSetupWindowThatComesForwardAndClosesWithItsButton) {
   EXPECT_FALSE(setup->isMinimized());
   EXPECT_EQ(window_->findChildren<TSpeedbarSetupWindow*>().size(), 1);
   EXPECT_EQ(setup->CloseButton()->text(), "&Close");
+  // F1 opens the manual at the tool bar's page.
+  InitManualResource();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(setup));
+  QTest::keyClick(setup, Qt::Key_F1);
+  THelpWindow* help = nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (auto* found = qobject_cast<THelpWindow*>(widget)) help = found;
+  ASSERT_NE(help, nullptr);
+  EXPECT_EQ(help->CurrentPage(), HelpPageOfContext(speedbar::kHelpContext));
+  EXPECT_EQ(help->CurrentPage(), "toolbar.html");
   QTest::mouseClick(setup->CloseButton(), Qt::LeftButton);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(window_->SpeedbarSetup(), nullptr);
