@@ -4,9 +4,9 @@
 #include <system_error>
 
 #include "app/menu_model.h"
-#include "app/selected_item.h"
-#include "app/text_payload.h"
+#include "clipboard/text_payload.h"
 #include "explorer/cabinet_tree.h"
+#include "explorer/selected_item.h"
 #include "panes/glyph_legend.h"
 #include "panes/text_editor.h"
 #include "platform/codepage.h"
@@ -55,7 +55,8 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
                                             explorer_,
                                             viewer_,
                                             payload_,
-                                            properties_,
+                                            properties_.ViewItemsChecked,
+                                            properties_.CurrentDrawerChecked,
                                             paths_.TempPictureFile(),
                                             {},
                                             [this](TOperation op) { operations_.Submit(std::move(op)); }}),
@@ -510,18 +511,6 @@ bool TMainForm::RunExplorerCommand(TExplorerCommand command, int tag) {
       break;
   }
   return true;
-}
-
-bool RunCommand(IUserInteraction& ui, const std::function<void()>& command) {
-  try {
-    command();
-    return true;
-  } catch (const std::exception& e) {
-    ShowError(ui, e.what());
-  } catch (...) {
-    ShowError(ui, "An unexpected error occurred");
-  }
-  return false;
 }
 
 }  // namespace qb

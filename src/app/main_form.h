@@ -31,7 +31,6 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "app/operation_queue.h"
 #include "app/speedbar.h"
 #include "app/startup.h"
 #include "app/stored_properties.h"
@@ -42,6 +41,7 @@
 #include "platform/clipboard.h"
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"
+#include "platform/operation_queue.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "shell/menu_node.h"
@@ -239,10 +239,5 @@ class TMainForm {
   bool started_ = false;     // FormShow ran
   bool ending_ = false;      // "/UNINSTALL": nothing is shown or written
 };
-
-// Runs a command as the program's top level does: an exception that escapes it is
-// shown in an error box with its text, and the program goes on. Returns false when
-// the command ended by an exception.
-bool RunCommand(IUserInteraction& ui, const std::function<void()>& command);
 
 }  // namespace qb

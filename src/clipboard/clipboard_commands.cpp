@@ -2,11 +2,10 @@
 
 #include <memory>
 
-#include "app/main_form.h"
-#include "app/selected_item.h"
-#include "app/text_payload.h"
 #include "clipboard/clip_formats.h"
 #include "clipboard/payload.h"
+#include "clipboard/text_payload.h"
+#include "explorer/selected_item.h"
 #include "store/cabinet_store.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
@@ -96,7 +95,7 @@ TCapturedClip TClipboardCommands::CaptureClip(bool automatic) {
       return clip;
     }
     const TTreeNode* selected = ctx_.Explorer.SelectedItem();
-    clip.Prefix = ctx_.Properties.CurrentDrawerChecked && selected
+    clip.Prefix = ctx_.CurrentDrawerChecked && selected
                       ? store::DrawerItemPrefix(ctx_.Explorer.ItemPathOf(selected))
                       : std::string(store::kNewItemsPrefix);
   } catch (const std::exception& e) {
@@ -143,7 +142,7 @@ void TClipboardCommands::AutoSaveMiClick() {
 }
 
 void TClipboardCommands::ViewItemsMiClick() {
-  bool& on = ctx_.Properties.ViewItemsChecked;
+  bool& on = ctx_.ViewItemsChecked;
   on = !on;
   if (!on)
     ctx_.Viewer.ShowEmpty();
@@ -157,15 +156,15 @@ void TClipboardCommands::AutoLoad1Click() {
 }
 
 void TClipboardCommands::CurrentDrawerMiClick() {
-  ctx_.Properties.CurrentDrawerChecked = !ctx_.Properties.CurrentDrawerChecked;
+  ctx_.CurrentDrawerChecked = !ctx_.CurrentDrawerChecked;
 }
 
 TClipboardMenuState TClipboardCommands::ClipboardMiClick() {
   TClipboardMenuState menu;
   menu.AutoSaveMiChecked = auto_save_;
-  menu.ViewItemsMiChecked = ctx_.Properties.ViewItemsChecked;
+  menu.ViewItemsMiChecked = ctx_.ViewItemsChecked;
   menu.AutoLoad1Checked = auto_load_;
-  menu.CurrentDrawerMiChecked = ctx_.Properties.CurrentDrawerChecked;
+  menu.CurrentDrawerMiChecked = ctx_.CurrentDrawerChecked;
   const uint32_t format = DetectClipboardFormat(ctx_.Clipboard);
   menu.EditClipboardMiEnabled = format == CF_TEXT;
   menu.SaveToFCMiEnabled = format != 0 && !ctx_.Zip1.ZipName().empty();
@@ -221,7 +220,7 @@ void TClipboardCommands::ViewSelected() {
 
 void TClipboardCommands::ExplorerItemClicked() {
   if (!ctx_.Explorer.SelectedItem()) return;
-  if (ctx_.Properties.ViewItemsChecked) ViewSelected();
+  if (ctx_.ViewItemsChecked) ViewSelected();
   if (auto_load_) LoadSelectedMiClick();
 }
 

@@ -38,14 +38,13 @@
 #include <functional>
 #include <string>
 
-#include "app/operation_queue.h"
-#include "app/stored_properties.h"
 #include "clipboard/clipboard_viewer.h"
 #include "explorer/explorer_window.h"
 #include "panes/viewer_pane.h"
 #include "platform/clipboard.h"
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"
+#include "platform/operation_queue.h"
 #include "zip/zip_writer.h"
 
 namespace qb {
@@ -77,7 +76,8 @@ struct TClipboardContext {
   TDockableForm& Explorer;
   TViewerForm& Viewer;                         // the viewer pane
   TMemoryStream& Payload;                      // the payload work stream
-  TMainFormProperties& Properties;             // ViewItemsMi and CurrentDrawerMi check marks
+  bool& ViewItemsChecked;                      // ViewItemsMi.Checked (a stored property)
+  bool& CurrentDrawerChecked;                  // CurrentDrawerMi.Checked (a stored property)
   std::string TempPictureFile;                 // the temporary picture file "[@@]"
   std::function<void()> ProcessMessages = {};  // dispatches pending window messages; may be empty
   // Runs or queues an operation on the open cabinet (the main window's queue); when
@@ -123,8 +123,8 @@ class TClipboardCommands {
   bool AutoSave() const { return auto_save_; }
   void SetAutoSave(bool on) { auto_save_ = on; }
   bool AutoLoad() const { return auto_load_; }
-  bool ViewItems() const { return ctx_.Properties.ViewItemsChecked; }
-  bool CurrentDrawer() const { return ctx_.Properties.CurrentDrawerChecked; }
+  bool ViewItems() const { return ctx_.ViewItemsChecked; }
+  bool CurrentDrawer() const { return ctx_.CurrentDrawerChecked; }
 
   // The change event of ClipboardViewer1: with AutoSave on, takes the clip now and
   // submits its store. Errors are shown in an error box when the store runs.

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/text_payload.h"
 #include "clipboard/clip_formats.h"
+#include "clipboard/text_payload.h"
 #include "platform/codepage.h"
 
 namespace qb {

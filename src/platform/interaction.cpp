@@ -90,4 +90,16 @@ void ShowError(IUserInteraction& ui, const std::string& text) {
   ui.MessageBox(MsgKind::Error, DefaultCaption(MsgKind::Error), text, MsgButtons::Ok);
 }
 
+bool RunCommand(IUserInteraction& ui, const std::function<void()>& command) {
+  try {
+    command();
+    return true;
+  } catch (const std::exception& e) {
+    ShowError(ui, e.what());
+  } catch (...) {
+    ShowError(ui, "An unexpected error occurred");
+  }
+  return false;
+}
+
 }  // namespace qb

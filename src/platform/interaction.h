@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -139,5 +140,10 @@ class THourglass {
 
 // Shorthand: an error box with an OK button and the caption "Error".
 void ShowError(IUserInteraction& ui, const std::string& text);
+
+// Runs a command as the program's top level does: an exception that escapes it is
+// shown in an error box with its text, and the program goes on. Returns false when
+// the command ended by an exception.
+bool RunCommand(IUserInteraction& ui, const std::function<void()>& command);
 
 }  // namespace qb

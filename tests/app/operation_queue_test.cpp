@@ -1,7 +1,7 @@
 // One command at a time: the operation queue on its own, and the main form's
 // commands with an archive engine whose message pump delivers clipboard changes
 // (AutoSave on) in the middle of its work, as the window's event loop does.
-#include "app/operation_queue.h"
+#include "platform/operation_queue.h"
 
 #include <chrono>
 #include <filesystem>

@@ -2,7 +2,7 @@
 // name, with which comment, and what the user is asked on the way.
 #include <map>
 
-#include "app/text_payload.h"
+#include "clipboard/text_payload.h"
 #include "app_test_support.h"
 
 namespace qbtest {

@@ -36,7 +36,8 @@ class ClipboardCommandsTest : public ::testing::Test {
     store::ConfigureCabinetArchive(zip);
     zip.SetZipName(cabinet);
     commands = std::make_unique<TClipboardCommands>(
-        TClipboardContext{clip, ui, zip, explorer, viewer, payload, properties, dir / "cache/[@@]"});
+        TClipboardContext{clip, ui, zip, explorer, viewer, payload, properties.ViewItemsChecked,
+                          properties.CurrentDrawerChecked, dir / "cache/[@@]"});
     commands->ClipboardViewer1().JoinChain();
   }
 
@@ -78,7 +79,10 @@ class ClipboardCommandsTest : public ::testing::Test {
   TDockableForm explorer;
   TViewerForm viewer;
   TMemoryStream payload;
-  TMainFormProperties properties;
+  struct {
+    bool ViewItemsChecked = false;
+    bool CurrentDrawerChecked = false;
+  } properties;  // the main form's stored check marks
   std::unique_ptr<TClipboardCommands> commands;
 };
 
@@ -190,8 +194,9 @@ TEST_F(ClipboardCommandsTest, CurrentDrawerNamesNewItemsBesideTheSelectedItem) {
 
 TEST_F(ClipboardCommandsTest, TemporaryFileFailureStopsTheSave) {
   qbtest::WriteFileText(dir / "blocker", "x");
-  TClipboardCommands blocked(
-      TClipboardContext{clip, ui, zip, explorer, viewer, payload, properties, dir / "blocker/[@@]"});
+  TClipboardCommands blocked(TClipboardContext{clip, ui, zip, explorer, viewer, payload,
+                                               properties.ViewItemsChecked, properties.CurrentDrawerChecked,
+                                               dir / "blocker/[@@]"});
   {
     TClipboardLock lock(clip);
     clip.SetBlock(DelphiPictureFormat(clip), B("GIF89a\x01\x00\x01\x00"));

@@ -1,4 +1,4 @@
-#include "app/selected_item.h"
+#include "explorer/selected_item.h"
 
 #include "store/item_paths.h"
 

@@ -1,4 +1,4 @@
-#include "app/text_payload.h"
+#include "clipboard/text_payload.h"
 
 #include "platform/codepage.h"
 

@@ -1,4 +1,4 @@
-#include "app/operation_queue.h"
+#include "platform/operation_queue.h"
 
 #include <stdexcept>
 #include <utility>
