@@ -7,7 +7,7 @@ QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QB_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
-  zip unzip p7zip-full libarchive-tools python3
+  zip unzip p7zip-full libarchive-tools python3 clang-format-14
   qt6-base-dev xvfb xclip xdotool xauth
 )
 

@@ -2,8 +2,8 @@
 // name, with which comment, and what the user is asked on the way.
 #include <map>
 
-#include "clipboard/text_payload.h"
 #include "app_test_support.h"
+#include "clipboard/text_payload.h"
 
 namespace qbtest {
 namespace {
