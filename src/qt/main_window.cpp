@@ -73,11 +73,9 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   setWindowIcon(QIcon(":/app/quiverbox-256.png"));
   resize(kDesignWidth, kDesignHeight);
   setMinimumSize(kMinWidth, kMinHeight);
-  if (!clipboard) {
-    own_clipboard_ = std::make_unique<TMemoryClipboard>();
-    clipboard = own_clipboard_.get();
-  }
-  form_ = std::make_unique<TMainForm>(ui_, std::move(paths), *clipboard);
+  // Without a clipboard of the desktop the form keeps an in-memory one of its own.
+  form_ = clipboard ? std::make_unique<TMainForm>(ui_, std::move(paths), *clipboard)
+                    : std::make_unique<TMainForm>(ui_, std::move(paths));
   form_->SetHost(this);
   form_->Zip1().SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 

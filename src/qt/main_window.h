@@ -117,7 +117,6 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
 
   TQtInteraction interaction_;
   IUserInteraction& ui_;
-  std::unique_ptr<TMemoryClipboard> own_clipboard_;
   std::unique_ptr<TQtClipboard> qt_clipboard_;
   std::unique_ptr<TMainForm> form_;
   TGlyphImages images_;
