@@ -9,6 +9,7 @@ QB_PACKAGES=(
   libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
   zip unzip p7zip-full libarchive-tools python3 clang-format-14
   qt6-base-dev xvfb xclip xdotool xauth
+  desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl dpkg-dev man-db
 )
 
 # What scripts/fuzz.sh needs besides: clang with its fuzzer and sanitizer runtimes,

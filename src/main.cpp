@@ -1,17 +1,22 @@
 // Quiverbox, the desktop program.
 #include <QApplication>
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "platform/format_registry.h"
 #include "qt/main_window.h"
 
 int main(int argc, char** argv) {
-  // "/UNINSTALL" alone ends the program at once, before any window exists.
-  if (argc == 2 && std::string(argv[1]) == "/UNINSTALL") return 0;
-
+  std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  // "/UNINSTALL" shows nothing (the main form's create handler removes the file
+  // association and ends the program), so it needs no display.
+  if (qb::IsUninstallCommandLine(args) && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
       qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     std::fprintf(stderr,
@@ -26,7 +31,7 @@ int main(int argc, char** argv) {
   Q_INIT_RESOURCE(manual);
   qb::RegisterProgramFormats();
 
-  std::vector<std::string> args;
+  args.clear();
   for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
   qb::qt::TQtClipboard clipboard;
   qb::qt::TQtMainWindow window(qb::TPaths::FromEnvironment(), &clipboard);

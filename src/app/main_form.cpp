@@ -10,6 +10,7 @@
 #include "panes/glyph_legend.h"
 #include "panes/text_editor.h"
 #include "platform/codepage.h"
+#include "platform/process.h"
 #include "store/cabinet_store.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
@@ -61,7 +62,10 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
                                             {},
                                             [this](TOperation op) { operations_.Submit(std::move(op)); }}),
       registry_(paths_),
-      recent_files_(registry_, caption_) {
+      recent_files_(registry_, caption_),
+      at_shell_(registry_),
+      desktop_files_(paths_.DesktopDataDir()),
+      program_path_(RunningProgramPath()) {
   operations_.ReportError = [this](const std::exception& e) { ShowError(ui_, e.what()); };
   // A store that found the cabinet held by another writer (after the engine's own
   // wait) is tried again later.
@@ -89,6 +93,8 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
   recent_files_.OnClick = [this](TRecentFiles& sender, const std::string& path) {
     RecentFiles1Click(sender, path);
   };
+  // The shell is told once, after all the changes of one operation.
+  at_shell_.OnNotify = [this] { association_changed_ = true; };
 }
 
 bool TMainForm::Execute(std::string name, std::function<void()> command, bool retry_when_cabinet_busy) {

@@ -44,6 +44,8 @@
 #include "platform/operation_queue.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "shell/at_shell.h"
+#include "shell/desktop_files.h"
 #include "shell/menu_node.h"
 #include "shell/recent_files.h"
 #include "zip/zip_writer.h"
@@ -61,6 +63,10 @@ inline constexpr std::string_view kNewTitle = "Create A File Cabinet";
 inline constexpr std::string_view kRecentRegistryKey = "\\Software\\Quiverbox\\FileCabinets";
 inline constexpr std::string_view kReOpenCaption = "&Re-Open";
 inline constexpr std::string_view kDoesNotExist = "does not exist! (probably deleted or moved)";
+// ATShell1: the cabinet file type.
+inline constexpr std::string_view kCabinetExtension = "QVF";
+inline constexpr std::string_view kCabinetKeyName = "Quiverbox.File";
+inline constexpr std::string_view kCabinetTypeName = "Quiverbox File Cabinet";
 }  // namespace main_form
 
 // What EditMiClick decides for the Edit menu's items; the items not named here
@@ -146,6 +152,24 @@ class TMainForm {
   // The registry of the current user and of the classes root (files in the
   // config folder).
   IRegistry& Registry() { return registry_; }
+
+  // --- the cabinet file type ---------------------------------------------------------
+  // At every start: makes sure ".qvf" files open with this program - the
+  // classes-root keys of "Quiverbox.File" and, on the desktop, the MIME type, the
+  // desktop entry and the icons (TDesktopFiles; none in portable mode). Writes and
+  // notifies only when something differs. When another program's type key owns
+  // ".qvf", that stays so: only our own type key is brought up to date.
+  void AssociateCabinets();
+  // "/UNINSTALL": removes our type key, the extension key while it names ours, and
+  // the desktop's files.
+  void RemoveAssociations();
+  TATShell& ATShell1() { return at_shell_; }
+  TDesktopFiles& DesktopFiles() { return desktop_files_; }
+  // The program the registration names: the running executable unless set.
+  const std::string& ProgramPath() const { return program_path_; }
+  void SetProgramPath(std::string path) { program_path_ = std::move(path); }
+  // The program's icon in the sizes the desktop gets (the window supplies them).
+  std::vector<TIconImage>& ProgramIcons() { return program_icons_; }
 
   // --- Edit menu ---------------------------------------------------------------------
   TEditMenuState EditMiClick();
@@ -234,6 +258,11 @@ class TMainForm {
   TFileRegistry registry_;
   TMenuNode reopen_mi_{std::string(main_form::kReOpenCaption)};  // outlives recent_files_
   TRecentFiles recent_files_;
+  TATShell at_shell_;
+  TDesktopFiles desktop_files_;
+  std::string program_path_;
+  std::vector<TIconImage> program_icons_;
+  bool association_changed_ = false;  // the shell is to be told
   TMainWindowHost* host_ = nullptr;
   bool first_show_ = false;  // set by FormCreate, cleared by the first FormShow
   bool started_ = false;     // FormShow ran

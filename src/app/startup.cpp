@@ -147,7 +147,7 @@ bool TMainForm::FormCreate(const std::vector<std::string>& args) {
     first_show_ = false;
     // Nothing is shown: the program ends whatever the removal did.
     try {
-      if (host_) host_->RemoveAssociation();
+      RemoveAssociations();
     } catch (...) {
     }
     return false;
@@ -211,7 +211,7 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
   });
 
   // 11. The file association.
-  if (host_) RunCommand(ui_, [this] { host_->CheckAssociation(); });
+  RunCommand(ui_, [this] { AssociateCabinets(); });
 }
 
 void TMainForm::FormClose() {
@@ -239,6 +239,59 @@ void TMainForm::FormClose() {
   RunCommand(ui_, [this] { clipboard_commands_.RestoreClipboardBackup(); });
   // 4. The recent cabinets, whatever the answer.
   if (started_) RunCommand(ui_, [this] { recent_files_.SaveHistory(); });
+}
+
+// --- the cabinet file type -------------------------------------------------------------------
+
+void TMainForm::AssociateCabinets() {
+  using namespace main_form;
+  association_changed_ = false;
+  const std::string& program = program_path_;
+  if (program.empty()) return;
+  const std::string icon = program + ",1";
+  const std::string ours(kCabinetKeyName);
+
+  at_shell_.SetExtension(std::string(kCabinetExtension));
+  const bool existed = at_shell_.ReadAssociation();
+  const std::string owner = at_shell_.KeyName();
+  // Another program's type owns the extension: it keeps it.
+  const bool foreign =
+      existed && !owner.empty() && !codepage::SameTextAscii(owner, ours) && at_shell_.KeyExists(owner);
+  bool current = at_shell_.PathToApp() == program && at_shell_.IconPath() == icon;
+  if (foreign)
+    current = TATShell::ProgramPathOf(at_shell_.DefaultValue(ours + "\\shell\\open\\command")) == program &&
+              at_shell_.DefaultValue(ours + "\\DefaultIcon") == icon;
+  if (!current) {
+    at_shell_.SetKeyName(ours);
+    at_shell_.SetTypeName(std::string(kCabinetTypeName));
+    at_shell_.SetPathToApp(program);
+    at_shell_.SetIconPath(icon);
+    at_shell_.SetShowInNew(true);
+    at_shell_.SetQuickView(false);
+    at_shell_.SetParamPos(TParamPos::ppBefore);
+    at_shell_.SetShellCommands("");
+    if (foreign) {
+      at_shell_.AssociateType();
+    } else {
+      if (existed) at_shell_.Unassociate(true, true);
+      at_shell_.Associate();
+    }
+  }
+  if (desktop_files_.Install(program, program_icons_)) association_changed_ = true;
+  if (association_changed_) desktop_files_.RunUpdaters();
+  association_changed_ = false;
+}
+
+void TMainForm::RemoveAssociations() {
+  association_changed_ = false;
+  at_shell_.SetExtension(std::string(main_form::kCabinetExtension));
+  // Ours only, whatever the extension names now.
+  at_shell_.SetKeyName(std::string(main_form::kCabinetKeyName));
+  if (at_shell_.KeyExists(at_shell_.Extension()) || at_shell_.KeyExists(at_shell_.KeyName()))
+    at_shell_.Unassociate(true, true);
+  if (desktop_files_.Remove()) association_changed_ = true;
+  if (association_changed_) desktop_files_.RunUpdaters();
+  association_changed_ = false;
 }
 
 bool TMainForm::ExitMiClick() {

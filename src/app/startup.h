@@ -2,7 +2,7 @@
 // the settings file, the command line, the first-run layout, and the host
 // interface through which TMainForm's FormCreate / FormShow / FormClose reach the
 // parts that live in the windowing layer (placements, tool bar, docking layout)
-// or come later (user glyphs, file association).
+// or come later (user glyphs).
 //
 // Settings file. One INI file (TPaths::SettingsFile()), one section per window
 // class: "TMainForm", "TDockableForm", "TViewerForm", "TNoteForm". A placement is
@@ -125,10 +125,6 @@ class TMainWindowHost {
   virtual bool RestoreLayout(const std::string& /*layout_file*/) { return false; }
   virtual void ApplyFirstRunLayout(const TFirstRunLayout& /*layout*/) {}
   virtual void SaveLayout(const std::string& /*layout_file*/) {}
-  // Makes sure .qvf files open with this program.
-  virtual void CheckAssociation() {}
-  // "/UNINSTALL": removes the association; the program ends right after.
-  virtual void RemoveAssociation() {}
 };
 
 // The View menu's check marks, as ViewMiClick sets them.

@@ -70,6 +70,7 @@ TPaths::TPaths(const TEnvLookup& lookup) {
   config_dir_ = base("XDG_CONFIG_HOME", ".config");
   data_dir_ = base("XDG_DATA_HOME", ".local/share");
   cache_dir_ = base("XDG_CACHE_HOME", ".cache");
+  desktop_dir_ = fs::path(data_dir_).parent_path().string();
 }
 
 TPaths TPaths::FromEnvironment() {

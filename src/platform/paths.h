@@ -9,15 +9,17 @@
 //   user glyph library     $XDG_DATA_HOME/quiverbox/UserGlyphs.dll
 //   temporary picture      $XDG_CACHE_HOME/quiverbox/[@@]
 //   manual                 $XDG_DATA_HOME/quiverbox/manual
+//   desktop integration    $XDG_DATA_HOME (applications/, mime/, icons/)
 //
 // with the usual defaults ~/.config, ~/.local/share and ~/.cache when a variable is
 // unset, empty or not an absolute path. When QUIVERBOX_HOME is set (portable mode,
 // and the isolation every test uses), every file lies directly in that folder
-// instead. Without HOME and without the XDG variables the files go to a private
-// folder under the system's temporary folder ($TMPDIR or /tmp), so the program still
-// runs: "quiverbox-<uid>" when that is a folder of this user's that nobody else can
-// reach, else a fresh "quiverbox-XXXXXX"; made with mode 0700 when the paths are
-// built, and never a link that someone else planted.
+// instead, and the program does not integrate with the desktop (DesktopDataDir is
+// empty): nothing is written outside that folder. Without HOME and without the XDG variables the files go to
+// a private folder under the system's temporary folder ($TMPDIR or /tmp), so the program still runs:
+// "quiverbox-<uid>" when that is a folder of this user's that nobody else can reach, else a fresh
+// "quiverbox-XXXXXX"; made with mode 0700 when the paths are built, and never a link that someone else
+// planted.
 //
 // Folders are not created here; EnsureParentDir does that for a writer.
 #pragma once
@@ -42,6 +44,9 @@ class TPaths {
   const std::string& ConfigDir() const { return config_dir_; }
   const std::string& DataDir() const { return data_dir_; }
   const std::string& CacheDir() const { return cache_dir_; }
+  // The data folder the desktop reads applications, MIME types and icons from;
+  // empty in portable mode.
+  const std::string& DesktopDataDir() const { return desktop_dir_; }
 
   std::string SettingsFile() const;      // quiverbox.ini
   std::string LayoutFile() const;        // quiverbox.dat
@@ -54,7 +59,7 @@ class TPaths {
  private:
   TPaths() = default;
   bool portable_ = false;
-  std::string config_dir_, data_dir_, cache_dir_;
+  std::string config_dir_, data_dir_, cache_dir_, desktop_dir_;
 };
 
 // Creates the folder that will hold path (and its parents); throws EFCreateError

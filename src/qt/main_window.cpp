@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -77,6 +78,11 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   form_ = clipboard ? std::make_unique<TMainForm>(ui_, std::move(paths), *clipboard)
                     : std::make_unique<TMainForm>(ui_, std::move(paths));
   form_->SetHost(this);
+  // The icon the desktop shows for the program and its cabinets.
+  for (int size : {16, 32, 48, 64, 128, 256}) {
+    QFile icon(QString(":/app/quiverbox-%1.png").arg(size));
+    if (icon.open(QIODevice::ReadOnly)) form_->ProgramIcons().push_back({size, icon.readAll().toStdString()});
+  }
   form_->Zip1().SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 
   clipboard_view_ = new TClipboardView(form_->ClipboardCommands().ClipboardViewer1(), this);

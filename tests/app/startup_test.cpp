@@ -49,8 +49,6 @@ class RecordingHost : public qb::TMainWindowHost {
     first_run = layout;
   }
   void SaveLayout(const std::string&) override { log.push_back("save layout"); }
-  void CheckAssociation() override { log.push_back("associate"); }
-  void RemoveAssociation() override { log.push_back("unassociate"); }
 
   std::vector<std::string> log;
   std::map<TFormClass, TWindowPlacement> current;
@@ -174,7 +172,7 @@ TEST_F(StartupTest, UninstallEndsAtOnceAndWritesNothing) {
   EXPECT_TRUE(form_->Ending());
   form_->FormShow({"/UNINSTALL"});
   form_->FormClose();
-  EXPECT_EQ(host_.log, (std::vector<std::string>{"unassociate"}));
+  EXPECT_TRUE(host_.log.empty());
   EXPECT_FALSE(fs::exists(Settings()));
   EXPECT_FALSE(fs::exists(form_->Paths().LayoutFile()));
   EXPECT_TRUE(ui_.Log().empty());
@@ -183,14 +181,14 @@ TEST_F(StartupTest, UninstallEndsAtOnceAndWritesNothing) {
 TEST_F(StartupTest, LowerCaseUninstallStartsNormally) {
   EXPECT_TRUE(form_->FormCreate({"/uninstall"}));
   form_->FormShow({"/uninstall"});
-  EXPECT_NE(std::find(host_.log.begin(), host_.log.end(), "associate"), host_.log.end());
+  EXPECT_TRUE(form_->Registry().KeyExists(qb::TRegistryRoot::ClassesRoot, ".qvf"));
 }
 
 TEST_F(StartupTest, NoSettingsGivesDesignValuesAndTheFirstRunLayout) {
   form_->ClipboardCommands().SetAutoSave(true);
   Start();
   EXPECT_FALSE(form_->ClipboardCommands().AutoSave());
-  EXPECT_EQ(host_.log, (std::vector<std::string>{"toolbar -", "first run", "associate"}));
+  EXPECT_EQ(host_.log, (std::vector<std::string>{"toolbar -", "first run"}));
   ASSERT_TRUE(host_.first_run);
   EXPECT_EQ(host_.first_run->Explorer.Site, qb::TDockSite::Left);
   EXPECT_TRUE(host_.first_run->Explorer.Visible);
@@ -225,8 +223,7 @@ TEST_F(StartupTest, SettingsNamingAnExistingCabinetOpenIt) {
   EXPECT_TRUE(form_->Properties().ViewItemsChecked);
   EXPECT_TRUE(form_->ClipboardCommands().ViewItems());
   EXPECT_TRUE(form_->Properties().CurrentDrawerChecked);
-  EXPECT_EQ(host_.log, (std::vector<std::string>{"toolbar abc", "set TMainForm", "set TNoteForm", "layout",
-                                                 "associate"}));
+  EXPECT_EQ(host_.log, (std::vector<std::string>{"toolbar abc", "set TMainForm", "set TNoteForm", "layout"}));
   EXPECT_EQ(host_.restored[TFormClass::MainForm].ShowCmd, qb::kSwShowMaximized);
   EXPECT_EQ(host_.restored[TFormClass::NoteForm].Width(), 386);
   EXPECT_FALSE(host_.first_run);

@@ -32,6 +32,7 @@ TEST(Paths, QuiverboxHomeHoldsEverything) {
   EXPECT_EQ(paths.UserGlyphLibrary(), "/p/home/UserGlyphs.dll");
   EXPECT_EQ(paths.TempPictureFile(), "/p/home/[@@]");
   EXPECT_EQ(paths.RegistryFile("CurrentUser"), "/p/home/CurrentUser.reg");
+  EXPECT_EQ(paths.DesktopDataDir(), "");  // no desktop integration
 }
 
 TEST(Paths, XdgVariablesAndTheirDefaults) {
@@ -43,12 +44,14 @@ TEST(Paths, XdgVariablesAndTheirDefaults) {
   EXPECT_EQ(xdg.SettingsFile(), "/cfg/quiverbox/quiverbox.ini");
   EXPECT_EQ(xdg.UserGlyphLibrary(), "/data/quiverbox/UserGlyphs.dll");
   EXPECT_EQ(xdg.TempPictureFile(), "/cache/quiverbox/[@@]");
+  EXPECT_EQ(xdg.DesktopDataDir(), "/data");
 
   // Empty or relative values do not count.
   TPaths defaults = With({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", ""}, {"XDG_DATA_HOME", "relative"}});
   EXPECT_EQ(defaults.SettingsFile(), "/home/u/.config/quiverbox/quiverbox.ini");
   EXPECT_EQ(defaults.UserGlyphLibrary(), "/home/u/.local/share/quiverbox/UserGlyphs.dll");
   EXPECT_EQ(defaults.TempPictureFile(), "/home/u/.cache/quiverbox/[@@]");
+  EXPECT_EQ(defaults.DesktopDataDir(), "/home/u/.local/share");
 
   qbtest::TempDir temp;
   TPaths nothing = With({{"TMPDIR", temp.Path().string()}});
