@@ -69,7 +69,18 @@ TDockLayout::TDockLayout() {
 // --- reports ---------------------------------------------------------------------------
 
 void TDockLayout::SetPaneBounds(TPane pane, TDockRect bounds) {
-  if (!bounds.Empty()) State(pane).Bounds = bounds;
+  if (bounds.Empty()) return;
+  State(pane).Bounds = bounds;
+  positioned_[Index(pane)] = true;
+}
+
+void TDockLayout::SetDefaultOrigin(int x, int y) {
+  default_x_ = x;
+  default_y_ = y;
+  for (TPane pane : kAllPanes) {
+    TPaneState& s = State(pane);
+    if (!positioned_[Index(pane)]) s.Bounds = DefaultRect(s.UndockWidth, s.UndockHeight);
+  }
 }
 
 void TDockLayout::SetPanelSize(TDockPanel panel, int size) {
@@ -93,6 +104,7 @@ void TDockLayout::RestorePanePlacement(TPane pane, TDockRect bounds) {
   s.UndockWidth = bounds.Width();
   s.UndockHeight = bounds.Height();
   s.PlacementRestored = true;
+  positioned_[Index(pane)] = true;
 }
 
 bool TDockLayout::ClientVisible(const TDockClient& client) const {
@@ -161,6 +173,7 @@ void TDockLayout::FloatPaneAt(TPane pane, int left, int top) {
   s.Place = TPlaceKind::Floating;
   s.DockSite = true;
   s.Bounds = TDockRect::FromSize(left, top, s.UndockWidth, s.UndockHeight);
+  positioned_[Index(pane)] = true;
 }
 
 void TDockLayout::RemoveFromPanel(TDockPanel panel, const TDockClient& client) {
@@ -282,6 +295,7 @@ void TDockLayout::DropOnPane(TPane receiver, TPane dropped, int x, int y, int wi
     PlaceInTabHost(receiver);
     TPaneState& d = State(dropped);
     d.Bounds = bounds;
+    positioned_[Index(dropped)] = true;
     RecordUndockSize(dropped);
     PlaceInTabHost(dropped);
     tab_host_->Current = dropped;
@@ -332,6 +346,7 @@ void TDockLayout::Float(const TDockClient& client, TDockRect bounds) {
   s.DockSite = true;
   s.Visible = true;
   s.Bounds = bounds;
+  positioned_[Index(client.Pane)] = true;
   RecordUndockSize(client.Pane);
 }
 

@@ -218,10 +218,8 @@ class TDockLayout {
   void DissolveLoneHosts();
   bool Placed(TPane pane) const;
   // Where a floating pane or host goes when nothing says: beside the main window.
-  void SetDefaultOrigin(int x, int y) {
-    default_x_ = x;
-    default_y_ = y;
-  }
+  // Panes that were never placed move there too.
+  void SetDefaultOrigin(int x, int y);
 
  private:
   static size_t Index(TPane pane) { return static_cast<size_t>(pane); }
@@ -247,6 +245,7 @@ class TDockLayout {
   std::optional<TConjoinHostState> conjoin_;
   int client_width_ = 525, client_height_ = 376;
   int default_x_ = 0, default_y_ = 0;
+  std::array<bool, 3> positioned_{};  // the pane's Bounds came from somewhere
 };
 
 // A rectangle moved (and shrunk if need be) so that it lies on one of screens
