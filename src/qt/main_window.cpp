@@ -21,6 +21,7 @@
 
 #include "qt/about_dialog.h"
 #include "qt/clipboard_view.h"
+#include "qt/dock_manager.h"
 #include "qt/explorer_view.h"
 #include "qt/help_window.h"
 #include "qt/menu_node_adapter.h"
@@ -60,6 +61,12 @@ TShiftState ShiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifie
   if (buttons & Qt::RightButton) state |= ssRight;
   if (buttons & Qt::MiddleButton) state |= ssMiddle;
   return state;
+}
+
+TPane PaneOf(TFormClass form) {
+  return form == TFormClass::ViewerForm ? TPane::Viewer
+         : form == TFormClass::NoteForm ? TPane::Note
+                                        : TPane::Explorer;
 }
 
 QIcon ImageIcon(int index) {
@@ -130,6 +137,7 @@ TQtMainWindow::~TQtMainWindow() {
   form_->Operations().OnWaitingChanged = nullptr;
   form_->Operations().BetweenOperations = nullptr;
   form_->Operations().ScheduleRetry = nullptr;
+  docking_->OnChanged = nullptr;
   // The base class hides the child widgets after the members are gone; their
   // signals (a dock's visibility, a menu closing) must not reach the form then.
   for (QObject* child : findChildren<QObject*>()) child->blockSignals(true);
@@ -266,8 +274,6 @@ void TQtMainWindow::BuildPanes() {
     auto* dock = new QDockWidget(FromUtf8(caption), this);
     dock->setObjectName(name);
     dock->setWidget(content);
-    dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
-    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea | Qt::BottomDockWidgetArea);
     return dock;
   };
 
@@ -378,14 +384,16 @@ void TQtMainWindow::BuildPanes() {
   viewer_dock_ = make_dock(form_->ViewerForm().Caption(), "ViewerDock", viewer);
   addDockWidget(Qt::RightDockWidgetArea, viewer_dock_);
   viewer_dock_->hide();
-  // The panes' Visible flags follow their windows (the View menu reads them).
-  connect(explorer_dock_, &QDockWidget::visibilityChanged, this,
-          [this] { form_->DockableForm().SetVisible(!explorer_dock_->isHidden()); });
-  connect(note_dock_, &QDockWidget::visibilityChanged, this,
-          [this] { form_->NoteForm().SetVisible(!note_dock_->isHidden()); });
-  connect(viewer_dock_, &QDockWidget::visibilityChanged, this,
-          [this] { form_->ViewerForm().SetVisible(!viewer_dock_->isHidden()); });
-  ApplyFirstRunLayout(TFirstRunLayout{});
+  // Where the panes are is the docking model's to say; the panes' Visible flags
+  // (which the View menu reads) follow it.
+  docking_ = new TQtDocking(this, {explorer_dock_, viewer_dock_, note_dock_});
+  docking_->OnChanged = [this] {
+    const TDockLayout& layout = docking_->Layout();
+    form_->DockableForm().SetVisible(layout.Pane(TPane::Explorer).Visible);
+    form_->ViewerForm().SetVisible(layout.Pane(TPane::Viewer).Visible);
+    form_->NoteForm().SetVisible(layout.Pane(TPane::Note).Visible);
+  };
+  docking_->ApplyFirstRun();
 }
 
 void TQtMainWindow::ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
@@ -493,9 +501,15 @@ QWidget* TQtMainWindow::WidgetOf(TFormClass form) const {
 std::optional<TWindowPlacement> TQtMainWindow::GetPlacement(TFormClass form) {
   QWidget* widget = WidgetOf(form);
   if (!widget) return std::nullopt;
-  if (form != TFormClass::MainForm && !static_cast<QDockWidget*>(widget)->isFloating()) return std::nullopt;
+  QRect frame = widget->isMaximized() ? widget->normalGeometry() : widget->geometry();
+  if (form != TFormClass::MainForm) {
+    // A pane's placement is where it floats; a docked pane keeps the stored one.
+    docking_->Capture();
+    const std::optional<QRect> floating = docking_->FloatingFrame(PaneOf(form));
+    if (!floating) return std::nullopt;
+    frame = *floating;
+  }
   TWindowPlacement p;
-  const QRect frame = widget->isMaximized() ? widget->normalGeometry() : widget->geometry();
   p.Left = frame.left();
   p.Top = frame.top();
   p.Right = frame.left() + frame.width();
@@ -508,35 +522,27 @@ std::optional<TWindowPlacement> TQtMainWindow::GetPlacement(TFormClass form) {
 void TQtMainWindow::SetPlacement(TFormClass form, const TWindowPlacement& placement) {
   QWidget* widget = WidgetOf(form);
   if (!widget || placement.Width() <= 0 || placement.Height() <= 0) return;
-  if (form != TFormClass::MainForm && !static_cast<QDockWidget*>(widget)->isFloating()) return;
+  if (form != TFormClass::MainForm) {
+    // Used where the layout leaves the pane floating.
+    docking_->RestorePanePlacement(
+        PaneOf(form), QRect(placement.Left, placement.Top, placement.Width(), placement.Height()));
+    return;
+  }
   widget->setGeometry(placement.Left, placement.Top, placement.Width(), placement.Height());
   if (form == TFormClass::MainForm && placement.ShowCmd == kSwShowMaximized)
     setWindowState(Qt::WindowMaximized);
 }
 
-void TQtMainWindow::ApplyFirstRunLayout(const TFirstRunLayout& layout) {
-  auto apply = [this](QDockWidget* dock, const TPaneLayout& pane) {
-    switch (pane.Site) {
-      case TDockSite::Left:
-        addDockWidget(Qt::LeftDockWidgetArea, dock);
-        break;
-      case TDockSite::Right:
-        addDockWidget(Qt::RightDockWidgetArea, dock);
-        break;
-      case TDockSite::Bottom:
-        addDockWidget(Qt::BottomDockWidgetArea, dock);
-        break;
-      case TDockSite::Floating:
-        break;
-    }
-    dock->setVisible(pane.Visible);
-  };
-  apply(explorer_dock_, layout.Explorer);
-  apply(note_dock_, layout.Note);
-  apply(viewer_dock_, layout.Viewer);
-  const int divisor = std::max(1, layout.PanelDivisor);
-  resizeDocks({explorer_dock_}, {std::max(120, width() / divisor)}, Qt::Horizontal);
-  resizeDocks({note_dock_}, {std::max(60, height() / (divisor + 1))}, Qt::Vertical);
+void TQtMainWindow::ApplyFirstRunLayout(const TFirstRunLayout& /*layout*/) {
+  docking_->ApplyFirstRun();
+}
+
+bool TQtMainWindow::RestoreLayout(const std::string& layout_file) {
+  return docking_->Restore(layout_file, TIniFile(form_->Paths().SettingsFile()));
+}
+
+void TQtMainWindow::SaveLayout(const std::string& layout_file) {
+  docking_->Save(layout_file, form_->Paths().SettingsFile());
 }
 
 void TQtMainWindow::RefreshPanes() {
@@ -624,24 +630,19 @@ void TQtMainWindow::RestoreEnablement() {
   if (QMenu* sub = Menu("EditClipboardMi")) sub->setEnabled(true);
 }
 
-void TQtMainWindow::ShowPane(QDockWidget* dock) {
-  dock->show();
-  dock->raise();
-}
-
 void TQtMainWindow::Run(TCommand command, int tag) {
   switch (command) {
     case TCommand::ToolbarMiClick:
       tool_bar_->setVisible(!tool_bar_->isVisible());
       break;
     case TCommand::ExplorerMiClick:
-      ShowPane(explorer_dock_);
+      docking_->ShowPane(TPane::Explorer);
       break;
     case TCommand::NoteMiClick:
-      ShowPane(note_dock_);
+      docking_->ShowPane(TPane::Note);
       break;
     case TCommand::ViewerMiClick:
-      ShowPane(viewer_dock_);
+      docking_->ShowPane(TPane::Viewer);
       break;
     case TCommand::HelpManualMiClick:
       Help().ShowContents();

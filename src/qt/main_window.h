@@ -36,6 +36,7 @@ namespace qb::qt {
 class THelpWindow;
 class TMenuNodeAdapter;
 class TClipboardView;
+class TQtDocking;
 class TExplorerView;
 class TSpeedbarSetupWindow;
 
@@ -64,6 +65,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QDockWidget* ViewerDock() const { return viewer_dock_; }
   TExplorerView* ExplorerView() const { return explorer_view_; }
   TClipboardView* ClipboardView() const { return clipboard_view_; }
+  // The docks of the panes and their hosts, drawn from the docking model.
+  TQtDocking& Docking() const { return *docking_; }
 
   // Runs a command as its menu item does; the window's own commands included.
   // A command of the form (and Exit) waits while another command runs.
@@ -80,6 +83,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   // The tool bar's layout, from and to the settings file.
   void RestoreToolbar(const TIniFile& settings) override;
   void SaveToolbar(TIniFile& settings) override;
+  bool RestoreLayout(const std::string& layout_file) override;
+  void SaveLayout(const std::string& layout_file) override;
   // TExplorerTimer: the explorer's one-shot Timer1.
   void Start(int interval_ms) override;
   void Stop() override;
@@ -99,7 +104,6 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void MenuClosed();
   // Every action enabled as the tool bar has it (later features excepted).
   void RestoreEnablement();
-  void ShowPane(QDockWidget* dock);
   void ExitMiClick();
   // Runs command through the form's queue, then shows what it left (check marks,
   // clipboard view, panes).
@@ -127,6 +131,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QDockWidget* explorer_dock_ = nullptr;
   QDockWidget* note_dock_ = nullptr;
   QDockWidget* viewer_dock_ = nullptr;
+  TQtDocking* docking_ = nullptr;
   TExplorerView* explorer_view_ = nullptr;
   TClipboardView* clipboard_view_ = nullptr;
   QPlainTextEdit* note_memo_ = nullptr;
