@@ -1,6 +1,8 @@
 #include "app/dock_layout.h"
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 #include "explorer/explorer_window.h"
 #include "panes/note_pane.h"
@@ -53,15 +55,27 @@ TDockZone DockZoneAt(int width, int height, int x, int y) {
   return {};
 }
 
+namespace {
+
+// A pane's size as designed, which it floats at until it has another.
+std::pair<int, int> DesignSize(TPane pane) {
+  switch (pane) {
+    case TPane::Explorer:
+      return {dockable_form::kDesignWidth, dockable_form::kDesignHeight};
+    case TPane::Viewer:
+      return {viewer_form::kDesignWidth, viewer_form::kDesignHeight};
+    case TPane::Note:
+      return {note_form::kDesignWidth, note_form::kDesignHeight};
+  }
+  return {0, 0};
+}
+
+}  // namespace
+
 TDockLayout::TDockLayout() {
-  State(TPane::Explorer).UndockWidth = dockable_form::kDesignWidth;
-  State(TPane::Explorer).UndockHeight = dockable_form::kDesignHeight;
-  State(TPane::Viewer).UndockWidth = viewer_form::kDesignWidth;
-  State(TPane::Viewer).UndockHeight = viewer_form::kDesignHeight;
-  State(TPane::Note).UndockWidth = note_form::kDesignWidth;
-  State(TPane::Note).UndockHeight = note_form::kDesignHeight;
   for (TPane pane : kAllPanes) {
     TPaneState& s = State(pane);
+    std::tie(s.UndockWidth, s.UndockHeight) = DesignSize(pane);
     s.Bounds = DefaultRect(s.UndockWidth, s.UndockHeight);
   }
 }
@@ -104,6 +118,7 @@ void TDockLayout::RestorePanePlacement(TPane pane, TDockRect bounds) {
   s.UndockWidth = bounds.Width();
   s.UndockHeight = bounds.Height();
   s.PlacementRestored = true;
+  s.Placement = bounds;
   positioned_[Index(pane)] = true;
 }
 
@@ -487,10 +502,20 @@ void TDockLayout::Clear() {
   tab_host_.reset();
   conjoin_.reset();
   for (TDockPanelState& p : panels_) p = TDockPanelState{};
-  for (TPaneState& s : panes_) {
+  // Where a pane was docked says nothing about where it floats.
+  for (TPane pane : kAllPanes) {
+    TPaneState& s = State(pane);
     s.Place = TPlaceKind::Floating;
     s.DockSite = true;
     s.Visible = false;
+    if (s.PlacementRestored) {
+      s.Bounds = s.Placement;
+    } else {
+      const auto [width, height] = DesignSize(pane);
+      s.Bounds = DefaultRect(width, height);
+    }
+    s.UndockWidth = s.Bounds.Width();
+    s.UndockHeight = s.Bounds.Height();
   }
 }
 

@@ -92,6 +92,7 @@ struct TPaneState {
   int UndockWidth = 0, UndockHeight = 0;
   // A floating placement was read back from the settings file at start.
   bool PlacementRestored = false;
+  TDockRect Placement;  // that placement
 };
 
 struct TDockPanelState {
@@ -199,7 +200,8 @@ class TDockLayout {
   void ApplyFirstRun();
   // The same for one pane (which is taken out of wherever it was first).
   void ApplyFirstRunTo(TPane pane);
-  // Everything floating and hidden, no host, panels closed (before a restore).
+  // Everything floating and hidden, no host, panels closed (before a restore);
+  // each pane at its restored placement, else beside the main window.
   void Clear();
 
   // Building blocks of the layout restore: docking without the drop rules.

@@ -716,6 +716,11 @@ void TQtDocking::Capture() {
       if (dock->isFloating() && dock->isVisible()) layout_.SetPaneBounds(pane, ToDockRect(dock->geometry()));
     } else if (PaneContent(pane)->isVisible()) {
       layout_.SetPaneBounds(pane, ToDockRect(GlobalRect(PaneContent(pane))));
+    } else if (layout_.Pane(pane).Place == TPlaceKind::TabHost && page_control_ &&
+               page_control_->isVisible()) {
+      // A tab behind another one is where the tab shown is.
+      if (QWidget* shown = page_control_->currentWidget())
+        layout_.SetPaneBounds(pane, ToDockRect(GlobalRect(shown)));
     }
   }
   if (tab_dock_ && tab_dock_->isVisible())

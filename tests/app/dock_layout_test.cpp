@@ -231,6 +231,9 @@ TEST_F(DockLayoutTest, LayoutFileRoundTrips) {
   TDockLayout again;
   again.SetClientSize(600, 450);
   again.RestorePanePlacement(P::Note, TDockRect::FromSize(40, 50, 386, 249));
+  // Docked at first, as the window is before the layout comes back.
+  again.ApplyFirstRun();
+  again.SetPaneBounds(P::Note, TDockRect::FromSize(181, 264, 344, 97));
   RestoreLayoutText(again, text, TDockRect::FromSize(300, 0, 10, 10), std::nullopt);
   EXPECT_EQ(LayoutFileText(again), text);
   EXPECT_EQ(again.TabHost()->Panel, TDockPanel::Right);

@@ -73,6 +73,7 @@ class DockingTest : public ::testing::Test {
 };
 
 TEST_F(DockingTest, ATabHostDockedRightAndAFloatingNoteComeBackAfterRestart) {
+  QRect note_frame;
   {
     auto window = Start();
     TQtDocking& docking = window->Docking();
@@ -105,6 +106,7 @@ TEST_F(DockingTest, ATabHostDockedRightAndAFloatingNoteComeBackAfterRestart) {
     DragPane(*window, TPane::Note, Global(window->centralWidget()).topLeft() + QPoint(60, 60));
     EXPECT_TRUE(window->NoteDock()->isFloating());
     EXPECT_TRUE(window->NoteDock()->isVisible());
+    note_frame = window->NoteDock()->geometry();
     window->close();
   }
   const std::string layout = qbtest::ReadFileText(dir_ / "quiverbox.dat");
@@ -122,12 +124,33 @@ TEST_F(DockingTest, ATabHostDockedRightAndAFloatingNoteComeBackAfterRestart) {
   EXPECT_EQ(docking.PageControl()->widget(1), docking.PaneContent(TPane::Viewer));
   EXPECT_TRUE(window->NoteDock()->isFloating());
   EXPECT_TRUE(window->NoteDock()->isVisible());
+  EXPECT_EQ(window->NoteDock()->geometry(), note_frame);
   EXPECT_FALSE(window->ExplorerDock()->isVisible());
   EXPECT_TRUE(window->Form().DockableForm().Visible());
   EXPECT_TRUE(window->Form().ViewerForm().Visible());
   // Saved again unchanged, the file is the same.
   window->close();
   EXPECT_EQ(qbtest::ReadFileText(dir_ / "quiverbox.dat"), layout);
+
+  // The viewer's tab dragged out: the host goes and the explorer floats where
+  // the host's pages were, at its own floating size.
+  window = Start();
+  TQtDocking& again = window->Docking();
+  const QRect pages = Global(again.PageControl()->currentWidget());
+  QTabBar* tabs = again.PageControl()->tabBar();
+  const QPoint tab = tabs->tabRect(1).center();
+  QTest::mousePress(tabs, Qt::LeftButton, {}, tab);
+  QTest::mouseMove(tabs, tab + QPoint(30, 30));
+  QTest::mouseMove(tabs, tabs->mapFromGlobal(Global(window->centralWidget()).center()));
+  QTest::mouseRelease(tabs, Qt::LeftButton, {},
+                      tabs->mapFromGlobal(Global(window->centralWidget()).center()));
+  Settle();
+  EXPECT_EQ(again.TabHostDock(), nullptr);
+  EXPECT_TRUE(window->ViewerDock()->isFloating());
+  EXPECT_TRUE(window->ExplorerDock()->isFloating());
+  EXPECT_TRUE(window->ExplorerDock()->isVisible());
+  EXPECT_EQ(window->ExplorerDock()->geometry().topLeft(), pages.topLeft());
+  EXPECT_EQ(again.Layout().Panel(TDockPanel::Right).Size, 0);
 }
 
 TEST_F(DockingTest, AnEdgeDropMakesASideBySideHostThatDissolvesWhenAPaneLeaves) {
