@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "app/dock_layout_file.h"
+#include "qt/qt_text.h"
 
 namespace qb::qt {
 
@@ -466,11 +467,8 @@ TQtDocking::TTarget TQtDocking::TargetAt(QPoint global) const {
 
 void TQtDocking::EnsureTabHost() {
   if (tab_dock_) return;
-  tab_dock_ = new QDockWidget(QString::fromUtf8(dock_names::kTabHostCaption.data(),
-                                                static_cast<int>(dock_names::kTabHostCaption.size())),
-                              window_);
-  tab_dock_->setObjectName(
-      QString::fromUtf8(dock_names::kTabHostName.data(), static_cast<int>(dock_names::kTabHostName.size())));
+  tab_dock_ = new QDockWidget(FromUtf8(dock_names::kTabHostCaption), window_);
+  tab_dock_->setObjectName(FromUtf8(dock_names::kTabHostName));
   tab_dock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetFloatable);
   tab_dock_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
   tab_dock_->setMinimumWidth(dock_names::kTabHostWidth);
@@ -544,13 +542,13 @@ void TQtDocking::RebuildConjoin() {
   for (const TConjoinClient& c : host.Clients) {
     const TPane pane = c.Pane;
     auto* frame = new QWidget;
-    frame->setObjectName(QString("Conjoin") + QString::fromUtf8(PaneComponentName(pane).data()));
+    frame->setObjectName(QString("Conjoin") + FromUtf8(PaneComponentName(pane)));
     auto* box = new QVBoxLayout(frame);
     box->setContentsMargins(0, 0, 0, 0);
     box->setSpacing(0);
     const std::string_view caption = PaneCaption(pane);
-    box->addWidget(MakeTitleBar(frame, QString::fromUtf8(caption.data(), static_cast<int>(caption.size())),
-                                {TDragKind::Pane, pane}, [this, pane] { ClosePane(pane); }));
+    box->addWidget(
+        MakeTitleBar(frame, FromUtf8(caption), {TDragKind::Pane, pane}, [this, pane] { ClosePane(pane); }));
     box->addWidget(PaneContent(pane), 1);
     PaneContent(pane)->show();
     if (!arrangement) {
@@ -621,8 +619,7 @@ void TQtDocking::Apply() {
       while (page_control_->count() > 0) page_control_->removeTab(0);
       for (TPane page : tab->Pages) {
         const std::string_view caption = PaneCaption(page);
-        page_control_->addTab(PaneContent(page),
-                              QString::fromUtf8(caption.data(), static_cast<int>(caption.size())));
+        page_control_->addTab(PaneContent(page), FromUtf8(caption));
       }
     }
     for (size_t i = 0; i < tab->Pages.size(); ++i) {
@@ -653,9 +650,8 @@ void TQtDocking::Apply() {
     if (!conjoin_dock_->isFloating()) conjoin_dock_->setFloating(true);
     if (conjoin_dock_->geometry() != ToQRect(conjoin->Bounds))
       conjoin_dock_->setGeometry(ToQRect(conjoin->Bounds));
-    static_cast<TDockTitleBar*>(conjoin_dock_->titleBarWidget())
-        ->SetCaption(QString::fromStdString(conjoin->Caption));
-    conjoin_dock_->setWindowTitle(QString::fromStdString(conjoin->Caption));
+    static_cast<TDockTitleBar*>(conjoin_dock_->titleBarWidget())->SetCaption(FromUtf8(conjoin->Caption));
+    conjoin_dock_->setWindowTitle(FromUtf8(conjoin->Caption));
     for (const TConjoinClient& c : conjoin->Clients)
       if (QWidget* frame = PaneContent(c.Pane)->parentWidget())
         frame->setVisible(layout_.Pane(c.Pane).Visible);
