@@ -207,6 +207,11 @@ void TZipWriter::CommitChanges() {
 std::string TZipWriter::Repair() {
   ReadDirectory();
   if (!DirectoryLoaded() || damage_.empty()) return {};
+  // From the copy to the rewrite no other writer may change the file; one that
+  // did so before the lock was had (a repair of its own) is seen by reading again.
+  TCabinetLockHold hold(*this);
+  ReadDirectory();
+  if (!DirectoryLoaded() || damage_.empty()) return {};
   // A copy of the damaged file, under a name no file has yet.
   std::string backup = zip_name_ + ".damaged";
   for (int n = 2; std::filesystem::exists(backup) || std::filesystem::is_symlink(backup); ++n)

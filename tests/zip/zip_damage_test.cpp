@@ -233,6 +233,16 @@ TEST(ZipDamage, RepairKeepsACopyAndWritesEveryEntryRead) {
   const std::string path = dir / "c.zip";
   qbtest::WriteFileBytes(path, bytes);
   auto zip = Writer(path);
+  {
+    // Another writer holds the cabinet: the repair waits, then gives up before
+    // copying anything.
+    auto other = Writer(path);
+    TCabinetLockHold hold(*other);
+    zip->SetLockWait(std::chrono::milliseconds(50));
+    EXPECT_THROW(zip->Repair(), ECabinetBusy);
+    EXPECT_FALSE(std::filesystem::exists(path + ".damaged"));
+    EXPECT_EQ(qbtest::ReadFileBytes(path), bytes);
+  }
   const std::string backup = zip->Repair();
   EXPECT_EQ(backup, path + ".damaged");
   EXPECT_EQ(qbtest::ReadFileBytes(backup), bytes);
