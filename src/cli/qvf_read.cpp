@@ -5,6 +5,7 @@
 #include "platform/errors.h"
 #include "store/cabinet_store.h"
 #include "store/item_metadata.h"
+#include "store/item_paths.h"
 #include "zip/zip_errors.h"
 
 namespace qb::cli {
@@ -42,6 +43,18 @@ bool ReportDamage(const zip::TZipReader& zip, const std::string& cabinet) {
            " items could be read (listed above). Nothing can be changed in it" +
            " until \"qvf repair\" has rewritten it.");
   return true;
+}
+
+// A verb about one item reads of the directory only the entries that can answer
+// to its name: the name as typed and as normalised (the names LocateItem tries).
+void ReadOnlyEntriesNamed(Cabinet& cabinet, const std::string& item) {
+  std::vector<std::string> names{item};
+  try {
+    names.push_back(store::NormalizeItemPath(item));
+  } catch (const Exception&) {
+    // Not an item path: only the name as typed can match.
+  }
+  cabinet.zip.SetNameFilter(std::move(names));
 }
 
 }  // namespace
@@ -97,8 +110,10 @@ int CommandCat(const std::vector<std::string>& argv) {
   if (args.help) return WriteOut(VerbHelp("cat")) ? kExitOk : kExitFailure;
   RequirePositional(args, 2, 2);
   Cabinet cabinet(args.positional[0]);
+  const std::string item = ItemArgument(args.positional[1]);
+  ReadOnlyEntriesNamed(cabinet, item);
   OpenExisting(cabinet);
-  const int index = store::LocateItem(cabinet.zip, ItemArgument(args.positional[1]));
+  const int index = store::LocateItem(cabinet.zip, item);
   const zip::TZipHeaderInfo& entry = cabinet.zip.Entry(index);
   const std::string path = entry.FullName();
   if (IsDrawerEntry(entry)) {
@@ -133,8 +148,10 @@ int CommandCat(const std::vector<std::string>& argv) {
 int ShowNote(const Arguments& args) {
   RequirePositional(args, 2, 2);
   Cabinet cabinet(args.positional[0]);
+  const std::string item = ItemArgument(args.positional[1]);
+  ReadOnlyEntriesNamed(cabinet, item);
   OpenExisting(cabinet);
-  const int index = store::LocateItem(cabinet.zip, ItemArgument(args.positional[1]));
+  const int index = store::LocateItem(cabinet.zip, item);
   const std::string comment =
       cabinet.zip.EntryHasComment(index) ? cabinet.zip.EntryComment(index) : std::string();
   if (!store::CommentHasNote(comment)) {

@@ -467,21 +467,23 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   records.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize + 1)));
   for (; found < end_.total_entries; ++found) {
     uint64_t next = 0;
-    auto record = ReadCentralRecord(position, next);
-    if (!record) {
+    bool skipped = false;
+    auto record = ReadCentralRecord(position, next, &skipped);
+    if (!record && !skipped) {
       damage_ = damage_before;
       return false;
     }
-    records.push_back(std::move(record));
+    if (record) records.push_back(std::move(record));
     position = next;
   }
   // Records beyond the count, up to the directory's end.
   const uint64_t directory_end = start + end_.directory_size;
   while (position < directory_end) {
     uint64_t next = 0;
-    auto record = ReadCentralRecord(position, next);
-    if (!record || next > directory_end) break;
-    records.push_back(std::move(record));
+    bool skipped = false;
+    auto record = ReadCentralRecord(position, next, &skipped);
+    if ((!record && !skipped) || next > directory_end) break;
+    if (record) records.push_back(std::move(record));
     position = next;
     ++found;
   }
@@ -519,7 +521,21 @@ void TZipReader::TakeInFileOrder(std::vector<std::unique_ptr<TZipHeaderInfo>>& r
   for (auto& record : records) record.release();
 }
 
-std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next) {
+// Whether name (as stored, ASCII) is one of the filter's names: "/" read as "\\",
+// letters folded.
+bool TZipReader::NameInFilter(std::string_view name) const {
+  for (const std::string& wanted : name_filter_) {
+    if (wanted.size() != name.size()) continue;
+    size_t i = 0;
+    for (; i < name.size(); ++i)
+      if (codepage::AsciiLower(name[i] == '/' ? '\\' : name[i]) != codepage::AsciiLower(wanted[i])) break;
+    if (i == name.size()) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next,
+                                                              bool* skipped) {
   // Through the stream's buffer: the records are read one after another.
   uint8_t fixed[kCentralHeaderSize];
   CentralHeader h;
@@ -528,6 +544,19 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   std::string& name_and_extra = scratch_;
   name_and_extra.resize(size_t{h.name_length} + h.extra_length);
   if (file_->Read(name_and_extra.data(), name_and_extra.size()) != name_and_extra.size()) return nullptr;
+  next = offset + h.Span();
+  const bool filtered = skipped && !name_filter_.empty();
+  if (filtered) {
+    // A plain name (read alike by every rule) is matched as it is stored.
+    const std::string_view name(name_and_extra.data(), h.name_length);
+    const bool plain = codepage::IsAscii(name) && ((h.flags & kFlagUtf8Names) || h.extra_length == 0);
+    const bool masked = h.uncompressed_size == kMasked32 || h.compressed_size == kMasked32 ||
+                        h.local_header_offset == kMasked32 || h.disk_number_start == kMasked16;
+    if (plain && !masked && !NameInFilter(name)) {
+      *skipped = true;
+      return nullptr;
+    }
+  }
   auto record = std::make_unique<TZipHeaderInfo>();
   record->version_made_by = h.version_made_by;
   record->version_needed = h.version_needed;
@@ -550,7 +579,14 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   record->local_header_offset = values.local_header_offset;
   record->disk_number_start = static_cast<uint16_t>(std::min<uint32_t>(values.disk_number_start, 0xFFFF));
   SetEntryName(*record, h.flags);
-  next = offset + h.Span();
+  if (filtered) {
+    const std::string full = record->FullName();
+    if (!std::any_of(name_filter_.begin(), name_filter_.end(),
+                     [&](const std::string& wanted) { return codepage::SameTextAscii(full, wanted); })) {
+      *skipped = true;
+      return nullptr;
+    }
+  }
   return record;
 }
 

@@ -61,6 +61,13 @@ class TZipReader {
   // Called to dispatch pending window messages during long reads and writes.
   void SetMessagePump(std::function<void()> pump) { pump_ = std::move(pump); }
 
+  // Makes the directory read hold only the entries whose full name is one of
+  // names (ASCII letters folded), for a reader after one item in a large archive:
+  // the others are passed over as they are read, so look-ups among the names give
+  // what they give over the whole directory. Empty (the default): every entry. Set
+  // it before the directory is read.
+  void SetNameFilter(std::vector<std::string> names) { name_filter_ = std::move(names); }
+
   // --- directory ----------------------------------------------------------------
   // Runs the open step. A missing end record (izAssumeMulti) leaves no directory
   // loaded; any other error clears the component, empties ZipName and propagates.
@@ -182,6 +189,7 @@ class TZipReader {
 
  private:
   std::string scratch_;  // a central record's name and extra field, as read
+  std::vector<std::string> name_filter_;
   void ReadDirectoryFromFile();
   bool LocateEndRecord();
   void ReadZip64EndRecord();
@@ -189,8 +197,10 @@ class TZipReader {
   bool ReadCentralRecordsFrom(uint64_t start);
   void TakeInFileOrder(std::vector<std::unique_ptr<TZipHeaderInfo>>& records);
   // Reads the central record at offset; nullptr when there is none (short read or
-  // no signature). next is set to the position after it.
-  std::unique_ptr<TZipHeaderInfo> ReadCentralRecord(uint64_t offset, uint64_t& next);
+  // no signature), or, with skipped given, when the name filter passes it over
+  // (*skipped set). next is set to the position after it.
+  std::unique_ptr<TZipHeaderInfo> ReadCentralRecord(uint64_t offset, uint64_t& next, bool* skipped = nullptr);
+  bool NameInFilter(std::string_view name) const;
   void RecoverFromLocalHeaders();
   void NoteDamage(const std::string& what);
   int Extract(TMemoryStream* stream, bool selection_mode);

@@ -166,6 +166,20 @@ TEST(ZipReader, DirectoryOrderAndLookUpsByName) {
       for (int i = 0; i < zip.EntryCount() && expected == zip.EntryCount(); ++i)
         if (codepage::SameTextAscii(zip.EntryFullName(i), name)) expected = i;
       EXPECT_EQ(zip.FindEntry(name), expected) << name;
+      // Reading only the entries of that name finds the same one.
+      TZipReader only;
+      only.SetSortMode(mode);
+      only.SetNameFilter({name, "no such name"});
+      only.SetZipName(dir / "r.zip");
+      only.ReadDirectory();
+      int named = 0;
+      for (int i = 0; i < zip.EntryCount(); ++i) named += codepage::SameTextAscii(zip.EntryFullName(i), name);
+      ASSERT_EQ(only.EntryCount(), named) << name;
+      const int found = only.FindEntry(name);
+      ASSERT_EQ(found == only.EntryCount(), expected == zip.EntryCount()) << name;
+      if (found < only.EntryCount()) {
+        EXPECT_EQ(only.Entry(found).local_header_offset, zip.Entry(expected).local_header_offset) << name;
+      }
     }
     EXPECT_EQ(Extract(zip, "b\\two\\x"), "b/two/xb/two/xb/two/x");
   }
