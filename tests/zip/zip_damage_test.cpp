@@ -10,6 +10,7 @@
 
 #include "support/test_support.h"
 #include "zip/crc32.h"
+#include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
 #include "zip/zip_writer.h"
@@ -469,6 +470,19 @@ TEST(ZipDamage, RandomByteFlipsGiveAnErrorOrTheOriginalsEntries) {
   }
 }
 
+// The last byte of the first entry's encryption header, decrypted with password:
+// the byte the reader compares with the top of the CRC.
+uint8_t CheckByteWith(const std::vector<uint8_t>& archive, const std::string& password) {
+  const size_t start = format::kLocalHeaderSize + format::Get16(&archive[26]) + format::Get16(&archive[28]);
+  uint8_t header[format::kEncryptionHeaderSize];
+  if (start + sizeof header > archive.size()) throw std::out_of_range("no encryption header");
+  std::memcpy(header, &archive[start], sizeof header);
+  ZipCrypto(password).Decrypt(header, sizeof header);
+  return header[format::kEncryptionHeaderSize - 1];
+}
+
+// The header's ten random bytes make a wrong password pass the one-byte check one
+// time in 256; both kinds of wrong password are picked from the file on purpose.
 TEST(ZipDamage, WrongPasswordSkipsTheEntry) {
   TempDir dir;
   TZipWriter writer;
@@ -479,11 +493,33 @@ TEST(ZipDamage, WrongPasswordSkipsTheEntry) {
   auto check = qbtest::RunCommand("unzip -P secret -p " + qbtest::ShellQuote(dir / "enc.zip"));
   EXPECT_EQ(check.output, std::string(2000, 'p'));
 
+  const std::vector<uint8_t> archive = qbtest::ReadFileBytes(dir.Path() / "enc.zip");
+  const uint8_t right = CheckByteWith(archive, "secret");
+  std::string refused, passing;
+  for (int i = 0; refused.empty() || passing.empty(); ++i) {
+    ASSERT_LT(i, 100000);
+    const std::string password = "wrong" + std::to_string(i);
+    (CheckByteWith(archive, password) == right ? passing : refused) = password;
+  }
+
   TZipReader zip;
   zip.SetZipName(dir / "enc.zip");
+  // Refused by the check: skipped, nothing written, no error.
   TMemoryStream out;
-  zip.SetPassword("wrong");
+  zip.SetPassword(refused);
   EXPECT_EQ(zip.ExtractToStream(&out, "p.txt"), 0);
+  EXPECT_EQ(out.Size(), 0u);
+  // Past the check, the data decrypts to noise: never counted, whether the noise
+  // fails its CRC or runs past the entry's end ("Premature end of file reached").
+  TMemoryStream noise;
+  zip.SetPassword(passing);
+  int extracted = -1;
+  try {
+    extracted = zip.ExtractToStream(&noise, "p.txt");
+  } catch (const EFatalUnzipError&) {
+    extracted = 0;
+  }
+  EXPECT_EQ(extracted, 0);
   zip.SetPassword("secret");
   EXPECT_EQ(zip.ExtractToStream(&out, "p.txt"), 1);
   EXPECT_EQ(out.ToString(), std::string(2000, 'p'));
