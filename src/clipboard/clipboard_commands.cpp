@@ -1,5 +1,7 @@
 #include "clipboard/clipboard_commands.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "clipboard/clip_formats.h"
@@ -17,6 +19,24 @@ using namespace clipboard_text;
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+
+// How long an automatic save waits for another writer before the queue retries it.
+constexpr std::chrono::milliseconds kAutoSaveLockWait{500};
+
+// Shortens the archive's lock wait for a scope (never lengthens it).
+class TLockWaitScope {
+ public:
+  TLockWaitScope(zip::TZipWriter& zip, std::chrono::milliseconds wait) : zip_(zip), old_(zip.LockWait()) {
+    zip_.SetLockWait(std::min(wait, old_));
+  }
+  ~TLockWaitScope() { zip_.SetLockWait(old_); }
+  TLockWaitScope(const TLockWaitScope&) = delete;
+  TLockWaitScope& operator=(const TLockWaitScope&) = delete;
+
+ private:
+  zip::TZipWriter& zip_;
+  std::chrono::milliseconds old_;
+};
 
 // A format number as an item's comment gives it; 0 for none and for numbers no
 // clipboard format can have.
@@ -110,22 +130,36 @@ void TClipboardCommands::StoreClip(TCapturedClip& clip, bool automatic) {
   if (!clip.Error.empty()) return Error(clip.Error);
   zip::TZipWriter& zip = ctx_.Zip1;
   if (zip.ZipName().empty()) return Error(kNoCabinet);
-  std::string name = store::NextFreeItemName(zip, clip.Prefix);
-  if (!automatic) {
-    const std::optional<std::string> typed = ctx_.UI.InputBox(kSaveAsCaption, kSaveAsPrompt, name);
-    if (!typed) return;
-    name = *typed;
-    store::RefreshDirectory(zip);
-    const int existing = store::FindItemEntry(zip, store::NormalizeItemPath(name));
-    if (existing < zip.EntryCount()) {
-      if (ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning),
-                             name + kCrLf + kAlreadyExists, MsgButtons::OkCancel) != MsgAnswer::Ok)
-        return;
-      // The item keeps its name as stored (the typed one may differ in letter case),
-      // so the cabinet goes on matching its unchanged tree node.
-      name = zip.EntryFullName(existing);
-    }
+  if (automatic) {
+    // The free name is found and taken with no other writer in between (a qvf add
+    // could otherwise take that name first, and the save would replace its item).
+    // The queue tries a busy store again, so each try waits only briefly.
+    const TLockWaitScope brief(zip, kAutoSaveLockWait);
+    const zip::TCabinetLockHold hold(zip);
+    return SaveClipAs(clip, store::NextFreeItemName(zip, clip.Prefix));
   }
+  const std::optional<std::string> typed =
+      ctx_.UI.InputBox(kSaveAsCaption, kSaveAsPrompt, store::NextFreeItemName(zip, clip.Prefix));
+  if (!typed) return;
+  int existing = 0;
+  {
+    // A free name is taken with no other writer in between, as above; the question
+    // about an existing item is asked without holding the cabinet.
+    const zip::TCabinetLockHold hold(zip);
+    store::RefreshDirectory(zip);
+    existing = store::FindItemEntry(zip, store::NormalizeItemPath(*typed));
+    if (existing >= zip.EntryCount()) return SaveClipAs(clip, *typed);
+  }
+  if (ctx_.UI.MessageBox(MsgKind::Warning, DefaultCaption(MsgKind::Warning), *typed + kCrLf + kAlreadyExists,
+                         MsgButtons::OkCancel) != MsgAnswer::Ok)
+    return;
+  // The item keeps its name as stored (the typed one may differ in letter case), so
+  // the cabinet goes on matching its unchanged tree node.
+  SaveClipAs(clip, zip.EntryFullName(existing));
+}
+
+void TClipboardCommands::SaveClipAs(TCapturedClip& clip, const std::string& name) {
+  zip::TZipWriter& zip = ctx_.Zip1;
   clip.Payload.SetPosition(0);
   // Over an existing item its glyph and note are carried over; payload and comment
   // are written by one update.

@@ -160,6 +160,8 @@ class TClipboardCommands {
   void Error(const std::string& text);
   // Fills the backup once per session, before the first replacement.
   void CaptureBackupOnce();
+  // Stores a captured clip under name and inserts its node.
+  void SaveClipAs(TCapturedClip& clip, const std::string& name);
   // Extracts the selected item's entry into the payload work stream.
   void ExtractItem(int index, const std::string& path);
 

@@ -12,6 +12,7 @@
 #include "store/item_paths.h"
 #include "support/scripted_interaction.h"
 #include "support/test_support.h"
+#include "zip/system_calls.h"
 
 namespace qb {
 namespace {
@@ -29,6 +30,17 @@ std::string Comment(long long format, long long glyph, std::string_view note = {
   return c;
 }
 
+// The scripted interaction, with a hook run as an input box opens.
+class HookedInteraction : public qbtest::ScriptedInteraction {
+ public:
+  std::function<void()> OnInputBox;
+  std::optional<std::string> InputBox(const std::string& caption, const std::string& prompt,
+                                      const std::string& initial_text) override {
+    if (OnInputBox) OnInputBox();
+    return ScriptedInteraction::InputBox(caption, prompt, initial_text);
+  }
+};
+
 class ClipboardCommandsTest : public ::testing::Test {
  protected:
   ClipboardCommandsTest() {
@@ -44,6 +56,10 @@ class ClipboardCommandsTest : public ::testing::Test {
   void Store(const std::string& path, const Bytes& bytes, const std::string& comment) {
     TMemoryStream stream(bytes);
     store::StoreItemWithComment(zip, stream, path, comment);
+  }
+  static void Store(zip::TZipWriter& writer, const std::string& path, const Bytes& bytes) {
+    TMemoryStream stream(bytes);
+    store::StoreItemWithComment(writer, stream, path, Comment(1, 3));
   }
   void ShowTree() {
     explorer.TreeView1().Clear();
@@ -74,7 +90,7 @@ class ClipboardCommandsTest : public ::testing::Test {
   qbtest::TempDir dir;
   std::string cabinet = dir / "test.qvf";
   TMemoryClipboard clip;
-  qbtest::ScriptedInteraction ui;
+  HookedInteraction ui;
   zip::TZipWriter zip;
   TDockableForm explorer;
   TViewerForm viewer;
@@ -104,6 +120,47 @@ TEST_F(ClipboardCommandsTest, AutoSaveStoresEachNewClipUnderTheNextNameWithoutAs
   EXPECT_NE(FindNodeByPath(explorer.TreeView1(), "NewItems\\Item1"), nullptr);
   EXPECT_EQ(FindNodeByPath(explorer.TreeView1(), "NewItems\\Item1")->ImageIndex(), 3);
   EXPECT_TRUE(payload.Size() == 0);
+}
+
+// Another writer (qvf add, say) takes the cabinet's lock just before the save
+// takes it: whatever name the save found before then must not be trusted.
+TEST_F(ClipboardCommandsTest, NoOtherWriterTakesTheNameASaveFound) {
+  Store("NewItems\\Item0", B("old"), Comment(1, 3));
+  std::string their_name;  // armed when not empty
+  bool inside = false;
+  zip::sys::SetFailureHook([&](const char* call) {
+    if (their_name.empty() || inside || std::string(call) != "flock") return 0;
+    inside = true;
+    zip::TZipWriter other;
+    store::ConfigureCabinetArchive(other);
+    other.SetZipName(cabinet);
+    Store(other, their_name, B("theirs"));
+    their_name.clear();
+    inside = false;
+    return 0;
+  });
+  struct Unhook {
+    ~Unhook() { zip::sys::SetFailureHook({}); }
+  } unhook;
+
+  // AutoSave: the next free name is looked up under the lock.
+  commands->AutoSaveMiClick();
+  their_name = "NewItems\\Item1";
+  clip.PutText("mine");
+  EXPECT_EQ(Items(), (std::vector<std::string>{"NewItems\\Item0", "NewItems\\Item1", "NewItems\\Item2"}));
+  EXPECT_EQ(ItemPayload("NewItems\\Item1"), "theirs");
+  EXPECT_EQ(ItemPayload("NewItems\\Item2"), std::string("mine\0", 5));
+  EXPECT_TRUE(ui.Log().empty());
+
+  // By command: a typed name that has just been taken is asked about.
+  commands->AutoSaveMiClick();
+  ui.OnInputBox = [&] { their_name = "Typed"; };
+  ui.Input("Typed").Answer(MsgAnswer::Cancel);
+  commands->SaveToFCMiClick();
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  EXPECT_EQ(ui.Boxes()[0].Describe(),
+            "Warning 'Warning' [OK/Cancel]: Typed\r\nalready exists, continuing will overwrite");
+  EXPECT_EQ(ItemPayload("Typed"), "theirs");
 }
 
 TEST_F(ClipboardCommandsTest, ByCommandTheNameIsAskedAndCancelStoresNothing) {
