@@ -50,16 +50,12 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
       paths_(std::move(paths)),
       own_clipboard_(clipboard ? nullptr : std::make_unique<TMemoryClipboard>()),
       clipboard_(clipboard ? *clipboard : *own_clipboard_),
-      clipboard_commands_(TClipboardContext{clipboard_,
-                                            ui_,
-                                            zip_,
-                                            explorer_,
-                                            viewer_,
-                                            payload_,
-                                            properties_.ViewItemsChecked,
-                                            properties_.CurrentDrawerChecked,
+      clipboard_commands_(TClipboardContext{clipboard_, ui_, zip_, explorer_, viewer_, payload_,
+                                            properties_.ViewItemsChecked, properties_.CurrentDrawerChecked,
                                             paths_.TempPictureFile(),
-                                            {},
+                                            [this] {
+                                              if (message_pump_) message_pump_();
+                                            },
                                             [this](TOperation op) { operations_.Submit(std::move(op)); }}),
       registry_(paths_),
       recent_files_(registry_, caption_),
@@ -95,6 +91,11 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
   };
   // The shell is told once, after all the changes of one operation.
   at_shell_.OnNotify = [this] { association_changed_ = true; };
+}
+
+void TMainForm::SetMessagePump(std::function<void()> pump) {
+  message_pump_ = pump;
+  zip_.SetMessagePump(std::move(pump));
 }
 
 bool TMainForm::Execute(std::string name, std::function<void()> command, bool retry_when_cabinet_busy) {

@@ -96,6 +96,10 @@ class TMainForm {
   const TPaths& Paths() const { return paths_; }
 
   zip::TZipWriter& Zip1() { return zip_; }
+  // Dispatches pending window messages (user input excluded): the engine calls it
+  // during long reads and writes, and Edit Clipboard As before it reads the
+  // clipboard, so a clipboard change still waiting to be told is handled first.
+  void SetMessagePump(std::function<void()> pump);
   TDockableForm& DockableForm() { return explorer_; }
   TNoteForm& NoteForm() { return note_; }
   TViewerForm& ViewerForm() { return viewer_; }
@@ -264,6 +268,7 @@ class TMainForm {
   std::vector<TIconImage> program_icons_;
   bool association_changed_ = false;  // the shell is to be told
   TMainWindowHost* host_ = nullptr;
+  std::function<void()> message_pump_;
   bool first_show_ = false;  // set by FormCreate, cleared by the first FormShow
   bool started_ = false;     // FormShow ran
   bool ending_ = false;      // "/UNINSTALL": nothing is shown or written

@@ -90,7 +90,7 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
     QFile icon(QString(":/app/quiverbox-%1.png").arg(size));
     if (icon.open(QIODevice::ReadOnly)) form_->ProgramIcons().push_back({size, icon.readAll().toStdString()});
   }
-  form_->Zip1().SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  form_->SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 
   clipboard_view_ = new TClipboardView(form_->ClipboardCommands().ClipboardViewer1(), this);
   setCentralWidget(clipboard_view_);

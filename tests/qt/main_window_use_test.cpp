@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <functional>
 
+#include "qt/clipboard_view.h"
 #include "qt/main_window_fixture.h"
 
 namespace qb::qt {
@@ -261,6 +262,19 @@ TEST_F(MainWindowTest, EditingKeysActOnTheTextFieldThatHasTheFocus) {
   window_->ExplorerView()->setFocus();
   QTest::keyClick(window_->ExplorerView(), Qt::Key_A, Qt::ControlModifier);
   EXPECT_EQ(ui_.Editors().size(), 1u);
+}
+
+// A clipboard change still waiting to be told when Edit Clipboard As starts is
+// handled before the clipboard is read: the editor gets the new text.
+TEST_F(MainWindowTest, EditClipboardAsReadsTheClipboardAfterChangesStillWaiting) {
+  clipboard_.PutText("before");
+  QMetaObject::invokeMethod(
+      window_.get(), [this] { clipboard_.PutText("after"); }, Qt::QueuedConnection);
+  ui_.EditorCancel();
+  window_->Run(TCommand::EditClipboardMiClick);
+  ASSERT_EQ(ui_.Editors().size(), 1u);
+  EXPECT_EQ(ui_.Editors()[0].Lines, (std::vector<std::string>{"after"}));
+  EXPECT_EQ(window_->ClipboardView()->ShownText().toStdString(), "after");
 }
 
 }  // namespace
