@@ -19,12 +19,12 @@ constexpr std::array kCommands = {
     TCommandInfo{ChangeGlyphMiClick, "ChangeGlyphMiClick", kForm},
     TCommandInfo{RenameMiClick, "RenameMiClick", kForm},
     TCommandInfo{EditTextItemMiClick, "EditTextItemMiClick", kForm},
-    // Copying between cabinets and user glyphs come later.
+    // Copying between cabinets comes later.
     TCommandInfo{CopyMiClick, "CopyMiClick", kForm, false},
     TCommandInfo{AddNewItemMiClick, "AddNewItemMiClick", kForm},
     TCommandInfo{NewDrawMiClick, "NewDrawMiClick", kForm},
-    TCommandInfo{AddUserGlyphsMiClick, "AddUserGlyphsMiClick", kForm, false},
-    TCommandInfo{RemoveUserGlyphsMiClick, "RemoveUserGlyphsMiClick", kForm, false},
+    TCommandInfo{AddUserGlyphsMiClick, "AddUserGlyphsMiClick", kForm},
+    TCommandInfo{RemoveUserGlyphsMiClick, "RemoveUserGlyphsMiClick", kForm},
     TCommandInfo{DeleteMiClick, "DeleteMiClick", kForm},
     TCommandInfo{DeleteNoteMiClick, "DeleteNoteMiClick", kForm},
     TCommandInfo{ModToolbarMiClick, "ModToolbarMiClick", kWindow},

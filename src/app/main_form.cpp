@@ -61,7 +61,16 @@ TMainForm::TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard)
       recent_files_(registry_, caption_),
       at_shell_(registry_),
       desktop_files_(paths_.DesktopDataDir()),
-      program_path_(RunningProgramPath()) {
+      program_path_(RunningProgramPath()),
+      user_glyphs_(TUserGlyphContext{ui_,
+                                     zip_,
+                                     explorer_,
+                                     paths_.UserGlyphLibrary(),
+                                     properties_.PicDlgInitialDir,
+                                     properties_.OpenDialogInitialDir,
+                                     {},
+                                     [this] { return recent_files_.Paths(); },
+                                     [this] { RebuildCabinetTree(); }}) {
   operations_.ReportError = [this](const std::exception& e) { ShowError(ui_, e.what()); };
   // A store that found the cabinet held by another writer (after the engine's own
   // wait) is tried again later.
@@ -341,7 +350,7 @@ void TMainForm::ChangeGlyphMiClick() {
   TTreeNode* node = explorer_.SelectedItem();
   if (!node) return Error("There isn't an item selected to change a glyph for");
   TViewForm chooser;
-  chooser.PrepareChangeGlyph(user_glyph_names_, explorer_.GlyphImageCount());
+  chooser.PrepareChangeGlyph(user_glyphs_.Names(), explorer_.GlyphImageCount());
   const int glyph = chooser.ApplyResult(ui_.GlyphDialog(chooser.Request()));
   if (glyph < 0) return;  // Cancel, or OK without a choice
   TSelectedItem item = LocateSelectedItem(explorer_, zip_);
@@ -467,7 +476,7 @@ void TMainForm::NewDrawMiClick() {
 
 void TMainForm::LegendMiClick() {
   TViewForm legend;
-  legend.PrepareLegend(user_glyph_names_, explorer_.GlyphImageCount());
+  legend.PrepareLegend(user_glyphs_.Names(), explorer_.GlyphImageCount());
   ui_.GlyphDialog(legend.Request());
 }
 

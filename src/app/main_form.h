@@ -36,6 +36,7 @@
 #include "app/stored_properties.h"
 #include "clipboard/clipboard_commands.h"
 #include "explorer/explorer_window.h"
+#include "glyphs/user_glyph_commands.h"
 #include "panes/note_pane.h"
 #include "panes/viewer_pane.h"
 #include "platform/clipboard.h"
@@ -105,7 +106,9 @@ class TMainForm {
   TViewerForm& ViewerForm() { return viewer_; }
   TMemoryStream& PayloadStream() { return payload_; }
   // The titles of the user glyphs, in library order.
-  std::vector<std::string>& UserGlyphNames() { return user_glyph_names_; }
+  std::vector<std::string>& UserGlyphNames() { return user_glyphs_.Names(); }
+  // The user glyphs and their commands.
+  TUserGlyphCommands& UserGlyphs() { return user_glyphs_; }
   TMainFormProperties& Properties() { return properties_; }
   const TMainFormProperties& Properties() const { return properties_; }
   // The tool bar's layout: which items it shows, in which order, where.
@@ -187,6 +190,8 @@ class TMainForm {
   // item's tag does.
   void EditTextItemMiClick(int tag);
   void NewDrawMiClick();
+  void AddUserGlyphsMiClick() { user_glyphs_.AddUserGlyphsMiClick(); }
+  void RemoveUserGlyphsMiClick() { user_glyphs_.RemoveUserGlyphsMiClick(); }
 
   // --- Clipboard menu ----------------------------------------------------------------
   IClipboard& Clipboard() { return clipboard_; }
@@ -252,7 +257,6 @@ class TMainForm {
   TViewerForm viewer_;
   TNoteForm note_;
   TMemoryStream payload_;
-  std::vector<std::string> user_glyph_names_;
   TMainFormProperties properties_;
   TSpeedBar speed_bar_;
   TOperationQueue operations_;
@@ -267,6 +271,7 @@ class TMainForm {
   std::string program_path_;
   std::vector<TIconImage> program_icons_;
   bool association_changed_ = false;  // the shell is to be told
+  TUserGlyphCommands user_glyphs_;
   TMainWindowHost* host_ = nullptr;
   std::function<void()> message_pump_;
   bool first_show_ = false;  // set by FormCreate, cleared by the first FormShow

@@ -253,10 +253,14 @@ bool RunHandler(TMainForm& form, TCommand command, int tag) {
     case TCommand::EditClipboardMiClick:
       form.EditClipboardMiClick(tag);
       return true;
+    case TCommand::AddUserGlyphsMiClick:
+      form.AddUserGlyphsMiClick();
+      return true;
+    case TCommand::RemoveUserGlyphsMiClick:
+      form.RemoveUserGlyphsMiClick();
+      return true;
     // Not yet in this version.
     case TCommand::CopyMiClick:
-    case TCommand::AddUserGlyphsMiClick:
-    case TCommand::RemoveUserGlyphsMiClick:
       return false;
     // The window's own.
     case TCommand::None:

@@ -165,8 +165,7 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
   RunCommand(ui_, [this] { zip_.SetZipName(""); });
 
   // 2. The user glyph library.
-  if (host_ && RegularFileExists(paths_.UserGlyphLibrary()))
-    RunCommand(ui_, [this] { host_->LoadUserGlyphs(paths_.UserGlyphLibrary()); });
+  RunCommand(ui_, [this] { user_glyphs_.LoadUserGlyphs(); });
 
   // 3. and 4. The tool bar, the placements and the stored properties.
   TIniFile settings;

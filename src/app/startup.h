@@ -1,8 +1,7 @@
 // Start-up and shut-down of the main window, toolkit-free: window placements in
 // the settings file, the command line, the first-run layout, and the host
 // interface through which TMainForm's FormCreate / FormShow / FormClose reach the
-// parts that live in the windowing layer (placements, tool bar, docking layout)
-// or come later (user glyphs).
+// parts that live in the windowing layer (placements, tool bar, docking layout).
 //
 // Settings file. One INI file (TPaths::SettingsFile()), one section per window
 // class: "TMainForm", "TDockableForm", "TViewerForm", "TNoteForm". A placement is
@@ -116,8 +115,6 @@ class TMainWindowHost {
   virtual std::optional<TWindowPlacement> GetPlacement(TFormClass /*form*/) { return std::nullopt; }
   // Called only with a placement read back from the settings file.
   virtual void SetPlacement(TFormClass /*form*/, const TWindowPlacement& /*placement*/) {}
-  // The user glyph library (it exists: the caller checked).
-  virtual void LoadUserGlyphs(const std::string& /*library*/) {}
   virtual void RestoreToolbar(const TIniFile& /*settings*/) {}
   virtual void SaveToolbar(TIniFile& /*settings*/) {}
   // Restores the docking layout from the layout file; false when there is none

@@ -76,6 +76,10 @@ std::optional<std::string> IUserInteraction::FileDialog(const TFileDialogRequest
   return std::nullopt;
 }
 
+std::optional<std::string> IUserInteraction::PictureDialog(const TFileDialogRequest& request) {
+  return FileDialog(request);
+}
+
 std::optional<std::vector<std::string>> IUserInteraction::TextEditor(const TTextEditorRequest&) {
   return std::nullopt;
 }

@@ -116,6 +116,10 @@ class IUserInteraction {
   // The common file dialog; the chosen path, or nothing on Cancel.
   virtual std::optional<std::string> FileDialog(const TFileDialogRequest& request);
 
+  // The picture-open dialog: a file dialog that offers the picture files the
+  // program can read. The default is FileDialog with the request as it is.
+  virtual std::optional<std::string> PictureDialog(const TFileDialogRequest& request);
+
   // The text editor dialog, modal; the edited lines on OK, nothing on Cancel.
   virtual std::optional<std::vector<std::string>> TextEditor(const TTextEditorRequest& request);
 

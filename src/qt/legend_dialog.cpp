@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -64,8 +65,17 @@ QIcon TGlyphImageList::Icon(int index) const {
     for (int x = 0; x < image.width(); ++x)
       if ((line[x] & 0x00FFFFFFu) == (fuchsia & 0x00FFFFFFu) && qAlpha(line[x]) == 255) line[x] = 0;
   }
-  if (image.width() != kGlyphSize || image.height() != kGlyphSize)
+  if (image.width() > kGlyphSize || image.height() > kGlyphSize)
     image = image.scaled(kGlyphSize, kGlyphSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  if (image.width() != kGlyphSize || image.height() != kGlyphSize) {
+    // A smaller picture stands in the middle of its cell.
+    QImage cell(kGlyphSize, kGlyphSize, QImage::Format_ARGB32);
+    cell.fill(Qt::transparent);
+    QPainter painter(&cell);
+    painter.drawImage((kGlyphSize - image.width()) / 2, (kGlyphSize - image.height()) / 2, image);
+    painter.end();
+    image = cell;
+  }
   return QIcon(QPixmap::fromImage(image));
 }
 

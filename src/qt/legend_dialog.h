@@ -33,8 +33,9 @@ class TGlyphImageList {
 
   int Count() const { return kFixedGlyphCount + static_cast<int>(user_glyphs_.size()); }
   // Glyph index's icon: a fixed glyph from the resources, a user glyph with its
-  // fuchsia (255, 0, 255) pixels transparent, scaled to 16 x 16 when it has another
-  // size; an empty icon for -1, an index past the list or an empty image.
+  // fuchsia (255, 0, 255) pixels transparent, centred in its 16 x 16 cell when it is
+  // smaller and scaled down when it is larger; an empty icon for -1, an index past the list or an empty
+  // image.
   QIcon Icon(int index) const;
   // The resource path of fixed glyph n (0..21): ":/glyphs/NN.png".
   static QString FixedGlyphPath(int n);

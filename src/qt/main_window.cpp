@@ -23,6 +23,7 @@
 #include "qt/clipboard_view.h"
 #include "qt/dock_manager.h"
 #include "qt/explorer_view.h"
+#include "qt/glyph_pictures.h"
 #include "qt/help_window.h"
 #include "qt/menu_node_adapter.h"
 #include "qt/qt_text.h"
@@ -91,6 +92,15 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
     if (icon.open(QIODevice::ReadOnly)) form_->ProgramIcons().push_back({size, icon.readAll().toStdString()});
   }
   form_->SetMessagePump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  // User glyphs: pictures in any format Qt reads; the glyph image list follows the
+  // library (the explorer's rows and the legend's).
+  form_->UserGlyphs().SetPictureReader(ReadGlyphPicture);
+  form_->UserGlyphs().OnGlyphsChanged = [this](const std::vector<glyphs::TUserGlyph>& glyphs) {
+    std::vector<QImage> images = UserGlyphImages(glyphs);
+    images_.SetUserGlyphs(images);
+    interaction_.SetUserGlyphImages(std::move(images));
+    if (explorer_view_) explorer_view_->viewport()->update();
+  };
 
   clipboard_view_ = new TClipboardView(form_->ClipboardCommands().ClipboardViewer1(), this);
   setCentralWidget(clipboard_view_);

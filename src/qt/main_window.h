@@ -67,6 +67,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   TClipboardView* ClipboardView() const { return clipboard_view_; }
   // The docks of the panes and their hosts, drawn from the docking model.
   TQtDocking& Docking() const { return *docking_; }
+  // The pictures the explorer shows (the glyph image list among them).
+  const TGlyphImages& GlyphImages() const { return images_; }
 
   // Runs a command as its menu item does; the window's own commands included.
   // A command of the form (and Exit) waits while another command runs.

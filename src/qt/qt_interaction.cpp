@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include "qt/glyph_pictures.h"
 #include "qt/legend_dialog.h"
 #include "qt/memo_dialog.h"
 #include "qt/qt_text.h"
@@ -164,6 +165,12 @@ std::optional<std::string> TQtInteraction::FileDialog(const TFileDialogRequest& 
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
   return FileDialogAnswer(request, ToUtf8(QDir::toNativeSeparators(chosen.front())));
+}
+
+std::optional<std::string> TQtInteraction::PictureDialog(const TFileDialogRequest& request) {
+  TFileDialogRequest pictures = request;
+  pictures.Filter = PictureFileFilter();
+  return FileDialog(pictures);
 }
 
 std::optional<std::vector<std::string>> TQtInteraction::TextEditor(const TTextEditorRequest& request) {

@@ -59,6 +59,8 @@ class TQtInteraction : public IUserInteraction {
   std::optional<std::string> InputBox(const std::string& caption, const std::string& prompt,
                                       const std::string& initial_text) override;
   std::optional<std::string> FileDialog(const TFileDialogRequest& request) override;
+  // The file dialog offering every picture format Qt reads.
+  std::optional<std::string> PictureDialog(const TFileDialogRequest& request) override;
   std::optional<std::vector<std::string>> TextEditor(const TTextEditorRequest& request) override;
   TGlyphDialogResult GlyphDialog(const TGlyphDialogRequest& request) override;
   // Nested: the override cursor is set on the first "on" and restored on the

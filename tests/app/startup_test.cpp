@@ -32,7 +32,6 @@ class RecordingHost : public qb::TMainWindowHost {
     log.push_back("set " + std::string(qb::FormSectionName(form)));
     restored[form] = placement;
   }
-  void LoadUserGlyphs(const std::string&) override { log.push_back("glyphs"); }
   void RestoreToolbar(const qb::TIniFile& settings) override {
     log.push_back("toolbar " + settings.ReadString("Toolbar", "Items", "-"));
   }
