@@ -114,12 +114,37 @@ QVariant TPictureMimeData::retrieveData(const QString& mime, QMetaType type) con
 
 // --- the clipboard ----------------------------------------------------------------------
 
-TQtClipboard::TQtClipboard() {
-  QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &context_, [this] {
+namespace {
+
+class TQtDesktopClipboard : public IDesktopClipboard {
+ public:
+  TQtDesktopClipboard() {
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &context_, [this] {
+      if (OnChanged) OnChanged();
+    });
+  }
+  const QMimeData* MimeData() const override { return QGuiApplication::clipboard()->mimeData(); }
+  void SetMimeData(std::unique_ptr<QMimeData> data) override {
+    QGuiApplication::clipboard()->setMimeData(data.release());
+  }
+
+ private:
+  QObject context_;
+};
+
+}  // namespace
+
+std::unique_ptr<IDesktopClipboard> QtDesktopClipboard() {
+  return std::make_unique<TQtDesktopClipboard>();
+}
+
+TQtClipboard::TQtClipboard(std::unique_ptr<IDesktopClipboard> desktop)
+    : desktop_(desktop ? std::move(desktop) : QtDesktopClipboard()) {
+  desktop_->OnChanged = [this] {
     ++generation_;
     decoded_.reset();
     NotifyChange();
-  });
+  };
 }
 
 TQtClipboard::~TQtClipboard() = default;
@@ -133,7 +158,7 @@ void TQtClipboard::Open() {
 void TQtClipboard::Close() {
   if (!open_) return;
   open_ = false;
-  if (pending_) QGuiApplication::clipboard()->setMimeData(pending_.release());
+  if (pending_) desktop_->SetMimeData(std::move(pending_));
 }
 
 void TQtClipboard::RequireOpen() const {
@@ -142,14 +167,14 @@ void TQtClipboard::RequireOpen() const {
 
 const QMimeData* TQtClipboard::Current() const {
   if (pending_) return pending_.get();
-  return QGuiApplication::clipboard()->mimeData();
+  return desktop_->MimeData();
 }
 
 QMimeData& TQtClipboard::Pending() {
   if (!pending_) {
     // Setting one format keeps the others: start from a copy of what is there (a
     // picture of ours as the same picture, not as bytes of every image type).
-    const QMimeData* now = QGuiApplication::clipboard()->mimeData();
+    const QMimeData* now = desktop_->MimeData();
     const auto* own = dynamic_cast<const TPictureMimeData*>(now);
     if (own)
       pending_ = own->SamePicture();

@@ -16,11 +16,16 @@
 // collect in a new MIME data object, published on Close, and a second Open before
 // Close fails with "Cannot open clipboard" as the platform's does. The change
 // notification follows the desktop clipboard's own change signal.
+//
+// The desktop clipboard itself is Qt's (QClipboard) unless another is given: in a
+// Wayland session the data-control protocol takes its place (qt/wayland/), so that
+// both read and write the same MIME types the same way.
 #pragma once
 
 #include <QMimeData>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -67,9 +72,27 @@ class TPictureMimeData : public QMimeData {
   std::shared_ptr<Encoded> encoded_;
 };
 
+// The desktop's clipboard as TQtClipboard sees it: MIME data that is replaced
+// as a whole, and a signal for every change.
+class IDesktopClipboard {
+ public:
+  virtual ~IDesktopClipboard() = default;
+  // The current content, or null. Valid until the next change is signalled or
+  // SetMimeData runs.
+  virtual const QMimeData* MimeData() const = 0;
+  // Makes data the clipboard's content (the change is signalled as any other).
+  virtual void SetMimeData(std::unique_ptr<QMimeData> data) = 0;
+  // Runs at every change of the content, this program's own included.
+  std::function<void()> OnChanged;
+};
+
+// Qt's clipboard (QGuiApplication::clipboard()).
+std::unique_ptr<IDesktopClipboard> QtDesktopClipboard();
+
 class TQtClipboard : public IClipboard {
  public:
-  TQtClipboard();
+  // Over Qt's clipboard when desktop is null.
+  explicit TQtClipboard(std::unique_ptr<IDesktopClipboard> desktop = nullptr);
   ~TQtClipboard() override;
 
   void Open() override;
@@ -99,6 +122,7 @@ class TQtClipboard : public IClipboard {
   void RequireOpen() const;
   static std::optional<TDib> DecodeImage(const QMimeData* data);
 
+  std::unique_ptr<IDesktopClipboard> desktop_;
   bool open_ = false;
   uint64_t generation_ = 0;      // counts the desktop clipboard's changes
   std::optional<TDib> decoded_;  // another program's picture, as decoded at generation_
@@ -106,7 +130,6 @@ class TQtClipboard : public IClipboard {
   std::unique_ptr<QMimeData> pending_;
   // The MIME type each registered format was last offered as.
   mutable std::map<uint32_t, QString> seen_mime_;
-  QObject context_;
 };
 
 }  // namespace qb::qt
