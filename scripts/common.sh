@@ -10,6 +10,7 @@ QB_PACKAGES=(
   zip unzip p7zip-full libarchive-tools python3 clang-format-14
   qt6-base-dev xvfb xclip xdotool xauth
   desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl dpkg-dev man-db
+  libwayland-dev  # the Wayland clipboard (data-control)
 )
 
 # What scripts/fuzz.sh needs besides: clang with its fuzzer and sanitizer runtimes,

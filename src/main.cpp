@@ -3,11 +3,13 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/startup.h"
 #include "platform/format_registry.h"
+#include "qt/clipboard_session.h"
 #include "qt/main_window.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
                  "quiverbox: no display to show its window on (DISPLAY and WAYLAND_DISPLAY are not set)\n");
     return 2;
   }
+  // Which clipboard to work with; it may choose the platform, so it comes first.
+  std::unique_ptr<qb::qt::TClipboardSession> session = qb::qt::TClipboardSession::Prepare();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quiverbox");
   QApplication::setApplicationDisplayName("Quiverbox");
@@ -33,8 +37,9 @@ int main(int argc, char** argv) {
 
   args.clear();
   for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
-  qb::qt::TQtClipboard clipboard;
-  qb::qt::TQtMainWindow window(qb::TPaths::FromEnvironment(), &clipboard);
+  std::unique_ptr<qb::IClipboard> clipboard = session->MakeClipboard();
+  qb::qt::TQtMainWindow window(qb::TPaths::FromEnvironment(), clipboard.get());
+  session->ShowNotice(window);
   if (!window.Form().FormCreate(args)) return 0;
   window.show();
   window.Form().FormShow(args);
