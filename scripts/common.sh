@@ -11,6 +11,7 @@ QB_PACKAGES=(
   qt6-base-dev xvfb xclip xdotool xauth
   desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl dpkg-dev man-db
   libwayland-dev  # the Wayland clipboard (data-control)
+  sway wl-clipboard  # its end-to-end test: a headless compositor and its command-line peers
 )
 
 # What scripts/fuzz.sh needs besides: clang with its fuzzer and sanitizer runtimes,
