@@ -41,9 +41,11 @@ std::optional<std::string> FindProgram(const std::string& name) {
   std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
   while (true) {
     const size_t colon = dirs.find(':');
-    std::string dir(dirs.substr(0, colon));
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + name;
+    // An empty entry of PATH stands for the current folder.
+    const std::string_view dir = colon == 0 || dirs.empty() ? std::string_view(".") : dirs.substr(0, colon);
+    std::string candidate;
+    candidate.reserve(dir.size() + 1 + name.size());
+    candidate.append(dir).append("/").append(name);
     if (IsExecutableFile(candidate)) return candidate;
     if (colon == std::string_view::npos) break;
     dirs.remove_prefix(colon + 1);
