@@ -14,7 +14,7 @@ LAYERS = [
     ["platform"],
     ["zip", "highlight"],
     ["store", "panes"],
-    ["explorer", "shell"],
+    ["explorer", "shell", "finder"],
     ["clipboard", "glyphs"],
     ["app"],
     ["qt", "cli"],

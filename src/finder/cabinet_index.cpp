@@ -1,0 +1,189 @@
+#include "finder/cabinet_index.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "finder/item_preview.h"
+#include "platform/case_fold.h"
+#include "platform/errors.h"
+#include "store/item_metadata.h"
+
+namespace qb::finder {
+
+namespace {
+
+// Reads the first `want` bytes of entry index; returns the reader's complaint when
+// the entry is damaged, empty when not. An entry read whole is checked whole (its
+// CRC); one read in part only as far as it was read.
+std::string ReadStart(zip::TZipReader& zip, int index, uint64_t want, std::string& out) {
+  out.clear();
+  const bool whole = want >= zip.Entry(index).uncompressed_size;
+  if (want == 0) return {};
+  out.reserve(static_cast<size_t>(want));
+  bool stopped = false;
+  std::string problem;
+  try {
+    problem = zip.CheckEntry(index, [&](const uint8_t* data, size_t size) {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(size, want - out.size()));
+      out.append(reinterpret_cast<const char*>(data), take);
+      if (whole || out.size() < want) return true;
+      stopped = true;
+      return false;
+    });
+  } catch (const Exception& e) {
+    return e.what();
+  }
+  return stopped ? std::string() : problem;
+}
+
+}  // namespace
+
+void TCabinetIndex::TFoldedColumn::Add(std::string_view utf8) {
+  text::AppendCaseFolded(text, utf8);
+  // A zero byte inside a field would let a match run on; the field ends there.
+  const size_t zero = text.find('\0', starts.back());
+  if (zero != std::string::npos) text.resize(zero);
+  text += '\0';
+  starts.push_back(text.size());
+}
+
+void TCabinetIndex::TFoldedColumn::Mark(std::string_view needle, std::vector<char>& hits) const {
+  const char* base = text.data();
+  size_t at = 0;
+  while (at < text.size()) {
+    const void* found = ::memmem(base + at, text.size() - at, needle.data(), needle.size());
+    if (!found) return;
+    const size_t position = static_cast<size_t>(static_cast<const char*>(found) - base);
+    const size_t k =
+        static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), position) - starts.begin()) - 1;
+    hits[k] = 1;
+    at = starts[k + 1];
+  }
+}
+
+void TCabinetIndex::Add(TIndexedItem item, std::string_view note, std::string_view text) {
+  paths_.Add(item.path);
+  notes_.Add(note);
+  content_.Add(text);
+  items_.push_back(std::move(item));
+}
+
+TCabinetIndex TCabinetIndex::Read(zip::TZipReader& zip, const TIndexOptions& options) {
+  const TClipboardFormatRegistry& registry = options.registry ? *options.registry : ClipboardFormats();
+  TCabinetIndex index;
+  const bool kept_open = zip.KeepZipOpen();
+  zip.SetKeepZipOpen(true);
+  struct Restore {
+    zip::TZipReader& zip;
+    bool kept_open;
+    ~Restore() { zip.SetKeepZipOpen(kept_open); }
+  } restore{zip, kept_open};
+
+  zip.ReadDirectory();
+  zip.LoadAllComments();
+  const int count = zip.EntryCount();
+  index.items_.reserve(static_cast<size_t>(count));
+  std::string payload;
+  for (int i = 0; i < count; ++i) {
+    if (options.cancel && options.cancel->load(std::memory_order_relaxed)) {
+      index.cancelled_ = true;
+      break;
+    }
+    const zip::TZipHeaderInfo& entry = zip.Entry(i);
+    if (entry.file_name.empty()) continue;
+    TIndexedItem item;
+    item.path = entry.FullName();
+    item.entry = i;
+    item.dos_date_time = entry.dos_date_time;
+    item.size = entry.uncompressed_size;
+    const std::string comment = zip.EntryHasComment(i) ? zip.EntryComment(i) : std::string();
+    try {
+      item.format = store::ReadFormatNumber(comment);
+    } catch (const Exception&) {
+      item.format = std::nullopt;  // not a number: shown and searched as data of no format
+    }
+    item.has_note = store::CommentHasNote(comment);
+    const std::string note = item.has_note ? store::ReadNoteText(comment) : std::string();
+
+    const bool is_text = IsTextFormat(item.format, registry);
+    uint64_t want = 0;
+    if (options.content && is_text) want = std::min(item.size, kMaxIndexedText);
+    if (options.previews)
+      want = std::max(want, std::min(PreviewPrefix(item.format, item.size, registry),
+                                     is_text ? kMaxIndexedText : item.size));
+    const std::string problem = ReadStart(zip, i, want, payload);
+    std::string text;
+    if (!problem.empty()) {
+      if (options.previews) item.preview = "Cannot be read: it " + problem;
+    } else {
+      if (options.previews) item.preview = ItemPreview(item.format, payload, item.size, registry);
+      if (options.content && is_text) {
+        if (std::optional<std::string> t = ItemText(item.format, payload, registry)) text = std::move(*t);
+        item.text = true;
+      }
+    }
+    index.Add(std::move(item), note, text);
+  }
+  return index;
+}
+
+std::vector<int> TCabinetIndex::Search(std::string_view query, unsigned fields,
+                                       const std::vector<int>* within) const {
+  std::vector<int> result;
+  const text::TFoldedNeedle needle(query);
+  if (needle.Folded().find('\0') != std::string::npos) return result;  // no field holds a zero byte
+  const TFoldedColumn* columns[3] = {(fields & kSearchPaths) ? &paths_ : nullptr,
+                                     (fields & kSearchNotes) ? &notes_ : nullptr,
+                                     (fields & kSearchContent) ? &content_ : nullptr};
+  if (within) {
+    for (int k : *within) {
+      if (k < 0 || k >= Count()) continue;
+      for (const TFoldedColumn* column : columns)
+        if (column && needle.FoundInFolded(column->Of(static_cast<size_t>(k)))) {
+          result.push_back(k);
+          break;
+        }
+    }
+    return result;
+  }
+  if (needle.Empty()) {
+    result.resize(items_.size());
+    for (int k = 0; k < Count(); ++k) result[static_cast<size_t>(k)] = k;
+    return result;
+  }
+  std::vector<char> hits(items_.size(), 0);
+  for (const TFoldedColumn* column : columns)
+    if (column) column->Mark(needle.Folded(), hits);
+  for (int k = 0; k < Count(); ++k)
+    if (hits[static_cast<size_t>(k)]) result.push_back(k);
+  return result;
+}
+
+std::vector<int> TCabinetIndex::History() const {
+  std::vector<uint32_t> dates;
+  dates.reserve(items_.size());
+  for (const TIndexedItem& item : items_) dates.push_back(item.dos_date_time);
+  return NewestFirst(dates);
+}
+
+std::vector<int> NewestFirst(std::span<const uint32_t> dos_date_times) {
+  std::vector<int> order(dos_date_times.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+  // The date sits in the high word, the time in the low word: the numbers order
+  // as the moments they name.
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return dos_date_times[static_cast<size_t>(a)] > dos_date_times[static_cast<size_t>(b)];
+  });
+  return order;
+}
+
+std::string DosDateTimeText(uint32_t dos_date_time) {
+  const uint32_t v = zip::SanitizeDosDateTime(dos_date_time);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (v >> 25), (v >> 21) & 15,
+                (v >> 16) & 31, (v >> 11) & 31, (v >> 5) & 63, (v & 31) * 2);
+  return text;
+}
+
+}  // namespace qb::finder
