@@ -89,6 +89,7 @@ void Complain(const std::string& message);
 // The verbs. Each returns the exit status; exceptions of the engine and the store
 // propagate to main, which prints their text and exits with 1.
 int CommandLs(const std::vector<std::string>& args);
+int CommandFind(const std::vector<std::string>& args);
 int CommandCat(const std::vector<std::string>& args);
 int CommandNote(const std::vector<std::string>& args);
 int CommandTest(const std::vector<std::string>& args);

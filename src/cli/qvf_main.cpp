@@ -24,7 +24,8 @@ const char* GeneralHelp() {
          "accepted too. Letter case does not matter when an item is looked up.\n"
          "\n"
          "Reading:\n"
-         "  ls CABINET [--long]           one line per item, tab-separated\n"
+         "  ls CABINET [--long] [--by-date]  one line per item, tab-separated\n"
+         "  find CABINET TEXT             the items whose path, note or text holds TEXT\n"
          "  cat CABINET ITEM              the item's payload bytes to standard output\n"
          "  note CABINET ITEM             the item's note\n"
          "  test CABINET                  extract every item and check its CRC\n"
@@ -45,10 +46,11 @@ const char* GeneralHelp() {
 
 const char* VerbHelp(const std::string& verb) {
   if (verb == "ls")
-    return "usage: qvf ls CABINET [--long]\n"
+    return "usage: qvf ls CABINET [--long] [--by-date]\n"
            "\n"
            "One line per item, in the cabinet's order (item paths sorted, letter case\n"
-           "ignored), with the fields separated by tabs:\n"
+           "ignored), or with --by-date newest first by the date stored with each item\n"
+           "(items of one date in the cabinet's order), with the fields separated by tabs:\n"
            "  PATH  FORMAT  GLYPH  NOTE  STORED  SIZE\n"
            "FORMAT is the clipboard format number and GLYPH the glyph index, \"-\" when the\n"
            "item has none and \"?\" when its comment holds something else than a number\n"
@@ -61,6 +63,18 @@ const char* VerbHelp(const std::string& verb) {
            "characters are written \\xHH. A cabinet whose directory is damaged lists the\n"
            "items that could be read, says what is wrong on standard error and exits\n"
            "with 1 (see qvf repair).\n";
+  if (verb == "find")
+    return "usage: qvf find CABINET TEXT [--paths] [--notes] [--content] [--long] [--by-date]\n"
+           "\n"
+           "Lists the items whose path, note or text contains TEXT, as qvf ls lists them\n"
+           "(--long and --by-date as there). Letter case does not matter, in any script\n"
+           "(\"STRASSE\" finds \"Stra\xC3\x9F"
+           "e\"). The text of an item is that of text and OEM\n"
+           "text items (up to the first zero byte, the first 64 MiB of larger ones);\n"
+           "pictures, sounds and other data are found by path and note only. --paths,\n"
+           "--notes and --content look only there (any of them together); without them\n"
+           "all three count. Finding nothing is no failure: the exit status is 0. A text\n"
+           "item that cannot be read is named on standard error and the status is 1.\n";
   if (verb == "cat")
     return "usage: qvf cat CABINET ITEM\n"
            "\n"
@@ -122,6 +136,7 @@ namespace {
 
 int Dispatch(const std::string& verb, const std::vector<std::string>& args) {
   if (verb == "ls") return CommandLs(args);
+  if (verb == "find") return CommandFind(args);
   if (verb == "cat") return CommandCat(args);
   if (verb == "note") return CommandNote(args);
   if (verb == "test") return CommandTest(args);

@@ -1,7 +1,13 @@
-// The read verbs: ls, cat, note (without --set/--delete), test.
+// The read verbs: ls, find, cat, note (without --set/--delete), test.
+#include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/qvf_cli.h"
+#include "finder/cabinet_index.h"
+#include "finder/item_preview.h"
+#include "platform/case_fold.h"
 #include "platform/errors.h"
 #include "store/cabinet_store.h"
 #include "store/item_metadata.h"
@@ -57,22 +63,10 @@ void ReadOnlyEntriesNamed(Cabinet& cabinet, const std::string& item) {
   cabinet.zip.SetNameFilter(std::move(names));
 }
 
-}  // namespace
-
-int CommandLs(const std::vector<std::string>& argv) {
-  Arguments args = ParseArguments("ls", argv, {"--long"}, {});
-  if (args.help) return WriteOut(VerbHelp("ls")) ? kExitOk : kExitFailure;
-  RequirePositional(args, 1, 1);
-  const bool long_form = args.Flag("--long");
-  Cabinet cabinet(args.positional[0]);
-  OpenExisting(cabinet);
-  zip::TZipWriter& zip = cabinet.zip;
-  zip.LoadAllComments();
-
-  bool damaged = false;
+// Writes the ls line of each entry of order; false when the output failed.
+bool ListEntries(zip::TZipWriter& zip, const std::vector<int>& order, bool long_form, bool& damaged) {
   std::string out;
-  const int count = zip.EntryCount();
-  for (int i = 0; i < count; ++i) {
+  for (int i : order) {
     const zip::TZipHeaderInfo& entry = zip.Entry(i);
     const std::string path = entry.FullName();
     const std::string comment = zip.EntryHasComment(i) ? zip.EntryComment(i) : std::string();
@@ -96,11 +90,112 @@ int CommandLs(const std::vector<std::string>& argv) {
     }
     out += '\n';
     if (out.size() >= (1u << 16)) {
-      if (!WriteOut(out)) return kExitFailure;
+      if (!WriteOut(out)) return false;
       out.clear();
     }
   }
-  if (!WriteOut(out)) return kExitFailure;
+  return WriteOut(out);
+}
+
+// The entries in the cabinet's order, or newest first by their stored dates.
+std::vector<int> ListOrder(const zip::TZipReader& zip, const std::vector<int>& entries, bool by_date) {
+  if (!by_date) return entries;
+  std::vector<uint32_t> dates;
+  dates.reserve(entries.size());
+  for (int i : entries) dates.push_back(zip.Entry(i).dos_date_time);
+  std::vector<int> order;
+  order.reserve(entries.size());
+  for (int k : finder::NewestFirst(dates)) order.push_back(entries[static_cast<size_t>(k)]);
+  return order;
+}
+
+}  // namespace
+
+int CommandLs(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("ls", argv, {"--long", "--by-date"}, {});
+  if (args.help) return WriteOut(VerbHelp("ls")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 1, 1);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  zip::TZipWriter& zip = cabinet.zip;
+  zip.LoadAllComments();
+  std::vector<int> entries(static_cast<size_t>(zip.EntryCount()));
+  for (size_t i = 0; i < entries.size(); ++i) entries[i] = static_cast<int>(i);
+  bool damaged = false;
+  if (!ListEntries(zip, ListOrder(zip, entries, args.Flag("--by-date")), args.Flag("--long"), damaged))
+    return kExitFailure;
+  if (ReportDamage(zip, args.positional[0])) damaged = true;
+  return damaged ? kExitFailure : kExitOk;
+}
+
+int CommandFind(const std::vector<std::string>& argv) {
+  Arguments args =
+      ParseArguments("find", argv, {"--long", "--by-date", "--paths", "--notes", "--content"}, {});
+  if (args.help) return WriteOut(VerbHelp("find")) ? kExitOk : kExitFailure;
+  RequirePositional(args, 2, 2);
+  bool paths = args.Flag("--paths"), notes = args.Flag("--notes"), content = args.Flag("--content");
+  if (!paths && !notes && !content) paths = notes = content = true;
+  const text::TFoldedNeedle needle(args.positional[1]);
+  Cabinet cabinet(args.positional[0]);
+  OpenExisting(cabinet);
+  zip::TZipWriter& zip = cabinet.zip;
+  zip.LoadAllComments();
+  zip.SetKeepZipOpen(true);
+
+  bool damaged = false;
+  std::vector<int> found;
+  std::string scratch, payload;
+  const int count = zip.EntryCount();
+  for (int i = 0; i < count; ++i) {
+    const zip::TZipHeaderInfo& entry = zip.Entry(i);
+    const std::string path = entry.FullName();
+    if (paths && needle.FoundIn(path, scratch)) {
+      found.push_back(i);
+      continue;
+    }
+    const std::string comment = zip.EntryHasComment(i) ? zip.EntryComment(i) : std::string();
+    if (notes && store::CommentHasNote(comment) && needle.FoundIn(store::ReadNoteText(comment), scratch)) {
+      found.push_back(i);
+      continue;
+    }
+    if (!content || IsDrawerEntry(entry)) continue;
+    std::optional<long long> format;
+    try {
+      format = store::ReadFormatNumber(comment);
+    } catch (const EConvertError&) {
+      continue;  // data of no known format: not text
+    }
+    if (!finder::IsTextFormat(format)) continue;
+    // The text runs to the first zero byte; the rest is decoded only to check the
+    // item's CRC. A text beyond the limit is searched in its first part, unchecked.
+    payload.clear();
+    const uint64_t limit = std::min<uint64_t>(entry.uncompressed_size, finder::kMaxIndexedText);
+    bool zero_seen = false, ended = false;
+    std::string problem;
+    try {
+      problem = zip.CheckEntry(i, [&](const uint8_t* data, size_t size) {
+        if (zero_seen) return true;
+        const char* bytes = reinterpret_cast<const char*>(data);
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(size, limit - payload.size()));
+        const void* zero = std::memchr(bytes, 0, take);
+        payload.append(bytes, zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : take);
+        zero_seen = zero != nullptr;
+        ended = !zero_seen && payload.size() >= limit && limit < entry.uncompressed_size;
+        return !ended;
+      });
+    } catch (const Exception& e) {
+      problem = e.what();
+    }
+    if (!problem.empty() && !ended) {
+      Complain("\"" + ShowPath(path) + "\" " + problem);
+      damaged = true;
+      continue;
+    }
+    const std::optional<std::string> text = finder::ItemText(format, payload);
+    if (text && needle.FoundIn(*text, scratch)) found.push_back(i);
+  }
+  if (!ListEntries(zip, ListOrder(zip, found, args.Flag("--by-date")), args.Flag("--long"), damaged))
+    return kExitFailure;
   if (ReportDamage(zip, args.positional[0])) damaged = true;
   return damaged ? kExitFailure : kExitOk;
 }
