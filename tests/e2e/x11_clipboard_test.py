@@ -11,6 +11,7 @@ Usage: x11_clipboard_test.py QUIVERBOX QVF CLIP_OWNER
 Starts its own Xvfb; needs xvfb, xclip and xdotool (installed by ./test).
 """
 import os
+import select
 import shutil
 import subprocess
 import sys
@@ -92,8 +93,10 @@ class Program:
         for window in found:
             name = subprocess.run(["xdotool", "getwindowname", window], capture_output=True, text=True,
                                   env=self.env).stdout.strip()
-            if name in ("Error", "Warning", "Information", "Confirm"):
-                titles.append(name)
+            # The window system shows a dialog's caption with the program's name after it.
+            caption = name.removesuffix(" \u2014 Quiverbox")
+            if caption in ("Error", "Warning", "Information", "Confirm"):
+                titles.append(caption)
         return titles
 
     def quit(self, restore_question=False):
@@ -109,6 +112,27 @@ class Program:
 
 def copy(env, text):
     subprocess.run(["xclip", "-selection", "clipboard"], input=text, text=True, env=env, check=True)
+
+
+def copy_and_wait_until_read(env, text, timeout=20.0):
+    """Copies text and returns once the program has read it (its list of types and then the text),
+    or after timeout. X11 keeps a clip only while its owner holds the selection: a copy that replaces it
+    before the program has read it is gone for every clipboard watcher, however busy or quick."""
+    owner = subprocess.Popen(["xclip", "-selection", "clipboard", "-verbose"], stdin=subprocess.PIPE,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
+    STARTED.append(owner)
+    owner.stdin.write(text.encode())
+    owner.stdin.close()
+    seen = b""
+    end = time.time() + timeout
+    while b"request number 3" not in seen and time.time() < end:
+        ready, _, _ = select.select([owner.stderr], [], [], 0.1)
+        if ready:
+            chunk = os.read(owner.stderr.fileno(), 4096)
+            if not chunk:
+                break
+            seen += chunk
+    return owner
 
 
 def own_clipboard(env, *formats):
@@ -228,8 +252,9 @@ def copies_while_a_big_cabinet_is_rewritten(env, home):
     add(cabinet, "Big\\Blob", os.urandom(50 << 20), fmt=12)
     program = Program(env, cabinet)
     program.keys("alt+c", "a")
+    # Each copy replaces the last as soon as the program has read it, while the first is being stored.
     for n in range(1, 6):
-        copy(env, "copy %d" % n)
+        copy_and_wait_until_read(env, "copy %d" % n)
         time.sleep(0.05)
     wait_for(lambda: "NewItems\\Item4" in ls(cabinet), "five clips", timeout=90)
     time.sleep(1.0)
