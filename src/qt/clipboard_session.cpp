@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "qt/qt_clipboard.h"
+#include "qt/qt_text.h"
 #if QB_WAYLAND
 #include "qt/wayland/data_control_clipboard.h"
 #endif
@@ -20,38 +21,13 @@ class TDataControlClipboard {};
 #endif
 }  // namespace wayland
 
-bool ForceXcb(const TSessionFacts& facts) {
-  return facts.Wayland && !facts.DataControl && facts.X11 && !facts.PlatformChosen;
+namespace {
+void SetNotice(QLabel& label, const TClipboardNotice& notice) {
+  label.setText(FromUtf8(notice.Text));
+  label.setToolTip(FromUtf8(notice.Details));
+  label.setVisible(!notice.Text.empty());
 }
-
-TClipboardNotice NoticeFor(const TSessionFacts& facts, const QString& platform, bool lost) {
-  const QString no_data_control = QStringLiteral(
-      "This Wayland desktop does not let programs watch the clipboard (it offers no data-control "
-      "protocol). ");
-  if (!facts.Wayland) return {};
-  if (facts.DataControl) {
-    if (!lost) return {};
-    return {
-        QStringLiteral("Clipboard connection lost"),
-        QStringLiteral("The connection to the Wayland compositor's clipboard has ended: clipboard changes "
-                       "are no longer seen, Auto Save stores nothing and Load cannot set the clipboard. "
-                       "Start Quiverbox again.")};
-  }
-  if (platform == QLatin1String("xcb"))
-    return {QStringLiteral("Clipboard through XWayland"),
-            no_data_control +
-                QStringLiteral(
-                    "Quiverbox runs through XWayland and reads the clipboard there: it sees the copies "
-                    "the desktop passes on to X11 programs, whichever window has the focus.")};
-  if (platform == QLatin1String("wayland"))
-    return {
-        QStringLiteral("Clipboard seen only while this window is active"),
-        no_data_control +
-            QStringLiteral("Without XWayland Quiverbox sees the clipboard only when its window gets the "
-                           "focus: Auto Save stores the clip that is there then, and misses the copies made "
-                           "before it in other windows.")};
-  return {};
-}
+}  // namespace
 
 std::unique_ptr<TClipboardSession> TClipboardSession::Prepare() {
   auto session = std::make_unique<TClipboardSession>();
@@ -81,10 +57,7 @@ std::unique_ptr<IClipboard> TClipboardSession::MakeClipboard() {
     watching_->OnLost = [this] {
       lost_ = true;
       if (label_) {
-        const TClipboardNotice notice = NoticeFor(facts_, QGuiApplication::platformName(), true);
-        label_->setText(notice.Text);
-        label_->setToolTip(notice.Details);
-        label_->show();
+        SetNotice(*label_, NoticeFor(facts_, ToUtf8(QGuiApplication::platformName()), true));
       }
     };
     watching_->Start();
@@ -97,10 +70,7 @@ std::unique_ptr<IClipboard> TClipboardSession::MakeClipboard() {
 void TClipboardSession::ShowNotice(QMainWindow& window) {
   label_ = new QLabel(&window);
   label_->setObjectName(QStringLiteral("ClipboardNotice"));
-  const TClipboardNotice notice = NoticeFor(facts_, QGuiApplication::platformName(), lost_);
-  label_->setText(notice.Text);
-  label_->setToolTip(notice.Details);
-  label_->setVisible(!notice.Text.isEmpty());
+  SetNotice(*label_, NoticeFor(facts_, ToUtf8(QGuiApplication::platformName()), lost_));
   window.statusBar()->addPermanentWidget(label_);
 }
 

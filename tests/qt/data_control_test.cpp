@@ -1,6 +1,5 @@
 // The Wayland clipboard's parts that need no compositor: another program's clip as
-// MIME data, what this program's clip is offered as, reading a transfer, and the
-// choice of the clipboard at start-up.
+// MIME data, what this program's clip is offered as, and reading a transfer.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +9,6 @@
 #include <QMimeData>
 #include <thread>
 
-#include "qt/clipboard_session.h"
 #include "qt/qt_clipboard.h"
 #if QB_WAYLAND
 #include "qt/wayland/data_control_clipboard.h"
@@ -18,30 +16,6 @@
 
 namespace qb::qt {
 namespace {
-
-TEST(ClipboardSession, XWaylandOnlyWhereDataControlIsMissing) {
-  // {Wayland, X11, PlatformChosen, DataControl}
-  EXPECT_FALSE(ForceXcb({false, true, false, false}));  // an X11 session
-  EXPECT_FALSE(ForceXcb({true, true, false, true}));    // data-control: whatever Qt runs on
-  EXPECT_TRUE(ForceXcb({true, true, false, false}));    // GNOME with XWayland
-  EXPECT_FALSE(ForceXcb({true, true, true, false}));    // the user chose the platform
-  EXPECT_FALSE(ForceXcb({true, false, false, false}));  // no XWayland to run through
-
-  // The notice says what the clipboard can see, and only where it sees less than all.
-  EXPECT_TRUE(NoticeFor({false, true, false, false}, "xcb", false).Text.isEmpty());
-  EXPECT_TRUE(NoticeFor({true, true, false, true}, "xcb", false).Text.isEmpty());
-  EXPECT_TRUE(NoticeFor({true, false, false, true}, "wayland", false).Text.isEmpty());
-  const TClipboardNotice lost = NoticeFor({true, false, false, true}, "wayland", true);
-  EXPECT_EQ(lost.Text, "Clipboard connection lost");
-  EXPECT_TRUE(lost.Details.contains("Auto Save stores nothing"));
-  const TClipboardNotice bridged = NoticeFor({true, true, false, false}, "xcb", false);
-  EXPECT_EQ(bridged.Text, "Clipboard through XWayland");
-  EXPECT_TRUE(bridged.Details.contains("data-control"));
-  const TClipboardNotice focus = NoticeFor({true, false, false, false}, "wayland", false);
-  EXPECT_EQ(focus.Text, "Clipboard seen only while this window is active");
-  EXPECT_TRUE(focus.Details.contains("misses the copies"));
-  EXPECT_TRUE(NoticeFor({true, false, true, false}, "offscreen", false).Text.isEmpty());
-}
 
 #if QB_WAYLAND
 using wayland::OfferedTypesOf;
