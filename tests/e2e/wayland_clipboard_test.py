@@ -167,6 +167,25 @@ def load_is_what_wl_paste_reads(env, home, wayland):
     assert len(stored) == 4, sorted(stored)
 
 
+def the_compositor_going_away_loses_nothing(env, home, wayland):
+    """Last, as it ends the compositor: the program goes on and ends cleanly, and nothing more is stored."""
+    cabinet = os.path.join(home, "lost.qvf")
+    open(cabinet, "wb").close()
+    program = Program(env, cabinet)
+    program.keys("alt+c", "a")  # Auto Save
+    wayland.copy("before the end")
+    wait_for(lambda: "Item0" in ls(cabinet), "the copy before the compositor ends")
+    wayland.sway.kill()
+    wayland.sway.wait()
+    # The clipboard now reads empty, and Auto Save says so once, as for any emptied clipboard.
+    wait_for(lambda: program.boxes() == ["Error"], "the box about the emptied clipboard")
+    program.keys("Return")
+    time.sleep(1.0)
+    assert program.proc.poll() is None, "the program ended with the compositor: %s" % program.proc.returncode
+    assert program.boxes() == [], program.boxes()
+    program.quit()
+    assert items(cabinet) == {"NewItems/Item0": (b"before the end\x00", TEXT_COMMENT)}, items(cabinet)
+
 def main():
     home = tempfile.mkdtemp(prefix="qb-e2e-wayland-")
     runtime = tempfile.mkdtemp(prefix="qb-e2e-runtime-")
@@ -176,11 +195,13 @@ def main():
     try:
         sway, socket = start_sway(runtime)
         wayland = Wayland(runtime, socket)
+        wayland.sway = sway
         xvfb, display = start_xvfb()
         # The window on Xvfb, the clipboard on the compositor.
         env = dict(os.environ, DISPLAY=display, WAYLAND_DISPLAY=socket, XDG_RUNTIME_DIR=runtime,
                    QUIVERBOX_HOME=home, QT_QPA_PLATFORM="xcb")
-        for case in [autosave_stores_copies_of_other_programs, load_is_what_wl_paste_reads]:
+        for case in [autosave_stores_copies_of_other_programs, load_is_what_wl_paste_reads,
+                     the_compositor_going_away_loses_nothing]:
             try:
                 case(env, home, wayland)
                 passed += 1
