@@ -36,10 +36,13 @@ qb_install_missing() {
 }
 
 # qb_build DIR [cmake options...]
+# QB_CMAKE_ARGS: more options for a build folder configured afresh (CI: -DQB_WERROR=ON).
 qb_build() {
   local dir="$1"; shift
+  local extra=()
+  read -r -a extra <<< "${QB_CMAKE_ARGS:-}"
   if [ ! -f "$QB_ROOT/$dir/build.ninja" ]; then
-    cmake -S "$QB_ROOT" -B "$QB_ROOT/$dir" -G Ninja "$@" >/dev/null
+    cmake -S "$QB_ROOT" -B "$QB_ROOT/$dir" -G Ninja "$@" "${extra[@]}" >/dev/null
   fi
   cmake --build "$QB_ROOT/$dir" -j "$(nproc)"
 }
