@@ -154,11 +154,15 @@ void TMainForm::CollapseAllMiClick() {
   explorer_.FullCollapse();
 }
 
-void TMainForm::SwitchCabinet(const std::string& path) {
+void TMainForm::OpenCabinet(const std::string& path, TCabinetOpening source) {
+  if (source == TCabinetOpening::ReOpen && !RegularFileExists(path)) {
+    Error(path + kCrLf + std::string(main_form::kDoesNotExist));
+    return;
+  }
   const std::string previous = zip_.ZipName();
   zip_.SetZipName(path);  // writes the old cabinet's pending changes, or throws
-  properties_.PreviousCabinet = previous;
-  properties_.OpenDialogInitialDir = FolderOf(path);
+  if (source != TCabinetOpening::StartUp) properties_.PreviousCabinet = previous;
+  if (source == TCabinetOpening::Dialog) properties_.OpenDialogInitialDir = FolderOf(path);
   RebuildCabinetTree();
   OfferRepairIfDamaged();
 }
@@ -192,19 +196,11 @@ void TMainForm::RunCabinetDialog(bool create) {
   request.InitialDir = properties_.OpenDialogInitialDir;
   std::optional<std::string> chosen = ui_.FileDialog(request);
   if (!chosen || chosen->empty()) return;
-  SwitchCabinet(*chosen);
+  OpenCabinet(*chosen, TCabinetOpening::Dialog);
 }
 
 void TMainForm::RecentFiles1Click(TRecentFiles& /*sender*/, const std::string& latest_file) {
-  if (!RegularFileExists(latest_file)) {
-    Error(latest_file + kCrLf + std::string(main_form::kDoesNotExist));
-    return;
-  }
-  const std::string previous = zip_.ZipName();
-  zip_.SetZipName(latest_file);  // writes the old cabinet's pending changes, or throws
-  properties_.PreviousCabinet = previous;
-  RebuildCabinetTree();
-  OfferRepairIfDamaged();
+  OpenCabinet(latest_file, TCabinetOpening::ReOpen);
 }
 
 void TMainForm::OpenMiClick() {

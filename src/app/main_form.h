@@ -136,10 +136,24 @@ class TMainForm {
   void DisplayAllMiClick();
   void CollapseAllMiClick();
 
-  // Makes path the open cabinet (pending changes of the old one are written
-  // first), remembers the old one as the previous cabinet and the new one's folder
-  // as the dialog folder, and rebuilds the tree.
-  void SwitchCabinet(const std::string& path);
+  // Where the opening of a cabinet comes from; they differ only in what is
+  // checked and remembered.
+  enum class TCabinetOpening {
+    // The first show: no cabinet was open, so the stored previous cabinet stays;
+    // an empty path opens none.
+    StartUp,
+    // Open and New File Cabinet: the old cabinet becomes the previous one and the
+    // new one's folder the dialog's initial folder.
+    Dialog,
+    // A Re-Open entry: a file that is gone is reported and nothing changes; else
+    // the old cabinet becomes the previous one.
+    ReOpen,
+  };
+  // The one way a cabinet is opened. Makes path the open cabinet (pending changes
+  // of the old one are written first; when that fails the error propagates and
+  // the old one stays open), remembers what the opening's source says, rebuilds
+  // the tree and offers a repair when the cabinet's directory is damaged.
+  void OpenCabinet(const std::string& path, TCabinetOpening source);
   // After a cabinet was opened: when its directory is damaged (shown as far as it
   // can be read; the engine refuses every change to it), says so and offers a
   // repair, which keeps a copy of the damaged file beside it.

@@ -203,11 +203,7 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
 
   // 10. The tree of the chosen cabinet (a cabinet that cannot be read is reported
   // and left closed).
-  RunCommand(ui_, [&] {
-    zip_.SetZipName(cabinet);
-    RebuildCabinetTree();
-    OfferRepairIfDamaged();
-  });
+  RunCommand(ui_, [&] { OpenCabinet(cabinet, TCabinetOpening::StartUp); });
 
   // 11. The file association.
   RunCommand(ui_, [this] { AssociateCabinets(); });

@@ -187,6 +187,17 @@ void TDockableForm::TreeView1EndDrag() {
   drag_started_ = false;
 }
 
+void TDockableForm::TreeView1KeyMove(TTreeNode* node, int x, int y) {
+  if (!node || node->Owner() != &tree_) return;
+  Timer1Timer();
+  TTreeHit hit;
+  hit.Node = node;
+  hit.Area = THitArea::Label;
+  TreeView1MouseDown(TMouseButton::Left, ssLeft, x, y, hit);
+  TreeView1MouseUp(TMouseButton::Left, 0, x, y);
+  TreeView1EndDrag();
+}
+
 void TDockableForm::Timer1Timer() {
   mouse_down_lock_ = false;
   if (timer_) timer_->Stop();

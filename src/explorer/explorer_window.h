@@ -95,6 +95,11 @@ class TDockableForm {
   void TreeView1DragDrop(TTreeNode* target);
   // Every drag ends here, dropped on the tree or anywhere else.
   void TreeView1EndDrag();
+  // The keys moved the tree's current row to node: it is clicked as a left press
+  // and release on its caption at client point x, y would be, so the commands act
+  // on the row the user sees selected. The mouse-down lock does not hold keys up;
+  // the click locks out a mouse press as any click does.
+  void TreeView1KeyMove(TTreeNode* node, int x, int y);
   // The tick of Timer1.
   void Timer1Timer();
   // The pop-up's "Add Ne&w Drawer".

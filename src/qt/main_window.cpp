@@ -114,7 +114,6 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   // The viewer redraws after every change of the clipboard, once the form has
   // handled it (and perhaps saved it).
   TClipboardViewer& viewer = form_->ClipboardCommands().ClipboardViewer1();
-  viewer.OnChange = [this] { form_->ClipboardCommands().ClipboardViewer1Change(); };
   viewer.OnRebuilt = [this] {
     clipboard_view_->Refresh();
     RefreshPanes();
@@ -342,21 +341,13 @@ void TQtMainWindow::BuildPanes() {
   explorer_view_->OnDragEnded = [this] { form_->DockableForm().TreeView1EndDrag(); };
   // Moving along the tree with the keys selects as a click on the row would, so
   // the commands always act on the row the user sees selected.
+  // Moving along the tree with the keys selects as a click on the row would.
   explorer_view_->OnKeyboardMove = [this, model](TTreeNode* node) {
     if (node && RefusedWhileBusy()) node = nullptr;  // the view goes back to the tree's selection
     if (node) {
-      // The mouse-down lock guards against a double click's second press; keys
-      // are not held up by it.
-      TDockableForm& explorer = form_->DockableForm();
-      explorer.Timer1Timer();
       const QPoint point = explorer_view_->visualRect(model->IndexOf(node)).center();
-      TTreeHit hit;
-      hit.Node = node;  // as a press on the row's caption
-      hit.Area = THitArea::Label;
-      RunFormCommand("TreeView1MouseDown", [&explorer, point, hit] {
-        explorer.TreeView1MouseDown(TMouseButton::Left, ssLeft, point.x(), point.y(), hit);
-        explorer.TreeView1MouseUp(TMouseButton::Left, 0, point.x(), point.y());
-        explorer.TreeView1EndDrag();
+      RunFormCommand("TreeView1KeyMove", [this, node, point] {
+        form_->DockableForm().TreeView1KeyMove(node, point.x(), point.y());
       });
     }
     explorer_view_->SyncFromTree(form_->DockableForm().TreeView1());
@@ -711,7 +702,8 @@ void TQtMainWindow::Run(TCommand command, int tag) {
 }
 
 void TQtMainWindow::OpenCabinet(const std::string& path) {
-  RunFormCommand("OpenCabinet", [this, path] { form_->SwitchCabinet(path); });
+  RunFormCommand("OpenCabinet",
+                 [this, path] { form_->OpenCabinet(path, TMainForm::TCabinetOpening::Dialog); });
 }
 
 void TQtMainWindow::ExitMiClick() {

@@ -75,7 +75,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void Run(TCommand command, int tag = 0);
   // Redraws the note and viewer panes from the form's state.
   void RefreshPanes();
-  // Opens a cabinet as the start-up does.
+  // Opens a cabinet as Open File Cabinet does once its dialog chose path.
   void OpenCabinet(const std::string& path);
 
   // TMainWindowHost: the windows' placements and the first-run layout.

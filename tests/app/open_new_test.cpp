@@ -57,6 +57,47 @@ TEST_F(MainFormTest, SwitchingCabinetsRemembersThePreviousOneAndClearsThePanes) 
   EXPECT_EQ(shown, (std::vector<std::string>{cabinet_, other}));
 }
 
+// Start-up, the dialogs and Re-Open all open through OpenCabinet; they differ
+// only in what they check and remember.
+TEST_F(MainFormTest, EachWayOfOpeningRemembersWhatItsSourceSays) {
+  using Opening = qb::TMainForm::TCabinetOpening;
+  const std::string other = dir_ / "sub/Other.qvf";
+  std::filesystem::create_directories(dir_ / "sub");
+  Put("a", "1", Bytes("F1FCG3GC"));
+  Put("b", "2", Bytes("F1FCG3GC"), other);
+  form_->Properties().PreviousCabinet = "/stored/Previous.qvf";
+  form_->Properties().OpenDialogInitialDir = "/stored";
+
+  // Start-up: nothing was open, so the stored previous cabinet stays.
+  form_->OpenCabinet(cabinet_, Opening::StartUp);
+  EXPECT_EQ(Dump(), "Work [13]\n  a [3]\n");
+  EXPECT_EQ(form_->Properties().PreviousCabinet, "/stored/Previous.qvf");
+  EXPECT_EQ(form_->Properties().OpenDialogInitialDir, "/stored");
+
+  // Re-Open: the old one becomes the previous one; the dialog's folder stays.
+  form_->OpenCabinet(other, Opening::ReOpen);
+  EXPECT_EQ(Dump(), "Other [13]\n  b [3]\n");
+  EXPECT_EQ(form_->Properties().PreviousCabinet, cabinet_);
+  EXPECT_EQ(form_->Properties().OpenDialogInitialDir, "/stored");
+
+  // The dialogs: both.
+  form_->OpenCabinet(cabinet_, Opening::Dialog);
+  EXPECT_EQ(form_->Properties().PreviousCabinet, other);
+  EXPECT_EQ(form_->Properties().OpenDialogInitialDir, dir_.Path().string());
+
+  // A Re-Open of a file that is gone says so and changes nothing; the other
+  // sources open a cabinet that does not exist yet (New) as an empty one.
+  const std::string gone = dir_ / "Gone.qvf";
+  form_->OpenCabinet(gone, Opening::ReOpen);
+  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{"Error 'Error' [OK]: " + gone +
+                                                    "\r\ndoes not exist! (probably deleted or moved)"}));
+  EXPECT_EQ(form_->Zip1().ZipName(), cabinet_);
+  EXPECT_EQ(form_->Properties().PreviousCabinet, other);
+  EXPECT_EQ(Dump(), "Work [13]\n  a [3]\n");
+  form_->OpenCabinet(gone, Opening::Dialog);
+  EXPECT_EQ(Dump(), "Gone [13]\n");
+}
+
 TEST_F(MainFormTest, CancelledDialogChangesNothing) {
   OpenWork();
   const std::string before = Dump();

@@ -341,7 +341,7 @@ TEST_F(StartupTest, CloseWritesSettingsPlacementsAndKeepsForeignSections) {
   MakeCabinets();
   WriteSettings("[TTabDockHost]\nNormPos=1,1,201,278\n[TMainForm]\nZip1_ZipName=" + cabinet_ + "\n");
   Start();
-  form_->SwitchCabinet(Other());
+  form_->OpenCabinet(Other(), qb::TMainForm::TCabinetOpening::Dialog);
   form_->ViewItemsMiClick();
   TWindowPlacement main;
   main.Left = 5;

@@ -138,6 +138,40 @@ TEST_F(ExplorerMouseTest, SecondPressWithinTheLockDoesOnlyItsFirstStep) {
   EXPECT_EQ(timer_.starts, 2);
 }
 
+// A row reached with the keys is clicked; the lock that holds up a double click's
+// second press does not hold up keys, and the key's click locks out the mouse as
+// any click does.
+TEST_F(ExplorerMouseTest, AKeyMoveClicksTheRowWhateverTheLock) {
+  OpenStandard();
+  form_->Properties().ViewItemsChecked = true;
+  Explorer().TreeView1MouseDown(TMouseButton::Left, 0, 5, 6, Hit("Pics\\Item0"));
+  ASSERT_TRUE(Explorer().MouseDownLocked());
+
+  Explorer().TreeView1KeyMove(Node("NewItems\\Item0"), 40, 50);
+  EXPECT_EQ(Tree().Selected(), Node("NewItems\\Item0"));
+  EXPECT_EQ(form_->NoteForm().Memo1Text(), "a note");
+  EXPECT_EQ(form_->ViewerForm().Memo1Text(), "zero");
+  EXPECT_EQ(Explorer().MouseDownX(), 40);
+  EXPECT_FALSE(Explorer().DragArmed());  // keys never begin a drag
+  EXPECT_TRUE(Explorer().MouseDownLocked());
+  EXPECT_EQ(timer_.starts, 2);
+  Explorer().TreeView1MouseDown(TMouseButton::Left, 0, 5, 6, Hit("Pics\\Item0"));
+  EXPECT_EQ(Tree().Selected(), Node("NewItems\\Item0"));
+
+  // A drawer reached with the keys leaves nothing selected, as a click on it does.
+  Explorer().TreeView1KeyMove(Node("Pics"), 40, 70);
+  EXPECT_EQ(Tree().Selected(), nullptr);
+  EXPECT_EQ(Explorer().ClickedContainer(), Node("Pics"));
+
+  // No node, or one of another tree: nothing happens.
+  Explorer().TreeView1KeyMove(Node("Pics\\Logo"), 40, 70);
+  qb::TTreeView stranger;
+  Explorer().TreeView1KeyMove(stranger.AddChild(nullptr, "Stranger"), 1, 1);
+  Explorer().TreeView1KeyMove(nullptr, 1, 1);
+  EXPECT_EQ(Tree().Selected(), Node("Pics\\Logo"));
+  EXPECT_TRUE(ui_.Log().empty());
+}
+
 // --- the selection rule -------------------------------------------------------------------
 
 TEST_F(ExplorerMouseTest, ContainersAreNeverLeftSelected) {
