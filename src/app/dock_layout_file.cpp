@@ -1,7 +1,5 @@
 #include "app/dock_layout_file.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,7 @@
 #include <system_error>
 
 #include "app/startup.h"
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
@@ -265,26 +264,7 @@ std::optional<TDockRect> ReadHostPlacement(const TIniFile& settings, std::string
 
 void WriteLayoutFile(const std::string& path, const TDockLayout& layout) {
   EnsureParentDir(path);
-  const std::string text = LayoutFileText(layout);
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) throw EFCreateError(temp, "The file could not be created");
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      throw EInOutError("Could not write the layout file \"" + path + "\"");
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    throw EInOutError("Could not replace the layout file \"" + path + "\": " + ec.message());
-  }
+  WriteFileAtomicallyOrThrow(path, LayoutFileText(layout), "layout file");
 }
 
 bool ReadLayoutFile(const std::string& path, TDockLayout& layout, const TIniFile& settings) {

@@ -61,8 +61,8 @@ void RestoreLayoutText(TDockLayout& layout, std::string_view text, std::optional
 void WriteHostPlacements(const TDockLayout& layout, TIniFile& settings);
 std::optional<TDockRect> ReadHostPlacement(const TIniFile& settings, std::string_view section);
 
-// Writes the layout file through a temporary file renamed over it, so it is
-// either the old file or the new one. Throws EFCreateError / EInOutError.
+// Writes the layout file whole or not at all (WriteFileAtomically). Throws
+// EFCreateError / EInOutError.
 void WriteLayoutFile(const std::string& path, const TDockLayout& layout);
 // Restores layout from the file at path; false (and layout untouched) when
 // there is no such file or it cannot be read.

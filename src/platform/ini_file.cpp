@@ -5,6 +5,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
@@ -158,26 +159,7 @@ void TIniFile::EraseSection(std::string_view section) {
 
 void TIniFile::UpdateFile() const {
   EnsureParentDir(path_);
-  const std::string temp = path_ + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) throw EFCreateError(temp, "The file could not be created");
-    const std::string text = ToText();
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      throw EInOutError("Could not write the settings file \"" + path_ + "\"");
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, path_, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    throw EInOutError("Could not replace the settings file \"" + path_ + "\": " + ec.message());
-  }
+  WriteFileAtomicallyOrThrow(path_, ToText(), "settings file");
 }
 
 }  // namespace qb

@@ -6,8 +6,8 @@
 // values are dropped; lines that are neither a section header nor hold "=" (and
 // comment lines starting with ";") are ignored on reading and not written back.
 // Order of sections and keys is kept; new ones go at the end. A missing or
-// unreadable file reads as empty; UpdateFile writes a temporary file beside the
-// target and renames it over, so a failed write leaves the old file intact.
+// unreadable file reads as empty; UpdateFile replaces the file whole or not at all
+// (WriteFileAtomically), so a failed write leaves the old file intact.
 #pragma once
 
 #include <string>

@@ -1,15 +1,12 @@
 #include "platform/registry.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
 
 namespace qb {
@@ -204,23 +201,8 @@ bool Save(const std::string& file, const TLoaded& loaded, TRegistryRoot root) {
     fs::copy_file(file, file + ".bad", fs::copy_options::overwrite_existing, ec);
     if (ec) return false;
   }
-  const std::string text = RegistryText(loaded.Keys, RegistryRootName(root));
-  std::string temp = file + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), file.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  // Private to the user, as the registry it stands in for is.
+  return !WriteFileAtomically(file, RegistryText(loaded.Keys, RegistryRootName(root)), 0600);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/dock_layout_file.h"
+#include "platform/errors.h"
 #include "support/test_support.h"
 
 namespace qb {
@@ -317,9 +318,12 @@ TEST(DockLayoutFile, WrittenAtomicallyAndReadBack) {
   WriteLayoutFile(path, layout);
   EXPECT_EQ(qbtest::ReadFileText(path), LayoutFileText(layout));
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
-  // A folder in the way of the file: the old file stays whole and the error says so.
-  std::filesystem::create_directories(path + ".tmp");
-  EXPECT_THROW(WriteLayoutFile(path, layout), std::exception);
+  // A folder where the file would go: the error says so and the folder stays
+  // (the old file kept whole by a failed write: tests/platform/atomic_file_test.cpp).
+  const std::string taken = dir / "cfg/taken.dat";
+  std::filesystem::create_directories(taken);
+  EXPECT_THROW(WriteLayoutFile(taken, layout), qb::EInOutError);
+  EXPECT_TRUE(std::filesystem::is_directory(taken));
   EXPECT_EQ(qbtest::ReadFileText(path), LayoutFileText(layout));
 
   TDockLayout back;
