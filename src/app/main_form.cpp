@@ -32,12 +32,6 @@ std::string FolderOf(const std::string& path) {
   return (ec ? fs::path(path) : absolute).parent_path().string();
 }
 
-bool IsBlank(std::string_view text) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) > ' ') return false;
-  return true;
-}
-
 }  // namespace
 
 TMainForm::TMainForm(IUserInteraction& ui, TPaths paths) : TMainForm(ui, std::move(paths), nullptr) {}
@@ -451,7 +445,7 @@ void TMainForm::NewDrawMiClick() {
   if (zip_.ZipName().empty() || !root) return Error("There is no File Cabinet loaded to add a drawer to");
   std::optional<std::string> typed = ui_.InputBox(
       "Add New Drawer", "State full path for new drawer eg: NewItems\\Newest\\Today\\", "NewDrawer\\");
-  if (!typed || IsBlank(*typed)) return;
+  if (!typed || store::IsBlankName(*typed)) return;
   std::string text = *typed;
   if (text.back() != '\\') text += '\\';
   // The drawer path as items stored in it will carry it.

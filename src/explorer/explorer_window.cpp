@@ -15,12 +15,6 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr int kDragDistance = 5;  // pixels on either axis before a drag begins
 
-bool IsBlankName(std::string_view text) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) > ' ') return false;
-  return true;
-}
-
 }  // namespace
 
 void TDockableForm::ReportError(const std::string& text) {
@@ -281,7 +275,7 @@ void TDockableForm::AddNewDrawerMiClick() {
   while (typed) {
     const std::string name = *typed;
     std::string refusal;
-    if (IsBlankName(name)) {
+    if (store::IsBlankName(name)) {
       refusal = explorer_text::kEmptyDrawerName;
     } else if (name.find('\\') != std::string::npos) {
       refusal = explorer_text::kBackslashInName;

@@ -10,17 +10,9 @@
 
 namespace qb::store {
 
-namespace {
-
-bool IsBlankOrControl(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
+bool IsBlankName(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
-
-bool IsBlank(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), IsBlankOrControl);
-}
-
-}  // namespace
 
 int FindItemEntry(const zip::TZipReader& zip, std::string_view path) {
   return zip.FindEntry(path);
@@ -57,10 +49,10 @@ std::string_view DrawerPathOf(std::string_view item_path) {
 }
 
 std::string NormalizeItemPath(const std::string& typed) {
-  if (IsBlank(typed)) throw EItemPathError("An item path must not be empty");
+  if (IsBlankName(typed)) throw EItemPathError("An item path must not be empty");
   std::string path, file_name;
   zip::TZipWriter::NormalizeName(typed, true, path, file_name);
-  if (IsBlank(file_name))
+  if (IsBlankName(file_name))
     throw EItemPathError("\"" + typed +
                          "\" names a drawer, not an item: an item path must end in the item's name");
   if (!path.empty() && (path.front() == '\\' || path.find("\\\\") != std::string::npos))

@@ -44,6 +44,10 @@ std::string_view DrawerPathOf(std::string_view item_path);
 // path ending in a backslash (a drawer), or one with an empty drawer level.
 std::string NormalizeItemPath(const std::string& typed);
 
+// True when a typed name holds nothing but blanks and control characters (every
+// byte up to the space), the empty name included: such a name names nothing.
+bool IsBlankName(std::string_view text);
+
 // Reads the directory of the archive when its file exists (ReadDirectory would
 // fail on a missing one); a missing file is a cabinet with no entries yet.
 void RefreshDirectory(zip::TZipReader& zip);

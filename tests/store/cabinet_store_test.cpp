@@ -104,6 +104,16 @@ TEST(ItemPaths, TypedPathsAreNormalisedOrRefused) {
   EXPECT_EQ(DrawerPathOf("item1"), "");
 }
 
+// Blank: nothing but bytes up to the space. A byte above 0x7F (any UTF-8 letter's)
+// is text, whatever the sign of char.
+TEST(ItemPaths, BlankNamesAreSpacesAndControlsOnly) {
+  for (std::string_view blank :
+       {std::string_view(""), std::string_view(" \t\r\n"), std::string_view("\0\x1F", 2)})
+    EXPECT_TRUE(qb::store::IsBlankName(blank));
+  for (std::string_view text : {"x", "  .", "\x80", " \xC3\xA9 ", "\x7F"})
+    EXPECT_FALSE(qb::store::IsBlankName(text)) << text;
+}
+
 TEST_F(CabinetTest, SaveWritesPayloadAndCommentTogether) {
   TMemoryStream payload(std::string("hello\0", 6));
   StoredItem item = SaveItem(zip_, payload, "\\Clips\\First", kFormatText);
