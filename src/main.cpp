@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
+#include "app/command_line.h"
 #include "platform/format_registry.h"
 #include "qt/clipboard_session.h"
 #include "qt/main_window.h"

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/startup.h"
+#include "app/window_placement.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"

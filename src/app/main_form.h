@@ -32,8 +32,8 @@
 
 #include "app/commands.h"
 #include "app/speedbar.h"
-#include "app/startup.h"
 #include "app/stored_properties.h"
+#include "app/window_host.h"
 #include "clipboard/clipboard_commands.h"
 #include "explorer/explorer_window.h"
 #include "glyphs/user_glyph_commands.h"
@@ -81,6 +81,14 @@ struct TEditMenuState {
   bool MoveMi = false;
   bool DeleteNoteMi = false;
   bool EditTextItemMi = false;
+};
+
+// The View menu's check marks, as ViewMiClick sets them.
+struct TViewMenuState {
+  bool ToolbarMi = false;
+  bool ExplorerMi = false;
+  bool NoteMi = false;
+  bool ViewerMi = false;
 };
 
 class TMainForm {

@@ -15,7 +15,7 @@
 
 #include "app/main_form.h"
 #include "app/menu_model.h"
-#include "app/startup.h"
+#include "app/window_host.h"
 #include "explorer/explorer_mouse.h"
 #include "qt/explorer_tree.h"
 #include "qt/qt_clipboard.h"

@@ -1,8 +1,6 @@
 // Start-up and shut-down of the main window: the command line, the choice of the
 // cabinet, the settings file with its placements and stored properties (also
 // when it is damaged), the first-run layout and the close sequence.
-#include "app/startup.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +8,9 @@
 #include <stdexcept>
 
 #include "app/app_test_support.h"
+#include "app/command_line.h"
+#include "app/window_host.h"
+#include "app/window_placement.h"
 #include "platform/ini_file.h"
 
 namespace qbtest {
