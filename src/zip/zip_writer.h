@@ -9,7 +9,9 @@
 // and the loaded directory exactly as they were. One writer at a time: an update
 // holds the archive's writer lock from reading it to renaming the new file, and
 // reads the directory again when another writer replaced the file since it was
-// read (cabinet_file_replace.h has the whole procedure).
+// read (cabinet_file_replace.h has the whole procedure). There is no folder for
+// temporary files to choose: one elsewhere could not be renamed over the archive,
+// so an update could no longer be all or nothing.
 #pragma once
 
 #include <chrono>
@@ -37,9 +39,6 @@ class TZipWriter : public TZipReader {
   void SetStorePaths(bool value) { store_paths_ = value; }
   // File-name patterns whose entries are stored without compression.
   std::vector<std::string>& NoCompressList() { return no_compress_list_; }
-  // Folder for temporary files when the archive's own folder cannot take one.
-  const std::string& TempPath() const { return temp_path_; }
-  void SetTempPath(const std::string& path) { temp_path_ = path; }
 
   // Stores the whole stream as the entry name (normalised), replacing in place an
   // entry whose full name matches ignoring ASCII case (its comment is dropped).
@@ -110,7 +109,6 @@ class TZipWriter : public TZipReader {
   int pack_level_ = 6;
   bool store_paths_ = false;
   std::vector<std::string> no_compress_list_;
-  std::string temp_path_;
   std::chrono::milliseconds lock_wait_{3000};
   std::unique_ptr<CabinetLock> held_lock_;
   int lock_holds_ = 0;
