@@ -2,6 +2,9 @@
 // metafile headers, the RIFF palette file, and recognition of picture file images
 // by their first bytes.
 //
+// One source file per format: picture_dib.cpp (TDib and BMP), picture_icon.cpp,
+// picture_metafile.cpp, picture_palette.cpp, and picture.cpp (recognition).
+//
 // Nothing here draws. The Qt layer turns a TDib into a QImage and back; the core
 // only needs to read, check, keep and write the bytes. Every reader takes bytes
 // from an untrusted source (a clipboard block, a cabinet payload, a file): each
