@@ -30,20 +30,22 @@ int CancelButtonLeft(int panel_client_width, int cancel_width, int ok_left) {
 
 std::vector<TMenuItemInfo> PopMnuItems() {
   std::vector<TMenuItemInfo> items;
-  items.push_back({"SetBookmark1", "&Set Bookmark", "", 0, "", ""});
+  items.push_back({"SetBookmark1", "&Set Bookmark", "", 0, "", TMemoCommand::None});
   for (int n = 0; n < kBookmarkCount; ++n) {
     const std::string digit(1, static_cast<char>('0' + n));
-    items.push_back({"N" + digit + "1", "&" + digit, "Shift+Ctrl+" + digit, n, "SetBookmark1", "N01Click"});
+    items.push_back(
+        {"N" + digit + "1", "&" + digit, "Shift+Ctrl+" + digit, n, "SetBookmark1", TMemoCommand::N01Click});
   }
-  items.push_back({"GoToBookmark1", "&Go To Bookmark", "", 0, "", ""});
+  items.push_back({"GoToBookmark1", "&Go To Bookmark", "", 0, "", TMemoCommand::None});
   for (int n = 0; n < kBookmarkCount; ++n) {
     const std::string digit(1, static_cast<char>('0' + n));
-    items.push_back({"N" + digit + "2", "&" + digit, "Ctrl+" + digit, n, "GoToBookmark1", "N02Click"});
+    items.push_back(
+        {"N" + digit + "2", "&" + digit, "Ctrl+" + digit, n, "GoToBookmark1", TMemoCommand::N02Click});
   }
-  items.push_back({"N1", "-", "", 0, "", ""});
-  items.push_back({"Copy1", "&Copy", "Ctrl+C", 0, "", "Copy1Click"});
-  items.push_back({"Paste1", "&Paste", "Ctrl+V", 0, "", "Paste1Click"});
-  items.push_back({"Cut1", "C&ut", "Ctrl+X", 0, "", "Cut1Click"});
+  items.push_back({"N1", "-", "", 0, "", TMemoCommand::None});
+  items.push_back({"Copy1", "&Copy", "Ctrl+C", 0, "", TMemoCommand::Copy1Click});
+  items.push_back({"Paste1", "&Paste", "Ctrl+V", 0, "", TMemoCommand::Paste1Click});
+  items.push_back({"Cut1", "C&ut", "Ctrl+X", 0, "", TMemoCommand::Cut1Click});
   return items;
 }
 
@@ -55,6 +57,29 @@ TMemoForm::TMemoForm(TMemoEditorControl& editor) : editor_(editor) {
 void TMemoForm::SetHighLight(int number) {
   highlight_ = HighLighterFromNumber(number);
   editor_.SetHighLighter(highlight_);
+}
+
+bool TMemoForm::Run(TMemoCommand command, int tag) {
+  switch (command) {
+    case TMemoCommand::N01Click:
+      N01Click(tag);
+      return true;
+    case TMemoCommand::N02Click:
+      N02Click(tag);
+      return true;
+    case TMemoCommand::Copy1Click:
+      Copy1Click();
+      return true;
+    case TMemoCommand::Paste1Click:
+      Paste1Click();
+      return true;
+    case TMemoCommand::Cut1Click:
+      Cut1Click();
+      return true;
+    case TMemoCommand::None:
+      break;
+  }
+  return false;
 }
 
 void TMemoForm::FormShow() {

@@ -99,6 +99,10 @@ struct TGutterImage {
   int Y = 0;
 };
 
+// The commands of the editor's pop-up menu, one per handler of TMemoForm; None for
+// a separator or a sub-menu.
+enum class TMemoCommand { None, N01Click, N02Click, Copy1Click, Paste1Click, Cut1Click };
+
 // One item of the editor's pop-up menu PopMnu, in menu order; Parent names the
 // sub-menu an item belongs to (empty at the top level).
 struct TMenuItemInfo {
@@ -107,7 +111,7 @@ struct TMenuItemInfo {
   std::string ShortCut;
   int Tag = 0;
   std::string Parent;
-  std::string Handler;
+  TMemoCommand Command = TMemoCommand::None;
 };
 std::vector<TMenuItemInfo> PopMnuItems();
 
@@ -145,6 +149,10 @@ class TMemoForm {
   void Copy1Click() { editor_.CopyToClipboard(); }
   void Paste1Click() { editor_.PasteFromClipboard(); }
   void Cut1Click() { editor_.CutToClipboard(); }
+
+  // Runs the handler of a pop-up item's command with the item's tag; false for
+  // None.
+  bool Run(TMemoCommand command, int tag);
 
   const TBookmark& Bookmark(int n) const;
   // Keeps bookmarks on their lines when the editor replaces lines first .. first +

@@ -352,7 +352,7 @@ void TMemoDialog::BuildMenu() {
     } else if (item.Caption == "-") {
       pop_mnu_->addSeparator()->setObjectName(FromUtf8(item.Name));
       continue;
-    } else if (item.Handler.empty()) {
+    } else if (item.Command == TMemoCommand::None) {
       QMenu* sub = pop_mnu_->addMenu(FromUtf8(item.Caption));
       sub->setObjectName(FromUtf8(item.Name));
       sub->menuAction()->setObjectName(FromUtf8(item.Name));
@@ -366,20 +366,9 @@ void TMemoDialog::BuildMenu() {
       action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
       addAction(action);  // the shortcut works while the menu is closed
     }
-    const std::string handler = item.Handler;
+    const TMemoCommand command = item.Command;
     const int tag = item.Tag;
-    connect(action, &QAction::triggered, this, [this, handler, tag] {
-      if (handler == "N01Click")
-        form_->N01Click(tag);
-      else if (handler == "N02Click")
-        form_->N02Click(tag);
-      else if (handler == "Copy1Click")
-        form_->Copy1Click();
-      else if (handler == "Paste1Click")
-        form_->Paste1Click();
-      else if (handler == "Cut1Click")
-        form_->Cut1Click();
-    });
+    connect(action, &QAction::triggered, this, [this, command, tag] { form_->Run(command, tag); });
   }
   editor_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(editor_, &QWidget::customContextMenuRequested, this,

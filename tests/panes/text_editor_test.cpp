@@ -131,8 +131,36 @@ TEST(MemoForm, PopupMenuHasTheBookmarkAndClipboardItems) {
   EXPECT_EQ(items[6].Tag, 5);
   EXPECT_EQ(items[21].Name, "N92");
   EXPECT_EQ(items[21].ShortCut, "Ctrl+9");
-  EXPECT_EQ(items[21].Handler, "N02Click");
+  EXPECT_EQ(items[21].Command, TMemoCommand::N02Click);
   EXPECT_EQ(items[25].Caption, "C&ut");
+}
+
+// Every item of the pop-up runs its own handler with its own tag; headers and the
+// separator run nothing.
+TEST(MemoForm, EveryPopupItemRunsItsHandler) {
+  FakeEditor ed;
+  TMemoForm form(ed);
+  ed.calls.clear();
+  std::vector<std::string> ran;
+  for (const TMenuItemInfo& item : PopMnuItems()) {
+    const bool leaf = !item.Parent.empty() || item.Name.rfind("Copy", 0) == 0 ||
+                      item.Name.rfind("Paste", 0) == 0 || item.Name.rfind("Cut", 0) == 0;
+    EXPECT_EQ(item.Command != TMemoCommand::None, leaf) << item.Name;
+    ed.calls.clear();
+    ed.x = 3;
+    ed.y = 20 + item.Tag;
+    if (!form.Run(item.Command, item.Tag)) continue;
+    if (item.Parent == "SetBookmark1") {
+      EXPECT_TRUE(form.Bookmark(item.Tag).Valid) << item.Name;
+      EXPECT_EQ(form.Bookmark(item.Tag).Y, 20 + item.Tag) << item.Name;
+    } else if (item.Parent == "GoToBookmark1") {
+      EXPECT_EQ(ed.calls, (Calls{"x=3", "y=" + std::to_string(20 + item.Tag)})) << item.Name;
+    } else {
+      ran.insert(ran.end(), ed.calls.begin(), ed.calls.end());
+    }
+  }
+  EXPECT_EQ(ran, (Calls{"copy", "paste", "cut"}));
+  EXPECT_FALSE(form.Run(TMemoCommand::None, 0));
 }
 
 }  // namespace
