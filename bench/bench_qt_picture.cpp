@@ -9,15 +9,23 @@
 //    PNG bytes of a request that comes at once (the worst case: no head start).
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <chrono>
 #include <cmath>
+#include <memory>
 
 #include "clipboard/png_image.h"
+#include "qt/clipboard_view.h"
+#include "qt/main_window.h"
 #include "qt/qt_clipboard.h"
+#include "store/cabinet_store.h"
 
 namespace {
 
@@ -104,11 +112,166 @@ void BM_FirstPasteRightAway(benchmark::State& state) {
 }
 BENCHMARK(BM_FirstPasteRightAway)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// --- another program's picture, as the main window meets it ----------------------------
+
+// The photograph as another program offers it: PNG bytes under image/png.
+const QByteArray& ForeignPng() {
+  static const QByteArray png = [] {
+    const std::vector<uint8_t> bmp = Photo().WriteBmp();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImage::fromData(bmp.data(), static_cast<int>(bmp.size()), "BMP").save(&buffer, "PNG", 90);
+    return bytes;
+  }();
+  return png;
+}
+
+// What the desktop clipboard hands over on X11: the PNG bytes as they are, or an
+// image decoded from them at the moment it is asked for.
+class TForeignPicture : public QMimeData {
+ public:
+  QStringList formats() const override { return {"image/png", "application/x-qt-image"}; }
+  bool hasFormat(const QString& mime) const override { return formats().contains(mime); }
+
+ protected:
+  QVariant retrieveData(const QString& mime, QMetaType type) const override {
+    if (mime == "image/png") return ForeignPng();
+    if (mime == "application/x-qt-image") return QImage::fromData(ForeignPng(), "PNG");
+    return QMimeData::retrieveData(mime, type);
+  }
+};
+
+void PutForeignPicture() {
+  QGuiApplication::clipboard()->setMimeData(new TForeignPicture);
+}
+
+// Records the longest time the UI thread went without running its timers.
+class TStallMeter {
+ public:
+  TStallMeter() {
+    timer_.setInterval(1);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+  }
+  void Start() {
+    longest_ = 0;
+    last_ = Clock::now();
+    timer_.start();
+  }
+  // Counts the time since the last tick too (a stall that ends now).
+  double LongestMs() {
+    Tick();
+    timer_.stop();
+    return longest_;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  void Tick() {
+    const auto now = Clock::now();
+    longest_ = std::max(longest_, std::chrono::duration<double, std::milli>(now - last_).count());
+    last_ = now;
+  }
+  QTimer timer_;
+  Clock::time_point last_;
+  double longest_ = 0;
+};
+
+struct TWindowPlace {
+  QTemporaryDir dir;
+  std::string Cabinet() const { return (dir.path() + "/Pictures.qvf").toStdString(); }
+};
+
+// AutoSave of another program's picture: from the copy to the item in the cabinet,
+// with the longest pause of the UI thread on the way. The reference is the decoding
+// alone (PNG to a bitmap, as the clipboard layer does it), run on the UI thread.
+void BM_AutoSaveForeignPicture(benchmark::State& state) {
+  const bool ours = state.range(0) == 1;
+  TWindowPlace place;
+  qb::qt::TQtClipboard clipboard;
+  std::unique_ptr<qb::qt::TQtMainWindow> window;
+  if (ours) {
+    {
+      qb::zip::TZipWriter zip;
+      qb::store::ConfigureCabinetArchive(zip);
+      zip.SetZipName(place.Cabinet());
+      qb::TMemoryStream one(std::string_view("one\0", 4));
+      qb::store::SaveItem(zip, one, "NewItems\\Item0", 1);
+    }
+    window = std::make_unique<qb::qt::TQtMainWindow>(qb::TPaths::InFolder(place.dir.path().toStdString()),
+                                                     &clipboard);
+    window->show();
+    window->OpenCabinet(place.Cabinet());
+    window->Form().ClipboardCommands().SetAutoSave(true);
+  }
+  ForeignPng();  // made before the clock runs
+  TStallMeter meter;
+  double longest = 0;
+  for (auto _ : state) {
+    QGuiApplication::clipboard()->setText("between");  // stored too, with AutoSave on
+    QCoreApplication::processEvents();
+    meter.Start();
+    if (ours) {
+      const int before = window->Form().Zip1().EntryCount();
+      PutForeignPicture();
+      while (window->Form().Zip1().EntryCount() == before) QCoreApplication::processEvents();
+    } else {
+      PutForeignPicture();
+      qb::TClipboardLock lock(clipboard);
+      benchmark::DoNotOptimize(clipboard.GetBitmap());
+    }
+    QCoreApplication::processEvents();
+    longest = std::max(longest, meter.LongestMs());
+  }
+  state.counters["longest_ui_pause_ms"] = longest;
+  state.SetLabel(ours ? "ours: copy to stored item" : "reference: decoding it on the UI thread");
+}
+BENCHMARK(BM_AutoSaveForeignPicture)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+
+// Start-up with another program's picture on the clipboard: building and showing
+// the main window, and the longest pause of the UI thread until the picture is
+// shown. The reference is the same start with an empty clipboard.
+void BM_StartWithPicture(benchmark::State& state) {
+  const bool picture = state.range(0) == 1;
+  TWindowPlace place;
+  qb::qt::TQtClipboard clipboard;
+  ForeignPng();
+  TStallMeter meter;
+  double longest = 0, shown_ms = 0;
+  for (auto _ : state) {
+    if (picture)
+      PutForeignPicture();
+    else
+      QGuiApplication::clipboard()->clear();
+    QCoreApplication::processEvents();
+    meter.Start();
+    const auto start = std::chrono::steady_clock::now();
+    auto window = std::make_unique<qb::qt::TQtMainWindow>(
+        qb::TPaths::InFolder(place.dir.path().toStdString()), &clipboard);
+    window->show();
+    QCoreApplication::processEvents();
+    shown_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // Until the picture is on show (or at once without one).
+    while (picture && window->ClipboardView()->ShownPage() != "picture") QCoreApplication::processEvents();
+    longest = std::max(longest, meter.LongestMs());
+  }
+  state.counters["window_shown_ms"] = shown_ms;
+  state.counters["longest_ui_pause_ms"] = longest;
+  state.SetLabel(picture ? "ours: a 4000 x 3000 picture on the clipboard" : "reference: empty clipboard");
+}
+BENCHMARK(BM_StartWithPicture)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  Q_INIT_RESOURCE(quiverbox);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
+  QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

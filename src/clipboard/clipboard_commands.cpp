@@ -7,6 +7,7 @@
 #include "clipboard/clip_formats.h"
 #include "clipboard/payload.h"
 #include "clipboard/text_payload.h"
+#include "clipboard/working_picture.h"
 #include "explorer/selected_item.h"
 #include "store/cabinet_store.h"
 #include "store/item_metadata.h"
@@ -108,9 +109,11 @@ TCapturedClip TClipboardCommands::CaptureClip(bool automatic) {
       return clip;
     }
     // The clip is encoded before the name is asked for: what is stored is what was
-    // on the clipboard when the command started.
-    if (EncodePayload(ctx_.Clipboard, clip.Format, clip.Payload, ctx_.TempPictureFile) !=
-        TPayloadResult::Done) {
+    // on the clipboard when the command started (a picture still being decoded is
+    // taken as it will be).
+    const bool later = clip.Format == CF_BITMAP && TakeBitmapLater(clip);
+    if (!later && EncodePayload(ctx_.Clipboard, clip.Format, clip.Payload, ctx_.TempPictureFile) !=
+                      TPayloadResult::Done) {
       clip.Error = kTmpFileStreamErrorText;
       return clip;
     }
@@ -121,12 +124,41 @@ TCapturedClip TClipboardCommands::CaptureClip(bool automatic) {
   } catch (const std::exception& e) {
     clip.Error = e.what();
   }
-  if (!clip.Error.empty()) clip.Payload.Clear();
+  if (!clip.Error.empty()) {
+    clip.Payload.Clear();
+    clip.PendingBitmap = {};
+  }
   return clip;
+}
+
+bool TClipboardCommands::TakeBitmapLater(TCapturedClip& clip) {
+  TClipboardLock lock(ctx_.Clipboard);
+  TBitmapFuture bitmap = ctx_.Clipboard.GetBitmapLater();
+  if (bitmap.wait_for(std::chrono::seconds(0)) == std::future_status::ready) return false;
+  clip.PendingBitmap = std::move(bitmap);
+  if (ctx_.Clipboard.HasFormat(CF_PALETTE)) clip.PendingPalette = ctx_.Clipboard.GetPalette();
+  return true;
+}
+
+void TClipboardCommands::FinishCapture(TCapturedClip& clip) {
+  if (!clip.PendingBitmap.valid()) return;
+  while (clip.PendingBitmap.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+    if (ctx_.ProcessMessages) ctx_.ProcessMessages();
+  try {
+    const std::vector<uint8_t> bmp =
+        BitmapWithPalette(clip.PendingBitmap.get(), clip.PendingPalette).WriteBmp();
+    clip.Payload.Clear();
+    clip.Payload.Write(bmp.data(), bmp.size());
+  } catch (const std::exception& e) {
+    clip.Error = e.what();
+    clip.Payload.Clear();
+  }
+  clip.PendingBitmap = {};
 }
 
 void TClipboardCommands::StoreClip(TCapturedClip& clip, bool automatic) {
   if (clip.Skipped) return;
+  FinishCapture(clip);
   if (!clip.Error.empty()) return Error(clip.Error);
   zip::TZipWriter& zip = ctx_.Zip1;
   if (zip.ZipName().empty()) return Error(kNoCabinet);

@@ -32,6 +32,10 @@
 //   messages during its work) is thus kept, and stored in arrival order when the
 //   running work has ended; a later copy cannot replace it meanwhile. The messages
 //   a save shows appear when its store runs.
+// - A picture from another program is not decoded in the change notification: the
+//   clipboard hands over its bitmap while a worker decodes it, and the store waits
+//   for it, letting window messages run meanwhile (as the archive engine does
+//   during its work), then encodes the payload.
 #pragma once
 
 #include <cstdint>
@@ -93,6 +97,11 @@ struct TCapturedClip {
   std::string Prefix;    // of the proposed name: "NewItems\Item" or the current drawer's
   std::string Error;     // shown instead of storing, when not empty
   bool Skipped = false;  // a secret under AutoSave: nothing to store, nothing to say
+  // A bitmap clip whose bitmap was still being decoded when it was taken (another
+  // program's picture), with the palette that was beside it; Payload is encoded
+  // from them when the store runs.
+  TBitmapFuture PendingBitmap;
+  std::optional<TLogPalette> PendingPalette;
 };
 
 // The clipboard backup: a payload and its format number, both empty (0) at start.
@@ -160,6 +169,12 @@ class TClipboardCommands {
   void Error(const std::string& text);
   // Fills the backup once per session, before the first replacement.
   void CaptureBackupOnce();
+  // Takes the clipboard's bitmap without waiting when it is still being decoded;
+  // false when it is ready (the payload is then encoded at once).
+  bool TakeBitmapLater(TCapturedClip& clip);
+  // Waits for a bitmap taken that way (window messages run meanwhile) and encodes
+  // the clip's payload from it, or sets the clip's Error.
+  void FinishCapture(TCapturedClip& clip);
   // Stores a captured clip under name and inserts its node.
   void SaveClipAs(TCapturedClip& clip, const std::string& name);
   // Extracts the selected item's entry into the payload work stream.

@@ -1,6 +1,7 @@
 #include "clipboard/clipboard_viewer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "clipboard/clip_formats.h"
@@ -52,12 +53,16 @@ void TClipboardViewer::JoinChain() {
   if (in_chain_) return;
   in_chain_ = true;
   clipboard_.SetOnChange([this] { ClipboardChanged(); });
+  clipboard_.SetOnBitmapReady([this] {
+    if (waiting_for_bitmap_) Rebuild();
+  });
   ClipboardChanged();
 }
 
 void TClipboardViewer::LeaveChain() {
   if (!in_chain_) return;
   clipboard_.SetOnChange(nullptr);
+  clipboard_.SetOnBitmapReady(nullptr);
   in_chain_ = false;
 }
 
@@ -106,6 +111,7 @@ void TClipboardViewer::SetClientWidth(int width, int scroll_bar_width) {
 }
 
 void TClipboardViewer::Rebuild() {
+  waiting_for_bitmap_ = false;
   try {
     shown_ = BuildContent();
   } catch (const Exception& e) {
@@ -162,6 +168,11 @@ TShownContent TClipboardViewer::BuildContent() {
       return c;
     }
     case cvBitmap:
+      if (clipboard_.GetBitmapLater().wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        waiting_for_bitmap_ = true;
+        c.Text = kReadingPictureText;
+        return c;
+      }
       c.Picture.SetBitmap(BitmapFromClipboard(clipboard_));
       break;
     case cvMetafile:

@@ -4,7 +4,9 @@
 // The widget that draws it (src/qt) forwards the clipboard's change notification
 // to ClipboardChanged and draws Shown(). Joining the chain hooks the viewer to the
 // clipboard's change notification and runs one change at once, as joining the
-// platform's viewer chain does.
+// platform's viewer chain does. A bitmap the clipboard is still decoding (another
+// program's picture) is not waited for: the view says it is being read and is
+// rebuilt when the bitmap is ready.
 #pragma once
 
 #include <functional>
@@ -33,6 +35,8 @@ enum TClipboardViewFormat {
 inline constexpr const char* kUnknownFormatText =
     "Cannot display. Data in Clipboard is in an unknown format.";
 inline constexpr const char* kClipboardEmptyText = "Clipboard is empty";
+// Shown while another program's picture is being decoded.
+inline constexpr const char* kReadingPictureText = "Reading the picture...";
 inline constexpr const char* kOemTextFontName = "Terminal";
 
 // The palette grid: square cells, one per palette entry, as many columns as fit
@@ -101,6 +105,7 @@ class TClipboardViewer {
   int client_width_ = 400;
   int scroll_bar_width_ = 16;
   TShownContent shown_;
+  bool waiting_for_bitmap_ = false;  // shown_ says the picture is being read
 };
 
 // A one-line description of a component stream ("object Name: TClass"), from the

@@ -127,13 +127,16 @@ std::vector<uint8_t> TPicture::SaveToFileImage() const {
 
 TDib BitmapFromClipboard(IClipboard& clipboard) {
   std::optional<TDib> bitmap = clipboard.GetBitmap();
+  const bool needs_palette = bitmap && bitmap->BitCount() <= 8 && bitmap->Palette().empty();
+  return BitmapWithPalette(std::move(bitmap), needs_palette ? clipboard.GetPalette() : std::nullopt);
+}
+
+TDib BitmapWithPalette(std::optional<TDib> bitmap, const std::optional<TLogPalette>& palette) {
   if (!bitmap || bitmap->Empty()) throw EClipboardError(kInvalidClipboardFormatText);
-  if (bitmap->BitCount() <= 8 && bitmap->Palette().empty()) {
-    if (std::optional<TLogPalette> palette = clipboard.GetPalette()) {
-      std::vector<TRgbQuad> table;
-      for (const TPaletteEntry& e : *palette) table.push_back(Rgb(e.Red, e.Green, e.Blue));
-      bitmap->SetPalette(std::move(table));
-    }
+  if (bitmap->BitCount() <= 8 && bitmap->Palette().empty() && palette) {
+    std::vector<TRgbQuad> table;
+    for (const TPaletteEntry& e : *palette) table.push_back(Rgb(e.Red, e.Green, e.Blue));
+    bitmap->SetPalette(std::move(table));
   }
   return std::move(*bitmap);
 }

@@ -64,6 +64,9 @@ class TPicture {
 // clipboard's palette. Throws EClipboardError(kInvalidClipboardFormatText) when
 // there is no bitmap.
 TDib BitmapFromClipboard(IClipboard& clipboard);
+// The same rules for a bitmap already taken from the clipboard, with the palette
+// that was there beside it (nothing when none was).
+TDib BitmapWithPalette(std::optional<TDib> bitmap, const std::optional<TLogPalette>& palette);
 // The clipboard's metafile in enhanced form (from 14, or 3 when only that is there).
 TMetafile MetafileFromClipboard(IClipboard& clipboard);
 // The picture of the first format, in clipboard order, that holds one (see

@@ -20,6 +20,12 @@ bool IsObjectFormat(uint32_t format) {
   return format == CF_BITMAP || format == CF_METAFILEPICT || format == CF_PALETTE || format == CF_ENHMETAFILE;
 }
 
+TBitmapFuture IClipboard::GetBitmapLater() {
+  std::promise<std::optional<TDib>> now;
+  now.set_value(GetBitmap());
+  return now.get_future().share();
+}
+
 std::string_view BlockText(const std::vector<uint8_t>& block) {
   const auto zero = std::find(block.begin(), block.end(), uint8_t{0});
   return std::string_view(reinterpret_cast<const char*>(block.data()),

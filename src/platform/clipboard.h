@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,10 @@ class EClipboardError : public Exception {
   using Exception::Exception;
 };
 
+// A bitmap that may still be on its way: another program's picture is read from
+// the desktop at once and decoded on a worker thread.
+using TBitmapFuture = std::shared_future<std::optional<TDib>>;
+
 // True for the formats whose content is an object rather than a memory block.
 bool IsObjectFormat(uint32_t format);
 
@@ -86,6 +91,12 @@ class IClipboard {
   // refuses as blocks.
   virtual bool SetBlock(uint32_t format, std::vector<uint8_t> block) = 0;
   virtual std::optional<TDib> GetBitmap() = 0;
+  // The bitmap as GetBitmap gives it, possibly still being decoded on another
+  // thread: what the clipboard holds is taken now, so the result is the bitmap of
+  // the moment of the call. When it was handed out unfinished, the bitmap-ready
+  // notification runs (on this thread) once it is done. By default it is read at
+  // once.
+  virtual TBitmapFuture GetBitmapLater();
   virtual void SetBitmap(TDib bitmap) = 0;
   virtual std::optional<TLogPalette> GetPalette() = 0;
   virtual void SetPalette(TLogPalette palette) = 0;
@@ -95,6 +106,9 @@ class IClipboard {
 
   // The change notification; replaces any earlier handler.
   void SetOnChange(std::function<void()> handler) { on_change_ = std::move(handler); }
+  // Runs when a bitmap GetBitmapLater handed out unfinished is ready; replaces any
+  // earlier handler.
+  void SetOnBitmapReady(std::function<void()> handler) { on_bitmap_ready_ = std::move(handler); }
 
   // Registered format names (through the program's registry).
   TClipboardFormatRegistry& Registry() const { return *registry_; }
@@ -112,9 +126,17 @@ class IClipboard {
     } catch (...) {
     }
   }
+  void NotifyBitmapReady() noexcept {
+    if (!on_bitmap_ready_) return;
+    try {
+      on_bitmap_ready_();
+    } catch (...) {
+    }
+  }
 
  private:
   std::function<void()> on_change_;
+  std::function<void()> on_bitmap_ready_;
   TClipboardFormatRegistry* registry_ = &ClipboardFormats();
 };
 

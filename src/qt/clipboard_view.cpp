@@ -31,6 +31,38 @@ QPixmap PixmapFromFileImage(const std::vector<uint8_t>& file_image, QString* pla
   return QPixmap::fromImage(image);
 }
 
+namespace {
+
+// The bitmap as a 32-bit image, for the 24- and 32-bit uncompressed bitmaps that
+// photographs and screenshots are; a null image for other kinds.
+QImage ImageFromDib(const TDib& dib) {
+  if (dib.Compression() != BI_RGB || (dib.BitCount() != 24 && dib.BitCount() != 32)) return QImage();
+  QImage image(dib.Width(), dib.Height(), QImage::Format_RGB32);
+  if (image.isNull()) return image;
+  const int width = dib.Width();
+  const uint8_t* bits = dib.Bits().data();
+  for (int y = 0; y < dib.Height(); ++y) {  // the bitmap holds the bottom row first
+    const uint8_t* from = bits + static_cast<size_t>(dib.Height() - 1 - y) * dib.RowStride();
+    auto* to = reinterpret_cast<QRgb*>(image.scanLine(y));
+    if (dib.BitCount() == 24) {
+      for (int x = 0; x < width; ++x, from += 3) to[x] = qRgb(from[2], from[1], from[0]);
+    } else {
+      for (int x = 0; x < width; ++x, from += 4) to[x] = qRgb(from[2], from[1], from[0]);
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
+QPixmap PixmapFromPicture(const TPicture& picture, QString* placeholder) {
+  if (picture.Kind() == TPictureKind::Bitmap) {
+    QImage image = ImageFromDib(picture.Bitmap());
+    if (!image.isNull()) return QPixmap::fromImage(std::move(image));
+  }
+  return PixmapFromFileImage(picture.SaveToFileImage(), placeholder);
+}
+
 void TPaletteGridWidget::SetGrid(const TPaletteGrid& grid) {
   grid_ = grid;
   setFixedSize(sizeHint());
@@ -97,7 +129,7 @@ void TClipboardView::Refresh() {
     }
     case TShownContent::Control::Picture: {
       QString placeholder;
-      QPixmap pixmap = PixmapFromFileImage(shown.Picture.SaveToFileImage(), &placeholder);
+      QPixmap pixmap = PixmapFromPicture(shown.Picture, &placeholder);
       if (pixmap.isNull()) {
         placeholder_->setText(placeholder);
         setCurrentWidget(placeholder_);

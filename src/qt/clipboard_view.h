@@ -15,6 +15,10 @@ namespace qb::qt {
 // A picture file image (BMP, ICO, PNG, JPEG, GIF) as a pixmap. Metafiles cannot be
 // drawn on this platform: the result is empty and placeholder says what it is.
 QPixmap PixmapFromFileImage(const std::vector<uint8_t>& file_image, QString* placeholder);
+// A picture as a pixmap. A 24- or 32-bit bitmap is converted directly, row by row
+// (a photograph's 36 MB BMP file form is never made); anything else goes through
+// its file form as above.
+QPixmap PixmapFromPicture(const TPicture& picture, QString* placeholder);
 
 class TPaletteGridWidget : public QWidget {
   Q_OBJECT

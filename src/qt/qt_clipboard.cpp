@@ -4,8 +4,10 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QMimeData>
 #include <QThreadPool>
+#include <QTimer>
 
 #include "clipboard/png_image.h"
 #include "platform/codepage.h"
@@ -142,9 +144,16 @@ TQtClipboard::TQtClipboard(std::unique_ptr<IDesktopClipboard> desktop)
     : desktop_(desktop ? std::move(desktop) : QtDesktopClipboard()) {
   desktop_->OnChanged = [this] {
     ++generation_;
-    decoded_.reset();
+    later_ = {};  // a decoding still running finishes into nothing
     NotifyChange();
   };
+  decoding_watch_ = std::make_unique<QTimer>();
+  decoding_watch_->setInterval(10);
+  QObject::connect(decoding_watch_.get(), &QTimer::timeout, decoding_watch_.get(), [this] {
+    if (later_.valid() && later_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+    decoding_watch_->stop();
+    if (later_.valid()) NotifyBitmapReady();
+  });
 }
 
 TQtClipboard::~TQtClipboard() = default;
@@ -318,21 +327,67 @@ std::optional<TDib> TQtClipboard::GetBitmap() {
   const QMimeData* data = Current();
   // A picture this program put there is taken as it is, without going through an image.
   if (const auto* own = dynamic_cast<const TPictureMimeData*>(data)) return own->Bitmap();
-  // Another program's picture is fetched and decoded once per clip, however many
-  // readers ask (the live view, then the save).
-  const bool foreign = !pending_;
-  if (foreign && decoded_ && decoded_generation_ == generation_) return decoded_;
-  std::optional<TDib> bitmap = DecodeImage(data);
-  if (foreign) {
-    decoded_ = bitmap;
-    decoded_generation_ = generation_;
+  if (pending_) {
+    const std::optional<TImageSource> source = TakeImage(data);
+    return source ? DecodeImage(*source) : std::nullopt;
   }
-  return bitmap;
+  return GetBitmapLater().get();
 }
 
-std::optional<TDib> TQtClipboard::DecodeImage(const QMimeData* data) {
-  if (!data || !data->hasImage()) return std::nullopt;
+TBitmapFuture TQtClipboard::GetBitmapLater() {
+  RequireOpen();
+  const QMimeData* data = Current();
+  if (pending_ || dynamic_cast<const TPictureMimeData*>(data)) return IClipboard::GetBitmapLater();
+  // Another program's picture is fetched and decoded once per clip, however many
+  // readers ask (the live view, then the save).
+  if (later_.valid() && later_generation_ == generation_) return later_;
+  later_generation_ = generation_;
+  auto done = std::make_shared<std::promise<std::optional<TDib>>>();
+  later_ = done->get_future().share();
+  std::optional<TImageSource> source = TakeImage(data);
+  if (!source) {
+    done->set_value(std::nullopt);
+    return later_;
+  }
+  QThreadPool::globalInstance()->start([done, taken = std::move(*source)] {
+    try {
+      done->set_value(DecodeImage(taken));
+    } catch (...) {
+      done->set_value(std::nullopt);  // out of memory: no picture
+    }
+  });
+  WatchDecoding();
+  return later_;
+}
+
+void TQtClipboard::WatchDecoding() {
+  if (!decoding_watch_->isActive()) decoding_watch_->start();
+}
+
+std::optional<TQtClipboard::TImageSource> TQtClipboard::TakeImage(const QMimeData* data) {
+  if (!data) return std::nullopt;
+  // The file bytes of the first type Qt can read, PNG and BMP first (what most
+  // programs offer); the transfer from the other program happens here, the
+  // decoding later.
+  QStringList offered = data->formats();
+  std::stable_partition(offered.begin(), offered.end(), [](const QString& mime) {
+    return mime == QLatin1String(kPngMime) || mime == QLatin1String(kBmpMime);
+  });
+  static const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
+  for (const QString& mime : offered) {
+    if (mime == QLatin1String(kQtImageMime) || !IsPictureMime(mime) || !readable.contains(mime.toLatin1()))
+      continue;
+    QByteArray bytes = data->data(mime);
+    if (!bytes.isEmpty()) return TImageSource{std::move(bytes), QImage()};
+  }
+  if (!data->hasImage()) return std::nullopt;
   QImage image = qvariant_cast<QImage>(data->imageData());
+  if (image.isNull()) return std::nullopt;
+  return TImageSource{QByteArray(), std::move(image)};
+}
+
+std::optional<TDib> TQtClipboard::DecodeImage(const TImageSource& source) {
+  QImage image = source.Image.isNull() ? QImage::fromData(source.Encoded) : source.Image;
   if (image.isNull()) return std::nullopt;
   QByteArray bmp;
   QBuffer buffer(&bmp);

@@ -22,6 +22,7 @@
 // both read and write the same MIME types the same way.
 #pragma once
 
+#include <QImage>
 #include <QMimeData>
 #include <QObject>
 #include <QString>
@@ -31,6 +32,8 @@
 #include <memory>
 
 #include "platform/clipboard.h"
+
+class QTimer;
 
 namespace qb::qt {
 
@@ -104,6 +107,10 @@ class TQtClipboard : public IClipboard {
   std::optional<std::vector<uint8_t>> GetBlock(uint32_t format) override;
   bool SetBlock(uint32_t format, std::vector<uint8_t> block) override;
   std::optional<TDib> GetBitmap() override;
+  // Another program's picture is fetched from the desktop now (its PNG or other
+  // file bytes, as offered) and decoded on a worker thread; a later call for the
+  // same clip gets the same decoding.
+  TBitmapFuture GetBitmapLater() override;
   void SetBitmap(TDib bitmap) override;
   std::optional<TLogPalette> GetPalette() override;
   void SetPalette(TLogPalette palette) override;
@@ -120,13 +127,24 @@ class TQtClipboard : public IClipboard {
   const QMimeData* Current() const;
   QMimeData& Pending();
   void RequireOpen() const;
-  static std::optional<TDib> DecodeImage(const QMimeData* data);
+  // A picture as taken from the clipboard, not yet decoded: the file bytes of one
+  // image type, or an image that is already one (an in-process clipboard).
+  struct TImageSource {
+    QByteArray Encoded;
+    QImage Image;
+  };
+  static std::optional<TImageSource> TakeImage(const QMimeData* data);
+  // Decodes on any thread.
+  static std::optional<TDib> DecodeImage(const TImageSource& source);
+  // Runs the bitmap-ready notification once the decoding of later_ is done.
+  void WatchDecoding();
 
   std::unique_ptr<IDesktopClipboard> desktop_;
   bool open_ = false;
-  uint64_t generation_ = 0;      // counts the desktop clipboard's changes
-  std::optional<TDib> decoded_;  // another program's picture, as decoded at generation_
-  uint64_t decoded_generation_ = 0;
+  uint64_t generation_ = 0;  // counts the desktop clipboard's changes
+  TBitmapFuture later_;      // another program's picture, decoding or decoded, taken at later_generation_
+  uint64_t later_generation_ = 0;
+  std::unique_ptr<QTimer> decoding_watch_;
   std::unique_ptr<QMimeData> pending_;
   // The MIME type each registered format was last offered as.
   mutable std::map<uint32_t, QString> seen_mime_;

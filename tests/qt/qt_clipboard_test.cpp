@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QTest>
 
 namespace qb::qt {
 namespace {
@@ -202,6 +204,73 @@ TEST(QtClipboard, PicturesAreOfferedAsPngEncodedOnce) {
         const TRgbQuad c = other.PixelColor(x, y);
         ASSERT_EQ(got.pixelColor(x, y), QColor(c.Red, c.Green, c.Blue)) << x << "," << y;
       }
+  }
+}
+
+// Another program's picture is fetched at once and decoded on a worker thread,
+// once per clip: every reader of the same clip gets the same decoding, the
+// bitmap-ready notification says when it is done, and a clip that replaces it
+// gets its own. Broken picture bytes give no bitmap rather than a failure.
+TEST(QtClipboard, AnotherProgramsPictureIsDecodedOnceAside) {
+  TQtClipboard clipboard;
+  int ready = 0;
+  clipboard.SetOnBitmapReady([&] { ++ready; });
+  QImage image(640, 480, QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, qRgb(x % 256, (x * y) % 251, y % 256));
+  QByteArray png;
+  {
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "PNG"));
+  }
+  PutMime({{"image/png", png}, {"text/html", "<img>"}});
+  TBitmapFuture first, second;
+  {
+    TClipboardLock lock(clipboard);
+    first = clipboard.GetBitmapLater();
+    second = clipboard.GetBitmapLater();
+  }
+  ASSERT_TRUE(first.valid());
+  const std::optional<TDib>& dib = first.get();
+  EXPECT_EQ(&second.get(), &dib);  // one decoding for both readers
+  ASSERT_TRUE(dib);
+  ASSERT_EQ(dib->Width(), 640);
+  ASSERT_EQ(dib->Height(), 480);
+  for (int y = 0; y < 480; y += 7)
+    for (int x = 0; x < 640; x += 5) {
+      const TRgbQuad c = dib->PixelColor(x, y);
+      ASSERT_EQ(qRgb(c.Red, c.Green, c.Blue), image.pixel(x, y)) << x << "," << y;
+    }
+  for (int i = 0; i < 100 && ready == 0; ++i) QTest::qWait(10);
+  EXPECT_EQ(ready, 1);
+  {
+    TClipboardLock lock(clipboard);
+    EXPECT_EQ(clipboard.GetBitmap(), dib);  // the same picture, read at once
+  }
+
+  // The next clip is decoded anew.
+  image.fill(qRgb(1, 2, 3));
+  png.clear();
+  {
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+  }
+  PutMime({{"image/png", png}});
+  {
+    TClipboardLock lock(clipboard);
+    const TBitmapFuture next = clipboard.GetBitmapLater();
+    ASSERT_TRUE(next.get());
+    EXPECT_EQ(next.get()->PixelColor(9, 9), Rgb(1, 2, 3));
+  }
+
+  // Bytes that are no picture.
+  PutMime({{"image/png", QByteArray("\x89PNG\r\n\x1a\n broken", 17)}});
+  {
+    TClipboardLock lock(clipboard);
+    EXPECT_FALSE(clipboard.GetBitmapLater().get());
+    EXPECT_FALSE(clipboard.GetBitmap());
   }
 }
 
