@@ -14,6 +14,7 @@
 #include "store/cabinet_store.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
+#include "store/item_size.h"
 #include "store/store_errors.h"
 #include "zip/zip_errors.h"
 
@@ -407,6 +408,8 @@ void TMainForm::EditTextItemMiClick(int tag) {
   if (!item.Found()) return Error("Unable to locate " + item.Path + kCrLf + "within the File Cabinet!");
   const std::string full_name = zip_.EntryFullName(item.Index);
   const std::string comment = EntryCommentOf(zip_, item.Index);
+  if (const uint64_t size = zip_.Entry(item.Index).uncompressed_size; size > max_item_size_)
+    return Error(store::ItemTooLargeText(item.Path, size, max_item_size_, "edit"));
   store::ClearSelection(zip_);
   if (zip_.ExtractIndexToStream(&payload_, item.Index) != 1)
     return Error("Unable to read " + item.Path + " from the File Cabinet!");

@@ -109,6 +109,12 @@ class TMainForm {
   // during long reads and writes, and Edit Clipboard As before it reads the
   // clipboard, so a clipboard change still waiting to be told is handled first.
   void SetMessagePump(std::function<void()> pump);
+  // The largest item saved, loaded, viewed or edited (store::kMaxItemSize; tests
+  // set a small one).
+  void SetMaxItemSize(uint64_t bytes) {
+    max_item_size_ = bytes;
+    clipboard_commands_.SetMaxItemSize(bytes);
+  }
   TDockableForm& DockableForm() { return explorer_; }
   TNoteForm& NoteForm() { return note_; }
   TViewerForm& ViewerForm() { return viewer_; }
@@ -296,6 +302,7 @@ class TMainForm {
   TUserGlyphCommands user_glyphs_;
   TMainWindowHost* host_ = nullptr;
   std::function<void()> message_pump_;
+  uint64_t max_item_size_ = store::kMaxItemSize;
   bool first_show_ = false;  // set by FormCreate, cleared by the first FormShow
   bool started_ = false;     // FormShow ran
   bool ending_ = false;      // "/UNINSTALL": nothing is shown or written

@@ -12,6 +12,7 @@
 #include "store/cabinet_store.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
+#include "store/item_size.h"
 
 namespace qb {
 
@@ -117,6 +118,11 @@ TCapturedClip TClipboardCommands::CaptureClip(bool automatic) {
       clip.Error = kTmpFileStreamErrorText;
       return clip;
     }
+    if (clip.Payload.Size() > max_item_size_) {
+      clip.Error = store::ClipTooLargeText(clip.Payload.Size(), max_item_size_);
+      clip.Payload.Clear();
+      return clip;
+    }
     const TTreeNode* selected = ctx_.Explorer.SelectedItem();
     clip.Prefix = ctx_.CurrentDrawerChecked && selected
                       ? store::DrawerItemPrefix(ctx_.Explorer.ItemPathOf(selected))
@@ -148,7 +154,10 @@ void TClipboardCommands::FinishCapture(TCapturedClip& clip) {
     const std::vector<uint8_t> bmp =
         BitmapWithPalette(clip.PendingBitmap.get(), clip.PendingPalette).WriteBmp();
     clip.Payload.Clear();
-    clip.Payload.Write(bmp.data(), bmp.size());
+    if (bmp.size() > max_item_size_)
+      clip.Error = store::ClipTooLargeText(bmp.size(), max_item_size_);
+    else
+      clip.Payload.Write(bmp.data(), bmp.size());
   } catch (const std::exception& e) {
     clip.Error = e.what();
     clip.Payload.Clear();
@@ -240,8 +249,10 @@ TClipboardMenuState TClipboardCommands::ClipboardMiClick() {
 
 // --- loading and viewing ----------------------------------------------------------------
 
-void TClipboardCommands::ExtractItem(int index, const std::string& path) {
+void TClipboardCommands::ExtractItem(int index, const std::string& path, const char* verb) {
   zip::TZipWriter& zip = ctx_.Zip1;
+  const uint64_t size = zip.Entry(index).uncompressed_size;
+  if (size > max_item_size_) throw Exception(store::ItemTooLargeText(path, size, max_item_size_, verb));
   // By index, not by name: a name is a pattern to the engine, and an item name may
   // hold '*' or '?'. Marks left by another command would extract their entries too.
   store::ClearSelection(zip);
@@ -255,7 +266,7 @@ void TClipboardCommands::LoadSelectedMiClick() {
   if (!selected.Node) return Error(kNoItemSelected);
   if (!selected.Found()) return Error(kUnableToLocate + selected.Path + kCrLf + kWithinCabinet);
   TPayloadScope payload_scope(ctx_.Payload);
-  ExtractItem(selected.Index, selected.Path);
+  ExtractItem(selected.Index, selected.Path, "load");
   const uint32_t format = ItemFormat(ctx_.Zip1, selected.Index);
   if (format == 0) return Error(kNoFormatLoadText);
   CaptureBackupOnce();
@@ -277,7 +288,7 @@ void TClipboardCommands::ViewSelected() {
   if (!selected.Node) return;
   if (!selected.Found()) return Error(kUnableToLocate + selected.Path + kCrLf + kWithinCabinet);
   TPayloadScope payload_scope(ctx_.Payload);
-  ExtractItem(selected.Index, selected.Path);
+  ExtractItem(selected.Index, selected.Path, "view");
   const uint32_t format = ItemFormat(ctx_.Zip1, selected.Index);
   if (DecodePayloadForView(ctx_.Clipboard, format, ctx_.Payload, ctx_.TempPictureFile, ctx_.Viewer) ==
       TPayloadResult::TempFileError)
@@ -331,6 +342,7 @@ void TClipboardCommands::CaptureBackupOnce() {
     if (format == 0) return;
     TMemoryStream captured;
     if (EncodePayload(ctx_.Clipboard, format, captured, ctx_.TempPictureFile) != TPayloadResult::Done) return;
+    if (captured.Size() > max_item_size_) return;  // could not be stored either
     backup_.Stream.Clear();
     backup_.Stream.Write(captured.Bytes().data(), captured.Size());
     backup_.Stream.SetPosition(0);

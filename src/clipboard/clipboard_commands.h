@@ -49,6 +49,7 @@
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"
 #include "platform/operation_queue.h"
+#include "store/item_size.h"
 #include "zip/zip_writer.h"
 
 namespace qb {
@@ -134,6 +135,8 @@ class TClipboardCommands {
   bool AutoLoad() const { return auto_load_; }
   bool ViewItems() const { return ctx_.ViewItemsChecked; }
   bool CurrentDrawer() const { return ctx_.CurrentDrawerChecked; }
+  // The largest payload saved or taken out of the cabinet (store::kMaxItemSize).
+  void SetMaxItemSize(uint64_t bytes) { max_item_size_ = bytes; }
 
   // The change event of ClipboardViewer1: with AutoSave on, takes the clip now and
   // submits its store. Errors are shown in an error box when the store runs.
@@ -178,7 +181,8 @@ class TClipboardCommands {
   // Stores a captured clip under name and inserts its node.
   void SaveClipAs(TCapturedClip& clip, const std::string& name);
   // Extracts the selected item's entry into the payload work stream.
-  void ExtractItem(int index, const std::string& path);
+  // Refuses (throws) an item larger than an item may be; verb says what for.
+  void ExtractItem(int index, const std::string& path, const char* verb);
 
   TClipboardContext ctx_;
   TClipboardViewer viewer_;
@@ -187,6 +191,7 @@ class TClipboardCommands {
   bool auto_load_ = false;
   bool backup_taken_ = false;
   bool last_clip_secret_ = false;
+  uint64_t max_item_size_ = store::kMaxItemSize;
 };
 
 }  // namespace qb

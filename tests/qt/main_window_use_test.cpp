@@ -277,5 +277,63 @@ TEST_F(MainWindowTest, EditClipboardAsReadsTheClipboardAfterChangesStillWaiting)
   EXPECT_EQ(window_->ClipboardView()->ShownText().toStdString(), "after");
 }
 
+// --- the item size limit --------------------------------------------------------------------
+
+// A clip larger than an item may be is not saved, and an item larger than that is not
+// loaded, viewed or edited; each says why, and the clipboard and the cabinet keep
+// what they held. (The limit is 1 GB; a small one stands in for it here.)
+TEST_F(MainWindowTest, ItemsBeyondTheSizeLimitAreRefusedWithAMessageAndNothingLost) {
+  window_->Form().SetMaxItemSize(10);
+  const std::vector<TDiskEntry> before = Disk();
+  clipboard_.PutText("eleven byte");  // 12 with its zero byte
+  window_->Run(TCommand::SaveToFCMiClick);
+  window_->Run(TCommand::AutoSaveMiClick);
+  clipboard_.PutText("copied, also too big");
+  window_->Run(TCommand::AutoSaveMiClick);
+  clipboard_.PutText("short");  // 6 bytes: saved as before
+  ui_.Input("NewItems\\Small");
+  window_->Run(TCommand::SaveToFCMiClick);
+  EXPECT_EQ(ui_.BoxLog(),
+            (std::vector<std::string>{
+                "Error 'Error' [OK]: The clipboard's content is too large to save (12 bytes); an "
+                "item holds at most 10 bytes",
+                "Error 'Error' [OK]: The clipboard's content is too large to save (21 bytes); an "
+                "item holds at most 10 bytes"}));
+  std::vector<std::string> names = Names(before);
+  names.push_back("NewItems\\Small");
+  EXPECT_EQ(Names(Disk()), names);
+
+  // "hello" + zero byte is 6 bytes; "code" + zero byte is 5.
+  window_->Form().SetMaxItemSize(5);
+  ui_.ClearRecords();
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
+  window_->Run(TCommand::LoadSelectedMiClick);
+  window_->Run(TCommand::EditTextItemMiClick);
+  window_->Run(TCommand::ViewItemsMiClick);
+  auto message = [&](const char* verb) {
+    return "Error 'Error' [OK]: The item NewItems\\Item0 is too large to " + std::string(verb) +
+           " (6 bytes); an item holds at most 5 bytes";
+  };
+  EXPECT_EQ(ui_.BoxLog(), (std::vector<std::string>{message("load"), message("edit"), message("view")}));
+  EXPECT_TRUE(ui_.Editors().empty());
+  {
+    TClipboardLock lock(clipboard_);
+    const auto text = clipboard_.GetBlock(CF_TEXT);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(std::string(text->begin(), text->end()), std::string("short\0", 6));  // not replaced
+  }
+  // An item within the limit loads as before.
+  ui_.ClearRecords();
+  QTest::qWait(QApplication::doubleClickInterval() + 100);  // a click, not the second of a double click
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Code\\Snippet"));
+  window_->Run(TCommand::LoadSelectedMiClick);
+  EXPECT_EQ(ui_.BoxLog(), std::vector<std::string>());
+  TClipboardLock lock(clipboard_);
+  const auto text = clipboard_.GetBlock(CF_TEXT);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(std::string(text->begin(), text->end()), std::string("code\0", 5));
+  EXPECT_EQ(Disk().size(), names.size());
+}
+
 }  // namespace
 }  // namespace qb::qt
