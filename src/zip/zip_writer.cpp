@@ -191,6 +191,27 @@ int TZipWriter::AddFromStreamWithComment(TMemoryStream* stream, const std::strin
   return ArchiveUpdate(UpdateMode::Stream, stream, &comment);
 }
 
+int TZipWriter::AddEntries(const std::vector<TIncomingEntry>& entries) {
+  auto is_blank = [](char c) { return static_cast<uint8_t>(c) <= ' '; };
+  files_list_.clear();
+  for (const TIncomingEntry& entry : entries) {
+    if (std::all_of(entry.name.begin(), entry.name.end(), is_blank)) throw EZipError("An entry has no name");
+    if (entry.comment.size() > 0xFFFF) throw EZipError("Comment too long");
+    files_list_.push_back(entry.name);
+  }
+  if (entries.empty()) return 0;
+  batch_ = &entries;
+  struct Reset {
+    const std::vector<TIncomingEntry>*& batch;
+    std::vector<TMemoryStream>& streams;
+    ~Reset() {
+      batch = nullptr;
+      streams.clear();
+    }
+  } reset{batch_, batch_streams_};
+  return ArchiveUpdate(UpdateMode::Batch, nullptr, nullptr);
+}
+
 int TZipWriter::RemoveEntries() {
   if (selected_count_ > 0) files_list_.clear();
   return ArchiveUpdate(UpdateMode::Removal, nullptr, nullptr);
@@ -483,11 +504,11 @@ void TZipWriter::PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry, HeaderReader
 // Plans the entry named by item with the stream's data, in place of replaced when
 // given. False when an entry of that name is in the new archive already.
 bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, const std::string* comment,
-                              const TZipHeaderInfo* replaced, UpdatePlan& plan) {
+                              const TZipHeaderInfo* replaced, UpdatePlan& plan, const uint32_t* date) {
   PlannedEntry entry;
   entry.record = std::make_unique<TZipHeaderInfo>();
   TZipHeaderInfo& r = *entry.record;
-  r.dos_date_time = DosNow();
+  r.dos_date_time = date && *date ? SanitizeDosDateTime(*date) : DosNow();
   NormalizeName(item, store_paths_, r.path, r.file_name);
   const bool directory = !item.empty() && item.back() == '\\';
   if (plan.Contains(r)) return false;  // the same name was planned already
@@ -595,6 +616,25 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
     wanted.push_back(codepage::AsciiLowerCase(path + file_name));
   }
   const bool removal = mode == UpdateMode::Removal;
+  // Batch: files_list_ holds the incoming names; origin maps each to its entry.
+  std::vector<size_t> origin(files_list_.size());
+  for (size_t i = 0; i < origin.size(); ++i) origin[i] = i;
+  // The planned entries point into these streams until the update has written them.
+  batch_streams_.clear();
+  if (mode == UpdateMode::Batch)
+    for (const TIncomingEntry& incoming : *batch_) batch_streams_.emplace_back(incoming.data);
+  auto plan_new = [&](const std::string& item, size_t i, const TZipHeaderInfo* replaced) {
+    if (mode != UpdateMode::Batch) return PlanNewEntry(item, stream, comment, replaced, plan);
+    const TIncomingEntry& incoming = (*batch_)[origin[i]];
+    if (plan.Contains([&] {
+          TZipHeaderInfo probe;
+          NormalizeName(item, store_paths_, probe.path, probe.file_name);
+          return probe;
+        }()))
+      throw EListError("Duplicate Object index");
+    return PlanNewEntry(item, &batch_streams_[origin[i]], &incoming.comment, replaced, plan,
+                        &incoming.dos_date_time);
+  };
   if (physical_) {
     HeaderReader headers(*file_);
     plan.entries.reserve(static_cast<size_t>(physical_->Count()) + files_list_.size());
@@ -620,15 +660,16 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
           ++count;
           continue;
         }
-      } else if (mode == UpdateMode::Stream) {
+      } else if (mode == UpdateMode::Stream || mode == UpdateMode::Batch) {
         auto it = std::find_if(wanted.begin(), wanted.end(),
                                [&](const std::string& name) { return HasLowerName(*old, name); });
         if (it != wanted.end()) {
           size_t i = static_cast<size_t>(it - wanted.begin());
           std::string item = files_list_[i];
+          if (plan_new(item, i, old)) ++count;
           files_list_.erase(files_list_.begin() + static_cast<long>(i));
           wanted.erase(wanted.begin() + static_cast<long>(i));
-          if (PlanNewEntry(item, stream, comment, old, plan)) ++count;
+          origin.erase(origin.begin() + static_cast<long>(i));
           continue;
         }
       }
@@ -637,9 +678,9 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
       plan.Add(std::move(entry));
     }
   }
-  if (mode == UpdateMode::Stream)
-    for (const std::string& item : files_list_)
-      if (PlanNewEntry(item, stream, comment, nullptr, plan)) ++count;
+  if (mode == UpdateMode::Stream || mode == UpdateMode::Batch)
+    for (size_t i = 0; i < files_list_.size(); ++i)
+      if (plan_new(files_list_[i], i, nullptr)) ++count;
   return count;
 }
 

@@ -46,6 +46,18 @@ class TZipWriter : public TZipReader {
   int AddFromStream(TMemoryStream* stream, const std::string& name);
   // The same, and the entry gets comment, in the same single update.
   int AddFromStreamWithComment(TMemoryStream* stream, const std::string& name, const std::string& comment);
+  // One entry of AddEntries: its name, data, comment and DOS date and time.
+  struct TIncomingEntry {
+    std::string name;
+    std::vector<uint8_t> data;
+    std::string comment;
+    uint32_t dos_date_time = 0;
+  };
+  // Stores all of entries in one update, each under its name with its comment and
+  // date, replacing in place an entry whose full name matches ignoring ASCII case.
+  // Two incoming entries of one name are refused (EListError) with nothing
+  // written. Returns how many were written.
+  int AddEntries(const std::vector<TIncomingEntry>& entries);
   // Renames in memory; written by the next update (CommitChanges).
   void SetEntryPath(int index, const std::string& path);
   void SetEntryFileName(int index, const std::string& file_name);
@@ -85,7 +97,7 @@ class TZipWriter : public TZipReader {
                             std::string& file_name);
 
  private:
-  enum class UpdateMode { Stream, Removal, Commit };
+  enum class UpdateMode { Stream, Removal, Commit, Batch };
   struct PlannedEntry;
   struct UpdatePlan;
   class HeaderReader;
@@ -94,7 +106,10 @@ class TZipWriter : public TZipReader {
   int PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
   void PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry, HeaderReader& headers);
   bool PlanNewEntry(const std::string& item, TMemoryStream* stream, const std::string* comment,
-                    const TZipHeaderInfo* replaced, UpdatePlan& plan);
+                    const TZipHeaderInfo* replaced, UpdatePlan& plan, const uint32_t* date = nullptr);
+  // The entries AddEntries stores, while its update runs.
+  const std::vector<TIncomingEntry>* batch_ = nullptr;
+  std::vector<TMemoryStream> batch_streams_;
   // Writing, as planned.
   void WriteEntries(TLFNFileStream& out, UpdatePlan& plan);
   void WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry);
