@@ -39,28 +39,32 @@ void TZipCopyMove::Fail(const std::string& name, const std::string& reason) {
   failures_.push_back({name, reason});
 }
 
-std::string TZipCopyMove::ReadEntry(int index, std::vector<uint8_t>& data) {
-  const uint64_t size = source_->Entry(index).uncompressed_size;
-  std::string problem;
+std::string TZipCopyMove::ReadEntry(const std::string& name, zip::TStoredEntry& stored,
+                                    std::string& password) {
   for (;;) {
-    data.clear();
-    if (size < (1u << 30)) data.reserve(static_cast<size_t>(size));
+    uint64_t size = 0, done = 0;
+    const int index = source_->FindEntry(name);
+    if (index < source_->EntryCount()) size = source_->Entry(index).uncompressed_size;
+    std::string problem;
     try {
-      problem = source_->CheckEntry(index, [&](const uint8_t* bytes, size_t count) {
-        data.insert(data.end(), bytes, bytes + count);
-        if (size) Progress(-1, static_cast<int>(data.size() * 100 / size));
+      problem = source_->ReadStoredEntry(name, stored, [&](const uint8_t*, size_t count) {
+        done += count;
+        if (size) Progress(-1, static_cast<int>(std::min<uint64_t>(done, size) * 100 / size));
         return !cancel_;
       });
     } catch (const Exception& e) {
       return e.what();
     }
-    if (problem != "is encrypted") return problem;
+    if (problem != "is encrypted") {
+      if (problem.empty()) password = source_->Password();
+      return problem;
+    }
     // A password that opens it, or none: the entry stays where it is.
-    std::string password = source_->Password();
-    const std::string before = password;
-    PasswordPrompt(index, password);
-    if (password == before) return "needs a password that was not given";
-    source_->SetPassword(password);
+    std::string typed = source_->Password();
+    const std::string before = typed;
+    PasswordPrompt(index, typed);
+    if (typed == before) return "needs a password that was not given";
+    source_->SetPassword(typed);
   }
 }
 
@@ -117,8 +121,8 @@ void TZipCopyMove::Transfer() {
   }
 
   // 1. Read and check each entry.
-  std::vector<zip::TZipWriter::TIncomingEntry> incoming;
-  std::vector<std::string> source_names;  // the full names in the source, as found
+  std::vector<zip::TStoredEntry> incoming;
+  std::vector<std::string> passwords;  // that each entry was checked with
   bool replace_all = false;
   int done = 0;
   try {
@@ -145,8 +149,9 @@ void TZipCopyMove::Transfer() {
       continue;
     }
     const std::string full = source_->EntryFullName(index);
-    if (std::any_of(source_names.begin(), source_names.end(),
-                    [&](const std::string& n) { return codepage::SameTextAscii(n, full); })) {
+    if (std::any_of(incoming.begin(), incoming.end(), [&](const zip::TStoredEntry& e) {
+          return codepage::SameTextAscii(e.record.FullName(), full);
+        })) {
       ++skipped_;  // named twice
       continue;
     }
@@ -163,16 +168,9 @@ void TZipCopyMove::Transfer() {
       }
       if (answer == TReplaceAnswer::YesToAll) replace_all = true;
     }
-    zip::TZipWriter::TIncomingEntry entry;
-    entry.name = full;
-    try {
-      entry.comment = source_->EntryComment(index);
-      entry.dos_date_time = source_->Entry(index).dos_date_time;
-    } catch (const Exception& e) {
-      Fail(full, e.what());
-      continue;
-    }
-    const std::string problem = ReadEntry(index, entry.data);
+    zip::TStoredEntry entry;
+    std::string password;
+    const std::string problem = ReadEntry(full, entry, password);
     if (cancel_) {
       --done;
       break;
@@ -182,8 +180,8 @@ void TZipCopyMove::Transfer() {
       continue;
     }
     Progress(done * 100 / std::max(total, 1), 100);
-    source_names.push_back(full);
     incoming.push_back(std::move(entry));
+    passwords.push_back(password);
   }
   if (cancel_) {
     // Nothing is written: every entry not failed counts as skipped.
@@ -193,19 +191,20 @@ void TZipCopyMove::Transfer() {
     return;
   }
 
-  // 2. All of them into the target in one update.
+  // 2. All of them into the target in one update, as they are stored.
   if (!incoming.empty()) {
     try {
-      target.AddEntries(incoming);
+      target.AddStoredEntries(incoming);
     } catch (const Exception& e) {
       problem_ = std::string("The target File Cabinet could not be written: ") + e.what();
-      for (const auto& entry : incoming) Fail(entry.name, problem_);
+      for (const auto& entry : incoming) Fail(entry.record.FullName(), problem_);
       Finish();
       return;
     }
   }
 
-  // 3. Read back: an entry counts as transferred only when the target holds it intact.
+  // 3. Read back: an entry counts as transferred only when the target holds it
+  // intact, with its comment, CRC and data as the source stores them.
   std::vector<std::string> reached;
   if (!incoming.empty()) {
     zip::TZipReader check;
@@ -215,23 +214,26 @@ void TZipCopyMove::Transfer() {
     } catch (const Exception& e) {
       problem_ = std::string("The target File Cabinet could not be read back: ") + e.what();
     }
-    for (const auto& entry : incoming) {
+    for (size_t k = 0; k < incoming.size(); ++k) {
+      const zip::TStoredEntry& entry = incoming[k];
+      const std::string name = entry.record.FullName();
       std::string why;
       try {
         if (!problem_.empty()) throw Exception(problem_);
-        const int i = check.FindEntry(entry.name);
-        if (i >= check.EntryCount()) throw Exception("is missing from the target File Cabinet");
-        if (check.EntryComment(i) != entry.comment) throw Exception("lost its comment in the target");
-        if (check.Entry(i).uncompressed_size != entry.data.size())
-          throw Exception("has the wrong size in the target");
-        why = check.CheckEntry(i);
+        zip::TStoredEntry written;
+        check.SetPassword(passwords[k]);
+        why = check.ReadStoredEntry(name, written);
+        if (why.empty() && (written.record.comment.value_or("") != entry.record.comment.value_or("") ||
+                            written.record.crc != entry.record.crc || written.data != entry.data ||
+                            written.record.uncompressed_size != entry.record.uncompressed_size))
+          why = "is not the same in the target File Cabinet";
       } catch (const Exception& e) {
         why = e.what();
       }
       if (why.empty())
-        reached.push_back(entry.name);
+        reached.push_back(name);
       else
-        Fail(entry.name, why);
+        Fail(name, why);
     }
   }
   transferred_ = static_cast<int>(reached.size());

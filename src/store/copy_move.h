@@ -2,11 +2,15 @@
 //
 // Transfer works in four steps, and no step starts before the one before it has
 // succeeded:
-//   1. each named entry of the source is read and checked (its CRC, its password);
-//      one that cannot be read whole goes to the fail list and is left alone;
-//   2. every entry read goes into the target in one update, each with its payload,
-//      comment (the item's metadata) and date; the target file is replaced whole,
-//      so it holds either none or all of them;
+//   1. each named entry of the source is decoded and checked (its CRC, its
+//      password) and read as stored from the same open file; one that does not
+//      decode whole goes to the fail list and is left alone, so damaged data is
+//      never carried under a CRC of its own;
+//   2. every entry read goes into the target in one update, as the source stores
+//      it: compressed data unchanged (an encrypted entry stays encrypted under its
+//      own password), comment (the item's metadata), name, date, attributes and
+//      extra fields; the target file is replaced whole, so it holds either none or
+//      all of them;
 //   3. the target is read back and each entry checked against what was written;
 //   4. for a move, one update removes from the source exactly the entries found
 //      intact in the target.
@@ -111,8 +115,10 @@ class TZipCopyMove {
 
  private:
   void Fail(const std::string& name, const std::string& reason);
-  // Reads entry index of the source whole into data; empty when intact, else why not.
-  std::string ReadEntry(int index, std::vector<uint8_t>& data);
+  // Checks the source's entry of full name name and reads it as stored, asking
+  // for a password while it needs one; password is the one it opened with. Empty
+  // when intact, else why not.
+  std::string ReadEntry(const std::string& name, zip::TStoredEntry& stored, std::string& password);
   void Finish();
 
   std::vector<std::string> files_list_;

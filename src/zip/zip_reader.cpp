@@ -958,6 +958,34 @@ void TZipReader::CheckAllEntries(const std::function<void(int index, const std::
   });
 }
 
+std::string TZipReader::ReadStoredEntry(std::string_view name, TStoredEntry& stored, const TDataSink& sink) {
+  return WithOpenFile([&] {
+    const int index = FindEntry(name);  // after the open step, which may read the directory again
+    if (index >= EntryCount()) return std::string("is not in the File Cabinet");
+    TZipHeaderInfo& record = *Record(index);
+    if (record.compressed_size > kMaxEntrySize) throw EEntryTooLarge(record.compressed_size);
+    if (!record.file_name.empty()) {
+      const std::string problem = EntryProblem(DecodeEntry(record, sink, false));
+      if (!problem.empty()) return problem;
+    }
+    if (!record.comment && record.comment_length != 0) record.comment = ReadCommentFromFile(record);
+    uint8_t fixed[kLocalHeaderSize];
+    LocalHeader local;
+    ReadExactAt(record.local_header_offset, fixed, sizeof fixed);
+    DecodeLocalHeader(fixed, local);
+    std::string extra(local.extra_length, '\0');
+    ReadExactAt(record.local_header_offset + kLocalHeaderSize + local.name_length, extra.data(),
+                extra.size());
+    std::vector<uint8_t> data(static_cast<size_t>(record.compressed_size));
+    ReadExactAt(record.local_header_offset + local.Span(), data.data(), data.size());
+    stored.record = record;
+    stored.record.extract_mark = stored.record.selection_mark = 0;
+    stored.local_extra = std::move(extra);
+    stored.data = std::move(data);
+    return std::string();
+  });
+}
+
 // Extracts one entry at the stream's position; true when it came out intact. The
 // stream may take only as much as the entry's size, counted from its start; past
 // that, the entry stops at the last whole piece that fits.

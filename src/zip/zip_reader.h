@@ -27,6 +27,17 @@ namespace qb::zip {
 
 enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
 
+// An entry as its archive stores it, to be written into another archive without
+// decoding (TZipWriter::AddStoredEntries): its record (name and the name's bytes,
+// comment, date, CRC, sizes, method, flags, attributes, central extra field), its
+// local extra field, and its data bytes as stored: compressed, and encrypted with
+// the encryption header when the entry is, without a data descriptor.
+struct TStoredEntry {
+  TZipHeaderInfo record;
+  std::string local_extra;
+  std::vector<uint8_t> data;
+};
+
 class TZipReader {
  public:
   TZipReader();
@@ -128,6 +139,13 @@ class TZipReader {
   // CheckEntry would give for it, or the message of the error it would throw for
   // that entry. Errors of the open step itself are thrown.
   void CheckAllEntries(const std::function<void(int index, const std::string& problem)>& report);
+  // Checks the entry of full name name (ASCII letters folded) as CheckEntry does,
+  // handing its decoded data to sink, and, when it is intact, reads it as stored
+  // into stored from the same open file: what is read is what was checked, even
+  // when another writer replaces the file meanwhile. Returns what CheckEntry
+  // returns, or "is not in the File Cabinet" when no entry has that name; stored
+  // is filled only when the result is empty. Throws as CheckEntry does.
+  std::string ReadStoredEntry(std::string_view name, TStoredEntry& stored, const TDataSink& sink = {});
 
  protected:
   // The open step: opens the file and reads the directory when needed.

@@ -191,24 +191,20 @@ int TZipWriter::AddFromStreamWithComment(TMemoryStream* stream, const std::strin
   return ArchiveUpdate(UpdateMode::Stream, stream, &comment);
 }
 
-int TZipWriter::AddEntries(const std::vector<TIncomingEntry>& entries) {
-  auto is_blank = [](char c) { return static_cast<uint8_t>(c) <= ' '; };
+int TZipWriter::AddStoredEntries(const std::vector<TStoredEntry>& entries) {
   files_list_.clear();
-  for (const TIncomingEntry& entry : entries) {
-    if (std::all_of(entry.name.begin(), entry.name.end(), is_blank)) throw EZipError("An entry has no name");
-    if (entry.comment.size() > 0xFFFF) throw EZipError("Comment too long");
-    files_list_.push_back(entry.name);
+  for (const TStoredEntry& entry : entries) {
+    const std::string name = entry.record.FullName();
+    auto is_blank = [](char c) { return static_cast<uint8_t>(c) <= ' '; };
+    if (std::all_of(name.begin(), name.end(), is_blank)) throw EZipError("An entry has no name");
+    files_list_.push_back(name);
   }
   if (entries.empty()) return 0;
   batch_ = &entries;
   struct Reset {
-    const std::vector<TIncomingEntry>*& batch;
-    std::vector<TMemoryStream>& streams;
-    ~Reset() {
-      batch = nullptr;
-      streams.clear();
-    }
-  } reset{batch_, batch_streams_};
+    const std::vector<TStoredEntry>*& batch;
+    ~Reset() { batch = nullptr; }
+  } reset{batch_};
   return ArchiveUpdate(UpdateMode::Batch, nullptr, nullptr);
 }
 
@@ -389,6 +385,7 @@ struct TZipWriter::PlannedEntry {
   std::vector<uint8_t> body_storage;
   const uint8_t* body = nullptr;
   size_t body_size = 0;
+  std::vector<uint8_t> trailer;  // a data descriptor after the data
   // A copied entry: the old local part, and whether it is copied whole or gets a
   // new local header (header above) and perhaps a new data descriptor.
   bool copied = false;
@@ -400,7 +397,7 @@ struct TZipWriter::PlannedEntry {
   uint64_t old_descriptor_length = 0;
 
   uint64_t LocalSize() const {
-    if (!copied) return header.size() + body_size;
+    if (!copied) return header.size() + body_size + trailer.size();
     const uint64_t head = new_header ? header.size() : old_data_start - old_header_start;
     return head + old_data_length + (new_descriptor ? 16 : old_descriptor_length);
   }
@@ -504,11 +501,11 @@ void TZipWriter::PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry, HeaderReader
 // Plans the entry named by item with the stream's data, in place of replaced when
 // given. False when an entry of that name is in the new archive already.
 bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, const std::string* comment,
-                              const TZipHeaderInfo* replaced, UpdatePlan& plan, const uint32_t* date) {
+                              const TZipHeaderInfo* replaced, UpdatePlan& plan) {
   PlannedEntry entry;
   entry.record = std::make_unique<TZipHeaderInfo>();
   TZipHeaderInfo& r = *entry.record;
-  r.dos_date_time = date && *date ? SanitizeDosDateTime(*date) : DosNow();
+  r.dos_date_time = DosNow();
   NormalizeName(item, store_paths_, r.path, r.file_name);
   const bool directory = !item.empty() && item.back() == '\\';
   if (plan.Contains(r)) return false;  // the same name was planned already
@@ -603,6 +600,80 @@ bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, co
   return true;
 }
 
+// Plans an entry of another archive under the name item, its stored bytes
+// unchanged (AddStoredEntries).
+void TZipWriter::PlanStoredEntry(const std::string& item, const TStoredEntry& stored, UpdatePlan& plan) {
+  const TZipHeaderInfo& from = stored.record;
+  PlannedEntry entry;
+  entry.record = std::make_unique<TZipHeaderInfo>();
+  TZipHeaderInfo& r = *entry.record;
+  NormalizeName(item, store_paths_, r.path, r.file_name);
+  if (plan.Contains(r)) throw EListError("Duplicate Object index");
+  if (stored.data.size() > kMaxEntrySize || from.uncompressed_size > kMaxEntrySize)
+    throw EZipError("The item is too large for an archive");
+  if (stored.data.size() != from.compressed_size ||
+      (from.Encrypted() && stored.data.size() < kEncryptionHeaderSize))
+    throw EZipError("The stored data of \"" + r.FullName() + "\" does not match its record");
+  if (from.comment && from.comment->size() > 0xFFFF) throw EZipError("Comment too long");
+  r.version_made_by = from.version_made_by;
+  r.version_needed = from.version_needed;
+  r.method = from.method;
+  // Kept bit for bit: an encrypted entry with a data descriptor checks its
+  // password against the time.
+  r.dos_date_time = from.dos_date_time;
+  r.crc = from.crc;
+  r.compressed_size = stored.data.size();
+  r.uncompressed_size = from.uncompressed_size;
+  r.internal_attributes = from.internal_attributes;
+  r.external_attributes = from.external_attributes;
+  r.disk_number_start = 0;
+  if (from.comment && !from.comment->empty()) {
+    r.comment = *from.comment;
+    r.comment_length = static_cast<uint16_t>(from.comment->size());
+  }
+  // The name's stored bytes go over unchanged when they name the entry as item
+  // does; otherwise the name is encoded afresh and a Unicode path field, which
+  // names the old bytes, is left out.
+  const bool same_name = from.stored_name && r.path == from.path && r.file_name == from.file_name;
+  const bool descriptor = from.Encrypted() && (from.flags & kFlagDataDescriptor);
+  entry.flags = static_cast<uint16_t>(from.flags & ~(kFlagDataDescriptor | kFlagUtf8Names));
+  if (descriptor) entry.flags |= kFlagDataDescriptor;
+  if (same_name) {
+    r.stored_name = from.stored_name;
+    entry.flags |= from.flags & kFlagUtf8Names;
+  }
+  entry.name = NameForWriting(r, entry.flags);
+  r.flags = entry.flags;
+  r.central_extra = ExtraForRewrite(from.central_extra, !same_name);
+  r.local_extra = ExtraForRewrite(stored.local_extra, !same_name);
+  entry.central_extra = r.central_extra;
+  r.local_extra_length = static_cast<uint16_t>(r.local_extra.size());
+  entry.local_extra_length = r.local_extra_length;
+  r.stored_name.reset();  // ApplyPlan sets the bytes written
+
+  LocalHeader h;
+  h.version_needed = r.version_needed;
+  h.flags = r.flags;
+  h.method = r.method;
+  h.dos_date_time = r.dos_date_time;
+  h.crc = r.crc;
+  h.compressed_size = static_cast<uint32_t>(r.compressed_size);
+  h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
+  h.name_length = static_cast<uint16_t>(entry.name.size());
+  h.extra_length = static_cast<uint16_t>(r.local_extra.size());
+  entry.header = EncodeLocal(h, entry.name, r.local_extra);
+  entry.body = stored.data.data();
+  entry.body_size = stored.data.size();
+  if (descriptor) {
+    entry.trailer.resize(16);
+    Put32(entry.trailer.data(), kDataDescriptorSignature);
+    Put32(entry.trailer.data() + 4, r.crc);
+    Put32(entry.trailer.data() + 8, static_cast<uint32_t>(r.compressed_size));
+    Put32(entry.trailer.data() + 12, static_cast<uint32_t>(r.uncompressed_size));
+  }
+  plan.Add(std::move(entry));
+}
+
 // Goes through the old entries in file order: each is removed, replaced by the new
 // entry, or copied; then the new entries not placed yet. Returns the count of
 // entries added, replaced or removed.
@@ -619,21 +690,10 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
   // Batch: files_list_ holds the incoming names; origin maps each to its entry.
   std::vector<size_t> origin(files_list_.size());
   for (size_t i = 0; i < origin.size(); ++i) origin[i] = i;
-  // The planned entries point into these streams until the update has written them.
-  batch_streams_.clear();
-  if (mode == UpdateMode::Batch)
-    for (const TIncomingEntry& incoming : *batch_) batch_streams_.emplace_back(incoming.data);
   auto plan_new = [&](const std::string& item, size_t i, const TZipHeaderInfo* replaced) {
     if (mode != UpdateMode::Batch) return PlanNewEntry(item, stream, comment, replaced, plan);
-    const TIncomingEntry& incoming = (*batch_)[origin[i]];
-    if (plan.Contains([&] {
-          TZipHeaderInfo probe;
-          NormalizeName(item, store_paths_, probe.path, probe.file_name);
-          return probe;
-        }()))
-      throw EListError("Duplicate Object index");
-    return PlanNewEntry(item, &batch_streams_[origin[i]], &incoming.comment, replaced, plan,
-                        &incoming.dos_date_time);
+    PlanStoredEntry(item, (*batch_)[origin[i]], plan);
+    return true;
   };
   if (physical_) {
     HeaderReader headers(*file_);
@@ -740,6 +800,7 @@ void TZipWriter::WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry) {
     done += piece;
     ProcessMessages();
   }
+  if (!entry.trailer.empty()) WriteAll(out, entry.trailer.data(), entry.trailer.size());
 }
 
 // Writes an old entry under a new local header: the header, then the old data

@@ -46,18 +46,17 @@ class TZipWriter : public TZipReader {
   int AddFromStream(TMemoryStream* stream, const std::string& name);
   // The same, and the entry gets comment, in the same single update.
   int AddFromStreamWithComment(TMemoryStream* stream, const std::string& name, const std::string& comment);
-  // One entry of AddEntries: its name, data, comment and DOS date and time.
-  struct TIncomingEntry {
-    std::string name;
-    std::vector<uint8_t> data;
-    std::string comment;
-    uint32_t dos_date_time = 0;
-  };
-  // Stores all of entries in one update, each under its name with its comment and
-  // date, replacing in place an entry whose full name matches ignoring ASCII case.
-  // Two incoming entries of one name are refused (EListError) with nothing
-  // written. Returns how many were written.
-  int AddEntries(const std::vector<TIncomingEntry>& entries);
+  // Stores all of entries in one update, each as another archive stored it (a
+  // TStoredEntry read by ReadStoredEntry): its data bytes unchanged, neither
+  // decoded nor compressed again (an encrypted entry stays encrypted under its own
+  // password), with its name, comment, date, method, CRC, attributes and extra
+  // fields. Fields that describe the old archive's layout are left out: ZIP64
+  // sizes (the header holds the real ones) and the data descriptor (kept only
+  // where an encrypted entry's check byte depends on it). An entry whose full name
+  // matches one of this archive, ignoring ASCII case, replaces it in place. Two
+  // entries of one name are refused (EListError) with nothing written. Returns how
+  // many were written.
+  int AddStoredEntries(const std::vector<TStoredEntry>& entries);
   // Renames in memory; written by the next update (CommitChanges).
   void SetEntryPath(int index, const std::string& path);
   void SetEntryFileName(int index, const std::string& file_name);
@@ -106,10 +105,10 @@ class TZipWriter : public TZipReader {
   int PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
   void PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry, HeaderReader& headers);
   bool PlanNewEntry(const std::string& item, TMemoryStream* stream, const std::string* comment,
-                    const TZipHeaderInfo* replaced, UpdatePlan& plan, const uint32_t* date = nullptr);
-  // The entries AddEntries stores, while its update runs.
-  const std::vector<TIncomingEntry>* batch_ = nullptr;
-  std::vector<TMemoryStream> batch_streams_;
+                    const TZipHeaderInfo* replaced, UpdatePlan& plan);
+  void PlanStoredEntry(const std::string& item, const TStoredEntry& stored, UpdatePlan& plan);
+  // The entries AddStoredEntries stores, while its update runs.
+  const std::vector<TStoredEntry>* batch_ = nullptr;
   // Writing, as planned.
   void WriteEntries(TLFNFileStream& out, UpdatePlan& plan);
   void WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry);

@@ -9,12 +9,15 @@
 #include <filesystem>
 
 #include "store/cabinet_store.h"
+#include "support/raw_zip.h"
 #include "support/test_support.h"
+#include "zip/zip_format.h"
 
 namespace qb::store {
 namespace {
 
 using qbtest::ReadFileBytes;
+using qbtest::ShellQuote;
 using qbtest::TempDir;
 
 class CopyMoveTest : public ::testing::Test {
@@ -47,9 +50,10 @@ class CopyMoveTest : public ::testing::Test {
   }
   // name -> (payload, comment, date) of every entry of the cabinet at path.
   static std::map<std::string, std::tuple<std::string, std::string, uint32_t>> Contents(
-      const std::string& path) {
+      const std::string& path, const std::string& password = "") {
     zip::TZipReader zip;
     zip.SetZipName(path);
+    zip.SetPassword(password);
     zip.ReadDirectory();
     std::map<std::string, std::tuple<std::string, std::string, uint32_t>> out;
     for (int i = 0; i < zip.EntryCount(); ++i) {
@@ -114,6 +118,90 @@ TEST_F(CopyMoveTest, MoveRemovesExactlyWhatReachedTheTarget) {
   // The open cabinet's object shows the change, and was not pointed elsewhere.
   EXPECT_EQ(source_.ZipName(), source_path_);
   EXPECT_EQ(source_.EntryCount(), 1);
+}
+
+// Entries another program wrote go over as they are stored: the compressed (and
+// encrypted) bytes, name bytes, comment, date, attributes and extra fields; only
+// the data descriptor of an unencrypted entry goes, its sizes being in the header.
+TEST_F(CopyMoveTest, CopyAndMoveCarryEntriesAsStoredWithTheirExtraFields) {
+  // Python writing to a pipe: data descriptors, level 9, an extra field of its
+  // own, a UTF-8 name. Info-ZIP: an encrypted entry whose check byte is the time's.
+  const std::string streamed = dir_ / "streamed.qvf", locked = dir_ / "locked.qvf";
+  const std::string python = R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+    i = zipfile.ZipInfo('Code/a.txt', (2001, 2, 3, 4, 5, 6))
+    i.compress_type = zipfile.ZIP_DEFLATED
+    i.extra = b'\xfe\xca\x03\x00xyz'
+    i.comment = b'\x8c1\x8c\xbf\xa7note\xa7\xbf'
+    z.writestr(i, b'alpha beta ' * 400)
+    i = zipfile.ZipInfo('Caf\u00e9', (2010, 12, 31, 23, 59, 58))
+    i.compress_type = zipfile.ZIP_STORED
+    i.comment = b'\x8c7\x8c\xbf'
+    z.writestr(i, b'stored payload')
+)";
+  const auto made = qbtest::RunCommand("python3 -c " + ShellQuote(python) + " | cat > " +
+                                       ShellQuote(streamed) + " && cd " + ShellQuote(dir_.Path().string()) +
+                                       " && printf 'locked payload' > Locked && zip -q -e -P secret " +
+                                       ShellQuote(locked) + " Locked");
+  ASSERT_EQ(made.exit_code, 0) << made.output << made.errors;
+  cm_.OnPassword = [](TZipCopyMove&, int, std::string& password) {
+    password = "secret";
+    return true;
+  };
+
+  for (const std::string& peer : {streamed, locked}) {
+    const auto peer_bytes = ReadFileBytes(peer);
+    std::map<std::string, qbtest::RawZipEntry> before;
+    std::vector<std::string> names;
+    for (auto& e : qbtest::ReadRawZip(peer)) {
+      ASSERT_TRUE(e.flags & zip::format::kFlagDataDescriptor) << e.name;
+      before[e.name] = e;
+    }
+    {
+      zip::TZipReader z;
+      z.SetZipName(peer);
+      z.ReadDirectory();
+      for (int i = 0; i < z.EntryCount(); ++i) names.push_back(z.EntryFullName(i));
+    }
+    const auto payloads = Contents(peer, "secret");
+    for (const TTransferType type : {TTransferType::ttCopy, TTransferType::ttMove}) {
+      SCOPED_TRACE(peer + (type == TTransferType::ttCopy ? " copy" : " move"));
+      qbtest::WriteFileBytes(peer, peer_bytes);
+      std::filesystem::remove(target_path_);
+      zip::TZipWriter source;
+      ConfigureCabinetArchive(source);
+      source.SetZipName(peer);
+      cm_.SetZipReader(&source);
+      Run(names, type);
+      const int n = static_cast<int>(names.size());
+      EXPECT_EQ(counts_, (std::array<int, 3>{n, type == TTransferType::ttMove ? n : 0, 0}));
+      std::map<std::string, qbtest::RawZipEntry> after;
+      for (auto& e : qbtest::ReadRawZip(target_path_)) after[e.name] = e;
+      ASSERT_EQ(after.size(), before.size());
+      for (const auto& [name, old] : before) {
+        const qbtest::RawZipEntry& now = after.at(name);
+        const bool encrypted = old.flags & zip::format::kFlagEncrypted;
+        EXPECT_EQ(now.data, old.data) << name;  // not compressed again, still encrypted
+        EXPECT_EQ(now.crc32, old.crc32) << name;
+        EXPECT_EQ(now.method, old.method) << name;
+        EXPECT_EQ(now.flags, encrypted ? old.flags : old.flags & ~zip::format::kFlagDataDescriptor) << name;
+        EXPECT_EQ(now.comment, old.comment) << name;
+        EXPECT_EQ(now.central_extra, old.central_extra) << name;
+        EXPECT_EQ(now.local_extra, old.local_extra) << name;
+        EXPECT_EQ(now.version_made_by, old.version_made_by) << name;
+        EXPECT_EQ(now.external_attributes, old.external_attributes) << name;
+      }
+      EXPECT_EQ(Contents(target_path_, "secret"), payloads);  // payload, comment and date
+      // Another program reads the target as it reads the source.
+      const auto tested = qbtest::RunCommand("unzip -tq -P secret " + ShellQuote(target_path_));
+      EXPECT_EQ(tested.exit_code, 0) << tested.output << tested.errors;
+      if (type == TTransferType::ttCopy)
+        EXPECT_EQ(ReadFileBytes(peer), peer_bytes);
+      else
+        EXPECT_TRUE(qbtest::ReadRawZip(peer).empty());
+    }
+  }
 }
 
 TEST_F(CopyMoveTest, SkippingEveryEntryChangesNothing) {
@@ -195,7 +283,11 @@ TEST_F(CopyMoveTest, EncryptedEntryNeedsItsPasswordAndStaysOtherwise) {
   Run({"Locked"}, TTransferType::ttMove);
   EXPECT_EQ(prompts, 2u);
   EXPECT_EQ(counts_, (std::array<int, 3>{1, 1, 0}));
-  EXPECT_EQ(std::get<0>(Contents(target_path_).at("Locked")), "locked payload");
+  // It stays encrypted under its own password.
+  EXPECT_EQ(std::get<0>(Contents(target_path_, "secret").at("Locked")), "locked payload");
+  zip::TZipReader target;
+  target.SetZipName(target_path_);
+  EXPECT_EQ(target.CheckEntry(target.FindEntry("Locked")), "is encrypted");
   EXPECT_EQ(source_.Password(), "");  // the open cabinet's password is restored
 
   Put(source_, "Plain", "x", "");
@@ -213,7 +305,7 @@ TEST_F(CopyMoveTest, EncryptedEntryNeedsItsPasswordAndStaysOtherwise) {
   check.SetZipName(source_path_);
   check.ReadDirectory();
   EXPECT_LT(check.FindEntry("Locked2"), check.EntryCount());
-  EXPECT_FALSE(Contents(target_path_).count("Locked2"));
+  EXPECT_FALSE(Contents(target_path_, "secret").count("Locked2"));
 }
 
 TEST_F(CopyMoveTest, DamagedEntryFailsAndStaysInTheSource) {

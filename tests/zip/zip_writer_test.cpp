@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/raw_zip.h"
 #include "support/test_support.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
@@ -274,6 +275,41 @@ TEST(ZipWriter, RenamesAndTheDuplicateNameRule) {
   EXPECT_EQ(qbtest::ReadFileBytes(dir.Path() / "c.qvf"), bytes);
   EXPECT_TRUE(zip->Modified());  // the pending change is still there
   EXPECT_EQ(zip->EntryFullName(1), "home\\RENAMED");
+}
+
+TEST(ZipWriter, StoredEntriesReplaceInPlaceAndABadBatchWritesNothing) {
+  TempDir dir;
+  auto source = Cabinet(dir / "s.qvf");
+  Add(*source, "Work\\A", std::string(3000, 'a'), "new note");
+  Add(*source, "B", "b");
+  std::vector<TStoredEntry> batch(2);
+  ASSERT_EQ(source->ReadStoredEntry("work\\a", batch[0]), "");
+  ASSERT_EQ(source->ReadStoredEntry("B", batch[1]), "");
+  TStoredEntry missing;
+  EXPECT_EQ(source->ReadStoredEntry("C", missing), "is not in the File Cabinet");
+
+  auto target = Cabinet(dir / "t.qvf");
+  Add(*target, "X", "x");
+  Add(*target, "WORK\\a", "old", "old note");
+  Add(*target, "Z", "z");
+  EXPECT_EQ(target->AddStoredEntries(batch), 2);
+  std::vector<std::string> order;
+  for (const auto& e : qbtest::ReadRawZip(dir / "t.qvf")) order.push_back(e.name);
+  EXPECT_EQ(order, (std::vector<std::string>{"X", "Work/A", "Z", "B"}));
+  const int a = target->FindEntry("Work\\A");
+  ASSERT_LT(a, target->EntryCount());
+  EXPECT_EQ(target->EntryFullName(a), "Work\\A");
+  EXPECT_EQ(target->EntryComment(a), "new note");
+  EXPECT_EQ(Extract(*target, a), std::string(3000, 'a'));
+
+  // Two of one name, or data that does not match its record: nothing is written.
+  const auto bytes = qbtest::ReadFileBytes(dir / "t.qvf");
+  EXPECT_THROW(target->AddStoredEntries({batch[1], batch[1]}), EListError);
+  std::vector<TStoredEntry> short_data{batch[0]};
+  short_data[0].data.pop_back();
+  EXPECT_THROW(target->AddStoredEntries(short_data), EZipError);
+  EXPECT_EQ(qbtest::ReadFileBytes(dir / "t.qvf"), bytes);
+  EXPECT_EQ(target->EntryCount(), 4);
 }
 
 TEST(ZipWriter, RemoveEntriesBySelectionNameAndPattern) {
