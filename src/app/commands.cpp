@@ -19,8 +19,7 @@ constexpr std::array kCommands = {
     TCommandInfo{ChangeGlyphMiClick, "ChangeGlyphMiClick", kForm},
     TCommandInfo{RenameMiClick, "RenameMiClick", kForm},
     TCommandInfo{EditTextItemMiClick, "EditTextItemMiClick", kForm},
-    // Copying between cabinets comes later.
-    TCommandInfo{CopyMiClick, "CopyMiClick", kForm, false},
+    TCommandInfo{CopyMiClick, "CopyMiClick", kForm},
     TCommandInfo{AddNewItemMiClick, "AddNewItemMiClick", kForm},
     TCommandInfo{NewDrawMiClick, "NewDrawMiClick", kForm},
     TCommandInfo{AddUserGlyphsMiClick, "AddUserGlyphsMiClick", kForm},

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/process.h"
 #include "store/cabinet_store.h"
+#include "store/copy_move.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
 #include "store/item_size.h"
@@ -337,6 +338,126 @@ void TMainForm::DeleteMiClick() {
   explorer_.PruneEmptyDrawers(parent);
 }
 
+void TMainForm::CopyMiClick(int tag) {
+  CopyToCabinet(tag, explorer_.Selected());
+}
+
+void TMainForm::CopyToCabinet(int tag, TTreeNode* node) {
+  const bool move = tag == 1;
+  const char* verb = move ? "move" : "copy";
+  if (zip_.ZipName().empty())
+    return Error(std::string("There isn't a File Cabinet open to ") + verb + " from");
+  std::vector<std::string> names;
+  if (IsItemNode(node)) {
+    TSelectedItem item = LocateSelectedItem(explorer_, zip_);
+    if (!item.Found()) return Error(kUnableToLocate);
+    names.push_back(zip_.EntryFullName(item.Index));
+  } else if (node && !IsRootNode(node)) {
+    // A drawer: every item in it and in the drawers below it.
+    const std::string prefix = ItemPathOf(node) + "\\";
+    store::RefreshDirectory(zip_);
+    for (int i = 0; i < zip_.EntryCount(); ++i) {
+      const std::string full = zip_.EntryFullName(i);
+      if (!zip_.EntryFileName(i).empty() && full.size() > prefix.size() &&
+          codepage::SameTextAscii(std::string_view(full).substr(0, prefix.size()), prefix))
+        names.push_back(full);
+    }
+    if (names.empty()) return Error("The selected drawer holds no items to " + std::string(verb));
+  } else {
+    return Error(std::string("There isn't an item or a drawer selected to ") + verb);
+  }
+
+  TFileDialogRequest request;
+  request.Kind = TFileDialogKind::Open;
+  request.Options = ofHideReadOnly | ofPathMustExist | ofEnableSizing;
+  request.Title = move ? "Move To Another File Cabinet" : "Copy To Another File Cabinet";
+  request.Filter = main_form::kCabinetFilter;
+  request.DefaultExt = main_form::kCabinetDefaultExt;
+  request.InitialDir = properties_.OpenDialogInitialDir;
+  std::optional<std::string> chosen = ui_.FileDialog(request);
+  if (!chosen || chosen->empty()) return;
+  const std::string target = *chosen;
+  if (store::TZipCopyMove::SameCabinet(zip_.ZipName(), target))
+    return Error("The items are in that File Cabinet already: choose another File Cabinet");
+
+  store::TZipCopyMove copy_move;
+  copy_move.SetZipReader(&zip_);
+  copy_move.SetTargetZip(target);
+  copy_move.SetTransferType(move ? store::TTransferType::ttMove : store::TTransferType::ttCopy);
+  copy_move.FilesList() = names;
+  copy_move.OnReplaceQuery = [&](store::TZipCopyMove&, const std::string& name) {
+    switch (ui_.ReplaceQuestion(
+        DefaultCaption(MsgKind::Confirmation),
+        "The File Cabinet " + target + " already holds an item \"" + name + "\"." + kCrLf + "Replace it?")) {
+      case TReplaceChoice::Yes:
+        return store::TReplaceAnswer::Yes;
+      case TReplaceChoice::No:
+        return store::TReplaceAnswer::No;
+      case TReplaceChoice::YesToAll:
+        return store::TReplaceAnswer::YesToAll;
+      case TReplaceChoice::Cancel:
+        break;
+    }
+    return store::TReplaceAnswer::Cancel;
+  };
+  copy_move.OnPassword = [&](store::TZipCopyMove&, int, std::string& password) {
+    TPasswordRequest password_request;
+    password_request.Label = "&Enter old password...";
+    std::optional<std::string> typed = ui_.PasswordDialog(password_request);
+    if (!typed) return false;
+    password = *typed;
+    return true;
+  };
+  TTransferProgress progress;
+  progress.Action = move ? "Moving Files" : "Copying Files";
+  progress.From = zip_.ZipName();
+  progress.To = target;
+  copy_move.OnProgress = [&](store::TZipCopyMove& sender, int whole, int entry) {
+    progress.Whole = whole;
+    progress.Entry = entry;
+    if (!ui_.TransferProgress(progress)) sender.Cancel();
+  };
+  struct CloseProgress {
+    IUserInteraction& ui;
+    ~CloseProgress() { ui.CloseTransferProgress(); }
+  } close_progress{ui_};
+  ui_.TransferProgress(progress);
+  copy_move.Transfer();
+  ui_.CloseTransferProgress();
+
+  // The moved items leave the explorer, and the drawers they leave empty.
+  if (move && copy_move.DeletedCount() > 0) {
+    store::RefreshDirectory(zip_);
+    for (const std::string& name : copy_move.TransferredNames()) {
+      if (store::FindItemEntry(zip_, name) < zip_.EntryCount()) continue;  // still there
+      TTreeNode* moved = FindNodeByPath(explorer_.TreeView1(), name);
+      if (!moved || !IsItemNode(moved)) continue;
+      TTreeNode* parent = moved->Parent();
+      explorer_.TreeView1().Delete(moved);
+      explorer_.PruneEmptyDrawers(parent);
+    }
+  }
+
+  // The summary.
+  auto items = [](int n) { return std::to_string(n) + (n == 1 ? " item" : " items"); };
+  std::string text =
+      std::string(move ? "Moved " : "Copied ") + items(copy_move.TransferredCount()) + " to " + target + ".";
+  if (copy_move.Cancelled()) text = "Cancelled: nothing was " + std::string(move ? "moved." : "copied.");
+  auto line = [&](const std::string& more) { text += kCrLf + more; };
+  if (copy_move.SkippedCount() > 0) line("Skipped: " + items(copy_move.SkippedCount()) + ".");
+  if (move && copy_move.DeletedCount() != copy_move.TransferredCount())
+    line("Removed from this File Cabinet: " + items(copy_move.DeletedCount()) + ".");
+  if (!copy_move.Problem().empty()) line(copy_move.Problem());
+  if (!copy_move.Failures().empty()) {
+    line(std::string("Not ") + (move ? "moved" : "copied") + " (left in this File Cabinet):");
+    for (const auto& failure : copy_move.Failures())
+      line(failure.reason == copy_move.Problem() ? failure.name : failure.name + ": " + failure.reason);
+  }
+  const bool bad = !copy_move.Failures().empty() || !copy_move.Problem().empty();
+  ui_.MessageBox(bad ? MsgKind::Warning : MsgKind::Information,
+                 DefaultCaption(bad ? MsgKind::Warning : MsgKind::Information), text, MsgButtons::Ok);
+}
+
 void TMainForm::ChangeGlyphMiClick() {
   TTreeNode* node = explorer_.SelectedItem();
   if (!node) return Error("There isn't an item selected to change a glyph for");
@@ -480,14 +601,19 @@ TViewMenuState TMainForm::ViewMiClick(bool toolbar_visible) const {
 // --- the explorer's pop-up menu ----------------------------------------------------------
 
 bool TMainForm::ExplorerCommandAvailable(TExplorerCommand command) {
-  return command != TExplorerCommand::None && command != TExplorerCommand::CopyOrMove;
+  return command != TExplorerCommand::None;
 }
 
 bool TMainForm::RunExplorerCommand(TExplorerCommand command, int tag) {
   switch (command) {
     case TExplorerCommand::None:
-    case TExplorerCommand::CopyOrMove:  // copying between cabinets comes later
       return false;
+    case TExplorerCommand::CopyOrMove: {
+      // Opened on a drawer: all its items; on an item: that item.
+      TTreeNode* drawer = explorer_.ClickedContainer();
+      CopyToCabinet(tag, drawer && !IsRootNode(drawer) ? drawer : explorer_.Selected());
+      break;
+    }
     case TExplorerCommand::AddNewItem:
       AddNewItemMiClick();
       break;

@@ -220,6 +220,13 @@ class TMainForm {
   void NewDrawMiClick();
   void AddUserGlyphsMiClick() { user_glyphs_.AddUserGlyphsMiClick(); }
   void RemoveUserGlyphsMiClick() { user_glyphs_.RemoveUserGlyphsMiClick(); }
+  // Copies (tag 0) or moves (tag 1) the selected item, or every item of the
+  // selected drawer, into a cabinet the user chooses (a new one is made when the
+  // chosen file does not exist); copy_move.h says how nothing is lost. Asks before
+  // replacing a same-named item, asks for the password of an encrypted entry, shows
+  // the progress window, and ends with a summary of what was done. After a move the
+  // moved items leave the explorer, and drawers left empty with them.
+  void CopyMiClick(int tag);
 
   // --- Clipboard menu ----------------------------------------------------------------
   IClipboard& Clipboard() { return clipboard_; }
@@ -245,9 +252,8 @@ class TMainForm {
 
   // --- the explorer's pop-up menu ------------------------------------------------------
   // Runs the command of a pop-up item (its Command and Tag); AddNewDrawer is the
-  // explorer's own. Returns false for a command this version does not have (copy
-  // and move to another cabinet) and for the separator. Errors propagate, as from
-  // any handler.
+  // explorer's own. Returns false for the separator. Errors propagate, as from any
+  // handler.
   bool RunExplorerCommand(TExplorerCommand command, int tag);
   static bool ExplorerCommandAvailable(TExplorerCommand command);
 
@@ -274,6 +280,8 @@ class TMainForm {
  private:
   TMainForm(IUserInteraction& ui, TPaths paths, IClipboard* clipboard);
   void RunCabinetDialog(bool create);
+  // CopyMiClick for the item or drawer node.
+  void CopyToCabinet(int tag, TTreeNode* node);
   // Error box, OK button.
   void Error(const std::string& text);
 

@@ -259,9 +259,9 @@ bool RunHandler(TMainForm& form, TCommand command, int tag) {
     case TCommand::RemoveUserGlyphsMiClick:
       form.RemoveUserGlyphsMiClick();
       return true;
-    // Not yet in this version.
     case TCommand::CopyMiClick:
-      return false;
+      form.CopyMiClick(tag);
+      return true;
     // The window's own.
     case TCommand::None:
     case TCommand::ExitMiClick:

@@ -125,6 +125,12 @@ TExplorerPopup TDockableForm::ComposePopup(TTreeNode* hit_item) {
       case TExplorerCommand::AddNewDrawer:
         shown.Visible = drawer_offered;
         break;
+      case TExplorerCommand::CopyOrMove: {
+        // An item, or every item of a drawer.
+        const TTreeNode* container = ClickedContainer();
+        shown.Visible = item || (container && !IsRootNode(container));
+        break;
+      }
       case TExplorerCommand::DeleteNote:
         shown.Visible = item && HasNoteMark(hit_item);
         break;

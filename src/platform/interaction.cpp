@@ -88,6 +88,20 @@ TGlyphDialogResult IUserInteraction::GlyphDialog(const TGlyphDialogRequest&) {
   return {};
 }
 
+TReplaceChoice IUserInteraction::ReplaceQuestion(const std::string&, const std::string&) {
+  return TReplaceChoice::Cancel;
+}
+
+std::optional<std::string> IUserInteraction::PasswordDialog(const TPasswordRequest&) {
+  return std::nullopt;
+}
+
+bool IUserInteraction::TransferProgress(const TTransferProgress&) {
+  return true;
+}
+
+void IUserInteraction::CloseTransferProgress() {}
+
 void IUserInteraction::Hourglass(bool) {}
 
 void ShowError(IUserInteraction& ui, const std::string& text) {

@@ -101,6 +101,22 @@ struct TGlyphDialogResult {
   std::vector<int> SelectedRows;
 };
 
+// --- copying and moving items to another cabinet ------------------------------------
+// The answer to "replace the item of that name?".
+enum class TReplaceChoice { Yes, No, YesToAll, Cancel };
+// The password dialog: its label, with "&" before the accelerator.
+struct TPasswordRequest {
+  std::string Label = "&Enter Password:";
+};
+// What the transfer's progress window shows.
+struct TTransferProgress {
+  std::string Action;  // "Copying Files", "Moving Files"
+  std::string From;    // the source cabinet's path
+  std::string To;      // the target cabinet's path
+  int Whole = 0;       // percent of the whole transfer
+  int Entry = 0;       // percent of the current entry
+};
+
 class IUserInteraction {
  public:
   virtual ~IUserInteraction() = default;
@@ -126,6 +142,15 @@ class IUserInteraction {
   // The glyph legend or chooser, modal.
   virtual TGlyphDialogResult GlyphDialog(const TGlyphDialogRequest& request);
 
+  // A question with the buttons Yes, No, Yes to All and Cancel.
+  virtual TReplaceChoice ReplaceQuestion(const std::string& caption, const std::string& text);
+  // The password dialog, modal; the typed password on OK, nothing on Cancel.
+  virtual std::optional<std::string> PasswordDialog(const TPasswordRequest& request);
+  // Shows the transfer's progress window, or brings it up to date; false once the
+  // user has pressed its Cancel button.
+  virtual bool TransferProgress(const TTransferProgress& progress);
+  // Closes the progress window (nothing when none is shown).
+  virtual void CloseTransferProgress();
   // The hourglass cursor on or off; calls nest (on, on, off leaves it on).
   virtual void Hourglass(bool on);
 };

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include "qt/copy_move_dialogs.h"
 #include "qt/glyph_pictures.h"
 #include "qt/legend_dialog.h"
 #include "qt/memo_dialog.h"
@@ -187,6 +188,49 @@ TGlyphDialogResult TQtInteraction::GlyphDialog(const TGlyphDialogRequest& reques
   TLegendDialog dialog(request, TGlyphImageList(user_glyphs_), parent_.data());
   dialog.exec();
   return dialog.Result();
+}
+
+TReplaceChoice TQtInteraction::ReplaceQuestion(const std::string& caption, const std::string& text) {
+  const TArrowWhileModal arrow(hourglass_depth_ > 0);
+  QMessageBox box(QMessageBox::Question, FromUtf8(caption), FromUtf8(text), QMessageBox::NoButton,
+                  parent_.data());
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* yes = box.addButton(QMessageBox::Yes);
+  QPushButton* no = box.addButton(QMessageBox::No);
+  QPushButton* all = box.addButton(QMessageBox::YesToAll);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(yes);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() == yes) return TReplaceChoice::Yes;
+  if (box.clickedButton() == no) return TReplaceChoice::No;
+  if (box.clickedButton() == all) return TReplaceChoice::YesToAll;
+  return TReplaceChoice::Cancel;
+}
+
+std::optional<std::string> TQtInteraction::PasswordDialog(const TPasswordRequest& request) {
+  const TArrowWhileModal arrow(hourglass_depth_ > 0);
+  TPWordDlg dialog(parent_.data());
+  dialog.ActionLbl()->setText(FromUtf8(request.Label));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return ToUtf8(dialog.Password()->text());
+}
+
+bool TQtInteraction::TransferProgress(const TTransferProgress& progress) {
+  auto* window = static_cast<TCpyMvFrm*>(progress_.data());
+  if (!window) {
+    window = new TCpyMvFrm(parent_.data());
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    progress_ = window;
+  }
+  window->Show(FromUtf8(progress.Action), FromUtf8(progress.From), FromUtf8(progress.To), progress.Whole,
+               progress.Entry);
+  return !window->CancelPressed();
+}
+
+void TQtInteraction::CloseTransferProgress() {
+  if (progress_) progress_->close();
+  progress_ = nullptr;
 }
 
 void TQtInteraction::Hourglass(bool on) {

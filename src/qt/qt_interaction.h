@@ -63,6 +63,10 @@ class TQtInteraction : public IUserInteraction {
   std::optional<std::string> PictureDialog(const TFileDialogRequest& request) override;
   std::optional<std::vector<std::string>> TextEditor(const TTextEditorRequest& request) override;
   TGlyphDialogResult GlyphDialog(const TGlyphDialogRequest& request) override;
+  TReplaceChoice ReplaceQuestion(const std::string& caption, const std::string& text) override;
+  std::optional<std::string> PasswordDialog(const TPasswordRequest& request) override;
+  bool TransferProgress(const TTransferProgress& progress) override;
+  void CloseTransferProgress() override;
   // Nested: the override cursor is set on the first "on" and restored on the
   // matching last "off"; unmatched "off" calls do nothing.
   void Hourglass(bool on) override;
@@ -76,6 +80,7 @@ class TQtInteraction : public IUserInteraction {
   QPointer<QWidget> parent_;
   std::vector<QImage> user_glyphs_;
   int hourglass_depth_ = 0;
+  QPointer<QWidget> progress_;  // the transfer's progress window, while shown
 };
 
 }  // namespace qb::qt

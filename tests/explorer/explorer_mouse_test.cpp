@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 
 #include "app/app_test_support.h"
 #include "explorer/explorer_window.h"
+#include "zip/zip_reader.h"
 
 namespace qbtest {
 namespace {
@@ -285,8 +287,11 @@ TEST_F(ExplorerMouseTest, PopupOnDrawerOffersNewDrawer) {
   OpenStandard();
   auto popup = RightClick(Hit("Pics"));
   ASSERT_TRUE(popup);
-  EXPECT_EQ(popup->VisibleCaptions(),
-            (std::vector<std::string>{"Add &New Text Item", "Add Ne&w Drawer", "&View Items", "-"}));
+  // Copy and Move act on every item of the drawer.
+  EXPECT_EQ(
+      popup->VisibleCaptions(),
+      (std::vector<std::string>{"Add &New Text Item", "Add Ne&w Drawer", "&View Items",
+                                "C&opy To Another File Cabinet", "Move To Another &File Cabinet", "-"}));
   EXPECT_EQ(popup->ScreenX, 300);
   EXPECT_EQ(popup->ScreenY, 400);
 }
@@ -343,11 +348,37 @@ TEST_F(ExplorerMouseTest, PopupCommandsRunTheMainFormsHandlers) {
   ui_.Answer(MsgAnswer::Yes);
   EXPECT_TRUE(form_->RunExplorerCommand(popup->Find("DeleteMi")->Info.Command, 0));
   EXPECT_EQ(DiskNames(), (std::vector<std::string>{"NewItems\\Item0", "Pics\\Item0", "Pics\\Logo"}));
-  EXPECT_FALSE(form_->RunExplorerCommand(qb::TExplorerCommand::CopyOrMove, 1));
-  EXPECT_FALSE(qb::TMainForm::ExplorerCommandAvailable(qb::TExplorerCommand::CopyOrMove));
+  EXPECT_TRUE(qb::TMainForm::ExplorerCommandAvailable(qb::TExplorerCommand::CopyOrMove));
   EXPECT_FALSE(form_->RunExplorerCommand(qb::TExplorerCommand::None, 0));
   EXPECT_TRUE(form_->RunExplorerCommand(qb::TExplorerCommand::ViewItems, 0));
   EXPECT_TRUE(form_->Properties().ViewItemsChecked);
+}
+
+TEST_F(ExplorerMouseTest, PopupMoveOnADrawerMovesItsItemsAndPrunesTheDrawer) {
+  OpenStandard();
+  const std::string target = (std::filesystem::path(cabinet_).parent_path() / "Other.qvf").string();
+  auto popup = RightClick(Hit("Pics"));
+  ASSERT_TRUE(popup);
+  EXPECT_TRUE(popup->IsVisible("MoveMi"));
+  ui_.ChooseFile(target);
+  EXPECT_TRUE(form_->RunExplorerCommand(qb::TExplorerCommand::CopyOrMove, 1));
+  EXPECT_EQ(DiskNames(), (std::vector<std::string>{"NewItems\\Item0", "NewItems\\Item1"}));
+  EXPECT_EQ(Node("Pics"), nullptr);
+  qb::zip::TZipReader other;
+  other.SetZipName(target);
+  other.ReadDirectory();
+  ASSERT_EQ(other.EntryCount(), 2);
+  EXPECT_LT(other.FindEntry("Pics\\Logo"), 2);
+  EXPECT_EQ(other.EntryComment(other.FindEntry("Pics\\Logo")), Bytes("F7FCG3GC"));
+  ASSERT_FALSE(ui_.Boxes().empty());
+  EXPECT_EQ(ui_.Boxes().back().Text.rfind("Moved 2 items to ", 0), 0u) << ui_.Boxes().back().Text;
+
+  // Copying to the open cabinet itself is refused, and nothing changes.
+  LeftClick(Hit("NewItems\\Item0"));
+  ui_.ChooseFile(cabinet_);
+  form_->RunExplorerCommand(qb::TExplorerCommand::CopyOrMove, 1);
+  EXPECT_EQ(DiskNames(), (std::vector<std::string>{"NewItems\\Item0", "NewItems\\Item1"}));
+  EXPECT_NE(ui_.Boxes().back().Text.find("already"), std::string::npos);
 }
 
 // --- the drag threshold and the flags -------------------------------------------------------

@@ -32,6 +32,7 @@
 #include "panes/glyph_legend.h"
 #include "panes/text_editor.h"
 #include "qt/about_dialog.h"
+#include "qt/copy_move_dialogs.h"
 #include "qt/help_window.h"
 #include "qt/hl_syntax_highlighter.h"
 #include "qt/legend_dialog.h"
@@ -816,6 +817,53 @@ TEST(QtInteraction, InputBoxAnswersTheTextOrNothing) {
     qobject_cast<QDialog*>(modal)->accept();
   });
   EXPECT_EQ(ui.InputBox("c", "p", "x"), std::optional<std::string>(""));
+}
+
+TEST(QtInteraction, PasswordDialogMasksOnlyTheShowingAndCancelGivesNothing) {
+  TQtInteraction ui;
+  WhenModal([](QWidget* modal) {
+    auto* dialog = dynamic_cast<TPWordDlg*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Password"));
+    EXPECT_EQ(dialog->ActionLbl()->text(), QStringLiteral("&Enter old password..."));
+    EXPECT_EQ(dialog->ActionLbl()->buddy(), dialog->Password());
+    QTest::keyClicks(dialog->Password(), QStringLiteral("s3cr"));
+    dialog->Password()->insert(QStringLiteral("\u00e9t"));
+    EXPECT_EQ(dialog->Password()->displayText(), QStringLiteral("s3cr\u00e9t"));
+    dialog->MaskCB()->click();
+    EXPECT_EQ(dialog->Password()->displayText(), QString(6, QChar('*')));
+    dialog->MaskCB()->click();
+    EXPECT_EQ(dialog->Password()->displayText(), QStringLiteral("s3cr\u00e9t"));
+    dialog->OKBtn()->click();
+  });
+  TPasswordRequest request;
+  request.Label = "&Enter old password...";
+  EXPECT_EQ(ui.PasswordDialog(request), std::optional<std::string>("s3cr\xC3\xA9t"));
+  WhenModal([](QWidget* modal) { dynamic_cast<TPWordDlg*>(modal)->CancelBtn()->click(); });
+  EXPECT_EQ(ui.PasswordDialog(request), std::nullopt);
+}
+
+TEST(QtInteraction, TransferProgressShowsBothGaugesAndReportsCancel) {
+  TQtInteraction ui;
+  TTransferProgress progress{"Moving Files", "/a/From.qvf", "/b/To.qvf", 40, 70};
+  EXPECT_TRUE(ui.TransferProgress(progress));
+  QWidget* window = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == QStringLiteral("CpyMvFrm") && w->isVisible()) window = w;
+  auto* frame = dynamic_cast<TCpyMvFrm*>(window);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->ActionLbl()->text(), QStringLiteral("Moving Files"));
+  EXPECT_EQ(frame->FromLbl()->text(), QStringLiteral("/a/From.qvf"));
+  EXPECT_EQ(frame->ToLbl()->text(), QStringLiteral("/b/To.qvf"));
+  EXPECT_EQ(frame->Gauge2()->value(), 40);
+  EXPECT_EQ(frame->Gauge1()->value(), 70);
+  frame->CancelBtn()->click();
+  progress.Whole = 50;
+  EXPECT_FALSE(ui.TransferProgress(progress));
+  ui.CloseTransferProgress();
+  QCoreApplication::processEvents();
+  for (QWidget* w : QApplication::topLevelWidgets())
+    EXPECT_FALSE(w->objectName() == QStringLiteral("CpyMvFrm") && w->isVisible());
 }
 
 TEST(QtInteraction, SaveDialogAddsTheDefaultExtensionAndStartsInTheFolder) {

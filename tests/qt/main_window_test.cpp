@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <functional>
 
 #include "explorer/tree_routines.h"
 #include "qt/clipboard_view.h"
@@ -71,9 +74,37 @@ TEST_F(MainWindowTest, OpeningAMenuDisablesOnlyWhileItIsOpen) {
   QCoreApplication::processEvents();
   // The tool bar buttons and shortcuts are never left disabled.
   EXPECT_TRUE(window_->Action(TCommand::AddNoteMiClick)->isEnabled());
-  // Features of later versions stay off.
-  EXPECT_FALSE(window_->Action(TCommand::CopyMiClick)->isEnabled());
+  EXPECT_TRUE(window_->Action(TCommand::CopyMiClick)->isEnabled());
   EXPECT_TRUE(window_->Action(TCommand::ModToolbarMiClick)->isEnabled());
+}
+
+TEST_F(MainWindowTest, CopyFromTheExplorerPopupCopiesTheItemWithItsNote) {
+  const std::string target = dir_ / "Other.qvf";
+  const auto before = qbtest::ReadFileBytes(cabinet_);
+  ui_.ChooseFile(target);
+  bool triggered = false;
+  std::function<void()> pick = [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) {
+      QTimer::singleShot(10, pick);
+      return;
+    }
+    for (QAction* action : menu->actions())
+      if (action->text() == QStringLiteral("C&opy To Another File Cabinet") && action->isEnabled()) {
+        menu->close();
+        action->trigger();
+        triggered = true;
+      }
+    if (!triggered) menu->close();
+  };
+  QTimer::singleShot(10, pick);
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::RightButton, {}, RowPoint("Code\\Snippet"));
+  QTRY_VERIFY_WITH_TIMEOUT(triggered, 5000);
+  QTRY_VERIFY_WITH_TIMEOUT(!ui_.Boxes().empty(), 5000);
+  EXPECT_EQ(ui_.Boxes().back().Text, "Copied 1 item to " + target + ".");
+  EXPECT_EQ(Names(Disk(target)), std::vector<std::string>{"Code\\Snippet"});
+  EXPECT_EQ(StoredNote("Code\\Snippet", target), "remember this");
+  EXPECT_EQ(qbtest::ReadFileBytes(cabinet_), before);
 }
 
 TEST_F(MainWindowTest, ClickingAnItemShowsItsNoteAndSelectsIt) {

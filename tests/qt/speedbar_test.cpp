@@ -234,19 +234,27 @@ TEST_F(SpeedBarTest, TheBarSitsAtTheTopOrBottomAndNeverAtASide) {
   EXPECT_EQ(saved.ReadInteger("TMainFormSpeedBar1", "Count", 0), 12);
 }
 
-TEST_F(SpeedBarTest, ItemsOfLaterFeaturesShowDisabledAndDropDownsOpenTheirMenus) {
+TEST_F(SpeedBarTest, MoveButtonMovesAndDropDownsOpenTheirMenus) {
   TSpeedBar& model = window_->Form().SpeedBar1();
   for (const char* name : {"CopySi", "MoveSi", "DelUserGlyph", "EditClipboardSi", "HideTBSi"})
     model.Insert(Item(name), 0);
   QCoreApplication::processEvents();  // the bar lays its buttons out
   TQtSpeedBar* bar = window_->SpeedBar();
-  EXPECT_TRUE(bar->Button(Item("DelUserGlyph"))->isEnabled());
-  for (const char* name : {"CopySi", "MoveSi"}) {
+  for (const char* name : {"CopySi", "MoveSi", "DelUserGlyph"}) {
     QToolButton* button = bar->Button(Item(name));
     EXPECT_TRUE(button->isVisible()) << name;
-    EXPECT_FALSE(button->isEnabled()) << name;
+    EXPECT_TRUE(button->isEnabled()) << name;
   }
   EXPECT_NE(bar->Button(Item("CopySi"))->defaultAction(), bar->Button(Item("MoveSi"))->defaultAction());
+  // Move (not Copy) on the selected item.
+  const std::string target = dir_ / "Other.qvf";
+  QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Code\\Snippet"));
+  ui_.ChooseFile(target);
+  QTest::mouseClick(bar->Button(Item("MoveSi")), Qt::LeftButton);
+  ASSERT_FALSE(ui_.Boxes().empty());
+  EXPECT_EQ(ui_.Boxes().back().Text, "Moved 1 item to " + target + ".");
+  EXPECT_EQ(Names(Disk()), std::vector<std::string>{"NewItems\\Item0"});
+  EXPECT_EQ(Names(Disk(target)), std::vector<std::string>{"Code\\Snippet"});
   QToolButton* edit = bar->Button(Item("EditClipboardSi"));
   ASSERT_NE(edit->menu(), nullptr);
   EXPECT_EQ(edit->menu()->actions().size(), 10);

@@ -64,6 +64,15 @@ ScriptedInteraction& ScriptedInteraction::GlyphCancel(int mouse_down_row) {
   return *this;
 }
 
+ScriptedInteraction& ScriptedInteraction::Replace(qb::TReplaceChoice choice) {
+  queue_.push_back(ReplaceAnswer{choice});
+  return *this;
+}
+ScriptedInteraction& ScriptedInteraction::Password(std::optional<std::string> typed) {
+  queue_.push_back(PasswordAnswer{std::move(typed)});
+  return *this;
+}
+
 std::vector<std::string> ScriptedInteraction::BoxLog() const {
   std::vector<std::string> out;
   for (const ShownBox& box : boxes_) out.push_back(box.Describe());
@@ -135,6 +144,31 @@ qb::TGlyphDialogResult ScriptedInteraction::GlyphDialog(const qb::TGlyphDialogRe
   log_.push_back("glyphs: " + request.Caption);
   std::optional<GlyphAnswer> answer = Take<GlyphAnswer>("glyph dialog '" + request.Caption + "'");
   return answer ? answer->Value : qb::TGlyphDialogResult{};
+}
+
+qb::TReplaceChoice ScriptedInteraction::ReplaceQuestion(const std::string&, const std::string& text) {
+  log_.push_back("replace: " + text);
+  std::optional<ReplaceAnswer> answer = Take<ReplaceAnswer>("replace question " + text);
+  return answer ? answer->Value : qb::TReplaceChoice::Cancel;
+}
+
+std::optional<std::string> ScriptedInteraction::PasswordDialog(const qb::TPasswordRequest& request) {
+  log_.push_back("password: " + request.Label);
+  std::optional<PasswordAnswer> answer = Take<PasswordAnswer>("password dialog " + request.Label);
+  return answer ? answer->Value : std::nullopt;
+}
+
+bool ScriptedInteraction::TransferProgress(const qb::TTransferProgress& progress) {
+  if (!progress_shown_)
+    log_.push_back("progress: " + progress.Action + " " + progress.From + " -> " + progress.To);
+  progress_shown_ = true;
+  ++progress_count_;
+  return cancel_transfer_at_ < 0 || progress_count_ < cancel_transfer_at_;
+}
+
+void ScriptedInteraction::CloseTransferProgress() {
+  if (progress_shown_) log_.push_back("progress closed");
+  progress_shown_ = false;
 }
 
 void ScriptedInteraction::Hourglass(bool on) {

@@ -53,6 +53,11 @@ class ScriptedInteraction : public qb::IUserInteraction {
   // The glyph dialog closed with OK after a mouse press on row (-1: none).
   ScriptedInteraction& GlyphOk(int mouse_down_row, std::vector<int> selected_rows = {});
   ScriptedInteraction& GlyphCancel(int mouse_down_row = -1);
+  // The replace question (Yes, No, Yes to All, Cancel) and the password dialog.
+  ScriptedInteraction& Replace(qb::TReplaceChoice choice);
+  ScriptedInteraction& Password(std::optional<std::string> typed);
+  // The progress window reports Cancel pressed from its count-th showing on.
+  void CancelTransferAt(int count) { cancel_transfer_at_ = count; }
   void RequireOkAnswers(bool require) { require_ok_answers_ = require; }
   bool ScriptDone() const { return queue_.empty(); }
 
@@ -64,7 +69,8 @@ class ScriptedInteraction : public qb::IUserInteraction {
   const std::vector<qb::TTextEditorRequest>& Editors() const { return editors_; }
   const std::vector<qb::TGlyphDialogRequest>& GlyphDialogs() const { return glyph_dialogs_; }
   // Every request in order, one line each ("box: ...", "input: ...", "file: <title>",
-  // "editor: <caption>", "glyphs: <caption>").
+  // "editor: <caption>", "glyphs: <caption>", "replace: <text>", "password: <label>",
+  // "progress: <action> <from> -> <to>" when the window opens, "progress closed").
   const std::vector<std::string>& Log() const { return log_; }
   int HourglassDepth() const { return hourglass_depth_; }
   int HourglassShown() const { return hourglass_shown_; }
@@ -78,6 +84,10 @@ class ScriptedInteraction : public qb::IUserInteraction {
   std::optional<std::string> FileDialog(const qb::TFileDialogRequest& request) override;
   std::optional<std::vector<std::string>> TextEditor(const qb::TTextEditorRequest& request) override;
   qb::TGlyphDialogResult GlyphDialog(const qb::TGlyphDialogRequest& request) override;
+  qb::TReplaceChoice ReplaceQuestion(const std::string& caption, const std::string& text) override;
+  std::optional<std::string> PasswordDialog(const qb::TPasswordRequest& request) override;
+  bool TransferProgress(const qb::TTransferProgress& progress) override;
+  void CloseTransferProgress() override;
   void Hourglass(bool on) override;
 
  private:
@@ -96,7 +106,14 @@ class ScriptedInteraction : public qb::IUserInteraction {
   struct GlyphAnswer {
     qb::TGlyphDialogResult Value;
   };
-  using Entry = std::variant<BoxAnswer, InputAnswer, FileAnswer, EditorAnswer, GlyphAnswer>;
+  struct ReplaceAnswer {
+    qb::TReplaceChoice Value;
+  };
+  struct PasswordAnswer {
+    std::optional<std::string> Value;
+  };
+  using Entry = std::variant<BoxAnswer, InputAnswer, FileAnswer, EditorAnswer, GlyphAnswer, ReplaceAnswer,
+                             PasswordAnswer>;
 
   template <typename T>
   std::optional<T> Take(const std::string& what);
@@ -111,6 +128,9 @@ class ScriptedInteraction : public qb::IUserInteraction {
   std::vector<std::string> log_;
   int hourglass_depth_ = 0;
   int hourglass_shown_ = 0;
+  bool progress_shown_ = false;
+  int progress_count_ = 0;
+  int cancel_transfer_at_ = -1;
 };
 
 }  // namespace qbtest
