@@ -96,6 +96,7 @@ int CommandTest(const std::vector<std::string>& args);
 int CommandAdd(const std::vector<std::string>& args);
 int CommandRm(const std::vector<std::string>& args);
 int CommandMv(const std::vector<std::string>& args);
+int CommandCp(const std::vector<std::string>& args);
 int CommandGlyph(const std::vector<std::string>& args);
 int CommandRepair(const std::vector<std::string>& args);
 // The read form of note (no --set or --delete): prints the note.

@@ -33,6 +33,7 @@ const char* GeneralHelp() {
          "  add CABINET ITEM [FILE|-]     store a file (or standard input) as an item\n"
          "  rm CABINET ITEM               delete an item\n"
          "  mv CABINET ITEM NEWPATH       rename or move an item\n"
+         "  cp SOURCE TARGET ITEM...      copy items to another cabinet (--move moves)\n"
          "  note CABINET ITEM --set TEXT  add or replace the item's note\n"
          "  note CABINET ITEM --delete    remove the item's note\n"
          "  glyph CABINET ITEM N          give the item glyph N\n"
@@ -116,6 +117,18 @@ const char* VerbHelp(const std::string& verb) {
            "Renames or moves the item to NEWPATH, a whole item path (\"Work\\Old\" to\n"
            "\"Archive\\Old\" moves it to another drawer). An item already at NEWPATH is\n"
            "replaced only with --replace. Prints the new path.\n";
+  if (verb == "cp")
+    return "usage: qvf cp SOURCE TARGET ITEM... [--move] [--replace]\n"
+           "\n"
+           "Copies the items into the cabinet TARGET (created when it does not exist),\n"
+           "each as SOURCE stores it: compressed data unchanged, with its note, glyph,\n"
+           "date and extra fields. An ITEM ending in \"\\\" names a drawer: all its\n"
+           "items and those of the drawers below it. All items go into\n"
+           "TARGET in one update, which is read back and checked; --move then removes\n"
+           "from SOURCE exactly the items found intact in TARGET. An item that TARGET\n"
+           "holds already is skipped unless --replace is given. A damaged item, or an\n"
+           "encrypted one, stays where it is and is reported. TARGET may not be SOURCE\n"
+           "(by any path). Prints the path of each item copied.\n";
   if (verb == "glyph")
     return "usage: qvf glyph CABINET ITEM N\n"
            "\n"
@@ -143,6 +156,7 @@ int Dispatch(const std::string& verb, const std::vector<std::string>& args) {
   if (verb == "add") return CommandAdd(args);
   if (verb == "rm") return CommandRm(args);
   if (verb == "mv") return CommandMv(args);
+  if (verb == "cp") return CommandCp(args);
   if (verb == "glyph") return CommandGlyph(args);
   if (verb == "repair") return CommandRepair(args);
   throw UsageError("unknown verb '" + verb + "'");

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "cli/qvf_cli.h"
+#include "platform/codepage.h"
 #include "store/cabinet_store.h"
+#include "store/copy_move.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
 #include "store/store_errors.h"
@@ -101,6 +103,59 @@ int CommandMv(const std::vector<std::string>& argv) {
   const std::string new_path = store::MoveItem(cabinet.zip, ItemArgument(args.positional[1]),
                                                ItemArgument(args.positional[2]), args.Flag("--replace"));
   return ChangeMade(cabinet, ShowPath(new_path) + '\n');
+}
+
+int CommandCp(const std::vector<std::string>& argv) {
+  Arguments args = ParseArguments("cp", argv, {"--move", "--replace"}, {});
+  if (args.help) return WriteOut(VerbHelp("cp")) ? kExitOk : kExitFailure;
+  if (args.positional.size() < 3) throw UsageError("cp needs SOURCE, TARGET and at least one ITEM");
+  Cabinet source(args.positional[0]);
+  OpenExisting(source);
+  const std::string& target = args.positional[1];
+  if (store::TZipCopyMove::SameCabinet(source.zip.ZipName(), target))
+    throw UsageError("TARGET is the same file as SOURCE");
+  std::vector<std::string> names;
+  bool empty_drawer = false;
+  for (size_t a = 2; a < args.positional.size(); ++a) {
+    const std::string item = ItemArgument(args.positional[a]);
+    if (item.empty() || item.back() != '\\') {
+      names.push_back(item);
+      continue;
+    }
+    // A drawer: every item in it and below it.
+    bool any = false;
+    for (int i = 0; i < source.zip.EntryCount(); ++i) {
+      const std::string full = source.zip.EntryFullName(i);
+      if (!source.zip.EntryFileName(i).empty() && full.size() > item.size() &&
+          codepage::SameTextAscii(std::string_view(full).substr(0, item.size()), item)) {
+        names.push_back(full);
+        any = true;
+      }
+    }
+    if (!any) {
+      Complain("no items in drawer " + ShowPath(item));
+      empty_drawer = true;
+    }
+  }
+  store::TZipCopyMove copy_move;
+  copy_move.SetZipReader(&source.zip);
+  copy_move.SetTargetZip(target);
+  copy_move.SetTransferType(args.Flag("--move") ? store::TTransferType::ttMove
+                                                : store::TTransferType::ttCopy);
+  copy_move.FilesList() = names;
+  const bool replace = args.Flag("--replace");
+  copy_move.OnReplaceQuery = [&](store::TZipCopyMove&, const std::string& name) {
+    if (!replace)
+      Complain("skipped " + ShowPath(name) + ": TARGET holds an item of that name (--replace replaces it)");
+    return replace ? store::TReplaceAnswer::Yes : store::TReplaceAnswer::No;
+  };
+  copy_move.Transfer();
+  for (const std::string& name : copy_move.TransferredNames()) WriteOut(ShowPath(name) + '\n');
+  for (const auto& failure : copy_move.Failures()) Complain(ShowPath(failure.name) + " " + failure.reason);
+  if (!copy_move.Problem().empty()) Complain(copy_move.Problem());
+  if (!copy_move.Failures().empty() || !copy_move.Problem().empty() || empty_drawer)
+    return copy_move.TransferredCount() > 0 ? kExitChangedThenFailed : kExitFailure;
+  return kExitOk;
 }
 
 int CommandNote(const std::vector<std::string>& argv) {
