@@ -109,6 +109,7 @@ void TZipCopyMove::Transfer() {
   zip::TZipWriter target;
   ConfigureCabinetArchive(target);
   target.SetDoProcessMessages(source_->DoProcessMessages());
+  target.SetMessagePump(source_->MessagePump());
   try {
     target.SetZipName(target_zip_);
     if (RegularFileExists(target_zip_)) target.ReadDirectory();
@@ -208,6 +209,8 @@ void TZipCopyMove::Transfer() {
   std::vector<std::string> reached;
   if (!incoming.empty()) {
     zip::TZipReader check;
+    check.SetDoProcessMessages(source_->DoProcessMessages());
+    check.SetMessagePump(source_->MessagePump());
     try {
       check.SetZipName(target_zip_);
       check.ReadDirectory();

@@ -71,6 +71,7 @@ class TZipReader {
   void SetInteraction(IUserInteraction* interaction) { interaction_ = interaction; }
   // Called to dispatch pending window messages during long reads and writes.
   void SetMessagePump(std::function<void()> pump) { pump_ = std::move(pump); }
+  const std::function<void()>& MessagePump() const { return pump_; }
 
   // Makes the directory read hold only the entries whose full name is one of
   // names (ASCII letters folded), for a reader after one item in a large archive:

@@ -117,6 +117,22 @@ TEST_F(PumpedFormTest, CopiesDuringAddNoteAreStoredAfterIt) {
   }
 }
 
+TEST_F(PumpedFormTest, CopiesDuringAMoveToAnotherCabinetAreStoredAfterIt) {
+  const std::string target = dir_ / "Other.qvf";
+  Select("Keep");
+  ui_.ChooseFile(target);
+  form_->Command(qb::TCommand::CopyMiClick, 1);
+  EXPECT_TRUE(copies_.empty()) << "the engine pumped " << pumps_ << " times";
+  EXPECT_EQ(ui_.BoxLog(),
+            std::vector<std::string>{"Information 'Information' [OK]: Moved 3 items to " + target + "."});
+  EXPECT_EQ(SavedClips(), (std::vector<std::string>{"first copy", "second copy", "third copy"}));
+  EXPECT_EQ(Disk().size(), 3u);  // the clips only
+  EXPECT_EQ(Disk(target).size(), 3u);
+  EXPECT_EQ(qb::FindNodeByPath(Tree(), "Keep"), nullptr);
+  EXPECT_NE(qb::FindNodeByPath(Tree(), "NewItems\\Item2"), nullptr);
+  EXPECT_FALSE(form_->Operations().Busy());
+}
+
 TEST_F(PumpedFormTest, ASaveByCommandAndTheCopiesDuringItAreStoredInOrder) {
   form_->AutoSaveMiClick();  // off: Save asks for the name
   Clipboard().PutText("asked for");
