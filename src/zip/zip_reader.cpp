@@ -976,8 +976,11 @@ std::string TZipReader::ReadStoredEntry(std::string_view name, TStoredEntry& sto
     std::string extra(local.extra_length, '\0');
     ReadExactAt(record.local_header_offset + kLocalHeaderSize + local.name_length, extra.data(),
                 extra.size());
+    // Checked before the bytes are allocated: a record may claim more than the file holds.
+    const uint64_t data_start = record.local_header_offset + local.Span();
+    if (data_start + record.compressed_size > file_->Size()) throw EFatalUnzipError();
     std::vector<uint8_t> data(static_cast<size_t>(record.compressed_size));
-    ReadExactAt(record.local_header_offset + local.Span(), data.data(), data.size());
+    ReadExactAt(data_start, data.data(), data.size());
     stored.record = record;
     stored.record.extract_mark = stored.record.selection_mark = 0;
     stored.local_extra = std::move(extra);

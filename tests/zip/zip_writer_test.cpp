@@ -310,6 +310,39 @@ TEST(ZipWriter, StoredEntriesReplaceInPlaceAndABadBatchWritesNothing) {
   EXPECT_THROW(target->AddStoredEntries(short_data), EZipError);
   EXPECT_EQ(qbtest::ReadFileBytes(dir / "t.qvf"), bytes);
   EXPECT_EQ(target->EntryCount(), 4);
+
+  // A drawer entry whose record claims more data than the file holds is refused
+  // before anything that size is allocated.
+  Shell("python3 -c \"import zipfile; zipfile.ZipFile('" + (dir / "d.zip") + "', 'w').writestr('D/', b'')\"");
+  auto archive = qbtest::ReadFileBytes(dir / "d.zip");
+  const std::string central = "PK\x01\x02";
+  auto at = std::search(archive.begin(), archive.end(), central.begin(), central.end());
+  ASSERT_NE(at, archive.end());
+  const uint32_t claimed = 0x7FFFFFF0;
+  std::memcpy(&*(at + 20), &claimed, 4);
+  qbtest::WriteFileBytes(dir / "d.zip", archive);
+  // In a child whose address space is 1 GiB, so that the allocation would fail.
+  pid_t pid = fork();
+  if (pid == 0) {
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory needs the address space
+    rlimit limit{1ul << 30, 1ul << 30};
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+    bool refused = false;
+    try {
+      TZipReader hostile;
+      hostile.SetZipName(dir / "d.zip");
+      TStoredEntry drawer;
+      hostile.ReadStoredEntry("D\\", drawer);
+    } catch (const EFatalUnzipError&) {
+      refused = true;
+    } catch (...) {
+    }
+    _exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(ZipWriter, RemoveEntriesBySelectionNameAndPattern) {
