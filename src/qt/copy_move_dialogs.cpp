@@ -26,6 +26,11 @@ TPWordDlg::TPWordDlg(QWidget* parent) : QDialog(parent) {
   ok_btn_->setDefault(true);
   cancel_btn_ = new QPushButton(QStringLiteral("&Cancel"), this);
   cancel_btn_->setObjectName(QStringLiteral("CancelBtn"));
+  // Closes with kAllResult; not offered: each entry's password is asked for.
+  all_btn_ = new QPushButton(QStringLiteral("&Apply To All"), this);
+  all_btn_->setObjectName(QStringLiteral("AllBtn"));
+  all_btn_->hide();
+  connect(all_btn_, &QPushButton::clicked, this, [this] { done(kAllResult); });
   connect(ok_btn_, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel_btn_, &QPushButton::clicked, this, &QDialog::reject);
   connect(mask_cb_, &QCheckBox::toggled, this,
@@ -35,6 +40,7 @@ TPWordDlg::TPWordDlg(QWidget* parent) : QDialog(parent) {
   buttons->addStretch();
   buttons->addWidget(ok_btn_);
   buttons->addWidget(cancel_btn_);
+  buttons->addWidget(all_btn_);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(action_lbl_);
   layout->addWidget(password_);

@@ -13,21 +13,24 @@
 namespace qb::qt {
 
 // "Password": a label, the password edit (in clear text until Mask Text is
-// ticked), OK and Cancel.
+// ticked), OK and Cancel, and a hidden Apply To All.
 class TPWordDlg : public QDialog {
  public:
+  static constexpr int kAllResult = 2;
   explicit TPWordDlg(QWidget* parent = nullptr);
   QLabel* ActionLbl() const { return action_lbl_; }
   QLineEdit* Password() const { return password_; }
   QCheckBox* MaskCB() const { return mask_cb_; }
   QPushButton* OKBtn() const { return ok_btn_; }
   QPushButton* CancelBtn() const { return cancel_btn_; }
+  QPushButton* AllBtn() const { return all_btn_; }
 
  private:
   QLabel* action_lbl_;
   QLineEdit* password_;
   QPushButton* ok_btn_;
   QPushButton* cancel_btn_;
+  QPushButton* all_btn_;
   QCheckBox* mask_cb_;
 };
 

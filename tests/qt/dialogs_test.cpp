@@ -827,6 +827,7 @@ TEST(QtInteraction, PasswordDialogMasksOnlyTheShowingAndCancelGivesNothing) {
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Password"));
     EXPECT_EQ(dialog->ActionLbl()->text(), QStringLiteral("&Enter old password..."));
     EXPECT_EQ(dialog->ActionLbl()->buddy(), dialog->Password());
+    EXPECT_FALSE(dialog->AllBtn()->isVisible());
     QTest::keyClicks(dialog->Password(), QStringLiteral("s3cr"));
     dialog->Password()->insert(QStringLiteral("\u00e9t"));
     EXPECT_EQ(dialog->Password()->displayText(), QStringLiteral("s3cr\u00e9t"));
