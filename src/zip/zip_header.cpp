@@ -61,6 +61,10 @@ struct NameKey {
   uint32_t at, length;
   uint32_t order;
 };
+// codepage::AsciiUpper, inline: it runs for every byte of every name.
+inline char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 uint64_t BigEndian(const uint8_t* p) {
   uint64_t v = 0;
   for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
@@ -91,8 +95,8 @@ void TSortedZip::AssignInOrder(std::vector<TZipHeaderInfo*> items) {
   for (size_t i = 0; i < items.size(); ++i) {
     const TZipHeaderInfo& item = *items[i];
     char* out = arena.data() + at;
-    for (char c : item.path) *out++ = codepage::AsciiUpper(c);
-    for (char c : item.file_name) *out++ = codepage::AsciiUpper(c);
+    for (char c : item.path) *out++ = Upper(c);
+    for (char c : item.file_name) *out++ = Upper(c);
     const size_t length = item.path.size() + item.file_name.size();
     uint8_t head[16] = {};
     std::memcpy(head, arena.data() + at, std::min<size_t>(length, 16));

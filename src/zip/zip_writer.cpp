@@ -7,7 +7,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -25,12 +27,15 @@ using namespace format;
 
 namespace {
 
-constexpr size_t kStoredPiece = 16000;
 // Old entries are copied in pieces of this size, the message pump running between.
 constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 // The old local headers are read ahead in blocks of this size: an update reads
 // them all, in file order.
 constexpr size_t kReadAhead = 256 << 10;
+// New data of at least this size is checksummed and compressed on a worker thread.
+constexpr size_t kWorkerThreshold = 1 << 20;
+// While a worker runs, the window's messages are dispatched this often.
+constexpr std::chrono::milliseconds kPumpInterval{2};
 
 uint32_t DosNow() {
   std::time_t now = std::time(nullptr);
@@ -260,13 +265,18 @@ std::string TZipWriter::Repair() {
 
 namespace {
 
+// codepage::AsciiUpper, inline: it runs for every byte of every name.
+inline char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
 // Whether two entries have the same full name, a-z folded: the key under which
 // two entries are the same.
 bool SameFoldedName(const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
   const size_t na = a.path.size() + a.file_name.size();
   if (na != b.path.size() + b.file_name.size()) return false;
   const auto at = [](const TZipHeaderInfo& e, size_t i) {
-    return codepage::AsciiUpper(i < e.path.size() ? e.path[i] : e.file_name[i - e.path.size()]);
+    return Upper(i < e.path.size() ? e.path[i] : e.file_name[i - e.path.size()]);
   };
   for (size_t i = 0; i < na; ++i)
     if (at(a, i) != at(b, i)) return false;
@@ -277,7 +287,7 @@ bool SameFoldedName(const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
 uint64_t FoldedNameHash(const TZipHeaderInfo& r) {
   uint64_t h = 14695981039346656037ull;
   for (const std::string* part : {&r.path, &r.file_name})
-    for (char c : *part) h = (h ^ static_cast<uint8_t>(codepage::AsciiUpper(c))) * 1099511628211ull;
+    for (char c : *part) h = (h ^ static_cast<uint8_t>(Upper(c))) * 1099511628211ull;
   return h;
 }
 
@@ -517,7 +527,6 @@ bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, co
   const size_t size = directory ? 0 : stream->Size();
   if (size > kMaxEntrySize) throw EZipError("The item is too large for an archive");
   r.uncompressed_size = size;
-  r.crc = size ? Crc32(0, data, size) : 0;
   r.version_made_by = kMadeByUnix20;
   r.version_needed = kVersion20;
   r.disk_number_start = 0;
@@ -549,9 +558,19 @@ bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, co
         WildcardMatch(codepage::AsciiLowerCase(pattern), codepage::AsciiLowerCase(r.file_name)))
       no_compress = true;
   r.internal_attributes = 0;
+  // The checksum, and the compression unless the entry is stored: on a worker
+  // thread for a large item, so that the window stays responsive meanwhile.
+  DeflateOutput deflated;
+  auto digest = [&] {
+    r.crc = size ? Crc32(0, data, size) : 0;
+    if (!no_compress) deflated = Deflate(data, size, pack_level_);
+  };
+  if (size >= kWorkerThreshold)
+    OffTheWindowThread(digest);
+  else
+    digest();
   if (!no_compress) {
     level_flags = pack_level_ <= 2 ? kFlagDeflateFast : pack_level_ >= 8 ? kFlagDeflateMax : 0;
-    DeflateOutput deflated = Deflate(data, size, pack_level_);
     r.internal_attributes = deflated.is_text ? 1 : 0;
     if (!deflated.stored_whole) {
       entry.body_storage = std::move(deflated.data);
@@ -744,22 +763,52 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
   return count;
 }
 
-// Copies length bytes of the old file from position to the output in pieces, the
-// window's messages dispatched between them, so that a long run of old entries
-// does not hold up the window (nor a clipboard change that must be read before the
-// next copy replaces it). Each piece is sent on its way to the disk while the next
-// one is copied, so the final sync has little left to wait for.
+void TZipWriter::OffTheWindowThread(const std::function<void()>& work) {
+  if (!do_process_messages_ || !pump_) {
+    work();
+    return;
+  }
+  std::packaged_task<void()> task(work);
+  std::future<void> done = task.get_future();
+  worker_running_ = true;
+  std::thread worker(std::move(task));
+  struct Join {
+    std::thread& worker;
+    bool& running;
+    ~Join() {
+      worker.join();
+      running = false;
+    }
+  } join{worker, worker_running_};
+  do ProcessMessages();
+  while (done.wait_for(kPumpInterval) != std::future_status::ready);
+  done.get();  // the work's exception, if it threw
+}
+
+// Copies length bytes of the old file from position to the output in pieces, each
+// on a worker thread while the window's messages are dispatched, so that a long
+// run of old entries does not hold up the window (nor a clipboard change that
+// must be read before the next copy replaces it), however slow the disk. Each
+// piece is sent on its way to the disk while the next one is copied, so the final
+// sync has little left to wait for.
 void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t length) {
   while (length > 0) {
     const uint64_t piece = std::min(length, kCopyPiece);
-    if (out.CopyFrom(*file_, position, piece) != piece) {
-      if (file_->Size() < position + piece) throw EFatalUnzipError();
-      throw ENotEnoughRoom();
+    auto copy = [&] {
+      if (out.CopyFrom(*file_, position, piece) != piece) {
+        if (file_->Size() < position + piece) throw EFatalUnzipError();
+        throw ENotEnoughRoom();
+      }
+      out.StartWriteback();
+    };
+    if (piece >= kWorkerThreshold) {
+      OffTheWindowThread(copy);
+    } else {
+      copy();
+      ProcessMessages();
     }
     position += piece;
     length -= piece;
-    out.StartWriteback();
-    ProcessMessages();
   }
 }
 
@@ -791,14 +840,20 @@ void TZipWriter::WriteEntries(TLFNFileStream& out, UpdatePlan& plan) {
   flush_run();
 }
 
-// Writes a new entry: its local header, then its data in pieces.
+// Writes a new entry: its local header, then its data in pieces (a large one on a
+// worker thread).
 void TZipWriter::WriteNewEntry(TLFNFileStream& out, PlannedEntry& entry) {
   WriteAll(out, entry.header.data(), entry.header.size());
   for (size_t done = 0; done < entry.body_size;) {
-    size_t piece = std::min(kStoredPiece * 64, entry.body_size - done);
-    WriteAll(out, entry.body + done, piece);
+    const size_t piece = std::min(static_cast<size_t>(kCopyPiece), entry.body_size - done);
+    auto write = [&] { WriteAll(out, entry.body + done, piece); };
+    if (piece >= kWorkerThreshold) {
+      OffTheWindowThread(write);
+    } else {
+      write();
+      ProcessMessages();
+    }
     done += piece;
-    ProcessMessages();
   }
   if (!entry.trailer.empty()) WriteAll(out, entry.trailer.data(), entry.trailer.size());
 }
@@ -997,7 +1052,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
     // Replace: the complete new archive goes to the disk, then takes the old one's
     // name in one step. The old file stays whole until that moment.
     CloseFile();
-    replacement.Commit();
+    OffTheWindowThread([&] { replacement.Commit(); });  // the sync may take long
     folder_warning = replacement.FolderSyncWarning();
 
     // The new archive is the loaded directory now.

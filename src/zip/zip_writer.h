@@ -15,6 +15,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,13 @@ class TZipWriter : public TZipReader {
   void HoldCabinetLock();
   void ReleaseCabinetLock();
 
+  // True while a part of an update runs on a worker thread - the checksum and
+  // compression of a large new item, a long copy of old entries, the final sync -
+  // and the calling thread dispatches the window's messages (the message pump)
+  // meanwhile, every few milliseconds. The update still returns only when it is
+  // done; without a message pump everything runs on the calling thread.
+  bool WorkerRunning() const { return worker_running_; }
+
   // How a name given to AddFromStream is stored, and the one normaliser of typed
   // names: bytes that are not UTF-8 read as Windows-1252, "/" taken as "\\", drive
   // prefixes ("C:"), a server and share and leading backslashes removed from the
@@ -115,10 +123,14 @@ class TZipWriter : public TZipReader {
   void CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry);
   void CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t length);
   void WriteDirectory(TLFNFileStream& out, UpdatePlan& plan);
+  // Runs work on a worker thread, dispatching the window's messages until it has
+  // ended (at least once); rethrows what it threw. Without a pump, runs it here.
+  void OffTheWindowThread(const std::function<void()>& work);
   // After the new archive replaced the old one: it is the loaded directory now.
   void ApplyPlan(UpdatePlan& plan);
 
   bool repairing_ = false;  // an update over a damaged directory is allowed
+  bool worker_running_ = false;
 
   int pack_level_ = 6;
   bool store_paths_ = false;

@@ -188,6 +188,41 @@ TEST_F(MainWindowTest, WhatArrivesDuringACommandsArchiveWorkWaitsForIt) {
   EXPECT_NE(window_->statusBar()->currentMessage().toStdString(), "Busy...");
 }
 
+// Saving a large clip: the engine checksums and compresses it, copies the cabinet
+// and syncs it on a worker thread while the window keeps dispatching its messages
+// (a timer of the window fires meanwhile); the command still ends only when the
+// item is stored, and the next one finds it there.
+TEST_F(MainWindowTest, ALargeClipIsSavedWhileTheWindowKeepsDispatchingItsMessages) {
+  const std::vector<uint8_t> bytes = qbtest::TextLikeBytes(6u << 20, 21);
+  const std::string text(bytes.begin(), bytes.end());
+  int ticks_while_working = 0;
+  QTimer ticker;
+  ticker.setInterval(0);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (window_->Form().Zip1().WorkerRunning()) ++ticks_while_working;
+  });
+  ticker.start();
+  clipboard_.PutText(text);
+  ui_.Input("Big/Clip");
+  window_->Run(TCommand::SaveToFCMiClick);
+  EXPECT_GT(ticks_while_working, 0);
+  EXPECT_FALSE(window_->Form().Zip1().WorkerRunning());
+  // A second save copies the large entry (on the worker too) and keeps it whole.
+  ticks_while_working = 0;
+  clipboard_.PutText("small");
+  ui_.Input("Small");
+  window_->Run(TCommand::SaveToFCMiClick);
+  ticker.stop();
+  EXPECT_GT(ticks_while_working, 0);
+  EXPECT_TRUE(ui_.Boxes().empty()) << ui_.BoxLog()[0];
+  const std::vector<TDiskEntry> disk = Disk();
+  ASSERT_EQ(Names(disk),
+            (std::vector<std::string>{"Big\\Clip", "Code\\Snippet", "NewItems\\Item0", "Small"}));
+  EXPECT_TRUE(disk[0].Data == text + '\0');
+  EXPECT_NE(FindNodeByPath(window_->Form().DockableForm().TreeView1(), "Big\\Clip"), nullptr);
+  EXPECT_FALSE(window_->Form().Operations().Busy());
+}
+
 // --- menus and keys -----------------------------------------------------------------------
 
 // Waits (running the event loop) until done() holds or a second has passed.

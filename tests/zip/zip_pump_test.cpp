@@ -2,7 +2,12 @@
 // with the message pump running between them, and the result is whole.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "support/test_support.h"
+#include "zip/system_calls.h"
+#include "zip/zip_errors.h"
 #include "zip/zip_writer.h"
 
 namespace qb::zip {
@@ -40,6 +45,47 @@ TEST(ZipPump, ALongRunOfOldEntriesIsCopiedInPiecesWithThePumpBetween) {
   out.Clear();
   ASSERT_EQ(check.ExtractToStream(&out, "New"), 1);
   EXPECT_EQ(out.ToString(), "new");
+}
+
+// With a message pump, a large item is checksummed, compressed and written, and
+// old entries are copied, on a worker thread while the pump runs; what fails
+// there fails the update as it would on the calling thread.
+TEST(ZipPump, LargeWorkRunsOnAWorkerAndItsFailuresAreTheUpdatesOwn) {
+  qbtest::TempDir dir;
+  const std::string path = dir / "big.qvf";
+  const std::vector<uint8_t> blob = qbtest::RandomBytes(6u << 20, 8);
+  const std::vector<uint8_t> text = qbtest::TextLikeBytes(3u << 20, 9);
+  TZipWriter zip;
+  zip.SetZipName(path);
+  int pumps_while_working = 0;
+  zip.SetMessagePump([&] { pumps_while_working += zip.WorkerRunning() ? 1 : 0; });
+  TMemoryStream a(blob);
+  ASSERT_EQ(zip.AddFromStream(&a, "Blob"), 1);
+  EXPECT_GT(pumps_while_working, 0);
+  const auto before = qbtest::ReadFileBytes(path);
+
+  // No room: the worker's write fails, the update with it.
+  sys::SetFailureHook([](const char* name) { return std::strcmp(name, "pwrite") == 0 ? ENOSPC : 0; });
+  TMemoryStream b(text);
+  EXPECT_THROW(zip.AddFromStream(&b, "Text"), ENotEnoughRoom);
+  sys::SetFailureHook({});
+  EXPECT_EQ(qbtest::ReadFileBytes(path), before);
+  EXPECT_EQ(zip.EntryCount(), 1);
+  // The kernel cannot copy: the worker copies through a buffer instead.
+  sys::SetFailureHook([](const char* name) { return std::strcmp(name, "copy_file_range") == 0 ? EXDEV : 0; });
+  pumps_while_working = 0;
+  ASSERT_EQ(zip.AddFromStream(&b, "Text"), 1);
+  sys::SetFailureHook({});
+  EXPECT_GT(pumps_while_working, 0);
+  EXPECT_FALSE(zip.WorkerRunning());
+  TZipReader check;
+  check.SetZipName(path);
+  TMemoryStream out;
+  ASSERT_EQ(check.ExtractToStream(&out, "Text"), 1);
+  EXPECT_TRUE(out.Bytes() == text);
+  out.Clear();
+  ASSERT_EQ(check.ExtractToStream(&out, "Blob"), 1);
+  EXPECT_TRUE(out.Bytes() == blob);
 }
 
 }  // namespace
