@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <memory>
 
 #include "clipboard/clip_formats.h"
@@ -148,20 +149,27 @@ bool TClipboardCommands::TakeBitmapLater(TCapturedClip& clip) {
 
 void TClipboardCommands::FinishCapture(TCapturedClip& clip) {
   if (!clip.PendingBitmap.valid()) return;
-  while (clip.PendingBitmap.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-    if (ctx_.ProcessMessages) ctx_.ProcessMessages();
-  try {
-    const std::vector<uint8_t> bmp =
-        BitmapWithPalette(clip.PendingBitmap.get(), clip.PendingPalette).WriteBmp();
-    clip.Payload.Clear();
-    if (bmp.size() > max_item_size_)
-      clip.Error = store::ClipTooLargeText(bmp.size(), max_item_size_);
-    else
-      clip.Payload.Write(bmp.data(), bmp.size());
-  } catch (const std::exception& e) {
-    clip.Error = e.what();
-    clip.Payload.Clear();
+  // The wait for the decoding, then the payload's encoding (a copy of the bitmap
+  // and its BMP file image: tens of MB for a photograph), run on a worker thread,
+  // the window's messages running meanwhile. Only this store touches the clip.
+  auto encode = [&clip, limit = max_item_size_] {
+    try {
+      std::vector<uint8_t> bmp = BitmapWithPalette(clip.PendingBitmap.get(), clip.PendingPalette).WriteBmp();
+      if (bmp.size() > limit)
+        clip.Error = store::ClipTooLargeText(bmp.size(), limit);
+      else
+        clip.Payload.Bytes() = std::move(bmp);  // taken over, not copied
+    } catch (const std::exception& e) {
+      clip.Error = e.what();
+    }
+  };
+  if (!ctx_.ProcessMessages) {
+    encode();
+  } else {
+    std::future<void> done = std::async(std::launch::async, encode);
+    while (done.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) ctx_.ProcessMessages();
   }
+  if (!clip.Error.empty()) clip.Payload.Clear();
   clip.PendingBitmap = {};
 }
 

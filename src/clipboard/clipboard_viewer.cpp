@@ -167,14 +167,23 @@ TShownContent TClipboardViewer::BuildContent() {
       if (c.Text.empty()) c.Text = kUnknownFormatText;
       return c;
     }
-    case cvBitmap:
-      if (clipboard_.GetBitmapLater().wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    case cvBitmap: {
+      const TBitmapFuture later = clipboard_.GetBitmapLater();
+      if (later.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         waiting_for_bitmap_ = true;
         c.Text = kReadingPictureText;
         return c;
       }
+      // A photograph's tens of MB are not copied again for the view (its palette
+      // rule concerns only bitmaps of 256 colours or fewer).
+      const std::optional<TDib>& bitmap = later.get();
+      if (bitmap && IsLargeDirectBitmap(*bitmap)) {
+        c.LargeBitmap = later;
+        break;
+      }
       c.Picture.SetBitmap(BitmapFromClipboard(clipboard_));
       break;
+    }
     case cvMetafile:
       c.Picture.SetMetafile(MetafileFromClipboard(clipboard_));
       break;

@@ -59,6 +59,9 @@ struct TShownContent {
   std::string Text;      // Control::Text (UTF-8)
   std::string FontName;  // empty for the default font
   TPicture Picture;      // Control::Picture, placed at the top left, sized to the picture
+  // Control::Picture for a large 24- or 32-bit bitmap (a photograph): the bitmap as
+  // the clipboard decoded it, shared rather than copied; Picture is empty then.
+  TBitmapFuture LargeBitmap;
   TPaletteGrid Palette;  // Control::PaletteGrid
 };
 

@@ -131,6 +131,11 @@ TDib BitmapFromClipboard(IClipboard& clipboard) {
   return BitmapWithPalette(std::move(bitmap), needs_palette ? clipboard.GetPalette() : std::nullopt);
 }
 
+bool IsLargeDirectBitmap(const TDib& bitmap) {
+  return bitmap.Compression() == BI_RGB && (bitmap.BitCount() == 24 || bitmap.BitCount() == 32) &&
+         int64_t{bitmap.Width()} * bitmap.Height() >= (int64_t{1} << 20);
+}
+
 TDib BitmapWithPalette(std::optional<TDib> bitmap, const std::optional<TLogPalette>& palette) {
   if (!bitmap || bitmap->Empty()) throw EClipboardError(kInvalidClipboardFormatText);
   if (bitmap->BitCount() <= 8 && bitmap->Palette().empty() && palette) {

@@ -64,6 +64,9 @@ class TPicture {
 // clipboard's palette. Throws EClipboardError(kInvalidClipboardFormatText) when
 // there is no bitmap.
 TDib BitmapFromClipboard(IClipboard& clipboard);
+// Whether a bitmap is uncompressed 24- or 32-bit and of at least a million pixels:
+// a photograph or a screenshot, worth handling off the UI thread.
+bool IsLargeDirectBitmap(const TDib& bitmap);
 // The same rules for a bitmap already taken from the clipboard, with the palette
 // that was there beside it (nothing when none was).
 TDib BitmapWithPalette(std::optional<TDib> bitmap, const std::optional<TLogPalette>& palette);

@@ -8,6 +8,10 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
+#include <QThreadPool>
+#include <QTimer>
+#include <chrono>
+#include <memory>
 
 namespace qb::qt {
 
@@ -31,8 +35,6 @@ QPixmap PixmapFromFileImage(const std::vector<uint8_t>& file_image, QString* pla
   return QPixmap::fromImage(image);
 }
 
-namespace {
-
 // The bitmap as a 32-bit image, for the 24- and 32-bit uncompressed bitmaps that
 // photographs and screenshots are; a null image for other kinds.
 QImage ImageFromDib(const TDib& dib) {
@@ -52,8 +54,6 @@ QImage ImageFromDib(const TDib& dib) {
   }
   return image;
 }
-
-}  // namespace
 
 QPixmap PixmapFromPicture(const TPicture& picture, QString* placeholder) {
   if (picture.Kind() == TPictureKind::Bitmap) {
@@ -109,6 +109,15 @@ TClipboardView::TClipboardView(TClipboardViewer& viewer, QWidget* parent)
   addWidget(palette_area_);
   addWidget(placeholder_);
   setCurrentWidget(placeholder_);
+  conversion_watch_ = new QTimer(this);
+  conversion_watch_->setInterval(5);
+  connect(conversion_watch_, &QTimer::timeout, this, [this] {
+    if (!converting_.valid() || converting_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      return;
+    conversion_watch_->stop();
+    QImage image = converting_.get();
+    ShowPixmap(QPixmap::fromImage(std::move(image)), "The picture cannot be shown.");
+  });
 }
 
 void TClipboardView::resizeEvent(QResizeEvent* event) {
@@ -117,7 +126,37 @@ void TClipboardView::resizeEvent(QResizeEvent* event) {
   if (currentWidget() == palette_area_) Refresh();
 }
 
+void TClipboardView::ShowPixmap(const QPixmap& pixmap, const QString& placeholder) {
+  if (pixmap.isNull()) {
+    placeholder_->setText(placeholder);
+    setCurrentWidget(placeholder_);
+  } else {
+    picture_->setPixmap(pixmap);
+    picture_->resize(pixmap.size());
+    setCurrentWidget(picture_area_);
+  }
+}
+
+bool TClipboardView::ConvertAside(const TShownContent& shown) {
+  if (!shown.LargeBitmap.valid()) return false;
+  auto done = std::make_shared<std::promise<QImage>>();
+  converting_ = done->get_future();
+  QThreadPool::globalInstance()->start([done, bitmap = shown.LargeBitmap] {
+    try {
+      done->set_value(bitmap.get() ? ImageFromDib(*bitmap.get()) : QImage());
+    } catch (...) {
+      done->set_value(QImage());  // out of memory
+    }
+  });
+  placeholder_->setText(kReadingPictureText);
+  setCurrentWidget(placeholder_);
+  conversion_watch_->start();
+  return true;
+}
+
 void TClipboardView::Refresh() {
+  converting_ = {};  // a conversion still running finishes into nothing
+  conversion_watch_->stop();
   const TShownContent& shown = viewer_.Shown();
   switch (shown.Shows) {
     case TShownContent::Control::Text: {
@@ -128,16 +167,9 @@ void TClipboardView::Refresh() {
       break;
     }
     case TShownContent::Control::Picture: {
+      if (ConvertAside(shown)) break;
       QString placeholder;
-      QPixmap pixmap = PixmapFromPicture(shown.Picture, &placeholder);
-      if (pixmap.isNull()) {
-        placeholder_->setText(placeholder);
-        setCurrentWidget(placeholder_);
-      } else {
-        picture_->setPixmap(pixmap);
-        picture_->resize(pixmap.size());
-        setCurrentWidget(picture_area_);
-      }
+      ShowPixmap(PixmapFromPicture(shown.Picture, &placeholder), placeholder);
       break;
     }
     case TShownContent::Control::PaletteGrid:

@@ -2,13 +2,16 @@
 // grid, or a placeholder text) in the main window's centre.
 #pragma once
 
+#include <QImage>
 #include <QStackedWidget>
+#include <future>
 
 #include "clipboard/clipboard_viewer.h"
 
 class QLabel;
 class QPlainTextEdit;
 class QScrollArea;
+class QTimer;
 
 namespace qb::qt {
 
@@ -19,6 +22,9 @@ QPixmap PixmapFromFileImage(const std::vector<uint8_t>& file_image, QString* pla
 // (a photograph's 36 MB BMP file form is never made); anything else goes through
 // its file form as above.
 QPixmap PixmapFromPicture(const TPicture& picture, QString* placeholder);
+// The direct conversion of PixmapFromPicture, on any thread: a null image for a
+// bitmap that is not 24- or 32-bit uncompressed.
+QImage ImageFromDib(const TDib& dib);
 
 class TPaletteGridWidget : public QWidget {
   Q_OBJECT
@@ -48,7 +54,14 @@ class TClipboardView : public QStackedWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void ShowPixmap(const QPixmap& pixmap, const QString& placeholder);
+  // A large bitmap is converted on a worker thread; "Reading the picture..." is on
+  // show meanwhile, and a newer Refresh drops the conversion.
+  bool ConvertAside(const TShownContent& shown);
+
   TClipboardViewer& viewer_;
+  std::future<QImage> converting_;
+  QTimer* conversion_watch_ = nullptr;
   QPlainTextEdit* text_ = nullptr;
   QScrollArea* picture_area_ = nullptr;
   QLabel* picture_ = nullptr;

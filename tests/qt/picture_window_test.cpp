@@ -89,6 +89,16 @@ TEST_F(PictureWindowTest, TheLiveViewShowsAPictureOnceItIsDecodedAside) {
   QTest::qWait(300);
   EXPECT_EQ(View().ShownPage(), "text");
   EXPECT_EQ(View().ShownText().toStdString(), "after the picture");
+
+  // So is a text copied once the picture is decoded but while the view may still
+  // be converting it for the screen: that conversion is dropped.
+  CopyAsPng(NoisyImage(1200, 900));
+  const TClipboardViewer& viewer = window_->Form().ClipboardCommands().ClipboardViewer1();
+  ASSERT_TRUE(WaitFor([&] { return viewer.Shown().LargeBitmap.valid(); }));
+  QGuiApplication::clipboard()->setText("after the decoding");
+  QTest::qWait(300);
+  EXPECT_EQ(View().ShownPage(), "text");
+  EXPECT_EQ(View().ShownText().toStdString(), "after the decoding");
 }
 
 TEST_F(PictureWindowTest, AutoSaveStoresAnotherProgramsPictureAndWhatFollowsItInOrder) {
