@@ -122,9 +122,9 @@ void TExplorerView::mouseReleaseEvent(QMouseEvent* event) {
 
 void TExplorerView::BeginDrag() {
   auto* drag = new QDrag(this);
-  auto* data = new QMimeData;
-  data->setData(kTreeDragMime, QByteArray("item"));
-  drag->setMimeData(data);
+  auto* mime = new QMimeData;
+  mime->setData(kTreeDragMime, QByteArray("item"));
+  drag->setMimeData(mime);
   QModelIndex current = currentIndex();
   if (current.isValid()) drag->setPixmap(qvariant_cast<QPixmap>(current.data(Qt::DecorationRole)));
   drag->exec(Qt::MoveAction);

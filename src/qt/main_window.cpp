@@ -389,10 +389,10 @@ void TQtMainWindow::BuildPanes() {
   // (which the View menu reads) follow it.
   docking_ = new TQtDocking(this, {explorer_dock_, viewer_dock_, note_dock_});
   docking_->OnChanged = [this] {
-    const TDockLayout& layout = docking_->Layout();
-    form_->DockableForm().SetVisible(layout.Pane(TPane::Explorer).Visible);
-    form_->ViewerForm().SetVisible(layout.Pane(TPane::Viewer).Visible);
-    form_->NoteForm().SetVisible(layout.Pane(TPane::Note).Visible);
+    const TDockLayout& docked = docking_->Layout();
+    form_->DockableForm().SetVisible(docked.Pane(TPane::Explorer).Visible);
+    form_->ViewerForm().SetVisible(docked.Pane(TPane::Viewer).Visible);
+    form_->NoteForm().SetVisible(docked.Pane(TPane::Note).Visible);
   };
   docking_->ApplyFirstRun();
 }

@@ -32,10 +32,10 @@ int TSpeedItemList::ItemOf(const QListWidgetItem* row) {
 void TSpeedItemList::startDrag(Qt::DropActions /*supported*/) {
   const int item = ItemOf(currentItem());
   if (item < 0 || model_.OnBar(item)) return;
-  auto* data = new QMimeData;
-  data->setData(kSpeedItemMimeType, QByteArray::fromStdString(SpeedItems()[static_cast<size_t>(item)].Name));
+  auto* mime = new QMimeData;
+  mime->setData(kSpeedItemMimeType, QByteArray::fromStdString(SpeedItems()[static_cast<size_t>(item)].Name));
   auto* drag = new QDrag(this);
-  drag->setMimeData(data);
+  drag->setMimeData(mime);
   drag->setPixmap(SpeedButtonPixmap(item));
   drag->setHotSpot(QPoint(speedbar::kButtonWidth / 2, speedbar::kButtonHeight / 2));
   SpeedItemDragRunner()(*drag);

@@ -230,10 +230,10 @@ void TQtSpeedBar::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TQtSpeedBar::DragButton(int item) {
-  auto* data = new QMimeData;
-  data->setData(kSpeedItemMimeType, QByteArray::fromStdString(SpeedItems()[static_cast<size_t>(item)].Name));
+  auto* mime = new QMimeData;
+  mime->setData(kSpeedItemMimeType, QByteArray::fromStdString(SpeedItems()[static_cast<size_t>(item)].Name));
   auto* drag = new QDrag(this);
-  drag->setMimeData(data);
+  drag->setMimeData(mime);
   drag->setPixmap(SpeedButtonPixmap(item));
   drag->setHotSpot(QPoint(speedbar::kButtonWidth / 2, speedbar::kButtonHeight / 2));
   dropped_here_ = false;

@@ -81,8 +81,8 @@ TEST_P(Golden, TypedTextColoursLikeLoadedText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Golden, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<GoldenCase>& info) {
-                           return std::string(info.param.name);
+                         [](const testing::TestParamInfo<GoldenCase>& test) {
+                           return std::string(test.param.name);
                          });
 
 }  // namespace

@@ -163,7 +163,7 @@ TEST(WordLists, MatchWholeWordsOnly) {
 std::vector<bool> InsideWellFormedCharacter(std::string_view s) {
   std::vector<bool> inside(s.size() + 1, false);
   for (size_t i = 0; i < s.size();) {
-    const auto b = [&](size_t k) { return k < s.size() ? static_cast<uint8_t>(s[k]) : 0; };
+    const auto b = [&](size_t k) { return k < s.size() ? static_cast<uint8_t>(s[k]) : uint8_t{0}; };
     const uint8_t c = b(i);
     size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
     const uint8_t lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;

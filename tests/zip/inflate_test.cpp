@@ -400,7 +400,8 @@ TEST(InflateErrorTest, TrailingBytesAreNotConsumed) {
   const Bytes text = qbtest::TextLikeBytes(5000, 21);
   Bytes stream = ZlibDeflateRaw(text, 6);
   const size_t stream_size = stream.size();
-  for (uint8_t b : {0x00, 0xFF, 0x07}) stream.push_back(b);  // 0x07 would start an invalid block
+  for (uint8_t b : {uint8_t{0x00}, uint8_t{0xFF}, uint8_t{0x07}})
+    stream.push_back(b);  // 0x07 would start an invalid block
   const Decoded d = Decode(stream, text.size());
   EXPECT_EQ(d.result.status, CodecStatus::Ok);
   EXPECT_EQ(d.result.consumed, stream_size);
