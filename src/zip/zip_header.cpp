@@ -1,5 +1,7 @@
 #include "zip/zip_header.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/codepage.h"
@@ -46,9 +48,19 @@ int CompareFullNamesFolded(const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
   return Order(na, nb);
 }
 // Compression rate in thousandths: how much of the original the packing saved.
+// The sizes come from the archive and may be anything: a packed size that would
+// overflow the sum is figured in floating point, and growth beyond a billion
+// times counts as that (those rates sort together).
 long long Rate(const TZipHeaderInfo* e) {
-  if (e->uncompressed_size == 0) return 0;
-  return 1000 - static_cast<long long>(e->compressed_size) * 1000 / e->uncompressed_size;
+  const uint64_t packed = e->compressed_size, original = e->uncompressed_size;
+  if (original == 0) return 0;
+  constexpr uint64_t kMostKept = 1'000'000'000'000;
+  const uint64_t kept =
+      packed <= UINT64_MAX / 1000
+          ? packed * 1000 / original
+          : static_cast<uint64_t>(std::min(static_cast<long double>(packed) * 1000 / original,
+                                           static_cast<long double>(kMostKept)));
+  return 1000 - static_cast<long long>(std::min(kept, kMostKept));
 }
 }  // namespace
 

@@ -137,6 +137,27 @@ TEST(ZipReader, Reads7zAndBsdtarArchives) {
 // is read in file order; a second record for one local header is refused.
 // Look-ups by name agree with a pass over the names, ASCII case folded, with or
 // without the view sorted by name, and see a rename made in memory.
+// Sorting by rate takes the sizes of a damaged directory as they come: a packed
+// size near the largest number sorts as a huge growth, with no overflow.
+TEST(ZipReader, RateOrderSurvivesAbsurdSizes) {
+  TSortedZip list(true, TDuplicates::dupAccept, TZipSortMode::ByRate);
+  auto add = [&](const char* name, uint64_t packed, uint64_t original) {
+    auto* e = new TZipHeaderInfo;
+    e->file_name = name;
+    e->compressed_size = packed;
+    e->uncompressed_size = original;
+    list.Add(e);
+  };
+  add("half", 50, 100);
+  add("huge growth", UINT64_MAX, 1);
+  add("empty", 0, 0);
+  add("growth", 3'000'000'000'000'000'000ull, 1'000'000'000'000'000'000ull);
+  add("tiny", 1, UINT64_MAX);
+  std::vector<std::string> order;
+  for (int i = 0; i < list.Count(); ++i) order.push_back(list[i]->file_name);
+  EXPECT_EQ(order, (std::vector<std::string>{"huge growth", "growth", "empty", "half", "tiny"}));
+}
+
 TEST(ZipReader, DirectoryOrderAndLookUpsByName) {
   TempDir dir;
   qbtest::WriteFileText(dir / "make.py",
