@@ -14,8 +14,8 @@ LAYERS = [
     ["platform"],
     ["zip", "highlight"],
     ["store", "panes"],
-    ["explorer", "shell", "finder"],
-    ["clipboard", "glyphs"],
+    ["explorer", "shell"],
+    ["clipboard", "glyphs", "finder"],
     ["app"],
     ["qt", "cli"],
 ]

@@ -118,9 +118,11 @@ TCabinetIndex TCabinetIndex::Read(zip::TZipReader& zip, const TIndexOptions& opt
       if (options.previews) item.preview = "Cannot be read: it " + problem;
     } else {
       if (options.previews) item.preview = ItemPreview(item.format, payload, item.size, registry);
-      if (options.content && is_text) {
+      if (is_text && (options.content || options.previews)) {
         if (std::optional<std::string> t = ItemText(item.format, payload, registry)) text = std::move(*t);
-        item.text = true;
+        if (options.previews) item.opening = TextOpening(text);
+        item.text = options.content;
+        if (!options.content) text.clear();
       }
     }
     index.Add(std::move(item), note, text);

@@ -45,6 +45,7 @@ struct TIndexedItem {
   bool has_note = false;
   uint64_t size = 0;    // the payload's size
   std::string preview;  // one line (ItemPreview); empty when previews were not read
+  std::string opening;  // a text item's first lines (TextOpening), with the previews
   bool text = false;    // its text was read for searching
 };
 

@@ -205,6 +205,49 @@ std::string TextPreview(std::string_view utf8, size_t max_chars) {
   return out;
 }
 
+std::string TextOpening(std::string_view utf8, size_t max_lines, size_t max_chars) {
+  std::string out;
+  size_t lines = 1, chars = 0;
+  bool cut = false;
+  size_t pending_breaks = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    const size_t start = i;
+    char32_t c = codepage::NextCodePoint(utf8, i);
+    if (c == codepage::kNotUtf8) {
+      c = 0xFFFD;
+      i = start + 1;
+    }
+    if (c == '\r' || c == '\n' || c == 0x2028 || c == 0x2029) {
+      if (c == '\r' && i < utf8.size() && utf8[i] == '\n') ++i;
+      if (!out.empty()) ++pending_breaks;
+      continue;
+    }
+    if (pending_breaks > 0) {
+      if (lines + pending_breaks > max_lines) {
+        cut = true;
+        break;
+      }
+      out.append(pending_breaks, '\n');
+      lines += pending_breaks;
+      pending_breaks = 0;
+    }
+    if (chars >= max_chars) {
+      cut = true;
+      break;
+    }
+    if (c == '\t' || IsLineBreakOrControl(c))
+      out += ' ';
+    else if (c == 0xFFFD && i == start + 1)
+      codepage::AppendUtf8(out, c);
+    else
+      out.append(utf8.substr(start, i - start));
+    ++chars;
+  }
+  while (!out.empty() && (out.back() == ' ')) out.pop_back();
+  if (cut) out += "...";
+  return out;
+}
+
 std::string ItemPreview(std::optional<long long> format, std::string_view payload, uint64_t size,
                         const TClipboardFormatRegistry& registry) {
   if (std::optional<std::string> text = ItemText(format, payload, registry)) {

@@ -46,4 +46,9 @@ std::string ItemPreview(std::optional<long long> format, std::string_view payloa
 // it is cut at a character boundary and ends with "...".
 std::string TextPreview(std::string_view utf8, size_t max_chars = 80);
 
+// The first lines of a text, for a tool tip: at most max_lines lines and
+// max_chars characters, line breaks as LF, control characters as spaces, blank
+// lines at the start and end left out; "..." ends a text that was cut.
+std::string TextOpening(std::string_view utf8, size_t max_lines = 8, size_t max_chars = 400);
+
 }  // namespace qb::finder

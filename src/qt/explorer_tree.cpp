@@ -47,12 +47,55 @@ TTreeNode* TExplorerModel::NodeOf(const QModelIndex& index) {
 
 QModelIndex TExplorerModel::IndexOf(const TTreeNode* node) const {
   if (!node) return QModelIndex();
+  if (filter_) {
+    auto it = shown_row_.find(node);
+    return it == shown_row_.end() ? QModelIndex() : createIndex(it->second, 0, const_cast<TTreeNode*>(node));
+  }
   return createIndex(node->Index(), 0, const_cast<TTreeNode*>(node));
+}
+
+void TExplorerModel::SetFilter(const std::unordered_set<const TTreeNode*>* visible) {
+  beginResetModel();
+  filter_ = visible;
+  BuildFilteredRows();
+  endResetModel();
+  if (OnReset) OnReset();
+}
+
+void TExplorerModel::BuildFilteredRows() {
+  shown_children_.clear();
+  shown_row_.clear();
+  if (!filter_) return;
+  std::vector<TTreeNode*> stack;
+  auto take = [&](const TTreeNode* parent, TTreeNode* child) {
+    if (!filter_->count(child)) return;
+    std::vector<TTreeNode*>& rows = shown_children_[parent];
+    shown_row_[child] = static_cast<int>(rows.size());
+    rows.push_back(child);
+    if (child->HasChildren()) stack.push_back(child);
+  };
+  for (int i = 0; i < tree_.TopCount(); ++i) take(nullptr, tree_.TopItem(i));
+  while (!stack.empty()) {
+    TTreeNode* node = stack.back();
+    stack.pop_back();
+    for (int i = 0; i < node->Count(); ++i) take(node, node->Item(i));
+  }
+}
+
+const std::vector<TTreeNode*>* TExplorerModel::ShownChildren(const TTreeNode* parent) const {
+  auto it = shown_children_.find(parent);
+  return it == shown_children_.end() ? nullptr : &it->second;
 }
 
 QModelIndex TExplorerModel::index(int row, int column, const QModelIndex& parent) const {
   if (column != 0 || row < 0 || resetting_) return QModelIndex();
   TTreeNode* p = NodeOf(parent);
+  if (filter_) {
+    const std::vector<TTreeNode*>* rows = ShownChildren(p);
+    return rows && row < static_cast<int>(rows->size())
+               ? createIndex(row, 0, (*rows)[static_cast<size_t>(row)])
+               : QModelIndex();
+  }
   if (p) return row < p->Count() ? createIndex(row, 0, p->Item(row)) : QModelIndex();
   return row < tree_.TopCount() ? createIndex(row, 0, tree_.TopItem(row)) : QModelIndex();
 }
@@ -65,6 +108,10 @@ QModelIndex TExplorerModel::parent(const QModelIndex& child) const {
 int TExplorerModel::rowCount(const QModelIndex& parent) const {
   if (resetting_ || parent.column() > 0) return 0;
   TTreeNode* p = NodeOf(parent);
+  if (filter_) {
+    const std::vector<TTreeNode*>* rows = ShownChildren(p);
+    return rows ? static_cast<int>(rows->size()) : 0;
+  }
   return p ? p->Count() : tree_.TopCount();
 }
 
@@ -94,8 +141,9 @@ QVariant TExplorerModel::data(const QModelIndex& index, int role) const {
   if (!node) return QVariant();
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
       return QString::fromStdString(node->Caption());
+    case Qt::ToolTipRole:
+      return ToolTip ? ToolTip(node) : QString::fromStdString(node->Caption());
     case Qt::DecorationRole:
       return Decoration(node);
     default:
@@ -110,27 +158,50 @@ Qt::ItemFlags TExplorerModel::flags(const QModelIndex& index) const {
 
 void TExplorerModel::NodeInserting(TTreeNode* parent, int row) {
   if (resetting_) return;
+  if (filter_) {
+    beginResetModel();
+    filter_resetting_ = true;
+    return;
+  }
   beginInsertRows(IndexOf(parent), row, row);
 }
 
 void TExplorerModel::NodeInserted(TTreeNode*) {
   if (resetting_) return;
+  if (filter_resetting_) {
+    EndFilteredChange();
+    return;
+  }
   endInsertRows();
 }
 
 void TExplorerModel::NodeRemoving(TTreeNode* node) {
   if (resetting_) return;
+  if (filter_) {
+    beginResetModel();
+    filter_resetting_ = true;
+    return;
+  }
   beginRemoveRows(IndexOf(node->Parent()), node->Index(), node->Index());
 }
 
 void TExplorerModel::NodeRemoved(TTreeNode*, int) {
   if (resetting_) return;
+  if (filter_resetting_) {
+    EndFilteredChange();
+    return;
+  }
   endRemoveRows();
 }
 
 void TExplorerModel::NodeChanged(TTreeNode* node) {
   if (resetting_) return;
   QModelIndex i = IndexOf(node);
+  if (filter_) {
+    // The filtered view shows its drawers open whatever their own flags say.
+    if (i.isValid()) emit dataChanged(i, i);
+    return;
+  }
   emit dataChanged(i, i);
   if (OnExpandedChanged) OnExpandedChanged(node, node->Expanded());
 }
@@ -139,15 +210,27 @@ void TExplorerModel::SelectionChanged(TTreeNode* selected) {
   if (OnSelectionChanged) OnSelectionChanged(selected);
 }
 
+void TExplorerModel::EndFilteredChange() {
+  filter_resetting_ = false;
+  BuildFilteredRows();
+  endResetModel();
+  if (OnReset) OnReset();
+}
+
 void TExplorerModel::Cleared() {
   if (resetting_) return;
   beginResetModel();
+  // The nodes the filter named are gone.
+  filter_ = nullptr;
+  BuildFilteredRows();
   endResetModel();
   if (OnReset) OnReset();
 }
 
 void TExplorerModel::UpdateBegun() {
   beginResetModel();
+  filter_ = nullptr;  // a rebuilt tree has new nodes: whoever filtered sets the filter again
+  BuildFilteredRows();
   resetting_ = true;
 }
 

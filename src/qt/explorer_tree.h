@@ -6,12 +6,18 @@
 // insert, remove and change signals (a batch update becomes one reset). Each row
 // shows its state image (the note mark) and its glyph side by side, as the
 // explorer draws them, followed by its caption; captions are read-only.
+//
+// A filter (the search field's) makes the model show only some nodes - each in
+// the order the tree has them - without touching the tree; while it is on, every
+// change of the tree resets the model.
 #pragma once
 
 #include <QAbstractItemModel>
 #include <QPixmap>
 #include <QTreeView>
 #include <functional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "explorer/tree.h"
@@ -45,7 +51,14 @@ class TExplorerModel : public QAbstractItemModel, public TTreeObserver {
   TExplorerModel(TTreeView& tree, const TGlyphImages& images, QObject* parent = nullptr);
   ~TExplorerModel() override;
 
+  // The node's index; invalid for a node the filter hides.
   QModelIndex IndexOf(const TTreeNode* node) const;
+  // Shows only the nodes of visible (kept by the caller until the next call);
+  // null shows the whole tree. Resets the model.
+  void SetFilter(const std::unordered_set<const TTreeNode*>* visible);
+  bool Filtered() const { return filter_ != nullptr; }
+  // The tool tip of a row (the caption when none is given).
+  std::function<QString(const TTreeNode*)> ToolTip;
   static TTreeNode* NodeOf(const QModelIndex& index);
 
   QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
@@ -73,10 +86,19 @@ class TExplorerModel : public QAbstractItemModel, public TTreeObserver {
 
  private:
   QPixmap Decoration(const TTreeNode* node) const;
+  // The rows of the filtered tree: each shown node's shown children, in order.
+  void BuildFilteredRows();
+  // Ends the reset a change of the tree began while filtered.
+  void EndFilteredChange();
+  const std::vector<TTreeNode*>* ShownChildren(const TTreeNode* parent) const;
 
   TTreeView& tree_;
   const TGlyphImages& images_;
   bool resetting_ = false;
+  const std::unordered_set<const TTreeNode*>* filter_ = nullptr;
+  std::unordered_map<const TTreeNode*, std::vector<TTreeNode*>> shown_children_;  // null key: the top level
+  std::unordered_map<const TTreeNode*, int> shown_row_;
+  bool filter_resetting_ = false;
 };
 
 }  // namespace qb::qt

@@ -78,6 +78,17 @@ void TExplorerView::SyncFromTree(TTreeView& tree) {
   syncing_ = false;
 }
 
+void TExplorerView::ShowAllExpanded(TTreeView& tree) {
+  if (!model_) return;
+  syncing_ = true;
+  expandAll();
+  if (TTreeNode* selected = tree.Selected(); selected && model_->IndexOf(selected).isValid())
+    selectionModel()->setCurrentIndex(model_->IndexOf(selected), QItemSelectionModel::ClearAndSelect);
+  else
+    selectionModel()->clearSelection();
+  syncing_ = false;
+}
+
 void TExplorerView::mousePressEvent(QMouseEvent* event) {
   // The branch sign still opens and closes drawers the usual way.
   QModelIndex index = indexAt(event->position().toPoint());

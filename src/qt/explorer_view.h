@@ -28,6 +28,9 @@ class TExplorerView : public QTreeView {
   int HitArea(const QPoint& point) const;
   // Shows the tree's selection and expansion again (after a reset).
   void SyncFromTree(TTreeView& tree);
+  // Shows every drawer open (the search's results) and the tree's selection,
+  // leaving the drawers' own expanded flags as they are.
+  void ShowAllExpanded(TTreeView& tree);
 
   // The explorer's handlers; the window connects them to the explorer's logic.
   std::function<void(Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, QPoint)> OnMouseDown;

@@ -23,6 +23,7 @@
 #include "qt/clipboard_view.h"
 #include "qt/dock_manager.h"
 #include "qt/explorer_view.h"
+#include "qt/finder_pane.h"
 #include "qt/glyph_pictures.h"
 #include "qt/help_window.h"
 #include "qt/menu_node_adapter.h"
@@ -291,7 +292,18 @@ void TQtMainWindow::BuildPanes() {
   auto* model = new TExplorerModel(form_->DockableForm().TreeView1(), images_, explorer_view_);
   explorer_view_->SetExplorerModel(model);
   TTreeView& tree = form_->DockableForm().TreeView1();
-  model->OnReset = [this, &tree] { explorer_view_->SyncFromTree(tree); };
+  model->OnReset = [this, &tree, model] {
+    if (finder_pane_ && finder_pane_->Finder().Visible() && !model->Filtered()) {
+      // A rebuilt tree: the search shows its results on the new nodes.
+      finder_pane_->Finder().TreeChanged();
+      model->SetFilter(finder_pane_->Finder().Visible());
+      return;
+    }
+    if (model->Filtered())
+      explorer_view_->ShowAllExpanded(tree);
+    else
+      explorer_view_->SyncFromTree(tree);
+  };
   model->OnExpandedChanged = [this, model](TTreeNode* node, bool expanded) {
     QModelIndex index = model->IndexOf(node);
     if (explorer_view_->isExpanded(index) != expanded) explorer_view_->setExpanded(index, expanded);
@@ -309,8 +321,10 @@ void TQtMainWindow::BuildPanes() {
         view->selectionModel()->clearSelection();
     });
   };
-  explorer_view_->OnExpandedByUser = [](TTreeNode* node, bool expanded) {
-    if (node) node->SetExpanded(expanded);
+  // While a search filters the tree, opening and closing its drawers leaves their
+  // own flags alone: the tree comes back as it was when the search ends.
+  explorer_view_->OnExpandedByUser = [model](TTreeNode* node, bool expanded) {
+    if (node && !model->Filtered()) node->SetExpanded(expanded);
   };
   // The mouse goes to the explorer's handlers; they decide selection, note,
   // pop-up and drag.
@@ -353,7 +367,8 @@ void TQtMainWindow::BuildPanes() {
     explorer_view_->SyncFromTree(form_->DockableForm().TreeView1());
   };
 
-  explorer_dock_ = make_dock("Filing Cabinet", "ExplorerDock", explorer_view_);
+  BuildFinder(model);
+  explorer_dock_ = make_dock("Filing Cabinet", "ExplorerDock", finder_pane_);
   addDockWidget(Qt::LeftDockWidgetArea, explorer_dock_);
 
   // The note pane: what the user types there is the note text Add Note stores.
@@ -419,6 +434,58 @@ void TQtMainWindow::ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons b
   });
 }
 
+void TQtMainWindow::PressNode(TTreeNode* node, Qt::MouseButton button, QPoint point, QPoint screen) {
+  TDockableForm& explorer = form_->DockableForm();
+  if (button != Qt::RightButton) {
+    // As the keys select: a press on the row's caption, not held up by the
+    // mouse-down lock.
+    RunFormCommand("TreeView1KeyMove",
+                   [&explorer, node, point] { explorer.TreeView1KeyMove(node, point.x(), point.y()); });
+    return;
+  }
+  explorer.Timer1Timer();
+  TTreeHit hit;
+  hit.Node = node;  // as a right press on the row's caption
+  hit.Area = THitArea::Label;
+  hit.ScreenX = screen.x();
+  hit.ScreenY = screen.y();
+  RunFormCommand("TreeView1MouseDown", [this, &explorer, point, hit] {
+    std::optional<TExplorerPopup> popup =
+        explorer.TreeView1MouseDown(TMouseButton::Right, ssRight, point.x(), point.y(), hit);
+    explorer.TreeView1MouseUp(TMouseButton::Right, 0, point.x(), point.y());
+    explorer.TreeView1EndDrag();
+    // The pop-up's own loop runs once this command has ended.
+    if (popup) QTimer::singleShot(0, this, [this, popup = *popup] { ShowExplorerPopup(popup); });
+  });
+}
+
+void TQtMainWindow::BuildFinder(TExplorerModel* model) {
+  finder_pane_ = new TFinderPane(form_->DockableForm().TreeView1(), explorer_view_, form_->Zip1());
+  model->ToolTip = [this](const TTreeNode* node) { return finder_pane_->ToolTipOf(node); };
+  finder_pane_->OnResults = [this, model] { model->SetFilter(finder_pane_->Finder().Visible()); };
+  finder_pane_->ShowStatus = [this](const QString& text) {
+    if (text.isEmpty())
+      statusBar()->clearMessage();
+    else
+      statusBar()->showMessage(text);
+  };
+  finder_pane_->PressNode = [this](TTreeNode* node, Qt::MouseButton button, QPoint screen) {
+    if (!RefusedWhileBusy()) PressNode(node, button, QPoint(), screen);
+  };
+  finder_pane_->KeyCommand = [this](TFinderPane::TKey key) {
+    Run(key == TFinderPane::TKey::Load     ? TCommand::LoadSelectedMiClick
+        : key == TFinderPane::TKey::Delete ? TCommand::DeleteMiClick
+                                           : TCommand::RenameMiClick);
+  };
+  // Ctrl+F: the search field, the explorer shown first when it is closed.
+  auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+  find->setObjectName("FindShortcut");
+  connect(find, &QShortcut::activated, this, [this] {
+    docking_->ShowPane(TPane::Explorer);
+    finder_pane_->FocusSearch();
+  });
+}
+
 bool TQtMainWindow::RefusedWhileBusy() {
   if (!form_->Operations().Busy()) return false;
   statusBar()->showMessage(FromUtf8(kBusyText), 2000);
@@ -445,6 +512,7 @@ void TQtMainWindow::AfterCommand() {
   if (QAction* a = Action(TCommand::ToolbarMiClick)) a->setChecked(tool_bar_->isVisible());
   clipboard_view_->Refresh();
   RefreshPanes();
+  finder_pane_->CabinetChanged(form_->Zip1().ZipName());
 }
 
 void TQtMainWindow::ShowExplorerPopup(const TExplorerPopup& popup) {

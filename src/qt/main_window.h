@@ -38,6 +38,7 @@ class TMenuNodeAdapter;
 class TClipboardView;
 class TQtDocking;
 class TExplorerView;
+class TFinderPane;
 class TSpeedbarSetupWindow;
 
 class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplorerTimer {
@@ -64,6 +65,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QDockWidget* NoteDock() const { return note_dock_; }
   QDockWidget* ViewerDock() const { return viewer_dock_; }
   TExplorerView* ExplorerView() const { return explorer_view_; }
+  // The explorer pane's search field, history and the finder behind them.
+  TFinderPane* FinderPane() const { return finder_pane_; }
   TClipboardView* ClipboardView() const { return clipboard_view_; }
   // The docks of the panes and their hosts, drawn from the docking model.
   TQtDocking& Docking() const { return *docking_; }
@@ -116,6 +119,12 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void ExplorerMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
                          QPoint point);
   void ShowExplorerPopup(const TExplorerPopup& popup);
+  // A press on node's row with button, as the explorer handles it (the history
+  // selects items this way, the left button as the keys do); the right button
+  // opens the pop-up at screen.
+  void PressNode(TTreeNode* node, Qt::MouseButton button, QPoint point, QPoint screen);
+  // The explorer's search field and history, beside the tree.
+  void BuildFinder(TExplorerModel* model);
   QWidget* WidgetOf(TFormClass form) const;
   void AboutMiClick();
   void ModToolbarMiClick();
@@ -135,6 +144,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QDockWidget* viewer_dock_ = nullptr;
   TQtDocking* docking_ = nullptr;
   TExplorerView* explorer_view_ = nullptr;
+  TFinderPane* finder_pane_ = nullptr;
   TClipboardView* clipboard_view_ = nullptr;
   QPlainTextEdit* note_memo_ = nullptr;
   QStackedWidget* viewer_stack_ = nullptr;

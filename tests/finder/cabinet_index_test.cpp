@@ -188,6 +188,13 @@ TEST(ItemPreview, TextOnOneLineCutAtACharacter) {
   EXPECT_EQ(TextPreview("ab\xFF", 10), "ab\xEF\xBF\xBD");
 }
 
+TEST(ItemPreview, OpeningKeepsTheFirstLines) {
+  using qb::finder::TextOpening;
+  EXPECT_EQ(TextOpening("\r\n\r\nfirst\r\n\r\nthird\tline\x07\r\n\r\n"), "first\n\nthird line");
+  EXPECT_EQ(TextOpening("a\nb\nc\nd", 3), "a\nb\nc...");
+  EXPECT_EQ(TextOpening("abcdef", 8, 4), "abcd...");
+}
+
 TEST(ItemPreview, OddPayloadsStillGetAnAnswer) {
   using qb::finder::ItemPreview;
   EXPECT_EQ(ItemPreview(2, "BM", 2), "Picture");

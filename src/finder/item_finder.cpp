@@ -1,0 +1,167 @@
+#include "finder/item_finder.h"
+
+#include "explorer/tree_routines.h"
+#include "platform/errors.h"
+
+namespace qb::finder {
+
+TNodeSet NodesShowing(const TTreeView& tree, const std::vector<std::string>& paths) {
+  TNodeSet shown;
+  TTreeNode* root = tree.Root();
+  if (!root) return shown;
+  shown.insert(root);
+  for (const std::string& path : paths) {
+    // Down the tree level by level, as InsertItemPath goes: the first child of each
+    // caption (ASCII letters folded).
+    TTreeNode* node = root;
+    std::vector<TTreeNode*> chain;
+    size_t start = 0;
+    while (node) {
+      const size_t end = path.find('\\', start);
+      node =
+          node->FindChild(std::string_view(path).substr(start, end == std::string::npos ? end : end - start));
+      if (node) chain.push_back(node);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    if (!node) continue;
+    for (TTreeNode* n : chain) shown.insert(n);
+  }
+  return shown;
+}
+
+TItemFinder::TItemFinder(TTreeView& tree, TRunner runner) : tree_(tree), runner_(std::move(runner)) {}
+
+TItemFinder::~TItemFinder() {
+  *alive_ = false;
+  if (cancel_) *cancel_ = true;
+}
+
+void TItemFinder::SetCabinet(const std::string& path) {
+  if (path == cabinet_) return;
+  cabinet_ = path;
+  if (cancel_) *cancel_ = true;
+  ++generation_;
+  reading_ = false;
+  index_.reset();
+  index_stamp_ = {};
+  found_.clear();
+  visible_.clear();
+  searching_applied_ = false;
+  applied_query_.clear();
+  hidden_selection_.clear();
+  if (Searching()) {
+    StartReading();
+    Apply(false);
+  }
+}
+
+void TItemFinder::Refresh(bool read_now) {
+  if (cabinet_.empty()) return;
+  if (index_ && zip::StampOf(cabinet_) == index_stamp_) return;
+  if (read_now || Searching()) StartReading();
+}
+
+void TItemFinder::SetQuery(const std::string& query) {
+  if (query == query_) return;
+  if (query.empty()) {
+    query_.clear();
+    EndSearch();
+    return;
+  }
+  const bool narrowing = searching_applied_ && query.starts_with(applied_query_);
+  query_ = query;
+  Refresh();
+  if (!index_ && !reading_) StartReading();
+  Apply(narrowing);
+}
+
+void TItemFinder::StartReading() {
+  if (cabinet_.empty()) return;
+  const zip::FileStamp stamp = zip::StampOf(cabinet_);
+  if (reading_ && stamp == reading_stamp_) return;
+  if (cancel_) *cancel_ = true;
+  const uint64_t generation = ++generation_;
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  cancel_ = cancel;
+  reading_ = true;
+  reading_stamp_ = stamp;
+  auto result = std::make_shared<std::shared_ptr<const TCabinetIndex>>();
+  std::weak_ptr<bool> alive = alive_;
+  runner_(
+      [path = cabinet_, cancel, result] {
+        zip::TZipReader zip;
+        zip.SetSortMode(zip::TZipSortMode::ByName);
+        zip.SetDoProcessMessages(false);
+        zip.SetZipName(path);
+        TIndexOptions options;
+        options.cancel = cancel.get();
+        try {
+          *result = std::make_shared<const TCabinetIndex>(TCabinetIndex::Read(zip, options));
+        } catch (const std::exception&) {
+          // A cabinet that cannot be read (not yet written, damaged): nothing to find.
+          *result = std::make_shared<const TCabinetIndex>();
+        }
+      },
+      [this, alive, generation, result, stamp] {
+        if (alive.expired() || generation != generation_) return;
+        reading_ = false;
+        if (!*result || (*result)->Cancelled()) return;
+        index_ = *result;
+        index_stamp_ = stamp;
+        if (Searching())
+          Apply(false);
+        else
+          EndSearch();
+        if (OnIndexRead) OnIndexRead();
+      });
+}
+
+void TItemFinder::Apply(bool narrowing) {
+  if (!index_) {
+    // The first index is still being read: the tree stays whole until it is there.
+    if (OnResults) OnResults();
+    return;
+  }
+  found_ = narrowing ? index_->Search(query_, kSearchAll, &found_) : index_->Search(query_);
+  std::vector<std::string> paths;
+  paths.reserve(found_.size());
+  for (int k : found_) paths.push_back(index_->Items()[static_cast<size_t>(k)].path);
+  visible_ = NodesShowing(tree_, paths);
+  searching_applied_ = true;
+  applied_query_ = query_;
+  if (TTreeNode* selected = tree_.Selected(); selected && !visible_.count(selected)) {
+    hidden_selection_ = ItemPathOf(selected);
+    tree_.SetSelected(nullptr);
+  }
+  if (OnResults) OnResults();
+}
+
+void TItemFinder::TreeChanged() {
+  if (!searching_applied_ || !index_) return;
+  std::vector<std::string> paths;
+  paths.reserve(found_.size());
+  for (int k : found_) paths.push_back(index_->Items()[static_cast<size_t>(k)].path);
+  visible_ = NodesShowing(tree_, paths);
+  if (TTreeNode* selected = tree_.Selected(); selected && !visible_.count(selected)) {
+    hidden_selection_ = ItemPathOf(selected);
+    tree_.SetSelected(nullptr);
+  }
+}
+
+void TItemFinder::EndSearch() {
+  searching_applied_ = false;
+  applied_query_.clear();
+  visible_.clear();
+  found_.clear();
+  if (index_)
+    for (int k = 0; k < index_->Count(); ++k) found_.push_back(k);
+  if (!hidden_selection_.empty() && !tree_.Selected()) {
+    TTreeNode* node = FindNodeByPath(tree_, hidden_selection_);
+    if (IsItemNode(node)) tree_.SetSelected(node);
+  }
+  hidden_selection_.clear();
+  if (OnResults) OnResults();
+}
+
+}  // namespace qb::finder

@@ -1,0 +1,106 @@
+// TItemFinder: the search field's logic - which items and drawers of the explorer
+// tree to show for the text typed, and the cabinet's index it searches.
+//
+// The index (finder::TCabinetIndex) is read on another thread: the first search
+// of a cabinet starts the read, and so does a search after the cabinet file
+// changed (another stamp); meanwhile the last index read answers, and the results
+// are applied again when the new one is there. Reading needs nothing of the tree
+// or of the form: it opens the cabinet file with a reader of its own.
+//
+// While a search is on, the tree shows the matching items and every drawer on
+// their paths (the view shows them expanded, without changing the drawers' own
+// expanded flags, so that ending the search shows the tree as it was). A selected
+// item that the search hides is unselected, so no command acts on an item the
+// user cannot see; ending the search selects it again, unless the user selected
+// another item meanwhile. A query that only adds letters to the last one searches
+// only the last results.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "explorer/tree.h"
+#include "finder/cabinet_index.h"
+#include "zip/buffered_file.h"
+
+namespace qb::finder {
+
+using TNodeSet = std::unordered_set<const TTreeNode*>;
+
+// The nodes of tree to show for the items of paths: each item's node and its
+// drawers, up to and including the root. Paths without a node are passed over.
+TNodeSet NodesShowing(const TTreeView& tree, const std::vector<std::string>& paths);
+
+class TItemFinder {
+ public:
+  using TTask = std::function<void()>;
+  // Runs work on another thread, then done on the user interface thread. A
+  // synchronous runner (work(); done();) serves tests.
+  using TRunner = std::function<void(TTask work, TTask done)>;
+
+  TItemFinder(TTreeView& tree, TRunner runner);
+  ~TItemFinder();
+  TItemFinder(const TItemFinder&) = delete;
+  TItemFinder& operator=(const TItemFinder&) = delete;
+
+  // The cabinet whose items are found (empty: none). Another path drops the index.
+  void SetCabinet(const std::string& path);
+  const std::string& Cabinet() const { return cabinet_; }
+  // Reads the index again when the cabinet file changed since it was read (after
+  // a command, a save): at once while a search is on or when asked for, else at
+  // the next search.
+  void Refresh(bool read_now = false);
+
+  // The text typed; an empty text ends the search.
+  void SetQuery(const std::string& query);
+  const std::string& Query() const { return query_; }
+  bool Searching() const { return !query_.empty(); }
+  // The index is being read.
+  bool Reading() const { return reading_; }
+  // The nodes to show while a search is on (null: the whole tree, also while the
+  // first index of a cabinet is still being read).
+  const TNodeSet* Visible() const { return searching_applied_ ? &visible_ : nullptr; }
+  // Shows the same results again on a tree that was rebuilt or patched (its nodes
+  // changed); the caller sets the filter anew.
+  void TreeChanged();
+  // The positions in Index()->Items() of the items found (every item when no
+  // search is on), ascending.
+  const std::vector<int>& Found() const { return found_; }
+  std::shared_ptr<const TCabinetIndex> Index() const { return index_; }
+
+  // Called after the results changed (a new query, a new index).
+  std::function<void()> OnResults;
+  // Called when an index was read (the history's previews come from it).
+  std::function<void()> OnIndexRead;
+
+ private:
+  void StartReading();
+  void Apply(bool narrowing);
+  void EndSearch();
+
+  TTreeView& tree_;
+  TRunner runner_;
+  std::string cabinet_;
+  std::string query_;
+  std::shared_ptr<const TCabinetIndex> index_;
+  zip::FileStamp index_stamp_;
+  bool reading_ = false;
+  zip::FileStamp reading_stamp_;
+  uint64_t generation_ = 0;
+  std::shared_ptr<std::atomic<bool>> cancel_;
+  bool searching_applied_ = false;
+  std::string applied_query_;
+  std::vector<int> found_;
+  TNodeSet visible_;
+  // The item that was selected when a search hid it.
+  std::string hidden_selection_;
+  // Read results that arrive after the finder is gone are dropped.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace qb::finder

@@ -1,0 +1,232 @@
+// Finding and reusing clips through the real main window: the search field over
+// the explorer tree (what it shows, in any letter case, and the tree as it was
+// once it is cleared), the history beside the tree, the tool tips, and the keys
+// that load, delete and rename the selected item.
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeView>
+#include <functional>
+
+#include "main_window_fixture.h"
+#include "qt/finder_pane.h"
+
+namespace qb::qt {
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 300 && !done(); ++i) QTest::qWait(10);
+  return done();
+}
+
+class FinderWindowTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    // One more item, whose path and text need more than ASCII letter case.
+    zip::TZipWriter zip;
+    store::ConfigureCabinetArchive(zip);
+    zip.SetZipName(cabinet_);
+    TMemoryStream text(
+        std::string_view("An der Stra\xC3\x9F"
+                         "e\0",
+                         15));
+    store::SaveItem(zip, text,
+                    "Notes\\Gr\xC3\xBC\xC3\x9F"
+                    "e",
+                    1);
+    window_->OpenCabinet(cabinet_);
+    window_->ExplorerView()->expandAll();
+  }
+
+  TFinderPane& Pane() { return *window_->FinderPane(); }
+  TTreeView& Tree() { return window_->Form().DockableForm().TreeView1(); }
+  TTreeNode* Node(const std::string& path) { return FindNodeByPath(Tree(), path); }
+
+  // Types text into the search field (letters beyond Latin-1 as one insertion:
+  // the test tool types ASCII only) and waits for the index.
+  void Search(const QString& text) {
+    Pane().SearchField()->clear();
+    Pane().SearchField()->insert(text);
+    ASSERT_TRUE(WaitUntil([&] { return !Pane().Finder().Reading(); }));
+  }
+
+  // The item paths the tree view shows, and the drawers it shows open.
+  std::vector<std::string> ShownItems() { return Walk(false); }
+  std::vector<std::string> OpenDrawers() { return Walk(true); }
+  std::vector<std::string> Walk(bool open_drawers) {
+    std::vector<std::string> out;
+    TExplorerView* view = window_->ExplorerView();
+    std::function<void(const QModelIndex&)> walk = [&](const QModelIndex& parent) {
+      for (int row = 0; row < view->model()->rowCount(parent); ++row) {
+        const QModelIndex index = view->model()->index(row, 0, parent);
+        TTreeNode* node = TExplorerModel::NodeOf(index);
+        if (IsItemNode(node) && !open_drawers) out.push_back(ItemPathOf(node));
+        if (!IsItemNode(node) && !IsRootNode(node) && open_drawers && view->isExpanded(index))
+          out.push_back(ItemPathOf(node));
+        if (view->isExpanded(index)) walk(index);
+      }
+    };
+    walk(QModelIndex());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // The text on the clipboard, up to its zero byte.
+  std::string ClipboardText() {
+    TClipboardLock lock(clipboard_);
+    const auto block = clipboard_.GetBlock(1);
+    if (!block) return {};
+    const std::string text(block->begin(), block->end());
+    return text.substr(0, text.find('\0'));
+  }
+  void Click(const std::string& path) {
+    QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint(path));
+    QTest::qWait(300);  // past the explorer's mouse-down lock
+  }
+};
+
+using Paths = std::vector<std::string>;
+
+TEST_F(FinderWindowTest, SearchShowsTheMatchesOpenAndClearingBringsTheTreeBack) {
+  Click("NewItems\\Item0");
+  window_->ExplorerView()->collapse(window_->ExplorerView()->ExplorerModel()->IndexOf(Node("Notes")));
+  const Paths drawers_before = OpenDrawers();
+  ASSERT_EQ(drawers_before, (Paths{"Code", "NewItems"}));
+
+  // A note's word, typed in capitals: its item and its drawer, open; the selected
+  // item is hidden, so nothing is selected for the commands meanwhile.
+  Search("REMEMBER");
+  EXPECT_EQ(ShownItems(), Paths{"Code\\Snippet"});
+  EXPECT_EQ(Tree().Selected(), nullptr);
+  // Narrowing and widening again.
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Backspace);
+  QTest::keyClicks(Pane().SearchField(), "x");
+  EXPECT_EQ(ShownItems(), Paths{});
+  Search("e");
+  EXPECT_EQ(ShownItems(), (Paths{"Code\\Snippet", "NewItems\\Item0",
+                                 "Notes\\Gr\xC3\xBC\xC3\x9F"
+                                 "e"}));
+  EXPECT_EQ(OpenDrawers(), (Paths{"Code", "NewItems", "Notes"}));
+
+  // Escape clears the field: the drawers as they were, the item selected again.
+  Search("remember");
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
+  EXPECT_EQ(Pane().SearchField()->text(), "");
+  EXPECT_EQ(OpenDrawers(), drawers_before);
+  EXPECT_EQ(Tree().Selected(), Node("NewItems\\Item0"));
+  EXPECT_TRUE(Node("Code")->Expanded());
+  EXPECT_FALSE(Node("Notes")->Expanded());
+}
+
+TEST_F(FinderWindowTest, SearchFoldsLetterCaseOfAnyScriptInPathsAndTexts) {
+  Search("STRASSE");  // the text "Straße"
+  EXPECT_EQ(ShownItems(), Paths{"Notes\\Gr\xC3\xBC\xC3\x9F"
+                                "e"});
+  Search(
+      "GR\xC3\x9C"
+      "SSE");  // the item's name "Grüße"
+  EXPECT_EQ(ShownItems(), Paths{"Notes\\Gr\xC3\xBC\xC3\x9F"
+                                "e"});
+  Search("CODE");  // a drawer's name, and a text
+  EXPECT_EQ(ShownItems(), Paths{"Code\\Snippet"});
+}
+
+TEST_F(FinderWindowTest, AnItemSelectedDuringTheSearchStaysSelectedAfterIt) {
+  Click("NewItems\\Item0");
+  Search("snippet");
+  Click("Code\\Snippet");
+  EXPECT_EQ(NotePane()->toPlainText().toStdString(), "remember this");
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
+  EXPECT_EQ(Tree().Selected(), Node("Code\\Snippet"));
+}
+
+TEST_F(FinderWindowTest, CtrlFFocusesTheSearchFieldAndEnterGoesBackToTheTree) {
+  window_->activateWindow();
+  QApplication::setActiveWindow(window_.get());
+  window_->ExplorerView()->setFocus();
+  QTest::keyClick(window_.get(), Qt::Key_F, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::focusWidget(), Pane().SearchField());
+  QTest::keyClicks(Pane().SearchField(), "hel");
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Return);
+  EXPECT_EQ(QApplication::focusWidget(), window_->ExplorerView());
+}
+
+TEST_F(FinderWindowTest, EnterDeleteAndF2RunTheirCommandsOnTheSelectedItem) {
+  Click("NewItems\\Item0");
+  TExplorerView* view = window_->ExplorerView();
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_Return);
+  EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == "hello"; }));
+
+  ui_.CancelInput();
+  QTest::keyClick(view, Qt::Key_F2);
+  ASSERT_EQ(ui_.InputBoxes().size(), 1u);
+  EXPECT_EQ(ui_.InputBoxes()[0].Caption, "Rename Item");
+
+  ui_.Answer(MsgAnswer::Yes);
+  QTest::keyClick(view, Qt::Key_Delete);
+  EXPECT_EQ(Names(Disk()), (Paths{"Code\\Snippet",
+                                  "Notes\\Gr\xC3\xBC\xC3\x9F"
+                                  "e"}));
+  // In the search field the keys edit the text.
+  Pane().SearchField()->setFocus();
+  QTest::keyClicks(Pane().SearchField(), "ab");
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Left);
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Delete);
+  EXPECT_EQ(Pane().SearchField()->text(), "a");
+  EXPECT_EQ(Names(Disk()).size(), 2u);
+}
+
+TEST_F(FinderWindowTest, HistoryListsNewestFirstSelectsLoadsAndFollowsTheSearch) {
+  Pane().Tabs()->setCurrentWidget(Pane().HistoryView());
+  ASSERT_TRUE(WaitUntil([&] { return Pane().Finder().Index() != nullptr; }));
+  THistoryModel* history = Pane().History();
+  ASSERT_EQ(history->rowCount(), 3);
+  // Newest first; one date keeps the cabinet's order.
+  for (int row = 1; row < history->rowCount(); ++row) {
+    const auto* a = history->Row(row - 1);
+    const auto* b = history->Row(row);
+    ASSERT_GE(a->dos_date_time, b->dos_date_time);
+    if (a->dos_date_time == b->dos_date_time) {
+      EXPECT_LT(window_->Form().Zip1().FindEntry(a->path), window_->Form().Zip1().FindEntry(b->path));
+    }
+  }
+  const int snippet = history->RowOf("Code\\Snippet");
+  ASSERT_GE(snippet, 0);
+  EXPECT_EQ(history->index(snippet, THistoryModel::DrawerColumn).data().toString(), "Code");
+  EXPECT_EQ(history->index(snippet, THistoryModel::PreviewColumn).data().toString(), "code");
+
+  // A click selects the item in the tree (its note shows); a double click loads it.
+  QTreeView* view = Pane().HistoryView();
+  const QPoint point = view->visualRect(history->index(snippet, THistoryModel::ItemColumn)).center();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
+  EXPECT_EQ(Tree().Selected(), Node("Code\\Snippet"));
+  EXPECT_EQ(NotePane()->toPlainText().toStdString(), "remember this");
+  QTest::qWait(300);
+  QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, point);
+  EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == "code"; }));
+
+  Search(
+      "gr\xC3\xBC\xC3\x9F"
+      "e");
+  ASSERT_EQ(history->rowCount(), 1);
+  EXPECT_EQ(history->Row(0)->path,
+            "Notes\\Gr\xC3\xBC\xC3\x9F"
+            "e");
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
+  EXPECT_EQ(history->rowCount(), 3);
+}
+
+TEST_F(FinderWindowTest, ToolTipsShowTheStartOfTheTextItsFormatSizeAndDate) {
+  Search("x");  // reads the index
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
+  TExplorerModel* model = window_->ExplorerView()->ExplorerModel();
+  const QString tip = model->data(model->IndexOf(Node("Code\\Snippet")), Qt::ToolTipRole).toString();
+  EXPECT_TRUE(tip.contains("code")) << tip.toStdString();
+  EXPECT_TRUE(tip.contains("Text, 5 bytes")) << tip.toStdString();
+  EXPECT_EQ(model->data(model->IndexOf(Node("Code")), Qt::ToolTipRole).toString(), "Code");
+}
+
+}  // namespace
+}  // namespace qb::qt
