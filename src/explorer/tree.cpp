@@ -45,6 +45,7 @@ TTreeNode::~TTreeNode() {
 void TTreeNode::SetCaption(const std::string& caption) {
   if (caption == caption_) return;
   caption_ = caption;
+  if (owner_) ++owner_->version_;
   if (parent_) parent_->InvalidateIndex();
   if (owner_) owner_->Changed(this);
 }
@@ -156,6 +157,7 @@ int TTreeView::NodeCount() const {
 TTreeNode* TTreeView::AddChild(TTreeNode* parent, const std::string& caption) {
   if (parent && parent->owner_ != this)
     throw std::invalid_argument("AddChild: the parent belongs to another tree");
+  ++version_;
   const int row = parent ? parent->Count() : TopCount();
   if (observer_) observer_->NodeInserting(parent, row);
   std::unique_ptr<TTreeNode> node(new TTreeNode(this, parent, caption));
@@ -170,6 +172,7 @@ TTreeNode* TTreeView::AddChild(TTreeNode* parent, const std::string& caption) {
 
 void TTreeView::Delete(TTreeNode* node) {
   if (!node || node->owner_ != this) return;
+  ++version_;
   if (observer_) observer_->NodeRemoving(node);
   if (selected_ && node->IsAncestorOf(selected_)) {
     selected_ = nullptr;
@@ -191,6 +194,7 @@ void TTreeView::Delete(TTreeNode* node) {
 bool TTreeView::MoveTo(TTreeNode* node, TTreeNode* new_parent) {
   if (!node || node->owner_ != this) return false;
   if (new_parent && (new_parent->owner_ != this || node->IsAncestorOf(new_parent))) return false;
+  ++version_;
   TTreeNode* old_parent = node->parent_;
   const int row = node->Index();
   if (observer_) observer_->NodeRemoving(node);
@@ -215,6 +219,7 @@ bool TTreeView::MoveTo(TTreeNode* node, TTreeNode* new_parent) {
 }
 
 void TTreeView::Clear() {
+  ++version_;
   selected_ = nullptr;
   DestroyIteratively(top_, [](TTreeNode& node) {
     std::vector<std::unique_ptr<TTreeNode>> taken = std::move(node.children_);

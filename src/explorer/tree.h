@@ -16,6 +16,7 @@
 // (no recursion), destruction included.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -135,6 +136,11 @@ class TTreeView {
   void EndUpdate();
   bool Updating() const { return update_count_ > 0; }
 
+  // Counts the changes of the tree's shape and captions (nodes added, deleted or
+  // moved, a caption changed): who keeps node pointers or looks-ups across calls
+  // knows by it when they may be stale.
+  uint64_t Version() const { return version_; }
+
   // Expands (collapses) every top-level node with all its descendants.
   void FullExpand();
   void FullCollapse();
@@ -152,6 +158,7 @@ class TTreeView {
   std::vector<std::unique_ptr<TTreeNode>> top_;
   TTreeNode* selected_ = nullptr;
   int update_count_ = 0;
+  uint64_t version_ = 0;
   TTreeObserver* observer_ = nullptr;
 };
 

@@ -50,15 +50,32 @@ void TCabinetIndex::TFoldedColumn::Add(std::string_view utf8) {
 
 void TCabinetIndex::TFoldedColumn::Mark(std::string_view needle, std::vector<char>& hits) const {
   const char* base = text.data();
-  size_t at = 0;
-  while (at < text.size()) {
-    const void* found = ::memmem(base + at, text.size() - at, needle.data(), needle.size());
-    if (!found) return;
+  const size_t items = starts.size() - 1;
+  size_t k = 0;    // the item the scan stands in
+  size_t end = 0;  // the end of the run of items not found yet that k lies in
+  while (k < items) {
+    if (k >= end) {
+      // Items an earlier field found already are passed over: after a query that
+      // the paths answer for most items, the texts are hardly read.
+      while (k < items && hits[k]) ++k;
+      if (k == items) return;
+      end = k + 1;  // the run is scanned in one go
+      while (end < items && !hits[end]) ++end;
+    }
+    const size_t from = starts[k], to = starts[end];
+    const void* found = ::memmem(base + from, to - from, needle.data(), needle.size());
+    if (!found) {
+      k = end;
+      continue;
+    }
     const size_t position = static_cast<size_t>(static_cast<const char*>(found) - base);
-    const size_t k =
-        static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), position) - starts.begin()) - 1;
+    k = static_cast<size_t>(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(k),
+                                             starts.begin() + static_cast<std::ptrdiff_t>(end) + 1,
+                                             position) -
+                            starts.begin()) -
+        1;
     hits[k] = 1;
-    at = starts[k + 1];
+    ++k;
   }
 }
 

@@ -88,7 +88,8 @@ class TCabinetIndex {
     std::vector<size_t> starts{0};  // item k's text is [starts[k], starts[k + 1] - 1)
     void Add(std::string_view utf8);
     std::string_view Of(size_t k) const { return {text.data() + starts[k], starts[k + 1] - starts[k] - 1}; }
-    // Sets hits[k] for every item whose text holds the folded needle.
+    // Sets hits[k] for every item whose text holds the folded needle (items already
+    // set are not looked at).
     void Mark(std::string_view needle, std::vector<char>& hits) const;
   };
 

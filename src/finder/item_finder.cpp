@@ -5,28 +5,32 @@
 
 namespace qb::finder {
 
+TTreeNode* ItemNode(const TTreeView& tree, std::string_view path) {
+  TTreeNode* node = tree.Root();
+  size_t start = 0;
+  while (node) {
+    const size_t end = path.find('\\', start);
+    node = node->FindChild(path.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return node;
+}
+
+namespace {
+// Adds node and its ancestors; stops at the first one already there.
+void AddWithDrawers(TNodeSet& shown, const TTreeNode* node) {
+  for (; node; node = node->Parent())
+    if (!shown.insert(node).second) return;
+}
+}  // namespace
+
 TNodeSet NodesShowing(const TTreeView& tree, const std::vector<std::string>& paths) {
   TNodeSet shown;
-  TTreeNode* root = tree.Root();
-  if (!root) return shown;
-  shown.insert(root);
-  for (const std::string& path : paths) {
-    // Down the tree level by level, as InsertItemPath goes: the first child of each
-    // caption (ASCII letters folded).
-    TTreeNode* node = root;
-    std::vector<TTreeNode*> chain;
-    size_t start = 0;
-    while (node) {
-      const size_t end = path.find('\\', start);
-      node =
-          node->FindChild(std::string_view(path).substr(start, end == std::string::npos ? end : end - start));
-      if (node) chain.push_back(node);
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-    if (!node) continue;
-    for (TTreeNode* n : chain) shown.insert(n);
-  }
+  if (!tree.Root()) return shown;
+  shown.insert(tree.Root());
+  for (const std::string& path : paths)
+    if (const TTreeNode* node = ItemNode(tree, path)) AddWithDrawers(shown, node);
   return shown;
 }
 
@@ -109,10 +113,13 @@ void TItemFinder::StartReading() {
         if (!*result || (*result)->Cancelled()) return;
         index_ = *result;
         index_stamp_ = stamp;
-        if (Searching())
+        if (Searching()) {
           Apply(false);
-        else
-          EndSearch();
+        } else {
+          // Nothing is filtered: the tree stays as it is; only the list of all items changes.
+          found_.resize(static_cast<size_t>(index_->Count()));
+          for (int k = 0; k < index_->Count(); ++k) found_[static_cast<size_t>(k)] = k;
+        }
         if (OnIndexRead) OnIndexRead();
       });
 }
@@ -124,10 +131,7 @@ void TItemFinder::Apply(bool narrowing) {
     return;
   }
   found_ = narrowing ? index_->Search(query_, kSearchAll, &found_) : index_->Search(query_);
-  std::vector<std::string> paths;
-  paths.reserve(found_.size());
-  for (int k : found_) paths.push_back(index_->Items()[static_cast<size_t>(k)].path);
-  visible_ = NodesShowing(tree_, paths);
+  ShowFound();
   searching_applied_ = true;
   applied_query_ = query_;
   if (TTreeNode* selected = tree_.Selected(); selected && !visible_.count(selected)) {
@@ -139,14 +143,26 @@ void TItemFinder::Apply(bool narrowing) {
 
 void TItemFinder::TreeChanged() {
   if (!searching_applied_ || !index_) return;
-  std::vector<std::string> paths;
-  paths.reserve(found_.size());
-  for (int k : found_) paths.push_back(index_->Items()[static_cast<size_t>(k)].path);
-  visible_ = NodesShowing(tree_, paths);
+  ShowFound();
   if (TTreeNode* selected = tree_.Selected(); selected && !visible_.count(selected)) {
     hidden_selection_ = ItemPathOf(selected);
     tree_.SetSelected(nullptr);
   }
+}
+
+void TItemFinder::ShowFound() {
+  if (nodes_index_ != index_ || nodes_version_ != tree_.Version()) {
+    node_of_item_.resize(static_cast<size_t>(index_->Count()));
+    for (int k = 0; k < index_->Count(); ++k)
+      node_of_item_[static_cast<size_t>(k)] = ItemNode(tree_, index_->Items()[static_cast<size_t>(k)].path);
+    nodes_index_ = index_;
+    nodes_version_ = tree_.Version();
+  }
+  visible_.clear();
+  visible_.reserve(found_.size() * 2);
+  if (tree_.Root()) visible_.insert(tree_.Root());
+  for (int k : found_)
+    if (const TTreeNode* node = node_of_item_[static_cast<size_t>(k)]) AddWithDrawers(visible_, node);
 }
 
 void TItemFinder::EndSearch() {

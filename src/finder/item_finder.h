@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -32,6 +33,9 @@ namespace qb::finder {
 
 using TNodeSet = std::unordered_set<const TTreeNode*>;
 
+// The node of an item path below the root of tree (looked up level by level as
+// InsertItemPath goes), or null.
+TTreeNode* ItemNode(const TTreeView& tree, std::string_view path);
 // The nodes of tree to show for the items of paths: each item's node and its
 // drawers, up to and including the root. Paths without a node are passed over.
 TNodeSet NodesShowing(const TTreeView& tree, const std::vector<std::string>& paths);
@@ -81,6 +85,9 @@ class TItemFinder {
  private:
   void StartReading();
   void Apply(bool narrowing);
+  // visible_ for found_, from the node of each item (looked up once per index and
+  // shape of the tree).
+  void ShowFound();
   void EndSearch();
 
   TTreeView& tree_;
@@ -97,6 +104,9 @@ class TItemFinder {
   std::string applied_query_;
   std::vector<int> found_;
   TNodeSet visible_;
+  std::vector<TTreeNode*> node_of_item_;              // by position in the index
+  uint64_t nodes_version_ = 0;                        // the tree's Version() they were looked up at
+  std::shared_ptr<const TCabinetIndex> nodes_index_;  // held, so that its address names it
   // The item that was selected when a search hid it.
   std::string hidden_selection_;
   // Read results that arrive after the finder is gone are dropped.

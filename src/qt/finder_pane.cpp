@@ -102,6 +102,7 @@ void THistoryModel::Fill(const zip::TZipReader& zip, const std::unordered_set<st
 void THistoryModel::SetIndex(std::shared_ptr<const finder::TCabinetIndex> index) {
   index_ = std::move(index);
   by_path_.clear();
+  if (index_) by_path_.reserve(static_cast<size_t>(index_->Count()));
   if (index_)
     for (int k = 0; k < index_->Count(); ++k)
       by_path_.emplace(index_->Items()[static_cast<size_t>(k)].path, k);

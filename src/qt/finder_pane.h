@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -83,7 +84,7 @@ class THistoryModel : public QAbstractTableModel {
   const finder::TIndexedItem* Indexed(const std::string& path) const;
   std::vector<TRow> rows_;
   std::shared_ptr<const finder::TCabinetIndex> index_;
-  std::unordered_map<std::string, int> by_path_;  // index item by path
+  std::unordered_map<std::string_view, int> by_path_;  // index item by path (the index's strings)
 };
 
 class TFinderPane : public QWidget {

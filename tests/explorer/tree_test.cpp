@@ -266,3 +266,37 @@ TEST(TreeObserver, HearsEveryChangeOnce) {
 
 }  // namespace
 }  // namespace qb
+
+namespace {
+
+// Who keeps node pointers across calls (the search's look-ups) relies on the
+// version moving with every change of shape or caption, and only then.
+TEST(TreeVersion, MovesWithShapeAndCaptionsOnly) {
+  qb::TTreeView tree;
+  uint64_t seen = tree.Version();
+  auto changed = [&] {
+    const bool moved = tree.Version() != seen;
+    seen = tree.Version();
+    return moved;
+  };
+  qb::TTreeNode* root = tree.AddChild(nullptr, "root");
+  EXPECT_TRUE(changed());
+  qb::TTreeNode* a = tree.AddChild(root, "a");
+  qb::TTreeNode* b = tree.AddChild(root, "b");
+  EXPECT_TRUE(changed());
+  a->SetExpanded(true);
+  tree.SetSelected(b);
+  b->SetImageIndex(4);
+  a->SetCaption("a");
+  EXPECT_FALSE(changed());
+  a->SetCaption("A");
+  EXPECT_TRUE(changed());
+  EXPECT_TRUE(tree.MoveTo(b, a));
+  EXPECT_TRUE(changed());
+  tree.Delete(b);
+  EXPECT_TRUE(changed());
+  tree.Clear();
+  EXPECT_TRUE(changed());
+}
+
+}  // namespace
