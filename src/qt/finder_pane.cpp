@@ -152,8 +152,8 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole) return QVariant();
   const size_t cut = row->path.rfind('\\');
   switch (index.column()) {
-    case DateColumn:
-      return FromUtf8(finder::DosDateTimeText(row->dos_date_time));
+    case DateColumn:  // to the minute: the seconds are in the tool tip
+      return FromUtf8(finder::DosDateTimeText(row->dos_date_time).substr(0, 16));
     case DrawerColumn:
       return cut == std::string::npos ? QString() : FromUtf8(std::string_view(row->path).substr(0, cut));
     case ItemColumn:
@@ -170,7 +170,7 @@ QVariant THistoryModel::data(const QModelIndex& index, int role) const {
 
 QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-  static const char* const kTitles[] = {"Date", "Drawer", "Item", "Preview"};
+  static const char* const kTitles[] = {"Date", "Preview", "Item", "Drawer"};
   return section >= 0 && section < ColumnCount ? QString(kTitles[section]) : QVariant();
 }
 
@@ -201,6 +201,7 @@ TFinderPane::TFinderPane(TTreeView& tree, TExplorerView* tree_view, const zip::T
   history_view_->setSelectionMode(QAbstractItemView::SingleSelection);
   history_view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   history_view_->header()->setStretchLastSection(true);
+  history_view_->header()->setSectionResizeMode(THistoryModel::DateColumn, QHeaderView::ResizeToContents);
   history_view_->viewport()->installEventFilter(this);
 
   tabs_ = new QTabWidget;

@@ -56,7 +56,7 @@ class TBackgroundRunner : public QObject {
 class THistoryModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { DateColumn, DrawerColumn, ItemColumn, PreviewColumn, ColumnCount };
+  enum Column { DateColumn, PreviewColumn, ItemColumn, DrawerColumn, ColumnCount };
   struct TRow {
     std::string path;
     uint32_t dos_date_time = 0;
