@@ -267,16 +267,23 @@ void TFinderPane::FocusSearch() {
 
 void TFinderPane::CabinetChanged(const std::string& cabinet) {
   const zip::FileStamp stamp = cabinet.empty() ? zip::FileStamp{} : zip::StampOf(cabinet);
-  if (cabinet == filled_cabinet_ && stamp == filled_stamp_) return;
-  filled_cabinet_ = cabinet;
-  filled_stamp_ = stamp;
-  finder_->SetCabinet(cabinet);
-  finder_->Refresh(HistoryShown());
-  history_stale_ = true;
-  if (HistoryShown()) FillHistory();
+  if (cabinet != filled_cabinet_ || stamp != filled_stamp_) {
+    filled_cabinet_ = cabinet;
+    filled_stamp_ = stamp;
+    finder_->SetCabinet(cabinet);
+    finder_->Refresh(HistoryShown());
+    history_stale_ = true;
+  }
+  if (history_stale_ && HistoryShown()) FillHistory();
 }
 
 void TFinderPane::FillHistory() {
+  // An index read can arrive while a command rewrites the cabinet; the window
+  // calls CabinetChanged once the command is done.
+  if (Busy && Busy()) {
+    history_stale_ = true;
+    return;
+  }
   history_stale_ = false;
   std::unordered_set<std::string> shown;
   const bool filtered = finder_->Visible() != nullptr;

@@ -104,7 +104,8 @@ class TFinderPane : public QWidget {
   // Puts the focus into the search field, its text selected.
   void FocusSearch();
   // The cabinet may have changed (after a command, a rebuild): the history is
-  // filled again from the directory, the index read again when it is needed.
+  // filled again from the directory (also when it waited for a command), the
+  // index read again when it is needed.
   void CabinetChanged(const std::string& cabinet);
   // The tool tip of a tree node.
   QString ToolTipOf(const TTreeNode* node) const;
@@ -116,6 +117,9 @@ class TFinderPane : public QWidget {
   std::function<void(TKey)> KeyCommand;
   // The filter changed: the window sets the tree's filter from Finder().Visible().
   std::function<void()> OnResults;
+  // True while a command runs: its archive work lets events through, but the
+  // cabinet's directory must not be read then (the history waits for the command).
+  std::function<bool()> Busy;
   // A message for the status bar (empty clears the pane's last one).
   std::function<void(const QString&)> ShowStatus;
 

@@ -463,6 +463,7 @@ void TQtMainWindow::BuildFinder(TExplorerModel* model) {
   finder_pane_ = new TFinderPane(form_->DockableForm().TreeView1(), explorer_view_, form_->Zip1());
   model->ToolTip = [this](const TTreeNode* node) { return finder_pane_->ToolTipOf(node); };
   finder_pane_->OnResults = [this, model] { model->SetFilter(finder_pane_->Finder().Visible()); };
+  finder_pane_->Busy = [this] { return form_->Operations().Busy(); };
   finder_pane_->ShowStatus = [this](const QString& text) {
     if (text.isEmpty())
       statusBar()->clearMessage();

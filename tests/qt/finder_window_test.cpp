@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <functional>
 
@@ -216,6 +217,25 @@ TEST_F(FinderWindowTest, HistoryListsNewestFirstSelectsLoadsAndFollowsTheSearch)
             "e");
   QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
   EXPECT_EQ(history->rowCount(), 3);
+}
+
+TEST_F(FinderWindowTest, TheHistoryWaitsForACommandThatRewritesTheCabinet) {
+  Click("NewItems\\Item0");
+  Pane().Tabs()->setCurrentWidget(Pane().HistoryView());
+  ASSERT_TRUE(WaitUntil([&] { return Pane().Finder().Index() != nullptr; }));
+  // Results that arrive while the delete rewrites the cabinet (as an index read
+  // finishing then would) leave the history as it is until the command is done.
+  int rows_meanwhile = -1;
+  QTimer::singleShot(0, window_.get(), [&] {
+    Pane().SearchField()->setText("code");
+    rows_meanwhile = Pane().History()->rowCount();
+  });
+  ui_.Answer(MsgAnswer::Yes);
+  window_->Run(TCommand::DeleteMiClick);
+  EXPECT_EQ(rows_meanwhile, 3);
+  ASSERT_TRUE(WaitUntil([&] { return !Pane().Finder().Reading(); }));
+  ASSERT_EQ(Pane().History()->rowCount(), 1);
+  EXPECT_EQ(Pane().History()->Row(0)->path, "Code\\Snippet");
 }
 
 TEST_F(FinderWindowTest, ToolTipsShowTheStartOfTheTextItsFormatSizeAndDate) {
