@@ -24,8 +24,8 @@ CLIP_OWNER = sys.argv[3] if len(sys.argv) > 3 else None  # other tests import th
 TEXT_COMMENT = b"\x8c1\x8c\xbf\xa53\xa5\xbf"
 
 # The explorer's rows once every entry is displayed (View > Display All): the
-# first row's centre, and the height of a row.
-FIRST_ROW_Y, ROW_HEIGHT = 78, 18
+# first row's centre (below the search field), and the height of a row.
+FIRST_ROW_Y, ROW_HEIGHT = 108, 18
 
 
 def run(*args, **kw):
@@ -186,9 +186,9 @@ def autosave_and_load(env, home):
     # Again: open the drawer, select Item0, load it, read the clipboard.
     copy(env, "something else")
     program = Program(env, cabinet)
-    program.click(10, 78)    # the cabinet's branch sign
-    program.click(30, 96)    # the drawer's branch sign
-    program.click(120, 114)  # Item0
+    program.click(10, FIRST_ROW_Y)                    # the cabinet's branch sign
+    program.click(30, FIRST_ROW_Y + ROW_HEIGHT)       # the drawer's branch sign
+    program.click(120, FIRST_ROW_Y + 2 * ROW_HEIGHT)  # Item0
     program.keys("alt+c", "l")  # Clipboard menu, Load Selected Item To Clipboard
     wait_for(lambda: run("xclip", "-o", "-selection", "clipboard", env=env) == "alpha text",
              "the item on the clipboard")

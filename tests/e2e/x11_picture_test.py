@@ -16,7 +16,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11_clipboard_test import Program, run, start_xvfb, wait_for  # noqa: E402
+from x11_clipboard_test import FIRST_ROW_Y, ROW_HEIGHT, Program, run, start_xvfb, wait_for  # noqa: E402
 
 QUIVERBOX, QVF = sys.argv[1], sys.argv[2]
 WIDTH, HEIGHT = 4000, 3000
@@ -72,9 +72,9 @@ def main():
                        stdout=subprocess.DEVNULL)
 
         program = Program(env, cabinet)
-        program.click(10, 78)    # the cabinet's branch sign
-        program.click(30, 96)    # the drawer's branch sign
-        program.click(120, 114)  # Photo
+        program.click(10, FIRST_ROW_Y)                    # the cabinet's branch sign
+        program.click(30, FIRST_ROW_Y + ROW_HEIGHT)       # the drawer's branch sign
+        program.click(120, FIRST_ROW_Y + 2 * ROW_HEIGHT)  # Photo
         program.keys("alt+c", "l")  # Clipboard menu, Load Selected Item To Clipboard
         def targets():  # xclip fails while the clipboard is empty
             return subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"], env=env,
