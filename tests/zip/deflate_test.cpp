@@ -371,10 +371,10 @@ TEST(Deflate, DetectsTextFromTheLiteralsOfTheFirstBlock) {
     const Bytes r = qbtest::RandomBytes((text + binary) * 2, seed);
     Bytes b;
     for (size_t i = 0; i < text; ++i)
-      b.push_back(i == 0 ? 7 : i == 1 ? 127 : static_cast<uint8_t>(7 + r[i] % 121));
+      b.push_back(static_cast<uint8_t>(i == 0 ? 7 : i == 1 ? 127 : 7 + r[i] % 121));
     for (size_t i = 0; i < binary; ++i) {
       const uint8_t v = r[text + i];
-      b.push_back(i == 0 ? 6 : i == 1 ? 128 : static_cast<uint8_t>(v < 7 ? v : 128 | v));
+      b.push_back(static_cast<uint8_t>(i == 0 ? 6 : i == 1 ? 128 : v < 7 ? v : 128 | v));
     }
     // Interleave deterministically.
     std::vector<std::pair<uint8_t, uint8_t>> keyed;
