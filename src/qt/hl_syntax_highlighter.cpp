@@ -3,6 +3,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 
 namespace qb::qt {
 
@@ -33,42 +34,66 @@ class TStopwatch {
   Clock::time_point start_;
 };
 
+// What a block was coloured with: the generation of the colours and mode, and the
+// engine's start state of its line. A block whose text changes is marked stale.
+class TColouredBlock : public QTextBlockUserData {
+ public:
+  int Generation = 0;
+  uint8_t StartState = 0;
+};
+
+TColouredBlock* ColouredOf(const QTextBlock& block) {
+  return static_cast<TColouredBlock*>(block.userData());
+}
+
 }  // namespace
 
-THLSyntaxHighlighter::THLSyntaxHighlighter(QTextDocument* document)
-    : QSyntaxHighlighter(static_cast<QObject*>(nullptr)), document_(document) {
-  setParent(document);
+THLSyntaxHighlighter::THLSyntaxHighlighter(QTextDocument* document) : QObject(document), document_(document) {
   engine_.SetHighLighter(hlNone);
   BuildFormats();
   Resync();
-  // Connected before QSyntaxHighlighter connects its own handler in setDocument, so
-  // the engine has the new text by the time the changed blocks are coloured.
   mirror_ = connect(document, &QTextDocument::contentsChange, this, &THLSyntaxHighlighter::MirrorChange);
-  setDocument(document);
+  scan_timer_.setInterval(0);
+  connect(&scan_timer_, &QTimer::timeout, this, &THLSyntaxHighlighter::ScanSlice);
+  RecolourAll();
 }
 
 THLSyntaxHighlighter::~THLSyntaxHighlighter() {
-  // The base class takes its formats off the document as it goes, which the
-  // document reports as a change: the engine is gone by then.
   disconnect(mirror_);
 }
 
 void THLSyntaxHighlighter::SetHighLighter(THighLighter mode) {
   if (mode == engine_.HighLighter()) return;
   engine_.SetHighLighter(mode);
-  rehighlight();
+  scanned_ = 0;
+  RecolourAll();
 }
 
 void THLSyntaxHighlighter::SetColors(const TColors& colors) {
   engine_.SetColors(colors);
   BuildFormats();
-  rehighlight();
+  RecolourAll();
 }
 
 void THLSyntaxHighlighter::SetPalette(const TSystemPalette& palette) {
   palette_ = palette;
   BuildFormats();
-  rehighlight();
+  RecolourAll();
+}
+
+void THLSyntaxHighlighter::SetVisibleBlocks(std::function<std::pair<int, int>()> visible) {
+  visible_ = std::move(visible);
+  RecolourAll();
+}
+
+void THLSyntaxHighlighter::RecolourAll() {
+  ++generation_;
+  if (visible_) {
+    ColourVisible();
+    if (!scan_timer_.isActive()) scan_timer_.start();
+  } else {
+    ColourEagerly(0, document_->blockCount() - 1);
+  }
 }
 
 void THLSyntaxHighlighter::BuildFormats() {
@@ -101,8 +126,29 @@ void THLSyntaxHighlighter::Resync() {
 // the new stretch are taken from the document: what lies before position is the
 // same in the engine, and so is what lies after the stretch, which fixes the end of
 // the replaced text in the engine's lines without trusting the reported counts.
-void THLSyntaxHighlighter::MirrorChange(int position, int /*removed*/, int added) {
+void THLSyntaxHighlighter::MirrorChange(int position, int removed, int added) {
   const TStopwatch stopwatch(time_spent_);
+  Replay(position, removed, added);
+  // The blocks the change touched show old colours: they are coloured again,
+  // now if they are in view (or there is no view), else when they come into view.
+  const int last = std::max(0, document_->characterCount() - 1);
+  const int from = std::clamp(position, 0, last);
+  const QTextBlock first_block = document_->findBlock(from);
+  const QTextBlock end_block = document_->findBlock(std::clamp(from + std::max(0, added), from, last));
+  const int a = first_block.isValid() ? first_block.blockNumber() : 0;
+  const int e = end_block.isValid() ? end_block.blockNumber() : document_->blockCount() - 1;
+  for (QTextBlock block = first_block; block.isValid() && block.blockNumber() <= e; block = block.next())
+    if (TColouredBlock* data = ColouredOf(block)) data->Generation = 0;
+  scanned_ = std::min(scanned_, static_cast<size_t>(a));
+  if (visible_) {
+    ColourVisible();
+    if (!scan_timer_.isActive()) scan_timer_.start();
+  } else {
+    ColourEagerly(a, e);
+  }
+}
+
+void THLSyntaxHighlighter::Replay(int position, int /*removed*/, int added) {
   const int old_count = static_cast<int>(engine_.LineCount());
   const int count = document_->blockCount();
   const int last = std::max(0, document_->characterCount() - 1);  // the final block separator is not text
@@ -142,28 +188,84 @@ void THLSyntaxHighlighter::MirrorChange(int position, int /*removed*/, int added
   if (static_cast<int>(engine_.LineCount()) != count) Resync();
 }
 
-void THLSyntaxHighlighter::highlightBlock(const QString& text) {
-  const TStopwatch stopwatch(time_spent_);
-  const QTextBlock block = currentBlock();
-  const int number = block.blockNumber();
-  if (number < 0) return;
-  auto n = static_cast<size_t>(number);
+bool THLSyntaxHighlighter::UpToDate(const QTextBlock& block, size_t n) {
+  const TColouredBlock* data = ColouredOf(block);
+  return data && data->Generation == generation_ && data->StartState == engine_.LineStartState(n);
+}
+
+bool THLSyntaxHighlighter::ColourBlock(QTextBlock& block) {
+  const auto n = static_cast<size_t>(block.blockNumber());
   ++blocks_coloured_;
+  const int length = block.length() - 1;
   if (n >= engine_.LineCount() ||
-      Utf16Offset(engine_.Line(n), engine_.Line(n).size()) != static_cast<size_t>(text.size()))
+      Utf16Offset(engine_.Line(n), engine_.Line(n).size()) != static_cast<size_t>(length)) {
     Resync();
-  if (n >= engine_.LineCount()) return;
+    ++generation_;
+  }
+  if (n >= engine_.LineCount()) return false;
 
   spans_.clear();
   engine_.LineAttributes(n, [this](const THLSpan& span) {
     if (!plain_[static_cast<size_t>(span.color_class)]) spans_.push_back(span);
   });
   SpansToUtf16(engine_.Line(n), spans_);
+  QList<QTextLayout::FormatRange> ranges;
+  ranges.reserve(static_cast<qsizetype>(spans_.size()));
   for (const THLSpan& span : spans_)
     if (span.end > span.begin)
-      setFormat(static_cast<int>(span.begin), static_cast<int>(span.end - span.begin),
-                formats_[static_cast<size_t>(span.color_class)]);
-  setCurrentBlockState(engine_.LineStartState(n + 1));
+      ranges.append({static_cast<int>(span.begin), static_cast<int>(span.end - span.begin),
+                     formats_[static_cast<size_t>(span.color_class)]});
+  // Set without comparing: reading the layout's formats back and comparing them
+  // costs more than laying the block out again.
+  block.layout()->setFormats(ranges);
+  document_->markContentsDirty(block.position(), block.length());
+  auto* data = ColouredOf(block);
+  if (!data) {
+    data = new TColouredBlock;
+    block.setUserData(data);
+  }
+  data->Generation = generation_;
+  data->StartState = engine_.LineStartState(n);
+  const int end_state = engine_.LineStartState(n + 1);
+  const bool changed = block.userState() != end_state;
+  block.setUserState(end_state);
+  return changed;
+}
+
+void THLSyntaxHighlighter::ColourBlocks(int first, int last) {
+  const TStopwatch stopwatch(time_spent_);
+  first = std::max(first, 0);
+  for (QTextBlock block = document_->findBlockByNumber(first); block.isValid() && block.blockNumber() <= last;
+       block = block.next())
+    if (!UpToDate(block, static_cast<size_t>(block.blockNumber()))) ColourBlock(block);
+}
+
+void THLSyntaxHighlighter::ColourVisible() {
+  if (!visible_) return;
+  const auto [first, last] = visible_();
+  ColourBlocks(first, last);
+}
+
+void THLSyntaxHighlighter::ColourEagerly(int first, int last) {
+  for (QTextBlock block = document_->findBlockByNumber(std::max(first, 0)); block.isValid();
+       block = block.next()) {
+    const auto n = static_cast<size_t>(block.blockNumber());
+    if (UpToDate(block, n)) {
+      if (block.blockNumber() > last) break;  // the colours below are right again
+      continue;
+    }
+    ColourBlock(block);
+  }
+}
+
+void THLSyntaxHighlighter::ScanSlice() {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(4);
+  const size_t count = engine_.LineCount();
+  while (scanned_ < count && std::chrono::steady_clock::now() < until) {
+    scanned_ = std::min(count, scanned_ + 256);
+    engine_.LineStartState(scanned_ - 1);
+  }
+  if (scanned_ >= count) scan_timer_.stop();
 }
 
 }  // namespace qb::qt

@@ -4,13 +4,22 @@
 // keeps its own copy of the text, one line per text block, and every change of the
 // document is replayed on it as a replacement of the changed stretch, so the engine
 // keeps its line-start states up to date incrementally, scanning only what an edit
-// can change. Each block is then coloured from the engine's line and state in one
+// can change. A block is coloured from the engine's line and start state in one
 // pass: the spans come in UTF-8 byte offsets and are turned into the document's
-// UTF-16 positions in a single walk over the line.
+// UTF-16 positions in a single walk over the line, and set as the block layout's
+// formats.
 //
-// The block state is the engine's start state of the next line, so Qt's own
-// rehighlighting (which goes on to the next block as long as a block's state has
-// changed) repaints exactly the lines whose colouring an edit changed.
+// Colouring is lazy when a view says which blocks it shows (SetVisibleBlocks): only
+// those blocks are coloured, when the text changes and before the view paints
+// (ColourVisible), and a block is coloured again only when its text, the mode or
+// the colours changed, or when the engine's start state for it is not the one it
+// was coloured with. So opening a large text colours one screen, and Qt lays out
+// only the blocks it shows. Between those, idle slices carry the engine's state
+// scan down the text, so a jump far down finds its states ready. Without a view
+// (a bare document) every block is coloured, as each change reaches it.
+//
+// The block state (userState) of a coloured block is the engine's start state of
+// the next line.
 //
 // The copy of the text is checked after every change (line count, and the edit's
 // positions against the engine's lines); on any disagreement the engine takes the
@@ -18,18 +27,24 @@
 // wrong colours.
 #pragma once
 
-#include <QSyntaxHighlighter>
+#include <QObject>
 #include <QTextCharFormat>
+#include <QTimer>
 #include <array>
 #include <chrono>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "highlight/hl_colors.h"
 #include "highlight/hl_engine.h"
 
+class QTextBlock;
+class QTextDocument;
+
 namespace qb::qt {
 
-class THLSyntaxHighlighter : public QSyntaxHighlighter {
+class THLSyntaxHighlighter : public QObject {
   Q_OBJECT
  public:
   explicit THLSyntaxHighlighter(QTextDocument* document);
@@ -41,6 +56,14 @@ class THLSyntaxHighlighter : public QSyntaxHighlighter {
   // The system colours clWindow, clWindowText ... resolve to.
   void SetPalette(const TSystemPalette& palette);
 
+  // The blocks a view shows, first and last (block numbers); colouring is lazy from
+  // then on (see above).
+  void SetVisibleBlocks(std::function<std::pair<int, int>()> visible);
+  // Colours the visible blocks that need it; the view calls it before it paints.
+  void ColourVisible();
+  // Colours blocks first..last (block numbers) where they need it.
+  void ColourBlocks(int first, int last);
+
   // The engine and its copy of the text (for tests and benchmarks).
   THLEditor& Engine() { return engine_; }
   // How often the engine had to take the whole text again.
@@ -50,13 +73,22 @@ class THLSyntaxHighlighter : public QSyntaxHighlighter {
   uint64_t BlocksColoured() const { return blocks_coloured_; }
   std::chrono::nanoseconds TimeSpent() const { return time_spent_; }
 
- protected:
-  void highlightBlock(const QString& text) override;
-
  private:
   void MirrorChange(int position, int removed, int added);
+  // Replays a change on the engine (or has it take the whole text).
+  void Replay(int position, int removed, int added);
   void Resync();
   void BuildFormats();
+  // Everything is to be coloured again (mode, colours, palette).
+  void RecolourAll();
+  // Whether block (number n) shows what the engine has for it now.
+  bool UpToDate(const QTextBlock& block, size_t n);
+  // Colours one block; returns whether its end state differs from the one it had.
+  bool ColourBlock(QTextBlock& block);
+  // Without a view: colours from block first on, past last as long as end states
+  // change.
+  void ColourEagerly(int first, int last);
+  void ScanSlice();
 
   QTextDocument* document_;
   QMetaObject::Connection mirror_;
@@ -65,6 +97,10 @@ class THLSyntaxHighlighter : public QSyntaxHighlighter {
   std::array<QTextCharFormat, kColorClassCount> formats_;
   std::array<bool, kColorClassCount> plain_{};  // painted as the editor's own text: no format needed
   std::vector<THLSpan> spans_;
+  std::function<std::pair<int, int>()> visible_;
+  int generation_ = 1;  // raised when every block must be coloured again
+  size_t scanned_ = 0;  // the idle scan has carried the states down to this line
+  QTimer scan_timer_;
   int resyncs_ = 0;
   uint64_t blocks_coloured_ = 0;
   std::chrono::nanoseconds time_spent_{0};

@@ -117,6 +117,14 @@ TMemoEditor::TMemoEditor(QWidget* parent) : QPlainTextEdit(parent) {
   setViewportMargins(memo_form::kGutterWidth, 0, 0, 0);
   highlighter_ = new THLSyntaxHighlighter(document());
   ApplyPalette();
+  // Only the blocks on show, and a few beyond, are coloured.
+  highlighter_->SetVisibleBlocks([this] {
+    constexpr int kNearLines = 8;
+    const QTextBlock top = firstVisibleBlock();
+    const int first = top.isValid() ? top.blockNumber() : 0;
+    const int lines = viewport()->height() / std::max(1, fontMetrics().height()) + 1;
+    return std::pair(std::max(0, first - kNearLines), first + lines + kNearLines);
+  });
   connect(this, &QPlainTextEdit::updateRequest, gutter_, [this](const QRect& rect, int dy) {
     if (dy != 0)
       gutter_->update();
@@ -130,6 +138,11 @@ TMemoEditor::TMemoEditor(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 TMemoEditor::~TMemoEditor() = default;
+
+void TMemoEditor::paintEvent(QPaintEvent* event) {
+  highlighter_->ColourVisible();
+  QPlainTextEdit::paintEvent(event);
+}
 
 void TMemoEditor::SetLines(const std::vector<std::string>& lines) {
   QStringList list;

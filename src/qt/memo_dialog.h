@@ -82,6 +82,8 @@ class TMemoEditor : public QPlainTextEdit, public TMemoEditorControl {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // Colours what is about to be painted, then paints.
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   friend class TMemoGutter;

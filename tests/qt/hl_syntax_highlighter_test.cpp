@@ -42,7 +42,8 @@ TEST(HLSyntaxHighlighter, ColoursCommentsAcrossLinesAndNonAsciiText) {
   EXPECT_NE(ColorAt(second, 18), QColor(comment.r, comment.g, comment.b));  // "int b" after the closer
   EXPECT_EQ(first.userState(), 2);
   EXPECT_EQ(second.userState(), 0);
-  // Closing the comment on line 1 changes line 2 through Qt's own rehighlighting.
+  // Closing the comment on line 1 changes line 2 as well: the colouring goes on while
+  // the state a block hands on changes.
   QTextCursor cursor(first);
   cursor.movePosition(QTextCursor::EndOfBlock);
   cursor.insertText(" */");
@@ -196,6 +197,74 @@ TEST(HLSyntaxHighlighter, TheEngineFollowsEveryEditAndColoursLikeAFreshOne) {
     // Qt reported every change in a shape the adapter could replay exactly.
     EXPECT_EQ(highlighter.Resyncs(), resyncs) << HighLighterName(mode);
   }
+}
+
+// With a view, only the blocks it shows are coloured: opening a long text colours
+// one window of it, and after any edit (a comment opened far above, text typed
+// inside the window or below it) and any move of the window, every block in the
+// window shows what a fresh engine shows, with the state it carries.
+TEST(HLSyntaxHighlighter, WithAViewOnlyWhatIsShownIsColouredAndAlwaysRight) {
+  const TColors colors = TColors::EditorDialog();
+  QTextDocument document;
+  document.setDocumentLayout(new QPlainTextDocumentLayout(&document));
+  THLSyntaxHighlighter highlighter(&document);
+  highlighter.SetColors(colors);
+  highlighter.SetHighLighter(hlCBuilder);
+  int top = 0;
+  constexpr int kWindow = 12;
+  highlighter.SetVisibleBlocks([&] { return std::pair(top, top + kWindow); });
+  QStringList lines;
+  for (int i = 0; i < 3000; ++i)
+    lines.append(i % 7 == 0   ? QStringLiteral("/* note %1").arg(i)
+                 : i % 7 == 3 ? QStringLiteral("end */ int x%1 = \"s\";").arg(i)
+                              : QStringLiteral("int y%1 = f(%1); // c").arg(i));
+  const uint64_t before = highlighter.BlocksColoured();
+  document.setPlainText(lines.join(QLatin1Char('\n')));
+  // One window (setting the text is two changes: the old text out, the new in).
+  EXPECT_LE(highlighter.BlocksColoured() - before, static_cast<uint64_t>(2 * (kWindow + 1)));
+  EXPECT_TRUE(document.findBlockByNumber(2000).layout()->formats().isEmpty());
+  const int resyncs = highlighter.Resyncs();
+
+  Rng rng{42};
+  for (int step = 0; step < 400; ++step) {
+    QTextCursor cursor(&document);
+    const int size = document.characterCount() - 1;
+    switch (rng.Below(5)) {
+      case 0:  // the window moves
+        top = rng.Below(document.blockCount());
+        break;
+      case 1:  // an edit far above the window (may open or close a comment)
+        cursor.setPosition(document.findBlockByNumber(rng.Below(std::max(1, top))).position());
+        cursor.insertText(RandomPiece(rng));
+        break;
+      case 2:  // an edit inside the window
+        cursor.setPosition(std::min(size, document.findBlockByNumber(top).position() + rng.Below(200)));
+        cursor.insertText(RandomPiece(rng));
+        break;
+      case 3:
+        cursor.setPosition(rng.Below(size + 1));
+        cursor.setPosition(std::min(size, cursor.position() + rng.Below(40)), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        break;
+      default:
+        document.undo();
+        break;
+    }
+    highlighter.ColourVisible();
+    THLEditor fresh;
+    fresh.SetColors(colors);
+    fresh.SetHighLighter(hlCBuilder);
+    fresh.SetText(highlighter.Engine().Text("\n"));
+    ASSERT_EQ(static_cast<int>(fresh.LineCount()), document.blockCount());
+    QTextBlock b = document.findBlockByNumber(top);
+    for (int line = top; b.isValid() && line <= top + kWindow; b = b.next(), ++line) {
+      const auto n = static_cast<size_t>(line);
+      ASSERT_EQ(BlockLetters(b, colors), EngineLetters(fresh, n, colors))
+          << "step " << step << " line " << line;
+      ASSERT_EQ(b.userState(), fresh.LineStartState(n + 1)) << "step " << step << " line " << line;
+    }
+  }
+  EXPECT_EQ(highlighter.Resyncs(), resyncs);
 }
 
 }  // namespace
