@@ -40,6 +40,8 @@ class TColouredBlock : public QTextBlockUserData {
  public:
   int Generation = 0;
   uint8_t StartState = 0;
+  // The characters that got formats (all of a short block).
+  int From = 0, To = 0;
 };
 
 TColouredBlock* ColouredOf(const QTextBlock& block) {
@@ -84,6 +86,28 @@ void THLSyntaxHighlighter::SetPalette(const TSystemPalette& palette) {
 void THLSyntaxHighlighter::SetVisibleBlocks(std::function<std::pair<int, int>()> visible) {
   visible_ = std::move(visible);
   RecolourAll();
+}
+
+void THLSyntaxHighlighter::SetVisibleColumns(std::function<std::pair<int, int>()> columns, int tab_columns) {
+  columns_ = std::move(columns);
+  tab_columns_ = std::max(1, tab_columns);
+  RecolourAll();
+}
+
+std::pair<int, int> THLSyntaxHighlighter::FormattedStretch(const QTextBlock& block, int margin) const {
+  const int length = std::max(0, block.length() - 1);
+  if (!columns_ || length <= kLongBlock) return {0, length};
+  const auto [first, last] = columns_();
+  const int from_column = first - margin, to_column = last + margin;
+  // Columns to positions: a tab runs to the next tab stop.
+  const QString text = block.text();
+  int from = length, column = 0;
+  for (int i = 0; i < length; ++i) {
+    if (column >= from_column && from == length) from = i;
+    if (column > to_column) return {std::min(from, i), i};
+    column = text[i] == QLatin1Char('\t') ? (column / tab_columns_ + 1) * tab_columns_ : column + 1;
+  }
+  return {from, length};
 }
 
 void THLSyntaxHighlighter::RecolourAll() {
@@ -190,7 +214,11 @@ void THLSyntaxHighlighter::Replay(int position, int /*removed*/, int added) {
 
 bool THLSyntaxHighlighter::UpToDate(const QTextBlock& block, size_t n) {
   const TColouredBlock* data = ColouredOf(block);
-  return data && data->Generation == generation_ && data->StartState == engine_.LineStartState(n);
+  if (!data || data->Generation != generation_ || data->StartState != engine_.LineStartState(n)) return false;
+  if (block.length() - 1 <= kLongBlock || !columns_) return true;
+  // A long block: the columns on show must lie within what got formats.
+  const auto [from, to] = FormattedStretch(block, 0);
+  return data->From <= from && data->To >= to;
 }
 
 bool THLSyntaxHighlighter::ColourBlock(QTextBlock& block) {
@@ -209,12 +237,14 @@ bool THLSyntaxHighlighter::ColourBlock(QTextBlock& block) {
     if (!plain_[static_cast<size_t>(span.color_class)]) spans_.push_back(span);
   });
   SpansToUtf16(engine_.Line(n), spans_);
+  const auto [from, to] = FormattedStretch(block, kColumnMargin);
   QList<QTextLayout::FormatRange> ranges;
   ranges.reserve(static_cast<qsizetype>(spans_.size()));
-  for (const THLSpan& span : spans_)
-    if (span.end > span.begin)
-      ranges.append({static_cast<int>(span.begin), static_cast<int>(span.end - span.begin),
-                     formats_[static_cast<size_t>(span.color_class)]});
+  for (const THLSpan& span : spans_) {
+    const int begin = std::max(static_cast<int>(span.begin), from);
+    const int end = std::min(static_cast<int>(span.end), to);
+    if (end > begin) ranges.append({begin, end - begin, formats_[static_cast<size_t>(span.color_class)]});
+  }
   // Set without comparing: reading the layout's formats back and comparing them
   // costs more than laying the block out again.
   block.layout()->setFormats(ranges);
@@ -226,6 +256,8 @@ bool THLSyntaxHighlighter::ColourBlock(QTextBlock& block) {
   }
   data->Generation = generation_;
   data->StartState = engine_.LineStartState(n);
+  data->From = from;
+  data->To = to;
   const int end_state = engine_.LineStartState(n + 1);
   const bool changed = block.userState() != end_state;
   block.setUserState(end_state);

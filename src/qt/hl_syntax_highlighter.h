@@ -59,6 +59,14 @@ class THLSyntaxHighlighter : public QObject {
   // The blocks a view shows, first and last (block numbers); colouring is lazy from
   // then on (see above).
   void SetVisibleBlocks(std::function<std::pair<int, int>()> visible);
+  // The columns a view shows, first and last (tab_columns apart the tab stops). A
+  // block longer than kLongBlock characters then gets formats only for those
+  // columns and kColumnMargin on either side, and is coloured again when the view
+  // scrolls beyond them: Qt lays a line out again at every keystroke, and a line
+  // of 100 KB with formats all along takes it several times as long.
+  void SetVisibleColumns(std::function<std::pair<int, int>()> columns, int tab_columns);
+  static constexpr int kLongBlock = 4096;
+  static constexpr int kColumnMargin = 1024;
   // Colours the visible blocks that need it; the view calls it before it paints.
   void ColourVisible();
   // Colours blocks first..last (block numbers) where they need it.
@@ -81,8 +89,12 @@ class THLSyntaxHighlighter : public QObject {
   void BuildFormats();
   // Everything is to be coloured again (mode, colours, palette).
   void RecolourAll();
-  // Whether block (number n) shows what the engine has for it now.
+  // Whether block (number n) shows what the engine has for it now, and has
+  // formats for the columns on show.
   bool UpToDate(const QTextBlock& block, size_t n);
+  // The characters of a long block (UTF-16 positions, end excluded) in the columns
+  // on show and margin columns on either side; all of a short block.
+  std::pair<int, int> FormattedStretch(const QTextBlock& block, int margin) const;
   // Colours one block; returns whether its end state differs from the one it had.
   bool ColourBlock(QTextBlock& block);
   // Without a view: colours from block first on, past last as long as end states
@@ -98,6 +110,8 @@ class THLSyntaxHighlighter : public QObject {
   std::array<bool, kColorClassCount> plain_{};  // painted as the editor's own text: no format needed
   std::vector<THLSpan> spans_;
   std::function<std::pair<int, int>()> visible_;
+  std::function<std::pair<int, int>()> columns_;
+  int tab_columns_ = 8;
   int generation_ = 1;  // raised when every block must be coloured again
   size_t scanned_ = 0;  // the idle scan has carried the states down to this line
   QTimer scan_timer_;

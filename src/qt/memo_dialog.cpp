@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QVBoxLayout>
@@ -125,6 +126,15 @@ TMemoEditor::TMemoEditor(QWidget* parent) : QPlainTextEdit(parent) {
     const int lines = viewport()->height() / std::max(1, fontMetrics().height()) + 1;
     return std::pair(std::max(0, first - kNearLines), first + lines + kNearLines);
   });
+  // The font is fixed-pitch and lines are not wrapped: the columns on show follow
+  // from the horizontal scroll position.
+  highlighter_->SetVisibleColumns(
+      [this] {
+        const int advance = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('x')));
+        const int first = horizontalScrollBar()->value() / advance;
+        return std::pair(first, first + viewport()->width() / advance + 1);
+      },
+      static_cast<int>(tabStopDistance()) / std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('x'))));
   connect(this, &QPlainTextEdit::updateRequest, gutter_, [this](const QRect& rect, int dy) {
     if (dy != 0)
       gutter_->update();

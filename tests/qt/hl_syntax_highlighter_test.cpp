@@ -267,5 +267,74 @@ TEST(HLSyntaxHighlighter, WithAViewOnlyWhatIsShownIsColouredAndAlwaysRight) {
   EXPECT_EQ(highlighter.Resyncs(), resyncs);
 }
 
+// The position of a column in a line whose tabs run to the next multiple of tab.
+int PositionOfColumn(const QString& text, int column, int tab) {
+  int at = 0;
+  for (int i = 0; i < text.size(); ++i) {
+    if (at >= column) return i;
+    at = text[i] == QLatin1Char('\t') ? (at / tab + 1) * tab : at + 1;
+  }
+  return static_cast<int>(text.size());
+}
+
+// A line of 60 000 characters gets formats only around the columns on show, and
+// they are right wherever the view scrolls to and after edits in and before it.
+TEST(HLSyntaxHighlighter, ALongLineIsColouredWhereTheViewShowsIt) {
+  const TColors colors = TColors::EditorDialog();
+  QTextDocument document;
+  document.setDocumentLayout(new QPlainTextDocumentLayout(&document));
+  THLSyntaxHighlighter highlighter(&document);
+  highlighter.SetColors(colors);
+  highlighter.SetHighLighter(hlCBuilder);
+  constexpr int kTab = 4, kWidth = 100;
+  int left = 0;
+  highlighter.SetVisibleBlocks([] { return std::pair(0, 3); });
+  highlighter.SetVisibleColumns([&] { return std::pair(left, left + kWidth); }, kTab);
+  QString line;
+  for (int i = 0; line.size() < 60000; ++i)
+    line += i % 5 == 0
+                ? QStringLiteral("\tx%1 = \"s /* %1\"; /* c\t*/ ").arg(i)
+                : QStringLiteral("f(%1, 'c'); // ").arg(i).replace(QStringLiteral("//"), QStringLiteral("+"));
+  document.setPlainText(QStringLiteral("int a;\n") + line + QStringLiteral("\nint b;"));
+
+  auto check = [&](const char* what) {
+    highlighter.ColourVisible();
+    const QTextBlock block = document.findBlockByNumber(1);
+    const QString text = block.text();
+    const int from = PositionOfColumn(text, left, kTab), to = PositionOfColumn(text, left + kWidth + 1, kTab);
+    THLEditor fresh;
+    fresh.SetColors(colors);
+    fresh.SetHighLighter(hlCBuilder);
+    fresh.SetText(highlighter.Engine().Text("\n"));
+    const std::string shown = BlockLetters(block, colors), expected = EngineLetters(fresh, 1, colors);
+    ASSERT_EQ(shown.size(), expected.size()) << what;
+    EXPECT_EQ(shown.substr(static_cast<size_t>(from), static_cast<size_t>(to - from)),
+              expected.substr(static_cast<size_t>(from), static_cast<size_t>(to - from)))
+        << what << " at column " << left;
+    // Far from the view there are no formats.
+    for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+      EXPECT_GE(range.start, from - 2 * THLSyntaxHighlighter::kColumnMargin) << what;
+      EXPECT_LE(range.start + range.length, to + 2 * THLSyntaxHighlighter::kColumnMargin) << what;
+    }
+  };
+  check("opened");
+  for (int column : {500, 1500, 30000, 29000, 65000, 0}) {  // scrolled within and beyond the margins
+    left = column;
+    check("scrolled");
+  }
+  left = 40000;
+  check("scrolled");
+  QTextCursor cursor(&document);
+  cursor.setPosition(document.findBlockByNumber(1).position() + PositionOfColumn(line, 40050, kTab));
+  cursor.insertText(QStringLiteral("/* opened in view "));
+  check("typed in view");
+  cursor.setPosition(document.findBlockByNumber(1).position() + 10);
+  cursor.insertText(QStringLiteral("\"quote "));
+  check("typed before the view");
+  document.undo();
+  document.undo();
+  check("undone");
+}
+
 }  // namespace
 }  // namespace qb::qt
