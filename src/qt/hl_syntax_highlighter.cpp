@@ -184,6 +184,9 @@ void THLSyntaxHighlighter::Replay(int position, int /*removed*/, int added) {
   if (position > 0 && document_->characterAt(position - 1).isHighSurrogate()) --position;
   if (end < last && document_->characterAt(end).isLowSurrogate()) ++end;
 
+  // The whole text (the editor's text set anew): taken in one piece.
+  if (position == 0 && end == last) return engine_.SetText(EngineText(document_->toRawText()));
+
   const QTextBlock first_block = document_->findBlock(position);
   const QTextBlock end_block = document_->findBlock(end);
   if (!first_block.isValid() || !end_block.isValid()) return Resync();
