@@ -266,7 +266,7 @@ TEST(QtClipboard, AnotherProgramsPictureIsDecodedOnceAside) {
   }
 
   // Bytes that are no picture.
-  PutMime({{"image/png", QByteArray("\x89PNG\r\n\x1a\n broken", 17)}});
+  PutMime({{"image/png", QByteArrayLiteral("\x89PNG\r\n\x1a\n broken")}});
   {
     TClipboardLock lock(clipboard);
     EXPECT_FALSE(clipboard.GetBitmapLater().get());
