@@ -77,7 +77,8 @@ class THLSyntaxHighlighter : public QObject {
   // How often the engine had to take the whole text again.
   int Resyncs() const { return resyncs_; }
   // How many blocks have been coloured, and the time spent in the adapter (replaying
-  // changes on the engine and colouring blocks), for benchmarks.
+  // changes on the engine and colouring blocks; CPU time of the thread), for
+  // benchmarks.
   uint64_t BlocksColoured() const { return blocks_coloured_; }
   std::chrono::nanoseconds TimeSpent() const { return time_spent_; }
 

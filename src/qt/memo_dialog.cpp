@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QKeySequence>
@@ -45,6 +46,34 @@ QList<QTextOption::Tab> TabStopsOf(std::string_view text, qreal char_width, int 
   for (int s : stops) tabs.append(QTextOption::Tab(s * char_width, QTextOption::LeftTab));
   return tabs;
 }
+
+// The end of the piece of lines that starts at line from and costs at most cost
+// (one line at least).
+size_t PieceEnd(const std::vector<std::string>& lines, size_t from, size_t cost) {
+  size_t end = from, spent = 0;
+  while (end < lines.size()) {
+    spent += lines[end].size() + TMemoEditor::kLineCost;
+    if (spent > cost && end > from) break;
+    ++end;
+  }
+  return end;
+}
+
+// Lines [from, to) joined by LF, after one LF when they go after others.
+QString JoinedLines(const std::vector<std::string>& lines, size_t from, size_t to, bool after_others) {
+  size_t size = 0;
+  for (size_t i = from; i < to; ++i) size += lines[i].size() + 1;
+  QString text;
+  text.reserve(static_cast<qsizetype>(std::min<size_t>(size, size_t{1} << 30)));
+  for (size_t i = from; i < to; ++i) {
+    if (i > from || after_others) text += QLatin1Char('\n');
+    text += FromUtf8(lines[i]);
+  }
+  return text;
+}
+
+// How long a slice of a text being loaded should take.
+constexpr qint64 kLoadSliceNs = 20'000'000;
 
 }  // namespace
 
@@ -145,6 +174,8 @@ TMemoEditor::TMemoEditor(QWidget* parent) : QPlainTextEdit(parent) {
   connect(this, &QPlainTextEdit::cursorPositionChanged, this,
           [this] { wanted_column_ = textCursor().positionInBlock(); });
   block_count_ = document()->blockCount();
+  load_timer_.setInterval(0);
+  connect(&load_timer_, &QTimer::timeout, this, &TMemoEditor::LoadSlice);
 }
 
 TMemoEditor::~TMemoEditor() = default;
@@ -154,15 +185,90 @@ void TMemoEditor::paintEvent(QPaintEvent* event) {
   QPlainTextEdit::paintEvent(event);
 }
 
-void TMemoEditor::SetLines(const std::vector<std::string>& lines) {
-  QStringList list;
-  list.reserve(static_cast<qsizetype>(std::min<size_t>(lines.size(), 1u << 24)));
-  for (const std::string& line : lines) list.append(FromUtf8(line));
-  setPlainText(list.join(QLatin1Char('\n')));
-  block_count_ = document()->blockCount();
+void TMemoEditor::keyPressEvent(QKeyEvent* event) {
+  FinishLoading();
+  QPlainTextEdit::keyPressEvent(event);
 }
 
-std::vector<std::string> TMemoEditor::Lines() const {
+void TMemoEditor::inputMethodEvent(QInputMethodEvent* event) {
+  FinishLoading();
+  QPlainTextEdit::inputMethodEvent(event);
+}
+
+void TMemoEditor::insertFromMimeData(const QMimeData* source) {
+  FinishLoading();
+  QPlainTextEdit::insertFromMimeData(source);
+}
+
+void TMemoEditor::SetLines(const std::vector<std::string>& lines) {
+  SetLines(std::make_shared<const std::vector<std::string>>(lines));
+}
+
+void TMemoEditor::SetLines(std::shared_ptr<const std::vector<std::string>> lines) {
+  load_timer_.stop();
+  pending_.reset();
+  if (!lines) lines = std::make_shared<const std::vector<std::string>>();
+  const size_t first = PieceEnd(*lines, 0, kFirstPieceCost);
+  setPlainText(JoinedLines(*lines, 0, first, false));
+  block_count_ = document()->blockCount();
+  if (first < lines->size()) {
+    pending_ = std::move(lines);
+    next_line_ = first;
+    slice_cost_ = kFirstPieceCost;
+    load_timer_.start();
+  }
+}
+
+void TMemoEditor::AppendLines(size_t from, size_t to) {
+  QTextDocument* doc = document();
+  const bool modified = doc->isModified();
+  const bool undo = doc->isUndoRedoEnabled();
+  // The user's cursor keeps its place, also where it stands at the end.
+  const QTextCursor user = textCursor();
+  const int position = user.position(), anchor = user.anchor();
+  doc->setUndoRedoEnabled(false);
+  QTextCursor cursor(doc);
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(JoinedLines(*pending_, from, to, true));
+  doc->setUndoRedoEnabled(undo);
+  doc->setModified(modified);
+  if (textCursor().position() != position || textCursor().anchor() != anchor) {
+    QTextCursor kept(doc);
+    kept.setPosition(anchor);
+    kept.setPosition(position, QTextCursor::KeepAnchor);
+    setTextCursor(kept);
+  }
+}
+
+void TMemoEditor::LoadSlice() {
+  if (!pending_) return load_timer_.stop();
+  QElapsedTimer clock;
+  clock.start();
+  const size_t end = PieceEnd(*pending_, next_line_, slice_cost_);
+  AppendLines(next_line_, end);
+  next_line_ = end;
+  if (next_line_ >= pending_->size()) {
+    pending_.reset();
+    load_timer_.stop();
+    return;
+  }
+  // The next slice is made to take about kLoadSliceNs, from what this one took.
+  const double factor = std::clamp(
+      static_cast<double>(kLoadSliceNs) / static_cast<double>(std::max<qint64>(clock.nsecsElapsed(), 1)), 0.5,
+      2.0);
+  slice_cost_ = static_cast<size_t>(
+      std::clamp(static_cast<double>(slice_cost_) * factor, double{kFirstPieceCost} / 4, double{1 << 26}));
+}
+
+void TMemoEditor::FinishLoading() {
+  if (!pending_) return;
+  AppendLines(next_line_, pending_->size());
+  pending_.reset();
+  load_timer_.stop();
+}
+
+std::vector<std::string> TMemoEditor::Lines() {
+  FinishLoading();
   std::vector<std::string> lines;
   const QTextDocument* doc = document();
   if (doc->blockCount() == 1 && doc->firstBlock().length() <= 1) return lines;
@@ -221,6 +327,7 @@ int TMemoEditor::CaretY() const {
 }
 
 void TMemoEditor::SetCaretX(int x) {
+  FinishLoading();
   QTextCursor cursor = textCursor();
   const QTextBlock block = cursor.block();
   int column = std::clamp(x, 0, std::max(0, block.length() - 1));
@@ -232,6 +339,7 @@ void TMemoEditor::SetCaretX(int x) {
 }
 
 void TMemoEditor::SetCaretY(int y) {
+  FinishLoading();
   const int wanted = wanted_column_;
   const QTextBlock block = document()->findBlockByNumber(std::clamp(y, 0, document()->blockCount() - 1));
   if (!block.isValid()) return;
@@ -257,9 +365,11 @@ void TMemoEditor::CopyToClipboard() {
   copy();
 }
 void TMemoEditor::CutToClipboard() {
+  FinishLoading();
   cut();
 }
 void TMemoEditor::PasteFromClipboard() {
+  FinishLoading();
   paste();
 }
 void TMemoEditor::SetHighLighter(THighLighter mode) {
@@ -338,9 +448,9 @@ void TMemoDialog::Load(const TTextEditorRequest& request) {
   if (!request.Caption.empty()) form_->SetCaption(request.Caption);
   setWindowTitle(FromUtf8(form_->Caption()));
   form_->SetHighLight(request.HighLighter);
-  editor_->SetLines(request.Lines);
+  loaded_lines_ = std::make_shared<const std::vector<std::string>>(request.Lines);
+  editor_->SetLines(loaded_lines_);
   editor_->document()->setModified(false);
-  loaded_lines_ = request.Lines;
   editor_->moveCursor(QTextCursor::Start);
 }
 
@@ -349,7 +459,8 @@ bool TMemoDialog::TextModified() const {
 }
 
 std::vector<std::string> TMemoDialog::Lines() const {
-  return TextModified() ? editor_->Lines() : loaded_lines_;
+  if (TextModified()) return editor_->Lines();
+  return loaded_lines_ ? *loaded_lines_ : std::vector<std::string>();
 }
 
 void TMemoDialog::reject() {
@@ -391,7 +502,10 @@ void TMemoDialog::BuildMenu() {
     }
     const TMemoCommand command = item.Command;
     const int tag = item.Tag;
-    connect(action, &QAction::triggered, this, [this, command, tag] { form_->Run(command, tag); });
+    connect(action, &QAction::triggered, this, [this, command, tag] {
+      editor_->FinishLoading();
+      form_->Run(command, tag);
+    });
   }
   editor_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(editor_, &QWidget::customContextMenuRequested, this,

@@ -12,11 +12,19 @@
 // without line breaks. An empty document is no lines. Until the text is edited, the
 // lines that went in come out exactly as they were (whatever the document made of
 // them); closing without OK after an edit asks before the edit is thrown away.
+//
+// A long text goes into the editor piece by piece: the first piece at once, so the
+// first screen is up without waiting for the rest, the rest in slices between
+// window events, appended at the end, neither undoable nor marking the text as
+// modified. Any key, typed text, pasted or dropped text and every command of the
+// pop-up menu first take in the rest of the text at once, so every edit works on
+// the whole text.
 #pragma once
 
 #include <QDialog>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,7 +66,17 @@ class TMemoEditor : public QPlainTextEdit, public TMemoEditorControl {
   }
 
   void SetLines(const std::vector<std::string>& lines);
-  std::vector<std::string> Lines() const;
+  void SetLines(std::shared_ptr<const std::vector<std::string>> lines);
+  // The whole text's lines (the rest of a text being loaded taken in first).
+  std::vector<std::string> Lines();
+
+  // Whether part of the text set is still to go in; FinishLoading takes it in now.
+  bool Loading() const { return pending_ != nullptr; }
+  void FinishLoading();
+  // A text that costs more than this goes in piece by piece; the cost of lines is
+  // their bytes and kLineCost for each line (a line is a block of the document).
+  static constexpr size_t kFirstPieceCost = 64 * 1024;
+  static constexpr size_t kLineCost = 100;
 
   TGutterMetrics GutterMetrics() const;
   // The marks drawn by the last paint of the gutter, in logical pixels of the gutter.
@@ -84,12 +102,19 @@ class TMemoEditor : public QPlainTextEdit, public TMemoEditorControl {
   void changeEvent(QEvent* event) override;
   // Colours what is about to be painted, then paints.
   void paintEvent(QPaintEvent* event) override;
+  // Input that edits or moves the cursor: the rest of the text goes in first.
+  void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+  void insertFromMimeData(const QMimeData* source) override;
 
  private:
   friend class TMemoGutter;
   void PaintGutter(QPaintEvent* event);
   void OnContentsChange(int position, int removed, int added);
   void ApplyPalette();
+  // Appends lines [from, to) of the text being loaded.
+  void AppendLines(size_t from, size_t to);
+  void LoadSlice();
 
   QWidget* gutter_ = nullptr;
   THLSyntaxHighlighter* highlighter_ = nullptr;
@@ -98,6 +123,12 @@ class TMemoEditor : public QPlainTextEdit, public TMemoEditorControl {
   std::vector<TGutterImage> last_painted_;
   int block_count_ = 1;
   int wanted_column_ = 0;
+  // The text being loaded, the first of its lines not yet in the document, and the
+  // cost of the next slice (made to take about 20 ms).
+  std::shared_ptr<const std::vector<std::string>> pending_;
+  size_t next_line_ = 0;
+  size_t slice_cost_ = kFirstPieceCost;
+  QTimer load_timer_;
 };
 
 class TMemoDialog : public QDialog {
@@ -142,7 +173,7 @@ class TMemoDialog : public QDialog {
   QPushButton* cancel_btn_ = nullptr;
   QMenu* pop_mnu_ = nullptr;
   IUserInteraction* ui_ = nullptr;
-  std::vector<std::string> loaded_lines_;
+  std::shared_ptr<const std::vector<std::string>> loaded_lines_;
 };
 
 }  // namespace qb::qt

@@ -355,6 +355,107 @@ TEST_F(MemoDialogTest, CopyCutAndPasteUseTheClipboard) {
   EXPECT_EQ(dialog.Lines(), (std::vector<std::string>{"alpha", "betaalpha", "beta"}));
 }
 
+// Lines of C worth several first pieces, a comment open across many of them.
+std::vector<std::string> LongCText() {
+  std::vector<std::string> lines;
+  size_t cost = 0;
+  for (int i = 0; cost < 4 * TMemoEditor::kFirstPieceCost; ++i) {
+    lines.push_back(i % 97 == 5    ? "/* open \xC3\xA9"
+                    : i % 97 == 60 ? "close */ int z;"
+                                   : "int v" + std::to_string(i) + " = f(\"s\", 'c'); // \xE2\x82\xAC");
+    cost += lines.back().size() + TMemoEditor::kLineCost;
+  }
+  return lines;
+}
+
+// Runs the event loop until the editor has the whole text; false if it never does.
+bool LoadedThroughEvents(TMemoEditor* editor) {
+  for (int turn = 0; turn < 10000 && editor->Loading(); ++turn) QCoreApplication::processEvents();
+  return !editor->Loading();
+}
+
+TEST_F(MemoDialogTest, ALongTextGoesInPieceByPieceAsIfAtOnce) {
+  TTextEditorRequest request;
+  request.HighLighter = 2;
+  request.Lines = LongCText();
+  TMemoDialog dialog;
+  dialog.show();
+  dialog.Load(request);
+  TMemoEditor* editor = dialog.Editor();
+  QTextDocument* doc = editor->document();
+  ASSERT_TRUE(editor->Loading());
+  EXPECT_LT(doc->blockCount(), static_cast<int>(request.Lines.size()));
+  EXPECT_EQ(doc->firstBlock().text(), Q(request.Lines[0]));
+  EXPECT_EQ(dialog.Lines(), request.Lines);  // unedited: the lines as they came, also meanwhile
+  // The user's cursor at the end of what is in stays there as the rest comes.
+  editor->moveCursor(QTextCursor::End);
+  const int cursor_line = editor->CaretY();
+  const int cursor_column = editor->CaretX();
+
+  ASSERT_TRUE(LoadedThroughEvents(editor));
+  EXPECT_EQ(editor->Lines(), request.Lines);
+  EXPECT_FALSE(doc->isModified());
+  EXPECT_FALSE(doc->isUndoAvailable());
+  EXPECT_EQ(editor->textCursor().blockNumber(), cursor_line);
+  EXPECT_EQ(editor->textCursor().positionInBlock(), cursor_column);
+  // The highlighter followed: its copy of the text is the document's, and the last
+  // line (after many comments opened and closed) is coloured as a fresh colouring
+  // of it in one piece colours it.
+  THLSyntaxHighlighter* highlighter = editor->Highlighter();
+  ASSERT_EQ(highlighter->Engine().LineCount(), static_cast<size_t>(doc->blockCount()));
+  for (int n : {0, doc->blockCount() / 2, doc->blockCount() - 1})
+    EXPECT_EQ(highlighter->Engine().Line(static_cast<size_t>(n)), request.Lines[static_cast<size_t>(n)]) << n;
+  THLEditor fresh;
+  fresh.SetHighLighter(hlCBuilder);
+  fresh.SetText(editor->toPlainText().toStdString());
+  const size_t last = request.Lines.size() - 1;
+  EXPECT_EQ(highlighter->Engine().LineStartState(last), fresh.LineStartState(last));
+  EXPECT_EQ(highlighter->Resyncs(), 1);  // only when the highlighter was made
+}
+
+// A key, a menu command or the caret moved by the program first take in the rest,
+// and what the user does then is one undoable edit of the whole text.
+TEST_F(MemoDialogTest, InputWhileALongTextGoesInWorksOnTheWholeText) {
+  TTextEditorRequest request;
+  request.Lines = LongCText();
+  TMemoDialog dialog;
+  dialog.show();
+  TMemoEditor* editor = dialog.Editor();
+
+  dialog.Load(request);
+  ASSERT_TRUE(editor->Loading());
+  QTest::keyClick(editor, Qt::Key_X);
+  EXPECT_FALSE(editor->Loading());
+  std::vector<std::string> typed = request.Lines;
+  typed[0].insert(0, "x");
+  EXPECT_EQ(dialog.Lines(), typed);
+  editor->undo();
+  EXPECT_EQ(editor->Lines(), request.Lines);
+  EXPECT_FALSE(editor->document()->isUndoAvailable());
+
+  dialog.Load(request);
+  ASSERT_TRUE(editor->Loading());
+  QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(editor->CaretY(), static_cast<int>(request.Lines.size()) - 1);
+
+  dialog.Load(request);
+  ASSERT_TRUE(editor->Loading());
+  editor->SetCaretY(static_cast<int>(request.Lines.size()) - 2);
+  EXPECT_EQ(editor->CaretY(), static_cast<int>(request.Lines.size()) - 2);
+
+  dialog.Load(request);
+  ASSERT_TRUE(editor->Loading());
+  QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+  dialog.MenuAction(QStringLiteral("Cut1"))->trigger();
+  EXPECT_TRUE(dialog.Lines().empty());
+
+  // A text set anew while one goes in replaces it whole.
+  dialog.Load(request);
+  dialog.Load({"", 0, {"short"}});
+  EXPECT_FALSE(editor->Loading());
+  EXPECT_EQ(editor->Lines(), (std::vector<std::string>{"short"}));
+}
+
 TEST_F(MemoDialogTest, CancelKeepsTheOkButtonsMarginToTheRight) {
   TMemoDialog dialog;
   dialog.show();
