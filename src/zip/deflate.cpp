@@ -1040,40 +1040,48 @@ class Compressor {
     } while (n > 0);
   }
 
+  // The writer is copied into a local for the loops: the bytes it stores
+  // could alias any member, so a member writer would go through memory.
   template <size_t NL, size_t ND>
   void WriteSymbols(const PrefixCode<NL>& litlen, const PrefixCode<ND>& dist) {
     const uint32_t* const syms = symbols_;
-    for (uint32_t i = 0; i < num_symbols_; ++i) {
+    const uint32_t n = num_symbols_;
+    BitWriter w = writer_;
+    for (uint32_t i = 0; i < n; ++i) {
       const uint32_t e = syms[i];
       const uint32_t s = e & kSymbolMask;
-      writer_.Add(litlen.codes[s], litlen.lens[s]);
+      w.Add(litlen.codes[s], litlen.lens[s]);
       if (s > kEndOfBlock) {
-        writer_.Add((e >> kSymbolLenExtraShift) & 31, kLengthExtraBits[s - kEndOfBlock - 1]);
+        w.Add((e >> kSymbolLenExtraShift) & 31, kLengthExtraBits[s - kEndOfBlock - 1]);
         const uint32_t d = (e >> kSymbolDistShift) & 31;
-        writer_.Add(dist.codes[d], dist.lens[d]);
-        writer_.Add(e >> kSymbolDistExtraShift, kDistExtraBits[d]);
+        w.Add(dist.codes[d], dist.lens[d]);
+        w.Add(e >> kSymbolDistExtraShift, kDistExtraBits[d]);
       }
-      writer_.Flush();
+      w.Flush();
     }
-    writer_.Add(litlen.codes[kEndOfBlock], litlen.lens[kEndOfBlock]);
-    writer_.Flush();
+    w.Add(litlen.codes[kEndOfBlock], litlen.lens[kEndOfBlock]);
+    w.Flush();
+    writer_ = w;
   }
 
   void WriteDynamicHeader(const DynamicCodes& dc) {
-    writer_.Add(dc.num_litlen - 257, 5);
-    writer_.Add(dc.num_dist - 1, 5);
-    writer_.Add(dc.num_codelen - 4, 4);
-    writer_.Flush();
+    BitWriter w = writer_;
+    w.Add(dc.num_litlen - 257, 5);
+    w.Add(dc.num_dist - 1, 5);
+    w.Add(dc.num_codelen - 4, 4);
+    w.Flush();
     for (unsigned i = 0; i < dc.num_codelen; ++i) {
-      writer_.Add(dc.codelen.lens[kCodeLenOrder[i]], 3);
-      writer_.Flush();
+      w.Add(dc.codelen.lens[kCodeLenOrder[i]], 3);
+      w.Flush();
     }
-    for (unsigned i = 0; i < dc.num_items; ++i) {
+    const unsigned num_items = dc.num_items;
+    for (unsigned i = 0; i < num_items; ++i) {
       const unsigned sym = dc.items[i] & 31;
-      writer_.Add(dc.codelen.codes[sym], dc.codelen.lens[sym]);
-      writer_.Add(dc.items[i] >> 5, CodeLenExtraBits(sym));
-      writer_.Flush();
+      w.Add(dc.codelen.codes[sym], dc.codelen.lens[sym]);
+      w.Add(dc.items[i] >> 5, CodeLenExtraBits(sym));
+      w.Flush();
     }
+    writer_ = w;
   }
 
   // Codes the collected symbols as one block covering [block_start_, block_end).
