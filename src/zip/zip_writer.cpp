@@ -375,6 +375,22 @@ std::vector<uint8_t> EncodeLocal(const LocalHeader& h, const std::string& name, 
   return bytes;
 }
 
+// The local header of a new entry, with its name bytes and local extra field: the
+// record's fields, its sizes within 32 bits.
+std::vector<uint8_t> EncodeNewLocal(const TZipHeaderInfo& r, const std::string& name) {
+  LocalHeader h;
+  h.version_needed = r.version_needed;
+  h.flags = r.flags;
+  h.method = r.method;
+  h.dos_date_time = r.dos_date_time;
+  h.crc = r.crc;
+  h.compressed_size = static_cast<uint32_t>(r.compressed_size);
+  h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
+  h.name_length = static_cast<uint16_t>(name.size());
+  h.extra_length = static_cast<uint16_t>(r.local_extra.size());
+  return EncodeLocal(h, name, r.local_extra);
+}
+
 }  // namespace
 
 // One entry of the new archive as planned: its record, the name, flags and extra
@@ -604,17 +620,7 @@ bool TZipWriter::PlanNewEntry(const std::string& item, TMemoryStream* stream, co
   r.local_extra_length = static_cast<uint16_t>(r.local_extra.size());
   entry.local_extra_length = r.local_extra_length;
 
-  LocalHeader h;
-  h.version_needed = r.version_needed;
-  h.flags = r.flags;
-  h.method = r.method;
-  h.dos_date_time = r.dos_date_time;
-  h.crc = r.crc;
-  h.compressed_size = static_cast<uint32_t>(r.compressed_size);
-  h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
-  h.name_length = static_cast<uint16_t>(entry.name.size());
-  h.extra_length = static_cast<uint16_t>(r.local_extra.size());
-  entry.header = EncodeLocal(h, entry.name, r.local_extra);
+  entry.header = EncodeNewLocal(r, entry.name);
   plan.Add(std::move(entry));
   return true;
 }
@@ -670,17 +676,7 @@ void TZipWriter::PlanStoredEntry(const std::string& item, const TStoredEntry& st
   entry.local_extra_length = r.local_extra_length;
   r.stored_name.reset();  // ApplyPlan sets the bytes written
 
-  LocalHeader h;
-  h.version_needed = r.version_needed;
-  h.flags = r.flags;
-  h.method = r.method;
-  h.dos_date_time = r.dos_date_time;
-  h.crc = r.crc;
-  h.compressed_size = static_cast<uint32_t>(r.compressed_size);
-  h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
-  h.name_length = static_cast<uint16_t>(entry.name.size());
-  h.extra_length = static_cast<uint16_t>(r.local_extra.size());
-  entry.header = EncodeLocal(h, entry.name, r.local_extra);
+  entry.header = EncodeNewLocal(r, entry.name);
   entry.body = stored.data.data();
   entry.body_size = stored.data.size();
   if (descriptor) {
