@@ -29,6 +29,16 @@ int CompareNamesFolded(const std::string& a, const std::string& b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
+uint64_t FoldedNameHash(std::string_view head, std::string_view tail, bool stored_form) {
+  uint64_t h = 14695981039346656037ull;
+  for (std::string_view part : {head, tail})
+    for (char c : part) {
+      if (stored_form && c == '/') c = '\\';
+      h = (h ^ static_cast<uint8_t>((c >= 'a' && c <= 'z') ? c - 32 : c)) * 1099511628211ull;
+    }
+  return h;
+}
+
 namespace {
 template <class V>
 int Order(V a, V b) {

@@ -116,6 +116,8 @@ void TZipReader::ClearDirectory() {
   selected_count_ = 0;
   damage_.clear();
   recovered_ = false;
+  central_facts_.clear();
+  directory_copyable_ = false;
 }
 
 void TZipReader::CloseFile() {
@@ -344,6 +346,8 @@ void TZipReader::ReadDirectoryFromFile() {
   end_ = TEndCentral{};
   damage_.clear();
   recovered_ = false;
+  central_facts_.clear();
+  directory_copyable_ = false;
   physical_ = std::make_unique<TSortedZip>(true, TDuplicates::dupError, TZipSortMode::ByNone);
   try {
     if (file_->Size() > 0) {
@@ -363,6 +367,8 @@ void TZipReader::ReadDirectoryFromFile() {
     end_ = TEndCentral{};
     damage_.clear();
     recovered_ = false;
+    central_facts_.clear();
+    directory_copyable_ = false;
     throw;
   }
   directory_loaded_ = true;
@@ -445,8 +451,11 @@ void TZipReader::ReadZip64EndRecord() {
 // (a damaged count, or a 16-bit count that wrapped) is read whole, as damaged.
 // False when the directory cannot be read (recovery follows).
 bool TZipReader::ReadCentralDirectory() {
-  if (end_.total_entries == 0 && end_.directory_size == 0) return true;
-  if (ReadCentralRecordsFrom(end_.directory_offset)) return true;
+  if ((end_.total_entries == 0 && end_.directory_size == 0) ||
+      ReadCentralRecordsFrom(end_.directory_offset)) {
+    CheckCentralFacts(true);
+    return true;
+  }
   // Data in front of the archive: the directory ends right before the end records.
   if (zip64_end_position_ < end_.directory_size) return false;
   const uint64_t actual = zip64_end_position_ - end_.directory_size;
@@ -455,11 +464,41 @@ bool TZipReader::ReadCentralDirectory() {
   if (!ReadCentralRecordsFrom(actual)) return false;
   for (TZipHeaderInfo* record : *physical_) record->local_header_offset += shift;
   end_.directory_offset = actual;
+  CheckCentralFacts(false);  // the offsets written are not those the file holds
   return true;
+}
+
+void TZipReader::CheckCentralFacts(bool in_place) {
+  const std::vector<TCentralFacts>& facts = central_facts_;
+  if (!name_filter_.empty() && facts.size() > static_cast<size_t>(kMaxListSize))
+    throw EListError("List capacity out of bounds (" + std::to_string(kMaxListSize + 1) + ")");
+  auto before = [](const TCentralFacts& a, const TCentralFacts& b) {
+    return a.disk != b.disk ? a.disk < b.disk : a.local_header_offset < b.local_header_offset;
+  };
+  bool ordered = true, as_written = true;
+  for (size_t i = 0; i < facts.size(); ++i) {
+    ordered = ordered && (i == 0 || before(facts[i - 1], facts[i]));
+    as_written = as_written && facts[i].as_written;
+  }
+  if (!ordered && !name_filter_.empty()) {
+    std::vector<TCentralFacts> sorted(facts);
+    std::sort(sorted.begin(), sorted.end(), before);
+    for (size_t i = 1; i < sorted.size(); ++i)
+      if (!before(sorted[i - 1], sorted[i])) throw EListError("Duplicate Object index");
+  }
+  directory_copyable_ = in_place && as_written && ordered && damage_.empty() && !masked_end_record_ &&
+                        zip64_end_position_ == end_record_position_ && end_.this_disk == 0 &&
+                        end_.directory_disk == 0 && end_.entries_this_disk == end_.total_entries &&
+                        facts.size() == end_.total_entries &&
+                        facts.size() <= static_cast<size_t>(kMaxListSize) &&
+                        end_.directory_offset + end_.directory_size <= zip64_end_position_ &&
+                        (facts.empty() || facts.back().local_header_offset < end_.directory_offset);
 }
 
 bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   physical_->Clear();
+  central_facts_.clear();
+  central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize + 1)));
   const std::string damage_before = damage_;
   uint64_t position = start;
   uint64_t found = 0;
@@ -468,7 +507,7 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   for (; found < end_.total_entries; ++found) {
     uint64_t next = 0;
     bool skipped = false;
-    auto record = ReadCentralRecord(position, next, &skipped);
+    auto record = ReadCentralRecord(position, next, &skipped, &central_facts_);
     if (!record && !skipped) {
       damage_ = damage_before;
       return false;
@@ -481,7 +520,7 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   while (position < directory_end) {
     uint64_t next = 0;
     bool skipped = false;
-    auto record = ReadCentralRecord(position, next, &skipped);
+    auto record = ReadCentralRecord(position, next, &skipped, &central_facts_);
     if ((!record && !skipped) || next > directory_end) break;
     if (record) records.push_back(std::move(record));
     position = next;
@@ -534,8 +573,8 @@ bool TZipReader::NameInFilter(std::string_view name) const {
   return false;
 }
 
-std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next,
-                                                              bool* skipped) {
+std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next, bool* skipped,
+                                                              std::vector<TCentralFacts>* facts) {
   // Through the stream's buffer: the records are read one after another.
   uint8_t fixed[kCentralHeaderSize];
   CentralHeader h;
@@ -545,17 +584,32 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   name_and_extra.resize(size_t{h.name_length} + h.extra_length);
   if (file_->Read(name_and_extra.data(), name_and_extra.size()) != name_and_extra.size()) return nullptr;
   next = offset + h.Span();
+  // A plain name (read alike by every rule) is taken as it is stored.
+  const std::string_view name(name_and_extra.data(), h.name_length);
+  const bool plain = codepage::IsAscii(name) && ((h.flags & kFlagUtf8Names) || h.extra_length == 0);
+  const bool masked = h.uncompressed_size == kMasked32 || h.compressed_size == kMasked32 ||
+                      h.local_header_offset == kMasked32 || h.disk_number_start == kMasked16;
+  if (facts) {
+    TCentralFacts& f = facts->emplace_back();
+    f.local_header_offset = h.local_header_offset;
+    f.compressed_size = h.compressed_size;
+    f.crc = h.crc;
+    f.flags = h.flags;
+    f.disk = h.disk_number_start;
+    if (plain) f.name_hash = FoldedNameHash(name, {}, true);  // else once the name is decoded, below
+    bool zip64 = false;
+    const bool whole_extra =
+        ForEachExtraField(std::string_view(name_and_extra).substr(h.name_length), [&](uint16_t id, auto) {
+          zip64 = id == kExtraZip64;
+          return !zip64;
+        });
+    f.as_written = !masked && whole_extra && !zip64 && h.disk_number_start == 0 &&
+                   SanitizeDosDateTime(h.dos_date_time) == h.dos_date_time;
+  }
   const bool filtered = skipped && !name_filter_.empty();
-  if (filtered) {
-    // A plain name (read alike by every rule) is matched as it is stored.
-    const std::string_view name(name_and_extra.data(), h.name_length);
-    const bool plain = codepage::IsAscii(name) && ((h.flags & kFlagUtf8Names) || h.extra_length == 0);
-    const bool masked = h.uncompressed_size == kMasked32 || h.compressed_size == kMasked32 ||
-                        h.local_header_offset == kMasked32 || h.disk_number_start == kMasked16;
-    if (plain && !masked && !NameInFilter(name)) {
-      *skipped = true;
-      return nullptr;
-    }
+  if (filtered && plain && !masked && !NameInFilter(name)) {
+    *skipped = true;
+    return nullptr;
   }
   auto record = std::make_unique<TZipHeaderInfo>();
   record->version_made_by = h.version_made_by;
@@ -579,6 +633,11 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   record->local_header_offset = values.local_header_offset;
   record->disk_number_start = static_cast<uint16_t>(std::min<uint32_t>(values.disk_number_start, 0xFFFF));
   SetEntryName(*record, h.flags);
+  if (facts && masked) {
+    facts->back().local_header_offset = record->local_header_offset;
+    facts->back().disk = record->disk_number_start;
+  }
+  if (facts && !plain) facts->back().name_hash = FoldedNameHash(record->path, record->file_name);
   if (filtered) {
     const std::string full = record->FullName();
     if (!std::any_of(name_filter_.begin(), name_filter_.end(),
@@ -592,6 +651,8 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
 
 void TZipReader::RecoverFromLocalHeaders() {
   physical_->Clear();
+  central_facts_.clear();
+  directory_copyable_ = false;
   const uint64_t size = file_->Size();
   uint64_t start = EndsWithIgnoringCase(zip_name_, ".exe") ? 14000 : 0;
   // Find the first local header signature with a plausible version.

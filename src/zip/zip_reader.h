@@ -205,10 +205,31 @@ class TZipReader {
   bool masked_end_record_ = false;
   std::string damage_;
   bool recovered_ = false;
+  std::vector<std::string> name_filter_;
+
+  // Every central record of the file as it stands, in directory order - those the
+  // name filter passed over too - for an update that adds an entry and carries the
+  // directory over byte for byte instead of rewriting it (TZipWriter).
+  struct TCentralFacts {
+    uint64_t local_header_offset = 0;
+    uint64_t compressed_size = 0;
+    uint64_t name_hash = 0;  // FoldedNameHash of the full name
+    uint32_t crc = 0;
+    uint16_t flags = 0;
+    uint16_t disk = 0;
+    // A rewrite would write the record's bytes as they are, its local header
+    // offset given: no ZIP64 values, an extra field that is kept whole, a date
+    // that needs no mending, disk 0.
+    bool as_written = false;
+  };
+  std::vector<TCentralFacts> central_facts_;
+  // The directory lies at the end record's offset, agrees with the end records,
+  // every record is as written, and the records list the local headers in file
+  // order: an update may carry it over byte for byte.
+  bool directory_copyable_ = false;
 
  private:
   std::string scratch_;  // a central record's name and extra field, as read
-  std::vector<std::string> name_filter_;
   void ReadDirectoryFromFile();
   bool LocateEndRecord();
   void ReadZip64EndRecord();
@@ -218,7 +239,13 @@ class TZipReader {
   // Reads the central record at offset; nullptr when there is none (short read or
   // no signature), or, with skipped given, when the name filter passes it over
   // (*skipped set). next is set to the position after it.
-  std::unique_ptr<TZipHeaderInfo> ReadCentralRecord(uint64_t offset, uint64_t& next, bool* skipped = nullptr);
+  // With facts given, appends the record's TCentralFacts, whether kept or passed over.
+  std::unique_ptr<TZipHeaderInfo> ReadCentralRecord(uint64_t offset, uint64_t& next, bool* skipped = nullptr,
+                                                    std::vector<TCentralFacts>* facts = nullptr);
+  // After the directory was read from its place: whether it can be carried over,
+  // and, when the name filter left records out, the refusals a whole read gives
+  // (more records than a list holds, two records for one local header).
+  void CheckCentralFacts(bool in_place);
   bool NameInFilter(std::string_view name) const;
   void RecoverFromLocalHeaders();
   void NoteDamage(const std::string& what);

@@ -283,14 +283,6 @@ bool SameFoldedName(const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
   return true;
 }
 
-// A hash of the full name, a-z folded (FNV-1a).
-uint64_t FoldedNameHash(const TZipHeaderInfo& r) {
-  uint64_t h = 14695981039346656037ull;
-  for (const std::string* part : {&r.path, &r.file_name})
-    for (char c : *part) h = (h ^ static_cast<uint8_t>(Upper(c))) * 1099511628211ull;
-  return h;
-}
-
 // Whether r's full name is name (lower case), ASCII letters folded.
 bool HasLowerName(const TZipHeaderInfo& r, std::string_view name) {
   return r.path.size() + r.file_name.size() == name.size() &&
@@ -331,13 +323,16 @@ std::string ExtraForReplacement(std::string_view extra) {
 class TZipWriter::HeaderReader {
  public:
   explicit HeaderReader(TLFNFileStream& file) : file_(file) {}
+  // How much a block read from now on takes (at most the read-ahead block): less
+  // where the headers wanted lie far apart.
+  void SetAhead(size_t ahead) { ahead_ = std::min(ahead, kReadAhead); }
   // Reads up to count bytes at position; fewer only at the end of the file.
   size_t ReadAt(uint64_t position, void* buffer, size_t count) {
     if (position < start_ || position + count > start_ + length_) {
       if (count > kReadAhead) return file_.ReadAt(position, buffer, count);
       if (block_.empty()) block_.resize(kReadAhead);
       start_ = position;
-      length_ = file_.ReadAt(position, block_.data(), block_.size());
+      length_ = file_.ReadAt(position, block_.data(), std::max(count, ahead_));
     }
     const size_t n = static_cast<size_t>(std::min<uint64_t>(count, start_ + length_ - position));
     std::memcpy(buffer, block_.data() + (position - start_), n);
@@ -349,6 +344,7 @@ class TZipWriter::HeaderReader {
   std::vector<uint8_t> block_;
   uint64_t start_ = 0;
   size_t length_ = 0;
+  size_t ahead_ = kReadAhead;
 };
 
 namespace {
@@ -451,7 +447,8 @@ struct TZipWriter::UpdatePlan {
   // Refuses a plan that holds two entries of one name, a-z folded.
   void CheckNames() const {
     std::vector<std::pair<uint64_t, size_t>> hashes(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) hashes[i] = {FoldedNameHash(entries[i].Record()), i};
+    for (size_t i = 0; i < entries.size(); ++i)
+      hashes[i] = {FoldedNameHash(entries[i].Record().path, entries[i].Record().file_name), i};
     std::sort(hashes.begin(), hashes.end());
     for (size_t i = 1; i < hashes.size(); ++i)
       for (size_t j = i; j-- > 0 && hashes[j].first == hashes[i].first;)
@@ -873,43 +870,50 @@ void TZipWriter::CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry) {
   ProcessMessages();
 }
 
-// Writes the central directory and the end record, and brings the records up to
-// date with what was written.
+// Writes the central directory and the end record.
 void TZipWriter::WriteDirectory(TLFNFileStream& out, UpdatePlan& plan) {
   const uint64_t directory_offset = out.Position();
-  std::vector<uint8_t> bytes;
-  for (PlannedEntry& entry : plan.entries) {
-    const TZipHeaderInfo& r = entry.Record();
-    static const std::string kNone;
-    const std::string& text = r.comment ? *r.comment : kNone;
-    CentralHeader h;
-    h.version_made_by = r.version_made_by;
-    h.version_needed = r.version_needed;
-    h.flags = entry.flags;
-    h.method = r.method;
-    h.dos_date_time = r.dos_date_time;
-    h.crc = r.crc;
-    h.compressed_size = static_cast<uint32_t>(r.compressed_size);
-    h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
-    h.name_length = static_cast<uint16_t>(entry.name.size());
-    h.extra_length = static_cast<uint16_t>(entry.central_extra.size());
-    h.comment_length = static_cast<uint16_t>(text.size());
-    h.disk_number_start = r.disk_number_start;
-    h.internal_attributes = r.internal_attributes;
-    h.external_attributes = r.external_attributes;
-    h.local_header_offset = static_cast<uint32_t>(entry.offset);
-    bytes.resize(entry.CentralSize());
-    EncodeCentralHeader(h, bytes.data());
-    uint8_t* p = bytes.data() + kCentralHeaderSize;
-    std::memcpy(p, entry.name.data(), entry.name.size());
-    p += entry.name.size();
-    if (!entry.central_extra.empty()) std::memcpy(p, entry.central_extra.data(), entry.central_extra.size());
-    p += entry.central_extra.size();
-    if (!text.empty()) std::memcpy(p, text.data(), text.size());
-    entry.central_offset = out.Position();
-    WriteAll(out, bytes.data(), bytes.size());
-  }
-  TEndCentral& end = plan.end;
+  for (PlannedEntry& entry : plan.entries) WriteCentralRecord(out, entry);
+  WriteEndRecord(out, plan.end, directory_offset);
+}
+
+// Writes an entry's central record where the output stands (its central offset).
+void TZipWriter::WriteCentralRecord(TLFNFileStream& out, PlannedEntry& entry) {
+  const TZipHeaderInfo& r = entry.Record();
+  static const std::string kNone;
+  const std::string& text = r.comment ? *r.comment : kNone;
+  CentralHeader h;
+  h.version_made_by = r.version_made_by;
+  h.version_needed = r.version_needed;
+  h.flags = entry.flags;
+  h.method = r.method;
+  h.dos_date_time = r.dos_date_time;
+  h.crc = r.crc;
+  h.compressed_size = static_cast<uint32_t>(r.compressed_size);
+  h.uncompressed_size = static_cast<uint32_t>(r.uncompressed_size);
+  h.name_length = static_cast<uint16_t>(entry.name.size());
+  h.extra_length = static_cast<uint16_t>(entry.central_extra.size());
+  h.comment_length = static_cast<uint16_t>(text.size());
+  h.disk_number_start = r.disk_number_start;
+  h.internal_attributes = r.internal_attributes;
+  h.external_attributes = r.external_attributes;
+  h.local_header_offset = static_cast<uint32_t>(entry.offset);
+  std::vector<uint8_t>& bytes = central_scratch_;
+  bytes.resize(entry.CentralSize());
+  EncodeCentralHeader(h, bytes.data());
+  uint8_t* p = bytes.data() + kCentralHeaderSize;
+  std::memcpy(p, entry.name.data(), entry.name.size());
+  p += entry.name.size();
+  if (!entry.central_extra.empty()) std::memcpy(p, entry.central_extra.data(), entry.central_extra.size());
+  p += entry.central_extra.size();
+  if (!text.empty()) std::memcpy(p, text.data(), text.size());
+  entry.central_offset = out.Position();
+  WriteAll(out, bytes.data(), bytes.size());
+}
+
+// Writes the end record (and the archive comment) of a directory that began at
+// directory_offset and ends where the output stands; end gets its values.
+void TZipWriter::WriteEndRecord(TLFNFileStream& out, TEndCentral& end, uint64_t directory_offset) {
   const std::string archive_comment = end.comment ? *end.comment : std::string();
   end.directory_offset = directory_offset;
   end.directory_size = out.Position() - directory_offset;
@@ -994,6 +998,180 @@ void TZipWriter::ApplyPlan(UpdatePlan& plan) {
     RebuildSortedView();
   }
   for (TZipHeaderInfo* r : dropped) delete r;
+  FactsFromRecords();
+}
+
+namespace {
+
+// Whether the record's central record reads back as written: no value that reads
+// as "see the ZIP64 field", an extra field kept whole by a rewrite, a date that
+// needs no mending, disk 0.
+bool WrittenAsItIs(const TZipHeaderInfo& r) {
+  bool zip64 = false;
+  const bool whole = ForEachExtraField(r.central_extra, [&](uint16_t id, auto) {
+    zip64 = id == kExtraZip64;
+    return !zip64;
+  });
+  return whole && !zip64 && r.disk_number_start == 0 && r.compressed_size < kMasked32 &&
+         r.uncompressed_size < kMasked32 && r.local_header_offset < kMasked32 &&
+         SanitizeDosDateTime(r.dos_date_time) == r.dos_date_time;
+}
+
+}  // namespace
+
+void TZipWriter::FactsFromRecords() {
+  central_facts_.clear();
+  central_facts_.reserve(static_cast<size_t>(physical_->Count()));
+  bool as_written = true;
+  for (const TZipHeaderInfo* r : *physical_) {
+    TCentralFacts& f = central_facts_.emplace_back();
+    f.local_header_offset = r->local_header_offset;
+    f.compressed_size = r->compressed_size;
+    f.name_hash = FoldedNameHash(r->path, r->file_name);
+    f.crc = r->crc;
+    f.flags = r->flags;
+    f.disk = r->disk_number_start;
+    f.as_written = WrittenAsItIs(*r);
+    as_written = as_written && f.as_written;
+  }
+  // Written as planned: in file order, without gaps, under a plain end record.
+  directory_copyable_ = as_written;
+}
+
+void TZipWriter::ReadWholeDirectory() {
+  if (name_filter_.empty()) return;
+  // Changes made in memory to the records read would be lost by reading again.
+  if (end_.modified || selected_count_ > 0)
+    throw EZipError("Changes to a partly read directory cannot be written");
+  name_filter_.clear();
+  directory_loaded_ = false;
+  OpenStep();
+  if (!damage_.empty() && !repairing_) throw EDamagedZip(damage_);
+}
+
+bool TZipWriter::CanAppend(const std::string& item) {
+  if (!directory_copyable_ || !directory_loaded_ || end_.modified || repairing_ || !damage_.empty() ||
+      recovered_ || !physical_ || static_cast<size_t>(physical_->Count()) > central_facts_.size())
+    return false;
+  std::string path, file_name;
+  NormalizeName(item, store_paths_, path, file_name);
+  const std::string full = path + file_name;
+  // A name the filter left out might be in the file under that name.
+  if (!name_filter_.empty() &&
+      std::none_of(name_filter_.begin(), name_filter_.end(),
+                   [&](const std::string& name) { return codepage::SameTextAscii(name, full); }))
+    return false;
+  const std::string lower = codepage::AsciiLowerCase(full);
+  for (const TZipHeaderInfo* old : *physical_)
+    if (HasLowerName(*old, lower)) return false;  // replaced in place: a rewrite
+  // Two entries of one name: the rewrite refuses them, or decides on a tie of hashes.
+  std::vector<uint64_t> hashes;
+  hashes.reserve(central_facts_.size() + 1);
+  for (const TCentralFacts& f : central_facts_) hashes.push_back(f.name_hash);
+  hashes.push_back(FoldedNameHash(path, file_name));
+  std::sort(hashes.begin(), hashes.end());
+  if (std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end()) return false;
+  return LocalPartsInPlace();
+}
+
+// Reads every old local header as the rewrite does, with the same errors; true
+// when each local part lies whole before the next one (the last one before the
+// directory) and would be copied byte for byte.
+bool TZipWriter::LocalPartsInPlace() {
+  HeaderReader headers(*file_);
+  const std::vector<TCentralFacts>& facts = central_facts_;
+  const uint64_t file_size = file_->Size();
+  std::string name_and_extra;
+  constexpr uint64_t kHeaderGuess = kLocalHeaderSize + 256;
+  size_t far = 0;  // the last header a block read at the current one takes in
+  for (size_t i = 0; i < facts.size(); ++i) {
+    const TCentralFacts& f = facts[i];
+    const uint64_t at = f.local_header_offset;
+    far = std::max(far, i);
+    while (far + 1 < facts.size() && facts[far + 1].local_header_offset + kHeaderGuess - at <= kReadAhead)
+      ++far;
+    headers.SetAhead(static_cast<size_t>(facts[far].local_header_offset + kHeaderGuess - at));
+    uint8_t fixed[kLocalHeaderSize];
+    LocalHeader h;
+    if (headers.ReadAt(at, fixed, sizeof fixed) != sizeof fixed || !DecodeLocalHeader(fixed, h))
+      throw EBadZipFile();
+    name_and_extra.resize(size_t{h.name_length} + h.extra_length);
+    if (headers.ReadAt(at + kLocalHeaderSize, name_and_extra.data(), name_and_extra.size()) !=
+        name_and_extra.size())
+      throw EFatalUnzipError();
+    const bool zip64_local =
+        FindExtraField(std::string_view(name_and_extra).substr(h.name_length), kExtraZip64).has_value();
+    const uint64_t data_start = at + h.Span();
+    const uint64_t descriptor =
+        (f.flags & kFlagDataDescriptor)
+            ? DescriptorLength(headers, data_start + f.compressed_size, f.crc, zip64_local)
+            : 0;
+    const uint64_t end = data_start + f.compressed_size + descriptor;
+    if (end > file_size) throw EFatalUnzipError();
+    const uint64_t limit = i + 1 < facts.size() ? facts[i + 1].local_header_offset : end_.directory_offset;
+    if (zip64_local || end > limit) return false;
+  }
+  return true;
+}
+
+// Writes the archive with the new entry appended (see CanAppend); returns 1.
+int TZipWriter::AppendEntry(TLFNFileStream& out, TMemoryStream* stream, const std::string* comment,
+                            UpdatePlan& plan) {
+  if (central_facts_.size() >= static_cast<size_t>(kMaxListSize))
+    throw EListError("List capacity out of bounds (" + std::to_string(central_facts_.size() + 1) + ")");
+  const uint64_t directory_offset = end_.directory_offset, directory_size = end_.directory_size;
+  plan.local_size = directory_offset;
+  if (!PlanNewEntry(files_list_.front(), stream, comment, nullptr, plan))
+    throw EZipError("Archive update out of step");  // a plan of one entry takes it
+  PlannedEntry& entry = plan.entries.back();
+  plan.end.total_entries = plan.end.entries_this_disk = central_facts_.size() + 1;
+  const uint64_t size = directory_offset + entry.LocalSize() + directory_size + entry.CentralSize() +
+                        kEndRecordSize + (plan.end.comment ? plan.end.comment->size() : 0);
+  if (size > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
+
+  CopyOldBytes(out, 0, directory_offset);
+  if (out.Position() != entry.offset) throw EZipError("Archive update out of step");
+  WriteNewEntry(out, entry);
+  const uint64_t new_directory = out.Position();
+  CopyOldBytes(out, directory_offset, directory_size);
+  WriteCentralRecord(out, entry);
+  WriteEndRecord(out, plan.end, new_directory);
+  return 1;
+}
+
+// Makes the appended archive the loaded directory: the old records' central
+// records moved by the new local part; the new record joins the lists.
+void TZipWriter::ApplyAppend(UpdatePlan& plan) {
+  PlannedEntry& entry = plan.entries.back();
+  const uint64_t moved = entry.LocalSize();
+  for (TZipHeaderInfo* r : *physical_) r->central_header_offset += moved;
+  TZipHeaderInfo* r = entry.record.release();
+  r->flags = entry.flags;
+  r->local_header_offset = entry.offset;
+  r->central_header_offset = entry.central_offset;
+  r->comment_length = static_cast<uint16_t>(r->comment ? r->comment->size() : 0);
+  r->stored_name = std::move(entry.name);
+  r->central_extra = std::move(entry.central_extra);
+  r->local_extra.clear();
+  r->local_extra_length = entry.local_extra_length;
+  physical_->AppendItem(r);  // the last in the file
+  TCentralFacts& f = central_facts_.emplace_back();
+  f.local_header_offset = r->local_header_offset;
+  f.compressed_size = r->compressed_size;
+  f.name_hash = FoldedNameHash(r->path, r->file_name);
+  f.crc = r->crc;
+  f.flags = r->flags;
+  f.as_written = WrittenAsItIs(*r);
+  directory_copyable_ = f.as_written;
+  end_ = plan.end;
+  end_.modified = false;
+  stamp_ = StampOf(zip_name_);
+  if (sort_mode_ == TZipSortMode::ByNone)
+    sorted_.reset();
+  else if (sorted_ && sorted_->Mode() == sort_mode_)
+    sorted_->Add(r);  // before its equals, as a read of the file places it
+  else
+    RebuildSortedView();
 }
 
 int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment) {
@@ -1021,11 +1199,16 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
         !(StampOf(zip_name_) == stamp_))
       throw ECabinetChanged(zip_name_);
     TLFNFileStream& out = replacement.Output();
+    bool append = false;
     if (existing) {
       OpenStep();
       // A directory not read whole would lose the entries it does not list.
       if (!damage_.empty() && !repairing_) throw EDamagedZip(damage_);
-      ReadMissingComments();  // every comment is carried over
+      append = mode == UpdateMode::Stream && files_list_.size() == 1 && CanAppend(files_list_.front());
+      if (!append) {
+        ReadWholeDirectory();
+        ReadMissingComments();  // every comment is carried over
+      }
     } else {
       auto pending_comment = end_.comment;  // an archive comment set before the file exists
       ClearDirectory();
@@ -1038,12 +1221,15 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
       plan.end.comment = end_.comment;
       plan.end.comment_length = end_.comment ? static_cast<uint16_t>(end_.comment->size()) : 0;
     }
-    count = PlanEntries(mode, stream, comment, plan);
-    plan.CheckNames();
-    if (plan.ArchiveSize() > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
-
-    WriteEntries(out, plan);
-    WriteDirectory(out, plan);
+    if (append) {
+      count = AppendEntry(out, stream, comment, plan);
+    } else {
+      count = PlanEntries(mode, stream, comment, plan);
+      plan.CheckNames();
+      if (plan.ArchiveSize() > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
+      WriteEntries(out, plan);
+      WriteDirectory(out, plan);
+    }
 
     // Replace: the complete new archive goes to the disk, then takes the old one's
     // name in one step. The old file stays whole until that moment.
@@ -1053,7 +1239,10 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
 
     // The new archive is the loaded directory now.
     sort_mode_ = saved_sort;
-    ApplyPlan(plan);
+    if (append)
+      ApplyAppend(plan);
+    else
+      ApplyPlan(plan);
   } catch (...) {
     restore();
     throw;

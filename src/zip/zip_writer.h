@@ -123,13 +123,31 @@ class TZipWriter : public TZipReader {
   void CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry);
   void CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t length);
   void WriteDirectory(TLFNFileStream& out, UpdatePlan& plan);
+  void WriteCentralRecord(TLFNFileStream& out, PlannedEntry& entry);
+  void WriteEndRecord(TLFNFileStream& out, TEndCentral& end, uint64_t directory_offset);
+  // Adding one entry of a new name to an archive whose directory can be carried
+  // over (TZipReader::directory_copyable_): the old entries and directory are
+  // copied byte for byte, the new entry's local part goes in between and its
+  // central record after them. CanAppend checks what the whole rewrite would
+  // check - the same errors thrown - and says whether the result is the one the
+  // rewrite would write; then AppendEntry does the update (up to the commit).
+  bool CanAppend(const std::string& item);
+  bool LocalPartsInPlace();
+  int AppendEntry(TLFNFileStream& out, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
+  void ApplyAppend(UpdatePlan& plan);
+  // Makes the loaded directory the whole one, when the name filter left some out:
+  // an update that rewrites the directory needs every record.
+  void ReadWholeDirectory();
+  // The central facts of the loaded records, after they were written anew.
+  void FactsFromRecords();
   // Runs work on a worker thread, dispatching the window's messages until it has
   // ended (at least once); rethrows what it threw. Without a pump, runs it here.
   void OffTheWindowThread(const std::function<void()>& work);
   // After the new archive replaced the old one: it is the loaded directory now.
   void ApplyPlan(UpdatePlan& plan);
 
-  bool repairing_ = false;  // an update over a damaged directory is allowed
+  std::vector<uint8_t> central_scratch_;  // a central record being written
+  bool repairing_ = false;                // an update over a damaged directory is allowed
   bool worker_running_ = false;
 
   int pack_level_ = 6;

@@ -1,0 +1,462 @@
+// Adding an item of a new name carries the old entries and directory over as the
+// file holds them. What comes out must be what a whole rewrite writes (byte for
+// byte where the rewrite keeps every byte), and every archive the rewrite refuses
+// is refused alike, with the file untouched.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/raw_zip.h"
+#include "support/test_support.h"
+#include "zip/crc32.h"
+#include "zip/zip_errors.h"
+#include "zip/zip_format.h"
+#include "zip/zip_writer.h"
+
+namespace qb::zip {
+namespace {
+
+using qbtest::ReadFileBytes;
+using qbtest::ShellQuote;
+using qbtest::TempDir;
+using Bytes = std::vector<uint8_t>;
+
+std::string Checked(const std::string& command) {
+  auto result = qbtest::RunCommand(command);
+  EXPECT_EQ(result.exit_code, 0) << command << "\n" << result.output << result.errors;
+  return result.output;
+}
+
+// How the writer over the copy is set up: as qvf add does (only the entries of
+// the new name read), over the whole directory (as the program holds it), or with
+// a filter that leaves the new name out, which makes the update read the whole
+// directory and rewrite it.
+enum class Reading { OnlyTheName, Whole, Rewrite };
+
+std::unique_ptr<TZipWriter> Writer(const std::string& path, Reading reading, const std::string& name) {
+  auto zip = std::make_unique<TZipWriter>();
+  zip->SetSortMode(TZipSortMode::ByName);
+  zip->SetStorePaths(true);
+  zip->SetLockWait(std::chrono::milliseconds(0));
+  if (reading == Reading::OnlyTheName) zip->SetNameFilter({name});
+  if (reading == Reading::Rewrite) zip->SetNameFilter({"not " + name});
+  zip->SetZipName(path);
+  if (FileExists(path)) zip->ReadDirectory();
+  return zip;
+}
+
+// The file after adding name (data, comment) to a copy of original, read as told;
+// the new entry's time in *time.
+Bytes AddTo(const std::string& original, const std::string& copy, Reading reading, const std::string& name,
+            uint32_t* time) {
+  std::filesystem::copy_file(original, copy, std::filesystem::copy_options::overwrite_existing);
+  auto zip = Writer(copy, reading, name);
+  TMemoryStream stream(std::string("data of ") + name);
+  EXPECT_EQ(zip->AddFromStreamWithComment(&stream, name, "note of " + name), 1);
+  *time = zip->Entry(zip->FindEntry(name)).dos_date_time;
+  return ReadFileBytes(copy);
+}
+
+// Adds name in each way; returns the appended file (read only for the name), after
+// checking that reading the whole directory gives the same file and that the
+// rewrite does too when the old bytes are all kept.
+Bytes ExpectAddLikeRewrite(const TempDir& dir, const std::string& original, const std::string& name,
+                           bool rewrite_keeps_every_byte = true) {
+  for (int attempt = 0;; ++attempt) {
+    uint32_t t1 = 0, t2 = 0, t3 = 0;
+    const Bytes appended = AddTo(original, dir / "a.zip", Reading::OnlyTheName, name, &t1);
+    const Bytes whole = AddTo(original, dir / "b.zip", Reading::Whole, name, &t2);
+    const Bytes rewritten = AddTo(original, dir / "c.zip", Reading::Rewrite, name, &t3);
+    if ((t1 != t2 || t2 != t3) && attempt < 3) continue;  // the clock moved on in between
+    EXPECT_EQ(appended, whole) << original;
+    if (rewrite_keeps_every_byte)
+      EXPECT_EQ(appended, rewritten) << original;
+    else
+      EXPECT_NE(appended, rewritten) << original;  // the rewrite drops or mends something
+    return appended;
+  }
+}
+
+// A fresh read of the file agrees with the raw walker and with peers: every old
+// entry's bytes kept, the new one there, the archive comment as before.
+void ExpectSoundArchive(const std::string& path, const std::string& original, const std::string& added,
+                        size_t entries) {
+  const auto before = qbtest::ReadRawZip(original);
+  const auto after = qbtest::ReadRawZip(path);
+  ASSERT_EQ(after.size(), entries) << path;
+  for (const auto& old : before) {
+    bool kept = false;
+    for (const auto& now : after)
+      kept |= now.name == old.name && now.data == old.data && now.comment == old.comment;
+    EXPECT_TRUE(kept) << path << ": " << old.name;
+  }
+  TZipReader zip;
+  zip.SetZipName(path);
+  zip.ReadDirectory();
+  EXPECT_EQ(zip.DirectoryDamage(), "");
+  ASSERT_EQ(zip.EntryCount(), static_cast<int>(entries));
+  for (int i = 0; i < zip.EntryCount(); ++i) EXPECT_EQ(zip.CheckEntry(i), "") << zip.EntryFullName(i);
+  TMemoryStream out;
+  EXPECT_EQ(zip.ExtractIndexToStream(&out, zip.FindEntry(added)), 1);
+  EXPECT_EQ(out.ToString(), "data of " + added);
+  Checked("unzip -tq " + ShellQuote(path));
+  TZipReader old;
+  old.SetZipName(original);
+  EXPECT_EQ(zip.ArchiveComment(), old.ArchiveComment());
+}
+
+// An archive of stored entries built byte by byte, for shapes no writer makes.
+struct RawEntry {
+  std::string name, data, comment;
+  uint32_t dos_time;
+  std::string central_extra;
+};
+RawEntry Raw(std::string name, std::string data, std::string comment = {}, uint32_t dos_time = 0x5A210000,
+             std::string central_extra = {}) {
+  return {std::move(name), std::move(data), std::move(comment), dos_time, std::move(central_extra)};
+}
+Bytes BuildRaw(const std::vector<RawEntry>& entries, const std::string& archive_comment = {}) {
+  Bytes out, central;
+  auto put16 = [](Bytes& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto put32 = [&](Bytes& b, uint32_t v) {
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+  };
+  auto append = [](Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); };
+  for (const RawEntry& e : entries) {
+    const uint32_t crc = Crc32(0, e.data.data(), e.data.size());
+    const auto offset = static_cast<uint32_t>(out.size());
+    put32(out, format::kLocalHeaderSignature);
+    for (uint32_t v : {10u, 0u, 0u}) put16(out, v);
+    put32(out, e.dos_time);
+    put32(out, crc);
+    put32(out, static_cast<uint32_t>(e.data.size()));
+    put32(out, static_cast<uint32_t>(e.data.size()));
+    put16(out, static_cast<uint32_t>(e.name.size()));
+    put16(out, 0);
+    append(out, e.name);
+    append(out, e.data);
+    put32(central, format::kCentralHeaderSignature);
+    for (uint32_t v : {0x031Eu, 10u, 0u, 0u}) put16(central, v);
+    put32(central, e.dos_time);
+    put32(central, crc);
+    put32(central, static_cast<uint32_t>(e.data.size()));
+    put32(central, static_cast<uint32_t>(e.data.size()));
+    put16(central, static_cast<uint32_t>(e.name.size()));
+    put16(central, static_cast<uint32_t>(e.central_extra.size()));
+    put16(central, static_cast<uint32_t>(e.comment.size()));
+    for (uint32_t v : {0u, 0u}) put16(central, v);
+    put32(central, 0100644u << 16);
+    put32(central, offset);
+    append(central, e.name);
+    append(central, e.central_extra);
+    append(central, e.comment);
+  }
+  const auto directory_offset = static_cast<uint32_t>(out.size());
+  out.insert(out.end(), central.begin(), central.end());
+  put32(out, format::kEndRecordSignature);
+  put16(out, 0);
+  put16(out, 0);
+  put16(out, static_cast<uint32_t>(entries.size()));
+  put16(out, static_cast<uint32_t>(entries.size()));
+  put32(out, static_cast<uint32_t>(central.size()));
+  put32(out, directory_offset);
+  put16(out, static_cast<uint32_t>(archive_comment.size()));
+  append(out, archive_comment);
+  return out;
+}
+
+TEST(ZipAppend, AddingANewNameWritesWhatTheRewriteWrites) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "in");
+  qbtest::WriteFileText(dir / "in/plain.txt", std::string(3000, 'p'));
+  qbtest::WriteFileText(dir / "in/caf\xC3\xA9.txt", "caf\xC3\xA9\n");
+  const std::string in = ShellQuote(dir / "in");
+
+  // Ours: drawers, notes, a non-ASCII name, an archive comment.
+  const std::string ours = dir / "ours.zip";
+  {
+    auto zip = Writer(ours, Reading::Whole, "");
+    for (const char* name : {"Work\\b", "Work\\A", "caf\xC3\xA9", "Top"}) {
+      TMemoryStream stream(std::string(500, name[0]));
+      zip->AddFromStreamWithComment(&stream, name, std::string("c ") + name);
+    }
+    zip->SetArchiveComment("the cabinet's comment");
+    zip->CommitChanges();
+  }
+  // Info-ZIP: time and owner extra fields, a UTF-8 name without the flag, an
+  // archive comment.
+  const std::string info_zip = dir / "info.zip";
+  Checked("cd " + in + " && zip -q " + ShellQuote(info_zip) + " plain.txt caf\xC3\xA9.txt");
+  Checked("echo 'archive comment' | zip -qz " + ShellQuote(info_zip));
+
+  for (const std::string& original : {ours, info_zip}) {
+    const size_t count = qbtest::ReadRawZip(original).size();
+    for (const std::string& name : {std::string("New\\Item"), std::string("Work\\Caf\xC3\xA9 2")}) {
+      ExpectAddLikeRewrite(dir, original, name);
+      ExpectSoundArchive(dir / "a.zip", original, name, count + 1);
+    }
+    // The appended record lies after the old ones, the old records' bytes as they were.
+    const Bytes old_bytes = ReadFileBytes(original);
+    const Bytes appended = ExpectAddLikeRewrite(dir, original, "Z");
+    TZipReader old_zip;
+    old_zip.SetZipName(original);
+    const size_t directory = old_bytes.size() - 22 - old_zip.ArchiveComment().size();
+    const size_t central = format::Get32(&old_bytes[directory + 16]);
+    std::vector<uint8_t> old_records(old_bytes.begin() + static_cast<long>(central),
+                                     old_bytes.begin() + static_cast<long>(directory));
+    EXPECT_NE(std::search(appended.begin(), appended.end(), old_records.begin(), old_records.end()),
+              appended.end());
+    EXPECT_TRUE(
+        std::equal(old_bytes.begin(), old_bytes.begin() + static_cast<long>(central), appended.begin()));
+  }
+}
+
+TEST(ZipAppend, WhatARewriteChangesIsChangedAlike) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "in");
+  qbtest::WriteFileText(dir / "in/one.txt", std::string(2000, '1'));
+  qbtest::WriteFileText(dir / "in/two.txt", "two\n");
+  const std::string in = ShellQuote(dir / "in");
+  // ZIP64 end records and extra fields: the rewrite puts the real values in the
+  // headers and writes a plain end record.
+  const std::string z64 = dir / "z64.zip";
+  Checked("cd " + in + " && zip -q -fz " + ShellQuote(z64) + " one.txt two.txt");
+  Checked("echo 'kept comment' | zip -qz " + ShellQuote(z64));
+  // Data descriptors with ZIP64 local fields (a writer to a pipe).
+  const std::string piped = dir / "piped.zip";
+  Checked("python3 -c " + ShellQuote(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:
+    with z.open('a.bin', 'w', force_zip64=True) as f:
+        f.write(b'a' * 5000)
+    z.writestr('b.txt', b'bee')
+    z.comment = b'piped'
+)") + " > " +
+          ShellQuote(piped));
+  // A date the reader mends, an extra field with bytes after its last field, and
+  // a directory that lists the entries out of file order.
+  const std::string odd_date = dir / "date.zip";
+  qbtest::WriteFileBytes(odd_date, BuildRaw({Raw("a", "x", "", 0), Raw("b", "y", "c")}));
+  const std::string odd_extra = dir / "extra.zip";
+  qbtest::WriteFileBytes(odd_extra,
+                         BuildRaw({Raw("a", "x", "", 0x5A210000, std::string("\x0A\x0B\x00\x00\x01", 5))}));
+  const std::string unordered = dir / "unordered.zip";
+  {
+    Bytes bytes = BuildRaw({Raw("a", "xx", "n1"), Raw("b", "yy", "n2")});
+    // Swap the two central records (equal sizes: 46 + 1 + 2 bytes each).
+    const size_t at = bytes.size() - 22 - 2 * 49;
+    std::rotate(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + 49),
+                bytes.begin() + static_cast<long>(at + 98));
+    qbtest::WriteFileBytes(unordered, bytes);
+  }
+  // The last entry's data said to run into the directory: the rewrite copies those
+  // bytes with it, so they stay its own.
+  const std::string overlong = dir / "overlong.zip";
+  {
+    Bytes bytes = BuildRaw({Raw("a", "x"), Raw("b", "yy")});
+    const size_t second_record = bytes.size() - 22 - 47;
+    bytes[second_record + 20] = bytes[second_record + 24] = 12;
+    qbtest::WriteFileBytes(overlong, bytes);
+    ExpectAddLikeRewrite(dir, overlong, "Added");
+    const auto before = qbtest::ReadRawZip(overlong), after = qbtest::ReadRawZip(dir / "a.zip");
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[1].data, before[1].data);
+  }
+  for (const std::string& original : {z64, piped, odd_date, odd_extra, unordered}) {
+    const size_t count = qbtest::ReadRawZip(original).size();
+    ExpectAddLikeRewrite(dir, original, "Added");
+    ExpectSoundArchive(dir / "a.zip", original, "Added", count + 1);
+  }
+  TZipReader zip;
+  zip.SetZipName(dir / "a.zip");  // the last one: the directory back in file order
+  zip.ReadDirectory();
+  EXPECT_LT(zip.Entry(zip.FindEntry("a")).central_header_offset,
+            zip.Entry(zip.FindEntry("b")).central_header_offset);
+
+  // Data in front of the archive, counted by the offsets: appending keeps it, where
+  // the rewrite starts the file with the first entry.
+  const std::string stub = dir / "stub.zip";
+  {
+    Bytes bytes(100, '#');
+    const Bytes archive = BuildRaw({Raw("a", "x", "n")});
+    bytes.insert(bytes.end(), archive.begin(), archive.end());
+    qbtest::WriteFileBytes(stub, bytes);
+    Checked("zip -qA " + ShellQuote(stub));
+  }
+  const Bytes appended = ExpectAddLikeRewrite(dir, stub, "Added", false);
+  EXPECT_EQ(Bytes(appended.begin(), appended.begin() + 100), Bytes(100, '#'));
+  ExpectSoundArchive(dir / "a.zip", stub, "Added", 2);
+}
+
+// Adds name to a copy of original read each way; each must fail as the rewrite
+// fails, with the copy as it was.
+template <class Error>
+void ExpectRefusedAlike(const TempDir& dir, const std::string& original, const std::string& message) {
+  for (Reading reading : {Reading::OnlyTheName, Reading::Whole, Reading::Rewrite}) {
+    const std::string copy = dir / "refused.zip";
+    std::filesystem::copy_file(original, copy, std::filesystem::copy_options::overwrite_existing);
+    try {
+      auto zip = Writer(copy, reading, "Added");
+      TMemoryStream stream("new");
+      zip->AddFromStream(&stream, "Added");
+      ADD_FAILURE() << original << " was not refused (" << static_cast<int>(reading) << ")";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), message) << original << " " << static_cast<int>(reading);
+    }
+    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(original));
+  }
+}
+
+TEST(ZipAppend, ArchivesTheRewriteRefusesAreRefusedAlike) {
+  TempDir dir;
+  const Bytes good = BuildRaw({Raw("One", "first", "n"), Raw("Two", "second", "n"), Raw("Three", "third")});
+  // A damaged local header in the middle.
+  Bytes bad_header = good;
+  const size_t second = 30 + 3 + 5;
+  bad_header[second + 1] = 'X';
+  qbtest::WriteFileBytes(dir / "header.zip", bad_header);
+  ExpectRefusedAlike<EBadZipFile>(dir, dir / "header.zip", EBadZipFile().what());
+  // A local header whose name runs past the end of the file, and data that does.
+  qbtest::WriteFileBytes(dir / "short.zip", BuildRaw({Raw("a", "x")}));
+  {
+    Bytes bytes = ReadFileBytes(dir / "short.zip");
+    bytes[26] = 0xFF;  // the local name length
+    bytes[27] = 0xFF;
+    qbtest::WriteFileBytes(dir / "name.zip", bytes);
+    ExpectRefusedAlike<EFatalUnzipError>(dir, dir / "name.zip", EFatalUnzipError().what());
+    bytes = ReadFileBytes(dir / "short.zip");
+    const size_t central = 30 + 1 + 1;
+    bytes[central + 20] = 0x00;  // the compressed size in the central record: 16 MiB
+    bytes[central + 21] = 0x00;
+    bytes[central + 22] = 0x00;
+    bytes[central + 23] = 0x01;
+    qbtest::WriteFileBytes(dir / "data.zip", bytes);
+    ExpectRefusedAlike<EFatalUnzipError>(dir, dir / "data.zip", EFatalUnzipError().what());
+  }
+  // Two entries of one name (ASCII case folded) already in the file.
+  qbtest::WriteFileBytes(dir / "twice.zip",
+                         BuildRaw({Raw("Name", "1"), Raw("Other", "2"), Raw("NAME", "3")}));
+  ExpectRefusedAlike<EListError>(dir, dir / "twice.zip", "Duplicate Object index");
+  // A full directory: one more entry would be more than a reader takes.
+  std::vector<RawEntry> many(static_cast<size_t>(kMaxListSize));
+  for (size_t i = 0; i < many.size(); ++i) many[i] = Raw(std::to_string(i), "");
+  qbtest::WriteFileBytes(dir / "full.zip", BuildRaw(many));
+  ExpectRefusedAlike<EListError>(dir, dir / "full.zip",
+                                 "List capacity out of bounds (" + std::to_string(kMaxListSize + 1) + ")");
+}
+
+TEST(ZipAppend, ReadingOnlyOneNameRefusesWhatAWholeReadRefuses) {
+  TempDir dir;
+  // Two records for one local header.
+  Bytes bytes = BuildRaw({Raw("a", "x"), Raw("b", "y")});
+  const size_t second_record = bytes.size() - 22 - 47;
+  std::memset(&bytes[second_record + 42], 0, 4);  // its local header offset: the first's
+  qbtest::WriteFileBytes(dir / "shared.zip", bytes);
+  // More records than a list holds.
+  std::vector<RawEntry> many(static_cast<size_t>(kMaxListSize) + 1);
+  for (size_t i = 0; i < many.size(); ++i) many[i] = Raw(std::to_string(i), "");
+  qbtest::WriteFileBytes(dir / "many.zip", BuildRaw(many));
+  for (const std::string& name : {std::string("shared.zip"), std::string("many.zip")}) {
+    std::string whole, filtered;
+    for (bool filter : {false, true}) {
+      TZipReader zip;
+      if (filter) zip.SetNameFilter({"a"});
+      zip.SetZipName(dir / name);
+      try {
+        zip.ReadDirectory();
+      } catch (const EListError& e) {
+        (filter ? filtered : whole) = e.what();
+      }
+    }
+    EXPECT_FALSE(whole.empty()) << name;
+    EXPECT_EQ(filtered, whole) << name;
+  }
+}
+
+TEST(ZipAppend, AReadOfOneNameNeverWritesLessThanTheWholeArchive) {
+  TempDir dir;
+  const std::string path = dir / "c.zip";
+  qbtest::WriteFileBytes(path,
+                         BuildRaw({Raw("Keep/one", "1", "n1"), Raw("Gone", "2"), Raw("Keep/two", "3")}));
+  // An existing name is replaced in place, among all the others.
+  {
+    auto zip = Writer(path, Reading::OnlyTheName, "gone");
+    EXPECT_EQ(zip->EntryCount(), 1);
+    TMemoryStream stream("new");
+    EXPECT_EQ(zip->AddFromStream(&stream, "gone"), 1);
+    const auto raw = qbtest::ReadRawZip(path);
+    ASSERT_EQ(raw.size(), 3u);
+    EXPECT_EQ(raw[1].name, "gone");
+    EXPECT_EQ(std::string(raw[1].data.begin(), raw[1].data.end()), "new");
+    EXPECT_EQ(raw[0].comment, "n1");
+  }
+  // A removal by name reads the rest first.
+  {
+    auto zip = Writer(path, Reading::OnlyTheName, "gone");
+    zip->FilesList() = {"gone"};
+    EXPECT_EQ(zip->RemoveEntries(), 1);
+    const auto raw = qbtest::ReadRawZip(path);
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0].name, "Keep/one");
+    EXPECT_EQ(raw[1].name, "Keep/two");
+  }
+  // Changes made to the records read cannot be written without the others.
+  {
+    const Bytes before = ReadFileBytes(path);
+    auto zip = Writer(path, Reading::OnlyTheName, "Keep\\one");
+    zip->SetEntryComment(0, "changed");
+    EXPECT_THROW(zip->CommitChanges(), EZipError);
+    EXPECT_EQ(ReadFileBytes(path), before);
+  }
+}
+
+TEST(ZipAppend, TheLoadedDirectoryFollowsEveryKindOfUpdate) {
+  TempDir dir;
+  const std::string path = dir / "c.zip";
+  qbtest::WriteFileBytes(path, BuildRaw({Raw("m", "1", "n"), Raw("B", "2")}, "comment"));
+  for (TZipSortMode mode : {TZipSortMode::ByName, TZipSortMode::ByDate, TZipSortMode::ByNone}) {
+    TZipWriter zip;
+    zip.SetSortMode(mode);
+    zip.SetStorePaths(true);
+    zip.SetZipName(path);
+    zip.ReadDirectory();
+    auto expect_as_read = [&](const std::string& step) {
+      TZipReader fresh;
+      fresh.SetSortMode(mode);
+      fresh.SetZipName(path);
+      fresh.ReadDirectory();
+      ASSERT_EQ(zip.EntryCount(), fresh.EntryCount()) << step;
+      for (int i = 0; i < fresh.EntryCount(); ++i) {
+        EXPECT_EQ(zip.EntryFullName(i), fresh.EntryFullName(i)) << step;
+        EXPECT_EQ(zip.Entry(i).local_header_offset, fresh.Entry(i).local_header_offset) << step;
+        EXPECT_EQ(zip.Entry(i).central_header_offset, fresh.Entry(i).central_header_offset) << step;
+        EXPECT_EQ(zip.EntryComment(i), fresh.EntryComment(i)) << step;
+      }
+      EXPECT_EQ(zip.ArchiveComment(), "comment");
+    };
+    auto add = [&](const std::string& name) {
+      TMemoryStream stream(name);
+      ASSERT_EQ(zip.AddFromStreamWithComment(&stream, name, "note " + name), 1);
+    };
+    add("a");
+    add("z");
+    expect_as_read("appends");
+    zip.SetEntrySelected(zip.FindEntry("m"), true);
+    zip.RemoveEntries();
+    add("c");
+    expect_as_read("removal, then an append");
+    add("A");  // replaced in place
+    zip.SetEntryComment(zip.FindEntry("z"), "changed");
+    zip.CommitChanges();
+    add("y");
+    expect_as_read("replacement, comment, append");
+    qbtest::WriteFileBytes(path, BuildRaw({Raw("m", "1", "n"), Raw("B", "2")}, "comment"));
+  }
+}
+
+}  // namespace
+}  // namespace qb::zip
