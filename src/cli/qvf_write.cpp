@@ -74,6 +74,9 @@ int CommandAdd(const std::vector<std::string>& argv) {
   ReadPayload(args.positional.size() > 2 ? args.positional[2] : "-", payload);
 
   Cabinet cabinet(args.positional[0]);
+  // Only the entries of the item's name are read into memory: a new item is
+  // appended, the directory carried over as it is (a replacement reads it whole).
+  cabinet.zip.SetNameFilter({path});
   // No other writer between the check for an existing item and the save.
   zip::TCabinetLockHold hold(cabinet.zip);
   OpenIfExists(cabinet);
