@@ -43,6 +43,6 @@ int main(int argc, char** argv) {
   if (!window.Form().FormCreate(args)) return 0;
   window.show();
   window.Form().FormShow(args);
-  window.RefreshPanes();
+  window.Started();
   return app.exec();
 }

@@ -7,6 +7,7 @@
 #include "clipboard/text_payload.h"
 #include "explorer/cabinet_tree.h"
 #include "explorer/selected_item.h"
+#include "finder/cabinet_index.h"
 #include "panes/glyph_legend.h"
 #include "panes/text_editor.h"
 #include "platform/codepage.h"
@@ -596,6 +597,89 @@ void TMainForm::LegendMiClick() {
 
 TViewMenuState TMainForm::ViewMiClick(bool toolbar_visible) const {
   return TViewMenuState{toolbar_visible, explorer_.Visible(), note_.Visible(), viewer_.Visible()};
+}
+
+// --- the tray icon's menu ----------------------------------------------------------------
+
+std::vector<TTrayEntry> TMainForm::TrayMenu() {
+  using namespace tray_menu;
+  std::vector<TTrayEntry> entries;
+  auto say = [&](std::string text) {
+    TTrayEntry entry;
+    entry.Caption = std::move(text);
+    entry.Enabled = false;
+    entries.push_back(std::move(entry));
+  };
+  const std::string& cabinet = zip_.ZipName();
+  if (cabinet.empty()) {
+    say(std::string(kNoCabinet));
+  } else {
+    std::vector<TRecentItem> items;
+    try {
+      // A new cabinet has no file until its first item.
+      if (RegularFileExists(cabinet)) items = NewestItems(cabinet, kNewestCount);
+      if (items.empty()) say(std::string(kNoItems));
+    } catch (const std::exception& e) {
+      say(std::string("The File Cabinet cannot be read: ") + e.what());
+    }
+    for (const TRecentItem& item : items) {
+      TTrayEntry entry;
+      entry.Command = TTrayCommand::LoadItem;
+      entry.Caption = TrayItemCaption(item);
+      entry.Hint = item.Path + "\n" + finder::DosDateTimeText(item.DosDateTime);
+      entry.ItemPath = item.Path;
+      entries.push_back(std::move(entry));
+    }
+  }
+  auto add = [&](TTrayCommand command, std::string_view caption, bool check_item = false,
+                 bool checked = false) {
+    TTrayEntry entry;
+    entry.Command = command;
+    entry.Caption = caption;
+    entry.CheckItem = check_item;
+    entry.Checked = checked;
+    entries.push_back(std::move(entry));
+  };
+  entries.emplace_back();
+  add(TTrayCommand::AutoSave, kAutoSave, true, clipboard_commands_.AutoSave());
+  add(TTrayCommand::AutoSaveAtStart, kAutoSaveAtStart, true, properties_.AutoSaveAtStart);
+  add(TTrayCommand::KeepInTray, kKeepInTray, true, properties_.KeepInTray);
+  entries.emplace_back();
+  add(TTrayCommand::Show, kShow);
+  add(TTrayCommand::Exit, kExit);
+  return entries;
+}
+
+bool TMainForm::TrayCommand(const TTrayEntry& entry) {
+  switch (entry.Command) {
+    case TTrayCommand::LoadItem:
+      clipboard_commands_.LoadItem(entry.ItemPath);
+      return true;
+    case TTrayCommand::AutoSave:
+      AutoSaveMiClick();
+      return true;
+    case TTrayCommand::AutoSaveAtStart:
+      properties_.AutoSaveAtStart = !properties_.AutoSaveAtStart;
+      SaveTraySwitches();
+      return true;
+    case TTrayCommand::KeepInTray:
+      properties_.KeepInTray = !properties_.KeepInTray;
+      SaveTraySwitches();
+      return true;
+    case TTrayCommand::None:
+    case TTrayCommand::Show:
+    case TTrayCommand::Exit:
+      break;
+  }
+  return false;
+}
+
+void TMainForm::SaveTraySwitches() {
+  // At once, not only at shut-down: a session that ends without a close keeps them.
+  TIniFile settings(paths_.SettingsFile());
+  settings.WriteBool(stored_keys::kSection, stored_keys::kAutoSaveAtStart, properties_.AutoSaveAtStart);
+  settings.WriteBool(stored_keys::kSection, stored_keys::kKeepInTray, properties_.KeepInTray);
+  settings.UpdateFile();
 }
 
 // --- the explorer's pop-up menu ----------------------------------------------------------

@@ -33,6 +33,7 @@
 #include "app/commands.h"
 #include "app/speedbar.h"
 #include "app/stored_properties.h"
+#include "app/tray_menu.h"
 #include "app/window_host.h"
 #include "clipboard/clipboard_commands.h"
 #include "explorer/explorer_window.h"
@@ -250,6 +251,15 @@ class TMainForm {
   // and the panes' Visible flags, which the window keeps up to date.
   TViewMenuState ViewMiClick(bool toolbar_visible) const;
 
+  // --- the tray icon's menu (tray_menu.h) ----------------------------------------------
+  // The menu's entries as they stand now: the open cabinet's newest items (read from
+  // its file), the switches with their check marks, Show and Exit.
+  std::vector<TTrayEntry> TrayMenu();
+  // Runs a chosen entry: loads its item, or flips its switch (the stored ones are
+  // written to the settings file at once). Returns false for the window's own
+  // entries (Show, Exit) and for those that do nothing. Errors propagate.
+  bool TrayCommand(const TTrayEntry& entry);
+
   // --- the explorer's pop-up menu ------------------------------------------------------
   // Runs the command of a pop-up item (its Command and Tag); AddNewDrawer is the
   // explorer's own. Returns false for the separator. Errors propagate, as from any
@@ -282,6 +292,8 @@ class TMainForm {
   void RunCabinetDialog(bool create);
   // CopyMiClick for the item or drawer node.
   void CopyToCabinet(int tag, TTreeNode* node);
+  // Writes the tray menu's stored switches to the settings file.
+  void SaveTraySwitches();
   // Error box, OK button.
   void Error(const std::string& text);
 

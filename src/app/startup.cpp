@@ -81,6 +81,10 @@ void TMainForm::FormShow(const std::vector<std::string>& args) {
 
   // 11. The file association.
   RunCommand(ui_, [this] { AssociateCabinets(); });
+
+  // 12. AutoSave, when the tray menu's "Auto Save At Start" says so: from the next
+  // change of the clipboard on (the clip already there is not stored).
+  if (properties_.AutoSaveAtStart) clipboard_commands_.SetAutoSave(true);
 }
 
 void TMainForm::FormClose() {

@@ -13,6 +13,9 @@ void ReadStoredProperties(const TIniFile& ini, TMainFormProperties& props, std::
   props.LSplitterVisible = ini.ReadBool(kSection, kLSplitterVisible, props.LSplitterVisible);
   props.RSplitterVisible = ini.ReadBool(kSection, kRSplitterVisible, props.RSplitterVisible);
   props.BSplitterVisible = ini.ReadBool(kSection, kBSplitterVisible, props.BSplitterVisible);
+  props.AutoSaveAtStart = ini.ReadBool(kSection, kAutoSaveAtStart, props.AutoSaveAtStart);
+  props.KeepInTray = ini.ReadBool(kSection, kKeepInTray, props.KeepInTray);
+  props.GlobalHotkey = ini.ReadString(kSection, kGlobalHotkey, props.GlobalHotkey);
 }
 
 void WriteStoredProperties(TIniFile& ini, const TMainFormProperties& props, const std::string& zip_name) {
@@ -26,6 +29,9 @@ void WriteStoredProperties(TIniFile& ini, const TMainFormProperties& props, cons
   ini.WriteBool(kSection, kLSplitterVisible, props.LSplitterVisible);
   ini.WriteBool(kSection, kRSplitterVisible, props.RSplitterVisible);
   ini.WriteBool(kSection, kBSplitterVisible, props.BSplitterVisible);
+  ini.WriteBool(kSection, kAutoSaveAtStart, props.AutoSaveAtStart);
+  ini.WriteBool(kSection, kKeepInTray, props.KeepInTray);
+  ini.WriteString(kSection, kGlobalHotkey, props.GlobalHotkey);
 }
 
 }  // namespace qb

@@ -24,6 +24,10 @@ inline constexpr std::string_view kViewItems = "ViewItemsMi_Checked";
 inline constexpr std::string_view kLSplitterVisible = "LSplitter_Visible";
 inline constexpr std::string_view kRSplitterVisible = "RSplitter_Visible";
 inline constexpr std::string_view kBSplitterVisible = "BSplitter_Visible";
+// The tray menu's switches and the global hotkey.
+inline constexpr std::string_view kAutoSaveAtStart = "AutoSaveAtStartMi_Checked";
+inline constexpr std::string_view kKeepInTray = "KeepInTrayMi_Checked";
+inline constexpr std::string_view kGlobalHotkey = "GlobalHotkey_ShortCut";
 }  // namespace stored_keys
 
 struct TMainFormProperties {
@@ -38,6 +42,13 @@ struct TMainFormProperties {
   bool LSplitterVisible = false;
   bool RSplitterVisible = false;
   bool BSplitterVisible = false;
+  // The tray menu's "Auto Save At Start": AutoSave is switched on at every start.
+  bool AutoSaveAtStart = false;
+  // The tray menu's "Keep In Tray When Closed": closing the window hides it.
+  bool KeepInTray = false;
+  // The global hotkey as the settings file spells it (hotkey.h reads it); empty
+  // for none.
+  std::string GlobalHotkey = "Ctrl+Shift+V";
 };
 
 // Reads the stored properties from the section TMainForm; a missing key keeps the

@@ -273,9 +273,24 @@ void TClipboardCommands::LoadSelectedMiClick() {
   const TSelectedItem selected = LocateSelectedItem(ctx_.Explorer, ctx_.Zip1);
   if (!selected.Node) return Error(kNoItemSelected);
   if (!selected.Found()) return Error(kUnableToLocate + selected.Path + kCrLf + kWithinCabinet);
+  LoadEntry(selected.Index, selected.Path);
+}
+
+void TClipboardCommands::LoadItem(const std::string& path) {
+  zip::TZipWriter& zip = ctx_.Zip1;
+  int index = zip.EntryCount();
+  if (!zip.ZipName().empty()) {
+    store::RefreshDirectory(zip);
+    index = store::FindItemEntry(zip, path);
+  }
+  if (index >= zip.EntryCount()) return Error(kUnableToLocate + path + kCrLf + kWithinCabinet);
+  LoadEntry(index, path);
+}
+
+void TClipboardCommands::LoadEntry(int index, const std::string& path) {
   TPayloadScope payload_scope(ctx_.Payload);
-  ExtractItem(selected.Index, selected.Path, "load");
-  const uint32_t format = ItemFormat(ctx_.Zip1, selected.Index);
+  ExtractItem(index, path, "load");
+  const uint32_t format = ItemFormat(ctx_.Zip1, index);
   if (format == 0) return Error(kNoFormatLoadText);
   CaptureBackupOnce();
   ctx_.Payload.SetPosition(0);

@@ -157,6 +157,9 @@ class TClipboardCommands {
   TClipboardMenuState ClipboardMiClick();
 
   void LoadSelectedMiClick();
+  // Loads the item of full name path onto the clipboard as Load Selected Item does
+  // (the tray menu's newest items); says so when the cabinet no longer holds it.
+  void LoadItem(const std::string& path);
   // Shows the selected item in the viewer pane; nothing when no item is selected.
   void ViewSelected();
   // An item was clicked in the explorer: View Items mode views it, AutoLoad loads it.
@@ -183,6 +186,8 @@ class TClipboardCommands {
   // Extracts the selected item's entry into the payload work stream.
   // Refuses (throws) an item larger than an item may be; verb says what for.
   void ExtractItem(int index, const std::string& path, const char* verb);
+  // The load of entry index (named path in messages) onto the clipboard.
+  void LoadEntry(int index, const std::string& path);
 
   TClipboardContext ctx_;
   TClipboardViewer viewer_;

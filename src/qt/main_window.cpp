@@ -29,6 +29,7 @@
 #include "qt/menu_node_adapter.h"
 #include "qt/qt_text.h"
 #include "qt/speedbar_setup.h"
+#include "qt/tray_icon.h"
 
 namespace qb::qt {
 
@@ -111,6 +112,10 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   BuildToolBar();
   BuildPanes();
   statusBar();
+  tray_ = new TQtTray(
+      this, [this] { return form_->TrayMenu(); }, [this](const TTrayEntry& entry) { TrayChosen(entry); },
+      [this] { ShowInFront(); });
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { session_ending_ = true; });
 
   // The viewer redraws after every change of the clipboard, once the form has
   // handled it (and perhaps saved it).
@@ -775,6 +780,37 @@ void TQtMainWindow::OpenCabinet(const std::string& path) {
                  [this, path] { form_->OpenCabinet(path, TMainForm::TCabinetOpening::Dialog); });
 }
 
+void TQtMainWindow::TrayChosen(const TTrayEntry& entry) {
+  switch (entry.Command) {
+    case TTrayCommand::Show:
+      ShowInFront();
+      break;
+    case TTrayCommand::Exit:
+      Run(TCommand::ExitMiClick);
+      break;
+    default:
+      RunFormCommand("TrayCommand", [this, entry] { form_->TrayCommand(entry); });
+      break;
+  }
+}
+
+void TQtMainWindow::ShowInFront() {
+  if (in_tray_) {
+    in_tray_ = false;
+    QGuiApplication::setQuitOnLastWindowClosed(true);
+  }
+  if (isMinimized())
+    showNormal();
+  else
+    show();
+  raise();
+  activateWindow();
+}
+
+void TQtMainWindow::Started() {
+  AfterCommand();
+}
+
 void TQtMainWindow::ExitMiClick() {
   if (!form_->ExitMiClick()) return;
   closing_in_command_ = true;
@@ -809,6 +845,16 @@ bool TQtMainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TQtMainWindow::closeEvent(QCloseEvent* event) {
+  // Kept in the tray when the user chose so, there being a tray to come back from;
+  // Exit, and the end of the desktop session, close.
+  if (!closing_in_command_ && !session_ending_ && form_->Properties().KeepInTray && tray_->Shown()) {
+    event->ignore();
+    in_tray_ = true;
+    // Closing another window (the help) must not end the program meanwhile.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    hide();
+    return;
+  }
   if (form_->Operations().Busy() && !closing_in_command_) {
     // The window closes once the running command has ended.
     event->ignore();
@@ -822,6 +868,11 @@ void TQtMainWindow::closeEvent(QCloseEvent* event) {
   form_->FormClose();
   if (help_) help_->close();
   event->accept();
+  if (in_tray_) {
+    // Exit from the tray: no window's closing ends the program by itself now.
+    QGuiApplication::setQuitOnLastWindowClosed(true);
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+  }
 }
 
 // --- the tool bar ------------------------------------------------------------------

@@ -40,6 +40,7 @@ class TQtDocking;
 class TExplorerView;
 class TFinderPane;
 class TSpeedbarSetupWindow;
+class TQtTray;
 
 class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplorerTimer {
   Q_OBJECT
@@ -80,6 +81,12 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void RefreshPanes();
   // Opens a cabinet as Open File Cabinet does once its dialog chose path.
   void OpenCabinet(const std::string& path);
+  // The tray icon and its menu (the menu is there without a tray too).
+  TQtTray& Tray() const { return *tray_; }
+  // Brings the window to the front, from the tray too.
+  void ShowInFront();
+  // After the form's first show: shows the switches start-up set.
+  void Started();
 
   // TMainWindowHost: the windows' placements and the first-run layout.
   std::optional<TWindowPlacement> GetPlacement(TFormClass form) override;
@@ -129,6 +136,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   void AboutMiClick();
   void ModToolbarMiClick();
   THelpWindow& Help();
+  void TrayChosen(const TTrayEntry& entry);
 
   TQtInteraction interaction_;
   IUserInteraction& ui_;
@@ -155,6 +163,9 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   TMenuNodeAdapter* reopen_adapter_ = nullptr;
   QTimer* timer1_ = nullptr;
   bool closing_in_command_ = false;  // the close comes from a command of the queue
+  TQtTray* tray_ = nullptr;
+  bool in_tray_ = false;         // a close hid the window in the tray
+  bool session_ending_ = false;  // the desktop session ends: a close is a close
 };
 
 }  // namespace qb::qt

@@ -1,0 +1,117 @@
+// The tray icon's menu through the real main window (offscreen there is no tray:
+// the menu is there all the same): the newest items load, Auto Save stays in step
+// with the Clipboard menu, "Auto Save At Start" and the keep-in-tray switch reach
+// the settings file and the next start, Show and Exit do what they say.
+#include <QAction>
+#include <QDockWidget>
+#include <QMenu>
+#include <QTest>
+
+#include "main_window_fixture.h"
+#include "platform/ini_file.h"
+#include "qt/tray_icon.h"
+
+namespace qb::qt {
+namespace {
+
+class TrayWindowTest : public MainWindowTest {
+ protected:
+  // Opens the menu's entries as they stand now.
+  QList<QAction*> Entries() {
+    QMenu* menu = window_->Tray().Menu();
+    emit menu->aboutToShow();
+    return menu->actions();
+  }
+  QAction* Entry(const QString& text) {
+    for (QAction* action : Entries())
+      if (action->text() == text) return action;
+    ADD_FAILURE() << "no entry " << text.toStdString();
+    return nullptr;
+  }
+  std::string ClipText() {
+    TClipboardLock lock(clipboard_);
+    const auto text = clipboard_.GetBlock(CF_TEXT);
+    return text ? std::string(text->begin(), text->end()) : "<none>";
+  }
+  std::string Settings() { return window_->Form().Paths().SettingsFile(); }
+};
+
+TEST_F(TrayWindowTest, TheNewestItemsLoadAndAutoSaveIsTheClipboardMenus) {
+  std::vector<QString> texts;
+  for (QAction* action : Entries()) texts.push_back(action->isSeparator() ? "-" : action->text());
+  ASSERT_EQ(texts.size(), 9u);
+  // Both items, newest first (saved in one moment: in the cabinet's order).
+  EXPECT_EQ(std::vector<QString>(texts.begin(), texts.begin() + 2), (std::vector<QString>{"code", "hello"}));
+  EXPECT_EQ(std::vector<QString>(texts.begin() + 2, texts.end()),
+            (std::vector<QString>{"-", "&Auto Save", "Auto Save At &Start", "&Keep In Tray When Closed", "-",
+                                  "S&how Quiverbox", "E&xit"}));
+
+  Entry("hello")->trigger();
+  EXPECT_EQ(ClipText(), std::string("hello\0", 6));
+  EXPECT_TRUE(ui_.Log().empty());
+
+  QAction* menu_auto_save = window_->Action(TCommand::AutoSaveMiClick);
+  Entry("&Auto Save")->trigger();
+  EXPECT_TRUE(window_->Form().ClipboardCommands().AutoSave());
+  EXPECT_TRUE(menu_auto_save->isChecked());
+  EXPECT_TRUE(Entry("&Auto Save")->isChecked());
+  menu_auto_save->trigger();
+  EXPECT_FALSE(Entry("&Auto Save")->isChecked());
+
+  // An item whose text holds '&' shows it, with no key marked.
+  {
+    zip::TZipWriter zip;
+    store::ConfigureCabinetArchive(zip);
+    zip.SetZipName(cabinet_);
+    TMemoryStream text(std::string_view("salt & pepper\0", 14));
+    store::SaveItem(zip, text, "Kitchen", 1);
+  }
+  window_->OpenCabinet(cabinet_);
+  EXPECT_NE(Entry("salt && pepper"), nullptr);
+}
+
+TEST_F(TrayWindowTest, SwitchesReachTheSettingsAndTheNextStart) {
+  window_->Form().FormCreate({});
+  window_->Form().FormShow({});
+  window_->Started();
+  EXPECT_FALSE(window_->Action(TCommand::AutoSaveMiClick)->isChecked());
+  Entry("Auto Save At &Start")->trigger();
+  Entry("&Keep In Tray When Closed")->trigger();
+  EXPECT_TRUE(Entry("Auto Save At &Start")->isChecked());
+  EXPECT_TRUE(Entry("&Keep In Tray When Closed")->isChecked());
+  EXPECT_EQ(TIniFile(Settings()).ReadString("TMainForm", "KeepInTrayMi_Checked", ""), "True");
+
+  // Without a tray to come back from, closing ends the program all the same.
+  ASSERT_FALSE(window_->Tray().Shown());
+  EXPECT_TRUE(window_->close());
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(TIniFile(Settings()).ReadString("TMainForm", "AutoSaveAtStartMi_Checked", ""), "True");
+
+  window_ = std::make_unique<TQtMainWindow>(TPaths::InFolder(dir_.Path().string()), &clipboard_, &ui_);
+  window_->show();
+  window_->Form().FormCreate({});
+  window_->Form().FormShow({});
+  window_->Started();
+  EXPECT_TRUE(window_->Form().ClipboardCommands().AutoSave());
+  EXPECT_TRUE(window_->Action(TCommand::AutoSaveMiClick)->isChecked());
+  EXPECT_TRUE(Entry("&Auto Save")->isChecked());
+  EXPECT_TRUE(Entry("Auto Save At &Start")->isChecked());
+}
+
+TEST_F(TrayWindowTest, ShowBringsTheWindowBackAndExitAsksFirst) {
+  window_->hide();
+  Entry("S&how Quiverbox")->trigger();
+  EXPECT_TRUE(window_->isVisible());
+
+  ui_.Answer(MsgAnswer::Cancel);
+  Entry("E&xit")->trigger();
+  EXPECT_EQ(ui_.BoxLog(),
+            (std::vector<std::string>{"Confirmation 'Confirm' [OK/Cancel]: Are you sure you wish to quit?"}));
+  EXPECT_TRUE(window_->isVisible());
+  ui_.Answer(MsgAnswer::Ok);
+  Entry("E&xit")->trigger();
+  EXPECT_FALSE(window_->isVisible());
+}
+
+}  // namespace
+}  // namespace qb::qt
