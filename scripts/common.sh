@@ -11,6 +11,7 @@ QB_PACKAGES=(
   qt6-base-dev xvfb xclip xdotool xauth
   desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl dpkg-dev man-db
   libwayland-dev  # the Wayland clipboard (data-control)
+  libxcb1-dev  # the global hotkey's key grab on X11
   sway wl-clipboard  # its end-to-end test: a headless compositor and its command-line peers
 )
 

@@ -18,12 +18,14 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "qt/about_dialog.h"
 #include "qt/clipboard_view.h"
 #include "qt/dock_manager.h"
 #include "qt/explorer_view.h"
 #include "qt/finder_pane.h"
+#include "qt/global_hotkey.h"
 #include "qt/glyph_pictures.h"
 #include "qt/help_window.h"
 #include "qt/menu_node_adapter.h"
@@ -116,6 +118,8 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
       this, [this] { return form_->TrayMenu(); }, [this](const TTrayEntry& entry) { TrayChosen(entry); },
       [this] { ShowInFront(); });
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { session_ending_ = true; });
+  hotkey_ = new TGlobalHotkey(this);
+  hotkey_->Pressed = [this](QWindow* focused) { HotkeyPressed(focused); };
 
   // The viewer redraws after every change of the clipboard, once the form has
   // handled it (and perhaps saved it).
@@ -809,6 +813,43 @@ void TQtMainWindow::ShowInFront() {
 
 void TQtMainWindow::Started() {
   AfterCommand();
+  TakeHotkey(form_->Properties().GlobalHotkey);
+}
+
+void TQtMainWindow::TakeHotkey(const std::string& setting) {
+  hotkey_->Release();
+  const THotkeySetting parsed = ParseHotkeySetting(setting);
+  std::string problem;
+  if (!parsed.Problem.empty())
+    problem = HotkeySettingProblemText(setting, parsed.Problem);
+  else if (parsed.Key)
+    if (const std::string why = hotkey_->Grab(*parsed.Key); !why.empty())
+      problem = HotkeyUnavailableText(*parsed.Key, why);
+  hotkey_key_ = parsed.Key.value_or(THotkey{});
+  if (!problem.empty()) statusBar()->showMessage(FromUtf8(problem));
+}
+
+void TQtMainWindow::HotkeyPressed(QWindow* focused) {
+  // A question of the program is answered first: it comes to the front instead.
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->raise();
+    modal->activateWindow();
+    return;
+  }
+  // In the window (or a pane floating beside it) the key means what it means there.
+  bool in_window = false;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (focused && top->windowHandle() == focused)
+      in_window = top == this || (qobject_cast<QDockWidget*>(top) && top->parentWidget() == this);
+  if (in_window) {
+    if (std::optional<std::pair<TCommand, int>> command = MenuCommandOfKey(hotkey_key_)) {
+      if (QAction* action = Action(command->first, command->second)) action->trigger();
+      return;
+    }
+  }
+  ShowInFront();
+  docking_->ShowPane(TPane::Explorer);
+  finder_pane_->FocusSearch();
 }
 
 void TQtMainWindow::ExitMiClick() {

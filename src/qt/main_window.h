@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 
+#include "app/hotkey.h"
 #include "app/main_form.h"
 #include "app/menu_model.h"
 #include "app/window_host.h"
@@ -29,6 +30,7 @@ class QScrollArea;
 class QStackedWidget;
 class QToolBar;
 class QTreeView;
+class QWindow;
 class QPushButton;
 
 namespace qb::qt {
@@ -41,6 +43,7 @@ class TExplorerView;
 class TFinderPane;
 class TSpeedbarSetupWindow;
 class TQtTray;
+class TGlobalHotkey;
 
 class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplorerTimer {
   Q_OBJECT
@@ -85,8 +88,18 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   TQtTray& Tray() const { return *tray_; }
   // Brings the window to the front, from the tray too.
   void ShowInFront();
-  // After the form's first show: shows the switches start-up set.
+  // After the form's first show: shows the switches start-up set and takes the
+  // global hotkey of the settings.
   void Started();
+  // Takes the global hotkey the settings file names (setting: its text); the
+  // status bar says so when it cannot be had.
+  void TakeHotkey(const std::string& setting);
+  // The global hotkey was pressed: the window comes to the front with the search
+  // field focused. Pressed in the window itself (focused: the program's window
+  // that had the keyboard, if any), it is the key of the window's menu command
+  // that has it, when one has.
+  void HotkeyPressed(QWindow* focused);
+  TGlobalHotkey& Hotkey() const { return *hotkey_; }
 
   // TMainWindowHost: the windows' placements and the first-run layout.
   std::optional<TWindowPlacement> GetPlacement(TFormClass form) override;
@@ -164,6 +177,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   QTimer* timer1_ = nullptr;
   bool closing_in_command_ = false;  // the close comes from a command of the queue
   TQtTray* tray_ = nullptr;
+  TGlobalHotkey* hotkey_ = nullptr;
+  THotkey hotkey_key_;           // the one taken
   bool in_tray_ = false;         // a close hid the window in the tray
   bool session_ending_ = false;  // the desktop session ends: a close is a close
 };
