@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 
 #include "qt/qt_text.h"
@@ -51,7 +52,9 @@ void TQtTray::Refresh() {
     action->setCheckable(entry.CheckItem);
     action->setChecked(entry.Checked);
     action->setEnabled(entry.Enabled);
-    connect(action, &QAction::triggered, this, [this, entry] { chosen_(entry); });
+    // Once the menu has closed: what is chosen may open windows of its own.
+    connect(action, &QAction::triggered, this,
+            [this, entry] { QTimer::singleShot(0, this, [this, entry] { chosen_(entry); }); });
   }
 }
 

@@ -28,6 +28,11 @@ class TrayWindowTest : public MainWindowTest {
     ADD_FAILURE() << "no entry " << text.toStdString();
     return nullptr;
   }
+  // Chooses an entry; it runs once the menu has closed.
+  void Choose(const QString& text) {
+    if (QAction* action = Entry(text)) action->trigger();
+    QCoreApplication::processEvents();
+  }
   std::string ClipText() {
     TClipboardLock lock(clipboard_);
     const auto text = clipboard_.GetBlock(CF_TEXT);
@@ -46,12 +51,12 @@ TEST_F(TrayWindowTest, TheNewestItemsLoadAndAutoSaveIsTheClipboardMenus) {
             (std::vector<QString>{"-", "&Auto Save", "Auto Save At &Start", "&Keep In Tray When Closed", "-",
                                   "S&how Quiverbox", "E&xit"}));
 
-  Entry("hello")->trigger();
+  Choose("hello");
   EXPECT_EQ(ClipText(), std::string("hello\0", 6));
   EXPECT_TRUE(ui_.Log().empty());
 
   QAction* menu_auto_save = window_->Action(TCommand::AutoSaveMiClick);
-  Entry("&Auto Save")->trigger();
+  Choose("&Auto Save");
   EXPECT_TRUE(window_->Form().ClipboardCommands().AutoSave());
   EXPECT_TRUE(menu_auto_save->isChecked());
   EXPECT_TRUE(Entry("&Auto Save")->isChecked());
@@ -75,8 +80,8 @@ TEST_F(TrayWindowTest, SwitchesReachTheSettingsAndTheNextStart) {
   window_->Form().FormShow({});
   window_->Started();
   EXPECT_FALSE(window_->Action(TCommand::AutoSaveMiClick)->isChecked());
-  Entry("Auto Save At &Start")->trigger();
-  Entry("&Keep In Tray When Closed")->trigger();
+  Choose("Auto Save At &Start");
+  Choose("&Keep In Tray When Closed");
   EXPECT_TRUE(Entry("Auto Save At &Start")->isChecked());
   EXPECT_TRUE(Entry("&Keep In Tray When Closed")->isChecked());
   EXPECT_EQ(TIniFile(Settings()).ReadString("TMainForm", "KeepInTrayMi_Checked", ""), "True");
@@ -100,16 +105,16 @@ TEST_F(TrayWindowTest, SwitchesReachTheSettingsAndTheNextStart) {
 
 TEST_F(TrayWindowTest, ShowBringsTheWindowBackAndExitAsksFirst) {
   window_->hide();
-  Entry("S&how Quiverbox")->trigger();
+  Choose("S&how Quiverbox");
   EXPECT_TRUE(window_->isVisible());
 
   ui_.Answer(MsgAnswer::Cancel);
-  Entry("E&xit")->trigger();
+  Choose("E&xit");
   EXPECT_EQ(ui_.BoxLog(),
             (std::vector<std::string>{"Confirmation 'Confirm' [OK/Cancel]: Are you sure you wish to quit?"}));
   EXPECT_TRUE(window_->isVisible());
   ui_.Answer(MsgAnswer::Ok);
-  Entry("E&xit")->trigger();
+  Choose("E&xit");
   EXPECT_FALSE(window_->isVisible());
 }
 
