@@ -42,6 +42,7 @@ void THLEditor::SetHighLighter(THighLighter mode) {
   if (mode >= kHighLighterCount) mode = hlNone;
   if (mode == mode_) return;
   mode_ = mode;
+  marks_.clear();
   if (const int style = ParserStyleFor(mode); style != 0) parser_style_ = style;
   scanner_.SetMode(mode_);
   colorer_.SetMode(mode_, parser_style_);
@@ -57,12 +58,14 @@ void THLEditor::SetColors(const TColors& colors) {
 void THLEditor::SetLongTokens(bool on) {
   if (on == long_tokens_) return;
   long_tokens_ = on;
+  marks_.clear();
   InvalidateAllStates();
   Repaint();
 }
 
 void THLEditor::SetOnReservedWord(TOnReservedWord handler) {
   on_reserved_word_ = std::move(handler);
+  marks_.clear();
   if (on_reserved_word_) {
     colorer_.SetReservedWordHook([this](std::string_view token) {
       bool reserved = false;
@@ -80,6 +83,7 @@ std::string_view THLEditor::Line(size_t line) const {
 
 void THLEditor::SetText(std::string_view text) {
   lines_.Assign(SplitLines(text));
+  marks_.clear();
   InvalidateAllStates();
 }
 
@@ -142,6 +146,7 @@ TChangedLines THLEditor::Replace(TTextPos from, TTextPos to, std::string_view te
   clamp(to);
   if (to.Line < from.Line || (to.Line == from.Line && to.Column < from.Column)) std::swap(from, to);
   const size_t a = from.Line, b = to.Line;
+  if (!marks_.empty()) DropMarks(a, from.Column, a != b || HasLineBreak(text));
 
   // Could the edit change the end state of line a? Only through a line break, a
   // trigger character inserted or removed, or one right beside the edit.
@@ -225,6 +230,34 @@ void THLEditor::LineAttributes(size_t line, const THLSpanSink& sink) {
   if (line >= lines_.size()) return;
   const uint8_t state = LineStartState(line);
   colorer_.ColorLine(lines_[line], state, sink);
+}
+
+void THLEditor::LineAttributesIn(size_t line, size_t from, size_t to, const THLSpanSink& sink) {
+  if (line >= lines_.size()) return;
+  const uint8_t state = LineStartState(line);
+  const std::string& text = lines_[line];
+  if (text.size() < kMarkedLine) {
+    colorer_.ColorLine(text, state, [&](const THLSpan& span) {
+      if (span.end > from && span.begin < to) sink(span);
+    });
+    return;
+  }
+  if (marks_.size() >= kMarkedLines && marks_.find(line) == marks_.end()) marks_.clear();
+  TLineMarks& marks = marks_[line];
+  if (marks.start_state != state) {
+    marks.marks.clear();
+    marks.start_state = state;
+  }
+  colorer_.ColorLineIn(text, state, from, to, marks.marks, sink);
+}
+
+void THLEditor::DropMarks(size_t line, size_t column, bool below) {
+  if (below) std::erase_if(marks_, [&](const auto& entry) { return entry.first > line; });
+  const auto it = marks_.find(line);
+  if (it == marks_.end()) return;
+  std::vector<TColorMark>& marks = it->second.marks;
+  marks.erase(std::find_if(marks.begin(), marks.end(), [&](const TColorMark& m) { return m.pos >= column; }),
+              marks.end());
 }
 
 std::vector<THLSpan> THLEditor::LineSpans(size_t line) {

@@ -21,6 +21,11 @@
 //
 // There are no limits on the number of lines or the length of a line: every line
 // keeps its carried state and every column is coloured.
+//
+// A long line can be coloured in part (LineAttributesIn): the engine keeps, for the
+// long lines coloured so, the marks where their colouring can resume (TColorMark),
+// and an edit drops those at or after its first column (and those of the lines
+// below it when it adds or removes lines).
 #pragma once
 
 #include <cstddef>
@@ -28,6 +33,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "highlight/hl_rules.h"
@@ -99,6 +105,14 @@ class THLEditor {
   // Colours line: the sink receives its spans in order (see hl_rules.h).
   void LineAttributes(size_t line, const THLSpanSink& sink);
   std::vector<THLSpan> LineSpans(size_t line);
+  // Colours the part of line around bytes [from, to): the sink receives, in order,
+  // exactly those spans of LineAttributes(line) that overlap [from, to). A line of
+  // kMarkedLine bytes or more resumes from a mark at or before from, so the cost is
+  // the stretch coloured rather than the line's length.
+  void LineAttributesIn(size_t line, size_t from, size_t to, const THLSpanSink& sink);
+  static constexpr size_t kMarkedLine = 4 * TLineColorer::kMarkSpacing;
+  // How many bytes the colouring's tokenizer has gone over since construction.
+  uint64_t BytesTokenized() const { return colorer_.BytesTokenized(); }
 
   // How many lines the state scan has gone through since construction.
   uint64_t LinesScanned() const { return lines_scanned_; }
@@ -113,7 +127,17 @@ class THLEditor {
   void EnsureStates(size_t line);
   void ScanStep();
   void Repaint();
+  // An edit from (line, column) on: the marks there and after go, and with below
+  // those of every later line.
+  void DropMarks(size_t line, size_t column, bool below);
 
+  // The marks of long lines coloured in part, and the start state they hold for.
+  struct TLineMarks {
+    uint8_t start_state = 0;
+    std::vector<TColorMark> marks;
+  };
+  static constexpr size_t kMarkedLines = 256;  // beyond this many lines, all marks go
+  std::unordered_map<size_t, TLineMarks> marks_;
   TLineStore lines_;
   std::vector<uint8_t> states_;  // start state per line
   size_t dirty_ = 1;

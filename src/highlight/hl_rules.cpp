@@ -159,65 +159,125 @@ void TLineColorer::SetMode(THighLighter mode, int parser_style) {
   parser_.SetReturnComments(true);
 }
 
+void TLineColorer::Cover(size_t end) {
+  end = std::min(end, line_size_);
+  if (end > cell_base_ + cells_.size()) cells_.resize(end - cell_base_, static_cast<uint8_t>(line_color_));
+}
+
 void TLineColorer::Fill(size_t begin, size_t end, TColorClass cls) {
-  if (begin >= end || end > cells_.size()) return;
+  if (begin >= end || begin < cell_base_ || end > cell_base_ + cells_.size()) return;
+  begin -= cell_base_;
+  end -= cell_base_;
   for (size_t i = begin; i < end; ++i) cells_[i] = static_cast<uint8_t>(cls);
   cells_[begin] |= kSegmentStart;
   if (end < cells_.size()) cells_[end] |= kSegmentStart;
 }
 
-void TLineColorer::ColorLine(std::string_view line, uint8_t start_state, const THLSpanSink& sink) {
-  const size_t n = line.size();
-  cells_.assign(n, 0);
-  if (!IsStateOfMode(mode_, start_state)) start_state = lsNone;
-  const char first = n > 0 ? line[0] : '\0';
-  const bool hash_line = start_state == lsNone && first == '#';
-
-  TColorClass line_color = TColorClass::PlainText;
-  bool tokenize = !(mode_ == hlNone && !hook_);
-  size_t from = 0;
-  if (tokenize) {
-    if (hash_line && (mode_ == hlCBuilder || mode_ == hlJava)) line_color = TColorClass::Preproc;
-    if (hash_line && IsHashComment(mode_)) line_color = TColorClass::Comment;
-    if (mode_ == hlIni && (first == '#' || first == ';')) line_color = TColorClass::Comment;
-    if (start_state != lsNone && mode_ != hlHtml) {
-      line_color = start_state == lsString ? TColorClass::Strings : TColorClass::Comment;
-      from = FindCarriedClose(mode_, start_state, line);
-      if (from == npos) tokenize = false;
+TLineColorer::TLinePlan TLineColorer::PlanLine(std::string_view line, uint8_t start_state) const {
+  TLinePlan plan;
+  plan.start_state = IsStateOfMode(mode_, start_state) ? start_state : uint8_t{lsNone};
+  const char first = line.empty() ? '\0' : line[0];
+  const bool hash_line = plan.start_state == lsNone && first == '#';
+  plan.tokenize = !(mode_ == hlNone && !hook_);
+  if (!plan.tokenize) return plan;
+  if (hash_line && (mode_ == hlCBuilder || mode_ == hlJava)) plan.line_color = TColorClass::Preproc;
+  if (hash_line && IsHashComment(mode_)) plan.line_color = TColorClass::Comment;
+  if (mode_ == hlIni && (first == '#' || first == ';')) plan.line_color = TColorClass::Comment;
+  if (plan.start_state != lsNone && mode_ != hlHtml) {
+    plan.line_color = plan.start_state == lsString ? TColorClass::Strings : TColorClass::Comment;
+    plan.from = FindCarriedClose(mode_, plan.start_state, line);
+    if (plan.from == npos) {
+      plan.tokenize = false;
+      plan.from = 0;
+      return plan;
     }
   }
-  Fill(0, n, line_color);
-  if (tokenize && from > 0 && from < n) cells_[from] |= kSegmentStart;
+  plan.whole_line =
+      (hash_line && (mode_ == hlCBuilder || mode_ == hlPython || mode_ == hlJava || mode_ == hlPerl)) ||
+      mode_ == hlIni;
+  return plan;
+}
 
-  if (tokenize) {
-    const bool whole_line_rule =
-        (hash_line && (mode_ == hlCBuilder || mode_ == hlPython || mode_ == hlJava || mode_ == hlPerl)) ||
-        (mode_ == hlIni && (first == '#' || first == ';'));
-    if (whole_line_rule) {
-      // the line colour is all
-    } else if (mode_ == hlIni) {
-      ApplyIniRule(line);
-    } else {
+void TLineColorer::ColorLine(std::string_view line, uint8_t start_state, const THLSpanSink& sink) {
+  const size_t n = line.size();
+  const TLinePlan plan = PlanLine(line, start_state);
+  line_size_ = n;
+  line_color_ = plan.line_color;
+  cell_base_ = 0;
+  cells_.clear();
+  Cover(n);
+  if (n > 0) cells_[0] |= kSegmentStart;
+  if (plan.tokenize && plan.from > 0 && plan.from < n) cells_[plan.from] |= kSegmentStart;
+
+  if (plan.tokenize) {
+    const bool comment_line = mode_ == hlIni && n > 0 && (line[0] == '#' || line[0] == ';');
+    if (mode_ == hlIni) {
+      if (!comment_line) ApplyIniRule(line);
+    } else if (!plan.whole_line) {
       try {
-        TokenizeAndClassify(line, from, start_state);
+        TokenizeAndClassify(line, {plan.from, 0, 0, false, mode_ == hlHtml && plan.start_state == lsTag},
+                            npos, nullptr);
       } catch (...) {
         // A failing hook ends the colouring of this line only.
       }
     }
   }
+  if (sink) EmitSpans(0, n, sink);
+}
 
-  if (!sink || n == 0) return;
+void TLineColorer::ColorLineIn(std::string_view line, uint8_t start_state, size_t from, size_t to,
+                               std::vector<TColorMark>& marks, const THLSpanSink& sink) {
+  const size_t n = line.size();
+  to = std::min(to, n);
+  if (from >= to || !sink) return;
+  const TLinePlan plan = PlanLine(line, start_state);
+  if (hook_ || mode_ == hlIni) {
+    ColorLine(line, start_state, [&](const THLSpan& span) {
+      if (span.end > from && span.begin < to) sink(span);
+    });
+    return;
+  }
+  if (!plan.tokenize || plan.whole_line) {  // one span: the line colour
+    THLSpan span;
+    span.end = n;
+    span.color_class = plan.line_color;
+    span.attributes = colors_.Of(plan.line_color);
+    sink(span);
+    return;
+  }
+  line_size_ = n;
+  line_color_ = plan.line_color;
+  cells_.clear();
+  TColorMark start{plan.from, 0, 0, false, mode_ == hlHtml && plan.start_state == lsTag};
+  for (const TColorMark& mark : marks) {
+    if (mark.pos > from) break;
+    if (mark.pos >= plan.from) start = mark;
+  }
+  // The carried construct up to its close is one span: from the line's start then.
+  cell_base_ = from < plan.from ? 0 : start.pos;
+  Cover(start.pos + 1);
+  if (!cells_.empty()) cells_[0] |= kSegmentStart;
+  if (plan.from > cell_base_ && plan.from < n) cells_[plan.from - cell_base_] |= kSegmentStart;
+  const size_t end = TokenizeAndClassify(line, start, to, &marks);
+  Cover(end);
+  cells_.resize(end - cell_base_);
+  EmitSpans(from, to, sink);
+}
+
+void TLineColorer::EmitSpans(size_t from, size_t to, const THLSpanSink& sink) const {
+  const size_t n = cells_.size();
   size_t begin = 0;
   for (size_t i = 1; i <= n; ++i) {
     if (i < n && !(cells_[i] & kSegmentStart) && (cells_[i] & kClassMask) == (cells_[begin] & kClassMask))
       continue;
     THLSpan span;
-    span.begin = begin;
-    span.end = i;
-    span.color_class = static_cast<TColorClass>(cells_[begin] & kClassMask);
+    span.begin = cell_base_ + begin;
+    span.end = cell_base_ + i;
+    begin = i;
+    if (span.end <= from || span.begin >= to) continue;
+    span.color_class = static_cast<TColorClass>(cells_[span.begin - cell_base_] & kClassMask);
     span.attributes = colors_.Of(span.color_class);
     sink(span);
-    begin = i;
   }
 }
 
@@ -241,12 +301,26 @@ void TLineColorer::ApplyIniRule(std::string_view line) {
   Fill(eq + 1, n, TColorClass::Strings);
 }
 
-void TLineColorer::TokenizeAndClassify(std::string_view line, size_t from, uint8_t start_state) {
-  parser_.Start(line, from);
+size_t TLineColorer::TokenizeAndClassify(std::string_view line, const TColorMark& mark, size_t stop,
+                                         std::vector<TColorMark>* marks) {
+  parser_.Start(line, mark.pos);
   prev_.clear();
-  bool in_tag = mode_ == hlHtml && start_state == lsTag;
+  if (mark.prev_end > mark.prev_start) {
+    TToken prev;
+    prev.start = mark.prev_start;
+    prev.end = mark.prev_end;
+    prev.doubled_quotes = mark.prev_doubled_quotes;
+    prev_.assign(parser_.TokenText(prev));
+  }
+  bool in_tag = mark.in_tag;
+  size_t stopped = line.size();
   TToken t;
   while (parser_.Next(t)) {
+    if (t.start >= stop) {
+      stopped = t.start;
+      break;
+    }
+    Cover(t.end + 1);
     const std::string_view text = parser_.TokenText(t);
     int next = -1;
     for (size_t i = t.end; i < line.size(); ++i) {
@@ -264,7 +338,11 @@ void TLineColorer::TokenizeAndClassify(std::string_view line, size_t from, uint8
     Fill(t.start, t.end, cls);
     if (mode_ == hlHtml) ColorEntities(line, t);
     prev_.assign(text);
+    if (marks && t.end < line.size() && t.end >= (marks->empty() ? 0 : marks->back().pos) + kMarkSpacing)
+      marks->push_back({t.end, t.start, t.end, t.doubled_quotes, in_tag});
   }
+  bytes_tokenized_ += stopped - std::min(stopped, mark.pos);
+  return stopped;
 }
 
 TColorClass TLineColorer::Classify(std::string_view text, std::string_view prev, int next,

@@ -70,6 +70,19 @@ using THLSpanSink = std::function<void(const THLSpan&)>;
 // Called with each token when assigned; returns whether the token is a reserved word.
 using TReservedWordHook = std::function<bool(std::string_view token)>;
 
+// A place on a line where its colouring can resume: the tokenizer stands at pos, a
+// token boundary, right after the token [prev_start, prev_end) (none when they are
+// equal), inside an HTML tag or not. Made by ColorLineIn as it goes along a line;
+// it holds for as long as the line's start state and its bytes up to and including
+// pos stay the same (a token's end depends on the byte after it, nothing later).
+struct TColorMark {
+  size_t pos = 0;
+  size_t prev_start = 0;
+  size_t prev_end = 0;
+  bool prev_doubled_quotes = false;
+  bool in_tag = false;
+};
+
 // Colours lines by the rules of one mode. Holds the buffers it needs and reuses
 // them, so colouring does not allocate once they have grown to the longest line.
 class TLineColorer {
@@ -89,12 +102,42 @@ class TLineColorer {
   // that throws stops the colouring of the line; what was not coloured yet keeps
   // the line colour, and the exception does not pass.
   void ColorLine(std::string_view line, uint8_t start_state, const THLSpanSink& sink);
-  // The colour class of each byte of the line last coloured.
+  // Colours only the part of line around bytes [from, to): sink receives, in order,
+  // exactly those spans of ColorLine's colouring that overlap [from, to), whole. The
+  // tokenizer resumes from the last of marks at or before from (marks made by
+  // earlier calls on this line that still hold), and adds a mark every kMarkSpacing
+  // bytes past the last one as it goes. So a long line costs what lies between the
+  // mark and to, not its length. With a reserved-word hook, and in hlIni, the line
+  // is coloured whole (a failing hook ends a line's colouring where it fails).
+  void ColorLineIn(std::string_view line, uint8_t start_state, size_t from, size_t to,
+                   std::vector<TColorMark>& marks, const THLSpanSink& sink);
+  static constexpr size_t kMarkSpacing = 1024;
+  // The colour class of each byte of the line last coloured by ColorLine.
   std::vector<TColorClass> LastClasses() const;
+  // How many bytes the tokenizer has gone over since construction.
+  uint64_t BytesTokenized() const { return bytes_tokenized_; }
 
  private:
+  // What holds for a whole line before its tokens are looked at.
+  struct TLinePlan {
+    uint8_t start_state = 0;  // the start state, 0 if the mode cannot carry it
+    TColorClass line_color = TColorClass::PlainText;
+    bool tokenize = false;    // false: the line is line_color throughout
+    bool whole_line = false;  // a rule colours the whole line (line_color, or the INI rule)
+    size_t from = 0;          // where tokens start: past the carried construct's close
+  };
+  TLinePlan PlanLine(std::string_view line, uint8_t start_state) const;
+  // Extends the cells to the line's positions before end (at most its length);
+  // new cells are of the line colour.
+  void Cover(size_t end);
   void Fill(size_t begin, size_t end, TColorClass cls);
-  void TokenizeAndClassify(std::string_view line, size_t from, uint8_t start_state);
+  // Tokenizes and classifies from mark on, stopping before the first token that
+  // starts at or after stop; returns where it stopped (the line's end if no token
+  // did). Adds marks when given some.
+  size_t TokenizeAndClassify(std::string_view line, const TColorMark& mark, size_t stop,
+                             std::vector<TColorMark>* marks);
+  // Hands sink the spans of the cells that overlap [from, to).
+  void EmitSpans(size_t from, size_t to, const THLSpanSink& sink) const;
   void ApplyIniRule(std::string_view line);
   TColorClass Classify(std::string_view text, std::string_view prev, int next, bool& in_tag) const;
   TColorClass GenericClass(std::string_view text, std::string_view prev) const;
@@ -106,7 +149,11 @@ class TLineColorer {
   TReservedWordHook hook_;
   TIParser parser_;
   std::vector<uint8_t> cells_;  // per byte: class, with kSegmentStart where a new span must begin
-  std::string prev_;            // the previous token's text
+  size_t cell_base_ = 0;        // the line position of cells_[0]
+  size_t line_size_ = 0;
+  TColorClass line_color_ = TColorClass::PlainText;
+  std::string prev_;  // the previous token's text
+  uint64_t bytes_tokenized_ = 0;
 };
 
 // The offset in UTF-16 code units that the byte offset of a UTF-8 line maps to. A

@@ -108,15 +108,25 @@ std::pair<int, int> THLSyntaxHighlighter::FormattedStretch(const QTextBlock& blo
   if (!columns_ || length <= kLongBlock) return {0, length};
   const auto [first, last] = columns_();
   const int from_column = first - margin, to_column = last + margin;
-  // Columns to positions: a tab runs to the next tab stop.
+  // Columns to positions: a tab runs to the next tab stop, any other character is
+  // one column; the characters between tabs are taken in one step.
   const QString text = block.text();
-  int from = length, column = 0;
-  for (int i = 0; i < length; ++i) {
-    if (column >= from_column && from == length) from = i;
-    if (column > to_column) return {std::min(from, i), i};
-    column = text[i] == QLatin1Char('\t') ? (column / tab_columns_ + 1) * tab_columns_ : column + 1;
+  int from = -1, column = 0, i = 0;
+  for (;;) {
+    const qsizetype tab = text.indexOf(QLatin1Char('\t'), i);
+    const int run_end = tab < 0 || tab >= length ? length : static_cast<int>(tab);
+    // Characters i .. run_end - 1 stand at columns column, column + 1 ...
+    if (from < 0 && from_column - column < run_end - i) from = i + std::max(0, from_column - column);
+    const int beyond = i + std::max(0, to_column - column + 1);  // the first past to_column
+    if (beyond <= run_end) return {from < 0 ? beyond : std::min(from, beyond), beyond};
+    if (run_end == length) break;
+    column += run_end - i;
+    i = run_end;  // the tab
+    if (from < 0 && column >= from_column) from = i;
+    column = (column / tab_columns_ + 1) * tab_columns_;
+    ++i;
   }
-  return {from, length};
+  return {from < 0 ? length : from, length};
 }
 
 void THLSyntaxHighlighter::RecolourAll() {
@@ -244,12 +254,19 @@ bool THLSyntaxHighlighter::ColourBlock(QTextBlock& block) {
   }
   if (n >= engine_.LineCount()) return false;
 
-  spans_.clear();
-  engine_.LineAttributes(n, [this](const THLSpan& span) {
-    if (!plain_[static_cast<size_t>(span.color_class)]) spans_.push_back(span);
-  });
-  SpansToUtf16(engine_.Line(n), spans_);
   const auto [from, to] = FormattedStretch(block, kColumnMargin);
+  spans_.clear();
+  const auto keep = [this](const THLSpan& span) {
+    if (!plain_[static_cast<size_t>(span.color_class)]) spans_.push_back(span);
+  };
+  const std::string_view line = engine_.Line(n);
+  if (from == 0 && to == length) {
+    engine_.LineAttributes(n, keep);
+  } else {  // a long line: only the stretch that gets formats
+    engine_.LineAttributesIn(n, Utf8OffsetOfUtf16(line, static_cast<size_t>(from)),
+                             Utf8OffsetOfUtf16(line, static_cast<size_t>(to)), keep);
+  }
+  SpansToUtf16(line, spans_);
   QList<QTextLayout::FormatRange> ranges;
   ranges.reserve(static_cast<qsizetype>(spans_.size()));
   for (const THLSpan& span : spans_) {

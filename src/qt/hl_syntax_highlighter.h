@@ -63,7 +63,9 @@ class THLSyntaxHighlighter : public QObject {
   // block longer than kLongBlock characters then gets formats only for those
   // columns and kColumnMargin on either side, and is coloured again when the view
   // scrolls beyond them: Qt lays a line out again at every keystroke, and a line
-  // of 100 KB with formats all along takes it several times as long.
+  // of 100 KB with formats all along takes it several times as long. The engine
+  // colours only that stretch too, resuming from a mark on the line, so a keystroke
+  // in a long line costs the stretch, not the line.
   void SetVisibleColumns(std::function<std::pair<int, int>()> columns, int tab_columns);
   static constexpr int kLongBlock = 4096;
   static constexpr int kColumnMargin = 1024;
