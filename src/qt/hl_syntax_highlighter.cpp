@@ -1,7 +1,6 @@
 #include "qt/hl_syntax_highlighter.h"
 
 #include <QTextBlock>
-#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <ctime>
@@ -172,6 +171,7 @@ void THLSyntaxHighlighter::Resync() {
 void THLSyntaxHighlighter::MirrorChange(int position, int removed, int added) {
   const TStopwatch stopwatch(time_spent_);
   Replay(position, removed, added);
+  next_text_.reset();
   // The blocks the change touched show old colours: they are coloured again,
   // now if they are in view (or there is no view), else when they come into view.
   const int last = std::max(0, document_->characterCount() - 1);
@@ -180,8 +180,10 @@ void THLSyntaxHighlighter::MirrorChange(int position, int removed, int added) {
   const QTextBlock end_block = document_->findBlock(std::clamp(from + std::max(0, added), from, last));
   const int a = first_block.isValid() ? first_block.blockNumber() : 0;
   const int e = end_block.isValid() ? end_block.blockNumber() : document_->blockCount() - 1;
-  for (QTextBlock block = first_block; block.isValid() && block.blockNumber() <= e; block = block.next())
+  for (QTextBlock block = first_block; block.isValid(); block = block.next()) {
     if (TColouredBlock* data = ColouredOf(block)) data->Generation = 0;
+    if (block == end_block) break;
+  }
   scanned_ = std::min(scanned_, static_cast<size_t>(a));
   if (visible_) {
     ColourVisible();
@@ -189,6 +191,21 @@ void THLSyntaxHighlighter::MirrorChange(int position, int removed, int added) {
   } else {
     ColourEagerly(a, e);
   }
+}
+
+std::string THLSyntaxHighlighter::DocumentText(QTextBlock block, int position, int end) const {
+  std::string text;
+  int start = block.position();
+  for (; block.isValid() && start < end; block = block.next()) {
+    const QString line = block.text();
+    const qsizetype from = std::clamp<qsizetype>(position - start, 0, line.size());
+    const qsizetype to = std::clamp<qsizetype>(end - start, from, line.size());
+    const QByteArray utf8 = QStringView(line).mid(from, to - from).toUtf8();
+    text.append(utf8.constData(), static_cast<size_t>(utf8.size()));
+    start += block.length();
+    if (end >= start) text += '\n';  // the block's separator
+  }
+  return text;
 }
 
 void THLSyntaxHighlighter::Replay(int position, int /*removed*/, int added) {
@@ -224,11 +241,10 @@ void THLSyntaxHighlighter::Replay(int position, int /*removed*/, int added) {
   if (from > line_a.size() || (a == b && to < from)) return Resync();
 
   std::string inserted;
-  if (end > position) {
-    QTextCursor cursor(document_);
-    cursor.setPosition(position);
-    cursor.setPosition(end, QTextCursor::KeepAnchor);
-    inserted = EngineText(cursor.selectedText());
+  if (next_text_ && Utf16Offset(*next_text_, next_text_->size()) == static_cast<size_t>(end - position)) {
+    inserted = std::move(*next_text_);
+  } else if (end > position) {
+    inserted = DocumentText(first_block, position, end);
   }
   engine_.Replace({static_cast<size_t>(a), from}, {static_cast<size_t>(b), to}, inserted);
   if (static_cast<int>(engine_.LineCount()) != count) Resync();

@@ -28,18 +28,20 @@
 #pragma once
 
 #include <QObject>
+#include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTimer>
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "highlight/hl_colors.h"
 #include "highlight/hl_engine.h"
 
-class QTextBlock;
 class QTextDocument;
 
 namespace qb::qt {
@@ -69,6 +71,12 @@ class THLSyntaxHighlighter : public QObject {
   void SetVisibleColumns(std::function<std::pair<int, int>()> columns, int tab_columns);
   static constexpr int kLongBlock = 4096;
   static constexpr int kColumnMargin = 1024;
+  // The text the next change of the document inserts, when the one who makes the
+  // change knows it: UTF-8 with LF between blocks, exactly what the document will
+  // hold (valid UTF-8, no CR, no block separator of the document's own). The
+  // change's text is then not read back from the document, which costs about as
+  // much as inserting it. Taken only when its length is the change's.
+  void SetNextInsertedText(std::string text) { next_text_ = std::move(text); }
   // Colours the visible blocks that need it; the view calls it before it paints.
   void ColourVisible();
   // Colours blocks first..last (block numbers) where they need it.
@@ -89,6 +97,9 @@ class THLSyntaxHighlighter : public QObject {
   // Replays a change on the engine (or has it take the whole text).
   void Replay(int position, int removed, int added);
   void Resync();
+  // The document's text from position to end, which starts in block, as the engine
+  // takes it (UTF-8, LF between blocks); block by block, each in one piece.
+  std::string DocumentText(QTextBlock block, int position, int end) const;
   void BuildFormats();
   // Everything is to be coloured again (mode, colours, palette).
   void RecolourAll();
@@ -112,6 +123,7 @@ class THLSyntaxHighlighter : public QObject {
   std::array<QTextCharFormat, kColorClassCount> formats_;
   std::array<bool, kColorClassCount> plain_{};  // painted as the editor's own text: no format needed
   std::vector<THLSpan> spans_;
+  std::optional<std::string> next_text_;
   std::function<std::pair<int, int>()> visible_;
   std::function<std::pair<int, int>()> columns_;
   int tab_columns_ = 8;

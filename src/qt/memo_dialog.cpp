@@ -72,6 +72,46 @@ QString JoinedLines(const std::vector<std::string>& lines, size_t from, size_t t
   return text;
 }
 
+// Whether the document holds line exactly as it is, as one block: valid UTF-8
+// without CR, a block separator (U+2029, U+FDD0, U+FDD1) or a byte order mark.
+bool KeptAsIs(std::string_view line) {
+  const auto at = [&](size_t i) { return static_cast<unsigned char>(line[i]); };
+  for (size_t i = 0; i < line.size();) {
+    const unsigned char c = at(i);
+    if (c < 0x80) {
+      if (c == '\r') return false;
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      low = c == 0xE0 ? 0xA0 : low;
+      high = c == 0xED ? 0x9F : high;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      low = c == 0xF0 ? 0x90 : low;
+      high = c == 0xF4 ? 0x8F : high;
+    } else {
+      return false;
+    }
+    if (i + length > line.size() || at(i + 1) < low || at(i + 1) > high) return false;
+    for (size_t k = 2; k < length; ++k)
+      if ((at(i + k) & 0xC0) != 0x80) return false;
+    if (length == 3) {
+      const unsigned c1 = at(i + 1), c2 = at(i + 2);
+      if (c == 0xE2 && c1 == 0x80 && c2 == 0xA9) return false;                  // U+2029
+      if (c == 0xEF && c1 == 0xB7 && (c2 == 0x90 || c2 == 0x91)) return false;  // U+FDD0, U+FDD1
+      if (c == 0xEF && c1 == 0xBB && c2 == 0xBF) return false;                  // U+FEFF
+    }
+    i += length;
+  }
+  return true;
+}
+
 // How long a slice of a text being loaded should take.
 constexpr qint64 kLoadSliceNs = 20'000'000;
 
@@ -226,10 +266,18 @@ void TMemoEditor::AppendLines(size_t from, size_t to) {
   // The user's cursor keeps its place, also where it stands at the end.
   const QTextCursor user = textCursor();
   const int position = user.position(), anchor = user.anchor();
+  // The highlighter is told the text when the document keeps it as it is.
+  const std::vector<std::string>& lines = *pending_;
+  if (std::all_of(lines.begin() + static_cast<std::ptrdiff_t>(from),
+                  lines.begin() + static_cast<std::ptrdiff_t>(to), KeptAsIs)) {
+    std::string text;
+    for (size_t i = from; i < to; ++i) (text += '\n') += lines[i];
+    highlighter_->SetNextInsertedText(std::move(text));
+  }
   doc->setUndoRedoEnabled(false);
   QTextCursor cursor(doc);
   cursor.movePosition(QTextCursor::End);
-  cursor.insertText(JoinedLines(*pending_, from, to, true));
+  cursor.insertText(JoinedLines(lines, from, to, true));
   doc->setUndoRedoEnabled(undo);
   doc->setModified(modified);
   if (textCursor().position() != position || textCursor().anchor() != anchor) {

@@ -38,6 +38,7 @@
 #include "qt/legend_dialog.h"
 #include "qt/memo_dialog.h"
 #include "qt/qt_interaction.h"
+#include "qt/qt_text.h"
 #include "support/test_support.h"
 
 static void InitQuiverboxResources() {
@@ -355,14 +356,17 @@ TEST_F(MemoDialogTest, CopyCutAndPasteUseTheClipboard) {
   EXPECT_EQ(dialog.Lines(), (std::vector<std::string>{"alpha", "betaalpha", "beta"}));
 }
 
-// Lines of C worth several first pieces, a comment open across many of them.
-std::vector<std::string> LongCText() {
+// Lines of C worth several first pieces, a comment open across many of them; with
+// hostile, some lines the document does not keep as they are (broken UTF-8, a CR,
+// a paragraph separator, a byte order mark).
+std::vector<std::string> LongCText(bool hostile = false) {
   std::vector<std::string> lines;
   size_t cost = 0;
   for (int i = 0; cost < 4 * TMemoEditor::kFirstPieceCost; ++i) {
     lines.push_back(i % 97 == 5    ? "/* open \xC3\xA9"
                     : i % 97 == 60 ? "close */ int z;"
                                    : "int v" + std::to_string(i) + " = f(\"s\", 'c'); // \xE2\x82\xAC");
+    if (hostile && i % 1500 == 700) lines.back() += "\xC3 \r /* \xE2\x80\xA9 \xEF\xBB\xBF";
     cost += lines.back().size() + TMemoEditor::kLineCost;
   }
   return lines;
@@ -375,42 +379,53 @@ bool LoadedThroughEvents(TMemoEditor* editor) {
 }
 
 TEST_F(MemoDialogTest, ALongTextGoesInPieceByPieceAsIfAtOnce) {
-  TTextEditorRequest request;
-  request.HighLighter = 2;
-  request.Lines = LongCText();
-  TMemoDialog dialog;
-  dialog.show();
-  dialog.Load(request);
-  TMemoEditor* editor = dialog.Editor();
-  QTextDocument* doc = editor->document();
-  ASSERT_TRUE(editor->Loading());
-  EXPECT_LT(doc->blockCount(), static_cast<int>(request.Lines.size()));
-  EXPECT_EQ(doc->firstBlock().text(), Q(request.Lines[0]));
-  EXPECT_EQ(dialog.Lines(), request.Lines);  // unedited: the lines as they came, also meanwhile
-  // The user's cursor at the end of what is in stays there as the rest comes.
-  editor->moveCursor(QTextCursor::End);
-  const int cursor_line = editor->CaretY();
-  const int cursor_column = editor->CaretX();
+  for (const bool hostile : {false, true}) {
+    TTextEditorRequest request;
+    request.HighLighter = 2;
+    request.Lines = LongCText(hostile);
+    TMemoDialog dialog;
+    dialog.show();
+    dialog.Load(request);
+    TMemoEditor* editor = dialog.Editor();
+    QTextDocument* doc = editor->document();
+    ASSERT_TRUE(editor->Loading());
+    EXPECT_LT(doc->blockCount(), static_cast<int>(request.Lines.size()));
+    EXPECT_EQ(doc->firstBlock().text(), Q(request.Lines[0]));
+    EXPECT_EQ(dialog.Lines(), request.Lines);  // unedited: the lines as they came, also meanwhile
+    // The user's cursor at the end of what is in stays there as the rest comes.
+    editor->moveCursor(QTextCursor::End);
+    const int cursor_line = editor->CaretY();
+    const int cursor_column = editor->CaretX();
 
-  ASSERT_TRUE(LoadedThroughEvents(editor));
-  EXPECT_EQ(editor->Lines(), request.Lines);
-  EXPECT_FALSE(doc->isModified());
-  EXPECT_FALSE(doc->isUndoAvailable());
-  EXPECT_EQ(editor->textCursor().blockNumber(), cursor_line);
-  EXPECT_EQ(editor->textCursor().positionInBlock(), cursor_column);
-  // The highlighter followed: its copy of the text is the document's, and the last
-  // line (after many comments opened and closed) is coloured as a fresh colouring
-  // of it in one piece colours it.
-  THLSyntaxHighlighter* highlighter = editor->Highlighter();
-  ASSERT_EQ(highlighter->Engine().LineCount(), static_cast<size_t>(doc->blockCount()));
-  for (int n : {0, doc->blockCount() / 2, doc->blockCount() - 1})
-    EXPECT_EQ(highlighter->Engine().Line(static_cast<size_t>(n)), request.Lines[static_cast<size_t>(n)]) << n;
-  THLEditor fresh;
-  fresh.SetHighLighter(hlCBuilder);
-  fresh.SetText(editor->toPlainText().toStdString());
-  const size_t last = request.Lines.size() - 1;
-  EXPECT_EQ(highlighter->Engine().LineStartState(last), fresh.LineStartState(last));
-  EXPECT_EQ(highlighter->Resyncs(), 1);  // only when the highlighter was made
+    ASSERT_TRUE(LoadedThroughEvents(editor));
+    // The document is what the text put in at once makes of it.
+    QTextDocument at_once;
+    QStringList lines;
+    for (const std::string& line : request.Lines) lines.append(Q(line));
+    at_once.setPlainText(lines.join(QLatin1Char('\n')));
+    EXPECT_EQ(doc->toRawText(), at_once.toRawText());
+    if (!hostile) {
+      EXPECT_EQ(editor->Lines(), request.Lines);
+    }
+    EXPECT_FALSE(doc->isModified());
+    EXPECT_FALSE(doc->isUndoAvailable());
+    EXPECT_EQ(editor->textCursor().blockNumber(), cursor_line);
+    EXPECT_EQ(editor->textCursor().positionInBlock(), cursor_column);
+    // The highlighter followed: its copy of the text is the document's, and the last
+    // line (after many comments opened and closed) starts in the state a fresh
+    // engine gives it.
+    THLSyntaxHighlighter* highlighter = editor->Highlighter();
+    ASSERT_EQ(highlighter->Engine().LineCount(), static_cast<size_t>(doc->blockCount()));
+    size_t n = 0;
+    for (QTextBlock block = doc->firstBlock(); block.isValid(); block = block.next(), ++n)
+      ASSERT_EQ(highlighter->Engine().Line(n), ToUtf8(block.text())) << n;
+    THLEditor fresh;
+    fresh.SetHighLighter(hlCBuilder);
+    fresh.SetText(ToUtf8(editor->toPlainText()));
+    const size_t last = n - 1;
+    EXPECT_EQ(highlighter->Engine().LineStartState(last), fresh.LineStartState(last));
+    EXPECT_EQ(highlighter->Resyncs(), 1);  // only when the highlighter was made
+  }
 }
 
 // A key, a menu command or the caret moved by the program first take in the rest,
