@@ -108,7 +108,14 @@ void THLEditor::InvalidateAllStates() {
 }
 
 void THLEditor::ScanStep() {
-  const uint8_t s = scanner_.EndState(lines_[dirty_ - 1], states_[dirty_ - 1]);
+  // A long line coloured in part resumes from its last mark.
+  const TColorMark* resume = nullptr;
+  if (!marks_.empty()) {
+    const auto it = marks_.find(dirty_ - 1);
+    if (it != marks_.end() && it->second.start_state == states_[dirty_ - 1] && !it->second.marks.empty())
+      resume = &it->second.marks.back();
+  }
+  const uint8_t s = scanner_.EndState(lines_[dirty_ - 1], states_[dirty_ - 1], resume);
   ++lines_scanned_;
   if (dirty_ >= trust_ && s == states_[dirty_]) {
     dirty_ = lines_.size();  // the old chain takes over from here: all right

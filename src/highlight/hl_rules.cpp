@@ -97,13 +97,13 @@ void TStateScanner::SetMode(THighLighter mode) {
   parser_.SetReturnComments(true);
 }
 
-uint8_t TStateScanner::EndState(std::string_view line, uint8_t start_state) {
+uint8_t TStateScanner::EndState(std::string_view line, uint8_t start_state, const TColorMark* resume) {
   if (!ModeHasLineStates(mode_)) return lsNone;
   if (!IsStateOfMode(mode_, start_state)) start_state = lsNone;
   TToken t;
   if (mode_ == hlHtml) {
-    bool in_tag = start_state == lsTag;
-    parser_.Start(line);
+    bool in_tag = resume ? resume->in_tag : start_state == lsTag;
+    parser_.Start(line, resume ? resume->pos : 0);
     while (parser_.Next(t)) {
       if (t.end - t.start != 1) continue;
       const char c = line[t.start];
@@ -115,7 +115,9 @@ uint8_t TStateScanner::EndState(std::string_view line, uint8_t start_state) {
     return in_tag ? lsTag : lsNone;
   }
   size_t from = 0;
-  if (start_state != lsNone) {
+  if (resume) {
+    from = resume->pos;  // past any carried construct: marks lie among the line's tokens
+  } else if (start_state != lsNone) {
     from = FindCarriedClose(mode_, start_state, line);
     if (from == npos) return start_state;
   }

@@ -38,13 +38,28 @@ bool IsStateOfMode(THighLighter mode, uint8_t state);
 // carry give 0.
 size_t FindCarriedClose(THighLighter mode, uint8_t state, std::string_view line);
 
+// A place on a line where its colouring can resume: the tokenizer stands at pos, a
+// token boundary, right after the token [prev_start, prev_end) (none when they are
+// equal), inside an HTML tag or not. Made by ColorLineIn as it goes along a line;
+// it holds for as long as the line's start state and its bytes up to and including
+// pos stay the same (a token's end depends on the byte after it, nothing later).
+struct TColorMark {
+  size_t pos = 0;
+  size_t prev_start = 0;
+  size_t prev_end = 0;
+  bool prev_doubled_quotes = false;
+  bool in_tag = false;
+};
+
 // Computes the state at the end of a line from the state at its start.
 class TStateScanner {
  public:
   explicit TStateScanner(THighLighter mode = hlNone) { SetMode(mode); }
   void SetMode(THighLighter mode);
   THighLighter Mode() const { return mode_; }
-  uint8_t EndState(std::string_view line, uint8_t start_state);
+  // With resume, a mark of the line's colouring that holds (see TColorMark), the
+  // scan starts there.
+  uint8_t EndState(std::string_view line, uint8_t start_state, const TColorMark* resume = nullptr);
 
  private:
   THighLighter mode_ = hlNone;
@@ -69,19 +84,6 @@ using THLSpanSink = std::function<void(const THLSpan&)>;
 
 // Called with each token when assigned; returns whether the token is a reserved word.
 using TReservedWordHook = std::function<bool(std::string_view token)>;
-
-// A place on a line where its colouring can resume: the tokenizer stands at pos, a
-// token boundary, right after the token [prev_start, prev_end) (none when they are
-// equal), inside an HTML tag or not. Made by ColorLineIn as it goes along a line;
-// it holds for as long as the line's start state and its bytes up to and including
-// pos stay the same (a token's end depends on the byte after it, nothing later).
-struct TColorMark {
-  size_t pos = 0;
-  size_t prev_start = 0;
-  size_t prev_end = 0;
-  bool prev_doubled_quotes = false;
-  bool in_tag = false;
-};
 
 // Colours lines by the rules of one mode. Holds the buffers it needs and reuses
 // them, so colouring does not allocate once they have grown to the longest line.

@@ -1,7 +1,8 @@
 // Colouring part of a long line (THLEditor::LineAttributesIn): for every mode, on
 // long lines made of the golden samples, at many places and after edits anywhere,
-// the part is exactly the whole line's colouring where they overlap; and the marks
-// it resumes from make the cost the stretch coloured.
+// the part is exactly the whole line's colouring where they overlap, and the state
+// scan that resumes from the same marks gives a full scan's states; the marks make
+// the cost the stretch coloured.
 #include <gtest/gtest.h>
 
 #include "hl_test_util.h"
@@ -110,6 +111,12 @@ TEST(PartialColouring, IsTheWholeLinesColouringWhereItLooksInEveryMode) {
         e.Insert({line, column}, typed);
       }
       const std::string what = std::string(m.name) + " after edit " + std::to_string(edit);
+      // The state scan, which resumes from the marks too, gives a full scan's states.
+      if (edit % 6 == 0) {
+        std::vector<int> states;
+        for (size_t l = 0; l < e.LineCount(); ++l) states.push_back(e.LineStartState(l));
+        ASSERT_EQ(states, hltest::StartStates(m.mode, e.Text("\n"))) << what;
+      }
       for (size_t l = line; l < std::min(line + 2, e.LineCount()); ++l) {
         const size_t n = e.Line(l).size();
         for (const size_t at :
