@@ -75,8 +75,9 @@ class THLSyntaxHighlighter : public QObject {
   // change knows it: UTF-8 with LF between blocks, exactly what the document will
   // hold (valid UTF-8, no CR, no block separator of the document's own). The
   // change's text is then not read back from the document, which costs about as
-  // much as inserting it. Taken only when its length is the change's.
-  void SetNextInsertedText(std::string text) { next_text_ = std::move(text); }
+  // much as inserting it. Taken only when its length is the change's; nullopt
+  // withdraws it.
+  void SetNextInsertedText(std::optional<std::string> text) { next_text_ = std::move(text); }
   // Colours the visible blocks that need it; the view calls it before it paints.
   void ColourVisible();
   // Colours blocks first..last (block numbers) where they need it.

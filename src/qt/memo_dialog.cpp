@@ -278,6 +278,7 @@ void TMemoEditor::AppendLines(size_t from, size_t to) {
   QTextCursor cursor(doc);
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(JoinedLines(lines, from, to, true));
+  highlighter_->SetNextInsertedText(std::nullopt);  // never left for a later change
   doc->setUndoRedoEnabled(undo);
   doc->setModified(modified);
   if (textCursor().position() != position || textCursor().anchor() != anchor) {
