@@ -9,6 +9,9 @@
 //   Search/fresh/Q          one search over every item (a keystroke after a paste)
 //   Search/narrowing        the keystroke that adds a letter to the query
 //   History/order           the newest-first order of all items
+// and the byte scan under every search, over 105 MB of folded text:
+//   Scan/ours/Q             text::FindBytes
+//   Scan/memmem/Q           the C library's memmem (the reference)
 // The cabinet (find_cabinet.h) is made once per run under the temporary directory.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -23,6 +26,8 @@
 
 #include "find_cabinet.h"
 #include "finder/cabinet_index.h"
+#include "platform/byte_search.h"
+#include "platform/case_fold.h"
 #include "store/cabinet_store.h"
 #include "zip/zip_writer.h"
 
@@ -123,6 +128,40 @@ void BM_SearchNarrowing(benchmark::State& state) {
   state.counters["found"] = static_cast<double>(found);
 }
 
+// The corpus, folded, repeated to the size of the cabinet's text.
+const std::string& FoldedText() {
+  static const std::string text = [] {
+    const std::vector<uint8_t>& corpus = qbbench::TextCorpus();
+    const std::string folded =
+        qb::text::CaseFolded(std::string_view(reinterpret_cast<const char*>(corpus.data()), corpus.size()));
+    std::string out;
+    out.reserve(kItems * kClip + folded.size());
+    while (out.size() < kItems * kClip) out += folded;
+    return out;
+  }();
+  return text;
+}
+
+void BM_Scan(benchmark::State& state, const char* query, bool ours) {
+  const std::string& text = FoldedText();
+  const std::string needle = qb::text::CaseFolded(query);
+  size_t hits = 0;
+  for (auto _ : state) {
+    hits = 0;
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    while (const char* found = ours ? qb::text::FindBytes(at, static_cast<size_t>(end - at), needle)
+                                    : static_cast<const char*>(::memmem(at, static_cast<size_t>(end - at),
+                                                                        needle.data(), needle.size()))) {
+      ++hits;
+      at = found + needle.size();
+    }
+  }
+  state.counters["hits"] = static_cast<double>(hits);
+  state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations() * text.size()) / 1e6,
+                                              benchmark::Counter::kIsRate);
+}
+
 void BM_History(benchmark::State& state) {
   const auto& index = Index();
   for (auto _ : state) benchmark::DoNotOptimize(index.History().size());
@@ -156,6 +195,20 @@ BENCHMARK_CAPTURE(BM_SearchFresh, one_letter, "e")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SearchNarrowing)->Name("Search/narrowing")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_History)->Name("History/order")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Scan, ours_absent, kAbsent, true)
+    ->Name("Scan/ours/absent")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Scan, memmem_absent, kAbsent, false)
+    ->Name("Scan/memmem/absent")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Scan, ours_common, kCommon, true)
+    ->Name("Scan/ours/common")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Scan, memmem_common, kCommon, false)
+    ->Name("Scan/memmem/common")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Scan, ours_the, "the", true)->Name("Scan/ours/the")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Scan, memmem_the, "the", false)->Name("Scan/memmem/the")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

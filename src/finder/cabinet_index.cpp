@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "finder/item_preview.h"
+#include "platform/byte_search.h"
 #include "platform/case_fold.h"
 #include "platform/errors.h"
 #include "store/item_metadata.h"
@@ -48,34 +49,30 @@ void TCabinetIndex::TFoldedColumn::Add(std::string_view utf8) {
   starts.push_back(text.size());
 }
 
-void TCabinetIndex::TFoldedColumn::Mark(std::string_view needle, std::vector<char>& hits) const {
+void TCabinetIndex::TFoldedColumn::Mark(std::string_view needle, std::vector<char>& state) const {
   const char* base = text.data();
   const size_t items = starts.size() - 1;
-  size_t k = 0;    // the item the scan stands in
-  size_t end = 0;  // the end of the run of items not found yet that k lies in
+  size_t k = 0;
   while (k < items) {
-    if (k >= end) {
-      // Items an earlier field found already are passed over: after a query that
-      // the paths answer for most items, the texts are hardly read.
-      while (k < items && hits[k]) ++k;
-      if (k == items) return;
-      end = k + 1;  // the run is scanned in one go
-      while (end < items && !hits[end]) ++end;
+    // Each run of items still to look at is scanned in one go; items an earlier
+    // field found (after a query the paths answer for most items, the texts are
+    // hardly read) and items left out are passed over.
+    while (k < items && state[k] != kLookAt) ++k;
+    size_t end = k;
+    while (end < items && state[end] == kLookAt) ++end;
+    while (k < end) {
+      const char* found = text::FindBytes(base + starts[k], starts[end] - starts[k], needle);
+      if (!found) break;
+      const auto position = static_cast<size_t>(found - base);
+      k = static_cast<size_t>(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(k),
+                                               starts.begin() + static_cast<std::ptrdiff_t>(end) + 1,
+                                               position) -
+                              starts.begin()) -
+          1;
+      state[k] = kFound;
+      ++k;
     }
-    const size_t from = starts[k], to = starts[end];
-    const void* found = ::memmem(base + from, to - from, needle.data(), needle.size());
-    if (!found) {
-      k = end;
-      continue;
-    }
-    const size_t position = static_cast<size_t>(static_cast<const char*>(found) - base);
-    k = static_cast<size_t>(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(k),
-                                             starts.begin() + static_cast<std::ptrdiff_t>(end) + 1,
-                                             position) -
-                            starts.begin()) -
-        1;
-    hits[k] = 1;
-    ++k;
+    k = end;
   }
 }
 
@@ -152,30 +149,20 @@ std::vector<int> TCabinetIndex::Search(std::string_view query, unsigned fields,
   std::vector<int> result;
   const text::TFoldedNeedle needle(query);
   if (needle.Folded().find('\0') != std::string::npos) return result;  // no field holds a zero byte
-  const TFoldedColumn* columns[3] = {(fields & kSearchPaths) ? &paths_ : nullptr,
-                                     (fields & kSearchNotes) ? &notes_ : nullptr,
-                                     (fields & kSearchContent) ? &content_ : nullptr};
-  if (within) {
-    for (int k : *within) {
-      if (k < 0 || k >= Count()) continue;
-      for (const TFoldedColumn* column : columns)
-        if (column && needle.FoundInFolded(column->Of(static_cast<size_t>(k)))) {
-          result.push_back(k);
-          break;
-        }
-    }
-    return result;
-  }
+  std::vector<char> state(items_.size(), within ? kLeftOut : kLookAt);
+  if (within)
+    for (int k : *within)
+      if (k >= 0 && k < Count()) state[static_cast<size_t>(k)] = kLookAt;
   if (needle.Empty()) {
-    result.resize(items_.size());
-    for (int k = 0; k < Count(); ++k) result[static_cast<size_t>(k)] = k;
-    return result;
+    for (char& s : state)
+      if (s == kLookAt) s = kFound;
+  } else {
+    if (fields & kSearchPaths) paths_.Mark(needle.Folded(), state);
+    if (fields & kSearchNotes) notes_.Mark(needle.Folded(), state);
+    if (fields & kSearchContent) content_.Mark(needle.Folded(), state);
   }
-  std::vector<char> hits(items_.size(), 0);
-  for (const TFoldedColumn* column : columns)
-    if (column) column->Mark(needle.Folded(), hits);
   for (int k = 0; k < Count(); ++k)
-    if (hits[static_cast<size_t>(k)]) result.push_back(k);
+    if (state[static_cast<size_t>(k)] == kFound) result.push_back(k);
   return result;
 }
 

@@ -6,9 +6,9 @@
 // the query, letter case folded for all of Unicode (text::CaseFolded); the fields
 // to look in can be narrowed. Each field of every item is kept in one buffer, the
 // items' texts each ended by a zero byte (a query holds none, so no match runs
-// from one item into the next): a search is one pass of memmem over the buffer,
-// which jumps to the next item after each hit. Narrowing a search (the user typed
-// one more letter) can look only at the items the previous search found.
+// from one item into the next): a search is one pass of text::FindBytes over the
+// buffer, which jumps to the next item after each hit. Narrowing a search (the
+// user typed one more letter) can look only at the items an earlier search found.
 //
 // History. The items newest first by the date stored with each entry (two-second
 // steps); items of one date keep the cabinet's order.
@@ -82,15 +82,17 @@ class TCabinetIndex {
   void Add(TIndexedItem item, std::string_view note, std::string_view text);
 
  private:
+  // What a search knows of each item.
+  enum : char { kLookAt, kFound, kLeftOut };
   // One field of every item, folded, each followed by a zero byte.
   struct TFoldedColumn {
     std::string text;
     std::vector<size_t> starts{0};  // item k's text is [starts[k], starts[k + 1] - 1)
     void Add(std::string_view utf8);
     std::string_view Of(size_t k) const { return {text.data() + starts[k], starts[k + 1] - starts[k] - 1}; }
-    // Sets hits[k] for every item whose text holds the folded needle (items already
-    // set are not looked at).
-    void Mark(std::string_view needle, std::vector<char>& hits) const;
+    // Sets state[k] to kFound for every item k still to be looked at (kLookAt) whose
+    // text holds the folded needle.
+    void Mark(std::string_view needle, std::vector<char>& state) const;
   };
 
   std::vector<TIndexedItem> items_;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/byte_search.h"
 #include "platform/codepage.h"
 
 namespace qb::text {
@@ -86,7 +87,7 @@ std::string CaseFolded(std::string_view utf8) {
 bool TFoldedNeedle::FoundInFolded(std::string_view folded) const {
   if (folded_.empty()) return true;
   if (folded.size() < folded_.size()) return false;
-  return ::memmem(folded.data(), folded.size(), folded_.data(), folded_.size()) != nullptr;
+  return ContainsBytes(folded, folded_);
 }
 
 bool TFoldedNeedle::FoundIn(std::string_view utf8, std::string& scratch) const {
