@@ -1,6 +1,9 @@
 #include "finder/item_finder.h"
 
+#include <algorithm>
+
 #include "explorer/tree_routines.h"
+#include "platform/case_fold.h"
 #include "platform/errors.h"
 
 namespace qb::finder {
@@ -21,7 +24,7 @@ namespace {
 // Adds node and its ancestors; stops at the first one already there.
 void AddWithDrawers(TNodeSet& shown, const TTreeNode* node) {
   for (; node; node = node->Parent())
-    if (!shown.insert(node).second) return;
+    if (!shown.insert(node)) return;
 }
 }  // namespace
 
@@ -49,14 +52,14 @@ void TItemFinder::SetCabinet(const std::string& path) {
   reading_ = false;
   index_.reset();
   index_stamp_ = {};
+  DropKept();
   found_.clear();
   visible_.clear();
   searching_applied_ = false;
-  applied_query_.clear();
   hidden_selection_.clear();
   if (Searching()) {
     StartReading();
-    Apply(false);
+    Apply();
   }
 }
 
@@ -73,11 +76,10 @@ void TItemFinder::SetQuery(const std::string& query) {
     EndSearch();
     return;
   }
-  const bool narrowing = searching_applied_ && query.starts_with(applied_query_);
   query_ = query;
   Refresh();
   if (!index_ && !reading_) StartReading();
-  Apply(narrowing);
+  Apply();
 }
 
 void TItemFinder::StartReading() {
@@ -113,8 +115,9 @@ void TItemFinder::StartReading() {
         if (!*result || (*result)->Cancelled()) return;
         index_ = *result;
         index_stamp_ = stamp;
+        DropKept();
         if (Searching()) {
-          Apply(false);
+          Apply();
         } else {
           // Nothing is filtered: the tree stays as it is; only the list of all items changes.
           found_.resize(static_cast<size_t>(index_->Count()));
@@ -124,16 +127,48 @@ void TItemFinder::StartReading() {
       });
 }
 
-void TItemFinder::Apply(bool narrowing) {
+void TItemFinder::DropKept() {
+  // What is kept holds its index: an old one would stay in memory beside the new.
+  kept_.clear();
+  kept_index_.reset();
+  node_of_item_.clear();
+  nodes_index_.reset();
+}
+
+std::vector<int> TItemFinder::Results(const std::string& query) {
+  constexpr size_t kKeep = 8;
+  if (kept_index_ != index_) {
+    kept_.clear();
+    kept_index_ = index_;
+  }
+  std::string folded = text::CaseFolded(query);
+  const TKept* narrowest = nullptr;
+  for (size_t k = 0; k < kept_.size(); ++k) {
+    if (kept_[k].folded == folded) {
+      std::rotate(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(k),
+                  kept_.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+      return kept_.front().found;
+    }
+    if (folded.find(kept_[k].folded) != std::string::npos &&
+        (!narrowest || kept_[k].found.size() < narrowest->found.size()))
+      narrowest = &kept_[k];
+  }
+  std::vector<int> found =
+      narrowest ? index_->Search(query, kSearchAll, &narrowest->found) : index_->Search(query);
+  if (kept_.size() == kKeep) kept_.pop_back();
+  kept_.insert(kept_.begin(), {std::move(folded), found});
+  return found;
+}
+
+void TItemFinder::Apply() {
   if (!index_) {
     // The first index is still being read: the tree stays whole until it is there.
     if (OnResults) OnResults();
     return;
   }
-  found_ = narrowing ? index_->Search(query_, kSearchAll, &found_) : index_->Search(query_);
+  found_ = Results(query_);
   ShowFound();
   searching_applied_ = true;
-  applied_query_ = query_;
   if (TTreeNode* selected = tree_.Selected(); selected && !visible_.count(selected)) {
     hidden_selection_ = ItemPathOf(selected);
     tree_.SetSelected(nullptr);
@@ -167,7 +202,6 @@ void TItemFinder::ShowFound() {
 
 void TItemFinder::EndSearch() {
   searching_applied_ = false;
-  applied_query_.clear();
   visible_.clear();
   found_.clear();
   if (index_)

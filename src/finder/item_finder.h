@@ -12,8 +12,12 @@
 // expanded flags, so that ending the search shows the tree as it was). A selected
 // item that the search hides is unselected, so no command acts on an item the
 // user cannot see; ending the search selects it again, unless the user selected
-// another item meanwhile. A query that only adds letters to the last one searches
-// only the last results.
+// another item meanwhile.
+//
+// The results of the last few queries are kept (for the index they came from): a
+// query met again (a letter typed and taken back) costs nothing, and a query
+// that holds a kept one (letters added at either end or inside it, as folded)
+// searches only that one's results - the fewest there are.
 #pragma once
 
 #include <atomic>
@@ -22,16 +26,16 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
+#include "explorer/node_set.h"
 #include "explorer/tree.h"
 #include "finder/cabinet_index.h"
 #include "zip/buffered_file.h"
 
 namespace qb::finder {
 
-using TNodeSet = std::unordered_set<const TTreeNode*>;
+using TNodeSet = qb::TNodeSet;
 
 // The node of an item path below the root of tree (looked up level by level as
 // InsertItemPath goes), or null.
@@ -76,6 +80,8 @@ class TItemFinder {
   // search is on), ascending.
   const std::vector<int>& Found() const { return found_; }
   std::shared_ptr<const TCabinetIndex> Index() const { return index_; }
+  // Forgets the kept results of earlier queries (the benchmarks time searches).
+  void ForgetResults() { kept_.clear(); }
 
   // Called after the results changed (a new query, a new index).
   std::function<void()> OnResults;
@@ -84,7 +90,10 @@ class TItemFinder {
 
  private:
   void StartReading();
-  void Apply(bool narrowing);
+  void Apply();
+  // The items of query in index_: kept results, or a search narrowed by them.
+  std::vector<int> Results(const std::string& query);
+  void DropKept();
   // visible_ for found_, from the node of each item (looked up once per index and
   // shape of the tree).
   void ShowFound();
@@ -101,7 +110,12 @@ class TItemFinder {
   uint64_t generation_ = 0;
   std::shared_ptr<std::atomic<bool>> cancel_;
   bool searching_applied_ = false;
-  std::string applied_query_;
+  struct TKept {
+    std::string folded;  // the query, case folded
+    std::vector<int> found;
+  };
+  std::vector<TKept> kept_;  // the latest first
+  std::shared_ptr<const TCabinetIndex> kept_index_;
   std::vector<int> found_;
   TNodeSet visible_;
   std::vector<TTreeNode*> node_of_item_;              // by position in the index

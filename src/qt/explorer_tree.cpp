@@ -48,13 +48,13 @@ TTreeNode* TExplorerModel::NodeOf(const QModelIndex& index) {
 QModelIndex TExplorerModel::IndexOf(const TTreeNode* node) const {
   if (!node) return QModelIndex();
   if (filter_) {
-    auto it = shown_row_.find(node);
-    return it == shown_row_.end() ? QModelIndex() : createIndex(it->second, 0, const_cast<TTreeNode*>(node));
+    const int* row = shown_row_.Find(node);
+    return row ? createIndex(*row, 0, const_cast<TTreeNode*>(node)) : QModelIndex();
   }
   return createIndex(node->Index(), 0, const_cast<TTreeNode*>(node));
 }
 
-void TExplorerModel::SetFilter(const std::unordered_set<const TTreeNode*>* visible) {
+void TExplorerModel::SetFilter(const TNodeSet* visible) {
   beginResetModel();
   filter_ = visible;
   BuildFilteredRows();
@@ -64,13 +64,14 @@ void TExplorerModel::SetFilter(const std::unordered_set<const TTreeNode*>* visib
 
 void TExplorerModel::BuildFilteredRows() {
   shown_children_.clear();
-  shown_row_.clear();
+  shown_row_.Clear();
   if (!filter_) return;
+  shown_row_.Reserve(filter_->size());
   std::vector<TTreeNode*> stack;
   auto take = [&](const TTreeNode* parent, TTreeNode* child) {
     if (!filter_->count(child)) return;
     std::vector<TTreeNode*>& rows = shown_children_[parent];
-    shown_row_[child] = static_cast<int>(rows.size());
+    *shown_row_.Insert(child).first = static_cast<int>(rows.size());
     rows.push_back(child);
     if (child->HasChildren()) stack.push_back(child);
   };
@@ -80,6 +81,14 @@ void TExplorerModel::BuildFilteredRows() {
     stack.pop_back();
     for (int i = 0; i < node->Count(); ++i) take(node, node->Item(i));
   }
+}
+
+std::vector<const TTreeNode*> TExplorerModel::ShownDrawers() const {
+  std::vector<const TTreeNode*> drawers;
+  drawers.reserve(shown_children_.size());
+  for (const auto& [parent, rows] : shown_children_)
+    if (parent) drawers.push_back(parent);
+  return drawers;
 }
 
 const std::vector<TTreeNode*>* TExplorerModel::ShownChildren(const TTreeNode* parent) const {

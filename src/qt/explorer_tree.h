@@ -17,9 +17,9 @@
 #include <QTreeView>
 #include <functional>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "explorer/node_set.h"
 #include "explorer/tree.h"
 #include "qt/legend_dialog.h"
 
@@ -55,8 +55,10 @@ class TExplorerModel : public QAbstractItemModel, public TTreeObserver {
   QModelIndex IndexOf(const TTreeNode* node) const;
   // Shows only the nodes of visible (kept by the caller until the next call);
   // null shows the whole tree. Resets the model.
-  void SetFilter(const std::unordered_set<const TTreeNode*>* visible);
+  void SetFilter(const TNodeSet* visible);
   bool Filtered() const { return filter_ != nullptr; }
+  // While filtered: the shown nodes that have shown children.
+  std::vector<const TTreeNode*> ShownDrawers() const;
   // The tool tip of a row (the caption when none is given).
   std::function<QString(const TTreeNode*)> ToolTip;
   static TTreeNode* NodeOf(const QModelIndex& index);
@@ -95,9 +97,9 @@ class TExplorerModel : public QAbstractItemModel, public TTreeObserver {
   TTreeView& tree_;
   const TGlyphImages& images_;
   bool resetting_ = false;
-  const std::unordered_set<const TTreeNode*>* filter_ = nullptr;
+  const TNodeSet* filter_ = nullptr;
   std::unordered_map<const TTreeNode*, std::vector<TTreeNode*>> shown_children_;  // null key: the top level
-  std::unordered_map<const TTreeNode*, int> shown_row_;
+  TNodeMap<int> shown_row_;
   bool filter_resetting_ = false;
 };
 

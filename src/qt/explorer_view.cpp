@@ -64,12 +64,14 @@ void TExplorerView::SyncFromTree(TTreeView& tree) {
   if (!model_) return;
   syncing_ = true;
   std::vector<TTreeNode*> stack;
-  for (int i = 0; i < tree.TopCount(); ++i) stack.push_back(tree.TopItem(i));
+  for (int i = 0; i < tree.TopCount(); ++i)
+    if (tree.TopItem(i)->HasChildren()) stack.push_back(tree.TopItem(i));
   while (!stack.empty()) {
     TTreeNode* node = stack.back();
     stack.pop_back();
-    if (node->HasChildren()) setExpanded(model_->IndexOf(node), node->Expanded());
-    for (int i = 0; i < node->Count(); ++i) stack.push_back(node->Item(i));
+    setExpanded(model_->IndexOf(node), node->Expanded());
+    for (int i = 0; i < node->Count(); ++i)
+      if (node->Item(i)->HasChildren()) stack.push_back(node->Item(i));
   }
   if (TTreeNode* selected = tree.Selected())
     selectionModel()->setCurrentIndex(model_->IndexOf(selected), QItemSelectionModel::ClearAndSelect);
@@ -81,7 +83,10 @@ void TExplorerView::SyncFromTree(TTreeView& tree) {
 void TExplorerView::ShowAllExpanded(TTreeView& tree) {
   if (!model_) return;
   syncing_ = true;
-  expandAll();
+  // Each drawer on its own, while the reset's layout is still pending (so each is
+  // only marked): expandAll makes a persistent index for every row it passes,
+  // items included, which took most of a keystroke that shows every item.
+  for (const TTreeNode* drawer : model_->ShownDrawers()) expand(model_->IndexOf(drawer));
   if (TTreeNode* selected = tree.Selected(); selected && model_->IndexOf(selected).isValid())
     selectionModel()->setCurrentIndex(model_->IndexOf(selected), QItemSelectionModel::ClearAndSelect);
   else

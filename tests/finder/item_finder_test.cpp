@@ -158,6 +158,40 @@ TEST_F(ItemFinderTest, AChangedCabinetIsReadAgainAndATreeRebuiltIsFilteredAgain)
   EXPECT_EQ(finder.Index()->Count(), 5);
 }
 
+TEST_F(ItemFinderTest, EditingTheQueryGivesWhatAFreshSearchGives) {
+  Save("Mixed\\Strasse", "Die STRASSE und die Straße");
+  Save("Mixed\\Hello", "HELLO WORLD, hello again");
+  Rebuild();
+  TItemFinder finder(tree_, AtOnce());
+  finder.SetCabinet(cabinet_);
+  // Typed on, taken back, changed inside, cased otherwise, grown at the front:
+  // earlier results kept by the finder must never stand in for a wider query.
+  const char* const typed[] = {"o",       "or",     "orl",    "or",    "o",    "wor",  "war",
+                               "wor",     "WORLD",  "world,", "hello", "hell", "ello", "ello w",
+                               "main",    "ma",     "m",      "ß",     "s",    "ss",   "straße",
+                               "strasse", "STRASS", "x",      ""};
+  for (const char* query : typed) {
+    finder.SetQuery(query);
+    std::vector<int> fresh = finder.Index()->Search(query);
+    if (!*query) fresh = finder.Found();  // no search: every item
+    EXPECT_EQ(finder.Found(), fresh) << query;
+  }
+  EXPECT_EQ(finder.Found().size(), 6u);
+}
+
+TEST_F(ItemFinderTest, KeptResultsAreDroppedWithTheirIndex) {
+  TItemFinder finder(tree_, AtOnce());
+  finder.SetCabinet(cabinet_);
+  finder.SetQuery("new");
+  finder.SetQuery("ew");
+  EXPECT_EQ(ShownItems(finder), (Paths{"NewItems\\Item0", "NewItems\\Item1"}));
+  Save("Later\\Newest", "brand new");
+  Rebuild();
+  finder.Refresh();  // the cabinet changed: read again at once, as a search is on
+  finder.SetQuery("new");
+  EXPECT_EQ(ShownItems(finder), (Paths{"Later\\Newest", "NewItems\\Item0", "NewItems\\Item1"}));
+}
+
 TEST_F(ItemFinderTest, ACabinetThatCannotBeReadFindsNothing) {
   qbtest::WriteFileText(dir_ / "broken.qvf", "not a zip file at all");
   TItemFinder finder(tree_, AtOnce());
