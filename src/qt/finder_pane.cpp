@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QShortcut>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -130,6 +131,9 @@ QString THistoryModel::ToolTipOf(const std::string& path) const {
   if (!item) return QString();
   QString tip = FromUtf8(item->opening.empty() ? item->preview : item->opening).toHtmlEscaped();
   tip.replace("\n", "<br>");
+  if (Thumbnail)
+    if (const QString url = Thumbnail(path, *item); !url.isEmpty())
+      tip = "<img src=\"" + url + "\"><br>" + tip;
   tip += QString("<br><i>%1, %2 bytes, %3</i>")
              .arg(FormatName(item->format).toHtmlEscaped())
              .arg(item->size)
@@ -178,12 +182,13 @@ QVariant THistoryModel::headerData(int section, Qt::Orientation orientation, int
 
 TFinderPane::TFinderPane(TTreeView& tree, TExplorerView* tree_view, const zip::TZipReader& zip,
                          QWidget* parent)
-    : QWidget(parent), tree_(tree), zip_(zip) {
+    : QWidget(parent), tree_(tree), tree_view_(tree_view), zip_(zip) {
   runner_ = new TBackgroundRunner(this);
-  finder_ = std::make_unique<finder::TItemFinder>(
-      tree, [this](std::function<void()> work, std::function<void()> done) {
-        runner_->Run(std::move(work), std::move(done));
-      });
+  auto run = [this](std::function<void()> work, std::function<void()> done) {
+    runner_->Run(std::move(work), std::move(done));
+  };
+  finder_ = std::make_unique<finder::TItemFinder>(tree, run);
+  thumbnails_ = std::make_unique<TItemThumbnails>(run);
 
   search_ = new QLineEdit;
   search_->setObjectName("SearchField");
@@ -203,6 +208,7 @@ TFinderPane::TFinderPane(TTreeView& tree, TExplorerView* tree_view, const zip::T
   history_view_->header()->setStretchLastSection(true);
   history_view_->header()->setSectionResizeMode(THistoryModel::DateColumn, QHeaderView::ResizeToContents);
   history_view_->viewport()->installEventFilter(this);
+  tree_view_->viewport()->installEventFilter(this);
 
   tabs_ = new QTabWidget;
   tabs_->setObjectName("ExplorerTabs");
@@ -249,11 +255,20 @@ TFinderPane::TFinderPane(TTreeView& tree, TExplorerView* tree_view, const zip::T
     if (OnResults) OnResults();
   };
   finder_->OnIndexRead = [this] { history_->SetIndex(finder_->Index()); };
+  history_->Thumbnail = [this](const std::string& path, const finder::TIndexedItem& item) {
+    return thumbnails_->Find(zip_.ZipName(), path, item.format);
+  };
+  thumbnails_->OnReady = [this](const std::string& path) {
+    // The tool tip still up over that item shows the thumbnail now.
+    if (path == tip_path_ && tip_widget_ && QToolTip::isVisible())
+      QToolTip::showText(tip_pos_, history_->ToolTipOf(path), tip_widget_);
+  };
 }
 
 TFinderPane::~TFinderPane() {
   finder_->OnResults = nullptr;
   finder_->OnIndexRead = nullptr;
+  thumbnails_->OnReady = nullptr;
 }
 
 bool TFinderPane::HistoryShown() const {
@@ -337,6 +352,21 @@ void TFinderPane::AddKeys(QWidget* view) {
 }
 
 bool TFinderPane::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ToolTip &&
+      (watched == tree_view_->viewport() || watched == history_view_->viewport())) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    std::string path;
+    if (watched == tree_view_->viewport()) {
+      const TTreeNode* node = tree_view_->NodeAt(help->pos());
+      if (IsItemNode(node)) path = ItemPathOf(node);
+    } else if (const THistoryModel::TRow* row = history_->Row(history_view_->indexAt(help->pos()).row())) {
+      path = row->path;
+    }
+    tip_widget_ = static_cast<QWidget*>(watched);
+    tip_pos_ = help->globalPos();
+    tip_path_ = path;
+    return false;  // the view shows the tip
+  }
   if (watched == search_ && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Escape) {

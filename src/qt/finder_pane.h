@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "finder/item_finder.h"
+#include "qt/item_thumbnails.h"
 #include "zip/buffered_file.h"
 #include "zip/zip_reader.h"
 
@@ -71,9 +73,12 @@ class THistoryModel : public QAbstractTableModel {
   std::shared_ptr<const finder::TCabinetIndex> Index() const { return index_; }
   const TRow* Row(int row) const;
   int RowOf(const std::string& path) const;
-  // The tool tip of an item: the first lines of its text (or what it is), its
-  // format, size and date; empty for a path the index does not know.
+  // The tool tip of an item: the first lines of its text (or what it is, below
+  // the picture's thumbnail when there is one), its format, size and date; empty
+  // for a path the index does not know.
   QString ToolTipOf(const std::string& path) const;
+  // The thumbnail of a picture item as an image URL (empty: none, or not yet).
+  std::function<QString(const std::string& path, const finder::TIndexedItem& item)> Thumbnail;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -100,6 +105,7 @@ class TFinderPane : public QWidget {
   QTabWidget* Tabs() const { return tabs_; }
   QTreeView* HistoryView() const { return history_view_; }
   THistoryModel* History() const { return history_; }
+  TItemThumbnails& Thumbnails() { return *thumbnails_; }
   bool HistoryShown() const;
   // Puts the focus into the search field, its text selected.
   void FocusSearch();
@@ -132,9 +138,15 @@ class TFinderPane : public QWidget {
   void AddKeys(QWidget* view);
 
   TTreeView& tree_;
+  TExplorerView* tree_view_;
   const zip::TZipReader& zip_;
   TBackgroundRunner* runner_ = nullptr;
   std::unique_ptr<finder::TItemFinder> finder_;
+  std::unique_ptr<TItemThumbnails> thumbnails_;
+  // Where the last tool tip was asked for: shown again once its thumbnail is made.
+  QPointer<QWidget> tip_widget_;
+  QPoint tip_pos_;
+  std::string tip_path_;
   QLineEdit* search_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   QTreeView* history_view_ = nullptr;

@@ -3,14 +3,18 @@
 // once it is cleared), the history beside the tree, the tool tips, and the keys
 // that load, delete and rename the selected item.
 #include <QDockWidget>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 #include <functional>
 
 #include "main_window_fixture.h"
+#include "platform/picture.h"
+#include "qt/explorer_tree.h"
 #include "qt/finder_pane.h"
 
 namespace qb::qt {
@@ -88,6 +92,25 @@ class FinderWindowTest : public MainWindowTest {
 };
 
 using Paths = std::vector<std::string>;
+
+// A bitmap item's payload: a picture whose left half is red and right half blue.
+std::string HalvesBitmap(int width, int height) {
+  TDib dib(width, height, 24);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) dib.SetPixel(x, y, x < width / 2 ? 0xFF0000u : 0x0000FFu);
+  const std::vector<uint8_t> bmp = dib.WriteBmp();
+  return std::string(bmp.begin(), bmp.end());
+}
+
+// The picture a tool tip shows (null when it shows none).
+QImage TipThumbnail(const QString& tip) {
+  const QString start = "<img src=\"data:image/png;base64,";
+  const qsizetype at = tip.indexOf(start);
+  if (at < 0) return QImage();
+  const qsizetype from = at + start.size();
+  return QImage::fromData(QByteArray::fromBase64(tip.mid(from, tip.indexOf('"', from) - from).toLatin1()),
+                          "PNG");
+}
 
 TEST_F(FinderWindowTest, SearchShowsTheMatchesOpenAndClearingBringsTheTreeBack) {
   Click("NewItems\\Item0");
@@ -246,6 +269,66 @@ TEST_F(FinderWindowTest, ToolTipsShowTheStartOfTheTextItsFormatSizeAndDate) {
   EXPECT_TRUE(tip.contains("code")) << tip.toStdString();
   EXPECT_TRUE(tip.contains("Text, 5 bytes")) << tip.toStdString();
   EXPECT_EQ(model->data(model->IndexOf(Node("Code")), Qt::ToolTipRole).toString(), "Code");
+}
+
+TEST_F(FinderWindowTest, PictureToolTipsShowAThumbnailMadeOnAnotherThread) {
+  {
+    zip::TZipWriter zip;
+    store::ConfigureCabinetArchive(zip);
+    zip.SetZipName(cabinet_);
+    const std::pair<const char*, std::string> pictures[] = {
+        {"Pictures\\Wide", HalvesBitmap(600, 300)},
+        {"Pictures\\Small", HalvesBitmap(40, 20)},
+        {"Pictures\\Damaged", HalvesBitmap(600, 300).substr(0, 300)}};  // its bits cut off
+    for (const auto& [path, payload] : pictures) {
+      TMemoryStream stream(payload);
+      store::SaveItem(zip, stream, path, store::kFormatBitmap);
+    }
+  }
+  window_->OpenCabinet(cabinet_);
+  window_->ExplorerView()->expandAll();
+  Search("x");  // reads the index
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
+  TExplorerModel* model = window_->ExplorerView()->ExplorerModel();
+  auto tip = [&](const std::string& path) {
+    return model->data(model->IndexOf(Node(path)), Qt::ToolTipRole).toString();
+  };
+
+  // The first look answers at once, with the words only: the picture is read and
+  // made small elsewhere, and is there for the next look.
+  EXPECT_TRUE(TipThumbnail(tip("Pictures\\Wide")).isNull());
+  ASSERT_TRUE(WaitUntil([&] { return !TipThumbnail(tip("Pictures\\Wide")).isNull(); }));
+  const QString wide = tip("Pictures\\Wide");
+  const QImage thumbnail = TipThumbnail(wide);
+  EXPECT_EQ(thumbnail.size(), QSize(256, 128));
+  EXPECT_EQ(QColor(thumbnail.pixel(20, 64)), QColor(Qt::red));
+  EXPECT_EQ(QColor(thumbnail.pixel(236, 64)), QColor(Qt::blue));
+  EXPECT_TRUE(wide.contains("Picture 600 x 300")) << wide.toStdString();
+  EXPECT_TRUE(wide.contains("Bitmap, 540054 bytes, 20")) << wide.toStdString();
+  // The history's tool tip is the same.
+  Pane().Tabs()->setCurrentWidget(Pane().HistoryView());
+  const int row = Pane().History()->RowOf("Pictures\\Wide");
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(Pane().History()->data(Pane().History()->index(row, 0), Qt::ToolTipRole).toString(), wide);
+  Pane().Tabs()->setCurrentIndex(0);
+
+  // A damaged picture: the tip in words, once the reading failed.
+  EXPECT_TRUE(TipThumbnail(tip("Pictures\\Damaged")).isNull());
+  ASSERT_TRUE(WaitUntil([&] { return !Pane().Thumbnails().Busy(); }));
+  const QString damaged = tip("Pictures\\Damaged");
+  EXPECT_FALSE(damaged.contains("<img")) << damaged.toStdString();
+  EXPECT_TRUE(damaged.contains("Bitmap, 300 bytes")) << damaged.toStdString();
+
+  // A tool tip shown over a row before its thumbnail is made is shown again with it.
+  QWidget* viewport = window_->ExplorerView()->viewport();
+  const QPoint at = RowPoint("Pictures\\Small");
+  QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+  QApplication::sendEvent(viewport, &help);
+  ASSERT_TRUE(QToolTip::isVisible());
+  EXPECT_TRUE(TipThumbnail(QToolTip::text()).isNull());
+  ASSERT_TRUE(WaitUntil([&] { return !TipThumbnail(QToolTip::text()).isNull(); }));
+  EXPECT_EQ(TipThumbnail(QToolTip::text()).size(), QSize(40, 20));  // small: not enlarged
+  QToolTip::hideText();
 }
 
 }  // namespace
