@@ -93,6 +93,8 @@ class TCabinetIndex {
     // Sets state[k] to kFound for every item k still to be looked at (kLookAt) whose
     // text holds the folded needle.
     void Mark(std::string_view needle, std::vector<char>& state) const;
+    // The same for the items from first up to (not including) items.
+    void Mark(std::string_view needle, std::vector<char>& state, size_t first, size_t items) const;
   };
 
   std::vector<TIndexedItem> items_;

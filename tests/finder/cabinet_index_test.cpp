@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,28 @@ TEST_F(CabinetIndexTest, ACancelledReadStopsEarly) {
   const TCabinetIndex index = TCabinetIndex::Read(zip_, options);
   EXPECT_TRUE(index.Cancelled());
   EXPECT_EQ(index.Count(), 0);
+}
+
+TEST(CabinetIndex, ALongTextColumnScannedInPartsFindsEveryItem) {
+  // 2,400 texts of 8 KiB (19 MB, long enough to be scanned in two parts), the
+  // word in the first and last items, around the middle of the column, and
+  // split across two neighbouring items (where no match may be).
+  TCabinetIndex index;
+  const std::string filler(8192, 'a');
+  const std::set<int> with = {0, 1198, 1199, 1200, 1201, 2399};
+  for (int k = 0; k < 2400; ++k) {
+    std::string text = filler;
+    if (with.count(k)) text.replace(static_cast<size_t>(k * 3 % 8000), 6, "NEEDLE");
+    if (k == 600) text.replace(text.size() - 3, 3, "NEE");
+    if (k == 601) text.replace(0, 3, "DLE");
+    qb::finder::TIndexedItem item;
+    item.path = "I" + std::to_string(k);
+    index.Add(std::move(item), "", text);
+  }
+  const std::vector<int> found = index.Search("needle");
+  EXPECT_EQ(std::set<int>(found.begin(), found.end()), with);
+  EXPECT_EQ(found.size(), with.size());
+  EXPECT_EQ(index.Search("needle", kSearchAll, &found), found);
 }
 
 TEST(ItemPreview, TextOnOneLineCutAtACharacter) {
