@@ -180,6 +180,21 @@ std::vector<int> TCabinetIndex::Search(std::string_view query, unsigned fields,
   std::vector<int> result;
   const text::TFoldedNeedle needle(query);
   if (needle.Folded().find('\0') != std::string::npos) return result;  // no field holds a zero byte
+  if (within && within->size() * 8 < items_.size()) {
+    // A few items: each looked at on its own, rather than runs found among all.
+    const TFoldedColumn* columns[3] = {(fields & kSearchPaths) ? &paths_ : nullptr,
+                                       (fields & kSearchNotes) ? &notes_ : nullptr,
+                                       (fields & kSearchContent) ? &content_ : nullptr};
+    for (int k : *within) {
+      if (k < 0 || k >= Count()) continue;
+      for (const TFoldedColumn* column : columns)
+        if (column && needle.FoundInFolded(column->Of(static_cast<size_t>(k)))) {
+          result.push_back(k);
+          break;
+        }
+    }
+    return result;
+  }
   std::vector<char> state(items_.size(), within ? kLeftOut : kLookAt);
   if (within)
     for (int k : *within)

@@ -1,6 +1,7 @@
 #include "platform/byte_search.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -15,16 +16,28 @@ namespace {
 
 // How common a byte is in the texts searched (folded: lower case): the two
 // rarest bytes of a needle let the fewest false candidates through.
-constexpr int Commonness(unsigned char c) {
+constexpr int CommonnessOf(unsigned char c) {
   constexpr std::string_view kLetters = " etaoinsrhldcumfpgwybvkxjqz";  // most common first
   for (size_t k = 0; k < kLetters.size(); ++k)
-    if (kLetters[k] == c) return 100 - static_cast<int>(k) * 2;
+    if (static_cast<unsigned char>(kLetters[k]) == c) return 100 - static_cast<int>(k) * 2;
   if (std::string_view("\n\t_.,;:()=*-/\"'{}<>").find(static_cast<char>(c)) != std::string_view::npos)
     return 50;
   if (c >= '0' && c <= '9') return 45;
   if (c >= 0x80) return 30;  // UTF-8 sequences
   if (c > ' ' && c < 0x7F) return 25;
   return 10;
+}
+
+// Looked up for every byte of a needle on every call (narrowed searches call
+// once per item).
+constexpr std::array<int, 256> kCommonness = [] {
+  std::array<int, 256> table{};
+  for (size_t c = 0; c < table.size(); ++c) table[c] = CommonnessOf(static_cast<unsigned char>(c));
+  return table;
+}();
+
+int Commonness(unsigned char c) {
+  return kCommonness[c];
 }
 
 // Where in the needle the two bytes tested first stand (a < b).
