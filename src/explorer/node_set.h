@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,11 @@ class TNodeSet {
   // The nodes, in no particular order.
   class const_iterator {
    public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = const TTreeNode*;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const value_type*;
+    using reference = value_type;
     using Slots = std::vector<TNodeMap<char>::TSlot>;
     const_iterator(const Slots& table, size_t at) : slots_(&table), at_(at) { Skip(); }
     const TTreeNode* operator*() const { return (*slots_)[at_].node; }
