@@ -318,15 +318,17 @@ static_assert(kFixedLitLenCode.codes[280] == ReverseBits(0xC0, 8));
 // (unused symbols 0 and 1 are given codes when fewer than two are used), which
 // every decoder accepts.
 void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8_t* lens) {
-  // Leaves sorted by weight, then symbol: (freq << 9) | symbol.
-  uint64_t leaves[kNumLitLenSyms];
+  // Leaves sorted by weight, then symbol: (freq << 9) | symbol. No symbol
+  // occurs more often than a block has symbols.
+  static_assert(kMaxBlockSymbols < (1u << 15) && kNumLitLenSyms <= (1u << 9), "keys fit in 24 bits");
+  uint32_t leaves[kNumLitLenSyms];
   unsigned m = 0;
   for (unsigned s = 0; s < n; ++s) {
     lens[s] = 0;
-    if (freq[s]) leaves[m++] = (static_cast<uint64_t>(freq[s]) << 9) | s;
+    if (freq[s]) leaves[m++] = (freq[s] << 9) | s;
   }
   if (m < 2) {  // give one or two unused symbols a 1-bit code
-    const unsigned used = m == 1 ? static_cast<unsigned>(leaves[0] & 0x1FF) : 1;
+    const unsigned used = m == 1 ? leaves[0] & 0x1FF : 1;
     lens[used] = 1;
     lens[used == 0 ? 1 : 0] = 1;
     return;
@@ -335,8 +337,9 @@ void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8
 
   // Two-queue Huffman construction: leaves and new internal nodes are both
   // taken in weight order; on a tie the leaf goes first, which keeps the tree
-  // shallow. Nodes 0..m-1 are the leaves, m..2m-2 the internal nodes.
-  uint64_t weight[2 * kNumLitLenSyms];
+  // shallow. Nodes 0..m-1 are the leaves, m..2m-2 the internal nodes. Weights
+  // add up to at most the block's symbol count.
+  uint32_t weight[2 * kNumLitLenSyms];
   uint16_t parent[2 * kNumLitLenSyms];
   for (unsigned i = 0; i < m; ++i) weight[i] = leaves[i] >> 9;
   unsigned next_leaf = 0, next_internal = m, end_internal = m;
@@ -354,7 +357,7 @@ void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8
   // Depths, root first (parents always have higher indexes than children).
   uint8_t depth[2 * kNumLitLenSyms];
   depth[2 * m - 2] = 0;
-  unsigned count[kNumLitLenSyms + 1] = {};
+  unsigned count[kMaxCodeBits + 1] = {};
   for (unsigned i = 2 * m - 2; i-- > 0;) {
     depth[i] = static_cast<uint8_t>(std::min<unsigned>(depth[parent[i]] + 1u, 255u));
     if (i < m) ++count[std::min<unsigned>(depth[i], max_bits)];
