@@ -805,8 +805,20 @@ class Compressor {
       bool flush;
       if (match_len >= kMinMatch) {
         flush = TallyMatch(match_len, dist, pos);
-        if (match_len <= max_insert && remaining - match_len >= kMinMatch)
-          InsertRun(pos + 1, rel + 1, match_len - 1);
+        if (match_len <= max_insert && remaining - match_len >= kMinMatch) {
+          if (shortcuts_) {
+            // At most five positions: one by one, without InsertRun's watch
+            // for runs, which never pays off on so few (the same nodes).
+            uint32_t h = Hash3(in_ + pos + 1);
+            for (uint32_t k = 1;; ++k) {
+              InsertHashed(h, rel + k);
+              if (k == match_len - 1) break;
+              h = ((h << kHashShift) ^ in_[pos + k + kMinMatch]) & (kHashSize - 1);
+            }
+          } else {
+            InsertRun(pos + 1, rel + 1, match_len - 1);
+          }
+        }
         pos += match_len;
         rel += match_len;
       } else {

@@ -446,8 +446,9 @@ TEST(Deflate, EarlierCallsOnTheSameThreadLeaveNoTrace) {
 }
 
 // Runs of one byte value take shortcuts: entered into the hash chains in bulk,
-// and skipped in the match search at the levels with long chains; and the
-// tables slide with AVX2 where the processor has it. All must leave the output
+// and skipped in the match search at the levels with long chains; the few
+// positions of a short match at the greedy levels are entered one by one; and
+// the tables slide with AVX2 where the processor has it. All must leave the output
 // exactly as the plain path makes it; a slip there still gives a valid stream,
 // so only a byte-for-byte comparison finds it. The
 // inputs have runs of every length up to and past the longest match, ending
