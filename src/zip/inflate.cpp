@@ -456,6 +456,17 @@ static_assert(kPatternPeriod[3] == 9 && kPatternPeriod[7] == 14);
 #define QB_INLINE
 #endif
 
+// Branch hints for the fast loop. Exceptional entries (end of block, subtable
+// links, invalid codewords) are rare, and most matches reach back 16 bytes or
+// more; laid out accordingly, the loop's common path runs straight through.
+#if defined(__GNUC__) || defined(__clang__)
+#define QB_LIKELY(x) __builtin_expect(static_cast<bool>(x), 1)
+#define QB_UNLIKELY(x) __builtin_expect(static_cast<bool>(x), 0)
+#else
+#define QB_LIKELY(x) (x)
+#define QB_UNLIKELY(x) (x)
+#endif
+
 // The decoder proper, over an I/O policy. WholeBuffer (Inflate()) has all the
 // input and a fixed output buffer: its top-ups always fail and compile away.
 // StreamingIo (InflateStream()) refills the input buffer from a source and makes
@@ -700,7 +711,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
             saved = bitbuf;
             consume(EntryBitsUsed(e));
           }
-          if (e & kEntryExceptional) {
+          if (QB_UNLIKELY(e & kEntryExceptional)) {
             if (e & kEntrySubtable) {
               e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
               saved = bitbuf;
@@ -712,7 +723,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
                 continue;
               }
             }
-            if (e & kEntryExceptional) {
+            if (QB_UNLIKELY(e & kEntryExceptional)) {
               if (e & kEntryEndOfBlock) goto block_done;
               return finish(CodecStatus::BadData);
             }
@@ -721,7 +732,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
           const unsigned length = EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >>
                                                                         EntryCodewordBits(e));
           e = dist_table[bitbuf & dist_mask];
-          if (e & kEntryExceptional) {
+          if (QB_UNLIKELY(e & kEntryExceptional)) {
             if (e & kEntrySubtable) {
               consume(EntryBitsUsed(e));
               e = dist_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
@@ -741,7 +752,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
           uint8_t* dst = out_next;
           uint8_t* const end = out_next + length;
           const uint8_t* src = dst - distance;
-          if (distance >= 16) {
+          if (QB_LIKELY(distance >= 16)) {
             // Most matches are short: copy 32 bytes without asking.
             Copy16(dst, src);
             Copy16(dst + 16, src + 16);
