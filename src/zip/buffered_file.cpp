@@ -86,8 +86,8 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
       position_ += static_cast<uint64_t>(got);
       continue;
     }
-    buffer_.resize(kBufferSize);
-    ssize_t got = sys::Pread(fd_, buffer_.data(), kBufferSize, static_cast<off_t>(position_));
+    buffer_.resize(read_ahead_);
+    ssize_t got = sys::Pread(fd_, buffer_.data(), read_ahead_, static_cast<off_t>(position_));
     if (got < 0) {
       buffer_.clear();
       if (errno == EINTR) continue;
@@ -233,8 +233,10 @@ bool TLFNFileStream::Sync() {
 void TLFNFileStream::StartWriteback() {
   if (mode_ == Mode::Read || fd_ < 0 || !FlushWrites()) return;
   // What the previous call started is on its way; wait for it (short), then start
-  // the rest. Failures are left to Sync, which reports them.
+  // the rest. Failures are left to Sync, which reports them. Less than a piece
+  // worth a wait waits for Sync: a small file goes to the disk in one go.
   const uint64_t end = Size();
+  if (end < writeback_started_ + kWritebackPiece) return;
   if (writeback_started_ > 0)
     ::sync_file_range(fd_, 0, static_cast<off64_t>(writeback_started_),
                       SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);

@@ -9,6 +9,7 @@
 // reading: a named pipe, a device or a folder is refused without blocking.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ class TLFNFileStream {
 
   // Reads up to count bytes; fewer only at the end of the file. Throws EInOutError.
   size_t Read(void* buffer, size_t count);
+  // How many bytes Read takes into its buffer at a time (kBufferSize at least):
+  // more for a long run of small reads in file order.
+  void SetReadAhead(size_t bytes) { read_ahead_ = std::max(bytes, kBufferSize); }
   // Reads up to count bytes at position, bypassing the buffer (for scattered small
   // reads); does not move the stream's position.
   size_t ReadAt(uint64_t position, void* buffer, size_t count);
@@ -52,10 +56,12 @@ class TLFNFileStream {
   // Flushes and forces the data and the file's status (owner, mode) to the disk;
   // false when there was no room. Throws EInOutError on any other failure.
   bool Sync();
-  // Sends what was written so far on its way to the disk: waits for what the
-  // previous call sent, starts the rest without waiting. Called between pieces of
-  // a long write, it spreads the disk work over the write, so that Sync at its end
-  // has little left to wait for.
+  // Sends what was written so far on its way to the disk, once it is at least
+  // kWritebackPiece more than the previous call sent: waits for what that call
+  // sent, starts the rest without waiting. Called between pieces of a long write,
+  // it spreads the disk work over the write, so that Sync at its end has little
+  // left to wait for.
+  static constexpr uint64_t kWritebackPiece = uint64_t{4} << 20;
   void StartWriteback();
   // Closes the file; false when closing reported an error (a write that failed
   // late, on a network file system), whose errno is then LastError().
@@ -79,6 +85,7 @@ class TLFNFileStream {
   // Read buffer: bytes [buffer_start_, buffer_start_ + buffer_.size()) of the file.
   std::vector<uint8_t> buffer_;
   uint64_t buffer_start_ = 0;
+  size_t read_ahead_ = kBufferSize;
   std::vector<uint8_t> pending_;  // write buffer, to go at pending_start_
   uint64_t pending_start_ = 0;
   bool write_failed_ = false;
