@@ -25,6 +25,8 @@ namespace {
 // Extraction hands output to the target in pieces of this size; a piece that would
 // run past the entry's uncompressed size is not written.
 constexpr size_t kPieceSize = 16000;
+// The central directory is read in pieces of this size.
+constexpr size_t kDirectoryReadAhead = 256 << 10;
 // The recovery scan dispatches window messages every so many bytes.
 constexpr uint64_t kScanPumpInterval = 10240;
 bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
@@ -496,6 +498,12 @@ void TZipReader::CheckCentralFacts(bool in_place) {
 }
 
 bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
+  // The records are read one after another: in large pieces.
+  struct ReadAhead {
+    TLFNFileStream& file;
+    ~ReadAhead() { file.SetReadAhead(TLFNFileStream::kBufferSize); }
+  } read_ahead{*file_};
+  file_->SetReadAhead(kDirectoryReadAhead);
   physical_->Clear();
   central_facts_.clear();
   central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize + 1)));

@@ -38,6 +38,20 @@ struct TStoredEntry {
   std::vector<uint8_t> data;
 };
 
+// What an update needs to know of a central record to carry it over as it is.
+struct TCentralFacts {
+  uint64_t local_header_offset = 0;
+  uint64_t compressed_size = 0;
+  uint64_t name_hash = 0;  // FoldedNameHash of the full name
+  uint32_t crc = 0;
+  uint16_t flags = 0;
+  uint16_t disk = 0;
+  // A rewrite would write the record's bytes as they are, its local header offset
+  // given: no ZIP64 values, an extra field that is kept whole, a date that needs
+  // no mending, disk 0.
+  bool as_written = false;
+};
+
 class TZipReader {
  public:
   TZipReader();
@@ -210,18 +224,6 @@ class TZipReader {
   // Every central record of the file as it stands, in directory order - those the
   // name filter passed over too - for an update that adds an entry and carries the
   // directory over byte for byte instead of rewriting it (TZipWriter).
-  struct TCentralFacts {
-    uint64_t local_header_offset = 0;
-    uint64_t compressed_size = 0;
-    uint64_t name_hash = 0;  // FoldedNameHash of the full name
-    uint32_t crc = 0;
-    uint16_t flags = 0;
-    uint16_t disk = 0;
-    // A rewrite would write the record's bytes as they are, its local header
-    // offset given: no ZIP64 values, an extra field that is kept whole, a date
-    // that needs no mending, disk 0.
-    bool as_written = false;
-  };
   std::vector<TCentralFacts> central_facts_;
   // The directory lies at the end record's offset, agrees with the end records,
   // every record is as written, and the records list the local headers in file

@@ -10,6 +10,7 @@
 #include <future>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -32,6 +33,8 @@ constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 // The old local headers are read ahead in blocks of this size: an update reads
 // them all, in file order.
 constexpr size_t kReadAhead = 256 << 10;
+// Local headers at most this far apart are read in one block with the data between.
+constexpr uint64_t kCloseHeaders = 8 << 10;
 // New data of at least this size is checksummed and compressed on a worker thread.
 constexpr size_t kWorkerThreshold = 1 << 20;
 // While a worker runs, the window's messages are dispatched this often.
@@ -1019,6 +1022,32 @@ bool WrittenAsItIs(const TZipHeaderInfo& r) {
 
 }  // namespace
 
+namespace {
+
+// Whether the records' name hashes and one more all differ: an open-addressing
+// set, at most half full.
+bool HashesDiffer(const std::vector<TCentralFacts>& facts, uint64_t more) {
+  size_t slots = 16;
+  while (slots < 2 * (facts.size() + 1)) slots *= 2;
+  std::vector<uint64_t> table(slots, 0);
+  bool zero = false;  // 0 marks a free slot: a hash of 0 is noted aside
+  auto insert = [&](uint64_t h) {
+    if (h == 0) return !std::exchange(zero, true);
+    for (size_t i = static_cast<size_t>(h ^ (h >> 29)) & (slots - 1);; i = (i + 1) & (slots - 1)) {
+      if (table[i] == h) return false;
+      if (table[i] == 0) {
+        table[i] = h;
+        return true;
+      }
+    }
+  };
+  for (const TCentralFacts& f : facts)
+    if (!insert(f.name_hash)) return false;
+  return insert(more);
+}
+
+}  // namespace
+
 void TZipWriter::FactsFromRecords() {
   central_facts_.clear();
   central_facts_.reserve(static_cast<size_t>(physical_->Count()));
@@ -1065,12 +1094,7 @@ bool TZipWriter::CanAppend(const std::string& item) {
   for (const TZipHeaderInfo* old : *physical_)
     if (HasLowerName(*old, lower)) return false;  // replaced in place: a rewrite
   // Two entries of one name: the rewrite refuses them, or decides on a tie of hashes.
-  std::vector<uint64_t> hashes;
-  hashes.reserve(central_facts_.size() + 1);
-  for (const TCentralFacts& f : central_facts_) hashes.push_back(f.name_hash);
-  hashes.push_back(FoldedNameHash(path, file_name));
-  std::sort(hashes.begin(), hashes.end());
-  if (std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end()) return false;
+  if (!HashesDiffer(central_facts_, FoldedNameHash(path, file_name))) return false;
   return LocalPartsInPlace();
 }
 
@@ -1087,8 +1111,11 @@ bool TZipWriter::LocalPartsInPlace() {
   for (size_t i = 0; i < facts.size(); ++i) {
     const TCentralFacts& f = facts[i];
     const uint64_t at = f.local_header_offset;
+    // A block takes in the headers that follow closely; headers far apart are read
+    // one by one rather than the data between them.
     far = std::max(far, i);
-    while (far + 1 < facts.size() && facts[far + 1].local_header_offset + kHeaderGuess - at <= kReadAhead)
+    while (far + 1 < facts.size() && facts[far + 1].local_header_offset + kHeaderGuess - at <= kReadAhead &&
+           facts[far + 1].local_header_offset - facts[far].local_header_offset <= kCloseHeaders)
       ++far;
     headers.SetAhead(static_cast<size_t>(facts[far].local_header_offset + kHeaderGuess - at));
     uint8_t fixed[kLocalHeaderSize];
