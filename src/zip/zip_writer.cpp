@@ -331,18 +331,28 @@ class TZipWriter::HeaderReader {
   void SetAhead(size_t ahead) { ahead_ = std::min(ahead, kReadAhead); }
   // Reads up to count bytes at position; fewer only at the end of the file.
   size_t ReadAt(uint64_t position, void* buffer, size_t count) {
-    if (position < start_ || position + count > start_ + length_) {
-      if (count > kReadAhead) return file_.ReadAt(position, buffer, count);
-      if (block_.empty()) block_.resize(kReadAhead);
-      start_ = position;
-      length_ = file_.ReadAt(position, block_.data(), std::max(count, ahead_));
-    }
+    if (count > kReadAhead) return file_.ReadAt(position, buffer, count);
+    Fill(position, count);
     const size_t n = static_cast<size_t>(std::min<uint64_t>(count, start_ + length_ - position));
     std::memcpy(buffer, block_.data() + (position - start_), n);
     return n;
   }
+  // The count bytes at position (count at most the read-ahead block) where they
+  // lie in the block; nullptr when the file ends before.
+  const uint8_t* Peek(uint64_t position, size_t count) {
+    Fill(position, count);
+    return position + count <= start_ + length_ ? block_.data() + (position - start_) : nullptr;
+  }
 
  private:
+  // Makes the block hold [position, position + count) unless the file ends first.
+  void Fill(uint64_t position, size_t count) {
+    if (position >= start_ && position + count <= start_ + length_) return;
+    if (block_.empty()) block_.resize(kReadAhead);
+    start_ = position;
+    length_ = file_.ReadAt(position, block_.data(), std::max(count, ahead_));
+  }
+
   TLFNFileStream& file_;
   std::vector<uint8_t> block_;
   uint64_t start_ = 0;
@@ -1090,9 +1100,7 @@ bool TZipWriter::CanAppend(const std::string& item) {
       std::none_of(name_filter_.begin(), name_filter_.end(),
                    [&](const std::string& name) { return codepage::SameTextAscii(name, full); }))
     return false;
-  const std::string lower = codepage::AsciiLowerCase(full);
-  for (const TZipHeaderInfo* old : *physical_)
-    if (HasLowerName(*old, lower)) return false;  // replaced in place: a rewrite
+  if (FindEntry(full) < EntryCount()) return false;  // replaced in place: a rewrite
   // Two entries of one name: the rewrite refuses them, or decides on a tie of hashes.
   if (!HashesDiffer(central_facts_, FoldedNameHash(path, file_name))) return false;
   return LocalPartsInPlace();
@@ -1105,7 +1113,7 @@ bool TZipWriter::LocalPartsInPlace() {
   HeaderReader headers(*file_);
   const std::vector<TCentralFacts>& facts = central_facts_;
   const uint64_t file_size = file_->Size();
-  std::string name_and_extra;
+  std::string extra;
   constexpr uint64_t kHeaderGuess = kLocalHeaderSize + 256;
   size_t far = 0;  // the last header a block read at the current one takes in
   for (size_t i = 0; i < facts.size(); ++i) {
@@ -1118,16 +1126,17 @@ bool TZipWriter::LocalPartsInPlace() {
            facts[far + 1].local_header_offset - facts[far].local_header_offset <= kCloseHeaders)
       ++far;
     headers.SetAhead(static_cast<size_t>(facts[far].local_header_offset + kHeaderGuess - at));
-    uint8_t fixed[kLocalHeaderSize];
+    const uint8_t* fixed = headers.Peek(at, kLocalHeaderSize);
     LocalHeader h;
-    if (headers.ReadAt(at, fixed, sizeof fixed) != sizeof fixed || !DecodeLocalHeader(fixed, h))
-      throw EBadZipFile();
-    name_and_extra.resize(size_t{h.name_length} + h.extra_length);
-    if (headers.ReadAt(at + kLocalHeaderSize, name_and_extra.data(), name_and_extra.size()) !=
-        name_and_extra.size())
-      throw EFatalUnzipError();
-    const bool zip64_local =
-        FindExtraField(std::string_view(name_and_extra).substr(h.name_length), kExtraZip64).has_value();
+    if (!fixed || !DecodeLocalHeader(fixed, h)) throw EBadZipFile();
+    // The name and extra field must be there; only the extra field matters here.
+    if (at + h.Span() > file_size) throw EFatalUnzipError();
+    bool zip64_local = false;
+    if (h.extra_length > 0) {
+      extra.resize(h.extra_length);
+      headers.ReadAt(at + kLocalHeaderSize + h.name_length, extra.data(), extra.size());
+      zip64_local = FindExtraField(extra, kExtraZip64).has_value();
+    }
     const uint64_t data_start = at + h.Span();
     const uint64_t descriptor =
         (f.flags & kFlagDataDescriptor)
