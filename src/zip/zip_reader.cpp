@@ -506,7 +506,8 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   file_->SetReadAhead(kDirectoryReadAhead);
   physical_->Clear();
   central_facts_.clear();
-  central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize + 1)));
+  // Room for one more: an update may append one.
+  central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize)) + 1);
   const std::string damage_before = damage_;
   uint64_t position = start;
   uint64_t found = 0;

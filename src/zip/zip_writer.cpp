@@ -1060,7 +1060,7 @@ bool HashesDiffer(const std::vector<TCentralFacts>& facts, uint64_t more) {
 
 void TZipWriter::FactsFromRecords() {
   central_facts_.clear();
-  central_facts_.reserve(static_cast<size_t>(physical_->Count()));
+  central_facts_.reserve(static_cast<size_t>(physical_->Count()) + 1);
   bool as_written = true;
   for (const TZipHeaderInfo* r : *physical_) {
     TCentralFacts& f = central_facts_.emplace_back();
