@@ -49,12 +49,13 @@
 //    origin moves and each entry drops by 32768 with a saturating subtract,
 //    which the compiler turns into a few vector instructions per cache line;
 //    entries that fall off the window become 0, which is never a candidate.
-// 3. Four links per node. Walking a chain is a series of dependent loads, and
-//    in the textbook version every candidate waits for the load of its link.
-//    Here each position's node holds the next four positions of its chain, so
-//    one 8-byte load yields four candidates, and the following node is being
-//    loaded while they are tried. Entering a position stays cheap: its node is
-//    the node of the chain's previous head shifted by one lane.
+// 3. Four links per node (levels 2 to 9, see 13). Walking a chain is a series
+//    of dependent loads, and in the textbook version every candidate waits for
+//    the load of its link. Here each position's node holds the next four
+//    positions of its chain, so one 8-byte load yields four candidates, and
+//    the following node is being loaded while they are tried. Entering a
+//    position stays cheap: its node is the node of the chain's previous head
+//    shifted by one lane.
 // 4. Cheap rejection. Before a candidate is extended it must agree with the
 //    current position on the two bytes ending at the length to beat, then on
 //    its first two bytes; most candidates fail the first 16-bit compare.
@@ -91,6 +92,11 @@
 //    touching them, and the walk goes on from the run's start. Searches at the
 //    edges of the flat areas of a picture used to spend thousands of
 //    candidates this way at level 9.
+// 13. Single links where chains are short. At level 1 a search tries at most
+//    four candidates, so each position keeps only the previous position of
+//    its hash (see InsertLink): entering a position no longer waits for the
+//    load of another node, and the tables to keep in cache and to slide
+//    shrink from 320 to 128 KiB.
 #include "zip/deflate.h"
 
 #include <algorithm>
@@ -494,10 +500,21 @@ void SlideTablesPortable(uint16_t* head, uint16_t* chains) {
   DropEntries<kLinksPerNode * kWindowSize>(chains);
 }
 
+// The heads and the single links of the short chains (the first kWindowSize
+// entries of the chain table).
+void SlideSingleLinksPortable(uint16_t* head, uint16_t* links) {
+  DropEntries<kHashSize>(head);
+  DropEntries<kWindowSize>(links);
+}
+
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 __attribute__((target("avx2"))) void SlideTablesAvx2(uint16_t* head, uint16_t* chains) {
   DropEntries<kHashSize>(head);
   DropEntries<kLinksPerNode * kWindowSize>(chains);
+}
+__attribute__((target("avx2"))) void SlideSingleLinksAvx2(uint16_t* head, uint16_t* links) {
+  DropEntries<kHashSize>(head);
+  DropEntries<kWindowSize>(links);
 }
 bool DetectAvx2() {
   __builtin_cpu_init();
@@ -511,9 +528,18 @@ void SlideTables(uint16_t* head, uint16_t* chains) {
   else
     SlideTablesPortable(head, chains);
 }
+void SlideSingleLinks(uint16_t* head, uint16_t* links) {
+  if (kHaveAvx2)
+    SlideSingleLinksAvx2(head, links);
+  else
+    SlideSingleLinksPortable(head, links);
+}
 #else
 void SlideTables(uint16_t* head, uint16_t* chains) {
   SlideTablesPortable(head, chains);
+}
+void SlideSingleLinks(uint16_t* head, uint16_t* links) {
+  SlideSingleLinksPortable(head, links);
 }
 #endif
 
@@ -531,6 +557,7 @@ class Compressor {
         shortcuts_(shortcuts),
         head_(ws.head.get()),
         chains_(ws.chains.get()),
+        single_links_(kLevelParams[level].chain <= kLinksPerNode && shortcuts),
         symbols_(ws.symbols.get()),
         dynamic_(ws.dynamic),
         writer_(nullptr) {
@@ -549,8 +576,10 @@ class Compressor {
       CompressLazy<true>();
     else if (level_ >= kFirstLazyLevel)
       CompressLazy<false>();
+    else if (single_links_)
+      CompressGreedy<true>();
     else
-      CompressGreedy();
+      CompressGreedy<false>();
     if (!out_.stored_whole) {
       writer_.AlignToByte();
       out_.data.resize(static_cast<size_t>(writer_.Position() - out_.data.data()));
@@ -677,10 +706,57 @@ class Compressor {
 
   // Moves the origin of relative positions by kWindowSize.
   void Slide() {
-    if (shortcuts_)
-      SlideTables(head_, chains_);
-    else
+    if (!shortcuts_)
       SlideTablesPortable(head_, chains_);
+    else if (single_links_)
+      SlideSingleLinks(head_, chains_);
+    else
+      SlideTables(head_, chains_);
+  }
+
+  // ---- Single links, for chains of at most four ----
+  //
+  // A chain that is never walked past its fourth position costs less with one
+  // link per position, the previous position of its hash, kept in the first
+  // kWindowSize entries of the chain table (the textbook layout): entering a
+  // position stores its link without reading the previous node first, the
+  // links take a quarter of the room of nodes (more of them stay in the
+  // nearest cache), and a slide rewrites 128 KiB instead of 320 KiB. A search
+  // pays with at most three dependent loads, one per further candidate.
+
+  uint32_t InsertLink(uint32_t h, uint32_t rel) {
+    const uint32_t cand = head_[h];
+    head_[h] = static_cast<uint16_t>(rel);
+    chains_[rel & kWindowMask] = static_cast<uint16_t>(cand);
+    return cand;
+  }
+
+  // LongestMatch() over single links from `cand` (within reach).
+  uint32_t ShortChainMatch(size_t pos, uint32_t rel, uint32_t cand, uint32_t max_len, uint32_t nice_len,
+                           uint32_t chain, uint32_t* dist) const {
+    const uint8_t* const scan = in_ + pos;
+    const uint32_t limit = rel - kMaxDist;
+    const size_t base = pos - rel;
+    const uint16_t scan_start = Load16(scan);
+    uint32_t best_len = kMinMatch - 1, best_cand = 0;
+    uint16_t scan_end = Load16(scan + best_len - 1);
+    for (uint32_t c = cand;;) {
+      const uint32_t next = chains_[c & kWindowMask];
+      const uint8_t* const match = in_ + (base + c);
+      if (Load16(match + best_len - 1) == scan_end && Load16(match) == scan_start) {
+        const uint32_t len = MatchLength(scan, match, 2, max_len);
+        if (len > best_len) {
+          best_len = len;
+          best_cand = c;
+          if (len >= nice_len) break;
+          scan_end = Load16(scan + best_len - 1);
+        }
+      }
+      if (--chain == 0 || next < limit) break;
+      c = next;
+    }
+    if (best_cand) *dist = rel - best_cand;
+    return best_len;
   }
 
   // Walks the chain from `cand` (a position within reach) looking for a match
@@ -783,6 +859,7 @@ class Compressor {
     return n;
   }
 
+  template <bool kSingleLinks>
   void CompressGreedy() {
     const uint32_t max_insert = params_.lazy;
     size_t pos = 0;
@@ -795,11 +872,15 @@ class Compressor {
       const size_t remaining = len_ - pos;
       uint32_t match_len = 0, dist = 0;
       if (remaining >= kMinMatch) {
-        const uint32_t cand = Insert(pos, rel);
+        const uint32_t cand = kSingleLinks ? InsertLink(Hash3(in_ + pos), rel) : Insert(pos, rel);
         if (cand >= rel - kMaxDist) {
           const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
-          match_len = LongestMatch<false>(pos, rel, cand, kMinMatch - 1, max_len,
-                                          std::min<uint32_t>(params_.nice, max_len), params_.chain, &dist);
+          const uint32_t nice = std::min<uint32_t>(params_.nice, max_len);
+          if (kSingleLinks)
+            match_len = ShortChainMatch(pos, rel, cand, max_len, nice, params_.chain, &dist);
+          else
+            match_len =
+                LongestMatch<false>(pos, rel, cand, kMinMatch - 1, max_len, nice, params_.chain, &dist);
         }
       }
       bool flush;
@@ -811,7 +892,10 @@ class Compressor {
             // for runs, which never pays off on so few (the same nodes).
             uint32_t h = Hash3(in_ + pos + 1);
             for (uint32_t k = 1;; ++k) {
-              InsertHashed(h, rel + k);
+              if (kSingleLinks)
+                InsertLink(h, rel + k);
+              else
+                InsertHashed(h, rel + k);
               if (k == match_len - 1) break;
               h = ((h << kHashShift) ^ in_[pos + k + kMinMatch]) & (kHashSize - 1);
             }
@@ -1159,6 +1243,7 @@ class Compressor {
   const bool shortcuts_;     // false for DeflatePlain
   uint16_t* const head_;     // hash -> newest relative position, 0 = none
   uint16_t* const chains_;   // relative position % window -> chain node (see kLinkBits)
+  const bool single_links_;  // chains_ holds single links instead (see InsertLink)
   uint32_t* const symbols_;  // packed symbols of the current block
   DynamicCodes& dynamic_;
   uint32_t num_symbols_ = 0;

@@ -447,16 +447,19 @@ TEST(Deflate, EarlierCallsOnTheSameThreadLeaveNoTrace) {
 
 // Runs of one byte value take shortcuts: entered into the hash chains in bulk,
 // and skipped in the match search at the levels with long chains; the few
-// positions of a short match at the greedy levels are entered one by one; and
-// the tables slide with AVX2 where the processor has it. All must leave the output
+// positions of a short match at the greedy levels are entered one by one; the
+// shortest chains are kept as single links; and the tables slide with AVX2
+// where the processor has it. All must leave the output
 // exactly as the plain path makes it; a slip there still gives a valid stream,
 // so only a byte-for-byte comparison finds it. The
 // inputs have runs of every length up to and past the longest match, ending
 // at every offset, at the very start of the input, in 24-bit pixels, and long
-// enough to move the window origin.
+// enough to move the window origin, and there is text, where chains are
+// long and full of hash collisions.
 TEST(Deflate, ShortcutsLeaveTheOutputUnchanged) {
   std::vector<Bytes> inputs;
   inputs.push_back(Runs(120000, 21));
+  inputs.push_back(SystemHeaders(100000));
   Bytes stairs;  // a run whose end moves by one byte from line to line
   for (size_t n = 1; stairs.size() < 90000; n = n % 300 + 1) {
     stairs.insert(stairs.end(), n, 0xAA);
