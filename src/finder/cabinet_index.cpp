@@ -107,11 +107,81 @@ void TCabinetIndex::TFoldedColumn::Mark(std::string_view needle, std::vector<cha
   }
 }
 
+void TCabinetIndex::TFoldedColumn::AddFolded(std::string_view folded) {
+  text.append(folded);
+  text += '\0';
+  starts.push_back(text.size());
+}
+
 void TCabinetIndex::Add(TIndexedItem item, std::string_view note, std::string_view text) {
   paths_.Add(item.path);
   notes_.Add(note);
   content_.Add(text);
+  item.removed = false;
+  by_path_[item.path] = Count();
   items_.push_back(std::move(item));
+}
+
+int TCabinetIndex::Find(const std::string& path) const {
+  auto it = by_path_.find(path);
+  return it == by_path_.end() ? -1 : it->second;
+}
+
+void TCabinetIndex::Remove(int k) {
+  TIndexedItem& item = items_[static_cast<size_t>(k)];
+  if (item.removed) return;
+  item.removed = true;
+  ++removed_;
+  if (auto it = by_path_.find(item.path); it != by_path_.end() && it->second == k) by_path_.erase(it);
+}
+
+int TCabinetIndex::AddCopy(TIndexedItem item, const TCabinetIndex& from, int k, bool copy_note) {
+  const auto at = static_cast<size_t>(k);
+  // Copied out first: from may be this index, whose columns grow below.
+  const std::string note = copy_note ? std::string(from.notes_.Of(at)) : std::string();
+  const std::string text(from.content_.Of(at));
+  if (const int old = Find(item.path); old >= 0) Remove(old);
+  paths_.Add(item.path);
+  if (copy_note)
+    notes_.AddFolded(note);
+  else
+    notes_.Add(item.has_note ? store::ReadNoteText(item.comment) : std::string());
+  content_.AddFolded(text);
+  item.removed = false;
+  appended_ = true;
+  const int position = Count();
+  by_path_[item.path] = position;
+  items_.push_back(std::move(item));
+  return position;
+}
+
+int TCabinetIndex::Rename(int k, const std::string& path) {
+  TIndexedItem item = items_[static_cast<size_t>(k)];
+  Remove(k);
+  item.path = path;
+  return AddCopy(std::move(item), *this, k, true);
+}
+
+int TCabinetIndex::SetComment(int k, const std::string& comment) {
+  TIndexedItem item = items_[static_cast<size_t>(k)];
+  Remove(k);
+  ReadItemComment(item, comment);
+  return AddCopy(std::move(item), *this, k, false);
+}
+
+int TCabinetIndex::Take(const TCabinetIndex& other, int k) {
+  return AddCopy(other.items_[static_cast<size_t>(k)], other, k, true);
+}
+
+std::string ReadItemComment(TIndexedItem& item, const std::string& comment) {
+  item.comment = comment;
+  try {
+    item.format = store::ReadFormatNumber(comment);
+  } catch (const Exception&) {
+    item.format = std::nullopt;  // not a number: shown and searched as data of no format
+  }
+  item.has_note = store::CommentHasNote(comment);
+  return item.has_note ? store::ReadNoteText(comment) : std::string();
 }
 
 TCabinetIndex TCabinetIndex::Read(zip::TZipReader& zip, const TIndexOptions& options) {
@@ -142,14 +212,9 @@ TCabinetIndex TCabinetIndex::Read(zip::TZipReader& zip, const TIndexOptions& opt
     item.entry = i;
     item.dos_date_time = entry.dos_date_time;
     item.size = entry.uncompressed_size;
-    const std::string comment = zip.EntryHasComment(i) ? zip.EntryComment(i) : std::string();
-    try {
-      item.format = store::ReadFormatNumber(comment);
-    } catch (const Exception&) {
-      item.format = std::nullopt;  // not a number: shown and searched as data of no format
-    }
-    item.has_note = store::CommentHasNote(comment);
-    const std::string note = item.has_note ? store::ReadNoteText(comment) : std::string();
+    item.crc = entry.crc;
+    const std::string note =
+        ReadItemComment(item, zip.EntryHasComment(i) ? zip.EntryComment(i) : std::string());
 
     const bool is_text = IsTextFormat(item.format, registry);
     uint64_t want = 0;
@@ -186,7 +251,7 @@ std::vector<int> TCabinetIndex::Search(std::string_view query, unsigned fields,
                                        (fields & kSearchNotes) ? &notes_ : nullptr,
                                        (fields & kSearchContent) ? &content_ : nullptr};
     for (int k : *within) {
-      if (k < 0 || k >= Count()) continue;
+      if (k < 0 || k >= Count() || Removed(k)) continue;
       for (const TFoldedColumn* column : columns)
         if (column && needle.FoundInFolded(column->Of(static_cast<size_t>(k)))) {
           result.push_back(k);
@@ -199,6 +264,9 @@ std::vector<int> TCabinetIndex::Search(std::string_view query, unsigned fields,
   if (within)
     for (int k : *within)
       if (k >= 0 && k < Count()) state[static_cast<size_t>(k)] = kLookAt;
+  if (removed_ > 0)
+    for (size_t k = 0; k < items_.size(); ++k)
+      if (items_[k].removed) state[k] = kLeftOut;
   if (needle.Empty()) {
     for (char& s : state)
       if (s == kLookAt) s = kFound;
@@ -212,11 +280,28 @@ std::vector<int> TCabinetIndex::Search(std::string_view query, unsigned fields,
   return result;
 }
 
-std::vector<int> TCabinetIndex::History() const {
-  std::vector<uint32_t> dates;
-  dates.reserve(items_.size());
-  for (const TIndexedItem& item : items_) dates.push_back(item.dos_date_time);
-  return NewestFirst(dates);
+std::vector<int> TCabinetIndex::History(size_t count) const {
+  std::vector<int> order;
+  order.reserve(static_cast<size_t>(LiveCount()));
+  for (int k = 0; k < Count(); ++k)
+    if (!Removed(k)) order.push_back(k);
+  // Newest first; items of one date in the cabinet's order, which is the order of
+  // their positions until items were added after the read.
+  auto newer = [&](int a, int b) {
+    const TIndexedItem& x = items_[static_cast<size_t>(a)];
+    const TIndexedItem& y = items_[static_cast<size_t>(b)];
+    if (x.dos_date_time != y.dos_date_time) return x.dos_date_time > y.dos_date_time;
+    if (appended_)
+      if (const int c = zip::CompareNamesFolded(x.path, y.path); c != 0) return c < 0;
+    return a < b;
+  };
+  if (count < order.size()) {
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(count), order.end(), newer);
+    order.resize(count);
+  } else {
+    std::sort(order.begin(), order.end(), newer);
+  }
+  return order;
 }
 
 std::vector<int> NewestFirst(std::span<const uint32_t> dos_date_times) {

@@ -13,17 +13,25 @@
 // History. The items newest first by the date stored with each entry (two-second
 // steps); items of one date keep the cabinet's order.
 //
+// Keeping in step. The program changes its cabinet a little at a time (a clip
+// saved, an item deleted or renamed, a note written): the index is changed to
+// match rather than read again. A removed item stays in Items() (its position is
+// not reused) and is passed over by searches and the history; a renamed or
+// re-noted item is removed and added again at the end, its text copied over.
+//
 // Reading happens where the caller wants it (the program does it off the user
 // interface thread, on a reader of its own); a search on a finished index only
 // reads it, so several threads may search one index at once.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/format_registry.h"
@@ -47,6 +55,11 @@ struct TIndexedItem {
   std::string preview;  // one line (ItemPreview); empty when previews were not read
   std::string opening;  // a text item's first lines (TextOpening), with the previews
   bool text = false;    // its text was read for searching
+  // What the cabinet's directory said of it when it was read: an item whose record
+  // still says the same is unchanged.
+  uint32_t crc = 0;
+  std::string comment;
+  bool removed = false;  // no longer in the cabinet (see Remove)
 };
 
 struct TIndexOptions {
@@ -66,20 +79,37 @@ class TCabinetIndex {
   // drawers (an empty name) are not items.
   static TCabinetIndex Read(zip::TZipReader& zip, const TIndexOptions& options = {});
 
+  // Every item read or added, removed ones included (see Removed).
   const std::vector<TIndexedItem>& Items() const { return items_; }
   int Count() const { return static_cast<int>(items_.size()); }
+  bool Removed(int k) const { return items_[static_cast<size_t>(k)].removed; }
+  // The items still in the cabinet.
+  int LiveCount() const { return Count() - removed_; }
   bool Cancelled() const { return cancelled_; }
+  // The position of the item whose full name is path (exactly), or -1.
+  int Find(const std::string& path) const;
 
   // The positions in Items() of the items that match query in fields, ascending.
   // within, when given (ascending positions), limits the search to those items. An
   // empty query matches every item (of within).
   std::vector<int> Search(std::string_view query, unsigned fields = kSearchAll,
                           const std::vector<int>* within = nullptr) const;
-  // The positions of every item, newest first.
-  std::vector<int> History() const;
+  // The positions of every item, newest first; with count, only the count newest.
+  std::vector<int> History(size_t count = SIZE_MAX) const;
 
   // Adds an item at the end (the reader uses it; tests build indexes with it).
   void Add(TIndexedItem item, std::string_view note, std::string_view text);
+
+  // Changes that keep the index in step with its cabinet:
+  // the item at k is gone;
+  void Remove(int k);
+  // the item at k is now called path (its text and note copied); returns its new position;
+  int Rename(int k, const std::string& path);
+  // the item at k has another comment (its note, format and glyph); returns its new position;
+  int SetComment(int k, const std::string& comment);
+  // item k of other (an index of a few items read again) replaces the item of its
+  // path here, or is added; returns its position here.
+  int Take(const TCabinetIndex& other, int k);
 
  private:
   // What a search knows of each item.
@@ -89,6 +119,7 @@ class TCabinetIndex {
     std::string text;
     std::vector<size_t> starts{0};  // item k's text is [starts[k], starts[k + 1] - 1)
     void Add(std::string_view utf8);
+    void AddFolded(std::string_view folded);
     std::string_view Of(size_t k) const { return {text.data() + starts[k], starts[k + 1] - starts[k] - 1}; }
     // Sets state[k] to kFound for every item k still to be looked at (kLookAt) whose
     // text holds the folded needle.
@@ -97,10 +128,20 @@ class TCabinetIndex {
     void Mark(std::string_view needle, std::vector<char>& state, size_t first, size_t items) const;
   };
 
+  // Adds item at the end with the note and text columns of item k of from.
+  int AddCopy(TIndexedItem item, const TCabinetIndex& from, int k, bool copy_note);
+
   std::vector<TIndexedItem> items_;
   TFoldedColumn paths_, notes_, content_;
   bool cancelled_ = false;
+  int removed_ = 0;
+  // Items were added after the read: positions no longer follow the cabinet's order.
+  bool appended_ = false;
+  std::unordered_map<std::string, int> by_path_;  // the live items
 };
+
+// The note of a comment (empty when it has none); sets item's format and has_note.
+std::string ReadItemComment(TIndexedItem& item, const std::string& comment);
 
 // Entry positions ordered newest first by their DOS dates; equal dates keep their
 // order. dos_date_times[k] is the date of position k.

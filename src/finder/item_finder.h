@@ -14,6 +14,13 @@
 // user cannot see; ending the search selects it again, unless the user selected
 // another item meanwhile.
 //
+// After a change to the cabinet made by the program itself, the index follows the
+// directory the program has loaded (Follow): items deleted, renamed or given
+// another note are changed in the index at once, and only new or rewritten items
+// are read (on another thread, a few entries of the cabinet file). A change that
+// cannot be told from the directory (another program wrote the cabinet, or most of
+// it changed) has the index read again as a whole.
+//
 // The results of the last few queries are kept (for the index they came from): a
 // query met again (a letter typed and taken back) costs nothing, and a query
 // that holds a kept one (letters added at either end or inside it, as folded)
@@ -26,6 +33,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "explorer/node_set.h"
@@ -63,6 +71,16 @@ class TItemFinder {
   // a command, a save): at once while a search is on or when asked for, else at
   // the next search.
   void Refresh(bool read_now = false);
+  // Brings the index in step with directory, the program's loaded directory of the
+  // cabinet (in step with the cabinet file), when it can tell the changes from it;
+  // false when it cannot (no index yet, one being read, another cabinet or file):
+  // then Refresh reads it again.
+  bool Follow(const zip::TZipReader& directory);
+  // Items are being read after a change (Follow).
+  bool Catching() const { return !pending_.empty(); }
+  // The index when it is in step with the cabinet file: read or followed up to its
+  // last change, nothing still to read; else null.
+  std::shared_ptr<const TCabinetIndex> CurrentIndex() const;
 
   // The text typed; an empty text ends the search.
   void SetQuery(const std::string& query);
@@ -85,7 +103,8 @@ class TItemFinder {
 
   // Called after the results changed (a new query, a new index).
   std::function<void()> OnResults;
-  // Called when an index was read (the history's previews come from it).
+  // Called when an index was read or changed to follow the cabinet (the history's
+  // previews come from it).
   std::function<void()> OnIndexRead;
 
  private:
@@ -98,13 +117,30 @@ class TItemFinder {
   // shape of the tree).
   void ShowFound();
   void EndSearch();
+  // After the index changed in place: kept results patched (removed positions
+  // dropped, added ones tested), the search applied or the list of all items made.
+  void IndexChanged(const std::vector<int>& added);
+  void ReadChanged(std::vector<std::string> names);
+  void KeepOrder(std::vector<int> order);
+  void LetGo(std::shared_ptr<TCabinetIndex> index);
 
   TTreeView& tree_;
   TRunner runner_;
   std::string cabinet_;
   std::string query_;
-  std::shared_ptr<const TCabinetIndex> index_;
+  std::shared_ptr<TCabinetIndex> index_;
   zip::FileStamp index_stamp_;
+  // Items being read after a change, by path: what the directory said of each.
+  struct TPending {
+    uint32_t dos_date_time = 0;
+    uint32_t crc = 0;
+    uint64_t size = 0;
+  };
+  std::unordered_map<std::string, TPending> pending_;
+  // The index position of each entry of the directory last followed (-1: none), and
+  // back: a guess of each entry's item the next time.
+  std::vector<int> last_order_;
+  std::vector<int> position_of_;
   bool reading_ = false;
   zip::FileStamp reading_stamp_;
   uint64_t generation_ = 0;
@@ -119,6 +155,7 @@ class TItemFinder {
   std::vector<int> found_;
   TNodeSet visible_;
   std::vector<TTreeNode*> node_of_item_;              // by position in the index
+  std::vector<char> node_looked_up_;                  // node_of_item_ holds the answer
   uint64_t nodes_version_ = 0;                        // the tree's Version() they were looked up at
   std::shared_ptr<const TCabinetIndex> nodes_index_;  // held, so that its address names it
   // The item that was selected when a search hid it.

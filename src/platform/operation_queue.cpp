@@ -12,8 +12,13 @@ bool TOperationQueue::Submit(TOperation op) {
     WaitingChanged();
     return false;
   }
-  Drain();
+  DrainThenIdle();
   return true;
+}
+
+void TOperationQueue::DrainThenIdle() {
+  Drain();
+  if (OnIdle && !Busy() && queue_.empty()) OnIdle();
 }
 
 void TOperationQueue::Drain() {
@@ -55,7 +60,7 @@ void TOperationQueue::RunOne(TOperation& op) {
     WaitingChanged();
     ScheduleRetry(kRetryDelayMs, [this] {
       retry_pending_ = false;
-      if (!running_) Drain();
+      if (!running_) DrainThenIdle();
     });
   } catch (...) {
     retries_ = 0;

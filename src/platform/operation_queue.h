@@ -70,6 +70,9 @@ class TOperationQueue {
   // back, as the engine does during its work (so a clipboard change is taken
   // before the next copy can replace it). May be empty.
   std::function<void()> BetweenOperations;
+  // Told when the last operation has ended and none waits (the window shows what
+  // they changed). May be empty.
+  std::function<void()> OnIdle;
 
   // Runs op now when the queue is idle, then every operation submitted meanwhile;
   // otherwise queues it. Returns true when op ran (or failed) before returning.
@@ -80,6 +83,7 @@ class TOperationQueue {
 
  private:
   void Drain();
+  void DrainThenIdle();
   void RunOne(TOperation& op);
   void Report(const std::exception& e);
   void WaitingChanged();

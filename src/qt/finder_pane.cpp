@@ -102,18 +102,13 @@ void THistoryModel::Fill(const zip::TZipReader& zip, const std::unordered_set<st
 
 void THistoryModel::SetIndex(std::shared_ptr<const finder::TCabinetIndex> index) {
   index_ = std::move(index);
-  by_path_.clear();
-  if (index_) by_path_.reserve(static_cast<size_t>(index_->Count()));
-  if (index_)
-    for (int k = 0; k < index_->Count(); ++k)
-      by_path_.emplace(index_->Items()[static_cast<size_t>(k)].path, k);
   if (!rows_.empty())
     emit dataChanged(this->index(0, PreviewColumn), this->index(rowCount() - 1, PreviewColumn));
 }
 
 const finder::TIndexedItem* THistoryModel::Indexed(const std::string& path) const {
-  auto it = by_path_.find(path);
-  return it == by_path_.end() ? nullptr : &index_->Items()[static_cast<size_t>(it->second)];
+  const int k = index_ ? index_->Find(path) : -1;
+  return k < 0 ? nullptr : &index_->Items()[static_cast<size_t>(k)];
 }
 
 const THistoryModel::TRow* THistoryModel::Row(int row) const {
@@ -281,12 +276,19 @@ void TFinderPane::FocusSearch() {
 }
 
 void TFinderPane::CabinetChanged(const std::string& cabinet) {
+  // A running command may have the cabinet half written: the window calls again
+  // once it is done.
+  if (Busy && Busy()) {
+    history_stale_ = true;
+    return;
+  }
   const zip::FileStamp stamp = cabinet.empty() ? zip::FileStamp{} : zip::StampOf(cabinet);
   if (cabinet != filled_cabinet_ || stamp != filled_stamp_) {
     filled_cabinet_ = cabinet;
     filled_stamp_ = stamp;
     finder_->SetCabinet(cabinet);
-    finder_->Refresh(HistoryShown());
+    // The program's own changes are followed from its directory; others read again.
+    if (!finder_->Follow(zip_)) finder_->Refresh(HistoryShown());
     history_stale_ = true;
   }
   if (history_stale_ && HistoryShown()) FillHistory();

@@ -89,7 +89,6 @@ class THistoryModel : public QAbstractTableModel {
   const finder::TIndexedItem* Indexed(const std::string& path) const;
   std::vector<TRow> rows_;
   std::shared_ptr<const finder::TCabinetIndex> index_;
-  std::unordered_map<std::string_view, int> by_path_;  // index item by path (the index's strings)
 };
 
 class TFinderPane : public QWidget {
@@ -109,9 +108,10 @@ class TFinderPane : public QWidget {
   bool HistoryShown() const;
   // Puts the focus into the search field, its text selected.
   void FocusSearch();
-  // The cabinet may have changed (after a command, a rebuild): the history is
-  // filled again from the directory (also when it waited for a command), the
-  // index read again when it is needed.
+  // The cabinet may have changed (after a command, a save, a rebuild): the history
+  // is filled again from the directory (also when it waited for a command), the
+  // index follows the changes or is read again when it is needed. Waits while a
+  // command runs.
   void CabinetChanged(const std::string& cabinet);
   // The tool tip of a tree node.
   QString ToolTipOf(const TTreeNode* node) const;

@@ -145,6 +145,8 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
       statusBar()->clearMessage();
   };
   operations.BetweenOperations = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+  // A save (AutoSave too) or a command changed the cabinet: the search and history follow.
+  operations.OnIdle = [this] { finder_pane_->CabinetChanged(form_->Zip1().ZipName()); };
   operations.ScheduleRetry = [this](int delay_ms, std::function<void()> resume) {
     QTimer::singleShot(delay_ms, this, std::move(resume));
   };
@@ -156,6 +158,7 @@ TQtMainWindow::~TQtMainWindow() {
   form_->Operations().OnWaitingChanged = nullptr;
   form_->Operations().BetweenOperations = nullptr;
   form_->Operations().ScheduleRetry = nullptr;
+  form_->Operations().OnIdle = nullptr;
   docking_->OnChanged = nullptr;
   // The base class hides the child widgets after the members are gone; their
   // signals (a dock's visibility, a menu closing) must not reach the form then.

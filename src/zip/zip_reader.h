@@ -123,6 +123,8 @@ class TZipReader {
   std::string ArchiveComment();
   bool Modified() const { return end_.modified; }
   bool DirectoryLoaded() const { return directory_loaded_; }
+  // The cabinet file's stamp when the loaded directory was read or last written.
+  const FileStamp& DirectoryStamp() const { return stamp_; }
   // What is wrong with the loaded directory, empty when it was read whole and
   // agrees with the end records. A damaged directory is read as far as it goes
   // (every record the directory holds, or the entries recovered from their local

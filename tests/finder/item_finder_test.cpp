@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <utility>
@@ -200,6 +201,142 @@ TEST_F(ItemFinderTest, ACabinetThatCannotBeReadFindsNothing) {
   ASSERT_NE(finder.Index(), nullptr);
   EXPECT_EQ(finder.Index()->Count(), 0);
   EXPECT_EQ(ShownItems(finder), Paths{});
+}
+
+// The program's own reader of the cabinet, through which its commands change it;
+// the finder follows its directory.
+class FollowTest : public ItemFinderTest {
+ protected:
+  void SetUp() override {
+    ItemFinderTest::SetUp();
+    qb::store::ConfigureCabinetArchive(engine_);
+    engine_.SetZipName(cabinet_);
+    engine_.ReadDirectory();
+    engine_.LoadAllComments();  // as the explorer's tree does
+  }
+  void EngineSave(const std::string& path, const std::string& text) {
+    qb::TMemoryStream payload(text + std::string(1, '\0'));
+    qb::store::SaveItem(engine_, payload, path, 1);
+    Rebuild();
+  }
+  // What a fresh read of the cabinet finds for query, as paths.
+  Paths FreshlyFound(const std::string& query) {
+    TItemFinder fresh(tree_, AtOnce());
+    fresh.SetCabinet(cabinet_);
+    fresh.SetQuery(query);
+    return ShownItems(fresh);
+  }
+  Paths HistoryPaths(const qb::finder::TCabinetIndex& index) {
+    Paths out;
+    for (int k : index.History()) out.push_back(index.Items()[static_cast<size_t>(k)].path);
+    return out;
+  }
+  qb::zip::TZipWriter engine_;
+};
+
+TEST_F(FollowTest, SavedDeletedRenamedAndNotedItemsAreFollowedWithoutAWholeRead) {
+  TItemFinder finder(tree_, Deferred());
+  finder.SetCabinet(cabinet_);
+  finder.SetQuery("o");
+  Run();
+  const auto index = finder.Index();
+  int index_changes = 0;
+  finder.OnIndexRead = [&] { ++index_changes; };
+
+  // A new item: only it is read, on the other thread.
+  EngineSave("NewItems\\Item2", "lorem ipsum");
+  finder.TreeChanged();
+  ASSERT_TRUE(finder.Follow(engine_));
+  EXPECT_TRUE(finder.Catching());
+  EXPECT_EQ(finder.CurrentIndex(), nullptr);  // not in step until it is read
+  ASSERT_EQ(pending_.size(), 1u);
+  Run();
+  EXPECT_FALSE(finder.Catching());
+  EXPECT_EQ(finder.Index(), index);  // the same index, changed
+  EXPECT_EQ(finder.CurrentIndex(), index);
+  EXPECT_EQ(ShownItems(finder), FreshlyFound("o"));
+  const Paths shown = ShownItems(finder);
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), "NewItems\\Item2"), 1);
+
+  // Deleted, renamed into another drawer, noted: at once, nothing read.
+  qb::store::DeleteItem(engine_, "NewItems\\Item0");
+  qb::store::MoveItem(engine_, "Top", "Moved\\Bottom", false);
+  qb::store::SetItemNote(engine_, "NewItems\\Item1", "wombat");
+  Rebuild();
+  finder.TreeChanged();
+  ASSERT_TRUE(finder.Follow(engine_));
+  EXPECT_TRUE(pending_.empty());
+  EXPECT_FALSE(finder.Catching());
+  EXPECT_EQ(finder.CurrentIndex(), index);
+  EXPECT_EQ(ShownItems(finder), FreshlyFound("o"));
+  EXPECT_EQ(index->LiveCount(), 4);
+  for (const char* query : {"wombat", "bottom", "alone", "hello", "item", "lorem"}) {
+    finder.SetQuery(query);
+    EXPECT_EQ(ShownItems(finder), FreshlyFound(query)) << query;
+  }
+  finder.SetQuery("");
+  EXPECT_EQ(finder.Found().size(), 4u);
+  EXPECT_GE(index_changes, 2);
+
+  // The history: newest first, a date shared in the cabinet's order also for
+  // items added or renamed after the read.
+  TItemFinder fresh(tree_, AtOnce());
+  fresh.SetCabinet(cabinet_);
+  fresh.Refresh(true);
+  EXPECT_EQ(HistoryPaths(*index), HistoryPaths(*fresh.Index()));
+  EXPECT_EQ(HistoryPaths(*index).size(), 4u);
+  const std::vector<int> history = index->History();
+  EXPECT_EQ(index->History(2), std::vector<int>(history.begin(), history.begin() + 2));
+}
+
+TEST_F(FollowTest, AReadOvertakenByAnotherChangeIsNotTakenIn) {
+  TItemFinder finder(tree_, Deferred());
+  finder.SetCabinet(cabinet_);
+  finder.SetQuery("zebra");
+  Run();
+  // (The window shows the results on a rebuilt tree's nodes: TreeChanged.)
+  EngineSave("Fresh", "zebra one");
+  finder.TreeChanged();
+  ASSERT_TRUE(finder.Follow(engine_));
+  ASSERT_EQ(pending_.size(), 1u);
+  // Saved over and then deleted before the first read came back.
+  EngineSave("Fresh", "zebra two, longer");
+  finder.TreeChanged();
+  ASSERT_TRUE(finder.Follow(engine_));
+  qb::store::DeleteItem(engine_, "Fresh");
+  Rebuild();
+  finder.TreeChanged();
+  ASSERT_TRUE(finder.Follow(engine_));
+  Run();
+  EXPECT_EQ(finder.Index()->Find("Fresh"), -1);
+  EXPECT_EQ(finder.Index()->LiveCount(), 4);
+  EXPECT_EQ(ShownItems(finder), Paths{});
+  EXPECT_FALSE(finder.Catching());
+  EXPECT_NE(finder.CurrentIndex(), nullptr);
+  EXPECT_FALSE(finder.Reading());
+}
+
+TEST_F(FollowTest, ChangesTheDirectoryCannotTellAreReadAgainAsAWhole) {
+  TItemFinder finder(tree_, Deferred());
+  finder.SetCabinet(cabinet_);
+  finder.SetQuery("o");
+  EXPECT_FALSE(finder.Follow(engine_));  // no index yet: the read is on its way
+  Run();
+  // Another program saved: the loaded directory does not know it.
+  Save("Other\\Program", "from outside");
+  EXPECT_FALSE(finder.Follow(engine_));
+  EXPECT_EQ(finder.CurrentIndex(), nullptr);
+  engine_.ReadDirectory();  // a command of the program reads the directory again
+  Rebuild();
+  finder.TreeChanged();
+  ASSERT_TRUE(finder.Follow(engine_));
+  Run();
+  EXPECT_EQ(ShownItems(finder), FreshlyFound("o"));
+  // Another cabinet's directory is not this one's.
+  qb::zip::TZipWriter other;
+  qb::store::ConfigureCabinetArchive(other);
+  other.SetZipName(dir_ / "other.qvf");
+  EXPECT_FALSE(finder.Follow(other));
 }
 
 }  // namespace

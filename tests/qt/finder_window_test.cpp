@@ -261,6 +261,99 @@ TEST_F(FinderWindowTest, TheHistoryWaitsForACommandThatRewritesTheCabinet) {
   EXPECT_EQ(Pane().History()->Row(0)->path, "Code\\Snippet");
 }
 
+Paths Sorted(Paths paths) {
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// The path of the item whose text starts with text, as the cabinet file holds it.
+std::string PathOfText(const std::vector<TDiskEntry>& disk, const std::string& text) {
+  for (const TDiskEntry& e : disk)
+    if (e.Data.rfind(text, 0) == 0) return e.Name;
+  ADD_FAILURE() << "no item holds " << text;
+  return {};
+}
+
+TEST_F(FinderWindowTest, ClipsSavedDuringASearchShowAtOnceWhenTheyMatch) {
+  Pane().Tabs()->setCurrentWidget(Pane().HistoryView());
+  Search("zebra");
+  EXPECT_EQ(ShownItems(), Paths{});
+  const auto index = Pane().Finder().Index();
+  ASSERT_NE(index, nullptr);
+  THistoryModel* history = Pane().History();
+  auto history_paths = [&] {
+    Paths out;
+    for (int row = 0; row < history->rowCount(); ++row) out.push_back(history->Row(row)->path);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  auto caught_up = [&] { return WaitUntil([&] { return !Pane().Finder().Catching(); }); };
+
+  // AutoSave: a clip that matches and one that does not.
+  window_->Run(TCommand::AutoSaveMiClick);
+  clipboard_.PutText("a zebra crossing");
+  clipboard_.PutText("an elephant");
+  ASSERT_TRUE(caught_up());
+  const std::string zebra = PathOfText(Disk(), "a zebra crossing");
+  const std::string elephant = PathOfText(Disk(), "an elephant");
+  EXPECT_EQ(ShownItems(), Paths{zebra});
+  EXPECT_EQ(history_paths(), Paths{zebra});
+  // Save with a name typed.
+  window_->Run(TCommand::AutoSaveMiClick);
+  clipboard_.PutText("zebras again");
+  ui_.Input("Stripes/Second");
+  window_->Run(TCommand::SaveToFCMiClick);
+  ASSERT_TRUE(caught_up());
+  EXPECT_EQ(ShownItems(), Sorted({"Stripes\\Second", zebra}));
+  EXPECT_EQ(history_paths(), Sorted({"Stripes\\Second", zebra}));
+  EXPECT_EQ(history->index(history->RowOf("Stripes\\Second"), THistoryModel::PreviewColumn).data().toString(),
+            "zebras again");
+
+  // Renamed and deleted while the search is on.
+  Tree().SetSelected(Node(zebra));
+  ui_.Input("Crossing");
+  window_->Run(TCommand::RenameMiClick);
+  const std::string renamed = zebra.substr(0, zebra.rfind('\\') + 1) + "Crossing";
+  EXPECT_EQ(ShownItems(), Sorted({renamed, "Stripes\\Second"}));
+  EXPECT_EQ(history_paths(), Sorted({renamed, "Stripes\\Second"}));
+  Tree().SetSelected(Node("Stripes\\Second"));
+  ui_.Answer(MsgAnswer::Yes);
+  window_->Run(TCommand::DeleteMiClick);
+  EXPECT_EQ(ShownItems(), Paths{renamed});
+  EXPECT_EQ(history_paths(), Paths{renamed});
+  // A note written to an item (out of the search) is found by the next search.
+  QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
+  Paths all = Names(Disk());
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(ShownItems(), all);
+  EXPECT_EQ(history_paths(), all);
+  Tree().SetSelected(Node(elephant));
+  NotePane()->setPlainText("zebra stripes");
+  window_->Run(TCommand::AddNoteMiClick);
+  ASSERT_EQ(StoredNote(elephant), "zebra stripes");
+  Search("zebra");
+  EXPECT_EQ(ShownItems(), Sorted({elephant, renamed}));
+
+  // All of it followed in the same index: the cabinet was never read again whole.
+  EXPECT_EQ(Pane().Finder().Index(), index);
+  EXPECT_FALSE(Pane().Finder().Reading());
+}
+
+TEST_F(FinderWindowTest, TheHistoryListsASavedClipAtOnce) {
+  Pane().Tabs()->setCurrentWidget(Pane().HistoryView());
+  ASSERT_TRUE(WaitUntil([&] { return Pane().Finder().Index() != nullptr; }));
+  THistoryModel* history = Pane().History();
+  ASSERT_EQ(history->rowCount(), 3);
+  window_->Run(TCommand::AutoSaveMiClick);
+  clipboard_.PutText("just copied");
+  // Listed before its text is read; its preview once it is.
+  ASSERT_EQ(history->rowCount(), 4);
+  const int row = history->RowOf(PathOfText(Disk(), "just copied"));
+  ASSERT_GE(row, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !Pane().Finder().Catching(); }));
+  EXPECT_EQ(history->index(row, THistoryModel::PreviewColumn).data().toString(), "just copied");
+}
+
 TEST_F(FinderWindowTest, ToolTipsShowTheStartOfTheTextItsFormatSizeAndDate) {
   Search("x");  // reads the index
   QTest::keyClick(Pane().SearchField(), Qt::Key_Escape);
