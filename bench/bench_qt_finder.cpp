@@ -11,6 +11,16 @@
 //   History/open            the History tab shown: 60,000 rows, newest first
 //   Index/stall             reading the index (off the user interface thread):
 //                           the longest the event loop waited meanwhile
+//   Tray/menu/index         the tray menu's entries from the search's index
+//   Tray/menu/directory     the same from the cabinet's loaded directory (no index)
+//   Reference/tray-own-reader  the newest items as the menu read them before, by a
+//                           reader of its own (the whole directory read each time)
+//   Save/follow             a clip saved while a search is on: from the save to
+//                           the search showing it (the new item read on another
+//                           thread); diff_ms: the directory compared with the
+//                           index, max_stall_ms: the longest the event loop waited
+//   Reference/whole-read    what a save cost the search before: the whole index
+//                           read again
 // Each keystroke counts from the text change to the tree laid out (the event loop
 // drained); its CPU time is the whole process's (a long search scans on two
 // threads). The reference is the same window's Display All Explorer's Entries
@@ -26,10 +36,12 @@
 #include <chrono>
 #include <memory>
 
+#include "app/tray_menu.h"
 #include "find_cabinet.h"
 #include "qt/explorer_view.h"
 #include "qt/finder_pane.h"
 #include "qt/main_window.h"
+#include "store/cabinet_store.h"
 
 inline void InitBenchResources() {
   Q_INIT_RESOURCE(quiverbox);
@@ -170,6 +182,77 @@ void BM_IndexStall(benchmark::State& state) {
   state.counters["max_stall_ms"] = worst;
 }
 
+void BM_TrayMenu(benchmark::State& state, bool from_index) {
+  Program& p = TheProgram();
+  p.Ready();
+  const auto index = p.Pane().Finder().CurrentIndex();
+  if (from_index && !index) {
+    state.SkipWithError("the index is not in step");
+    return;
+  }
+  size_t entries = 0;
+  for (auto _ : state) entries = p.window->Form().TrayMenu(from_index ? index.get() : nullptr).size();
+  state.counters["entries"] = static_cast<double>(entries);
+}
+
+void BM_TrayOwnReader(benchmark::State& state) {
+  TheProgram().Ready();
+  size_t items = 0;
+  for (auto _ : state) items = qb::NewestItems(qbbench::FindCabinet().path.string(), 10).size();
+  state.counters["items"] = static_cast<double>(items);
+}
+
+// Saves a clip into the open cabinet as AutoSave does, with a search on.
+void SaveClip(Program& p, int n) {
+  qb::TMemoryStream payload("typedef struct saved_" + std::to_string(n) + " { int x; } saved;" +
+                            std::string(1, '\0'));
+  qb::store::SaveItem(p.window->Form().Zip1(), payload, "Saved\\Clip" + std::to_string(n), 1);
+}
+
+void BM_SaveFollow(benchmark::State& state) {
+  Program& p = TheProgram();
+  p.Ready();
+  p.Type("typedef struct");
+  const std::string cabinet = qbbench::FindCabinet().path.string();
+  static int saved = 0;
+  double first_ms = 0, longest_ms = 0;
+  for (auto _ : state) {
+    SaveClip(p, ++saved);
+    QElapsedTimer clock;
+    clock.start();
+    p.Pane().CabinetChanged(cabinet);
+    first_ms += static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    qint64 last = clock.nsecsElapsed();
+    while (p.Pane().Finder().Catching() || p.Pane().Finder().Reading()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      const qint64 now = clock.nsecsElapsed();
+      longest_ms = std::max(longest_ms, static_cast<double>(now - last) / 1e6);
+      last = now;
+    }
+    state.SetIterationTime(static_cast<double>(clock.nsecsElapsed()) / 1e9);
+  }
+  state.counters["diff_ms"] = first_ms / static_cast<double>(state.iterations());
+  state.counters["max_stall_ms"] = longest_ms;
+  state.counters["found"] = static_cast<double>(p.Pane().Finder().Found().size());
+  p.Type("");
+}
+
+void BM_WholeRead(benchmark::State& state) {
+  Program& p = TheProgram();
+  p.Ready();
+  p.Type("typedef struct");
+  static int saved = 1000;
+  for (auto _ : state) {
+    SaveClip(p, ++saved);
+    QElapsedTimer clock;
+    clock.start();
+    p.Pane().Finder().Refresh(true);  // what followed a save before
+    while (p.Pane().Finder().Reading()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    state.SetIterationTime(static_cast<double>(clock.nsecsElapsed()) / 1e9);
+  }
+  p.Type("");
+}
+
 BENCHMARK(BM_Narrowing)->Name("Keystroke/narrowing")->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_Backspace)->Name("Keystroke/backspace")->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_Fresh)->Name("Keystroke/fresh")->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
@@ -181,6 +264,16 @@ BENCHMARK(BM_Clear)->Name("Keystroke/clear")->Unit(benchmark::kMillisecond)->Mea
 BENCHMARK(BM_DisplayAll)->Name("Reference/DisplayAll")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistoryOpen)->Name("History/open")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IndexStall)->Name("Index/stall")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+BENCHMARK_CAPTURE(BM_TrayMenu, index, true)->Name("Tray/menu/index")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TrayMenu, directory, false)->Name("Tray/menu/directory")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrayOwnReader)->Name("Reference/tray-own-reader")->Unit(benchmark::kMillisecond);
+// These two add items to the cabinet: they come last.
+BENCHMARK(BM_SaveFollow)->Name("Save/follow")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(BM_WholeRead)
+    ->Name("Reference/whole-read")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(2);
 
 }  // namespace
 

@@ -601,7 +601,7 @@ TViewMenuState TMainForm::ViewMiClick(bool toolbar_visible) const {
 
 // --- the tray icon's menu ----------------------------------------------------------------
 
-std::vector<TTrayEntry> TMainForm::TrayMenu() {
+std::vector<TTrayEntry> TMainForm::TrayMenu(const finder::TCabinetIndex* index) {
   using namespace tray_menu;
   std::vector<TTrayEntry> entries;
   auto say = [&](std::string text) {
@@ -616,8 +616,16 @@ std::vector<TTrayEntry> TMainForm::TrayMenu() {
   } else {
     std::vector<TRecentItem> items;
     try {
-      // A new cabinet has no file until its first item.
-      if (RegularFileExists(cabinet)) items = NewestItems(cabinet, kNewestCount);
+      // A new cabinet has no file until its first item. The loaded directory serves
+      // while it is in step with the file and no command is using the reader; else
+      // a reader of its own reads the directory.
+      if (index) {
+        items = NewestItems(*index, kNewestCount);
+      } else if (RegularFileExists(cabinet)) {
+        const bool loaded =
+            !operations_.Busy() && zip_.DirectoryLoaded() && zip_.DirectoryStamp() == zip::StampOf(cabinet);
+        items = loaded ? NewestItems(zip_, kNewestCount) : NewestItems(cabinet, kNewestCount);
+      }
       if (items.empty()) say(std::string(kNoItems));
     } catch (const std::exception& e) {
       say(std::string("The File Cabinet cannot be read: ") + e.what());

@@ -252,9 +252,11 @@ class TMainForm {
   TViewMenuState ViewMiClick(bool toolbar_visible) const;
 
   // --- the tray icon's menu (tray_menu.h) ----------------------------------------------
-  // The menu's entries as they stand now: the open cabinet's newest items (read from
-  // its file), the switches with their check marks, Show and Exit.
-  std::vector<TTrayEntry> TrayMenu();
+  // The menu's entries as they stand now: the open cabinet's newest items, the
+  // switches with their check marks, Show and Exit. The items come from index when
+  // given (the search's, in step with the cabinet file), else from the cabinet's
+  // loaded directory.
+  std::vector<TTrayEntry> TrayMenu(const finder::TCabinetIndex* index = nullptr);
   // Runs a chosen entry: loads its item, or flips its switch (the stored ones are
   // written to the settings file at once). Returns false for the window's own
   // entries (Show, Exit) and for those that do nothing. Errors propagate.

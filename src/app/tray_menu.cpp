@@ -59,27 +59,47 @@ std::string PreviewOf(zip::TZipReader& zip, int index, std::optional<long long> 
 }  // namespace
 
 std::vector<TRecentItem> NewestItems(const std::string& cabinet, int count) {
-  std::vector<TRecentItem> items;
-  if (cabinet.empty() || count <= 0) return items;
+  if (cabinet.empty() || count <= 0) return {};
   zip::TZipReader zip;
   zip.SetSortMode(zip::TZipSortMode::ByName);  // the cabinet's order, as the tree lists it
   zip.SetDoProcessMessages(false);
   zip.SetZipName(cabinet);
+  return NewestItems(zip, count);
+}
+
+std::vector<TRecentItem> NewestItems(zip::TZipReader& zip, int count) {
+  std::vector<TRecentItem> items;
+  if (zip.ZipName().empty() || count <= 0) return items;
+  // The program's reader is lent for a moment: as it was afterwards, and no window
+  // messages meanwhile (a save starting inside this read).
+  struct TLent {
+    zip::TZipReader& zip;
+    bool pumped = zip.DoProcessMessages();
+    bool kept_open = zip.KeepZipOpen();
+    ~TLent() {
+      zip.SetKeepZipOpen(kept_open);
+      zip.SetDoProcessMessages(pumped);
+    }
+  } lent{zip};
+  zip.SetDoProcessMessages(false);
   zip.SetKeepZipOpen(true);
-  zip.ReadDirectory();
+  if (!zip.DirectoryLoaded()) zip.ReadDirectory();
   std::vector<int> entries;
-  std::vector<uint32_t> dates;
-  for (int i = 0; i < zip.EntryCount(); ++i) {
-    if (zip.Entry(i).file_name.empty()) continue;  // a drawer
-    entries.push_back(i);
-    dates.push_back(zip.Entry(i).dos_date_time);
-  }
-  for (int k : finder::NewestFirst(dates)) {
-    if (static_cast<int>(items.size()) == count) break;
-    const int index = entries[static_cast<size_t>(k)];
+  entries.reserve(static_cast<size_t>(zip.EntryCount()));
+  for (int i = 0; i < zip.EntryCount(); ++i)
+    if (!zip.Entry(i).file_name.empty()) entries.push_back(i);  // not a drawer
+  // Newest first, one date in the directory's (the cabinet's) order.
+  const auto take = std::min(entries.size(), static_cast<size_t>(count));
+  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(take), entries.end(),
+                    [&](int a, int b) {
+                      const uint32_t x = zip.Entry(a).dos_date_time, y = zip.Entry(b).dos_date_time;
+                      return x != y ? x > y : a < b;
+                    });
+  entries.resize(take);
+  for (int index : entries) {
     TRecentItem item;
     item.Path = zip.Entry(index).FullName();
-    item.DosDateTime = dates[static_cast<size_t>(k)];
+    item.DosDateTime = zip.Entry(index).dos_date_time;
     std::optional<long long> format;
     try {
       if (zip.EntryHasComment(index)) format = store::ReadFormatNumber(zip.EntryComment(index));
@@ -88,6 +108,21 @@ std::vector<TRecentItem> NewestItems(const std::string& cabinet, int count) {
     }
     item.Preview = PreviewOf(zip, index, format);
     item.Text = finder::IsTextFormat(format);
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+std::vector<TRecentItem> NewestItems(const finder::TCabinetIndex& index, int count) {
+  std::vector<TRecentItem> items;
+  if (count <= 0) return items;
+  for (int k : index.History(static_cast<size_t>(count))) {
+    const finder::TIndexedItem& indexed = index.Items()[static_cast<size_t>(k)];
+    TRecentItem item;
+    item.Path = indexed.path;
+    item.DosDateTime = indexed.dos_date_time;
+    item.Preview = indexed.preview;
+    item.Text = finder::IsTextFormat(indexed.format);
     items.push_back(std::move(item));
   }
   return items;

@@ -4,10 +4,12 @@
 // each time the menu opens and hands the chosen one back to TMainForm::TrayCommand.
 //
 // The newest items are those the History lists first: newest by the date stored
-// with each entry, items of one date in the cabinet's order. They are read from
-// the cabinet file by a reader of their own (never through the open cabinet's
-// engine, which a running command may be using), a few kilobytes of each for its
-// preview; encrypted or damaged items are listed by name.
+// with each entry, items of one date in the cabinet's order. They come from what
+// the program already holds: the search's index of the cabinet when it is in step
+// with the file, else the cabinet's loaded directory (a few kilobytes of each of
+// the ten read for its preview). While a command runs, the open cabinet's reader is
+// the command's: a reader of their own reads the directory then. Encrypted or
+// damaged items are listed by name.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,13 @@
 #include <vector>
 
 namespace qb {
+
+namespace zip {
+class TZipReader;
+}
+namespace finder {
+class TCabinetIndex;
+}
 
 namespace tray_menu {
 inline constexpr int kNewestCount = 10;
@@ -59,9 +68,15 @@ struct TRecentItem {
   bool Text = false;    // a text item: its preview is the start of its text
 };
 
-// The count newest items of the cabinet file, newest first. Errors reading the
-// cabinet's directory are thrown; an item that cannot be read is still listed.
+// The count newest items of the cabinet file, newest first, read by a reader of
+// their own. Errors reading the cabinet's directory are thrown; an item that cannot
+// be read is still listed.
 std::vector<TRecentItem> NewestItems(const std::string& cabinet, int count);
+// The same from zip's directory (read first when none is loaded), the previews
+// read through zip; zip's message pump does not run meanwhile.
+std::vector<TRecentItem> NewestItems(zip::TZipReader& zip, int count);
+// The same from an index of the cabinet, with the previews it holds.
+std::vector<TRecentItem> NewestItems(const finder::TCabinetIndex& index, int count);
 
 // An item's entry in the menu: a text item's preview cut to kCaptionChars
 // characters; other items' name with their preview ("Shot (Picture 640 x 480)");

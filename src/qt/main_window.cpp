@@ -115,8 +115,8 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   BuildPanes();
   statusBar();
   tray_ = new TQtTray(
-      this, [this] { return form_->TrayMenu(); }, [this](const TTrayEntry& entry) { TrayChosen(entry); },
-      [this] { ShowInFront(); });
+      this, [this] { return form_->TrayMenu(finder_pane_->Finder().CurrentIndex().get()); },
+      [this](const TTrayEntry& entry) { TrayChosen(entry); }, [this] { ShowInFront(); });
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { session_ending_ = true; });
   hotkey_ = new TGlobalHotkey(this);
   hotkey_->Pressed = [this](QWindow* focused) { HotkeyPressed(focused); };

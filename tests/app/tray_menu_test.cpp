@@ -8,7 +8,9 @@
 
 #include "app/app_test_support.h"
 #include "clipboard/clip_formats.h"
+#include "finder/cabinet_index.h"
 #include "platform/ini_file.h"
+#include "zip/zip_reader.h"
 
 namespace qbtest {
 namespace {
@@ -105,6 +107,39 @@ TEST_F(TrayMenuTest, TheTenNewestItemsByStoredDateWithTheirPreviews) {
   } catch (const std::exception&) {
   }
   EXPECT_TRUE(junk.empty());
+}
+
+TEST_F(TrayMenuTest, TheLoadedDirectoryAndTheSearchIndexGiveWhatAReaderOfItsOwnGives) {
+  auto lines = [](const std::vector<qb::TRecentItem>& items) {
+    std::vector<std::string> out;
+    for (const auto& item : items)
+      out.push_back(item.Path + " | " + qb::TrayItemCaption(item) + " | " + std::to_string(item.DosDateTime));
+    return out;
+  };
+  const std::vector<std::string> own = lines(qb::NewestItems(cabinet_, 10));
+  ASSERT_EQ(own.size(), 10u);
+  qb::zip::TZipReader zip;
+  zip.SetSortMode(qb::zip::TZipSortMode::ByName);
+  zip.SetZipName(cabinet_);
+  zip.ReadDirectory();
+  EXPECT_EQ(lines(qb::NewestItems(zip, 10)), own);
+  EXPECT_FALSE(zip.KeepZipOpen());  // lent and given back as it was
+  EXPECT_TRUE(zip.DoProcessMessages());
+  qb::finder::TCabinetIndex index = qb::finder::TCabinetIndex::Read(zip);
+  EXPECT_EQ(lines(qb::NewestItems(index, 10)), own);
+
+  // An index that followed changes: a removed item is not listed; an item added
+  // since, of a date it shares, takes its place in the cabinet's order.
+  const int newest = index.Find("A\\Newest");
+  ASSERT_GE(newest, 0);
+  index.Remove(newest);
+  index.Rename(index.Find("NewItems\\Item1"), "NewItems\\Item0a");
+  std::vector<std::string> paths;
+  for (const auto& item : qb::NewestItems(index, 6)) paths.push_back(item.Path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"NewItems\\Item4", "NewItems\\Item3", "NewItems\\Item2",
+                                             "NewItems\\Item0", "NewItems\\Item0a", "NewItems\\Item9"}));
+  index.Rename(index.Find("NewItems\\Item0a"), "NewItems\\A");
+  EXPECT_EQ(qb::NewestItems(index, 4).back().Path, "NewItems\\A");
 }
 
 TEST_F(TrayMenuTest, TheMenuAndItsEntriesThroughTheForm) {

@@ -4,11 +4,15 @@
 // the settings file and the next start, Show and Exit do what they say.
 #include <QAction>
 #include <QDockWidget>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <functional>
+#include <set>
 
 #include "main_window_fixture.h"
 #include "platform/ini_file.h"
+#include "qt/finder_pane.h"
 #include "qt/tray_icon.h"
 
 namespace qb::qt {
@@ -40,6 +44,53 @@ class TrayWindowTest : public MainWindowTest {
   }
   std::string Settings() { return window_->Form().Paths().SettingsFile(); }
 };
+
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 300 && !done(); ++i) QTest::qWait(10);
+  return done();
+}
+
+TEST_F(TrayWindowTest, TheMenuListsASavedClipAtOnceAndNoDeletedItem) {
+  auto items = [&] {
+    std::set<QString> out;
+    for (QAction* action : Entries()) {
+      if (action->isSeparator()) break;
+      out.insert(action->text());
+    }
+    return out;
+  };
+  finder::TItemFinder& finder = window_->FinderPane()->Finder();
+  // While the search's index is being read.
+  window_->FinderPane()->SearchField()->setText("o");
+  EXPECT_EQ(items(), (std::set<QString>{"code", "hello"}));
+  ASSERT_TRUE(WaitUntil([&] { return !finder.Reading(); }));
+  ASSERT_NE(finder.CurrentIndex(), nullptr);
+
+  window_->Run(TCommand::AutoSaveMiClick);
+  clipboard_.PutText("brand new clip");
+  // At once, also while the search is still reading the new clip.
+  EXPECT_EQ(items(), (std::set<QString>{"brand new clip", "code", "hello"}));
+  ASSERT_TRUE(WaitUntil([&] { return !finder.Catching(); }));
+  ASSERT_NE(finder.CurrentIndex(), nullptr);
+  EXPECT_EQ(items(), (std::set<QString>{"brand new clip", "code", "hello"}));
+  window_->Run(TCommand::AutoSaveMiClick);
+
+  TTreeView& tree = window_->Form().DockableForm().TreeView1();
+  tree.SetSelected(FindNodeByPath(tree, "Code\\Snippet"));
+  ui_.Answer(MsgAnswer::Yes);
+  window_->Run(TCommand::DeleteMiClick);
+  ASSERT_NE(finder.CurrentIndex(), nullptr);
+  EXPECT_EQ(items(), (std::set<QString>{"brand new clip", "hello"}));
+  // An item gone behind the program's back (another program) is not listed either.
+  {
+    zip::TZipWriter other;
+    store::ConfigureCabinetArchive(other);
+    other.SetZipName(cabinet_);
+    store::DeleteItem(other, "NewItems\\Item0");
+  }
+  EXPECT_EQ(finder.CurrentIndex(), nullptr);
+  EXPECT_EQ(items(), (std::set<QString>{"brand new clip"}));
+}
 
 TEST_F(TrayWindowTest, TheNewestItemsLoadAndAutoSaveIsTheClipboardMenus) {
   std::vector<QString> texts;
