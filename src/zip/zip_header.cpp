@@ -1,6 +1,7 @@
 #include "zip/zip_header.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -29,14 +30,77 @@ int CompareNamesFolded(const std::string& a, const std::string& b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
+namespace {
+
+constexpr uint64_t kEveryByte = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Eight name bytes at a time: a-z to upper case and, with stored_form, "/" to
+// "\\"; bytes of 0x80 and above are left as they are.
+uint64_t FoldWord(uint64_t x, bool stored_form) {
+  if (stored_form) {
+    const uint64_t y = x ^ (kEveryByte * '/');  // a zero byte where x has '/'
+    const uint64_t zero = ~(((y & ~kHighBits) + ~kHighBits) | y) & kHighBits;
+    x ^= (zero >> 7) * ('/' ^ '\\');
+  }
+  const uint64_t low = x & ~kHighBits;
+  const uint64_t from_a = low + kEveryByte * (0x80 - 'a');      // high bit: at least 'a'
+  const uint64_t past_z = low + kEveryByte * (0x80 - 'z' - 1);  // high bit: beyond 'z'
+  const uint64_t lower = from_a & ~past_z & ~x & kHighBits;
+  return x ^ (lower >> 2);  // 0x20 off each lower-case letter
+}
+
+uint64_t LoadWord(const char* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// The last count bytes (1 to 7) of the size bytes at bytes as the low bytes of a
+// word, the rest zero: from one load that ends where they end when there is room.
+uint64_t LoadTail(const char* bytes, size_t size, size_t count) {
+  if (size >= 8) {
+    const uint64_t word = LoadWord(bytes + size - 8);
+    return std::endian::native == std::endian::little ? word >> (8 * (8 - count)) : word << (8 * (8 - count));
+  }
+  uint64_t word = 0;
+  std::memcpy(&word, bytes + size - count, count);
+  return word;
+}
+
+uint64_t HashBytes(const char* bytes, size_t size, bool stored_form) {
+  uint64_t h = 0x243F6A8885A308D3ull;
+  auto mix = [&h](uint64_t word) {
+    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+  };
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) mix(FoldWord(LoadWord(bytes + i), stored_form));
+  if (i < size) mix(FoldWord(LoadTail(bytes, size, size - i), stored_form));
+  h ^= size;
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  return h ^ (h >> 33);
+}
+
+}  // namespace
+
 uint64_t FoldedNameHash(std::string_view head, std::string_view tail, bool stored_form) {
-  uint64_t h = 14695981039346656037ull;
-  for (std::string_view part : {head, tail})
-    for (char c : part) {
-      if (stored_form && c == '/') c = '\\';
-      h = (h ^ static_cast<uint8_t>((c >= 'a' && c <= 'z') ? c - 32 : c)) * 1099511628211ull;
-    }
-  return h;
+  if (tail.empty()) return HashBytes(head.data(), head.size(), stored_form);
+  if (head.empty()) return HashBytes(tail.data(), tail.size(), stored_form);
+  // One run of bytes, so that where the name is cut does not matter.
+  char joined[256];
+  if (head.size() + tail.size() <= sizeof joined) {
+    std::memcpy(joined, head.data(), head.size());
+    std::memcpy(joined + head.size(), tail.data(), tail.size());
+    return HashBytes(joined, head.size() + tail.size(), stored_form);
+  }
+  std::string whole;
+  whole.reserve(head.size() + tail.size());
+  whole.append(head).append(tail);
+  return HashBytes(whole.data(), whole.size(), stored_form);
 }
 
 namespace {

@@ -92,9 +92,9 @@ void SplitEntryName(const std::string& full_name, std::string& path, std::string
 // Byte-wise comparison after folding a-z to upper case (the ByName order).
 int CompareNamesFolded(const std::string& a, const std::string& b);
 
-// A hash (FNV-1a) of the full name made of head and tail, a-z folded, so that two
-// names the ByName order holds equal hash alike. With stored_form, a "/" counts as
-// the "\\" it is read as.
+// A 64-bit hash of the full name made of head and tail (where it is cut does not
+// matter), a-z folded, so that two names the ByName order holds equal hash alike.
+// With stored_form, a "/" counts as the "\\" it is read as.
 uint64_t FoldedNameHash(std::string_view head, std::string_view tail = {}, bool stored_form = false);
 
 // A list of entry records ordered by a sort mode. ByNone orders by disk number and

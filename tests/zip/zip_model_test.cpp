@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
+#include <string>
 
 #include "support/test_support.h"
 #include "zip/crc32.h"
@@ -132,6 +134,52 @@ TEST(ZipNames, SplitAndCodePages) {
   SplitEntryName("a\\b\\c", path, file);
   EXPECT_EQ(path, "a\\b\\");
   EXPECT_EQ(file, "c");
+}
+
+// The name hash behind the duplicate checks: names equal once a-z are folded (and,
+// in the stored form, "/" read as "\\") hash alike wherever they are cut; names
+// that differ in any other byte, at any place of a word, hash apart.
+TEST(ZipNames, FoldedHashKeepsApartOnlyWhatTheFoldKeepsApart) {
+  auto fold = [](std::string s, bool stored_form) {
+    for (char& c : s) {
+      if (stored_form && c == '/') c = '\\';
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    }
+    return s;
+  };
+  for (bool stored_form : {false, true}) {
+    for (size_t length = 1; length <= 19; ++length) {
+      for (size_t at = 0; at < length; ++at) {
+        std::string name(length, 'k');
+        std::set<uint64_t> hashes;
+        std::set<std::string> folded;
+        for (int b = 0; b < 256; ++b) {
+          name[at] = static_cast<char>(b);
+          const uint64_t h = FoldedNameHash(name, {}, stored_form);
+          EXPECT_EQ(h, FoldedNameHash(fold(name, stored_form), {}, stored_form))
+              << length << " " << at << " " << b;
+          hashes.insert(h);
+          folded.insert(fold(name, stored_form));
+        }
+        ASSERT_EQ(hashes.size(), folded.size()) << length << " " << at;
+      }
+    }
+    const std::string long_name = "Drawer/Sub drawer\\" + std::string(300, 'x') + "/Item 1";
+    for (const std::string& name : {std::string("Drawer/Item00042"), long_name})
+      for (size_t cut = 0; cut <= name.size(); ++cut)
+        ASSERT_EQ(FoldedNameHash(name.substr(0, cut), name.substr(cut), stored_form),
+                  FoldedNameHash(name, {}, stored_form))
+            << cut;
+  }
+  EXPECT_EQ(FoldedNameHash("drawer/item"), FoldedNameHash("DRAWER/Item"));
+  EXPECT_NE(FoldedNameHash("drawer/item"), FoldedNameHash("drawer\\item"));
+  EXPECT_EQ(FoldedNameHash("drawer/item", {}, true), FoldedNameHash("Drawer\\", "ITEM"));
+  EXPECT_NE(FoldedNameHash("a"), FoldedNameHash(std::string("a\0", 2)));  // the length counts
+  // Names as cabinets hold them: no two of 65,000 hash alike.
+  std::set<uint64_t> hashes;
+  for (int i = 0; i < 65000; ++i)
+    hashes.insert(FoldedNameHash("Drawer" + std::to_string(i % 17) + "\\", "Item" + std::to_string(i)));
+  EXPECT_EQ(hashes.size(), 65000u);
 }
 
 // The rule other tools follow: the flag, then a Unicode path field whose CRC
