@@ -340,7 +340,27 @@ void TZipReader::NoteDamage(const std::string& what) {
   if (damage_.empty()) damage_ = what;
 }
 
+const uint8_t* TZipReader::PeekDirectory(uint64_t position, size_t count) {
+  TDirectoryBlock& b = block_;
+  if (position < b.start || position - b.start > b.length || count > b.length - (position - b.start)) {
+    // A block as large as the read-ahead, or as what is left of the file.
+    const uint64_t size = file_->Size();
+    const size_t wanted = std::max(count, static_cast<size_t>(std::min<uint64_t>(
+                                              kDirectoryReadAhead, size > position ? size - position : 0)));
+    if (b.bytes.size() < wanted) b.bytes.resize(wanted);
+    b.start = position;
+    b.length = file_->ReadAt(position, b.bytes.data(), wanted);
+  }
+  return count <= b.length - (position - b.start) ? b.bytes.data() + (position - b.start) : nullptr;
+}
+
 void TZipReader::ReadDirectoryFromFile() {
+  // The block holds pieces of this file only while it is read.
+  struct BlockReleaser {
+    TDirectoryBlock& block;
+    explicit BlockReleaser(TDirectoryBlock& b) : block(b) { block = {}; }
+    ~BlockReleaser() { block = {}; }
+  } releaser(block_);
   physical_.reset();
   sorted_.reset();
   directory_loaded_ = false;
@@ -471,7 +491,7 @@ bool TZipReader::ReadCentralDirectory() {
 }
 
 void TZipReader::CheckCentralFacts(bool in_place) {
-  const std::vector<TCentralFacts>& facts = central_facts_;
+  const TCentralFactsList& facts = central_facts_;
   if (!name_filter_.empty() && facts.size() > static_cast<size_t>(kMaxListSize))
     throw EListError("List capacity out of bounds (" + std::to_string(kMaxListSize + 1) + ")");
   auto before = [](const TCentralFacts& a, const TCentralFacts& b) {
@@ -483,7 +503,7 @@ void TZipReader::CheckCentralFacts(bool in_place) {
     as_written = as_written && facts[i].as_written;
   }
   if (!ordered && !name_filter_.empty()) {
-    std::vector<TCentralFacts> sorted(facts);
+    std::vector<TCentralFacts> sorted(facts.begin(), facts.end());
     std::sort(sorted.begin(), sorted.end(), before);
     for (size_t i = 1; i < sorted.size(); ++i)
       if (!before(sorted[i - 1], sorted[i])) throw EListError("Duplicate Object index");
@@ -498,12 +518,6 @@ void TZipReader::CheckCentralFacts(bool in_place) {
 }
 
 bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
-  // The records are read one after another: in large pieces.
-  struct ReadAhead {
-    TLFNFileStream& file;
-    ~ReadAhead() { file.SetReadAhead(TLFNFileStream::kBufferSize); }
-  } read_ahead{*file_};
-  file_->SetReadAhead(kDirectoryReadAhead);
   physical_->Clear();
   central_facts_.clear();
   // Room for one more: an update may append one.
@@ -583,15 +597,16 @@ bool TZipReader::NameInFilter(std::string_view name) const {
 }
 
 std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next, bool* skipped,
-                                                              std::vector<TCentralFacts>* facts) {
-  // Through the stream's buffer: the records are read one after another.
-  uint8_t fixed[kCentralHeaderSize];
+                                                              TCentralFactsList* facts) {
+  // The records are read one after another: decoded where they lie in the block.
+  const uint8_t* fixed = PeekDirectory(offset, kCentralHeaderSize);
   CentralHeader h;
-  file_->Seek(offset);
-  if (file_->Read(fixed, sizeof fixed) != sizeof fixed || !DecodeCentralHeader(fixed, h)) return nullptr;
-  std::string& name_and_extra = scratch_;
-  name_and_extra.resize(size_t{h.name_length} + h.extra_length);
-  if (file_->Read(name_and_extra.data(), name_and_extra.size()) != name_and_extra.size()) return nullptr;
+  if (!fixed || !DecodeCentralHeader(fixed, h)) return nullptr;
+  const size_t name_and_extra_size = size_t{h.name_length} + h.extra_length;
+  const uint8_t* whole = PeekDirectory(offset, kCentralHeaderSize + name_and_extra_size);
+  if (!whole) return nullptr;
+  const std::string_view name_and_extra(reinterpret_cast<const char*>(whole) + kCentralHeaderSize,
+                                        name_and_extra_size);
   next = offset + h.Span();
   // A plain name (read alike by every rule) is taken as it is stored.
   const std::string_view name(name_and_extra.data(), h.name_length);
@@ -607,11 +622,10 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
     f.disk = h.disk_number_start;
     if (plain) f.name_hash = FoldedNameHash(name, {}, true);  // else once the name is decoded, below
     bool zip64 = false;
-    const bool whole_extra =
-        ForEachExtraField(std::string_view(name_and_extra).substr(h.name_length), [&](uint16_t id, auto) {
-          zip64 = id == kExtraZip64;
-          return !zip64;
-        });
+    const bool whole_extra = ForEachExtraField(name_and_extra.substr(h.name_length), [&](uint16_t id, auto) {
+      zip64 = id == kExtraZip64;
+      return !zip64;
+    });
     f.as_written = !masked && whole_extra && !zip64 && h.disk_number_start == 0 &&
                    SanitizeDosDateTime(h.dos_date_time) == h.dos_date_time;
   }
@@ -631,8 +645,8 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   record->internal_attributes = h.internal_attributes;
   record->external_attributes = h.external_attributes;
   record->central_header_offset = offset;
-  if (h.extra_length) record->central_extra.assign(name_and_extra, h.name_length, h.extra_length);
-  record->stored_name.emplace(name_and_extra.data(), h.name_length);
+  if (h.extra_length) record->central_extra.assign(name_and_extra.substr(h.name_length));
+  record->stored_name.emplace(name);
   Zip64Values values{h.uncompressed_size, h.compressed_size, h.local_header_offset, h.disk_number_start};
   if (!ReadZip64Extra(record->central_extra, h.uncompressed_size == kMasked32, h.compressed_size == kMasked32,
                       h.local_header_offset == kMasked32, h.disk_number_start == kMasked16, values))

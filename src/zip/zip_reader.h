@@ -21,6 +21,7 @@
 #include "platform/interaction.h"
 #include "platform/memory_stream.h"
 #include "zip/buffered_file.h"
+#include "zip/prefaulted_memory.h"
 #include "zip/zip_header.h"
 
 namespace qb::zip {
@@ -51,6 +52,7 @@ struct TCentralFacts {
   // no mending, disk 0.
   bool as_written = false;
 };
+using TCentralFactsList = std::vector<TCentralFacts, TPrefaultedAllocator<TCentralFacts>>;
 
 class TZipReader {
  public:
@@ -226,14 +228,23 @@ class TZipReader {
   // Every central record of the file as it stands, in directory order - those the
   // name filter passed over too - for an update that adds an entry and carries the
   // directory over byte for byte instead of rewriting it (TZipWriter).
-  std::vector<TCentralFacts> central_facts_;
+  TCentralFactsList central_facts_;
   // The directory lies at the end record's offset, agrees with the end records,
   // every record is as written, and the records list the local headers in file
   // order: an update may carry it over byte for byte.
   bool directory_copyable_ = false;
 
  private:
-  std::string scratch_;  // a central record's name and extra field, as read
+  // The central directory as read, in large pieces: records are decoded where they
+  // lie in it. Empty when no directory is being read.
+  struct TDirectoryBlock {
+    std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> bytes;
+    uint64_t start = 0;
+    size_t length = 0;
+  };
+  TDirectoryBlock block_;
+  // The count bytes at position, through the block; nullptr when the file ends first.
+  const uint8_t* PeekDirectory(uint64_t position, size_t count);
   void ReadDirectoryFromFile();
   bool LocateEndRecord();
   void ReadZip64EndRecord();
@@ -245,7 +256,7 @@ class TZipReader {
   // (*skipped set). next is set to the position after it.
   // With facts given, appends the record's TCentralFacts, whether kept or passed over.
   std::unique_ptr<TZipHeaderInfo> ReadCentralRecord(uint64_t offset, uint64_t& next, bool* skipped = nullptr,
-                                                    std::vector<TCentralFacts>* facts = nullptr);
+                                                    TCentralFactsList* facts = nullptr);
   // After the directory was read from its place: whether it can be carried over,
   // and, when the name filter left records out, the refusals a whole read gives
   // (more records than a list holds, two records for one local header).
