@@ -12,6 +12,7 @@ QB_PACKAGES=(
   desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl dpkg-dev man-db
   libwayland-dev  # the Wayland clipboard (data-control)
   libxcb1-dev  # the global hotkey's key grab on X11
+  dbus-daemon  # the global shortcut service's test: a private session bus
   sway wl-clipboard  # its end-to-end test: a headless compositor and its command-line peers
 )
 

@@ -178,6 +178,55 @@ std::optional<std::pair<TCommand, int>> MenuCommandOfKey(const THotkey& key) {
   return std::nullopt;
 }
 
+std::string PortalTrigger(const THotkey& key) {
+  // xkbcommon's names of the printable ASCII keys that are not letters or digits.
+  static constexpr std::string_view kPunctuation[] = {
+      "space",      "exclam",    "quotedbl",    "numbersign", "dollar",       "percent",     "ampersand",
+      "apostrophe", "parenleft", "parenright",  "asterisk",   "plus",         "comma",       "minus",
+      "period",     "slash",     "colon",       "semicolon",  "less",         "equal",       "greater",
+      "question",   "at",        "bracketleft", "backslash",  "bracketright", "asciicircum", "underscore",
+      "grave",      "braceleft", "bar",         "braceright", "asciitilde"};
+  static constexpr std::pair<uint32_t, std::string_view> kNamed[] = {
+      {0xFF08, "BackSpace"}, {0xFF09, "Tab"},   {0xFF0D, "Return"}, {0xFF13, "Pause"},
+      {0xFF1B, "Escape"},    {0xFF50, "Home"},  {0xFF51, "Left"},   {0xFF52, "Up"},
+      {0xFF53, "Right"},     {0xFF54, "Down"},  {0xFF55, "Prior"},  {0xFF56, "Next"},
+      {0xFF57, "End"},       {0xFF61, "Print"}, {0xFF63, "Insert"}, {0xFFFF, "Delete"}};
+  const uint32_t sym = key.KeySym;
+  std::string name;
+  auto unicode = [](uint32_t code) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text = "U";
+    const int digits = code > 0xFFFF ? (code > 0xFFFFF ? 6 : 5) : 4;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) text += kHex[(code >> shift) & 0xF];
+    return text;
+  };
+  if ((sym >= '0' && sym <= '9') || (sym >= 'a' && sym <= 'z'))
+    name = std::string(1, static_cast<char>(sym));
+  else if (sym >= 'A' && sym <= 'Z')
+    name = std::string(1, static_cast<char>(sym - 'A' + 'a'));
+  else if (sym >= 0x20 && sym <= 0x7E) {
+    const uint32_t index = sym < '0'   ? sym - 0x20
+                           : sym < 'A' ? sym - 0x3A + 16
+                           : sym < 'a' ? sym - 0x5B + 23
+                                       : sym - 0x7B + 29;
+    name = std::string(kPunctuation[index]);
+  } else if (sym >= 0xA0 && sym <= 0xFF)
+    name = unicode(sym);
+  else if (sym > 0x1000000 && sym <= 0x110FFFF)
+    name = unicode(sym - 0x1000000);
+  else if (sym >= kKeySymF1 && sym < kKeySymF1 + kFunctionKeys)
+    name = "F" + std::to_string(sym - kKeySymF1 + 1);
+  else
+    for (const auto& [named_sym, named] : kNamed)
+      if (named_sym == sym) name = std::string(named);
+  if (name.empty()) return {};
+  std::string trigger;
+  for (const auto& [bit, modifier] : {std::pair{kModCtrl, "CTRL+"}, std::pair{kModAlt, "ALT+"},
+                                      std::pair{kModShift, "SHIFT+"}, std::pair{kModMeta, "LOGO+"}})
+    if (key.Modifiers & bit) trigger += modifier;
+  return trigger + name;
+}
+
 std::string HotkeySettingProblemText(std::string_view setting, const std::string& problem) {
   return "The global hotkey \"" + finder::TextPreview(setting, 40) +
          "\" of the settings file is not understood (" + problem + "): there is no global hotkey";
@@ -185,6 +234,15 @@ std::string HotkeySettingProblemText(std::string_view setting, const std::string
 
 std::string HotkeyUnavailableText(const THotkey& key, std::string_view why) {
   return "The global hotkey " + key.Text + " cannot be had: " + std::string(why);
+}
+
+std::string HotkeyAwaitingServiceText(const THotkey& key) {
+  return "The global hotkey " + key.Text + " waits for the desktop's global shortcut service";
+}
+
+std::string HotkeyBoundByServiceText(const THotkey& key, std::string_view trigger) {
+  const std::string shown = trigger.empty() ? key.Text : finder::TextPreview(trigger, 40);
+  return "The global hotkey is " + shown + ", set through the desktop's global shortcut service";
 }
 
 }  // namespace qb

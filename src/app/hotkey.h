@@ -25,6 +25,14 @@ inline constexpr std::string_view kDefault = "Ctrl+Shift+V";
 inline constexpr std::string_view kHeldByAnother = "another program holds it";
 inline constexpr std::string_view kNoSuchKey = "the keyboard has no such key";
 inline constexpr std::string_view kNoKeyGrab = "it needs an X11 desktop session";
+// Where the desktop's global shortcut service (the desktop portal) was asked.
+inline constexpr std::string_view kNoService =
+    "the desktop has no global shortcut service, and a key grab needs an X11 desktop session";
+inline constexpr std::string_view kServiceSilent = "the desktop's global shortcut service does not answer";
+inline constexpr std::string_view kServiceDeclined =
+    "it was declined in the desktop's global shortcut service";
+inline constexpr std::string_view kServiceNotBound = "the desktop's global shortcut service did not bind it";
+inline constexpr std::string_view kServiceFailed = "the desktop's global shortcut service failed to bind it";
 }  // namespace hotkey
 
 enum THotkeyModifier : unsigned { kModShift = 1, kModCtrl = 2, kModAlt = 4, kModMeta = 8 };
@@ -57,9 +65,20 @@ THotkeySetting ParseHotkeySetting(std::string_view text);
 // Pressed while the window has the keyboard, the hotkey runs that command.
 std::optional<std::pair<TCommand, int>> MenuCommandOfKey(const THotkey& key);
 
+// The key as the desktop's global shortcut service takes a trigger: modifiers
+// CTRL, ALT, SHIFT and LOGO, then the key's xkbcommon keysym name, joined by '+'
+// ("CTRL+SHIFT+v", "ALT+F9", "CTRL+slash", "CTRL+U00E9"). Empty for a key with no
+// such name (the service then lets the user choose).
+std::string PortalTrigger(const THotkey& key);
+
 // The status bar's message for a setting that is not understood.
 std::string HotkeySettingProblemText(std::string_view setting, const std::string& problem);
 // The status bar's message for a hotkey that cannot be had, and why.
 std::string HotkeyUnavailableText(const THotkey& key, std::string_view why);
+// The status bar's message while the service is asked (it may show the user a
+// dialog), and once it bound the key; trigger: the service's own description of
+// the key the user ends up pressing (empty when it gave none).
+std::string HotkeyAwaitingServiceText(const THotkey& key);
+std::string HotkeyBoundByServiceText(const THotkey& key, std::string_view trigger);
 
 }  // namespace qb

@@ -6,7 +6,8 @@
 // as modifiers there. Every press then comes to Pressed, which is told which of
 // this program's windows had the keyboard, if one had (so the window can give the
 // key the meaning it has there). Elsewhere (a Wayland session) there is no grab, and Grab
-// says so. The desktop portal's global shortcuts are not used.
+// says so. The main window asks the desktop's global shortcut service first
+// (TPortalShortcuts) and grabs only where there is none.
 #pragma once
 
 #include <QAbstractNativeEventFilter>

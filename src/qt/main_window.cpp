@@ -29,6 +29,7 @@
 #include "qt/glyph_pictures.h"
 #include "qt/help_window.h"
 #include "qt/menu_node_adapter.h"
+#include "qt/portal_shortcuts.h"
 #include "qt/qt_text.h"
 #include "qt/speedbar_setup.h"
 #include "qt/tray_icon.h"
@@ -120,6 +121,18 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { session_ending_ = true; });
   hotkey_ = new TGlobalHotkey(this);
   hotkey_->Pressed = [this](QWindow* focused) { HotkeyPressed(focused); };
+  hotkey_service_ = new TPortalShortcuts(this);
+  hotkey_service_->Done = [this](TPortalShortcuts::TOutcome outcome) {
+    HotkeyServiceDone(static_cast<int>(outcome));
+  };
+  hotkey_service_->AwaitingUser = [this] { ShowHotkeyMessage(HotkeyAwaitingServiceText(hotkey_key_)); };
+  // The service says nothing of where the keyboard was: the window knows whether it had it.
+  hotkey_service_->Activated = [this] {
+    QWindow* focused = QGuiApplication::focusWindow();
+    const bool has_keyboard =
+        focused && focused->isVisible() && QGuiApplication::applicationState() == Qt::ApplicationActive;
+    HotkeyPressed(has_keyboard ? focused : nullptr);
+  };
 
   // The viewer redraws after every change of the clipboard, once the form has
   // handled it (and perhaps saved it).
@@ -821,15 +834,55 @@ void TQtMainWindow::Started() {
 
 void TQtMainWindow::TakeHotkey(const std::string& setting) {
   hotkey_->Release();
+  hotkey_service_->Release();
   const THotkeySetting parsed = ParseHotkeySetting(setting);
-  std::string problem;
-  if (!parsed.Problem.empty())
-    problem = HotkeySettingProblemText(setting, parsed.Problem);
-  else if (parsed.Key)
-    if (const std::string why = hotkey_->Grab(*parsed.Key); !why.empty())
-      problem = HotkeyUnavailableText(*parsed.Key, why);
   hotkey_key_ = parsed.Key.value_or(THotkey{});
-  if (!problem.empty()) statusBar()->showMessage(FromUtf8(problem));
+  if (!parsed.Problem.empty())
+    ShowHotkeyMessage(HotkeySettingProblemText(setting, parsed.Problem));
+  else if (parsed.Key)
+    hotkey_service_->Bind(*parsed.Key);  // its outcome comes to HotkeyServiceDone
+  else
+    ShowHotkeyMessage({});
+}
+
+void TQtMainWindow::HotkeyServiceDone(int outcome) {
+  using TOutcome = TPortalShortcuts::TOutcome;
+  std::string message;
+  switch (static_cast<TOutcome>(outcome)) {
+    case TOutcome::Bound:
+      message = HotkeyBoundByServiceText(hotkey_key_, hotkey_service_->Trigger().toStdString());
+      break;
+    case TOutcome::Declined:  // the user's word: no key grab behind their back
+      message = HotkeyUnavailableText(hotkey_key_, hotkey::kServiceDeclined);
+      break;
+    case TOutcome::NotBound:
+      message = HotkeyUnavailableText(hotkey_key_, hotkey::kServiceNotBound);
+      break;
+    case TOutcome::NoService:
+    case TOutcome::Silent:
+    case TOutcome::Failed: {
+      // No service to be had: the X11 key grab, where the session is X11.
+      std::string why = hotkey_->Grab(hotkey_key_);
+      if (why == hotkey::kNoKeyGrab)
+        why = outcome == static_cast<int>(TOutcome::NoService) ? hotkey::kNoService
+              : outcome == static_cast<int>(TOutcome::Silent)  ? hotkey::kServiceSilent
+                                                               : hotkey::kServiceFailed;
+      if (!why.empty()) message = HotkeyUnavailableText(hotkey_key_, why);
+      break;
+    }
+  }
+  ShowHotkeyMessage(message);
+}
+
+void TQtMainWindow::ShowHotkeyMessage(const std::string& message) {
+  // An empty message takes back only the hotkey's own earlier word.
+  if (message.empty()) {
+    if (!hotkey_message_.isEmpty() && statusBar()->currentMessage() == hotkey_message_)
+      statusBar()->clearMessage();
+  } else {
+    statusBar()->showMessage(FromUtf8(message));
+  }
+  hotkey_message_ = FromUtf8(message);
 }
 
 void TQtMainWindow::HotkeyPressed(QWindow* focused) {

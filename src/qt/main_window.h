@@ -44,6 +44,7 @@ class TFinderPane;
 class TSpeedbarSetupWindow;
 class TQtTray;
 class TGlobalHotkey;
+class TPortalShortcuts;
 
 class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplorerTimer {
   Q_OBJECT
@@ -91,8 +92,10 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   // After the form's first show: shows the switches start-up set and takes the
   // global hotkey of the settings.
   void Started();
-  // Takes the global hotkey the settings file names (setting: its text); the
-  // status bar says so when it cannot be had.
+  // Takes the global hotkey the settings file names (setting: its text): through
+  // the desktop's global shortcut service where there is one, else by an X11 key
+  // grab. The service answers later; the status bar says how it went when the
+  // key cannot be had, or when the service bound it.
   void TakeHotkey(const std::string& setting);
   // The global hotkey was pressed: the window comes to the front with the search
   // field focused. Pressed in the window itself (focused: the program's window
@@ -100,6 +103,7 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   // that has it, when one has.
   void HotkeyPressed(QWindow* focused);
   TGlobalHotkey& Hotkey() const { return *hotkey_; }
+  TPortalShortcuts& HotkeyService() const { return *hotkey_service_; }
 
   // TMainWindowHost: the windows' placements and the first-run layout.
   std::optional<TWindowPlacement> GetPlacement(TFormClass form) override;
@@ -119,6 +123,8 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void HotkeyServiceDone(int outcome);
+  void ShowHotkeyMessage(const std::string& message);
   void BuildActions();
   void BuildMenus();
   void BuildToolBar();
@@ -178,9 +184,11 @@ class TQtMainWindow : public QMainWindow, public TMainWindowHost, public TExplor
   bool closing_in_command_ = false;  // the close comes from a command of the queue
   TQtTray* tray_ = nullptr;
   TGlobalHotkey* hotkey_ = nullptr;
-  THotkey hotkey_key_;           // the one taken
-  bool in_tray_ = false;         // a close hid the window in the tray
-  bool session_ending_ = false;  // the desktop session ends: a close is a close
+  TPortalShortcuts* hotkey_service_ = nullptr;  // the desktop's global shortcut service
+  QString hotkey_message_;                      // the status bar's last word on the hotkey
+  THotkey hotkey_key_;                          // the one taken
+  bool in_tray_ = false;                        // a close hid the window in the tray
+  bool session_ending_ = false;                 // the desktop session ends: a close is a close
 };
 
 }  // namespace qb::qt

@@ -104,5 +104,47 @@ TEST(HotkeySetting, SwitchedOffOrRefusedWithAMessageNeverAnotherKey) {
             "The global hotkey Ctrl+Shift+V cannot be had: another program holds it");
 }
 
+// The desktop's shortcut service takes xkbcommon keysym names: lower-case
+// letters, names for punctuation and named keys, Uxxxx for the rest.
+TEST(HotkeyTest, TheServiceIsOfferedTheKeyInItsOwnSpelling) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Ctrl+Shift+V", "CTRL+SHIFT+v"},
+      {"shift+ctrl+v", "CTRL+SHIFT+v"},
+      {"Meta+Alt+7", "ALT+LOGO+7"},
+      {"Alt+F9", "ALT+F9"},
+      {"F35", "F35"},
+      {"Ctrl+/", "CTRL+slash"},
+      {"Ctrl++", "CTRL+plus"},
+      {"Ctrl+Space", "CTRL+space"},
+      {"Ctrl+~", "CTRL+asciitilde"},
+      {"Ctrl+@", "CTRL+at"},
+      {"Ctrl+`", "CTRL+grave"},
+      {"Ctrl+:", "CTRL+colon"},
+      {"Ctrl+[", "CTRL+bracketleft"},
+      {"Ctrl+{", "CTRL+braceleft"},
+      {"Ctrl+PgUp", "CTRL+Prior"},
+      {"Ctrl+PageDown", "CTRL+Next"},
+      {"Ctrl+Enter", "CTRL+Return"},
+      {"Ctrl+Esc", "CTRL+Escape"},
+      {"Ctrl+Backspace", "CTRL+BackSpace"},
+      {"Ctrl+Del", "CTRL+Delete"},
+      {"Pause", "Pause"},
+      {"Ctrl+\xC3\x89", "CTRL+U00E9"},           // É: the key of é
+      {"Ctrl+\xD0\xB6", "CTRL+U0436"},           // ж
+      {"Ctrl+\xF0\x9F\x98\x80", "CTRL+U1F600"},  // beyond the first plane
+  };
+  for (const auto& [setting, trigger] : cases) {
+    const THotkeySetting parsed = ParseHotkeySetting(setting);
+    ASSERT_TRUE(parsed.Key) << setting;
+    EXPECT_EQ(PortalTrigger(*parsed.Key), trigger) << setting;
+  }
+  EXPECT_EQ(PortalTrigger(THotkey{kModCtrl, 0xFE03, "?"}), "");  // a key with no name given
+  EXPECT_EQ(HotkeyBoundByServiceText(Key("Ctrl+Shift+V"), ""),
+            "The global hotkey is Ctrl+Shift+V, set through the desktop's global shortcut service");
+  EXPECT_EQ(HotkeyBoundByServiceText(Key("Ctrl+Shift+V"), std::string(500, 'x') + "\n"),
+            "The global hotkey is " + std::string(40, 'x') +
+                "..., set through the desktop's global shortcut service");
+}
+
 }  // namespace
 }  // namespace qb

@@ -1,7 +1,8 @@
-// The global hotkey through the real main window (offscreen: no key grab, so the
-// window says it cannot have the key; the press itself is handed to the window as
-// the grab would): the status bar's messages, the window brought up with the
-// search field focused, and the key's own meaning while the window has it.
+// The global hotkey through the real main window (offscreen, with no session bus:
+// neither the desktop's shortcut service nor a key grab, so the window says it
+// cannot have the key; the press itself is handed to the window as the grab would): the status bar's
+// messages, the window brought up with the search field focused, and the key's own meaning while the window
+// has it.
 #include <QDockWidget>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -13,6 +14,11 @@
 namespace qb::qt {
 namespace {
 
+constexpr const char* kNoHotkey =
+    "The global hotkey Ctrl+Shift+V cannot be had: the desktop has no global shortcut service, and a key "
+    "grab "
+    "needs an X11 desktop session";
+
 class HotkeyWindowTest : public MainWindowTest {
  protected:
   QString Status() { return window_->statusBar()->currentMessage(); }
@@ -20,7 +26,7 @@ class HotkeyWindowTest : public MainWindowTest {
 
 TEST_F(HotkeyWindowTest, TheStatusBarSaysWhyThereIsNoHotkey) {
   window_->TakeHotkey("Ctrl+Shift+V");
-  EXPECT_EQ(Status(), "The global hotkey Ctrl+Shift+V cannot be had: it needs an X11 desktop session");
+  EXPECT_EQ(Status(), kNoHotkey);
   EXPECT_FALSE(window_->Hotkey().Grabbed());
 
   window_->statusBar()->clearMessage();
@@ -38,7 +44,7 @@ TEST_F(HotkeyWindowTest, TheStatusBarSaysWhyThereIsNoHotkey) {
   window_->Form().FormCreate({});
   window_->Form().FormShow({});
   window_->Started();
-  EXPECT_EQ(Status(), "The global hotkey Ctrl+Shift+V cannot be had: it needs an X11 desktop session");
+  EXPECT_EQ(Status(), kNoHotkey);
 }
 
 TEST_F(HotkeyWindowTest, APressBringsTheWindowUpWithTheSearchFieldFocused) {
