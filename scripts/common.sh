@@ -8,7 +8,7 @@ QB_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
   zip unzip p7zip-full libarchive-tools python3 clang-format-14
-  qt6-base-dev xvfb xclip xdotool xauth
+  qt6-base-dev xvfb xclip xdotool xauth x11-xserver-utils x11-xkb-utils
   desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl dpkg-dev man-db
   libwayland-dev  # the Wayland clipboard (data-control)
   libxcb1-dev  # the global hotkey's key grab on X11

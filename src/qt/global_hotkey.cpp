@@ -92,7 +92,11 @@ TModifierMasks ModifierMasks(xcb_connection_t* c, const TKeyboardMap& map) {
 }  // namespace
 #endif
 
-TGlobalHotkey::TGlobalHotkey(QObject* parent) : QObject(parent) {}
+TGlobalHotkey::TGlobalHotkey(QObject* parent) : QObject(parent) {
+  regrab_timer_.setSingleShot(true);
+  regrab_timer_.setInterval(100);
+  connect(&regrab_timer_, &QTimer::timeout, this, &TGlobalHotkey::Regrab);
+}
 
 TGlobalHotkey::~TGlobalHotkey() {
   Release();
@@ -103,6 +107,26 @@ std::string TGlobalHotkey::Grab(const THotkey& key) {
 #if QB_X11
   xcb_connection_t* c = Connection();
   if (!c) return std::string(hotkey::kNoKeyGrab);
+  wanted_ = key;
+  // The keyboard extension tells of new layouts by its own events.
+  TReply<xcb_query_extension_reply_t> xkb(
+      xcb_query_extension_reply(c, xcb_query_extension(c, 9, "XKEYBOARD"), nullptr), &std::free);
+  xkb_first_event_ = xkb && xkb->present ? xkb->first_event : 0;
+  // Watched while the key is wanted, even when it cannot be had now: a mapping
+  // change may bring it.
+  qApp->installNativeEventFilter(this);
+  return TakeKey();
+#else
+  (void)key;
+  return std::string(hotkey::kNoKeyGrab);
+#endif
+}
+
+std::string TGlobalHotkey::TakeKey() {
+#if QB_X11
+  xcb_connection_t* c = Connection();
+  if (!c || !wanted_) return std::string(hotkey::kNoKeyGrab);
+  const THotkey& key = *wanted_;
   const TKeyboardMap map(c);
   const xcb_keycode_t keycode = map.KeycodeOf(key.KeySym);
   if (keycode == 0) return std::string(hotkey::kNoSuchKey);
@@ -137,19 +161,23 @@ std::string TGlobalHotkey::Grab(const THotkey& key) {
     }
   }
   if (refused) {
-    Release();
+    DropGrabs();
     return std::string(hotkey::kHeldByAnother);
   }
-  qApp->installNativeEventFilter(this);
   return {};
 #else
-  (void)key;
   return std::string(hotkey::kNoKeyGrab);
 #endif
 }
 
 void TGlobalHotkey::Release() {
   if (qApp) qApp->removeNativeEventFilter(this);
+  regrab_timer_.stop();
+  wanted_.reset();
+  DropGrabs();
+}
+
+void TGlobalHotkey::DropGrabs() {
 #if QB_X11
   if (xcb_connection_t* c = grabs_.empty() ? nullptr : Connection()) {
     for (const TGrab& grab : grabs_) xcb_ungrab_key(c, keycode_, grab.Root, grab.Modifiers);
@@ -159,11 +187,30 @@ void TGlobalHotkey::Release() {
   grabs_.clear();
 }
 
+void TGlobalHotkey::Regrab() {
+  if (!wanted_) return;
+  DropGrabs();
+  const std::string why = TakeKey();
+  if (Regrabbed) Regrabbed(why);
+}
+
 bool TGlobalHotkey::nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) {
 #if QB_X11
-  if (grabs_.empty() || type != "xcb_generic_event_t") return false;
+  if (!wanted_ || type != "xcb_generic_event_t") return false;
   const auto* event = static_cast<const xcb_generic_event_t*>(message);
-  if ((event->response_type & 0x7F) != XCB_KEY_PRESS) return false;
+  const uint8_t kind = event->response_type & 0x7F;
+  // The keyboard's mapping changed: the key may sit on another key code now.
+  // (Programs that use the keyboard extension, as Qt does, hear of a new layout
+  // only through its NewKeyboardNotify and MapNotify, the kinds 0 and 1.)
+  const bool remapped =
+      (kind == XCB_MAPPING_NOTIFY &&
+       reinterpret_cast<const xcb_mapping_notify_event_t*>(event)->request != XCB_MAPPING_POINTER) ||
+      (xkb_first_event_ != 0 && kind == xkb_first_event_ && reinterpret_cast<const uint8_t*>(event)[1] <= 1);
+  if (remapped) {
+    regrab_timer_.start();
+    return false;
+  }
+  if (grabs_.empty() || kind != XCB_KEY_PRESS) return false;
   const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
   if (press->detail != keycode_ || (press->state & ~lock_masks_ & 0xFF) != modifiers_) return false;
   bool on_root = false;

@@ -12,8 +12,10 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,10 @@ class TGlobalHotkey : public QObject, public QAbstractNativeEventFilter {
   void Release();
   bool Grabbed() const { return !grabs_.empty(); }
 
+  // The key was grabbed anew after the keyboard's mapping changed: why it cannot
+  // be had now, empty when it is held again. Called from the event loop.
+  std::function<void(const std::string& why)> Regrabbed;
+
   // The key was pressed; focused: the window of this program that had the
   // keyboard, null when another program had it. Called from the event loop.
   std::function<void(QWindow* focused)> Pressed;
@@ -46,6 +52,13 @@ class TGlobalHotkey : public QObject, public QAbstractNativeEventFilter {
     uint32_t Root;
     uint16_t Modifiers;
   };
+  std::string TakeKey();
+  void DropGrabs();
+  void Regrab();
+
+  std::optional<THotkey> wanted_;  // the key asked for, grabbed or not
+  QTimer regrab_timer_;            // a mapping change comes as a burst of events
+  uint8_t xkb_first_event_ = 0;    // the keyboard extension's events; 0 without it
   std::vector<TGrab> grabs_;
   uint8_t keycode_ = 0;
   uint16_t modifiers_ = 0;   // the X modifiers of the key

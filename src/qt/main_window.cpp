@@ -121,6 +121,9 @@ TQtMainWindow::TQtMainWindow(TPaths paths, IClipboard* clipboard, IUserInteracti
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { session_ending_ = true; });
   hotkey_ = new TGlobalHotkey(this);
   hotkey_->Pressed = [this](QWindow* focused) { HotkeyPressed(focused); };
+  hotkey_->Regrabbed = [this](const std::string& why) {
+    ShowHotkeyMessage(why.empty() ? std::string() : HotkeyUnavailableText(hotkey_key_, why));
+  };
   hotkey_service_ = new TPortalShortcuts(this);
   hotkey_service_->Done = [this](TPortalShortcuts::TOutcome outcome) {
     HotkeyServiceDone(static_cast<int>(outcome));

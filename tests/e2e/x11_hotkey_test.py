@@ -8,10 +8,12 @@
   there (View File Cabinet Items), and the other program does not get it while
   Quiverbox holds it;
 - the settings file sets another hotkey (Alt+F9), and a setting that names no key
-  leaves the program running without one.
+  leaves the program running without one;
+- when the keyboard's mapping moves F9 to another key (xmodmap), or a new layout
+  moves it back (setxkbmap), Alt+F9 still works there.
 
 Usage: x11_hotkey_test.py QUIVERBOX QVF
-Starts its own Xvfb; needs xvfb, xclip and xdotool (installed by ./test).
+Starts its own Xvfb; needs xvfb, xclip, xdotool, xmodmap and setxkbmap (installed by ./test).
 """
 import os
 import shutil
@@ -74,6 +76,15 @@ def keys(env, *names):
         time.sleep(0.4)
 
 
+def keyboard_map(env):
+    """The keyboard's mapping as xmodmap prints it: {keycode: [key symbol names]}."""
+    table = {}
+    for line in run("xmodmap", "-pke", env=env).splitlines():
+        head, _, syms = line.partition("=")
+        table[int(head.split()[1])] = syms.split()
+    return table
+
+
 def clipboard(env):
     return subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=env, capture_output=True).stdout
 
@@ -120,12 +131,29 @@ def main():
         assert b.has_focus()
         keys(env, "alt+F9")
         wait_for(c.has_focus, "Alt+F9 to bring the window to the front", timeout=10)
+        # The keyboard's mapping moves F9 to a key that had nothing: the grab follows it.
+        table = keyboard_map(env)
+        old = min(code for code, syms in table.items() if syms[:1] == ["F9"])
+        new = max(code for code, syms in table.items() if not syms)
+        run("xmodmap", "-e", "keycode %d =" % old, "-e", "keycode %d = F9" % new, env=env)
+        time.sleep(0.5)
+        b.focus()
+        keys(env, "alt+F9")
+        wait_for(c.has_focus, "Alt+F9 on its new key to bring the window to the front", timeout=10)
+        # A new keyboard layout puts F9 back where it was.
+        run("setxkbmap", "-layout", "us", env=env)
+        assert keyboard_map(env)[old][:1] == ["F9"]
+        time.sleep(0.5)
+        b.focus()
+        keys(env, "alt+F9")
+        wait_for(c.has_focus, "Alt+F9 after a new layout to bring the window to the front", timeout=10)
         c.quit()
         assert c.setting("ViewItemsMi_Checked") == "False", c.setting("ViewItemsMi_Checked")
         b.quit()
         # Once, while nobody held the key; not while the other program held it.
         assert b.setting("ViewItemsMi_Checked") == "True", b.setting("ViewItemsMi_Checked")
-        print("ok: a hotkey set in the settings file; a setting that names no key")
+        print("ok: a hotkey set in the settings file, also once the keyboard's mapping moved it; "
+              "a setting that names no key")
         print("2 passed, 0 failed")
     finally:
         for proc in STARTED:
