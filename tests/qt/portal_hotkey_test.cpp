@@ -246,6 +246,21 @@ TEST_F(PortalHotkeyTest, TheServiceBindsTheKeyAndItsActivationBringsUpTheSearch)
   EXPECT_FALSE(window_->isVisible());  // the old session's key is gone
 }
 
+// The service takes the key before the window sees it: while the window has the
+// keyboard, the activation is the key of the window's menu command.
+TEST_F(PortalHotkeyTest, InTheWindowTheActivationIsTheWindowsOwnKey) {
+  window_->TakeHotkey("Ctrl+Shift+V");
+  ASSERT_NE(AwaitStatus(), "");
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  window_->ExplorerView()->setFocus();
+  ASSERT_FALSE(window_->Form().ClipboardCommands().ViewItems());
+  Activate(QVariant::fromValue(QDBusObjectPath(window_->HotkeyService().SessionHandle())),
+           QString("show-search"));
+  EXPECT_TRUE(window_->Form().ClipboardCommands().ViewItems());
+  EXPECT_EQ(window_->focusWidget(), window_->ExplorerView());
+}
+
 TEST_F(PortalHotkeyTest, TheUsersRefusalIsSaidAndNoKeyIsTaken) {
   portal_.Binding = TFakePortal::TBinding::Decline;
   window_->TakeHotkey("Ctrl+Shift+V");
