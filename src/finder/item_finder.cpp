@@ -52,7 +52,7 @@ void TItemFinder::SetCabinet(const std::string& path) {
   if (cancel_) *cancel_ = true;
   ++generation_;
   reading_ = false;
-  index_.reset();
+  std::shared_ptr<const TCabinetIndex> old = std::move(index_);
   index_stamp_ = {};
   pending_.clear();
   last_order_.clear();
@@ -62,6 +62,7 @@ void TItemFinder::SetCabinet(const std::string& path) {
   visible_.clear();
   searching_applied_ = false;
   hidden_selection_.clear();
+  LetGo(std::move(old));
   if (Searching()) {
     StartReading();
     Apply();
@@ -97,7 +98,15 @@ void TItemFinder::StartReading() {
   cancel_ = cancel;
   reading_ = true;
   reading_stamp_ = stamp;
-  auto result = std::make_shared<std::shared_ptr<TCabinetIndex>>();
+  // The search on is made on the other thread too: taken when the query is still
+  // the same when the index comes.
+  struct TRead {
+    std::shared_ptr<TCabinetIndex> index;
+    std::string query;
+    std::vector<int> found;
+  };
+  auto result = std::make_shared<TRead>();
+  result->query = query_;
   std::weak_ptr<bool> alive = alive_;
   pending_.clear();  // the whole read takes them in
   runner_(
@@ -109,18 +118,21 @@ void TItemFinder::StartReading() {
         TIndexOptions options;
         options.cancel = cancel.get();
         try {
-          *result = std::make_shared<TCabinetIndex>(TCabinetIndex::Read(zip, options));
+          result->index = std::make_shared<TCabinetIndex>(TCabinetIndex::Read(zip, options));
         } catch (const std::exception&) {
           // A cabinet that cannot be read (not yet written, damaged): nothing to find.
-          *result = std::make_shared<TCabinetIndex>();
+          result->index = std::make_shared<TCabinetIndex>();
         }
+        if (!result->query.empty() && !result->index->Cancelled())
+          result->found = result->index->Search(result->query);
       },
       [this, alive, generation, result, stamp] {
-        if (alive.expired() || generation != generation_) return;
+        if (alive.expired()) return;
+        if (generation != generation_) return LetGo(std::move(result->index));
         reading_ = false;
-        if (!*result || (*result)->Cancelled()) return LetGo(std::move(*result));
-        std::shared_ptr<TCabinetIndex> old = std::move(index_);
-        index_ = *result;
+        if (!result->index || result->index->Cancelled()) return LetGo(std::move(result->index));
+        std::shared_ptr<const TCabinetIndex> old = std::move(index_);
+        index_ = std::move(result->index);
         index_stamp_ = stamp;
         {
           // The read went through the directory in its order.
@@ -134,6 +146,10 @@ void TItemFinder::StartReading() {
         }
         DropKept();
         if (Searching()) {
+          if (!result->query.empty() && result->query == query_) {
+            kept_index_ = index_;
+            kept_.push_back({text::CaseFolded(query_), std::move(result->found)});
+          }
           Apply();
         } else {
           // Nothing is filtered: the tree stays as it is; only the list of all items changes.
@@ -142,11 +158,12 @@ void TItemFinder::StartReading() {
             if (!index_->Removed(k)) found_.push_back(k);
         }
         if (OnIndexRead) OnIndexRead();
+        // The history has let it go too (OnIndexRead).
         LetGo(std::move(old));
       });
 }
 
-void TItemFinder::LetGo(std::shared_ptr<TCabinetIndex> index) {
+void TItemFinder::LetGo(std::shared_ptr<const TCabinetIndex> index) {
   // Freeing the index of a large cabinet (its items' strings one by one) takes
   // tens of milliseconds: done on the other thread when nothing else holds it.
   if (!index || index.use_count() != 1) return;

@@ -98,6 +98,9 @@ class TItemFinder {
   // search is on), ascending.
   const std::vector<int>& Found() const { return found_; }
   std::shared_ptr<const TCabinetIndex> Index() const { return index_; }
+  // Drops index; when that was the last hold on it, it is freed on the other
+  // thread (freeing a large cabinet's index takes tens of milliseconds).
+  void LetGo(std::shared_ptr<const TCabinetIndex> index);
   // Forgets the kept results of earlier queries (the benchmarks time searches).
   void ForgetResults() { kept_.clear(); }
 
@@ -122,7 +125,6 @@ class TItemFinder {
   void IndexChanged(const std::vector<int>& added);
   void ReadChanged(std::vector<std::string> names);
   void KeepOrder(std::vector<int> order);
-  void LetGo(std::shared_ptr<TCabinetIndex> index);
 
   TTreeView& tree_;
   TRunner runner_;

@@ -100,10 +100,12 @@ void THistoryModel::Fill(const zip::TZipReader& zip, const std::unordered_set<st
   endResetModel();
 }
 
-void THistoryModel::SetIndex(std::shared_ptr<const finder::TCabinetIndex> index) {
-  index_ = std::move(index);
+std::shared_ptr<const finder::TCabinetIndex> THistoryModel::SetIndex(
+    std::shared_ptr<const finder::TCabinetIndex> index) {
+  std::swap(index_, index);
   if (!rows_.empty())
     emit dataChanged(this->index(0, PreviewColumn), this->index(rowCount() - 1, PreviewColumn));
+  return index;
 }
 
 const finder::TIndexedItem* THistoryModel::Indexed(const std::string& path) const {
@@ -249,7 +251,7 @@ TFinderPane::TFinderPane(TTreeView& tree, TExplorerView* tree_view, const zip::T
     if (HistoryShown()) FillHistory();
     if (OnResults) OnResults();
   };
-  finder_->OnIndexRead = [this] { history_->SetIndex(finder_->Index()); };
+  finder_->OnIndexRead = [this] { finder_->LetGo(history_->SetIndex(finder_->Index())); };
   history_->Thumbnail = [this](const std::string& path, const finder::TIndexedItem& item) {
     return thumbnails_->Find(zip_.ZipName(), path, item.format);
   };
@@ -311,7 +313,7 @@ void TFinderPane::FillHistory() {
     return row ? row->path : std::string();
   }();
   history_->Fill(zip_, filtered ? &shown : nullptr);
-  if (history_->Index() != finder_->Index()) history_->SetIndex(finder_->Index());
+  if (history_->Index() != finder_->Index()) finder_->LetGo(history_->SetIndex(finder_->Index()));
   // The row of the selected item stays selected.
   const TTreeNode* selected = tree_.Selected();
   const std::string keep = IsItemNode(selected) ? ItemPathOf(selected) : current;

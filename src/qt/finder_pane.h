@@ -68,8 +68,8 @@ class THistoryModel : public QAbstractTableModel {
   // Fills the rows from the directory zip has loaded, newest first; with shown
   // given, only the items whose paths it holds.
   void Fill(const zip::TZipReader& zip, const std::unordered_set<std::string>* shown);
-  // Where previews and tool tips come from.
-  void SetIndex(std::shared_ptr<const finder::TCabinetIndex> index);
+  // Where previews and tool tips come from; returns the index used before.
+  std::shared_ptr<const finder::TCabinetIndex> SetIndex(std::shared_ptr<const finder::TCabinetIndex> index);
   std::shared_ptr<const finder::TCabinetIndex> Index() const { return index_; }
   const TRow* Row(int row) const;
   int RowOf(const std::string& path) const;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -157,6 +158,40 @@ TEST_F(ItemFinderTest, AChangedCabinetIsReadAgainAndATreeRebuiltIsFilteredAgain)
   Run();
   EXPECT_EQ(ShownItems(finder), (Paths{"Later\\Newest"}));
   EXPECT_EQ(finder.Index()->Count(), 5);
+}
+
+TEST_F(ItemFinderTest, AnIndexLetGoIsFreedByTheRunnerNotOnTheCallersThread) {
+  TItemFinder finder(tree_, Deferred());
+  finder.SetCabinet(cabinet_);
+  finder.SetQuery("new");
+  Run();
+  std::weak_ptr<const qb::finder::TCabinetIndex> first = finder.Index();
+  Save("Later\\Newest", "brand new");
+  Rebuild();
+  finder.TreeChanged();
+  finder.Refresh();
+  auto step = [this] {
+    auto [work, done] = std::move(pending_.front());
+    pending_.pop_front();
+    work();
+    done();
+  };
+  step();  // the read, with the search on made beside it
+  EXPECT_EQ(ShownItems(finder), (Paths{"Later\\Newest", "NewItems\\Item0", "NewItems\\Item1"}));
+  EXPECT_FALSE(first.expired());
+  ASSERT_EQ(pending_.size(), 1u);
+  step();
+  EXPECT_TRUE(first.expired());
+
+  // One still held elsewhere (the history's) goes when that hold is let go.
+  std::shared_ptr<const qb::finder::TCabinetIndex> held = finder.Index();
+  std::weak_ptr<const qb::finder::TCabinetIndex> second = held;
+  finder.SetCabinet("");
+  EXPECT_TRUE(pending_.empty());
+  finder.LetGo(std::move(held));
+  EXPECT_FALSE(second.expired());
+  Run();
+  EXPECT_TRUE(second.expired());
 }
 
 TEST_F(ItemFinderTest, EditingTheQueryGivesWhatAFreshSearchGives) {
