@@ -490,6 +490,10 @@ struct TZipWriter::UpdatePlan {
 // local header can be copied as it is.
 void TZipWriter::PlanCopy(TZipHeaderInfo& old, PlannedEntry& entry, HeaderReader& headers) {
   const TZipHeaderInfo& r = old;
+  // Sizes this writer cannot give without ZIP64 (a damaged record keeps its
+  // 0xFFFFFFFF): written as they are, they would make the new archive damaged.
+  if (r.compressed_size >= kMasked32 || r.uncompressed_size >= kMasked32)
+    throw EZipError("The sizes of \"" + r.FullName() + "\" cannot be written");
   entry.old = &old;
   entry.flags = r.flags;
   uint8_t fixed[kLocalHeaderSize];
@@ -907,7 +911,7 @@ void TZipWriter::WriteCentralRecord(TLFNFileStream& out, PlannedEntry& entry) {
   h.name_length = static_cast<uint16_t>(entry.name.size());
   h.extra_length = static_cast<uint16_t>(entry.central_extra.size());
   h.comment_length = static_cast<uint16_t>(text.size());
-  h.disk_number_start = r.disk_number_start;
+  h.disk_number_start = 0;  // the whole archive is one file, whatever the old record said
   h.internal_attributes = r.internal_attributes;
   h.external_attributes = r.external_attributes;
   h.local_header_offset = static_cast<uint32_t>(entry.offset);

@@ -261,6 +261,31 @@ TEST(ZipDamage, RepairKeepsACopyAndWritesEveryEntryRead) {
   EXPECT_FALSE(std::filesystem::exists(path + ".damaged-3"));
 }
 
+TEST(ZipDamage, RepairNeverWritesAMaskedValueItCannotGive) {
+  TempDir dir;
+  const auto good = MakeArchive(dir);
+  const size_t directory = format::Get32(&good[good.size() - format::kEndRecordSize + 16]);
+  // The first record's disk number masked, with no ZIP64 field to give it: the
+  // repaired archive is one file, on disk 0, and reads back sound.
+  auto disk = good;
+  format::Put16(&disk[directory + 34], 0xFFFF);
+  const std::string path = dir / "disk.zip";
+  qbtest::WriteFileBytes(path, disk);
+  auto zip = Writer(path);
+  EXPECT_NE(zip->DirectoryDamage(), "");
+  EXPECT_EQ(zip->Repair(), path + ".damaged");
+  EXPECT_EQ(Writer(path)->DirectoryDamage(), "");
+  EXPECT_EQ(ReadAll(path), "3:Drawer\\Bin=1/5000,Drawer\\Text=1/3004,Top=1/5,");
+  // A size masked the same way is not known: the repair is refused rather than
+  // writing a file as damaged as before.
+  auto size = good;
+  format::Put32(&size[directory + 24], 0xFFFFFFFF);
+  const std::string sized = dir / "size.zip";
+  qbtest::WriteFileBytes(sized, size);
+  EXPECT_THROW(Writer(sized)->Repair(), EZipError);
+  EXPECT_EQ(qbtest::ReadFileBytes(sized), size);
+}
+
 TEST(ZipDamage, FlippedCentralDirectoryByteFallsBackToLocalHeaders) {
   TempDir dir;
   auto bytes = MakeArchive(dir);
