@@ -55,15 +55,27 @@ std::string TZipCopyMove::ReadEntry(const std::string& name, zip::TStoredEntry& 
     } catch (const Exception& e) {
       return e.what();
     }
-    if (problem != "is encrypted") {
-      if (problem.empty()) password = source_->Password();
+    if (problem.empty()) {
+      password = source_->Password();
       return problem;
     }
+    // A wrong password passes the one-byte check of the encryption header once in
+    // 256 tries, and the entry then decodes to garbage: for an encrypted entry a
+    // data fault may be the password's, so it is asked for again.
+    const bool encrypted = index < source_->EntryCount() && source_->Entry(index).Encrypted();
+    const bool maybe_password = problem == "is encrypted" ||
+                                (encrypted && !cancel_ && problem != "uses an unknown compression method");
+    if (!maybe_password) return problem;
     // A password that opens it, or none: the entry stays where it is.
     std::string typed = source_->Password();
     const std::string before = typed;
     PasswordPrompt(index, typed);
-    if (typed == before) return "needs a password that was not given";
+    if (typed == before) {
+      // No other password: what it decoded to may be damage or a wrong password,
+      // which cannot be told apart.
+      if (problem != "is encrypted" && !before.empty()) return problem + ", or the password is wrong";
+      return "needs a password that was not given";
+    }
     source_->SetPassword(typed);
   }
 }

@@ -308,6 +308,69 @@ TEST_F(CopyMoveTest, EncryptedEntryNeedsItsPasswordAndStaysOtherwise) {
   EXPECT_FALSE(Contents(target_path_, "secret").count("Locked2"));
 }
 
+TEST_F(CopyMoveTest, WrongPasswordThatPassesTheHeaderCheckIsAskedAgain) {
+  source_.SetPackLevel(0);
+  source_.SetPassword("secret");
+  Put(source_, "Locked", "locked payload",
+      "\x8C"
+      "1\x8C\xBF");
+  source_.SetPassword("");
+  // One password in 256 passes the encryption header's check byte: find one.
+  std::string lucky;
+  {
+    zip::TZipReader probe;
+    probe.SetZipName(source_path_);
+    probe.ReadDirectory();
+    for (int i = 0; i < 100000 && lucky.empty(); ++i) {
+      probe.SetPassword("try" + std::to_string(i));
+      if (probe.CheckEntry(probe.FindEntry("Locked")) != "is encrypted") lucky = probe.Password();
+    }
+  }
+  ASSERT_FALSE(lucky.empty());
+  std::vector<std::string> typed = {lucky};
+  size_t prompts = 0;
+  cm_.OnPassword = [&](TZipCopyMove&, int, std::string& password) {
+    if (prompts >= typed.size()) return false;  // the user cancels
+    password = typed[prompts++];
+    return true;
+  };
+  // The lucky password, asked again, then nothing (cancelled): the item stays.
+  Run({"Locked"}, TTransferType::ttMove);
+  EXPECT_EQ(prompts, 1u);
+  ASSERT_EQ(cm_.Failures().size(), 1u);
+  EXPECT_EQ(cm_.Failures()[0].reason, "has a bad CRC: the data is damaged, or the password is wrong");
+
+  typed = {lucky, "secret"};
+  prompts = 0;
+  Run({"Locked"}, TTransferType::ttCopy);
+  EXPECT_EQ(prompts, 2u);
+  EXPECT_EQ(counts_, (std::array<int, 3>{1, 0, 0}));
+  EXPECT_EQ(std::get<0>(Contents(target_path_, "secret").at("Locked")), "locked payload");
+
+  // Damage inside the encrypted data, under the right password, reads the same.
+  auto bytes = ReadFileBytes(source_path_);
+  {
+    zip::TZipReader probe;
+    probe.SetZipName(source_path_);
+    probe.ReadDirectory();
+    const auto& entry = probe.Entry(probe.FindEntry("Locked"));
+    const size_t local = static_cast<size_t>(entry.local_header_offset);
+    const size_t name_length = bytes[local + 26] | (bytes[local + 27] << 8);
+    const size_t extra_length = bytes[local + 28] | (bytes[local + 29] << 8);
+    bytes[local + 30 + name_length + extra_length + static_cast<size_t>(entry.compressed_size) - 1] ^= 0x55;
+  }
+  qbtest::WriteFileBytes(source_path_, bytes);
+  source_.SetZipName(source_path_);
+  cm_.SetTargetZip(dir_ / "third.qvf");
+  typed = {"secret"};
+  prompts = 0;
+  Run({"Locked"}, TTransferType::ttMove);
+  EXPECT_EQ(prompts, 1u);  // asked once more, then cancelled
+  ASSERT_EQ(cm_.Failures().size(), 1u);
+  EXPECT_EQ(cm_.Failures()[0].reason, "has a bad CRC: the data is damaged, or the password is wrong");
+  EXPECT_EQ(ReadFileBytes(source_path_), bytes);
+}
+
 TEST_F(CopyMoveTest, DamagedEntryFailsAndStaysInTheSource) {
   source_.SetPackLevel(0);
   Put(source_, "Damaged", "DAMAGE-ME-PLEASE",
