@@ -78,8 +78,8 @@ ssize_t CopyFileRange(int in_fd, off_t* in_offset, int out_fd, off_t* out_offset
   return Injected("copy_file_range") ? -1 : ::copy_file_range(in_fd, in_offset, out_fd, out_offset, count, 0);
 }
 
-void* Mmap(size_t length, int protection, int flags, int fd) {
-  return Injected("mmap") ? MAP_FAILED : ::mmap(nullptr, length, protection, flags, fd, 0);
+void* Mmap(size_t length, int protection, int flags, int fd, off_t offset) {
+  return Injected("mmap") ? MAP_FAILED : ::mmap(nullptr, length, protection, flags, fd, offset);
 }
 
 int Fsync(int fd) {

@@ -30,7 +30,7 @@ int Fcntl(int fd, int command, int argument);
 ssize_t Pread(int fd, void* buffer, size_t count, off_t offset);
 ssize_t Pwrite(int fd, const void* buffer, size_t count, off_t offset);
 ssize_t CopyFileRange(int in_fd, off_t* in_offset, int out_fd, off_t* out_offset, size_t count);
-void* Mmap(size_t length, int protection, int flags, int fd);
+void* Mmap(size_t length, int protection, int flags, int fd, off_t offset = 0);
 int Fsync(int fd);
 int Fchown(int fd, uid_t owner, gid_t group);
 int Fchmod(int fd, mode_t mode);

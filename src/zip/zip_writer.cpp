@@ -1,6 +1,7 @@
 #include "zip/zip_writer.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +18,8 @@
 #include "zip/cabinet_file_replace.h"
 #include "zip/crc32.h"
 #include "zip/deflate.h"
+#include "zip/file_window.h"
+#include "zip/system_calls.h"
 #include "zip/wildcard.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"
@@ -806,7 +809,11 @@ void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t l
     const uint64_t piece = std::min(length, kCopyPiece);
     auto copy = [&] {
       if (out.CopyFrom(*file_, position, piece) != piece) {
-        if (file_->Size() < position + piece) throw EFatalUnzipError();
+        // Short: another program may have cut the file since it was opened.
+        struct stat now;
+        if (file_->Size() < position + piece ||
+            (sys::Fstat(file_->Handle(), &now) == 0 && static_cast<uint64_t>(now.st_size) < position + piece))
+          throw EFatalUnzipError();
         throw ENotEnoughRoom();
       }
       out.StartWriteback();
@@ -1116,36 +1123,45 @@ bool TZipWriter::CanAppend(const std::string& item) {
   return LocalPartsInPlace();
 }
 
-// Reads every old local header as the rewrite does, with the same errors; true
-// when each local part lies whole before the next one (the last one before the
-// directory) and would be copied byte for byte.
-bool TZipWriter::LocalPartsInPlace() {
-  HeaderReader headers(*file_);
-  const TCentralFactsList& facts = central_facts_;
-  const uint64_t file_size = file_->Size();
-  std::string extra;
+namespace {
+
+enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd };
+
+// The loop of LocalPartsInPlace over either source of headers (a HeaderReader, or
+// a TFileWindow within a guarded pass: so it throws nothing and allocates nothing
+// itself); stops at the first entry that is not in place or is refused.
+template <class Headers>
+LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uint64_t file_size,
+                           uint64_t directory_offset) {
   constexpr uint64_t kHeaderGuess = kLocalHeaderSize + 256;
   size_t far = 0;  // the last header a block read at the current one takes in
   for (size_t i = 0; i < facts.size(); ++i) {
     const TCentralFacts& f = facts[i];
     const uint64_t at = f.local_header_offset;
-    // A block takes in the headers that follow closely; headers far apart are read
-    // one by one rather than the data between them.
-    far = std::max(far, i);
-    while (far + 1 < facts.size() && facts[far + 1].local_header_offset + kHeaderGuess - at <= kReadAhead &&
-           facts[far + 1].local_header_offset - facts[far].local_header_offset <= kCloseHeaders)
-      ++far;
-    headers.SetAhead(static_cast<size_t>(facts[far].local_header_offset + kHeaderGuess - at));
+    if constexpr (requires { headers.Prefetch(uint64_t{}); }) {
+      // The headers lie apart in pages not in the cache: asked for a little ahead.
+      constexpr size_t kAhead = 8;
+      if (i + kAhead < facts.size()) headers.Prefetch(facts[i + kAhead].local_header_offset);
+    } else {
+      // A block takes in the headers that follow closely; headers far apart are
+      // read one by one rather than the data between them.
+      far = std::max(far, i);
+      while (far + 1 < facts.size() && facts[far + 1].local_header_offset + kHeaderGuess - at <= kReadAhead &&
+             facts[far + 1].local_header_offset - facts[far].local_header_offset <= kCloseHeaders)
+        ++far;
+      headers.SetAhead(static_cast<size_t>(facts[far].local_header_offset + kHeaderGuess - at));
+    }
     const uint8_t* fixed = headers.Peek(at, kLocalHeaderSize);
     LocalHeader h;
-    if (!fixed || !DecodeLocalHeader(fixed, h)) throw EBadZipFile();
+    if (!fixed || !DecodeLocalHeader(fixed, h)) return LocalParts::BadHeader;
     // The name and extra field must be there; only the extra field matters here.
-    if (at + h.Span() > file_size) throw EFatalUnzipError();
+    if (at + h.Span() > file_size) return LocalParts::PastEnd;
     bool zip64_local = false;
     if (h.extra_length > 0) {
-      extra.resize(h.extra_length);
-      headers.ReadAt(at + kLocalHeaderSize + h.name_length, extra.data(), extra.size());
-      zip64_local = FindExtraField(extra, kExtraZip64).has_value();
+      const uint8_t* extra = headers.Peek(at + kLocalHeaderSize + h.name_length, h.extra_length);
+      if (!extra) return LocalParts::PastEnd;  // the file was cut short since its size was taken
+      zip64_local =
+          FindExtraField({reinterpret_cast<const char*>(extra), h.extra_length}, kExtraZip64).has_value();
     }
     const uint64_t data_start = at + h.Span();
     const uint64_t descriptor =
@@ -1153,11 +1169,41 @@ bool TZipWriter::LocalPartsInPlace() {
             ? DescriptorLength(headers, data_start + f.compressed_size, f.crc, zip64_local)
             : 0;
     const uint64_t end = data_start + f.compressed_size + descriptor;
-    if (end > file_size) throw EFatalUnzipError();
-    const uint64_t limit = i + 1 < facts.size() ? facts[i + 1].local_header_offset : end_.directory_offset;
-    if (zip64_local || end > limit) return false;
+    if (end > file_size) return LocalParts::PastEnd;
+    const uint64_t limit = i + 1 < facts.size() ? facts[i + 1].local_header_offset : directory_offset;
+    if (zip64_local || end > limit) return LocalParts::NotInPlace;
   }
-  return true;
+  return LocalParts::InPlace;
+}
+
+}  // namespace
+
+// Reads every old local header as the rewrite does, with the same errors; true
+// when each local part lies whole before the next one (the last one before the
+// directory) and would be copied byte for byte. The headers are read through a
+// mapping of the file (no copy of the pages between them); where it cannot be
+// mapped, or another program cuts it short meanwhile, through reads.
+bool TZipWriter::LocalPartsInPlace() {
+  const uint64_t file_size = file_->Size();
+  LocalParts result = LocalParts::InPlace;
+  bool checked = false;
+  if (file_size <= SIZE_MAX) {
+    TFileWindow window(file_->Handle(), file_size);
+    auto pass = [&] { result = CheckLocalParts(window, central_facts_, file_size, end_.directory_offset); };
+    checked = RunGuarded(pass);
+    // Cut short within the last page touched, the mapping reads zeros there rather
+    // than fault: the file must still be as long as it was.
+    struct stat now;
+    if (checked && (sys::Fstat(file_->Handle(), &now) != 0 || static_cast<uint64_t>(now.st_size) < file_size))
+      checked = false;
+  }
+  if (!checked) {
+    HeaderReader headers(*file_);
+    result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
+  }
+  if (result == LocalParts::BadHeader) throw EBadZipFile();
+  if (result == LocalParts::PastEnd) throw EFatalUnzipError();
+  return result == LocalParts::InPlace;
 }
 
 // Writes the archive with the new entry appended (see CanAppend); returns 1.

@@ -9,6 +9,7 @@
 #include "support/raw_zip.h"
 #include "support/test_support.h"
 #include "zip/crc32.h"
+#include "zip/system_calls.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
 #include "zip/zip_writer.h"
@@ -57,6 +58,24 @@ Bytes AddTo(const std::string& original, const std::string& copy, Reading readin
   return ReadFileBytes(copy);
 }
 
+// While it lives, with refuse set, the engine cannot map files: the old local
+// headers are checked through reads. With a path given, the first call named
+// cut_at cuts that file short to cut bytes first (another program truncating the
+// file during an update).
+struct MappingsRefused {
+  explicit MappingsRefused(bool refuse = true, std::string path = {}, uint64_t cut = 0,
+                           std::string cut_at = "mmap") {
+    sys::SetFailureHook([=, done = false](const char* call) mutable {
+      if (!path.empty() && !done && cut_at == call) {
+        EXPECT_EQ(truncate(path.c_str(), static_cast<off_t>(cut)), 0);
+        done = true;
+      }
+      return refuse && std::string_view(call) == "mmap" ? ENOMEM : 0;
+    });
+  }
+  ~MappingsRefused() { sys::SetFailureHook({}); }
+};
+
 // Adds name in each way; returns the appended file (read only for the name), after
 // checking that reading the whole directory gives the same file and that the
 // rewrite does too when the old bytes are all kept.
@@ -67,8 +86,14 @@ Bytes ExpectAddLikeRewrite(const TempDir& dir, const std::string& original, cons
     const Bytes appended = AddTo(original, dir / "a.zip", Reading::OnlyTheName, name, &t1);
     const Bytes whole = AddTo(original, dir / "b.zip", Reading::Whole, name, &t2);
     const Bytes rewritten = AddTo(original, dir / "c.zip", Reading::Rewrite, name, &t3);
-    if ((t1 != t2 || t2 != t3) && attempt < 3) continue;  // the clock moved on in between
+    uint32_t t4 = 0;
+    Bytes read_through = [&] {
+      MappingsRefused refused;
+      return AddTo(original, dir / "d.zip", Reading::OnlyTheName, name, &t4);
+    }();
+    if ((t1 != t2 || t2 != t3 || t3 != t4) && attempt < 3) continue;  // the clock moved on in between
     EXPECT_EQ(appended, whole) << original;
+    EXPECT_EQ(appended, read_through) << original;
     if (rewrite_keeps_every_byte)
       EXPECT_EQ(appended, rewritten) << original;
     else
@@ -300,18 +325,21 @@ with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:
 // fails, with the copy as it was.
 template <class Error>
 void ExpectRefusedAlike(const TempDir& dir, const std::string& original, const std::string& message) {
-  for (Reading reading : {Reading::OnlyTheName, Reading::Whole, Reading::Rewrite}) {
+  const Bytes original_bytes = ReadFileBytes(original);
+  for (int way = 0; way < 4; ++way) {
+    const Reading reading = way == 3 ? Reading::OnlyTheName : static_cast<Reading>(way);
     const std::string copy = dir / "refused.zip";
     std::filesystem::copy_file(original, copy, std::filesystem::copy_options::overwrite_existing);
+    MappingsRefused refused(way == 3);
     try {
       auto zip = Writer(copy, reading, "Added");
       TMemoryStream stream("new");
       zip->AddFromStream(&stream, "Added");
-      ADD_FAILURE() << original << " was not refused (" << static_cast<int>(reading) << ")";
+      ADD_FAILURE() << original << " was not refused (" << way << ")";
     } catch (const Error& e) {
-      EXPECT_EQ(std::string(e.what()), message) << original << " " << static_cast<int>(reading);
+      EXPECT_EQ(std::string(e.what()), message) << original << " " << way;
     }
-    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(original));
+    EXPECT_EQ(ReadFileBytes(copy), original_bytes);
   }
 }
 
@@ -357,6 +385,56 @@ TEST(ZipAppend, ArchivesTheRewriteRefusesAreRefusedAlike) {
   qbtest::WriteFileBytes(dir / "full.zip", BuildRaw(many));
   ExpectRefusedAlike<EListError>(dir, dir / "full.zip",
                                  "List capacity out of bounds (" + std::to_string(kMaxListSize + 1) + ")");
+}
+
+// Another program cuts the file short while the old local headers are checked:
+// the add is refused as a read of the shorter file refuses it, whether the check
+// was reading the file through a mapping (which then faults) or through reads;
+// nothing is written. Cut while the old bytes are copied, the file is said to end
+// early (not a full disk).
+TEST(ZipAppend, AFileCutShortDuringTheUpdateIsRefusedAsReadsRefuseIt) {
+  TempDir dir;
+  // Entries over several mapping windows.
+  std::vector<RawEntry> entries;
+  for (int i = 0; i < 40; ++i)
+    entries.push_back(Raw("Item" + std::to_string(i), std::string(150000, static_cast<char>('a' + i % 26))));
+  const Bytes original = BuildRaw(entries);
+  const uint64_t part = 30 + 6 + 150000;  // the local part of Item10-Item39
+  const uint64_t item10 = 10 * (part - 1);
+  struct Cut {
+    uint64_t size;
+    const char* at;
+    std::string message;
+  };
+  // Within a header, within data, in the window after the first, within the last
+  // header (the mapping reads zeros there: the check refuses); within the last
+  // entry's data (the file's end record is gone: the
+  // update, seeing the file changed, reads it again); while copying.
+  const Cut cuts[] = {{item10 + 12, "mmap", EBadZipFile().what()},
+                      {3 * (part - 1) + 1000, "mmap", EBadZipFile().what()},
+                      {item10 + 20 * part + 40, "mmap", EBadZipFile().what()},
+                      {item10 + 29 * part + 12, "mmap", EBadZipFile().what()},
+                      {item10 + 29 * part + 5000, "mmap", EIncompleteZip().what()},
+                      {item10 + 20 * part, "copy_file_range", EFatalUnzipError().what()}};
+  for (const Cut& cut : cuts) {
+    for (bool mapped : {true, false}) {
+      SCOPED_TRACE(std::to_string(cut.size) + " at " + cut.at + (mapped ? ", mapped" : ", read"));
+      const std::string copy = dir / "cut.zip";
+      qbtest::WriteFileBytes(copy, original);
+      auto zip = Writer(copy, Reading::OnlyTheName, "Added");
+      {
+        MappingsRefused refused(!mapped, copy, cut.size, cut.at);
+        try {
+          TMemoryStream stream("new");
+          zip->AddFromStream(&stream, "Added");
+          ADD_FAILURE() << "not refused";
+        } catch (const EZipError& e) {
+          EXPECT_EQ(std::string(e.what()), cut.message);
+        }
+      }
+      EXPECT_EQ(std::filesystem::file_size(copy), cut.size);  // as cut: nothing written
+    }
+  }
 }
 
 TEST(ZipAppend, ReadingOnlyOneNameRefusesWhatAWholeReadRefuses) {

@@ -1,0 +1,144 @@
+// Passes over a mapped file that another program cuts short: the pass ends, the
+// program goes on; faults outside a pass still end the program as before.
+#include "zip/file_window.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace qb::zip {
+namespace {
+
+using qbtest::TempDir;
+
+constexpr uint64_t kPage = 4096;
+
+// A file of size bytes, open for reading.
+struct TestFile {
+  std::string path;
+  int fd = -1;
+  TestFile(const TempDir& dir, const std::string& name, uint64_t size) : path(dir / name) {
+    qbtest::WriteFileBytes(path, std::vector<uint8_t>(size, 7));
+    fd = open(path.c_str(), O_RDONLY);
+  }
+  ~TestFile() { close(fd); }
+};
+
+// Reads the first byte of every page below end; *reached is the last page read.
+struct EveryPage {
+  TFileWindow& window;
+  uint64_t end;
+  uint64_t* reached;
+  uint64_t sum = 0;
+  void operator()() {
+    for (uint64_t at = 0; at < end; at += kPage) {
+      sum += *window.Peek(at, 1);
+      *reached = at;
+    }
+  }
+};
+
+bool SigbusBlocked() {
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  return sigismember(&mask, SIGBUS);
+}
+
+TEST(FileWindow, AFileCutShortEndsThePassNotTheProgram) {
+  TempDir dir;
+  // More than one window, so that the pass moves it along.
+  const uint64_t size = 2 * TFileWindow::kWindow + 5 * kPage;
+  TestFile file(dir, "f", size);
+  TFileWindow window(file.fd, size);
+  uint64_t reached = 0;
+  EveryPage pass{window, size, &reached};
+  ASSERT_TRUE(RunGuarded(pass));
+  EXPECT_EQ(reached, size - kPage);
+  EXPECT_EQ(pass.sum, 7 * (size / kPage));
+
+  // Cut within the second window, past its first page: the page holding the new
+  // end is still read, the next one stops the pass, each time it is tried.
+  const uint64_t cut = TFileWindow::kWindow + 3 * kPage + 100;
+  ASSERT_EQ(truncate(file.path.c_str(), static_cast<off_t>(cut)), 0);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    reached = 0;
+    EXPECT_FALSE(RunGuarded(pass));
+    EXPECT_EQ(reached, cut - cut % kPage);
+    EXPECT_FALSE(SigbusBlocked());
+  }
+  // Over the file as it now is, a pass runs to its end.
+  TFileWindow shorter(file.fd, cut);
+  EXPECT_EQ(shorter.Peek(cut - 1, 2), nullptr);
+  EveryPage whole{shorter, cut, &reached};
+  EXPECT_TRUE(RunGuarded(whole));
+  EXPECT_EQ(reached, cut - cut % kPage);
+  uint8_t bytes[8] = {};
+  bool copied = false;
+  auto read_tail = [&] { copied = shorter.ReadAt(cut - 3, bytes, sizeof bytes) == 3; };
+  EXPECT_TRUE(RunGuarded(read_tail));
+  EXPECT_TRUE(copied);
+  EXPECT_EQ(bytes[2], 7);
+  EXPECT_EQ(bytes[3], 0);
+}
+
+TEST(FileWindow, PassesOnOtherThreadsGoOnWhileOneIsStopped) {
+  TempDir dir;
+  const uint64_t size = 64 * kPage;
+  TestFile good(dir, "good", size), cut(dir, "cut", size);
+  ASSERT_EQ(truncate(cut.path.c_str(), static_cast<off_t>(size / 2)), 0);
+  int stopped = 0, completed = 0;
+  std::thread faulting([&] {
+    for (int i = 0; i < 200; ++i) {
+      TFileWindow window(cut.fd, size);
+      uint64_t reached = 0;
+      EveryPage pass{window, size, &reached};
+      stopped += RunGuarded(pass) ? 0 : 1;
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    TFileWindow window(good.fd, size);
+    uint64_t reached = 0;
+    EveryPage pass{window, size, &reached};
+    completed += RunGuarded(pass) && reached == size - kPage ? 1 : 0;
+  }
+  faulting.join();
+  EXPECT_EQ(stopped, 200);
+  EXPECT_EQ(completed, 200);
+}
+
+// Ended as the handler before ours ends it: by the signal, or by a sanitizer's
+// report.
+bool EndedByTheFault(int status) {
+  return (WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) ||
+         (WIFEXITED(status) && WEXITSTATUS(status) != 0);
+}
+
+TEST(FileWindowDeathTest, AFaultOutsideAPassStillEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempDir dir;
+  TestFile file(dir, "f", 4 * kPage);
+  // The handler is in place once a pass has run.
+  auto nothing = [] {};
+  ASSERT_TRUE(RunGuarded(nothing));
+  void* view = mmap(nullptr, 4 * kPage, PROT_READ, MAP_SHARED, file.fd, 0);
+  ASSERT_NE(view, MAP_FAILED);
+  ASSERT_EQ(truncate(file.path.c_str(), 100), 0);
+  EXPECT_EXIT(
+      {
+        volatile uint8_t byte = static_cast<const uint8_t*>(view)[2 * kPage];
+        (void)byte;
+        std::exit(0);
+      },
+      EndedByTheFault, "");
+  munmap(view, 4 * kPage);
+}
+
+}  // namespace
+}  // namespace qb::zip
