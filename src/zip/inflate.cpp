@@ -526,6 +526,10 @@ QB_INLINE inline FastExit FastLoop(FastState& state) {
   const uint64_t dist_mask = state.dist_mask;
   // Only the low 6 bits of bitsleft count here: consume() subtracts whole
   // entries, whose bits above the low byte end up in bitsleft's high bits.
+  // A refill counts 56 to 63 bits, but all 64 bits of bitbuf are then stream
+  // bits (above the counted ones sits the start of the next byte), and they
+  // stay valid as they are shifted down: after a refill, a table lookup may
+  // read bits up to the 64th, as long as the bits consumed stay below the 56.
   auto refill_fast = [&]() QB_INLINE {
     bitbuf |= LoadLE64(in_next) << (bitsleft & 63);
     in_next += (~bitsleft & 63) >> 3;
@@ -548,7 +552,9 @@ QB_INLINE inline FastExit FastLoop(FastState& state) {
     uint64_t saved = bitbuf;
     consume(e);
     if (e & kEntryLiteral) {
-      // Up to three literals per refill: each takes at most 15 of the 56 bits.
+      // Up to three literals per refill. Literals decoded here come from the
+      // main table (those from subtables take the exceptional path below), so
+      // each takes at most 11 bits.
       *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
       e = litlen_table[bitbuf & litlen_mask];
       if (e & kEntryLiteral) {
@@ -558,8 +564,9 @@ QB_INLINE inline FastExit FastLoop(FastState& state) {
         if (e & kEntryLiteral) {
           consume(e);
           *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-          refill_fast();
+          // Three literals took at most 33 of the 64 bits.
           e = litlen_table[bitbuf & litlen_mask];
+          refill_fast();
           continue;
         }
       }
@@ -576,8 +583,8 @@ QB_INLINE inline FastExit FastLoop(FastState& state) {
         consume(e);
         if (e & kEntryLiteral) {
           *out_next++ = static_cast<uint8_t>(e >> kEntryValueShift);
-          refill_fast();
           e = litlen_table[bitbuf & litlen_mask];
+          refill_fast();
           continue;
         }
       }
@@ -601,9 +608,11 @@ QB_INLINE inline FastExit FastLoop(FastState& state) {
     const size_t distance = value(saved, e);
     if (distance > static_cast<size_t>(out_next - out)) return leave(FastExit::BadData);
 
-    // Look up the next symbol before copying, so the load overlaps the copy.
-    refill_fast();
+    // Look up the next symbol before copying, so the load overlaps the copy,
+    // and before refilling, so that it need not wait for the refill. The
+    // length and the distance took at most 20 + 28 of the 64 bits.
     e = litlen_table[bitbuf & litlen_mask];
+    refill_fast();
 
     uint8_t* dst = out_next;
     uint8_t* const end = out_next + length;
