@@ -724,25 +724,26 @@ class Compressor {
   // nearest cache), and a slide rewrites 128 KiB instead of 320 KiB. A search
   // pays with at most three dependent loads, one per further candidate.
 
-  uint32_t InsertLink(uint32_t h, uint32_t rel) {
-    const uint32_t cand = head_[h];
-    head_[h] = static_cast<uint16_t>(rel);
-    chains_[rel & kWindowMask] = static_cast<uint16_t>(cand);
+  static uint32_t InsertLink(uint16_t* head, uint16_t* links, uint32_t h, uint32_t rel) {
+    const uint32_t cand = head[h];
+    head[h] = static_cast<uint16_t>(rel);
+    links[rel & kWindowMask] = static_cast<uint16_t>(cand);
     return cand;
   }
 
   // LongestMatch() over single links from `cand` (within reach).
-  uint32_t ShortChainMatch(size_t pos, uint32_t rel, uint32_t cand, uint32_t max_len, uint32_t nice_len,
-                           uint32_t chain, uint32_t* dist) const {
-    const uint8_t* const scan = in_ + pos;
+  static uint32_t ShortChainMatch(const uint8_t* in, const uint16_t* chains, size_t pos, uint32_t rel,
+                                  uint32_t cand, uint32_t max_len, uint32_t nice_len, uint32_t chain,
+                                  uint32_t* dist) {
+    const uint8_t* const scan = in + pos;
     const uint32_t limit = rel - kMaxDist;
     const size_t base = pos - rel;
     const uint16_t scan_start = Load16(scan);
     uint32_t best_len = kMinMatch - 1, best_cand = 0;
     uint16_t scan_end = Load16(scan + best_len - 1);
     for (uint32_t c = cand;;) {
-      const uint32_t next = chains_[c & kWindowMask];
-      const uint8_t* const match = in_ + (base + c);
+      const uint32_t next = chains[c & kWindowMask];
+      const uint8_t* const match = in + (base + c);
       if (Load16(match + best_len - 1) == scan_end && Load16(match) == scan_start) {
         const uint32_t len = MatchLength(scan, match, 2, max_len);
         if (len > best_len) {
@@ -859,45 +860,62 @@ class Compressor {
     return n;
   }
 
+  // The greedy loop keeps its state in locals: the symbols it stores could
+  // alias any member, so members would be reloaded and stored for every
+  // position. The block's counts go back to the members before a block is
+  // weighed or written.
   template <bool kSingleLinks>
   void CompressGreedy() {
-    const uint32_t max_insert = params_.lazy;
+    const uint8_t* const in = in_;
+    const size_t len = len_;
+    uint16_t* const head = head_;
+    uint16_t* const chains = chains_;
+    uint32_t* const symbols = symbols_;
+    uint32_t* const litlen_freq = litlen_freq_;
+    uint32_t* const dist_freq = dist_freq_;
+    const uint32_t max_insert = params_.lazy, nice_len = params_.nice, chain = params_.chain;
+    const bool early_flush = level_ >= kFirstEarlyFlushLevel;
+    const bool shortcuts = shortcuts_;
+    uint32_t num_symbols = num_symbols_, num_matches = num_matches_;
     size_t pos = 0;
     uint32_t rel = kWindowSize;
-    while (pos < len_) {
+    while (pos < len) {
       if (rel >= kSlideAt) {
         Slide();
         rel -= kWindowSize;
       }
-      const size_t remaining = len_ - pos;
+      const size_t remaining = len - pos;
       uint32_t match_len = 0, dist = 0;
       if (remaining >= kMinMatch) {
-        const uint32_t cand = kSingleLinks ? InsertLink(Hash3(in_ + pos), rel) : Insert(pos, rel);
+        const uint32_t h = Hash3(in + pos);
+        const uint32_t cand = kSingleLinks ? InsertLink(head, chains, h, rel) : InsertHashed(h, rel);
         if (cand >= rel - kMaxDist) {
           const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
-          const uint32_t nice = std::min<uint32_t>(params_.nice, max_len);
+          const uint32_t nice = std::min<uint32_t>(nice_len, max_len);
           if (kSingleLinks)
-            match_len = ShortChainMatch(pos, rel, cand, max_len, nice, params_.chain, &dist);
+            match_len = ShortChainMatch(in, chains, pos, rel, cand, max_len, nice, chain, &dist);
           else
-            match_len =
-                LongestMatch<false>(pos, rel, cand, kMinMatch - 1, max_len, nice, params_.chain, &dist);
+            match_len = LongestMatch<false>(pos, rel, cand, kMinMatch - 1, max_len, nice, chain, &dist);
         }
       }
-      bool flush;
       if (match_len >= kMinMatch) {
-        flush = TallyMatch(match_len, dist, pos);
+        const uint32_t sym = kLengthPart[match_len - kMinMatch] | DistancePart(dist);
+        symbols[num_symbols++] = sym;
+        ++litlen_freq[sym & kSymbolMask];
+        ++dist_freq[(sym >> kSymbolDistShift) & 31];
+        ++num_matches;
         if (match_len <= max_insert && remaining - match_len >= kMinMatch) {
-          if (shortcuts_) {
+          if (shortcuts) {
             // At most five positions: one by one, without InsertRun's watch
             // for runs, which never pays off on so few (the same nodes).
-            uint32_t h = Hash3(in_ + pos + 1);
+            uint32_t h = Hash3(in + pos + 1);
             for (uint32_t k = 1;; ++k) {
               if (kSingleLinks)
-                InsertLink(h, rel + k);
+                InsertLink(head, chains, h, rel + k);
               else
                 InsertHashed(h, rel + k);
               if (k == match_len - 1) break;
-              h = ((h << kHashShift) ^ in_[pos + k + kMinMatch]) & (kHashSize - 1);
+              h = ((h << kHashShift) ^ in[pos + k + kMinMatch]) & (kHashSize - 1);
             }
           } else {
             InsertRun(pos + 1, rel + 1, match_len - 1);
@@ -906,13 +924,24 @@ class Compressor {
         pos += match_len;
         rel += match_len;
       } else {
-        flush = TallyLiteral(in_[pos], pos);
+        symbols[num_symbols++] = in[pos];
+        ++litlen_freq[in[pos]];
         ++pos;
         ++rel;
       }
-      if (flush) FlushBlock(pos);
+      if (num_symbols == kMaxBlockSymbols || (early_flush && num_symbols % kEarlyFlushInterval == 0)) {
+        num_symbols_ = num_symbols;
+        num_matches_ = num_matches;
+        if (BlockFull(pos)) {
+          FlushBlock(pos);
+          num_symbols = 0;
+          num_matches = 0;
+        }
+      }
     }
-    if (!final_written_) FlushBlock(len_);
+    num_symbols_ = num_symbols;
+    num_matches_ = num_matches;
+    if (!final_written_) FlushBlock(len);
   }
 
   template <bool kSkipRuns>
