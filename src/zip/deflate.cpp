@@ -446,6 +446,63 @@ class BitWriter {
   unsigned filled_ = 0;
 };
 
+// Writes a block's packed symbols and its end-of-block code. The writer is
+// copied into a local for the loop: the bytes it stores could alias anything
+// the caller keeps in memory, so a writer there would go through memory.
+using LitLenCode = PrefixCode<kNumLitLenSyms>;
+using DistCode = PrefixCode<kNumDistSyms>;
+
+[[gnu::always_inline]] inline void WriteSymbolsWith(BitWriter& writer, const uint32_t* syms, uint32_t n,
+                                                    const LitLenCode& litlen, const DistCode& dist) {
+  BitWriter w = writer;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t e = syms[i];
+    const uint32_t s = e & kSymbolMask;
+    w.Add(litlen.codes[s], litlen.lens[s]);
+    if (s > kEndOfBlock) {
+      w.Add((e >> kSymbolLenExtraShift) & 31, kLengthExtraBits[s - kEndOfBlock - 1]);
+      const uint32_t d = (e >> kSymbolDistShift) & 31;
+      w.Add(dist.codes[d], dist.lens[d]);
+      w.Add(e >> kSymbolDistExtraShift, kDistExtraBits[d]);
+    }
+    w.Flush();
+  }
+  w.Add(litlen.codes[kEndOfBlock], litlen.lens[kEndOfBlock]);
+  w.Flush();
+  writer = w;
+}
+
+void WriteSymbolsPortable(BitWriter& w, const uint32_t* syms, uint32_t n, const LitLenCode& litlen,
+                          const DistCode& dist) {
+  WriteSymbolsWith(w, syms, n, litlen, dist);
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+// With BMI2 each of the loop's variable shifts is one instruction.
+__attribute__((target("bmi2"))) void WriteSymbolsBmi2(BitWriter& w, const uint32_t* syms, uint32_t n,
+                                                      const LitLenCode& litlen, const DistCode& dist) {
+  WriteSymbolsWith(w, syms, n, litlen, dist);
+}
+bool DetectBmi2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2");
+}
+const bool kHaveBmi2 = DetectBmi2();
+
+void WriteBlockSymbols(BitWriter& w, const uint32_t* syms, uint32_t n, const LitLenCode& litlen,
+                       const DistCode& dist) {
+  if (kHaveBmi2)
+    WriteSymbolsBmi2(w, syms, n, litlen, dist);
+  else
+    WriteSymbolsPortable(w, syms, n, litlen, dist);
+}
+#else
+void WriteBlockSymbols(BitWriter& w, const uint32_t* syms, uint32_t n, const LitLenCode& litlen,
+                       const DistCode& dist) {
+  WriteSymbolsPortable(w, syms, n, litlen, dist);
+}
+#endif
+
 // ---- Little helpers ----
 
 inline uint16_t Load16(const uint8_t* p) {
@@ -1168,28 +1225,8 @@ class Compressor {
     } while (n > 0);
   }
 
-  // The writer is copied into a local for the loops: the bytes it stores
-  // could alias any member, so a member writer would go through memory.
-  template <size_t NL, size_t ND>
-  void WriteSymbols(const PrefixCode<NL>& litlen, const PrefixCode<ND>& dist) {
-    const uint32_t* const syms = symbols_;
-    const uint32_t n = num_symbols_;
-    BitWriter w = writer_;
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t e = syms[i];
-      const uint32_t s = e & kSymbolMask;
-      w.Add(litlen.codes[s], litlen.lens[s]);
-      if (s > kEndOfBlock) {
-        w.Add((e >> kSymbolLenExtraShift) & 31, kLengthExtraBits[s - kEndOfBlock - 1]);
-        const uint32_t d = (e >> kSymbolDistShift) & 31;
-        w.Add(dist.codes[d], dist.lens[d]);
-        w.Add(e >> kSymbolDistExtraShift, kDistExtraBits[d]);
-      }
-      w.Flush();
-    }
-    w.Add(litlen.codes[kEndOfBlock], litlen.lens[kEndOfBlock]);
-    w.Flush();
-    writer_ = w;
+  void WriteSymbols(const LitLenCode& litlen, const DistCode& dist) {
+    WriteBlockSymbols(writer_, symbols_, num_symbols_, litlen, dist);
   }
 
   void WriteDynamicHeader(const DynamicCodes& dc) {
