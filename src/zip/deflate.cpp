@@ -275,26 +275,27 @@ constexpr uint16_t ReverseBits(uint16_t code, unsigned len) {
 }
 static_assert(ReverseBits(0x1, 1) == 0x1 && ReverseBits(0x6, 3) == 0x3 && ReverseBits(0x190, 9) == 0x13);
 
-// Assigns canonical codes from the lengths (RFC 1951, 3.2.2).
+// Assigns canonical codes from the lengths (RFC 1951, 3.2.2), given the
+// number of codes of each length 1 to 15 (count[0] is not read).
 template <size_t N>
-constexpr void AssignCanonicalCodes(PrefixCode<N>& code) {
-  // Four partial counts: most lengths are 0, and one counter bumped over and
-  // over would make every increment wait for the one before.
-  uint16_t partial[4][kMaxCodeBits + 1] = {};
-  for (size_t s = 0; s < N; ++s) ++partial[s & 3][code.lens[s]];
-  uint16_t count[kMaxCodeBits + 1] = {};
-  for (unsigned len = 1; len <= kMaxCodeBits; ++len)
-    count[len] = static_cast<uint16_t>(partial[0][len] + partial[1][len] + partial[2][len] + partial[3][len]);
+constexpr void AssignCanonicalCodes(PrefixCode<N>& code, const uint16_t* count) {
   uint16_t next[kMaxCodeBits + 1] = {};
   uint32_t c = 0;
   for (unsigned bits = 1; bits <= kMaxCodeBits; ++bits) {
-    c = (c + count[bits - 1]) << 1;
+    c = (c + (bits > 1 ? count[bits - 1] : 0u)) << 1;
     next[bits] = static_cast<uint16_t>(c);
   }
   for (size_t s = 0; s < N; ++s) {
     const unsigned len = code.lens[s];
     code.codes[s] = len ? ReverseBits(next[len]++, len) : 0;
   }
+}
+
+template <size_t N>
+constexpr void AssignCanonicalCodes(PrefixCode<N>& code) {
+  uint16_t count[kMaxCodeBits + 1] = {};
+  for (size_t s = 0; s < N; ++s) ++count[code.lens[s]];
+  AssignCanonicalCodes(code, count);
 }
 
 // The fixed code is defined over 288 symbols; the two that never occur (286,
@@ -322,8 +323,10 @@ static_assert(kFixedLitLenCode.codes[280] == ReverseBits(0xC0, 8));
 // Computes code lengths for `n` symbols with frequencies `freq`, at most
 // `max_bits` long. The code is always complete and has at least two codes
 // (unused symbols 0 and 1 are given codes when fewer than two are used), which
-// every decoder accepts.
-void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8_t* lens) {
+// every decoder accepts. Also gives the number of codes of each length in
+// len_count[1..15], and returns the coded size of the symbols in bits.
+uint32_t BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8_t* lens,
+                          uint16_t* len_count) {
   // Leaves sorted by weight, then symbol: (freq << 9) | symbol. No symbol
   // occurs more often than a block has symbols.
   static_assert(kMaxBlockSymbols < (1u << 15) && kNumLitLenSyms <= (1u << 9), "keys fit in 24 bits");
@@ -337,7 +340,9 @@ void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8
     const unsigned used = m == 1 ? leaves[0] & 0x1FF : 1;
     lens[used] = 1;
     lens[used == 0 ? 1 : 0] = 1;
-    return;
+    std::fill_n(len_count, kMaxCodeBits + 1, uint16_t{0});
+    len_count[1] = 2;
+    return freq[used];
   }
   std::sort(leaves, leaves + m);
 
@@ -392,10 +397,20 @@ void BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8
     kraft += uint64_t{1} << (max_bits - len);
   }
 
-  // The lightest leaves get the longest codes.
+  // The lightest leaves get the longest codes. A block has at most 32767
+  // symbols of at most 15 bits each, so 32 bits hold the coded size.
+  static_assert(uint64_t{kMaxBlockSymbols} * kMaxCodeBits <= UINT32_MAX);
   unsigned leaf = 0;
-  for (unsigned len = max_bits; len >= 1; --len)
-    for (unsigned k = 0; k < count[len]; ++k) lens[leaves[leaf++] & 0x1FF] = static_cast<uint8_t>(len);
+  uint32_t bits = 0;
+  for (unsigned len = max_bits; len >= 1; --len) {
+    for (unsigned k = 0; k < count[len]; ++k, ++leaf) {
+      lens[leaves[leaf] & 0x1FF] = static_cast<uint8_t>(len);
+      bits += (leaves[leaf] >> 9) * len;
+    }
+  }
+  for (unsigned len = 0; len <= kMaxCodeBits; ++len)
+    len_count[len] = static_cast<uint16_t>(len <= max_bits ? count[len] : 0);
+  return bits;
 }
 
 // ---- Bit output ----
@@ -1101,14 +1116,25 @@ class Compressor {
     return bits;
   }
 
-  // A block has at most 32767 symbols of at most 15 bits each: 32 bits hold the
-  // sum, and 32-bit arithmetic lets the loop use vector instructions.
-  template <size_t N>
-  static uint64_t CodedBits(const uint32_t* freq, const PrefixCode<N>& code) {
-    static_assert(uint64_t{kMaxBlockSymbols} * kMaxCodeBits <= UINT32_MAX);
-    uint32_t bits = 0;
-    for (size_t s = 0; s < N; ++s) bits += freq[s] * code.lens[s];
-    return bits;
+  // The block's symbols coded with the fixed codes, in bits: 8 bits per
+  // literal/length symbol, one more for 144-255 and one less for 256-279, and
+  // 5 bits per distance. Sums of counts only, which vectorize without the
+  // multiplications a table of lengths would need.
+  static_assert([] {
+    for (unsigned s = 0; s < kNumLitLenSyms; ++s)
+      if (kFixedLitLenCode.lens[s] != (s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8)) return false;
+    for (unsigned d = 0; d < kNumDistSyms; ++d)
+      if (kFixedDistCode.lens[d] != 5) return false;
+    return true;
+  }());
+  uint64_t FixedCodedBits() const {
+    static_assert(uint64_t{kMaxBlockSymbols} * 9 <= UINT32_MAX);
+    uint32_t all = 0, nine = 0, seven = 0, dists = 0;
+    for (unsigned s = 0; s < kNumLitLenSyms; ++s) all += litlen_freq_[s];
+    for (unsigned s = 144; s < 256; ++s) nine += litlen_freq_[s];
+    for (unsigned s = 256; s < 280; ++s) seven += litlen_freq_[s];
+    for (unsigned d = 0; d < kNumDistSyms; ++d) dists += dist_freq_[d];
+    return uint64_t{8} * all + nine - seven + uint64_t{5} * dists;
   }
 
   // The dynamic codes of a block and the run-length coded description of them.
@@ -1121,6 +1147,7 @@ class Compressor {
     uint16_t items[kNumLitLenSyms + kNumDistSyms];
     unsigned num_items = 0;
     uint64_t header_bits = 0;  // everything after the 3 block-header bits, before the data
+    uint64_t symbol_bits = 0;  // the block's literal/length and distance codes, without extra bits
   };
 
  public:
@@ -1141,10 +1168,12 @@ class Compressor {
   }
 
   void BuildDynamicCodes(DynamicCodes& dc) const {
-    BuildCodeLengths(litlen_freq_, kNumLitLenSyms, kMaxCodeBits, dc.litlen.lens.data());
-    BuildCodeLengths(dist_freq_, kNumDistSyms, kMaxCodeBits, dc.dist.lens.data());
-    AssignCanonicalCodes(dc.litlen);
-    AssignCanonicalCodes(dc.dist);
+    uint16_t count[kMaxCodeBits + 1];
+    dc.symbol_bits =
+        BuildCodeLengths(litlen_freq_, kNumLitLenSyms, kMaxCodeBits, dc.litlen.lens.data(), count);
+    AssignCanonicalCodes(dc.litlen, count);
+    dc.symbol_bits += BuildCodeLengths(dist_freq_, kNumDistSyms, kMaxCodeBits, dc.dist.lens.data(), count);
+    AssignCanonicalCodes(dc.dist, count);
     dc.num_litlen = kNumLitLenSyms;
     while (dc.num_litlen > kEndOfBlock + 1 && dc.litlen.lens[dc.num_litlen - 1] == 0) --dc.num_litlen;
     dc.num_dist = kNumDistSyms;
@@ -1188,8 +1217,8 @@ class Compressor {
       }
       for (; run > 0; --run) emit(v, 0);
     }
-    BuildCodeLengths(freq, kNumCodeLenSyms, kMaxCodeLenBits, dc.codelen.lens.data());
-    AssignCanonicalCodes(dc.codelen);
+    BuildCodeLengths(freq, kNumCodeLenSyms, kMaxCodeLenBits, dc.codelen.lens.data(), count);
+    AssignCanonicalCodes(dc.codelen, count);
     dc.num_codelen = kNumCodeLenSyms;
     while (dc.num_codelen > 4 && dc.codelen.lens[kCodeLenOrder[dc.num_codelen - 1]] == 0) --dc.num_codelen;
 
@@ -1270,10 +1299,8 @@ class Compressor {
     const uint64_t extra = ExtraBits();
     DynamicCodes& dc = dynamic_;
     BuildDynamicCodes(dc);
-    const uint64_t dynamic_bits =
-        dc.header_bits + CodedBits(litlen_freq_, dc.litlen) + CodedBits(dist_freq_, dc.dist) + extra;
-    const uint64_t fixed_bits =
-        CodedBits(litlen_freq_, kFixedLitLenCode) + CodedBits(dist_freq_, kFixedDistCode) + extra;
+    const uint64_t dynamic_bits = dc.header_bits + dc.symbol_bits + extra;
+    const uint64_t fixed_bits = FixedCodedBits() + extra;
     const uint64_t dynamic_bytes = (dynamic_bits + 3 + 7) >> 3;
     const uint64_t fixed_bytes = (fixed_bits + 3 + 7) >> 3;
     const uint64_t best_bytes = std::min(dynamic_bytes, fixed_bytes);
