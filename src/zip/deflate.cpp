@@ -946,8 +946,15 @@ class Compressor {
     uint32_t* const litlen_freq = litlen_freq_;
     uint32_t* const dist_freq = dist_freq_;
     const uint32_t max_insert = params_.lazy, nice_len = params_.nice, chain = params_.chain;
-    const bool early_flush = level_ >= kFirstEarlyFlushLevel;
-    const bool shortcuts = shortcuts_;
+    // Single links come only with the shortcuts, and never at a level that
+    // ends blocks early.
+    static_assert([] {
+      for (int level = kFirstEarlyFlushLevel; level <= 9; ++level)
+        if (kLevelParams[level].chain <= kLinksPerNode) return false;
+      return true;
+    }());
+    const bool early_flush = !kSingleLinks && level_ >= kFirstEarlyFlushLevel;
+    const bool shortcuts = kSingleLinks || shortcuts_;
     uint32_t num_symbols = num_symbols_, num_matches = num_matches_;
     size_t pos = 0;
     uint32_t rel = kWindowSize;
