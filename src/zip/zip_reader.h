@@ -42,8 +42,10 @@ struct TStoredEntry {
 // What an update needs to know of a central record to carry it over as it is.
 struct TCentralFacts {
   uint64_t local_header_offset = 0;
-  uint64_t compressed_size = 0;
   uint64_t name_hash = 0;  // FoldedNameHash of the full name
+  // The record's 32-bit field (what an update that carries the directory over
+  // reads: only records as written, below, have their sizes there).
+  uint32_t compressed_size = 0;
   uint32_t crc = 0;
   uint16_t flags = 0;
   uint16_t disk = 0;

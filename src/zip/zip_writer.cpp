@@ -1082,7 +1082,7 @@ void TZipWriter::FactsFromRecords() {
   for (const TZipHeaderInfo* r : *physical_) {
     TCentralFacts& f = central_facts_.emplace_back();
     f.local_header_offset = r->local_header_offset;
-    f.compressed_size = r->compressed_size;
+    f.compressed_size = static_cast<uint32_t>(std::min<uint64_t>(r->compressed_size, kMasked32));
     f.name_hash = FoldedNameHash(r->path, r->file_name);
     f.crc = r->crc;
     f.flags = r->flags;
@@ -1249,7 +1249,7 @@ void TZipWriter::ApplyAppend(UpdatePlan& plan) {
   physical_->AppendItem(r);  // the last in the file
   TCentralFacts& f = central_facts_.emplace_back();
   f.local_header_offset = r->local_header_offset;
-  f.compressed_size = r->compressed_size;
+  f.compressed_size = static_cast<uint32_t>(std::min<uint64_t>(r->compressed_size, kMasked32));
   f.name_hash = FoldedNameHash(r->path, r->file_name);
   f.crc = r->crc;
   f.flags = r->flags;
