@@ -184,6 +184,20 @@ constexpr int kFirstLazyLevel = 4;
 constexpr unsigned kSkipRunsFromChain = 1024;
 constexpr int kFirstEarlyFlushLevel = 3;
 
+// LongestMatch walks whole nodes: every count of candidates it is given (a
+// level's chain, and a quarter of it at the lazy levels) is a multiple of the
+// lanes in a node. (Level 1 walks single links, ShortChainMatch, except in
+// DeflatePlain(), where its chain of 4 is one node.)
+constexpr bool kChainsInNodes = [] {
+  for (int level = 1; level <= 9; ++level) {
+    const unsigned chain = kLevelParams[level].chain;
+    if (chain % kLinksPerNode != 0 || (level >= kFirstLazyLevel && (chain >> 2) % kLinksPerNode != 0))
+      return false;
+  }
+  return true;
+}();
+static_assert(kChainsInNodes);
+
 // ---- Length and distance symbols (constexpr-generated) ----
 
 constexpr std::array<uint8_t, kNumLengthSyms> kLengthExtraBits = [] {
@@ -871,6 +885,25 @@ class Compressor {
     // candidates, and the load of the following node is under way while they
     // are tried.
     // The four lanes are written out so that each has its own branches.
+    if (!kSkipRuns && shortcuts_) {
+      // The count of candidates is a multiple of four (see kChainsInNodes):
+      // after cand, node k holds the candidates 4k + 1 to 4k + 4, and the
+      // count runs out right before the fourth lane of the last node. So it
+      // is kept in nodes, checked once per node.
+      uint32_t nodes = chain / kLinksPerNode;
+      for (uint64_t node = LoadNode(cand);;) {
+        const uint64_t next_node = LoadNode(static_cast<uint32_t>(node >> (3 * kLinkBits)));
+        const uint32_t c0 = node & 0xFFFF, c1 = (node >> kLinkBits) & 0xFFFF;
+        const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF,
+                       c3 = static_cast<uint32_t>(node >> (3 * kLinkBits));
+        if (c0 < limit || try_candidate(c0)) break;
+        if (c1 < limit || try_candidate(c1)) break;
+        if (c2 < limit || try_candidate(c2)) break;
+        if (c3 < limit || --nodes == 0 || try_candidate(c3)) break;
+        node = next_node;
+      }
+      goto done;
+    }
     for (uint64_t node = LoadNode(cand);;) {
       // With kSkipRuns, scan starts a run of scan_run bytes of one value, which
       // ends before max_len.

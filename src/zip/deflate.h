@@ -40,8 +40,9 @@ DeflateOutput Deflate(const uint8_t* in, size_t len, int level);
 // Deflate() without its shortcuts: runs of one byte value entered into the
 // hash chains position by position, the positions of a short match at the
 // greedy levels entered by the general code, the match search walking every
-// candidate of a run, four-link chain nodes at every level, and the tables
-// slid by the code built for every processor. The
+// candidate of a run and counting its candidates one by one, four-link chain
+// nodes at every level, and the tables slid by the code built for every
+// processor. The
 // shortcuts only make the same work cheaper, so the output must be byte for
 // byte that of Deflate(); for tests.
 DeflateOutput DeflatePlain(const uint8_t* in, size_t len, int level);

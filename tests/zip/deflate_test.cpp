@@ -448,7 +448,8 @@ TEST(Deflate, EarlierCallsOnTheSameThreadLeaveNoTrace) {
 // Runs of one byte value take shortcuts: entered into the hash chains in bulk,
 // and skipped in the match search at the levels with long chains; the few
 // positions of a short match at the greedy levels are entered one by one; the
-// shortest chains are kept as single links; and the tables slide with AVX2
+// shortest chains are kept as single links; the search counts its candidates
+// node by node; and the tables slide with AVX2
 // where the processor has it. All must leave the output
 // exactly as the plain path makes it; a slip there still gives a valid stream,
 // so only a byte-for-byte comparison finds it. The
