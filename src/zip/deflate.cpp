@@ -553,6 +553,15 @@ inline unsigned FirstDifferentByte(uint64_t x) {
     return static_cast<unsigned>(std::countr_zero(x)) >> 3;
 }
 
+// The number of equal bytes right before the end of two 8-byte strings that
+// differ, given their XOR.
+inline unsigned EqualBytesBeforeEnd(uint64_t x) {
+  if constexpr (std::endian::native == std::endian::big)
+    return static_cast<unsigned>(std::countr_zero(x)) >> 3;
+  else
+    return static_cast<unsigned>(std::countl_zero(x)) >> 3;
+}
+
 // Length of the common prefix of a and b, from `len` (already known equal) up
 // to at most max_len.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t max_len) {
@@ -923,12 +932,36 @@ class Compressor {
           const uint32_t usable = chain - 1;  // candidates that may be tried before the count runs out
           if (usable == 0) break;
           const uint32_t floor = std::max(first, c + 1 > usable ? c + 1 - usable : 0u);
+          // Both ends of the run are found eight bytes at a time (runs in
+          // pictures are long).
           uint32_t lowest = c;
-          while (lowest > floor && in[base + lowest - 1] == scan[0]) --lowest;
+          for (;;) {
+            if (lowest < floor + 8) {
+              while (lowest > floor && in[base + lowest - 1] == scan[0]) --lowest;
+              break;
+            }
+            const uint64_t x = Load64(in + (base + lowest - 8)) ^ eight;
+            if (x) {
+              lowest -= EqualBytesBeforeEnd(x);
+              break;
+            }
+            lowest -= 8;
+          }
           const uint32_t run = c - lowest + 1;
           // The run of c reaches past c + scan_run, or ends at c + ahead.
           uint32_t ahead = 3;
-          while (ahead <= scan_run && at[ahead] == scan[0]) ++ahead;
+          for (;;) {
+            if (ahead + 8 > scan_run + 1) {
+              while (ahead <= scan_run && at[ahead] == scan[0]) ++ahead;
+              break;
+            }
+            const uint64_t x = Load64(at + ahead) ^ eight;
+            if (x) {
+              ahead += FirstDifferentByte(x);
+              break;
+            }
+            ahead += 8;
+          }
           if (ahead <= scan_run) {
             const uint32_t same_end = c + ahead - scan_run;  // its run ends where scan's does
             if (same_end >= lowest && same_end <= c && try_candidate(same_end)) goto done;
