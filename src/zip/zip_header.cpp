@@ -68,15 +68,18 @@ uint64_t LoadTail(const char* bytes, size_t size, size_t count) {
   return word;
 }
 
-uint64_t HashBytes(const char* bytes, size_t size, bool stored_form) {
-  uint64_t h = 0x243F6A8885A308D3ull;
-  auto mix = [&h](uint64_t word) {
-    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+// The hash; the bytes ORed together go to *seen.
+uint64_t HashBytes(const char* bytes, size_t size, bool stored_form, uint64_t* seen = nullptr) {
+  uint64_t h = 0x243F6A8885A308D3ull, all = 0;
+  auto mix = [&h, &all, stored_form](uint64_t word) {
+    all |= word;
+    h = (h ^ FoldWord(word, stored_form)) * 0x9E3779B97F4A7C15ull;
     h ^= h >> 29;
   };
   size_t i = 0;
-  for (; i + 8 <= size; i += 8) mix(FoldWord(LoadWord(bytes + i), stored_form));
-  if (i < size) mix(FoldWord(LoadTail(bytes, size, size - i), stored_form));
+  for (; i + 8 <= size; i += 8) mix(LoadWord(bytes + i));
+  if (i < size) mix(LoadTail(bytes, size, size - i));
+  if (seen) *seen = all;
   h ^= size;
   h ^= h >> 33;
   h *= 0xFF51AFD7ED558CCDull;
@@ -86,6 +89,13 @@ uint64_t HashBytes(const char* bytes, size_t size, bool stored_form) {
 }
 
 }  // namespace
+
+uint64_t FoldedNameHashAscii(std::string_view name, bool stored_form, bool& ascii) {
+  uint64_t seen = 0;
+  const uint64_t h = HashBytes(name.data(), name.size(), stored_form, &seen);
+  ascii = (seen & kHighBits) == 0;
+  return h;
+}
 
 uint64_t FoldedNameHash(std::string_view head, std::string_view tail, bool stored_form) {
   if (tail.empty()) return HashBytes(head.data(), head.size(), stored_form);

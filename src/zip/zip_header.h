@@ -96,6 +96,9 @@ int CompareNamesFolded(const std::string& a, const std::string& b);
 // matter), a-z folded, so that two names the ByName order holds equal hash alike.
 // With stored_form, a "/" counts as the "\\" it is read as.
 uint64_t FoldedNameHash(std::string_view head, std::string_view tail = {}, bool stored_form = false);
+// FoldedNameHash(name, {}, stored_form), telling on the way whether every byte of
+// name is ASCII (below 0x80).
+uint64_t FoldedNameHashAscii(std::string_view name, bool stored_form, bool& ascii);
 
 // A list of entry records ordered by a sort mode. ByNone orders by disk number and
 // local header offset, the order of the entries in the file.

@@ -610,7 +610,11 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
   next = offset + h.Span();
   // A plain name (read alike by every rule) is taken as it is stored.
   const std::string_view name(name_and_extra.data(), h.name_length);
-  const bool plain = codepage::IsAscii(name) && ((h.flags & kFlagUtf8Names) || h.extra_length == 0);
+  bool ascii = false;
+  // Every name is hashed for the facts: that pass tells whether it is ASCII too.
+  const uint64_t stored_hash = facts ? FoldedNameHashAscii(name, true, ascii) : 0;
+  if (!facts) ascii = codepage::IsAscii(name);
+  const bool plain = ascii && ((h.flags & kFlagUtf8Names) || h.extra_length == 0);
   const bool masked = h.uncompressed_size == kMasked32 || h.compressed_size == kMasked32 ||
                       h.local_header_offset == kMasked32 || h.disk_number_start == kMasked16;
   if (facts) {
@@ -620,7 +624,7 @@ std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, u
     f.crc = h.crc;
     f.flags = h.flags;
     f.disk = h.disk_number_start;
-    if (plain) f.name_hash = FoldedNameHash(name, {}, true);  // else once the name is decoded, below
+    if (plain) f.name_hash = stored_hash;  // else once the name is decoded, below
     bool zip64 = false;
     const bool whole_extra = ForEachExtraField(name_and_extra.substr(h.name_length), [&](uint16_t id, auto) {
       zip64 = id == kExtraZip64;

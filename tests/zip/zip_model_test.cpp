@@ -158,6 +158,9 @@ TEST(ZipNames, FoldedHashKeepsApartOnlyWhatTheFoldKeepsApart) {
           const uint64_t h = FoldedNameHash(name, {}, stored_form);
           EXPECT_EQ(h, FoldedNameHash(fold(name, stored_form), {}, stored_form))
               << length << " " << at << " " << b;
+          bool ascii = true;
+          EXPECT_EQ(FoldedNameHashAscii(name, stored_form, ascii), h);
+          EXPECT_EQ(ascii, b < 0x80) << length << " " << at << " " << b;
           hashes.insert(h);
           folded.insert(fold(name, stored_form));
         }
