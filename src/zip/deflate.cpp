@@ -918,7 +918,8 @@ class Compressor {
       // ends before max_len.
       if (kSkipRuns && best_len >= scan_run) {
         const uint32_t c = node & 0xFFFF;
-        const uint8_t* const at = in + (base + c);
+        // (c may be out of reach or before the input; at is only read when not.)
+        const uint8_t* const at = in + (base + std::max(c, first));
         const uint64_t eight = uint64_t{scan[0]} * 0x0101010101010101u;
         // Only long stretches pay for the bookkeeping: eight more of the byte
         // before c.
