@@ -955,9 +955,16 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
       if (distance > static_cast<size_t>(out_next - out)) return finish(CodecStatus::BadData);
 
       const size_t n = std::min<size_t>(length, static_cast<size_t>(out_end - out_next));
-      const uint8_t* src = out_next - distance;
-      for (size_t k = 0; k < n; ++k) out_next[k] = src[k];
-      out_next += n;
+      // Each piece copied is at most as long as the distance from the copy's
+      // start, so it never overlaps its source, and the distance doubles.
+      // (Near the end of a highly compressed input, this copies a lot.)
+      const uint8_t* const src = out_next - distance;
+      for (uint8_t* const stop = out_next + n; out_next < stop;) {
+        const size_t piece =
+            std::min(static_cast<size_t>(stop - out_next), static_cast<size_t>(out_next - src));
+        std::memcpy(out_next, src, piece);
+        out_next += piece;
+      }
       if (n < length) return finish(CodecStatus::OutputFull);
     }
   block_done:
