@@ -68,6 +68,16 @@ class CopyMoveTest : public ::testing::Test {
     }
     return out;
   }
+  // The passwords the user types at the prompts, in turn; then the user cancels.
+  void AnswerPasswords(std::vector<std::string> typed) {
+    typed_ = std::move(typed);
+    prompts_ = 0;
+    cm_.OnPassword = [this](TZipCopyMove&, int, std::string& password) {
+      if (prompts_ >= typed_.size()) return false;
+      password = typed_[prompts_++];
+      return true;
+    };
+  }
   void Run(std::vector<std::string> names, TTransferType type) {
     cm_.FilesList() = std::move(names);
     cm_.SetTransferType(type);
@@ -80,6 +90,8 @@ class CopyMoveTest : public ::testing::Test {
   TZipCopyMove cm_;
   std::array<int, 3> counts_{-1, -1, -1};
   std::vector<std::string> fails_;
+  std::vector<std::string> typed_;
+  size_t prompts_ = 0;
 };
 
 TEST_F(CopyMoveTest, CopyCarriesPayloadCommentAndDateAndLeavesTheSource) {
@@ -273,15 +285,9 @@ TEST_F(CopyMoveTest, EncryptedEntryNeedsItsPasswordAndStaysOtherwise) {
       "\x8C"
       "1\x8C\xBF");
   source_.SetPassword("");
-  std::vector<std::string> typed = {"wrong", "secret"};
-  size_t prompts = 0;
-  cm_.OnPassword = [&](TZipCopyMove&, int, std::string& password) {
-    if (prompts >= typed.size()) return false;  // the user cancels
-    password = typed[prompts++];
-    return true;
-  };
+  AnswerPasswords({"wrong", "secret"});
   Run({"Locked"}, TTransferType::ttMove);
-  EXPECT_EQ(prompts, 2u);
+  EXPECT_EQ(prompts_, 2u);
   EXPECT_EQ(counts_, (std::array<int, 3>{1, 1, 0}));
   // It stays encrypted under its own password.
   EXPECT_EQ(std::get<0>(Contents(target_path_, "secret").at("Locked")), "locked payload");
@@ -296,8 +302,7 @@ TEST_F(CopyMoveTest, EncryptedEntryNeedsItsPasswordAndStaysOtherwise) {
       "\x8C"
       "1\x8C\xBF");
   source_.SetPassword("");
-  typed = {"wrong"};
-  prompts = 0;
+  AnswerPasswords({"wrong"});
   Run({"Locked2"}, TTransferType::ttMove);
   EXPECT_EQ(counts_, (std::array<int, 3>{0, 0, 0}));
   EXPECT_EQ(fails_, std::vector<std::string>{"Locked2"});
@@ -327,23 +332,16 @@ TEST_F(CopyMoveTest, WrongPasswordThatPassesTheHeaderCheckIsAskedAgain) {
     }
   }
   ASSERT_FALSE(lucky.empty());
-  std::vector<std::string> typed = {lucky};
-  size_t prompts = 0;
-  cm_.OnPassword = [&](TZipCopyMove&, int, std::string& password) {
-    if (prompts >= typed.size()) return false;  // the user cancels
-    password = typed[prompts++];
-    return true;
-  };
+  AnswerPasswords({lucky});
   // The lucky password, asked again, then nothing (cancelled): the item stays.
   Run({"Locked"}, TTransferType::ttMove);
-  EXPECT_EQ(prompts, 1u);
+  EXPECT_EQ(prompts_, 1u);
   ASSERT_EQ(cm_.Failures().size(), 1u);
   EXPECT_EQ(cm_.Failures()[0].reason, "has a bad CRC: the data is damaged, or the password is wrong");
 
-  typed = {lucky, "secret"};
-  prompts = 0;
+  AnswerPasswords({lucky, "secret"});
   Run({"Locked"}, TTransferType::ttCopy);
-  EXPECT_EQ(prompts, 2u);
+  EXPECT_EQ(prompts_, 2u);
   EXPECT_EQ(counts_, (std::array<int, 3>{1, 0, 0}));
   EXPECT_EQ(std::get<0>(Contents(target_path_, "secret").at("Locked")), "locked payload");
 
@@ -362,10 +360,9 @@ TEST_F(CopyMoveTest, WrongPasswordThatPassesTheHeaderCheckIsAskedAgain) {
   qbtest::WriteFileBytes(source_path_, bytes);
   source_.SetZipName(source_path_);
   cm_.SetTargetZip(dir_ / "third.qvf");
-  typed = {"secret"};
-  prompts = 0;
+  AnswerPasswords({"secret"});
   Run({"Locked"}, TTransferType::ttMove);
-  EXPECT_EQ(prompts, 1u);  // asked once more, then cancelled
+  EXPECT_EQ(prompts_, 1u);  // asked once more, then cancelled
   ASSERT_EQ(cm_.Failures().size(), 1u);
   EXPECT_EQ(cm_.Failures()[0].reason, "has a bad CRC: the data is damaged, or the password is wrong");
   EXPECT_EQ(ReadFileBytes(source_path_), bytes);
