@@ -114,9 +114,9 @@ TEST(FileWindow, PassesOnOtherThreadsGoOnWhileOneIsStopped) {
 }
 
 // Ended as the handler before ours ends it: by the signal, or by a sanitizer's
-// report.
+// report (which exits, or aborts when told to abort on errors).
 bool EndedByTheFault(int status) {
-  return (WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) ||
+  return (WIFSIGNALED(status) && (WTERMSIG(status) == SIGBUS || WTERMSIG(status) == SIGABRT)) ||
          (WIFEXITED(status) && WEXITSTATUS(status) != 0);
 }
 
