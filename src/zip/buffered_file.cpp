@@ -14,6 +14,12 @@
 
 namespace qb::zip {
 
+std::optional<uint64_t> TLFNFileStream::SizeOnDisk() const {
+  struct stat now {};
+  if (sys::Fstat(fd_, &now) != 0) return std::nullopt;
+  return static_cast<uint64_t>(now.st_size);
+}
+
 TLFNFileStream::TLFNFileStream(const std::string& path, Mode mode) : path_(path), mode_(mode) {
   if (mode == Mode::Read) {
     // Without blocking: opening a named pipe would wait for a writer.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class TLFNFileStream {
 
   const std::string& Path() const { return path_; }
   uint64_t Size() const;
+  // The file's size as it is now (another program may have changed it since it
+  // was opened); none when it cannot be taken.
+  std::optional<uint64_t> SizeOnDisk() const;
   uint64_t Position() const { return position_; }
   void Seek(uint64_t position);
 

@@ -1,7 +1,6 @@
 #include "zip/zip_writer.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,7 +18,6 @@
 #include "zip/crc32.h"
 #include "zip/deflate.h"
 #include "zip/file_window.h"
-#include "zip/system_calls.h"
 #include "zip/wildcard.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"
@@ -810,10 +808,8 @@ void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t l
     auto copy = [&] {
       if (out.CopyFrom(*file_, position, piece) != piece) {
         // Short: another program may have cut the file since it was opened.
-        struct stat now;
-        if (file_->Size() < position + piece ||
-            (sys::Fstat(file_->Handle(), &now) == 0 && static_cast<uint64_t>(now.st_size) < position + piece))
-          throw EFatalUnzipError();
+        const std::optional<uint64_t> now = file_->SizeOnDisk();
+        if (file_->Size() < position + piece || (now && *now < position + piece)) throw EFatalUnzipError();
         throw ENotEnoughRoom();
       }
       out.StartWriteback();
@@ -1193,9 +1189,8 @@ bool TZipWriter::LocalPartsInPlace() {
     checked = RunGuarded(pass);
     // Cut short within the last page touched, the mapping reads zeros there rather
     // than fault: the file must still be as long as it was.
-    struct stat now;
-    if (checked && (sys::Fstat(file_->Handle(), &now) != 0 || static_cast<uint64_t>(now.st_size) < file_size))
-      checked = false;
+    const std::optional<uint64_t> now = file_->SizeOnDisk();
+    if (checked && (!now || *now < file_size)) checked = false;
   }
   if (!checked) {
     HeaderReader headers(*file_);
