@@ -444,8 +444,10 @@ class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : out_(out) {}
 
-  void Add(uint32_t bits, unsigned count) {
-    buf_ |= static_cast<uint64_t>(bits) << filled_;
+  void Add(uint32_t bits, unsigned count) { AddWide(bits, count); }
+  // Up to 57 bits.
+  void AddWide(uint64_t bits, unsigned count) {
+    buf_ |= bits << filled_;
     filled_ += count;
   }
   void Flush() {
@@ -501,9 +503,84 @@ using DistCode = PrefixCode<kNumDistSyms>;
   writer = w;
 }
 
+// The codes of a block merged for the writer: each literal/length symbol's
+// code with its length and the bits it takes with its extra bits, and a
+// distance index of its own (see below); each distance symbol's code, length
+// and bits with its extra bits.
+struct MergedLitLen {
+  uint16_t code;
+  uint8_t len;
+  uint8_t bits;     // len plus the extra-bit count
+  uint8_t dist_or;  // kNoDistance for a literal (and end of block), 0 for a length
+  uint8_t unused[3];
+};
+struct MergedDist {
+  uint16_t code;
+  uint8_t len;
+  uint8_t bits;
+};
+// A literal's packed entry has distance symbol 0; or-ed with this it picks the
+// table's last entry, which codes nothing.
+constexpr uint32_t kNoDistance = 31;
+static_assert(kNumDistSyms <= kNoDistance);
+struct MergedCodes {
+  MergedLitLen litlen[kNumLitLenSyms];
+  MergedDist dist[kNoDistance + 1];
+};
+
+constexpr void MergeCodes(MergedCodes& m, const LitLenCode& litlen, const DistCode& dist) {
+  for (unsigned s = 0; s < kNumLitLenSyms; ++s) {
+    const uint8_t extra = s > kEndOfBlock ? kLengthExtraBits[s - kEndOfBlock - 1] : 0;
+    m.litlen[s] = {litlen.codes[s],
+                   litlen.lens[s],
+                   static_cast<uint8_t>(litlen.lens[s] + extra),
+                   static_cast<uint8_t>(s > kEndOfBlock ? 0 : kNoDistance),
+                   {}};
+  }
+  for (unsigned d = 0; d < kNumDistSyms; ++d)
+    m.dist[d] = {dist.codes[d], dist.lens[d], static_cast<uint8_t>(dist.lens[d] + kDistExtraBits[d])};
+  for (unsigned d = kNumDistSyms; d <= kNoDistance; ++d) m.dist[d] = {};
+}
+
+constexpr MergedCodes kFixedMerged = [] {
+  MergedCodes m{};
+  MergeCodes(m, kFixedLitLenCode, kFixedDistCode);
+  return m;
+}();
+
+// The same output as WriteSymbolsWith without a branch per symbol: a symbol's
+// bits are put together first, each part shifted by the lengths of the parts
+// before it, and added to the bit buffer at once. A literal goes through the
+// same steps, with zero extra bits and the distance entry that codes nothing.
+// Whether a literal or a match comes next is as good as random in most data,
+// and the branchy loop pays a misprediction for many of its symbols. The
+// merged loop does more work per symbol than the branchy one does for a
+// literal, though, and merging costs a pass over both codes per block.
+[[gnu::always_inline]] inline void WriteMergedWith(BitWriter& writer, const uint32_t* syms, uint32_t n,
+                                                   const MergedCodes& m) {
+  static_assert(kMaxCodeBits + 5 + kMaxCodeBits + 13 + 7 <= 64, "a whole match fits with the leftover bits");
+  BitWriter w = writer;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t e = syms[i];
+    const MergedLitLen& l = m.litlen[e & kSymbolMask];
+    const MergedDist& d = m.dist[((e >> kSymbolDistShift) & 31) | l.dist_or];
+    const uint32_t length_part = l.code | (((e >> kSymbolLenExtraShift) & 31) << l.len);
+    const uint64_t dist_part = d.code | (uint64_t{e >> kSymbolDistExtraShift} << d.len);
+    w.AddWide(length_part | (dist_part << l.bits), l.bits + d.bits);
+    w.Flush();
+  }
+  const MergedLitLen& eob = m.litlen[kEndOfBlock];
+  w.Add(eob.code, eob.len);
+  w.Flush();
+  writer = w;
+}
+
 void WriteSymbolsPortable(BitWriter& w, const uint32_t* syms, uint32_t n, const LitLenCode& litlen,
                           const DistCode& dist) {
   WriteSymbolsWith(w, syms, n, litlen, dist);
+}
+void WriteMergedPortable(BitWriter& w, const uint32_t* syms, uint32_t n, const MergedCodes& m) {
+  WriteMergedWith(w, syms, n, m);
 }
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
@@ -511,6 +588,10 @@ void WriteSymbolsPortable(BitWriter& w, const uint32_t* syms, uint32_t n, const 
 __attribute__((target("bmi2"))) void WriteSymbolsBmi2(BitWriter& w, const uint32_t* syms, uint32_t n,
                                                       const LitLenCode& litlen, const DistCode& dist) {
   WriteSymbolsWith(w, syms, n, litlen, dist);
+}
+__attribute__((target("bmi2"))) void WriteMergedBmi2(BitWriter& w, const uint32_t* syms, uint32_t n,
+                                                     const MergedCodes& m) {
+  WriteMergedWith(w, syms, n, m);
 }
 bool DetectBmi2() {
   __builtin_cpu_init();
@@ -525,10 +606,19 @@ void WriteBlockSymbols(BitWriter& w, const uint32_t* syms, uint32_t n, const Lit
   else
     WriteSymbolsPortable(w, syms, n, litlen, dist);
 }
+void WriteBlockMerged(BitWriter& w, const uint32_t* syms, uint32_t n, const MergedCodes& m) {
+  if (kHaveBmi2)
+    WriteMergedBmi2(w, syms, n, m);
+  else
+    WriteMergedPortable(w, syms, n, m);
+}
 #else
 void WriteBlockSymbols(BitWriter& w, const uint32_t* syms, uint32_t n, const LitLenCode& litlen,
                        const DistCode& dist) {
   WriteSymbolsPortable(w, syms, n, litlen, dist);
+}
+void WriteBlockMerged(BitWriter& w, const uint32_t* syms, uint32_t n, const MergedCodes& m) {
+  WriteMergedPortable(w, syms, n, m);
 }
 #endif
 
@@ -655,6 +745,7 @@ class Compressor {
         single_links_(kLevelParams[level].chain <= kLinksPerNode && shortcuts),
         symbols_(ws.symbols.get()),
         dynamic_(ws.dynamic),
+        merged_(ws.merged),
         writer_(nullptr) {
     // Every node that is read belongs to a position entered earlier in this
     // call, or is slot 0, the node of "none": heads start at 0 and lanes only
@@ -1234,6 +1325,7 @@ class Compressor {
     std::unique_ptr<uint16_t[]> chains{new uint16_t[kLinksPerNode * kWindowSize]};
     std::unique_ptr<uint32_t[]> symbols{new uint32_t[kMaxBlockSymbols]};
     DynamicCodes dynamic;
+    MergedCodes merged;
   };
 
  private:
@@ -1328,8 +1420,27 @@ class Compressor {
     } while (n > 0);
   }
 
-  void WriteSymbols(const LitLenCode& litlen, const DistCode& dist) {
-    WriteBlockSymbols(writer_, symbols_, num_symbols_, litlen, dist);
+  // Blocks of this many symbols or more are written through merged codes.
+  // Shorter blocks keep the branchy loop: there the merging weighs more, and
+  // the pattern of literals and matches of a short input is short enough for
+  // the branch predictor to learn when the same input comes again (measured
+  // on a 4 KiB clip compressed over and over: the merged loop was 12% slower
+  // there, and 5% faster on 64 different 4 KiB clips).
+  static constexpr uint32_t kMergeFromSymbols = 4096;
+
+  void WriteFixedSymbols() {
+    if (num_symbols_ >= kMergeFromSymbols)
+      WriteBlockMerged(writer_, symbols_, num_symbols_, kFixedMerged);
+    else
+      WriteBlockSymbols(writer_, symbols_, num_symbols_, kFixedLitLenCode, kFixedDistCode);
+  }
+  void WriteDynamicSymbols(const DynamicCodes& dc) {
+    if (num_symbols_ >= kMergeFromSymbols) {
+      MergeCodes(merged_, dc.litlen, dc.dist);
+      WriteBlockMerged(writer_, symbols_, num_symbols_, merged_);
+    } else {
+      WriteBlockSymbols(writer_, symbols_, num_symbols_, dc.litlen, dc.dist);
+    }
   }
 
   void WriteDynamicHeader(const DynamicCodes& dc) {
@@ -1386,12 +1497,12 @@ class Compressor {
     } else if (fixed_bytes == best_bytes) {
       Reserve(fixed_bytes);
       writer_.Add(final ? 3u : 2u, 3);  // BFINAL, BTYPE 01
-      WriteSymbols(kFixedLitLenCode, kFixedDistCode);
+      WriteFixedSymbols();
     } else {
       Reserve(dynamic_bytes);
       writer_.Add(final ? 5u : 4u, 3);  // BFINAL, BTYPE 10
       WriteDynamicHeader(dc);
-      WriteSymbols(dc.litlen, dc.dist);
+      WriteDynamicSymbols(dc);
     }
 
     std::fill(std::begin(litlen_freq_), std::end(litlen_freq_), 0u);
@@ -1413,6 +1524,7 @@ class Compressor {
   const bool single_links_;  // chains_ holds single links instead (see InsertLink)
   uint32_t* const symbols_;  // packed symbols of the current block
   DynamicCodes& dynamic_;
+  MergedCodes& merged_;
   uint32_t num_symbols_ = 0;
   uint32_t num_matches_ = 0;
   uint32_t litlen_freq_[kNumLitLenSyms] = {};

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -236,6 +237,55 @@ TEST(Deflate, RoundTripsWhenCodeLengthsMustBeLimited) {
       input.insert(input.end(), runs[i], byte);
     }
     for (int level : {1, 6, 9}) ASSERT_TRUE(RoundTrips(input, level)) << "seed " << seed;
+  }
+}
+
+// Random literals and copies whose symbols come about as often as the fixed
+// code's lengths suggest: bytes 0-143 twice as often as 144-255, the length
+// symbols of 7 bits twice as often as those of 8, every distance symbol alike.
+// Such blocks cost no more with the fixed codes than with their own, and go
+// out with the fixed codes.
+Bytes FixedCodeShaped(size_t size, uint32_t seed) {
+  constexpr uint16_t kLengthBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11, 13,  15,  17,  19,  23,
+                                      27, 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227};
+  std::mt19937 engine(seed);
+  auto rng = [&engine] { return static_cast<uint32_t>(engine()); };
+  Bytes out;
+  while (out.size() < size) {
+    if (rng() % 1000 < 220 && out.size() >= 1024) {
+      const uint32_t w = rng() % 51, slot = w < 46 ? w / 2 : 23 + (w - 46);
+      const uint32_t extra_bits = slot < 8 ? 0 : (slot - 4) / 4;
+      const size_t len = kLengthBase[slot] + rng() % (1u << extra_bits);
+      size_t dist;
+      do {
+        const uint32_t code = rng() % 30;
+        dist =
+            code < 4 ? code + 1 : ((2u + (code & 1)) << (code / 2 - 1)) + 1 + rng() % (1u << (code / 2 - 1));
+      } while (dist > out.size());
+      for (size_t k = 0; k < len; ++k) out.push_back(out[out.size() - dist]);
+    } else {
+      const uint32_t w = rng() % 400;
+      out.push_back(static_cast<uint8_t>(w < 288 ? w / 2 : 144 + (w - 288)));
+    }
+  }
+  out.resize(size);
+  return out;
+}
+
+TEST(Deflate, RoundTripsLongAndShortBlocksWithFixedCodes) {
+  // Long blocks are written another way than short ones. At levels 3 and 6 the
+  // first block of 60000 bytes ends early, after 4096 symbols; 30000 bytes are
+  // one block of fewer symbols.
+  for (size_t size : {30000u, 60000u}) {
+    for (uint32_t seed : {1u, 2u}) {
+      const Bytes input = FixedCodeShaped(size, seed);
+      for (int level : {3, 6}) {
+        DeflateOutput out;
+        ASSERT_TRUE(RoundTrips(input, level, &out)) << "seed " << seed;
+        ASSERT_FALSE(out.data.empty());
+        EXPECT_EQ((out.data[0] >> 1) & 3, 1) << "the first block has the fixed codes (level " << level << ")";
+      }
+    }
   }
 }
 
