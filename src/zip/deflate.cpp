@@ -1116,12 +1116,9 @@ class Compressor {
     uint32_t num_symbols = num_symbols_, num_matches = num_matches_;
     size_t pos = 0;
     uint32_t rel = kWindowSize;
-    while (pos < len) {
-      if (rel >= kSlideAt) {
-        Slide();
-        rel -= kWindowSize;
-      }
-      const size_t remaining = len - pos;
+    // Codes the position at pos, which has `remaining` bytes from it to the
+    // end of the input.
+    auto code_position = [&](size_t remaining) __attribute__((always_inline)) {
       uint32_t match_len = 0, dist = 0;
       if (remaining >= kMinMatch) {
         const uint32_t h = Hash3(in + pos);
@@ -1166,6 +1163,28 @@ class Compressor {
         ++pos;
         ++rel;
       }
+    };
+    // Bytes left from which a position's search and insertion never reach the
+    // end of the input: every match may have the longest length.
+    constexpr size_t kFarFromEnd = kMaxMatch + kMinMatch;
+    while (pos < len) {
+      if (rel >= kSlideAt) {
+        Slide();
+        rel -= kWindowSize;
+      }
+      if (kSingleLinks) {
+        // Up to `stop` no position needs a slide, is near the end or fills
+        // the block (each position adds one symbol and at least one byte), so
+        // the positions there are coded without those checks.
+        const size_t stop = std::min({len - std::min(len, kFarFromEnd), pos + (kSlideAt - rel),
+                                      pos + (kMaxBlockSymbols - 1 - num_symbols)});
+        if (pos < stop) {
+          do code_position(kFarFromEnd);
+          while (pos < stop);
+          continue;
+        }
+      }
+      code_position(len - pos);
       if (num_symbols == kMaxBlockSymbols || (early_flush && num_symbols % kEarlyFlushInterval == 0)) {
         num_symbols_ = num_symbols;
         num_matches_ = num_matches;
