@@ -61,13 +61,15 @@
 // ended (InputEnded) - and a symbol that was invalid only because of those
 // zeros is reported the same way.
 //
-// Tables sized to the code, built by doubling. A block whose longest codeword
-// is shorter than the main table's 11 bits gets a table of just that many
-// index bits, and the table is filled length by length: the slots of all
-// codewords up to one length are copied onto the next half, and the codewords
-// of the next length dropped in. Codewords are reversed a byte at a time
-// through a table. For a 1 KiB clip, building its tables used to cost more
-// than decoding it.
+// Tables built by doubling, of one size. The main table is filled length by
+// length: the slots of all codewords up to one length are copied onto the
+// next half, and the codewords of the next length dropped in. Codewords are
+// reversed a byte at a time through a table. For a 1 KiB clip, building its
+// tables used to cost more than decoding it; with doubling, a code shorter
+// than the table's index bits costs only the copies. So every main table has
+// the same size (11 bits, 8 for distances), the masks are constants, and both
+// tables of a block lie in one block of memory, the distance table at a fixed
+// place: the fast loop needs one register for all of that instead of four.
 //
 // Tables built by code. The fixed Huffman tables of block type 1 come from the
 // same builder as the dynamic ones, run at compile time; the length and
@@ -249,6 +251,12 @@ constexpr unsigned kDistTableCapacity =
 constexpr unsigned kPrecodeTableCapacity = 1u << kPrecodeTableBits;
 static_assert(kLitlenTableCapacity == 2048 + 922 && kDistTableCapacity == 256 + 512);
 static_assert(kLitlenTableCapacity - 1 <= kEntryValueMask, "subtable starts fit the value field");
+constexpr uint64_t kLitlenMask = (1u << kLitlenTableBits) - 1;
+constexpr uint64_t kDistMask = (1u << kDistTableBits) - 1;
+constexpr uint64_t kPrecodeMask = (1u << kPrecodeTableBits) - 1;
+// A block's two tables: the distance table follows the literal/length table.
+constexpr unsigned kDistTableOffset = kLitlenTableCapacity;
+constexpr unsigned kTablesSize = kLitlenTableCapacity + kDistTableCapacity;
 
 // ---- Table builder -----------------------------------------------------------
 
@@ -273,15 +281,13 @@ constexpr unsigned ReverseBits(unsigned code, unsigned len) {
 // accepts); the holes then decode as invalid. Every table slot the decoder can
 // reach is written.
 //
-// The main table is indexed by the next *index_bits bits: max_table_bits, or
-// fewer when no codeword is that long (a small block's codes are often short,
-// and a smaller table is quicker to build). It is built by doubling: once the
-// codewords of length len are in place, the first 2^len slots are final for
-// every codeword up to that length, and copying them onto the next 2^len slots
-// gives the table for len + 1, into which the codewords of that length go.
+// The main table is indexed by the next table_bits bits, however short the
+// code. It is built by doubling: once the codewords of length len are in
+// place, the first 2^len slots are final for every codeword up to that length,
+// and copying them onto the next 2^len slots gives the table for len + 1, into
+// which the codewords of that length go.
 constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_t* lens, unsigned num_symbols,
-                                const uint32_t* templates, unsigned max_table_bits, Incomplete incomplete,
-                                unsigned* index_bits) {
+                                const uint32_t* templates, unsigned table_bits, Incomplete incomplete) {
   // Four partial counts: most symbols share a length (often 0), and a single
   // counter bumped over and over makes every increment wait for the last.
   unsigned partial[4][kMaxCodewordLength + 1] = {};
@@ -298,8 +304,6 @@ constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_
     if (left < 0) return false;  // over-subscribed
     if (count[len] != 0) max_len = len;
   }
-  const unsigned table_bits = std::max(1u, std::min(max_table_bits, max_len));
-  *index_bits = table_bits;
   const unsigned main_size = 1u << table_bits;
   // The doubling below copies slots that longer codewords fill in later; they
   // start as 0 so that nothing indeterminate is ever copied.
@@ -375,9 +379,7 @@ constexpr bool BuildDecodeTable(uint32_t* table, unsigned capacity, const uint8_
 // ---- Fixed Huffman tables (block type 1), built at compile time ---------------
 
 struct FixedTables {
-  std::array<uint32_t, 1u << kLitlenTableBits> litlen{};
-  std::array<uint32_t, 1u << kDistTableBits> dist{};
-  unsigned litlen_bits = 0, dist_bits = 0;
+  std::array<uint32_t, kTablesSize> tables{};
   bool ok = false;
 };
 
@@ -388,20 +390,21 @@ constexpr FixedTables MakeFixedTables() {
     litlen_lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
   uint8_t dist_lens[kNumDistSymbols] = {};
   for (unsigned s = 0; s < kNumDistSymbols; ++s) dist_lens[s] = 5;
-  t.ok = BuildDecodeTable(t.litlen.data(), t.litlen.size(), litlen_lens, kNumLitlenSymbols,
-                          kLitlenTemplates.data(), kLitlenTableBits, Incomplete::Reject, &t.litlen_bits) &&
-         BuildDecodeTable(t.dist.data(), t.dist.size(), dist_lens, kNumDistSymbols, kDistTemplates.data(),
-                          kDistTableBits, Incomplete::Reject, &t.dist_bits);
+  t.ok = BuildDecodeTable(t.tables.data(), kLitlenTableCapacity, litlen_lens, kNumLitlenSymbols,
+                          kLitlenTemplates.data(), kLitlenTableBits, Incomplete::Reject) &&
+         BuildDecodeTable(t.tables.data() + kDistTableOffset, kDistTableCapacity, dist_lens, kNumDistSymbols,
+                          kDistTemplates.data(), kDistTableBits, Incomplete::Reject);
   return t;
 }
 
 constexpr FixedTables kFixedTables = MakeFixedTables();
 static_assert(kFixedTables.ok, "the fixed codes are complete");
-static_assert(kFixedTables.litlen_bits == 9 && kFixedTables.dist_bits == 5,
-              "indexed by the longest codewords");
-// Spot checks: 7-bit 0000000 is end of block; 8-bit 00110000 (reversed: 0x0C) is literal 0.
-static_assert(kFixedTables.litlen[0] == WithCodeword(kEntryExceptional | kEntryEndOfBlock, 7));
-static_assert(kFixedTables.litlen[0x0C] == WithCodeword(kEntryLiteral, 8));
+// Spot checks: 7-bit 0000000 is end of block; 8-bit 00110000 (reversed: 0x0C)
+// is literal 0, and so is every slot that extends it to the table's 11 bits.
+static_assert(kFixedTables.tables[0] == WithCodeword(kEntryExceptional | kEntryEndOfBlock, 7));
+static_assert(kFixedTables.tables[0x0C] == WithCodeword(kEntryLiteral, 8));
+static_assert(kFixedTables.tables[0x70C] == WithCodeword(kEntryLiteral, 8));
+static_assert(kFixedTables.tables[kDistTableOffset + 0xFF] == WithCodeword(kDistTemplates[31], 5));
 
 // ---- Memory helpers ----------------------------------------------------------
 
@@ -486,9 +489,7 @@ struct FastState {
   uint8_t* out;  // the start of the output, the limit of match distances
   uint64_t bitbuf;
   unsigned bitsleft;
-  const uint32_t* litlen_table;
-  const uint32_t* dist_table;
-  uint64_t litlen_mask, dist_mask;
+  const uint32_t* tables;  // kTablesSize entries
 };
 enum class FastExit { Margins, EndOfBlock, BadData };
 
@@ -520,10 +521,10 @@ QB_INLINE inline FastExit FastLoop(FastState& state) {
   const uint8_t* const out = state.out;
   uint64_t bitbuf = state.bitbuf;
   unsigned bitsleft = state.bitsleft;
-  const uint32_t* const litlen_table = state.litlen_table;
-  const uint32_t* const dist_table = state.dist_table;
-  const uint64_t litlen_mask = state.litlen_mask;
-  const uint64_t dist_mask = state.dist_mask;
+  const uint32_t* const litlen_table = state.tables;
+  const uint32_t* const dist_table = state.tables + kDistTableOffset;
+  constexpr uint64_t litlen_mask = kLitlenMask;
+  constexpr uint64_t dist_mask = kDistMask;
   // Only the low 6 bits of bitsleft count here: consume() subtracts whole
   // entries, whose bits above the low byte end up in bitsleft's high bits.
   // A refill counts 56 to 63 bits, but all 64 bits of bitbuf are then stream
@@ -717,12 +718,9 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
   unsigned bitsleft = 0;
   unsigned zeros_appended = 0;  // bytes appended past in_end by the checked refill
 
-  uint32_t litlen_storage[kLitlenTableCapacity];
-  uint32_t dist_storage[kDistTableCapacity];
+  uint32_t table_storage[kTablesSize];
   uint32_t precode_table[kPrecodeTableCapacity];
-  const uint32_t* litlen_table = nullptr;
-  const uint32_t* dist_table = nullptr;
-  uint64_t litlen_mask = 0, dist_mask = 0;  // the main tables' index bits
+  const uint32_t* tables = nullptr;  // the current block's, kTablesSize entries
 
   // More input after the unread bytes; false at the end of the input.
   auto more_input = [&]() QB_INLINE {
@@ -824,10 +822,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
     if (block_type == 3) return finish(CodecStatus::BadData);
 
     if (block_type == 1) {
-      litlen_table = kFixedTables.litlen.data();
-      dist_table = kFixedTables.dist.data();
-      litlen_mask = LowBits(kFixedTables.litlen_bits);
-      dist_mask = LowBits(kFixedTables.dist_bits);
+      tables = kFixedTables.tables.data();
     } else {
       // ---- Dynamic block header: the code length code, then the code lengths.
       refill_checked();
@@ -845,9 +840,8 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
         consume(3);
       }
       if (used_appended_zeros()) return finish(CodecStatus::InputEnded);
-      unsigned precode_bits = 0;
       if (!BuildDecodeTable(precode_table, kPrecodeTableCapacity, precode_lens, kNumPrecodeSymbols,
-                            kPrecodeTemplates.data(), kPrecodeTableBits, Incomplete::Reject, &precode_bits))
+                            kPrecodeTemplates.data(), kPrecodeTableBits, Incomplete::Reject))
         return finish(CodecStatus::BadData);
 
       // Literal/length and distance code lengths form one sequence; a repeat
@@ -856,7 +850,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
       const unsigned num_lens = num_litlen + num_dist;
       for (unsigned i = 0; i < num_lens;) {
         refill_checked();  // a precode codeword (<= 7 bits) and its extra bits (<= 7)
-        const uint32_t e = precode_table[bitbuf & LowBits(precode_bits)];
+        const uint32_t e = precode_table[bitbuf & kPrecodeMask];
         consume(EntryBitsUsed(e));
         const unsigned sym = EntryValue(e);
         if (sym < 16) {
@@ -885,17 +879,12 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
         for (unsigned r = 0; r < repeat; ++r) lens[i++] = value;
       }
       if (lens[256] == 0) return finish(CodecStatus::BadData);  // a block must be able to end
-      unsigned litlen_bits = 0, dist_bits = 0;
-      if (!BuildDecodeTable(litlen_storage, kLitlenTableCapacity, lens, num_litlen, kLitlenTemplates.data(),
-                            kLitlenTableBits, Incomplete::AllowLoneOneBitCode, &litlen_bits) ||
-          !BuildDecodeTable(dist_storage, kDistTableCapacity, lens + num_litlen, num_dist,
-                            kDistTemplates.data(), kDistTableBits, Incomplete::AllowLoneOneBitCode,
-                            &dist_bits))
+      if (!BuildDecodeTable(table_storage, kLitlenTableCapacity, lens, num_litlen, kLitlenTemplates.data(),
+                            kLitlenTableBits, Incomplete::AllowLoneOneBitCode) ||
+          !BuildDecodeTable(table_storage + kDistTableOffset, kDistTableCapacity, lens + num_litlen, num_dist,
+                            kDistTemplates.data(), kDistTableBits, Incomplete::AllowLoneOneBitCode))
         return finish(CodecStatus::BadData);
-      litlen_table = litlen_storage;
-      dist_table = dist_storage;
-      litlen_mask = LowBits(litlen_bits);
-      dist_mask = LowBits(dist_bits);
+      tables = table_storage;
     }
 
     for (;;) {
@@ -906,8 +895,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
       }
       // ---- Huffman block, fast loop (above) while the margins hold.
       if (in_next < in_fast_end && out_next < out_fast_end) {
-        FastState s{in_next,  in_fast_end,  out_next,   out_fast_end, out,      bitbuf,
-                    bitsleft, litlen_table, dist_table, litlen_mask,  dist_mask};
+        FastState s{in_next, in_fast_end, out_next, out_fast_end, out, bitbuf, bitsleft, tables};
         const FastExit exit = kFastLoop(s);
         in_next = s.in_next;
         out_next = s.out_next;
@@ -921,7 +909,9 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
       // ---- Huffman block, checked: one symbol.
       if (static_cast<size_t>(out_end - out_next) < kMaxMatchLength) more_output();
       refill_checked();
-      uint32_t e = litlen_table[bitbuf & litlen_mask];
+      const uint32_t* const litlen_table = tables;
+      const uint32_t* const dist_table = tables + kDistTableOffset;
+      uint32_t e = litlen_table[bitbuf & kLitlenMask];
       if (e & kEntrySubtable) {
         consume(EntryBitsUsed(e));
         e = litlen_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
@@ -941,7 +931,7 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
       const unsigned length =
           EntryValue(e) + static_cast<unsigned>((saved & LowBits(EntryBitsUsed(e))) >> EntryCodewordBits(e));
 
-      e = dist_table[bitbuf & dist_mask];
+      e = dist_table[bitbuf & kDistMask];
       if (e & kEntrySubtable) {
         consume(EntryBitsUsed(e));
         e = dist_table[EntryValue(e) + (bitbuf & LowBits(EntryCodewordBits(e)))];
