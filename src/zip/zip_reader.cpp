@@ -517,11 +517,95 @@ void TZipReader::CheckCentralFacts(bool in_place) {
                         (facts.empty() || facts.back().local_header_offset < end_.directory_offset);
 }
 
+namespace {
+
+// Whether name (as stored, ASCII) is one of names: "/" read as "\\", letters folded.
+bool NameIn(const std::vector<std::string>& names, std::string_view name) {
+  for (const std::string& wanted : names) {
+    if (wanted.size() != name.size()) continue;
+    size_t i = 0;
+    for (; i < name.size(); ++i)
+      if (codepage::AsciiLower(name[i] == '/' ? '\\' : name[i]) != codepage::AsciiLower(wanted[i])) break;
+    if (i == name.size()) return true;
+  }
+  return false;
+}
+
+// Offsets of central records, in room set aside before a pass that allocates nothing.
+struct TRecordOffsets {
+  uint64_t* at;
+  size_t count;
+  size_t capacity;
+};
+
+// The usual directory, read for its facts alone: count records from start, each
+// with an ASCII name that every rule reads alike (flag bit 11 set, or no extra
+// field) and no field that stands for a ZIP64 value, the last ending at end. For
+// such a directory the full read (ReadCentralRecord, record by record) notes no
+// damage, gives these facts, and keeps exactly the records whose names the filter
+// holds: their offsets go to kept, to be decoded after the pass. Appends to facts
+// within its reserved room only, allocates nothing, throws nothing: it may run
+// over a guarded mapping. False as soon as the directory is not such a one (a
+// record that is not, a short file, too many records kept): the full read then
+// reads it, whatever it holds.
+template <class Source>
+bool PlainDirectoryFacts(Source& source, uint64_t start, uint64_t count, uint64_t end,
+                         const std::vector<std::string>& filter, TCentralFactsList& facts,
+                         TRecordOffsets& kept) {
+  if (count > facts.capacity() - facts.size()) return false;
+  uint64_t position = start;
+  for (uint64_t found = 0; found < count; ++found) {
+    const uint8_t* p = source.Peek(position, kCentralHeaderSize);
+    if (!p || Get32(p) != kCentralHeaderSignature) return false;
+    const uint16_t flags = Get16(p + 8), name_length = Get16(p + 28), extra_length = Get16(p + 30),
+                   comment_length = Get16(p + 32), disk = Get16(p + 34);
+    const uint32_t dos_date_time = Get32(p + 12), crc = Get32(p + 16), compressed = Get32(p + 20),
+                   uncompressed = Get32(p + 24), offset = Get32(p + 42);
+    if (compressed == kMasked32 || uncompressed == kMasked32 || offset == kMasked32 || disk == kMasked16 ||
+        (extra_length != 0 && !(flags & kFlagUtf8Names)))
+      return false;
+    const uint8_t* whole = source.Peek(position, kCentralHeaderSize + size_t{name_length} + extra_length);
+    if (!whole) return false;
+    const std::string_view name(reinterpret_cast<const char*>(whole) + kCentralHeaderSize, name_length);
+    bool ascii = false;
+    const uint64_t hash = FoldedNameHashAscii(name, true, ascii);
+    if (!ascii) return false;
+    bool zip64 = false;
+    const bool whole_extra = extra_length == 0 || ForEachExtraField({name.data() + name_length, extra_length},
+                                                                    [&](uint16_t id, auto) {
+                                                                      zip64 = id == kExtraZip64;
+                                                                      return !zip64;
+                                                                    });
+    TCentralFacts& f = facts.emplace_back();
+    f.local_header_offset = offset;
+    f.name_hash = hash;
+    f.compressed_size = compressed;
+    f.crc = crc;
+    f.flags = flags;
+    f.disk = disk;
+    f.as_written = whole_extra && !zip64 && disk == 0 && SanitizeDosDateTime(dos_date_time) == dos_date_time;
+    if (!filter.empty() && NameIn(filter, name)) {
+      if (kept.count == kept.capacity) return false;
+      kept.at[kept.count++] = position;
+    }
+    position += kCentralHeaderSize + uint64_t{name_length} + extra_length + comment_length;
+  }
+  return position == end;
+}
+
+}  // namespace
+
+// With a name filter, the usual directory is read for its facts first, and only
+// the records kept are decoded (PlainDirectoryFacts); any other directory, and
+// every directory read whole, record by record.
 bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   physical_->Clear();
   central_facts_.clear();
   // Room for one more: an update may append one.
   central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize)) + 1);
+  if (!name_filter_.empty() && ReadPlainDirectory(start)) return true;
+  physical_->Clear();
+  central_facts_.clear();
   const std::string damage_before = damage_;
   uint64_t position = start;
   uint64_t found = 0;
@@ -559,6 +643,28 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   return true;
 }
 
+bool TZipReader::ReadPlainDirectory(uint64_t start) {
+  struct Blocks {
+    TZipReader& reader;
+    const uint8_t* Peek(uint64_t position, size_t count) { return reader.PeekDirectory(position, count); }
+  } blocks{*this};
+  std::vector<uint64_t> kept_at(name_filter_.size() + 4);
+  TRecordOffsets kept{kept_at.data(), 0, kept_at.size()};
+  if (!PlainDirectoryFacts(blocks, start, end_.total_entries, start + end_.directory_size, name_filter_,
+                           central_facts_, kept))
+    return false;
+  std::vector<std::unique_ptr<TZipHeaderInfo>> records;
+  for (size_t i = 0; i < kept.count; ++i) {
+    uint64_t next = 0;
+    bool skipped = false;
+    auto record = ReadCentralRecord(kept.at[i], next, &skipped);
+    if (!record && !skipped) return false;  // the file changed since
+    if (record) records.push_back(std::move(record));
+  }
+  TakeInFileOrder(records);
+  return true;
+}
+
 // Puts the records read into the physical list, in file order. Directories
 // almost always list the entries in that order: then they are taken as they come,
 // without a search each. Two records for one local header are refused
@@ -586,14 +692,7 @@ void TZipReader::TakeInFileOrder(std::vector<std::unique_ptr<TZipHeaderInfo>>& r
 // Whether name (as stored, ASCII) is one of the filter's names: "/" read as "\\",
 // letters folded.
 bool TZipReader::NameInFilter(std::string_view name) const {
-  for (const std::string& wanted : name_filter_) {
-    if (wanted.size() != name.size()) continue;
-    size_t i = 0;
-    for (; i < name.size(); ++i)
-      if (codepage::AsciiLower(name[i] == '/' ? '\\' : name[i]) != codepage::AsciiLower(wanted[i])) break;
-    if (i == name.size()) return true;
-  }
-  return false;
+  return NameIn(name_filter_, name);
 }
 
 std::unique_ptr<TZipHeaderInfo> TZipReader::ReadCentralRecord(uint64_t offset, uint64_t& next, bool* skipped,

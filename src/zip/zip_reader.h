@@ -252,6 +252,10 @@ class TZipReader {
   void ReadZip64EndRecord();
   bool ReadCentralDirectory();
   bool ReadCentralRecordsFrom(uint64_t start);
+  // The records from start read for their facts alone, and those the filter keeps
+  // decoded, where the directory is a usual one; false, with what was read left
+  // to be cleared, where it is not.
+  bool ReadPlainDirectory(uint64_t start);
   void TakeInFileOrder(std::vector<std::unique_ptr<TZipHeaderInfo>>& records);
   // Reads the central record at offset; nullptr when there is none (short read or
   // no signature), or, with skipped given, when the name filter passes it over

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "support/raw_zip.h"
 #include "support/test_support.h"
 #include "zip/crc32.h"
@@ -462,6 +463,77 @@ TEST(ZipAppend, ReadingOnlyOneNameRefusesWhatAWholeReadRefuses) {
     }
     EXPECT_FALSE(whole.empty()) << name;
     EXPECT_EQ(filtered, whole) << name;
+  }
+}
+
+// A read of one name holds, of every directory, the records a whole read holds
+// of that name, and tells the same damage.
+TEST(ZipAppend, AReadOfOneNameFindsWhatAWholeReadFinds) {
+  TempDir dir;
+  const std::vector<RawEntry> entries = {Raw("Work/Item", "1", "n1"), Raw("Other", "22"),
+                                         Raw("WORK/item", "333", "n3"), Raw("Last", "4444")};
+  const Bytes plain = BuildRaw(entries);
+  const size_t end = plain.size() - 22;
+  // The central records' offsets, from the end record.
+  std::vector<size_t> records{format::Get32(&plain[end + 16])};
+  for (size_t i = 1; i < entries.size(); ++i)
+    records.push_back(records.back() + 46 + entries[i - 1].name.size() + entries[i - 1].comment.size());
+  auto with = [&](auto change) {
+    Bytes bytes = plain;
+    change(bytes);
+    return bytes;
+  };
+  std::vector<std::pair<std::string, Bytes>> cases = {
+      {"plain", plain},
+      // Fewer records counted than the directory holds, and the other way round.
+      {"count low", with([&](Bytes& b) { b[end + 8] = b[end + 10] = 3; })},
+      {"count high", with([&](Bytes& b) { b[end + 8] = b[end + 10] = 5; })},
+      {"size", with([&](Bytes& b) { b[end + 12] = static_cast<uint8_t>(b[end + 12] + 4); })},
+      // A record without its signature (the entries are recovered).
+      {"signature", with([&](Bytes& b) { b[records[1]] = 'X'; })},
+      // A size that stands for a ZIP64 value the record does not have, in a record
+      // of another name.
+      {"masked", with([&](Bytes& b) { std::memset(&b[records[3] + 20], 0xFF, 4); })},
+      // A name that is not ASCII, and a name with an extra field but no UTF-8 flag.
+      {"cp437", BuildRaw({Raw("Work/Item", "1"), Raw("Caf\x82", "2"), Raw("work/ITEM", "3")})},
+      {"extra", BuildRaw({Raw("Work/Item", "1", "", 0x5A210000, std::string("\x0A\x0B\x01\x00\x07", 5)),
+                          Raw("b", "2")})},
+  };
+  // The name many times over.
+  std::vector<RawEntry> many;
+  for (int i = 0; i < 40; ++i) many.push_back(Raw(i % 2 ? "work/item" : "Between" + std::to_string(i), "x"));
+  cases.emplace_back("many", BuildRaw(many));
+  // Data in front of the archive that the offsets do not count.
+  Bytes front(64, '#');
+  front.insert(front.end(), plain.begin(), plain.end());
+  cases.emplace_back("front", front);
+
+  for (const auto& [label, bytes] : cases) {
+    SCOPED_TRACE(label);
+    qbtest::WriteFileBytes(dir / "d.zip", bytes);
+    TZipReader whole, one;
+    one.SetNameFilter({"Work\\Item"});
+    for (TZipReader* zip : {&whole, &one}) {
+      zip->SetIncompleteZipMode(TIncompleteZipMode::izAssumeBad);
+      zip->SetZipName(dir / "d.zip");
+      zip->ReadDirectory();
+    }
+    EXPECT_EQ(one.DirectoryDamage(), whole.DirectoryDamage());
+    EXPECT_EQ(one.DirectoryRecovered(), whole.DirectoryRecovered());
+    std::vector<std::string> expected, found;
+    auto describe = [](TZipReader& zip, int i) {
+      const TZipHeaderInfo& r = zip.Entry(i);
+      return r.FullName() + " " + std::to_string(r.local_header_offset) + " " +
+             std::to_string(r.central_header_offset) + " " + std::to_string(r.compressed_size) + " " +
+             std::to_string(r.crc) + " " + zip.EntryComment(i);
+    };
+    // Entries recovered from their local headers are all taken.
+    for (int i = 0; i < whole.EntryCount(); ++i)
+      if (whole.DirectoryRecovered() || codepage::SameTextAscii(whole.EntryFullName(i), "Work\\Item"))
+        expected.push_back(describe(whole, i));
+    for (int i = 0; i < one.EntryCount(); ++i) found.push_back(describe(one, i));
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(found, expected);
   }
 }
 
