@@ -370,6 +370,7 @@ void TZipReader::ReadDirectoryFromFile() {
   recovered_ = false;
   central_facts_.clear();
   directory_copyable_ = false;
+  facts_summary_ = {};
   physical_ = std::make_unique<TSortedZip>(true, TDuplicates::dupError, TZipSortMode::ByNone);
   try {
     if (file_->Size() > 0) {
@@ -497,8 +498,8 @@ void TZipReader::CheckCentralFacts(bool in_place) {
   auto before = [](const TCentralFacts& a, const TCentralFacts& b) {
     return a.disk != b.disk ? a.disk < b.disk : a.local_header_offset < b.local_header_offset;
   };
-  bool ordered = true, as_written = true;
-  for (size_t i = 0; i < facts.size(); ++i) {
+  bool ordered = facts_summary_.ordered, as_written = facts_summary_.as_written;
+  for (size_t i = 0; !facts_summary_.known && i < facts.size(); ++i) {
     ordered = ordered && (i == 0 || before(facts[i - 1], facts[i]));
     as_written = as_written && facts[i].as_written;
   }
@@ -531,6 +532,14 @@ bool NameIn(const std::vector<std::string>& names, std::string_view name) {
   return false;
 }
 
+// Whether SanitizeDosDateTime keeps value as it is: every field in its range.
+inline bool DosDateTimeNeedsNoMending(uint32_t value) {
+  const uint32_t seconds = value & 0x1F, minutes = (value >> 5) & 0x3F, hours = (value >> 11) & 0x1F;
+  const uint32_t day = (value >> 16) & 0x1F, month = (value >> 21) & 0x0F, year = value >> 25;
+  return hours <= 23 && minutes <= 59 && seconds <= 29 && year <= 2099 - 1980 && month >= 1 && month <= 12 &&
+         day >= 1;
+}
+
 // Offsets of central records, in room set aside before a pass that allocates nothing.
 struct TRecordOffsets {
   uint64_t* at;
@@ -543,7 +552,8 @@ struct TRecordOffsets {
 // field) and no field that stands for a ZIP64 value, the last ending at end. For
 // such a directory the full read (ReadCentralRecord, record by record) notes no
 // damage, gives these facts, and keeps exactly the records whose names the filter
-// holds: their offsets go to kept, to be decoded after the pass. Appends to facts
+// holds: their offsets go to kept, to be decoded after the pass; ordered and
+// as_written tell what CheckCentralFacts would find of the facts. Appends to facts
 // within its reserved room only, allocates nothing, throws nothing: it may run
 // over a guarded mapping. False as soon as the directory is not such a one (a
 // record that is not, a short file, too many records kept): the full read then
@@ -551,8 +561,11 @@ struct TRecordOffsets {
 template <class Source>
 bool PlainDirectoryFacts(Source& source, uint64_t start, uint64_t count, uint64_t end,
                          const std::vector<std::string>& filter, TCentralFactsList& facts,
-                         TRecordOffsets& kept) {
+                         TRecordOffsets& kept, bool& ordered, bool& as_written) {
   if (count > facts.capacity() - facts.size()) return false;
+  ordered = as_written = true;
+  uint16_t last_disk = 0;
+  uint32_t last_offset = 0;
   uint64_t position = start;
   for (uint64_t found = 0; found < count; ++found) {
     const uint8_t* p = source.Peek(position, kCentralHeaderSize);
@@ -583,7 +596,11 @@ bool PlainDirectoryFacts(Source& source, uint64_t start, uint64_t count, uint64_
     f.crc = crc;
     f.flags = flags;
     f.disk = disk;
-    f.as_written = whole_extra && !zip64 && disk == 0 && SanitizeDosDateTime(dos_date_time) == dos_date_time;
+    f.as_written = whole_extra && !zip64 && disk == 0 && DosDateTimeNeedsNoMending(dos_date_time);
+    as_written = as_written && f.as_written;
+    ordered = ordered && (found == 0 || disk > last_disk || (disk == last_disk && offset > last_offset));
+    last_disk = disk;
+    last_offset = offset;
     if (!filter.empty() && NameIn(filter, name)) {
       if (kept.count == kept.capacity) return false;
       kept.at[kept.count++] = position;
@@ -604,6 +621,7 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   // Room for one more: an update may append one.
   central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize)) + 1);
   if (!name_filter_.empty() && ReadPlainDirectory(start)) return true;
+  facts_summary_ = {};
   physical_->Clear();
   central_facts_.clear();
   const std::string damage_before = damage_;
@@ -651,8 +669,9 @@ bool TZipReader::ReadPlainDirectory(uint64_t start) {
   std::vector<uint64_t> kept_at(name_filter_.size() + 4);
   TRecordOffsets kept{kept_at.data(), 0, kept_at.size()};
   if (!PlainDirectoryFacts(blocks, start, end_.total_entries, start + end_.directory_size, name_filter_,
-                           central_facts_, kept))
+                           central_facts_, kept, facts_summary_.ordered, facts_summary_.as_written))
     return false;
+  facts_summary_.known = true;
   std::vector<std::unique_ptr<TZipHeaderInfo>> records;
   for (size_t i = 0; i < kept.count; ++i) {
     uint64_t next = 0;

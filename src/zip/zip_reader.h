@@ -245,6 +245,14 @@ class TZipReader {
     size_t length = 0;
   };
   TDirectoryBlock block_;
+  // Whether the facts read are in file order and all as written, when the read
+  // that took them noted it (known); else CheckCentralFacts looks.
+  struct TFactsSummary {
+    bool known = false;
+    bool ordered = true;
+    bool as_written = true;
+  };
+  TFactsSummary facts_summary_;
   // The count bytes at position, through the block; nullptr when the file ends first.
   const uint8_t* PeekDirectory(uint64_t position, size_t count);
   void ReadDirectoryFromFile();
