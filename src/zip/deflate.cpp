@@ -164,6 +164,8 @@ static_assert(kSlideAt - kWindowSize > kMaxDist);
 constexpr unsigned kLinkBits = 16;
 constexpr unsigned kLinksPerNode = 4;
 static_assert(kLinkBits * kLinksPerNode == 64);
+constexpr size_t kNodeBytes = 8;
+static_assert(kNodeBytes * 8 == kLinkBits * kLinksPerNode);
 
 struct LevelParams {
   uint16_t good;   // a match this long cuts the chain search to a quarter
@@ -881,9 +883,20 @@ class Compressor {
   // A node is kept as four 16-bit values and handled as one 64-bit word. The
   // lanes keep their meaning in either byte order, since every lane-wise
   // operation (the slide) treats all lanes alike.
-  uint64_t LoadNode(uint32_t rel) const {
+  //
+  // The walks are a series of dependent node loads, so the address of a node
+  // is formed in as few steps as the processor allows: a byte offset masked
+  // from the position (or straight from the shifted node), no index scaled
+  // twice.
+  uint64_t LoadNode(uint32_t rel) const { return LoadNodeAt(kNodeBytes * (rel & kWindowMask)); }
+  // The node of the position in the last lane of `node`.
+  uint64_t LoadLastLaneNode(uint64_t node) const {
+    static_assert(kNodeBytes == 8, "the shift below multiplies by 8");
+    return LoadNodeAt((node >> (3 * kLinkBits - 3)) & (kNodeBytes * kWindowMask));
+  }
+  uint64_t LoadNodeAt(size_t byte_offset) const {
     uint64_t node;
-    std::memcpy(&node, &chains_[kLinksPerNode * (rel & kWindowMask)], sizeof node);
+    std::memcpy(&node, reinterpret_cast<const char*>(chains_) + byte_offset, sizeof node);
     return node;
   }
   void StoreNode(uint32_t rel, uint64_t node) {
@@ -961,13 +974,18 @@ class Compressor {
     const size_t base = pos - rel;
     const uint16_t scan_start = Load16(scan);
     uint16_t scan_end = Load16(scan + best_len - 1);
-    size_t end_base = base + best_len - 1;
+    // The byte at relative position c is at address at_rel + c. The
+    // addresses are kept as integers, since early in the input at_rel lies
+    // before the buffer, where no pointer may point. One register for each,
+    // where in + (offset + c) took two and an addition per candidate.
+    const uintptr_t at_rel = reinterpret_cast<uintptr_t>(in) + base;
+    uintptr_t end_at_rel = at_rel + best_len - 1;
     uint32_t best_cand = 0;
     // Tries one candidate; true when the search can stop. The quick test
     // compares the two bytes ending at the length to beat.
     auto try_candidate = [&](uint32_t c) {
-      if (Load16(in + (end_base + c)) != scan_end) return false;
-      const uint8_t* const match = in + (base + c);
+      if (Load16(reinterpret_cast<const uint8_t*>(end_at_rel + c)) != scan_end) return false;
+      const uint8_t* const match = reinterpret_cast<const uint8_t*>(at_rel + c);
       if (Load16(match) != scan_start) return false;
       const uint32_t len = MatchLength(scan, match, 2, max_len);
       if (len <= best_len) return false;
@@ -975,7 +993,7 @@ class Compressor {
       best_cand = c;
       if (len >= nice_len) return true;
       scan_end = Load16(scan + best_len - 1);
-      end_base = base + best_len - 1;
+      end_at_rel = at_rel + best_len - 1;
       return false;
     };
     // The oldest candidate that is in reach and in the input.
@@ -992,7 +1010,7 @@ class Compressor {
       // is kept in nodes, checked once per node.
       uint32_t nodes = chain / kLinksPerNode;
       for (uint64_t node = LoadNode(cand);;) {
-        const uint64_t next_node = LoadNode(static_cast<uint32_t>(node >> (3 * kLinkBits)));
+        const uint64_t next_node = LoadLastLaneNode(node);
         const uint32_t c0 = node & 0xFFFF, c1 = (node >> kLinkBits) & 0xFFFF;
         const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF,
                        c3 = static_cast<uint32_t>(node >> (3 * kLinkBits));
@@ -1066,7 +1084,7 @@ class Compressor {
           continue;
         }
       }
-      const uint64_t next_node = LoadNode(static_cast<uint32_t>(node >> (3 * kLinkBits)));
+      const uint64_t next_node = LoadLastLaneNode(node);
       const uint32_t c0 = node & 0xFFFF, c1 = (node >> kLinkBits) & 0xFFFF;
       const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF,
                      c3 = static_cast<uint32_t>(node >> (3 * kLinkBits));
