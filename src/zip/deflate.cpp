@@ -144,6 +144,9 @@ constexpr uint32_t kEarlyFlushInterval = 4096;
 // Up to this input length the used hash heads are cleared one by one after a
 // call rather than all 32768 of them.
 constexpr size_t kClearByHashLimit = 2048;
+// From this input length on, the lazy levels load the next position's first
+// chain node ahead of its search.
+constexpr size_t kPrefetchFromLength = 16384;
 
 // Positions in the hash tables are 16-bit values relative to a moving origin;
 // 0 means "none". The position being coded starts at kWindowSize and the origin
@@ -760,10 +763,13 @@ class Compressor {
   }
 
   DeflateOutput Run() {
+    // The nodes of a short input stay in the nearest cache: asking for them
+    // early would only cost the instructions.
+    const bool prefetch = len_ > kPrefetchFromLength;
     if (level_ >= kFirstLazyLevel && params_.chain >= kSkipRunsFromChain && shortcuts_)
-      CompressLazy<true>();
+      prefetch ? CompressLazy<true, true>() : CompressLazy<true, false>();
     else if (level_ >= kFirstLazyLevel)
-      CompressLazy<false>();
+      prefetch ? CompressLazy<false, true>() : CompressLazy<false, false>();
     else if (single_links_)
       CompressGreedy<true>();
     else
@@ -898,6 +904,14 @@ class Compressor {
     uint64_t node;
     std::memcpy(&node, reinterpret_cast<const char*>(chains_) + byte_offset, sizeof node);
     return node;
+  }
+  // Asks for the node of `rel` ahead of its use.
+  void PrefetchNode(uint32_t rel) const {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(reinterpret_cast<const char*>(chains_) + kNodeBytes * (rel & kWindowMask));
+#else
+    (void)rel;
+#endif
   }
   void StoreNode(uint32_t rel, uint64_t node) {
     std::memcpy(&chains_[kLinksPerNode * (rel & kWindowMask)], &node, sizeof node);
@@ -1218,7 +1232,7 @@ class Compressor {
     if (!final_written_) FlushBlock(len);
   }
 
-  template <bool kSkipRuns>
+  template <bool kSkipRuns, bool kPrefetch>
   void CompressLazy() {
     size_t pos = 0;
     uint32_t rel = kWindowSize;
@@ -1233,6 +1247,9 @@ class Compressor {
       uint32_t cur_len = kMinMatch - 1, cur_dist = 0;
       if (remaining >= kMinMatch) {
         const uint32_t cand = Insert(pos, rel);
+        // The next position is searched next unless a match is coded now:
+        // its chain's first node is loaded while this search runs.
+        if (kPrefetch && remaining > kMinMatch) PrefetchNode(head_[Hash3(in_ + pos + 1)]);
         const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
         if (cand >= rel - kMaxDist && prev_len < params_.lazy && prev_len < max_len) {
           const uint32_t chain = prev_len >= params_.good ? params_.chain >> 2 : params_.chain;
