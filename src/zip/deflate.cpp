@@ -1012,6 +1012,9 @@ class Compressor {
     };
     // The oldest candidate that is in reach and in the input.
     const uint32_t first = std::max<uint32_t>(limit, pos >= rel ? 0 : rel - static_cast<uint32_t>(pos));
+    // The first node is asked for before the first candidate is tried: that
+    // one often matches, and the branches of a match are rarely foreseen.
+    const uint64_t first_node = LoadNode(cand);
     if (try_candidate(cand)) goto done;
     // A node holds the next four links of the chain, so one load yields four
     // candidates, and the load of the following node is under way while they
@@ -1023,7 +1026,7 @@ class Compressor {
       // count runs out right before the fourth lane of the last node. So it
       // is kept in nodes, checked once per node.
       uint32_t nodes = chain / kLinksPerNode;
-      for (uint64_t node = LoadNode(cand);;) {
+      for (uint64_t node = first_node;;) {
         const uint64_t next_node = LoadLastLaneNode(node);
         const uint32_t c0 = node & 0xFFFF, c1 = (node >> kLinkBits) & 0xFFFF;
         const uint32_t c2 = (node >> (2 * kLinkBits)) & 0xFFFF,
@@ -1036,7 +1039,7 @@ class Compressor {
       }
       goto done;
     }
-    for (uint64_t node = LoadNode(cand);;) {
+    for (uint64_t node = first_node;;) {
       // With kSkipRuns, scan starts a run of scan_run bytes of one value, which
       // ends before max_len.
       if (kSkipRuns && best_len >= scan_run) {
