@@ -105,5 +105,26 @@ TEST(Crc32Test, AllImplementationsAgreeOnLargeInputs) {
   }
 }
 
+// Long inputs go in sections of two 64 KiB halves read side by side, after a
+// head that brings the loads to a 64-byte boundary: lengths on both sides of
+// one, two and three sections (of whatever exact size), from two starts,
+// chained from a nonzero value.
+TEST(Crc32Test, MatchesZlibAroundTheSectionsOfLongInputs) {
+  const std::vector<uint8_t> data = qbtest::RandomBytes(3 * 131072 + 1024, 31);
+  std::vector<size_t> lengths;
+  for (size_t sections = 1; sections <= 3; ++sections)
+    for (size_t len = sections * 131072 - 400; len <= sections * 131072 + 400; len += 19)
+      lengths.push_back(len);
+  for (const auto& impl : Implementations()) {
+    SCOPED_TRACE(impl.name);
+    for (size_t len : lengths)
+      for (size_t start : {size_t{0}, size_t{33}}) {
+        const uint8_t* p = data.data() + start;
+        ASSERT_EQ(impl.fn(0xDEADBEEFu, p, len), ZlibCrc(0xDEADBEEFu, p, len))
+            << "len " << len << " start " << start;
+      }
+  }
+}
+
 }  // namespace
 }  // namespace qb::zip
