@@ -322,13 +322,61 @@ QB_TARGET_WIDE_CLMUL inline __m512i Fold512(__m512i x, __m512i k, __m512i onto) 
 
 // Raw register update over data[0, len) with len >= kWideClmulMinLength.
 QB_TARGET_WIDE_CLMUL uint32_t UpdateWideClmul(uint32_t crc, const uint8_t* p, size_t len) {
+  if (len >= kTwoStreamMinLength) {
+    const size_t head = (0 - reinterpret_cast<uintptr_t>(p)) & 63;
+    crc = UpdateSlicing8(crc, p, head);
+    p += head;
+    len -= head;
+  }
   const __m512i k2048 = _mm512_broadcast_i32x4(Constants128(kFold2048));
   const __m512i k512 = _mm512_broadcast_i32x4(Constants128(kFold512));
+  // (Set lane by lane: GCC 12 warns of an uninitialised vector when it inlines
+  // a third broadcast here.)
+  const __m512i k_half = _mm512_set_epi64(static_cast<long long>(kFoldStreamHalf.for_high_half),
+                                          static_cast<long long>(kFoldStreamHalf.for_low_half),
+                                          static_cast<long long>(kFoldStreamHalf.for_high_half),
+                                          static_cast<long long>(kFoldStreamHalf.for_low_half),
+                                          static_cast<long long>(kFoldStreamHalf.for_high_half),
+                                          static_cast<long long>(kFoldStreamHalf.for_low_half),
+                                          static_cast<long long>(kFoldStreamHalf.for_high_half),
+                                          static_cast<long long>(kFoldStreamHalf.for_low_half));
   __m512i z0 = _mm512_xor_si512(Load512(p), _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
   __m512i z1 = Load512(p + 64);
   __m512i z2 = Load512(p + 128);
   __m512i z3 = Load512(p + 192);
-  for (p += 256, len -= 256; len >= 256; p += 256, len -= 256) {
+  p += 256;
+  len -= 256;
+  // Sections of two halves, as in UpdateAvx2Clmul.
+  if (len >= 2 * kStreamHalf) {
+    const uint8_t* const end = p + len;
+    do {
+      const uint8_t* q = p - 256 + kStreamHalf;
+      const uint8_t* const first_half_end = q;
+      __m512i w0 = Load512(q);
+      __m512i w1 = Load512(q + 64);
+      __m512i w2 = Load512(q + 128);
+      __m512i w3 = Load512(q + 192);
+      for (q += 256; p < first_half_end; p += 256, q += 256) {
+        for (size_t line = 0; line < 256; line += 64) Prefetch(p + kPrefetchAhead + line);
+        for (size_t line = 0; line < 256; line += 64) Prefetch(q + kPrefetchAhead + line);
+        z0 = Fold512(z0, k2048, Load512(p));
+        w0 = Fold512(w0, k2048, Load512(q));
+        z1 = Fold512(z1, k2048, Load512(p + 64));
+        w1 = Fold512(w1, k2048, Load512(q + 64));
+        z2 = Fold512(z2, k2048, Load512(p + 128));
+        w2 = Fold512(w2, k2048, Load512(q + 128));
+        z3 = Fold512(z3, k2048, Load512(p + 192));
+        w3 = Fold512(w3, k2048, Load512(q + 192));
+      }
+      z0 = Fold512(z0, k_half, w0);
+      z1 = Fold512(z1, k_half, w1);
+      z2 = Fold512(z2, k_half, w2);
+      z3 = Fold512(z3, k_half, w3);
+      p = q;
+    } while (static_cast<size_t>(end - p) >= 2 * kStreamHalf);
+    len = static_cast<size_t>(end - p);
+  }
+  for (; len >= 256; p += 256, len -= 256) {
     for (size_t line = 0; line < 256; line += 64) Prefetch(p + kPrefetchAhead + line);
     z0 = Fold512(z0, k2048, Load512(p));
     z1 = Fold512(z1, k2048, Load512(p + 64));
