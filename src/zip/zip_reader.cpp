@@ -9,6 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/paths.h"
 #include "zip/crc32.h"
+#include "zip/file_window.h"
 #include "zip/inflate.h"
 #include "zip/legacy_decoders.h"
 #include "zip/wildcard.h"
@@ -662,15 +663,33 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
 }
 
 bool TZipReader::ReadPlainDirectory(uint64_t start) {
-  struct Blocks {
-    TZipReader& reader;
-    const uint8_t* Peek(uint64_t position, size_t count) { return reader.PeekDirectory(position, count); }
-  } blocks{*this};
   std::vector<uint64_t> kept_at(name_filter_.size() + 4);
   TRecordOffsets kept{kept_at.data(), 0, kept_at.size()};
-  if (!PlainDirectoryFacts(blocks, start, end_.total_entries, start + end_.directory_size, name_filter_,
-                           central_facts_, kept, facts_summary_.ordered, facts_summary_.as_written))
-    return false;
+  const uint64_t end = start + end_.directory_size, size = file_->Size();
+  bool plain = false, read = false;
+  if (size <= SIZE_MAX) {
+    TFileWindow window(file_->Handle(), size);
+    auto pass = [&] {
+      plain = PlainDirectoryFacts(window, start, end_.total_entries, end, name_filter_, central_facts_, kept,
+                                  facts_summary_.ordered, facts_summary_.as_written);
+    };
+    read = RunGuarded(pass);
+    // Cut short within the last page touched, the mapping reads zeros there
+    // rather than fault: the file must still be as long as it was.
+    const std::optional<uint64_t> now = file_->SizeOnDisk();
+    if (read && (!now || *now < size)) read = false;
+  }
+  if (!read) {
+    struct Blocks {
+      TZipReader& reader;
+      const uint8_t* Peek(uint64_t position, size_t count) { return reader.PeekDirectory(position, count); }
+    } blocks{*this};
+    central_facts_.clear();
+    kept.count = 0;
+    plain = PlainDirectoryFacts(blocks, start, end_.total_entries, end, name_filter_, central_facts_, kept,
+                                facts_summary_.ordered, facts_summary_.as_written);
+  }
+  if (!plain) return false;
   facts_summary_.known = true;
   std::vector<std::unique_ptr<TZipHeaderInfo>> records;
   for (size_t i = 0; i < kept.count; ++i) {

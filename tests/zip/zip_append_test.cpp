@@ -438,6 +438,47 @@ TEST(ZipAppend, AFileCutShortDuringTheUpdateIsRefusedAsReadsRefuseIt) {
   }
 }
 
+// Another program cuts the file short while a read of one name takes the
+// directory's facts through a mapping: the read ends as the same read through
+// reads ends, cut at the same moment.
+TEST(ZipAppend, AFileCutShortDuringADirectoryReadReadsAsReadsReadIt) {
+  TempDir dir;
+  // A directory over two mapping windows.
+  std::vector<RawEntry> entries;
+  for (int i = 0; i < 3000; ++i)
+    entries.push_back(Raw("Item" + std::to_string(i), "d", std::string(700, 'c')));
+  const Bytes original = BuildRaw(entries);
+  const uint64_t directory = format::Get32(&original[original.size() - 22 + 16]);
+  const uint64_t last_record = original.size() - 22 - (46 + 7 + 700);
+  // In the first window, in the second, within the last record's name, within
+  // its comment (the mapping reads zeros past the new end in that page).
+  for (uint64_t cut : {directory + 5000, directory + 2200000, last_record + 48, last_record + 400}) {
+    std::string outcome[2];
+    for (bool mapped : {true, false}) {
+      SCOPED_TRACE(std::to_string(cut) + (mapped ? ", mapped" : ", read"));
+      const std::string copy = dir / "cut.zip";
+      qbtest::WriteFileBytes(copy, original);
+      MappingsRefused refused(!mapped, copy, cut);
+      TZipReader zip;
+      zip.SetNameFilter({"item2999"});
+      zip.SetIncompleteZipMode(TIncompleteZipMode::izAssumeBad);
+      zip.SetZipName(copy);
+      std::string& o = outcome[mapped];
+      try {
+        zip.ReadDirectory();
+        o = zip.DirectoryDamage() + " |";
+        for (int i = 0; i < zip.EntryCount(); ++i)
+          o += " " + zip.EntryFullName(i) + "@" + std::to_string(zip.Entry(i).local_header_offset);
+      } catch (const EZipError& e) {
+        o = e.what();
+      }
+      EXPECT_EQ(std::filesystem::file_size(copy), cut);
+    }
+    EXPECT_EQ(outcome[true], outcome[false]) << cut;
+    EXPECT_FALSE(outcome[true].empty());
+  }
+}
+
 TEST(ZipAppend, ReadingOnlyOneNameRefusesWhatAWholeReadRefuses) {
   TempDir dir;
   // Two records for one local header.
