@@ -3,7 +3,10 @@
 // and the extraction of every entry. Names must come out as the reader promises
 // (UTF-8, path plus file name, the path empty or ending in a backslash), lookups by
 // name find the first entry of that name, and no entry yields more than its size.
+// A read of one name finds of it what the whole read finds.
 #include "zip/zip_reader.h"
+
+#include <algorithm>
 
 #include "fuzz_support.h"
 #include "platform/codepage.h"
@@ -44,6 +47,45 @@ void ReadEverything(zip::TZipReader& zip) {
   }
 }
 
+// What a reader holds of the entries of name (of all, when recovered), in
+// directory order.
+std::vector<std::string> RecordsOf(zip::TZipReader& zip, const std::string& name) {
+  std::vector<std::pair<uint64_t, std::string>> records;
+  for (int i = 0; i < zip.EntryCount(); ++i) {
+    const zip::TZipHeaderInfo& r = zip.Entry(i);
+    if (!zip.DirectoryRecovered() && !codepage::SameTextAscii(r.FullName(), name)) continue;
+    records.emplace_back(r.central_header_offset, r.FullName() + " " + std::to_string(r.local_header_offset) +
+                                                      " " + std::to_string(r.compressed_size) + " " +
+                                                      std::to_string(r.crc) + " " +
+                                                      std::to_string(r.comment_length));
+  }
+  std::stable_sort(records.begin(), records.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> out;
+  for (auto& [at, text] : records) out.push_back(std::to_string(at) + " " + text);
+  return out;
+}
+
+// A read of one name (as qvf add and cat read) holds the records of that name
+// that the whole read holds, and tells the same damage.
+void CheckReadOfOneName(const std::string& path, zip::TZipReader& whole, zip::TIncompleteZipMode mode) {
+  const std::string name = whole.EntryCount() ? whole.EntryFullName(whole.EntryCount() / 2) : "Fuzz\\Fresh";
+  zip::TZipReader one;
+  one.SetNameFilter({name});
+  one.SetSortMode(zip::TZipSortMode::ByName);
+  one.SetIncompleteZipMode(mode);
+  one.SetZipName(path);
+  try {
+    one.ReadDirectory();
+  } catch (const Exception&) {
+    return;
+  }
+  QB_FUZZ_CHECK(one.DirectoryLoaded());
+  QB_FUZZ_CHECK(one.DirectoryDamage() == whole.DirectoryDamage());
+  QB_FUZZ_CHECK(one.DirectoryRecovered() == whole.DirectoryRecovered());
+  QB_FUZZ_CHECK(RecordsOf(one, name) == RecordsOf(whole, name));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -61,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       continue;
     }
     if (!zip.DirectoryLoaded()) continue;  // no end record: the next mode recovers
+    CheckReadOfOneName(path, zip, mode);
     ReadEverything(zip);
     break;
   }
