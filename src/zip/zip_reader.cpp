@@ -26,8 +26,6 @@ namespace {
 // Extraction hands output to the target in pieces of this size; a piece that would
 // run past the entry's uncompressed size is not written.
 constexpr size_t kPieceSize = 16000;
-// The central directory is read in pieces of this size.
-constexpr size_t kDirectoryReadAhead = 256 << 10;
 // The recovery scan dispatches window messages every so many bytes.
 constexpr uint64_t kScanPumpInterval = 10240;
 bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
@@ -346,8 +344,8 @@ const uint8_t* TZipReader::PeekDirectory(uint64_t position, size_t count) {
   if (position < b.start || position - b.start > b.length || count > b.length - (position - b.start)) {
     // A block as large as the read-ahead, or as what is left of the file.
     const uint64_t size = file_->Size();
-    const size_t wanted = std::max(count, static_cast<size_t>(std::min<uint64_t>(
-                                              kDirectoryReadAhead, size > position ? size - position : 0)));
+    const size_t wanted = std::max(
+        count, static_cast<size_t>(std::min<uint64_t>(b.read_ahead, size > position ? size - position : 0)));
     if (b.bytes.size() < wanted) b.bytes.resize(wanted);
     b.start = position;
     b.length = file_->ReadAt(position, b.bytes.data(), wanted);
@@ -623,6 +621,7 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize)) + 1);
   if (!name_filter_.empty() && ReadPlainDirectory(start)) return true;
   facts_summary_ = {};
+  block_.read_ahead = TDirectoryBlock{}.read_ahead;
   physical_->Clear();
   central_facts_.clear();
   const std::string damage_before = damage_;
@@ -691,6 +690,8 @@ bool TZipReader::ReadPlainDirectory(uint64_t start) {
   }
   if (!plain) return false;
   facts_summary_.known = true;
+  // The records kept lie apart: each is read alone.
+  block_.read_ahead = 0;
   std::vector<std::unique_ptr<TZipHeaderInfo>> records;
   for (size_t i = 0; i < kept.count; ++i) {
     uint64_t next = 0;

@@ -243,6 +243,8 @@ class TZipReader {
     std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> bytes;
     uint64_t start = 0;
     size_t length = 0;
+    // How much is read at a time, at least.
+    size_t read_ahead = size_t{256} << 10;
   };
   TDirectoryBlock block_;
   // Whether the facts read are in file order and all as written, when the read
