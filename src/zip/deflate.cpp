@@ -792,12 +792,9 @@ class Compressor {
     if (len_ > kClearByHashLimit) {
       std::fill_n(head_, kHashSize, uint16_t{0});
     } else if (len_ >= kMinMatch) {
-      uint32_t h = Hash3(in_);
-      head_[h] = 0;
-      for (const uint8_t *next = in_ + kMinMatch, *end = in_ + len_; next != end; ++next) {
-        h = ((h << kHashShift) ^ *next) & (kHashSize - 1);
-        head_[h] = 0;
-      }
+      // Each hash from its own three bytes: rolled from the one before, the
+      // hashes would make a chain of dependent steps.
+      for (size_t p = 0; p + kMinMatch <= len_; ++p) head_[Hash3(in_ + p)] = 0;
     }
   }
 
