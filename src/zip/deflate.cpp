@@ -97,6 +97,13 @@
 //    its hash (see InsertLink): entering a position no longer waits for the
 //    load of another node, and the tables to keep in cache and to slide
 //    shrink from 320 to 128 KiB.
+// 14. Fewer branches where they are mispredicted. Whether a literal or a
+//    match comes next, and whether a candidate beats the one before, are as
+//    good as random: long blocks are written through codes merged per block,
+//    one addition per symbol, and level 1 takes each candidate's length from
+//    its first eight bytes and keeps the longer one with conditional moves.
+//    Short inputs keep the branchy forms, which are faster there once the
+//    branch predictor has learnt them (the same clip compressed again).
 #include "zip/deflate.h"
 
 #include <algorithm>
@@ -188,6 +195,9 @@ constexpr int kFirstLazyLevel = 4;
 // LongestMatch); on shorter chains the bookkeeping costs more than it saves.
 constexpr unsigned kSkipRunsFromChain = 1024;
 constexpr int kFirstEarlyFlushLevel = 3;
+// Level 1 searches inputs of this length or more without a branch on each
+// candidate's outcome (see ShortChainMatchFar).
+constexpr size_t kBranchFreeSearchFrom = 8192;
 
 // LongestMatch walks whole nodes: every count of candidates it is given (a
 // level's chain, and a quarter of it at the lazy levels) is a multiple of the
@@ -771,7 +781,7 @@ class Compressor {
     else if (level_ >= kFirstLazyLevel)
       prefetch ? CompressLazy<false, true>() : CompressLazy<false, false>();
     else if (single_links_)
-      CompressGreedy<true>();
+      len_ >= kBranchFreeSearchFrom ? CompressGreedy<true, true>() : CompressGreedy<true>();
     else
       CompressGreedy<false>();
     if (!out_.stored_whole) {
@@ -970,6 +980,46 @@ class Compressor {
     return best_len;
   }
 
+  // ShortChainMatch() for level 1 (nice_len 8) at a position with at least
+  // kMaxMatch bytes from it, without a branch on each candidate's outcome. The
+  // first eight bytes give a candidate's length at once: below 8 it is where
+  // they first differ, and the longer one is kept by a conditional move; at 8
+  // the search is over. Whether a candidate is longer is as good as random, and
+  // those branches were mispredicted often. But where they are learnt, on a
+  // short input compressed over and over, the branchy search is faster.
+  static uint32_t ShortChainMatchFar(const uint8_t* in, const uint16_t* chains, size_t pos, uint32_t rel,
+                                     uint32_t cand, uint32_t chain, uint32_t* dist) {
+    // Single links are kept at level 1 only (see Compressor()).
+    static_assert([] {
+      for (int level = 2; level <= 9; ++level)
+        if (kLevelParams[level].chain <= kLinksPerNode) return false;
+      return kLevelParams[1].nice == 8;
+    }());
+    const uint8_t* const scan = in + pos;
+    const uint32_t limit = rel - kMaxDist;
+    const size_t base = pos - rel;
+    const uint64_t first8 = Load64(scan);
+    uint32_t best_len = kMinMatch - 1, best_cand = 0;
+    for (uint32_t c = cand;;) {
+      const uint32_t next = chains[c & kWindowMask];
+      const uint8_t* const match = in + (base + c);
+      const uint64_t x = Load64(match) ^ first8;
+      if (x == 0) {
+        best_len = MatchLength(scan, match, 8, kMaxMatch);
+        best_cand = c;
+        break;
+      }
+      const uint32_t len = FirstDifferentByte(x);
+      const bool longer = len > best_len;
+      best_len = longer ? len : best_len;
+      best_cand = longer ? c : best_cand;
+      if (--chain == 0 || next < limit) break;
+      c = next;
+    }
+    if (best_len >= kMinMatch) *dist = rel - best_cand;
+    return best_len;
+  }
+
   // Walks the chain from `cand` (a position within reach) looking for a match
   // longer than best_len (which is below max_len), trying at most `chain`
   // candidates. Returns the best length found, or best_len itself with *dist
@@ -1126,8 +1176,10 @@ class Compressor {
   // alias any member, so members would be reloaded and stored for every
   // position. The block's counts go back to the members before a block is
   // weighed or written.
-  template <bool kSingleLinks>
-  void CompressGreedy() {
+  // Not inlined: each instantiation gets its registers to itself.
+  template <bool kSingleLinks, bool kBranchFreeSearch = false>
+  [[gnu::noinline]] void CompressGreedy() {
+    static_assert(kSingleLinks || !kBranchFreeSearch);
     const uint8_t* const in = in_;
     const size_t len = len_;
     uint16_t* const head = head_;
@@ -1148,9 +1200,12 @@ class Compressor {
     uint32_t num_symbols = num_symbols_, num_matches = num_matches_;
     size_t pos = 0;
     uint32_t rel = kWindowSize;
+    // Bytes left from which a position's search and insertion never reach the
+    // end of the input: every match may have the longest length.
+    constexpr size_t kFarFromEnd = kMaxMatch + kMinMatch;
     // Codes the position at pos, which has `remaining` bytes from it to the
-    // end of the input.
-    auto code_position = [&](size_t remaining) __attribute__((always_inline)) {
+    // end of the input; `far` when that is at least kFarFromEnd.
+    auto code_position = [&](size_t remaining, bool far) __attribute__((always_inline)) {
       uint32_t match_len = 0, dist = 0;
       if (remaining >= kMinMatch) {
         const uint32_t h = Hash3(in + pos);
@@ -1158,7 +1213,9 @@ class Compressor {
         if (cand >= rel - kMaxDist) {
           const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
           const uint32_t nice = std::min<uint32_t>(nice_len, max_len);
-          if (kSingleLinks)
+          if (kSingleLinks && far && kBranchFreeSearch)
+            match_len = ShortChainMatchFar(in, chains, pos, rel, cand, chain, &dist);
+          else if (kSingleLinks)
             match_len = ShortChainMatch(in, chains, pos, rel, cand, max_len, nice, chain, &dist);
           else
             match_len = LongestMatch<false>(pos, rel, cand, kMinMatch - 1, max_len, nice, chain, &dist);
@@ -1196,9 +1253,6 @@ class Compressor {
         ++rel;
       }
     };
-    // Bytes left from which a position's search and insertion never reach the
-    // end of the input: every match may have the longest length.
-    constexpr size_t kFarFromEnd = kMaxMatch + kMinMatch;
     while (pos < len) {
       if (rel >= kSlideAt) {
         Slide();
@@ -1211,12 +1265,12 @@ class Compressor {
         const size_t stop = std::min({len - std::min(len, kFarFromEnd), pos + (kSlideAt - rel),
                                       pos + (kMaxBlockSymbols - 1 - num_symbols)});
         if (pos < stop) {
-          do code_position(kFarFromEnd);
+          do code_position(kFarFromEnd, true);
           while (pos < stop);
           continue;
         }
       }
-      code_position(len - pos);
+      code_position(len - pos, false);
       if (num_symbols == kMaxBlockSymbols || (early_flush && num_symbols % kEarlyFlushInterval == 0)) {
         num_symbols_ = num_symbols;
         num_matches_ = num_matches;
