@@ -811,10 +811,9 @@ class Compressor {
  private:
   // ---- Match finding ----
 
-  // Enters position `pos` (relative position `rel`) into the hash chains and
-  // returns the previous head of its chain. Needs three bytes at pos.
-  uint32_t Insert(size_t pos, uint32_t rel) { return InsertHashed(Hash3(in_ + pos), rel); }
-
+  // Enters the position of relative position `rel`, whose next three bytes
+  // have the hash h, into the hash chains and returns the previous head of
+  // its chain.
   uint32_t InsertHashed(uint32_t h, uint32_t rel) {
     const uint32_t cand = head_[h];
     head_[h] = static_cast<uint16_t>(rel);
@@ -1300,10 +1299,13 @@ class Compressor {
       const size_t remaining = len_ - pos;
       uint32_t cur_len = kMinMatch - 1, cur_dist = 0;
       if (remaining >= kMinMatch) {
-        const uint32_t cand = Insert(pos, rel);
+        const uint32_t h = Hash3(in_ + pos);
+        const uint32_t cand = InsertHashed(h, rel);
         // The next position is searched next unless a match is coded now:
-        // its chain's first node is loaded while this search runs.
-        if (kPrefetch && remaining > kMinMatch) PrefetchNode(head_[Hash3(in_ + pos + 1)]);
+        // its chain's first node is loaded while this search runs (its hash
+        // rolled on from this one's).
+        if (kPrefetch && remaining > kMinMatch)
+          PrefetchNode(head_[((h << kHashShift) ^ in_[pos + kMinMatch]) & (kHashSize - 1)]);
         const uint32_t max_len = static_cast<uint32_t>(std::min<size_t>(remaining, kMaxMatch));
         if (cand >= rel - kMaxDist && prev_len < params_.lazy && prev_len < max_len) {
           const uint32_t chain = prev_len >= params_.good ? params_.chain >> 2 : params_.chain;
