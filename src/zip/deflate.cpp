@@ -781,7 +781,7 @@ class Compressor {
     else if (level_ >= kFirstLazyLevel)
       prefetch ? CompressLazy<false, true>() : CompressLazy<false, false>();
     else if (single_links_)
-      len_ >= kBranchFreeSearchFrom ? CompressGreedy<true, true>() : CompressGreedy<true>();
+      len_ >= kBranchFreeSearchFrom ? CompressGreedyBranchFree() : CompressGreedy<true>();
     else
       CompressGreedy<false>();
     if (!out_.stored_whole) {
@@ -1171,13 +1171,18 @@ class Compressor {
     return n;
   }
 
+  // Level 1's loop with the branch-free search (see ShortChainMatchFar), not
+  // inlined, so that its register allocation is its own.
+  [[gnu::noinline]] void CompressGreedyBranchFree() {
+    CompressGreedy<true, true>();
+  }
+
   // The greedy loop keeps its state in locals: the symbols it stores could
   // alias any member, so members would be reloaded and stored for every
   // position. The block's counts go back to the members before a block is
   // weighed or written.
-  // Not inlined: each instantiation gets its registers to itself.
   template <bool kSingleLinks, bool kBranchFreeSearch = false>
-  [[gnu::noinline]] void CompressGreedy() {
+  void CompressGreedy() {
     static_assert(kSingleLinks || !kBranchFreeSearch);
     const uint8_t* const in = in_;
     const size_t len = len_;
