@@ -667,7 +667,7 @@ bool TZipReader::ReadPlainDirectory(uint64_t start) {
   const uint64_t end = start + end_.directory_size, size = file_->Size();
   bool plain = false, read = false;
   if (size <= SIZE_MAX) {
-    TFileWindow window(file_->Handle(), size);
+    TFileWindow window(file_->Handle(), size, true);  // every byte of the directory is read
     auto pass = [&] {
       plain = PlainDirectoryFacts(window, start, end_.total_entries, end, name_filter_, central_facts_, kept,
                                   facts_summary_.ordered, facts_summary_.as_written);

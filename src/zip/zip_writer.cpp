@@ -36,6 +36,9 @@ constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 constexpr size_t kReadAhead = 256 << 10;
 // Local headers at most this far apart are read in one block with the data between.
 constexpr uint64_t kCloseHeaders = 8 << 10;
+// Local headers at most this far apart on average are read through a mapping whose
+// pages are put in place window by window.
+constexpr uint64_t kDenseHeaders = 4096;
 // New data of at least this size is checksummed and compressed on a worker thread.
 constexpr size_t kWorkerThreshold = 1 << 20;
 // While a worker runs, the window's messages are dispatched this often.
@@ -1184,7 +1187,10 @@ bool TZipWriter::LocalPartsInPlace() {
   LocalParts result = LocalParts::InPlace;
   bool checked = false;
   if (file_size <= SIZE_MAX) {
-    TFileWindow window(file_->Handle(), file_size);
+    // Headers this close on average lie in nearly every page.
+    const bool dense =
+        !central_facts_.empty() && end_.directory_offset / central_facts_.size() <= kDenseHeaders;
+    TFileWindow window(file_->Handle(), file_size, dense);
     auto pass = [&] { result = CheckLocalParts(window, central_facts_, file_size, end_.directory_offset); };
     checked = RunGuarded(pass);
     // Cut short within the last page touched, the mapping reads zeros there rather

@@ -51,12 +51,18 @@ bool SigbusBlocked() {
   return sigismember(&mask, SIGBUS);
 }
 
-TEST(FileWindow, AFileCutShortEndsThePassNotTheProgram) {
+// Windows mapped page by page as they are touched, or with their pages in place
+// (dense): the same bytes, and the same stop where the file was cut, whether the
+// cut came before or after a window was mapped.
+class FileWindowCut : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FileWindowCut, AFileCutShortEndsThePassNotTheProgram) {
+  const bool dense = GetParam();
   TempDir dir;
   // More than one window, so that the pass moves it along.
   const uint64_t size = 2 * TFileWindow::kWindow + 5 * kPage;
   TestFile file(dir, "f", size);
-  TFileWindow window(file.fd, size);
+  TFileWindow window(file.fd, size, dense);
   uint64_t reached = 0;
   EveryPage pass{window, size, &reached};
   ASSERT_TRUE(RunGuarded(pass));
@@ -74,7 +80,7 @@ TEST(FileWindow, AFileCutShortEndsThePassNotTheProgram) {
     EXPECT_FALSE(SigbusBlocked());
   }
   // Over the file as it now is, a pass runs to its end.
-  TFileWindow shorter(file.fd, cut);
+  TFileWindow shorter(file.fd, cut, dense);
   EXPECT_EQ(shorter.Peek(cut - 1, 2), nullptr);
   EveryPage whole{shorter, cut, &reached};
   EXPECT_TRUE(RunGuarded(whole));
@@ -86,7 +92,24 @@ TEST(FileWindow, AFileCutShortEndsThePassNotTheProgram) {
   EXPECT_TRUE(copied);
   EXPECT_EQ(bytes[2], 7);
   EXPECT_EQ(bytes[3], 0);
+
+  // Cut again while a window is mapped, its pages in place or not: the pass stops
+  // at the first page the file no longer holds, within the window it has.
+  const uint64_t second_cut = 5 * kPage + 10;
+  auto cut_midway = [&] {
+    reached = 0;
+    for (uint64_t at = 0; at < cut; at += kPage) {
+      if (at == kPage && truncate(file.path.c_str(), static_cast<off_t>(second_cut)) != 0) return;
+      pass.sum += *shorter.Peek(at, 1);
+      reached = at;
+    }
+  };
+  EXPECT_FALSE(RunGuarded(cut_midway));
+  EXPECT_EQ(reached, second_cut - second_cut % kPage);
+  EXPECT_FALSE(SigbusBlocked());
 }
+
+INSTANTIATE_TEST_SUITE_P(PageByPageAndDense, FileWindowCut, ::testing::Bool());
 
 TEST(FileWindow, PassesOnOtherThreadsGoOnWhileOneIsStopped) {
   TempDir dir;
