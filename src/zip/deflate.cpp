@@ -865,10 +865,7 @@ class Compressor {
             const uint32_t slot = (rel + 1) & kWindowMask;
             const size_t first_part = std::min<size_t>(more, kWindowSize - slot);
             uint16_t* const at = &chains_[kLinksPerNode * slot];
-            for (size_t k = 0; k < first_part; ++k) {
-              const uint64_t n = node + (k + 1) * kOneEach;
-              std::memcpy(at + kLinksPerNode * k, &n, sizeof n);
-            }
+            StoreCountingNodes(at, node, first_part);
             for (size_t k = first_part; k < more; ++k)
               StoreNode(rel + 1 + static_cast<uint32_t>(k), node + (k + 1) * kOneEach);
             StoreNode(rel, node);  // this position's own node; the last one is stored below
@@ -921,6 +918,22 @@ class Compressor {
   }
   void StoreNode(uint32_t rel, uint64_t node) {
     std::memcpy(&chains_[kLinksPerNode * (rel & kWindowMask)], &node, sizeof node);
+  }
+  // Stores `count` nodes from `at` on, the first one `node` plus one in every
+  // lane, each following one plus one more. A function of its own, so that
+  // the node being counted up stays in a register.
+  [[gnu::noinline]] static void StoreCountingNodes(uint16_t* at, uint64_t node, size_t count) {
+    constexpr uint64_t kOneEach = 0x0001000100010001u;
+    // Two at a time: half the loop's own instructions per node.
+    uint64_t a = node + kOneEach, b = node + 2 * kOneEach;
+    size_t k = 0;
+    for (; k + 2 <= count; k += 2) {
+      std::memcpy(at + kLinksPerNode * k, &a, sizeof a);
+      std::memcpy(at + kLinksPerNode * (k + 1), &b, sizeof b);
+      a += 2 * kOneEach;
+      b += 2 * kOneEach;
+    }
+    if (k < count) std::memcpy(at + kLinksPerNode * k, &a, sizeof a);
   }
 
   // Moves the origin of relative positions by kWindowSize.
