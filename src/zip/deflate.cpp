@@ -831,15 +831,32 @@ class Compressor {
   // areas of pictures) are where a compressor spends its time on insertion.
   void InsertRun(size_t pos, uint32_t rel, size_t count) {
     if (count == 0) return;
-    uint32_t h = Hash3(in_ + pos);
+    // The tables' addresses in locals: a node is stored as raw bytes, which
+    // could alias the members, and they would be read again after each store.
+    uint16_t* const head = head_;
+    uint16_t* const chains = chains_;
+    const bool shortcuts = shortcuts_;
     const uint8_t* next = in_ + pos + kMinMatch;  // the byte that the next position's hash takes in
-    uint32_t prev_h = h + 1;                      // none yet
-    uint64_t node = 0;
-    unsigned linked = 0;  // positions in a row whose chain went on at the position before
+    uint32_t h = Hash3(in_ + pos);
     for (;;) {
-      if (h == prev_h) {
+      // A position whose hash differs from the one before (most of them, in
+      // text): its chain head comes from the table.
+      const uint32_t cand = head[h];
+      uint64_t node = (NodeOf(chains, cand) << kLinkBits) | cand;
+      head[h] = static_cast<uint16_t>(rel);
+      PutNode(chains, rel, node);
+      if (--count == 0) return;
+      uint32_t next_h = ((h << kHashShift) ^ *next++) & (kHashSize - 1);
+      ++rel;
+      if (next_h != h) {
+        h = next_h;
+        continue;
+      }
+      // Positions with the hash of the one before.
+      unsigned linked = 0;  // positions in a row whose chain went on at the position before
+      do {
         node = (node << kLinkBits) | (rel - 1);
-        if (++linked >= kLinksPerNode && count > 1 && shortcuts_) {
+        if (++linked >= kLinksPerNode && count > 1 && shortcuts) {
           // The node holds the four positions just before this one. While the
           // run of one byte value goes on, each following position repeats the
           // pattern one further on: add one to every lane and store.
@@ -864,28 +881,24 @@ class Compressor {
             // The slots follow one another, except where they wrap around.
             const uint32_t slot = (rel + 1) & kWindowMask;
             const size_t first_part = std::min<size_t>(more, kWindowSize - slot);
-            uint16_t* const at = &chains_[kLinksPerNode * slot];
+            uint16_t* const at = &chains[kLinksPerNode * slot];
             StoreCountingNodes(at, node, first_part);
             for (size_t k = first_part; k < more; ++k)
-              StoreNode(rel + 1 + static_cast<uint32_t>(k), node + (k + 1) * kOneEach);
-            StoreNode(rel, node);  // this position's own node; the last one is stored below
+              PutNode(chains, rel + 1 + static_cast<uint32_t>(k), node + (k + 1) * kOneEach);
+            PutNode(chains, rel, node);  // this position's own node; the last one is stored below
             rel += static_cast<uint32_t>(more);
             node += more * kOneEach;
             next += more;
             count -= more;
           }
         }
-      } else {
-        linked = 0;
-        const uint32_t cand = head_[h];
-        node = (LoadNode(cand) << kLinkBits) | cand;
-      }
-      head_[h] = static_cast<uint16_t>(rel);
-      StoreNode(rel, node);
-      if (--count == 0) break;
-      prev_h = h;
-      h = ((h << kHashShift) ^ *next++) & (kHashSize - 1);
-      ++rel;
+        head[h] = static_cast<uint16_t>(rel);
+        PutNode(chains, rel, node);
+        if (--count == 0) return;
+        next_h = ((h << kHashShift) ^ *next++) & (kHashSize - 1);
+        ++rel;
+      } while (next_h == h);
+      h = next_h;
     }
   }
 
@@ -917,7 +930,15 @@ class Compressor {
 #endif
   }
   void StoreNode(uint32_t rel, uint64_t node) {
-    std::memcpy(&chains_[kLinksPerNode * (rel & kWindowMask)], &node, sizeof node);
+    PutNode(chains_, rel, node);
+  }
+  static uint64_t NodeOf(const uint16_t* chains, uint32_t rel) {
+    uint64_t node;
+    std::memcpy(&node, reinterpret_cast<const char*>(chains) + kNodeBytes * (rel & kWindowMask), sizeof node);
+    return node;
+  }
+  static void PutNode(uint16_t* chains, uint32_t rel, uint64_t node) {
+    std::memcpy(reinterpret_cast<char*>(chains) + kNodeBytes * (rel & kWindowMask), &node, sizeof node);
   }
   // Stores `count` nodes from `at` on, the first one `node` plus one in every
   // lane, each following one plus one more. A function of its own, so that
