@@ -541,6 +541,42 @@ TEST(Deflate, ShortcutsLeaveTheOutputUnchanged) {
   }
 }
 
+// The bytes of every level are pinned: speed-ups of the match finder must
+// make the same choices, and a changed choice often still round-trips and
+// compresses as well, so only the bytes themselves show it. Both fast and
+// plain paths go through shared code (the insertion above all), which the
+// comparison of the two cannot check. The inputs come from fixed generators
+// and cover text with long chains, runs of every length and random bytes,
+// long enough to move the window origin.
+TEST(Deflate, OutputOfEveryLevelStaysTheSame) {
+  Bytes mixed = qbtest::TextLikeBytes(90000, 41);
+  const Bytes runs = Runs(80000, 42), noise = qbtest::RandomBytes(5000, 43);
+  mixed.insert(mixed.end(), runs.begin(), runs.end());
+  mixed.insert(mixed.end(), noise.begin(), noise.end());
+  const Bytes early(mixed.begin() + 1000, mixed.begin() + 60000);
+  mixed.insert(mixed.end(), early.begin(), early.end());  // a copy out of reach
+  const auto fnv = [](const Bytes& bytes) {
+    uint64_t h = 0xCBF29CE484222325u;
+    for (const uint8_t b : bytes) h = (h ^ b) * 0x100000001B3u;
+    return h;
+  };
+  const uint64_t expected[10] = {0,
+                                 0xE2A459AD08F12DF0u,
+                                 0x2BDA916536AC3819u,
+                                 0xC8F8366927CC6A93u,
+                                 0xC3FCA2445FC43668u,
+                                 0x1B5FA0CB4021BA1Du,
+                                 0xF05DF35D04357087u,
+                                 0x27295B18AD3AB68Du,
+                                 0x3C4FEB56499695ACu,
+                                 0x0525DDCC28AA6F27u};
+  for (int level = 1; level <= 9; ++level) {
+    const DeflateOutput out = Deflate(mixed.data(), mixed.size(), level);
+    EXPECT_TRUE(ZlibInflatesTo(out.data, mixed)) << "level " << level;
+    EXPECT_EQ(fnv(out.data), expected[level]) << "level " << level << ", " << out.data.size() << " bytes";
+  }
+}
+
 TEST(Deflate, CompressesWithinOnePercentOfZlib) {
   // A weak match finder or a poor Huffman code shows up here first.
   const Bytes headers = SystemHeaders(250000);
