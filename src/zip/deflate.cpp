@@ -910,16 +910,24 @@ class Compressor {
   // is formed in as few steps as the processor allows: a byte offset masked
   // from the position (or straight from the shifted node), no index scaled
   // twice.
-  uint64_t LoadNode(uint32_t rel) const { return LoadNodeAt(kNodeBytes * (rel & kWindowMask)); }
+  // The node at a byte offset into the chains, and those of and for a position.
+  static uint64_t NodeAt(const uint16_t* chains, size_t byte_offset) {
+    uint64_t node;
+    std::memcpy(&node, reinterpret_cast<const char*>(chains) + byte_offset, sizeof node);
+    return node;
+  }
+  static uint64_t NodeOf(const uint16_t* chains, uint32_t rel) {
+    return NodeAt(chains, kNodeBytes * (rel & kWindowMask));
+  }
+  static void PutNode(uint16_t* chains, uint32_t rel, uint64_t node) {
+    std::memcpy(reinterpret_cast<char*>(chains) + kNodeBytes * (rel & kWindowMask), &node, sizeof node);
+  }
+  uint64_t LoadNode(uint32_t rel) const { return NodeOf(chains_, rel); }
+  void StoreNode(uint32_t rel, uint64_t node) { PutNode(chains_, rel, node); }
   // The node of the position in the last lane of `node`.
   uint64_t LoadLastLaneNode(uint64_t node) const {
     static_assert(kNodeBytes == 8, "the shift below multiplies by 8");
-    return LoadNodeAt((node >> (3 * kLinkBits - 3)) & (kNodeBytes * kWindowMask));
-  }
-  uint64_t LoadNodeAt(size_t byte_offset) const {
-    uint64_t node;
-    std::memcpy(&node, reinterpret_cast<const char*>(chains_) + byte_offset, sizeof node);
-    return node;
+    return NodeAt(chains_, (node >> (3 * kLinkBits - 3)) & (kNodeBytes * kWindowMask));
   }
   // Asks for the node of `rel` ahead of its use.
   void PrefetchNode(uint32_t rel) const {
@@ -928,17 +936,6 @@ class Compressor {
 #else
     (void)rel;
 #endif
-  }
-  void StoreNode(uint32_t rel, uint64_t node) {
-    PutNode(chains_, rel, node);
-  }
-  static uint64_t NodeOf(const uint16_t* chains, uint32_t rel) {
-    uint64_t node;
-    std::memcpy(&node, reinterpret_cast<const char*>(chains) + kNodeBytes * (rel & kWindowMask), sizeof node);
-    return node;
-  }
-  static void PutNode(uint16_t* chains, uint32_t rel, uint64_t node) {
-    std::memcpy(reinterpret_cast<char*>(chains) + kNodeBytes * (rel & kWindowMask), &node, sizeof node);
   }
   // Stores `count` nodes from `at` on, the first one `node` plus one in every
   // lane, each following one plus one more. A function of its own, so that
