@@ -216,12 +216,19 @@ int CommandCat(const std::vector<std::string>& argv) {
     return kExitFailure;
   }
   if (entry.uncompressed_size <= kCatInMemory) {
-    TMemoryStream stream;
-    if (cabinet.zip.ExtractIndexToStream(&stream, index) != 1) {
-      Complain("\"" + ShowPath(path) + "\" " + cabinet.zip.CheckEntry(index));
+    // Decoded once, into a buffer of the item's size (the check refuses anything
+    // past it), and written only when it came out whole.
+    std::string data;
+    data.reserve(static_cast<size_t>(entry.uncompressed_size));
+    const std::string problem = cabinet.zip.CheckEntry(index, [&](const uint8_t* bytes, size_t size) {
+      data.append(reinterpret_cast<const char*>(bytes), size);
+      return true;
+    });
+    if (!problem.empty()) {
+      Complain("\"" + ShowPath(path) + "\" " + problem);
       return kExitFailure;
     }
-    return WriteOut(stream.Bytes().data(), stream.Size()) ? kExitOk : kExitFailure;
+    return WriteOut(data) ? kExitOk : kExitFailure;
   }
   // Checked whole first, so that a damaged item writes nothing; then streamed.
   if (std::string problem = cabinet.zip.CheckEntry(index); !problem.empty()) {

@@ -151,6 +151,31 @@ open('crc.qvf', 'wb').write(data)
   EXPECT_EQ(cat.output, "");
   EXPECT_NE(cat.errors.find("bad CRC"), std::string::npos);
 
+  // An item of many decoding pieces, whole and with damage near its end: the
+  // pieces before the damage come out but are not written.
+  Python(dir, R"(
+import random, zipfile
+r = random.Random(7)
+data = b''.join(b'line %d of the clip\n' % i + r.randbytes(r.randrange(40)) for i in range(20000))
+open('big.bin', 'wb').write(data)
+z = zipfile.ZipFile('big.qvf', 'w', zipfile.ZIP_DEFLATED)
+z.writestr('Big', data)
+z.close()
+info = zipfile.ZipFile('big.qvf').getinfo('Big')
+raw = bytearray(open('big.qvf', 'rb').read())
+at = info.header_offset + 30 + len('Big') + info.compress_size - 64
+raw[at] ^= 0x10
+open('bad.qvf', 'wb').write(raw)
+)");
+  CommandResult big = Qvf({"cat", dir / "big.qvf", "Big"});
+  EXPECT_EQ(big.exit_code, 0) << big.errors;
+  EXPECT_EQ(big.output, qbtest::ReadFileText(dir / "big.bin"));
+  ASSERT_GT(big.output.size(), 600000u);
+  CommandResult bad = Qvf({"cat", dir / "bad.qvf", "Big"});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.output, "");
+  EXPECT_NE(bad.errors.find("\"Big\" "), std::string::npos) << bad.errors;
+
   const std::string text = dir / "text.qvf";
   WriteFileText(text, "This is not an archive, only some words long enough to have no end record.\n");
   const auto before = ReadFileBytes(text);
