@@ -97,6 +97,17 @@ uint64_t FoldedNameHashAscii(std::string_view name, bool stored_form, bool& asci
   return h;
 }
 
+bool StoredNameIs(std::string_view stored, std::string_view wanted) {
+  const size_t size = stored.size();
+  if (wanted.size() != size) return false;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8)
+    if (FoldWord(LoadWord(stored.data() + i), true) != FoldWord(LoadWord(wanted.data() + i), false))
+      return false;
+  return i == size || FoldWord(LoadTail(stored.data(), size, size - i), true) ==
+                          FoldWord(LoadTail(wanted.data(), size, size - i), false);
+}
+
 uint64_t FoldedNameHash(std::string_view head, std::string_view tail, bool stored_form) {
   if (tail.empty()) return HashBytes(head.data(), head.size(), stored_form);
   if (head.empty()) return HashBytes(tail.data(), tail.size(), stored_form);

@@ -99,6 +99,8 @@ uint64_t FoldedNameHash(std::string_view head, std::string_view tail = {}, bool 
 // FoldedNameHash(name, {}, stored_form), telling on the way whether every byte of
 // name is ASCII (below 0x80).
 uint64_t FoldedNameHashAscii(std::string_view name, bool stored_form, bool& ascii);
+// Whether a name as stored ("/" read as "\\") is wanted, a-z folded in both.
+bool StoredNameIs(std::string_view stored, std::string_view wanted);
 
 // A list of entry records ordered by a sort mode. ByNone orders by disk number and
 // local header offset, the order of the entries in the file.

@@ -521,14 +521,8 @@ namespace {
 
 // Whether name (as stored, ASCII) is one of names: "/" read as "\\", letters folded.
 bool NameIn(const std::vector<std::string>& names, std::string_view name) {
-  for (const std::string& wanted : names) {
-    if (wanted.size() != name.size()) continue;
-    size_t i = 0;
-    for (; i < name.size(); ++i)
-      if (codepage::AsciiLower(name[i] == '/' ? '\\' : name[i]) != codepage::AsciiLower(wanted[i])) break;
-    if (i == name.size()) return true;
-  }
-  return false;
+  return std::any_of(names.begin(), names.end(),
+                     [name](const std::string& wanted) { return StoredNameIs(name, wanted); });
 }
 
 // Whether SanitizeDosDateTime keeps value as it is: every field in its range.

@@ -185,6 +185,35 @@ TEST(ZipNames, FoldedHashKeepsApartOnlyWhatTheFoldKeepsApart) {
   EXPECT_EQ(hashes.size(), 65000u);
 }
 
+// The look-up of a wanted name among stored ones, word by word, against the same
+// rule byte by byte: every pair of bytes at every place of a word.
+TEST(ZipNames, StoredNameIsFoldsAsTheByteRule) {
+  auto same = [](std::string_view stored, std::string_view wanted) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (stored.size() != wanted.size()) return false;
+    for (size_t i = 0; i < stored.size(); ++i)
+      if (lower(stored[i] == '/' ? '\\' : stored[i]) != lower(wanted[i])) return false;
+    return true;
+  };
+  for (size_t length : {1, 5, 8, 9, 16, 19}) {
+    for (size_t at = 0; at < length; ++at) {
+      std::string stored(length, 'k'), wanted(length, 'K');
+      for (int a = 0; a < 256; ++a) {
+        stored[at] = static_cast<char>(a);
+        for (int b = 0; b < 256; ++b) {
+          wanted[at] = static_cast<char>(b);
+          ASSERT_EQ(StoredNameIs(stored, wanted), same(stored, wanted))
+              << length << " " << at << " " << a << " " << b;
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(StoredNameIs("", ""));
+  EXPECT_FALSE(StoredNameIs("Drawer\\Item1", "Drawer\\Item10"));
+  EXPECT_TRUE(StoredNameIs("drawer/ITEM1", "Drawer\\Item1"));
+  EXPECT_FALSE(StoredNameIs("Drawer\\Item1", "Drawer/Item1"));  // only the stored form reads "/" as "\\"
+}
+
 // The rule other tools follow: the flag, then a Unicode path field whose CRC
 // matches, then valid UTF-8 from a Unix host, else code page 437.
 TEST(ZipNames, ReadingRule) {
