@@ -66,12 +66,13 @@ std::vector<std::string> RecordsOf(zip::TZipReader& zip, const std::string& name
   return out;
 }
 
-// A read of one name (as qvf add and cat read) holds the records of that name
-// that the whole read holds, and tells the same damage.
-void CheckReadOfOneName(const std::string& path, zip::TZipReader& whole, zip::TIncompleteZipMode mode) {
+// A read of one name (as qvf add and cat read, for an update or not) holds the
+// records of that name that the whole read holds, and tells the same damage.
+void CheckReadOfOneName(const std::string& path, zip::TZipReader& whole, zip::TIncompleteZipMode mode,
+                        bool for_update) {
   const std::string name = whole.EntryCount() ? whole.EntryFullName(whole.EntryCount() / 2) : "Fuzz\\Fresh";
   zip::TZipReader one;
-  one.SetNameFilter({name});
+  one.SetNameFilter({name}, for_update);
   one.SetSortMode(zip::TZipSortMode::ByName);
   one.SetIncompleteZipMode(mode);
   one.SetZipName(path);
@@ -103,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       continue;
     }
     if (!zip.DirectoryLoaded()) continue;  // no end record: the next mode recovers
-    CheckReadOfOneName(path, zip, mode);
+    for (bool for_update : {true, false}) CheckReadOfOneName(path, zip, mode, for_update);
     ReadEverything(zip);
     break;
   }

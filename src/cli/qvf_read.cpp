@@ -60,7 +60,7 @@ void ReadOnlyEntriesNamed(Cabinet& cabinet, const std::string& item) {
   } catch (const Exception&) {
     // Not an item path: only the name as typed can match.
   }
-  cabinet.zip.SetNameFilter(std::move(names));
+  cabinet.zip.SetNameFilter(std::move(names), false);
 }
 
 // Writes the ls line of each entry of order; false when the output failed.

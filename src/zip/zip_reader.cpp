@@ -525,6 +525,12 @@ bool NameIn(const std::vector<std::string>& names, std::string_view name) {
                      [name](const std::string& wanted) { return StoredNameIs(name, wanted); });
 }
 
+bool AllAscii(std::string_view bytes) {
+  unsigned char seen = 0;
+  for (char c : bytes) seen |= static_cast<unsigned char>(c);
+  return seen < 0x80;
+}
+
 // Whether SanitizeDosDateTime keeps value as it is: every field in its range.
 inline bool DosDateTimeNeedsNoMending(uint32_t value) {
   const uint32_t seconds = value & 0x1F, minutes = (value >> 5) & 0x3F, hours = (value >> 11) & 0x1F;
@@ -553,14 +559,17 @@ struct TRecordOffsets {
 // holds: their offsets go to kept, to be decoded after the pass; ordered and
 // as_written tell what CheckCentralFacts would find of the facts. Appends to facts
 // within its reserved room only, allocates nothing, throws nothing: it may run
-// over a guarded mapping. False as soon as the directory is not such a one (a
-// record that is not, a short file, too many records kept): the full read then
-// reads it, whatever it holds.
+// over a guarded mapping. Without facts (a read for a reader that writes nothing)
+// the pass keeps only the records, and takes only a directory in file order: any
+// other needs the facts for its check. False as soon as the directory is not such
+// a one (a record that is not, a short file, too many records kept): the full
+// read then reads it, whatever it holds.
 template <class Source>
 bool PlainDirectoryFacts(Source& source, uint64_t start, uint64_t count, uint64_t end,
-                         const std::vector<std::string>& filter, TCentralFactsList& facts,
+                         const std::vector<std::string>& filter, TCentralFactsList* facts,
                          TRecordOffsets& kept, bool& ordered, bool& as_written) {
-  if (count > facts.capacity() - facts.size()) return false;
+  if (facts ? count > facts->capacity() - facts->size() : count > static_cast<uint64_t>(kMaxListSize))
+    return false;
   ordered = as_written = true;
   uint16_t last_disk = 0;
   uint32_t last_offset = 0;
@@ -570,7 +579,8 @@ bool PlainDirectoryFacts(Source& source, uint64_t start, uint64_t count, uint64_
       // The records follow each other: the bytes a few records on, and the room of
       // the facts a few records on, are asked for while this one is read.
       source.Prefetch(position + kPrefetchRecords);
-      __builtin_prefetch(facts.data() + std::min(facts.size() + kPrefetchFacts, facts.capacity()), 1);
+      if (facts)
+        __builtin_prefetch(facts->data() + std::min(facts->size() + kPrefetchFacts, facts->capacity()), 1);
     }
     const uint8_t* p = source.Peek(position, kCentralHeaderSize);
     if (!p || Get32(p) != kCentralHeaderSignature) return false;
@@ -585,24 +595,29 @@ bool PlainDirectoryFacts(Source& source, uint64_t start, uint64_t count, uint64_
     if (!whole) return false;
     const std::string_view name(reinterpret_cast<const char*>(whole) + kCentralHeaderSize, name_length);
     bool ascii = false;
-    const uint64_t hash = FoldedNameHashAscii(name, true, ascii);
-    if (!ascii) return false;
+    const uint64_t hash = facts ? FoldedNameHashAscii(name, true, ascii) : 0;
+    if (!(facts ? ascii : AllAscii(name))) return false;
     bool zip64 = false;
     const bool whole_extra = extra_length == 0 || ForEachExtraField({name.data() + name_length, extra_length},
                                                                     [&](uint16_t id, auto) {
                                                                       zip64 = id == kExtraZip64;
                                                                       return !zip64;
                                                                     });
-    TCentralFacts& f = facts.emplace_back();
-    f.local_header_offset = offset;
-    f.name_hash = hash;
-    f.compressed_size = compressed;
-    f.crc = crc;
-    f.flags = flags;
-    f.disk = disk;
-    f.as_written = whole_extra && !zip64 && disk == 0 && DosDateTimeNeedsNoMending(dos_date_time);
-    as_written = as_written && f.as_written;
+    const bool written = whole_extra && !zip64 && disk == 0 && DosDateTimeNeedsNoMending(dos_date_time);
+    as_written = as_written && written;
     ordered = ordered && (found == 0 || disk > last_disk || (disk == last_disk && offset > last_offset));
+    if (facts) {
+      TCentralFacts& f = facts->emplace_back();
+      f.local_header_offset = offset;
+      f.name_hash = hash;
+      f.compressed_size = compressed;
+      f.crc = crc;
+      f.flags = flags;
+      f.disk = disk;
+      f.as_written = written;
+    } else if (!ordered) {
+      return false;
+    }
     last_disk = disk;
     last_offset = offset;
     if (!filter.empty() && NameIn(filter, name)) {
@@ -623,12 +638,16 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   physical_->Clear();
   central_facts_.clear();
   // Room for one more: an update may append one.
-  central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize)) + 1);
+  const auto reserve_facts = [&] {
+    central_facts_.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize)) + 1);
+  };
+  if (filter_for_update_) reserve_facts();
   if (!name_filter_.empty() && ReadPlainDirectory(start)) return true;
   facts_summary_ = {};
   block_.read_ahead = TDirectoryBlock{}.read_ahead;
   physical_->Clear();
   central_facts_.clear();
+  reserve_facts();
   const std::string damage_before = damage_;
   uint64_t position = start;
   uint64_t found = 0;
@@ -670,11 +689,12 @@ bool TZipReader::ReadPlainDirectory(uint64_t start) {
   std::vector<uint64_t> kept_at(name_filter_.size() + 4);
   TRecordOffsets kept{kept_at.data(), 0, kept_at.size()};
   const uint64_t end = start + end_.directory_size, size = file_->Size();
+  TCentralFactsList* facts = filter_for_update_ ? &central_facts_ : nullptr;
   bool plain = false, read = false;
   if (size <= SIZE_MAX) {
     TFileWindow window(file_->Handle(), size, true);  // every byte of the directory is read
     auto pass = [&] {
-      plain = PlainDirectoryFacts(window, start, end_.total_entries, end, name_filter_, central_facts_, kept,
+      plain = PlainDirectoryFacts(window, start, end_.total_entries, end, name_filter_, facts, kept,
                                   facts_summary_.ordered, facts_summary_.as_written);
     };
     read = RunGuarded(pass);
@@ -690,7 +710,7 @@ bool TZipReader::ReadPlainDirectory(uint64_t start) {
     } blocks{*this};
     central_facts_.clear();
     kept.count = 0;
-    plain = PlainDirectoryFacts(blocks, start, end_.total_entries, end, name_filter_, central_facts_, kept,
+    plain = PlainDirectoryFacts(blocks, start, end_.total_entries, end, name_filter_, facts, kept,
                                 facts_summary_.ordered, facts_summary_.as_written);
   }
   if (!plain) return false;

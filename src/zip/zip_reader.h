@@ -95,8 +95,13 @@ class TZipReader {
   // names (ASCII letters folded), for a reader after one item in a large archive:
   // the others are passed over as they are read, so look-ups among the names give
   // what they give over the whole directory. Empty (the default): every entry. Set
-  // it before the directory is read.
-  void SetNameFilter(std::vector<std::string> names) { name_filter_ = std::move(names); }
+  // it before the directory is read. A reader that will write nothing passes
+  // for_update false: the read then gathers nothing of the records it passes over
+  // (what an update needs to carry the directory over).
+  void SetNameFilter(std::vector<std::string> names, bool for_update = true) {
+    name_filter_ = std::move(names);
+    filter_for_update_ = for_update;
+  }
 
   // --- directory ----------------------------------------------------------------
   // Runs the open step. A missing end record (izAssumeMulti) leaves no directory
@@ -226,6 +231,7 @@ class TZipReader {
   std::string damage_;
   bool recovered_ = false;
   std::vector<std::string> name_filter_;
+  bool filter_for_update_ = true;
 
   // Every central record of the file as it stands, in directory order - those the
   // name filter passed over too - for an update that adds an entry and carries the
