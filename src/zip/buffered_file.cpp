@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "platform/errors.h"
 #include "zip/system_calls.h"
@@ -104,6 +105,13 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
     if (got == 0) break;
   }
   return done;
+}
+
+void TLFNFileStream::AdviseWillRead(uint64_t position, uint64_t count) {
+  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+  if (fd_ < 0 || count == 0 || position > kMax) return;
+  sys::Fadvise(fd_, static_cast<off_t>(position), static_cast<off_t>(std::min(count, kMax - position)),
+               POSIX_FADV_WILLNEED);
 }
 
 bool TLFNFileStream::MapForReading() {

@@ -46,6 +46,9 @@ class TLFNFileStream {
   // Reads up to count bytes at position, bypassing the buffer (for scattered small
   // reads); does not move the stream's position.
   size_t ReadAt(uint64_t position, void* buffer, size_t count);
+  // Tells the system that count bytes at position will be read soon, so that
+  // those not in the cache are read in ahead, together; a hint, nothing more.
+  void AdviseWillRead(uint64_t position, uint64_t count);
   // Maps a file opened for reading into memory, so that many scattered ReadAt calls
   // cost no system call each; false (and nothing changes) when it cannot.
   bool MapForReading();

@@ -100,8 +100,8 @@ void AbandonGuardedPass() {
   siglongjmp(t_guard->jump, 1);
 }
 
-TFileWindow::TFileWindow(int fd, uint64_t size, bool dense)
-    : fd_(fd), size_(size), dense_(dense), page_(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) {}
+TFileWindow::TFileWindow(int fd, uint64_t size)
+    : fd_(fd), size_(size), page_(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) {}
 
 size_t TFileWindow::ReadAt(uint64_t position, void* buffer, size_t count) {
   if (position >= size_) return 0;
@@ -115,8 +115,7 @@ void TFileWindow::Move(uint64_t position, size_t count) {
   const uint64_t start = position - position % page_;
   const uint64_t wanted = std::max<uint64_t>(kWindow, position + count - start);
   const size_t length = static_cast<size_t>(std::min(wanted, size_ - start));
-  void* view =
-      sys::Mmap(length, PROT_READ, MAP_SHARED | (dense_ ? MAP_POPULATE : 0), fd_, static_cast<off_t>(start));
+  void* view = sys::Mmap(length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, static_cast<off_t>(start));
   if (view == MAP_FAILED) AbandonGuardedPass();
   map_ = static_cast<const uint8_t*>(view);
   start_ = start;

@@ -40,13 +40,12 @@ class TFileWindow {
  public:
   static constexpr size_t kWindow = size_t{2} << 20;
 
-  // For the first size bytes of the file open for reading as fd. With dense, for a
-  // pass that touches nearly every page of what it reads: each window is mapped
-  // with its pages in place (those in the cache, the others read in one go), not
-  // page by page as the pass first touches them, a fault each, and what the pass
-  // asks to be prefetched lies in pages already mapped. Without it, a sparse pass
-  // reads no more of the file than the pages it touches.
-  TFileWindow(int fd, uint64_t size, bool dense = false);
+  // For the first size bytes of the file open for reading as fd, for a pass that
+  // touches nearly every page of what it reads: each window is mapped with its
+  // pages in place (those in the cache, the others read in one go), not page by
+  // page as the pass first touches them, a fault each, and what the pass asks to
+  // be prefetched lies in pages already mapped.
+  TFileWindow(int fd, uint64_t size);
   ~TFileWindow() { Unmap(); }
   TFileWindow(const TFileWindow&) = delete;
   TFileWindow& operator=(const TFileWindow&) = delete;
@@ -72,7 +71,6 @@ class TFileWindow {
 
   int fd_;
   uint64_t size_;
-  bool dense_;
   uint64_t page_;
   const uint8_t* map_ = nullptr;
   uint64_t start_ = 0;

@@ -82,6 +82,10 @@ void* Mmap(size_t length, int protection, int flags, int fd, off_t offset) {
   return Injected("mmap") ? MAP_FAILED : ::mmap(nullptr, length, protection, flags, fd, offset);
 }
 
+int Fadvise(int fd, off_t offset, off_t length, int advice) {
+  return Injected("posix_fadvise") ? errno : ::posix_fadvise(fd, offset, length, advice);
+}
+
 int Fsync(int fd) {
   return Injected("fsync") ? -1 : ::fsync(fd);
 }

@@ -31,6 +31,8 @@ ssize_t Pread(int fd, void* buffer, size_t count, off_t offset);
 ssize_t Pwrite(int fd, const void* buffer, size_t count, off_t offset);
 ssize_t CopyFileRange(int in_fd, off_t* in_offset, int out_fd, off_t* out_offset, size_t count);
 void* Mmap(size_t length, int protection, int flags, int fd, off_t offset = 0);
+// posix_fadvise(3): returns the error number itself, 0 when it succeeded.
+int Fadvise(int fd, off_t offset, off_t length, int advice);
 int Fsync(int fd);
 int Fchown(int fd, uid_t owner, gid_t group);
 int Fchmod(int fd, mode_t mode);

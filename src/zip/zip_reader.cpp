@@ -692,7 +692,7 @@ bool TZipReader::ReadPlainDirectory(uint64_t start) {
   TCentralFactsList* facts = filter_for_update_ ? &central_facts_ : nullptr;
   bool plain = false, read = false;
   if (size <= SIZE_MAX) {
-    TFileWindow window(file_->Handle(), size, true);  // every byte of the directory is read
+    TFileWindow window(file_->Handle(), size);
     auto pass = [&] {
       plain = PlainDirectoryFacts(window, start, end_.total_entries, end, name_filter_, facts, kept,
                                   facts_summary_.ordered, facts_summary_.as_written);

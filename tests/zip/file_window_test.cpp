@@ -51,18 +51,14 @@ bool SigbusBlocked() {
   return sigismember(&mask, SIGBUS);
 }
 
-// Windows mapped page by page as they are touched, or with their pages in place
-// (dense): the same bytes, and the same stop where the file was cut, whether the
-// cut came before or after a window was mapped.
-class FileWindowCut : public ::testing::TestWithParam<bool> {};
-
-TEST_P(FileWindowCut, AFileCutShortEndsThePassNotTheProgram) {
-  const bool dense = GetParam();
+// The same bytes as the file holds, and a stop where the file was cut, whether
+// the cut came before or after a window was mapped.
+TEST(FileWindowCut, AFileCutShortEndsThePassNotTheProgram) {
   TempDir dir;
   // More than one window, so that the pass moves it along.
   const uint64_t size = 2 * TFileWindow::kWindow + 5 * kPage;
   TestFile file(dir, "f", size);
-  TFileWindow window(file.fd, size, dense);
+  TFileWindow window(file.fd, size);
   uint64_t reached = 0;
   EveryPage pass{window, size, &reached};
   ASSERT_TRUE(RunGuarded(pass));
@@ -80,7 +76,7 @@ TEST_P(FileWindowCut, AFileCutShortEndsThePassNotTheProgram) {
     EXPECT_FALSE(SigbusBlocked());
   }
   // Over the file as it now is, a pass runs to its end.
-  TFileWindow shorter(file.fd, cut, dense);
+  TFileWindow shorter(file.fd, cut);
   EXPECT_EQ(shorter.Peek(cut - 1, 2), nullptr);
   EveryPage whole{shorter, cut, &reached};
   EXPECT_TRUE(RunGuarded(whole));
@@ -108,8 +104,6 @@ TEST_P(FileWindowCut, AFileCutShortEndsThePassNotTheProgram) {
   EXPECT_EQ(reached, second_cut - second_cut % kPage);
   EXPECT_FALSE(SigbusBlocked());
 }
-
-INSTANTIATE_TEST_SUITE_P(PageByPageAndDense, FileWindowCut, ::testing::Bool());
 
 TEST(FileWindow, PassesOnOtherThreadsGoOnWhileOneIsStopped) {
   TempDir dir;

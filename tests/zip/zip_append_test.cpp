@@ -59,8 +59,8 @@ Bytes AddTo(const std::string& original, const std::string& copy, Reading readin
   return ReadFileBytes(copy);
 }
 
-// While it lives, with refuse set, the engine cannot map files: the old local
-// headers are checked through reads. With a path given, the first call named
+// While it lives, with refuse set, the engine cannot map files: the directory is
+// read through reads. With a path given, the first call named
 // cut_at cuts that file short to cut bytes first (another program truncating the
 // file during an update).
 struct MappingsRefused {
@@ -388,14 +388,13 @@ TEST(ZipAppend, ArchivesTheRewriteRefusesAreRefusedAlike) {
                                  "List capacity out of bounds (" + std::to_string(kMaxListSize + 1) + ")");
 }
 
-// Another program cuts the file short while the old local headers are checked:
-// the add is refused as a read of the shorter file refuses it, whether the check
-// was reading the file through a mapping (which then faults) or through reads;
-// nothing is written. Cut while the old bytes are copied, the file is said to end
-// early (not a full disk).
+// Another program cuts the file short as the old local headers are checked: the
+// add is refused as a read of the shorter file refuses it, whether the directory,
+// read again, is read through a mapping or through reads; nothing is written. Cut
+// while the old bytes are copied, the file is said to end early (not a full disk).
 TEST(ZipAppend, AFileCutShortDuringTheUpdateIsRefusedAsReadsRefuseIt) {
   TempDir dir;
-  // Entries over several mapping windows.
+  // Entries far apart: each header is read alone.
   std::vector<RawEntry> entries;
   for (int i = 0; i < 40; ++i)
     entries.push_back(Raw("Item" + std::to_string(i), std::string(150000, static_cast<char>('a' + i % 26))));
@@ -407,15 +406,14 @@ TEST(ZipAppend, AFileCutShortDuringTheUpdateIsRefusedAsReadsRefuseIt) {
     const char* at;
     std::string message;
   };
-  // Within a header, within data, in the window after the first, within the last
-  // header (the mapping reads zeros there: the check refuses); within the last
-  // entry's data (the file's end record is gone: the
-  // update, seeing the file changed, reads it again); while copying.
-  const Cut cuts[] = {{item10 + 12, "mmap", EBadZipFile().what()},
-                      {3 * (part - 1) + 1000, "mmap", EBadZipFile().what()},
-                      {item10 + 20 * part + 40, "mmap", EBadZipFile().what()},
-                      {item10 + 29 * part + 12, "mmap", EBadZipFile().what()},
-                      {item10 + 29 * part + 5000, "mmap", EIncompleteZip().what()},
+  // Within a header, within data, far on, within the last header; within the
+  // last entry's data (the file's end record is gone: the update, seeing the file
+  // changed, reads it again); while copying.
+  const Cut cuts[] = {{item10 + 12, "posix_fadvise", EBadZipFile().what()},
+                      {3 * (part - 1) + 1000, "posix_fadvise", EBadZipFile().what()},
+                      {item10 + 20 * part + 40, "posix_fadvise", EBadZipFile().what()},
+                      {item10 + 29 * part + 12, "posix_fadvise", EBadZipFile().what()},
+                      {item10 + 29 * part + 5000, "posix_fadvise", EIncompleteZip().what()},
                       {item10 + 20 * part, "copy_file_range", EFatalUnzipError().what()}};
   for (const Cut& cut : cuts) {
     for (bool mapped : {true, false}) {
