@@ -421,7 +421,7 @@ void TItemFinder::ReadChanged(std::vector<std::string> names) {
         zip.SetSortMode(zip::TZipSortMode::ByName);
         zip.SetDoProcessMessages(false);
         zip.SetZipName(path);
-        zip.SetNameFilter(names);
+        zip.SetNameFilter(names, false);  // read only: no facts for an update
         try {
           *result = std::make_shared<TCabinetIndex>(TCabinetIndex::Read(zip));
         } catch (const std::exception&) {
