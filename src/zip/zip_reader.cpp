@@ -1092,8 +1092,11 @@ TZipReader::TEntryResult TZipReader::DecodeEntry(const TZipHeaderInfo& record, c
     if (header[kEncryptionHeaderSize - 1] != check) return TEntryResult::WrongPassword;
     length -= kEncryptionHeaderSize;
   }
-  EntrySource source(*file_, data_start + (record.Encrypted() ? kEncryptionHeaderSize : 0), length,
-                     crypto ? &*crypto : nullptr, pump);
+  const uint64_t source_start = data_start + (record.Encrypted() ? kEncryptionHeaderSize : 0);
+  EntrySource source(*file_, source_start, length, crypto ? &*crypto : nullptr, pump);
+  // What the file holds of the data at most: a record may claim far more, and
+  // nothing is sized by the claim alone.
+  const uint64_t held = std::min(length, file_->Size() > source_start ? file_->Size() - source_start : 0);
 
   const uint16_t method = record.method;
   const bool legacy = method >= kMethodShrunk && method <= kMethodImploded;
@@ -1119,14 +1122,16 @@ TZipReader::TEntryResult TZipReader::DecodeEntry(const TZipHeaderInfo& record, c
     // The window grows as the output needs it: a small entry never takes the
     // whole streaming window.
     const size_t initial = static_cast<size_t>(std::min<uint64_t>(
-        into_memory ? declared : std::min<uint64_t>(declared + 1024, kStreamWindow), 4 * length + 65536));
+        into_memory ? declared : std::min<uint64_t>(declared + 1024, kStreamWindow), 4 * held + 65536));
     const size_t max = into_memory ? static_cast<size_t>(declared) + 1024 : kStreamWindow;
     status = InflateStream(source, sink, initial, max).status;
   } else {
     // The legacy methods decode whole buffers: the input as the file holds it, and
     // an output buffer doubled until it holds what the data makes (they have no end
-    // marker: a full buffer may mean there is more).
-    std::vector<uint8_t> input(static_cast<size_t>(length));
+    // marker: a full buffer may mean there is more). The input buffer takes one
+    // byte more than the file holds when the record claims more, so that the read
+    // meets the file's end as it would with the room the record claims.
+    std::vector<uint8_t> input(static_cast<size_t>(held < length ? held + 1 : length));
     size_t got = 0;
     for (size_t n; got < input.size() && (n = source.Read(input.data() + got, input.size() - got)) != 0;)
       got += n;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 
 #include "support/test_support.h"
@@ -568,6 +569,42 @@ TEST(ZipDamage, UnknownMethodShowsTheZipErrorBox) {
   EXPECT_EQ(out.Size(), 0u);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0], "Zip Error: Unknown Compression Method");
+}
+
+// A record that claims far more data than the file holds (of a legacy method, or
+// deflated with a size to match) reads as data cut short, without memory for
+// what it claims.
+TEST(ZipDamage, ADataSizeBeyondTheFileTakesNoMemoryForTheClaim) {
+  TempDir dir;
+  {
+    TZipWriter zip;
+    zip.SetZipName(dir / "src.zip");
+    TMemoryStream small("small data");
+    zip.AddFromStream(&small, "Top");
+  }
+  const std::vector<uint8_t> original = qbtest::ReadFileBytes(dir.Path() / "src.zip");
+  const uint8_t central_signature[] = {'P', 'K', 1, 2};
+  const size_t central =
+      static_cast<size_t>(std::search(original.begin(), original.end(), std::begin(central_signature),
+                                      std::end(central_signature)) -
+                          original.begin());
+  ASSERT_LT(central, original.size());
+  for (const int method : {1, 6, 8}) {
+    std::vector<uint8_t> bytes = original;
+    const uint32_t claim = 0x7FFFFF00;
+    for (const size_t at : {size_t{8}, central + 10})
+      format::Put16(bytes.data() + at, static_cast<uint16_t>(method));
+    for (const size_t at : {size_t{18}, size_t{22}, central + 20, central + 24})
+      format::Put32(bytes.data() + at, claim);
+    const std::string path = dir / "claim.zip";
+    qbtest::WriteFileBytes(path, bytes);
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    const std::string read = ReadAll(path);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << method;  // KiB
+    EXPECT_NE(read.find(EFatalUnzipError().what()), std::string::npos) << method << ": " << read;
+  }
 }
 
 }  // namespace
