@@ -34,7 +34,9 @@ constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 // them all, in file order.
 constexpr size_t kReadAhead = 256 << 10;
 // Local headers at most this far apart are read in one block with the data between.
-constexpr uint64_t kCloseHeaders = 8 << 10;
+// A read call costs about as much as copying 10-20 KiB out of the cache: at 10,000
+// entries 13 KiB apart, reading them one by one made an append 6% slower.
+constexpr uint64_t kCloseHeaders = 32 << 10;
 // New data of at least this size is checksummed and compressed on a worker thread.
 constexpr size_t kWorkerThreshold = 1 << 20;
 // While a worker runs, the window's messages are dispatched this often.

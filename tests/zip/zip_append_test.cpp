@@ -294,7 +294,7 @@ with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:
   }
   // Entries far apart (their headers read one by one) and close together.
   const std::string spread = dir / "spread.zip";
-  qbtest::WriteFileBytes(spread, BuildRaw({Raw("a", std::string(40000, 'a')), Raw("b", "b"), Raw("c", "c"),
+  qbtest::WriteFileBytes(spread, BuildRaw({Raw("a", std::string(100000, 'a')), Raw("b", "b"), Raw("c", "c"),
                                            Raw("d", std::string(9000, 'd')), Raw("e", "e")}));
   for (const std::string& original : {spread, z64, piped, odd_date, odd_extra, unordered}) {
     const size_t count = qbtest::ReadRawZip(original).size();
@@ -354,9 +354,9 @@ TEST(ZipAppend, ArchivesTheRewriteRefusesAreRefusedAlike) {
   qbtest::WriteFileBytes(dir / "header.zip", bad_header);
   ExpectRefusedAlike<EBadZipFile>(dir, dir / "header.zip", EBadZipFile().what());
   // The same among entries far apart, whose headers are read one by one.
-  Bytes spread = BuildRaw({Raw("One", std::string(20000, '1')), Raw("Two", std::string(30000, '2')),
-                           Raw("Three", std::string(20000, '3'))});
-  spread[30 + 3 + 20000 + 2] = 'X';
+  Bytes spread = BuildRaw({Raw("One", std::string(80000, '1')), Raw("Two", std::string(90000, '2')),
+                           Raw("Three", std::string(80000, '3'))});
+  spread[30 + 3 + 80000 + 2] = 'X';
   qbtest::WriteFileBytes(dir / "spread.zip", spread);
   ExpectRefusedAlike<EBadZipFile>(dir, dir / "spread.zip", EBadZipFile().what());
   // A local header whose name runs past the end of the file, and data that does.
