@@ -107,11 +107,19 @@ size_t TLFNFileStream::Read(void* out, size_t count) {
   return done;
 }
 
-void TLFNFileStream::AdviseWillRead(uint64_t position, uint64_t count) {
+void TLFNFileStream::Advise(uint64_t position, uint64_t count, int advice) {
   constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
   if (fd_ < 0 || count == 0 || position > kMax) return;
   sys::Fadvise(fd_, static_cast<off_t>(position), static_cast<off_t>(std::min(count, kMax - position)),
-               POSIX_FADV_WILLNEED);
+               advice);
+}
+
+void TLFNFileStream::AdviseWillRead(uint64_t position, uint64_t count) {
+  Advise(position, count, POSIX_FADV_WILLNEED);
+}
+
+void TLFNFileStream::AdviseDoneWith(uint64_t position, uint64_t count) {
+  Advise(position, count, POSIX_FADV_DONTNEED);
 }
 
 bool TLFNFileStream::MapForReading() {

@@ -49,6 +49,9 @@ class TLFNFileStream {
   // Tells the system that count bytes at position will be read soon, so that
   // those not in the cache are read in ahead, together; a hint, nothing more.
   void AdviseWillRead(uint64_t position, uint64_t count);
+  // Tells the system that count bytes at position will not be read again, so that
+  // their pages may leave the cache now; a hint, nothing more.
+  void AdviseDoneWith(uint64_t position, uint64_t count);
   // Maps a file opened for reading into memory, so that many scattered ReadAt calls
   // cost no system call each; false (and nothing changes) when it cannot.
   bool MapForReading();
@@ -79,6 +82,7 @@ class TLFNFileStream {
   int LastError() const { return last_error_; }
 
  private:
+  void Advise(uint64_t position, uint64_t count, int advice);
   bool FlushWrites();
   // Records a failed write's errno; throws EInOutError unless it means "no room".
   void WriteFailed(int error);

@@ -802,7 +802,12 @@ void TZipWriter::OffTheWindowThread(const std::function<void()>& work) {
 // run of old entries does not hold up the window (nor a clipboard change that
 // must be read before the next copy replaces it), however slow the disk. Each
 // piece is sent on its way to the disk while the next one is copied, so the final
-// sync has little left to wait for.
+// sync has little left to wait for. The old file goes when the new one replaces
+// it, so the cached pages of each piece copied are let go at once: the next
+// pieces' pages take the memory they leave, rather than memory freed long ago.
+// (In a virtual machine that hands freed memory back to its host, such memory
+// costs a fault in the host per page: at 1.4 GB that made an add 2.2-3.5 s
+// rather than 1.4-1.7 s. The cache stays as large as the copy, not twice.)
 void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t length) {
   while (length > 0) {
     const uint64_t piece = std::min(length, kCopyPiece);
@@ -814,6 +819,7 @@ void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t l
         throw ENotEnoughRoom();
       }
       out.StartWriteback();
+      file_->AdviseDoneWith(position, piece);
     };
     if (piece >= kWorkerThreshold) {
       OffTheWindowThread(copy);

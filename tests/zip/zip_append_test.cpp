@@ -2,7 +2,10 @@
 // file holds them. What comes out must be what a whole rewrite writes (byte for
 // byte where the rewrite keeps every byte), and every archive the rewrite refuses
 // is refused alike, with the file untouched.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -439,6 +442,76 @@ TEST(ZipAppend, AFileCutShortDuringTheUpdateIsRefusedAsReadsRefuseIt) {
 // Another program cuts the file short while a read of one name takes the
 // directory's facts through a mapping: the read ends as the same read through
 // reads ends, cut at the same moment.
+// The share of the file's pages in the cache; -1 when it cannot be seen.
+double CachedShare(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  const off_t size = fd < 0 ? 0 : ::lseek(fd, 0, SEEK_END);
+  void* view =
+      size > 0 ? ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+  double share = -1;
+  if (view != MAP_FAILED) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> in((static_cast<size_t>(size) + page - 1) / page);
+    if (::mincore(view, static_cast<size_t>(size), in.data()) == 0)
+      share =
+          static_cast<double>(std::count_if(in.begin(), in.end(), [](unsigned char c) { return c & 1; })) /
+          static_cast<double>(in.size());
+    ::munmap(view, static_cast<size_t>(size));
+  }
+  if (fd >= 0) ::close(fd);
+  return share;
+}
+
+// Puts the file on the disk (dirty pages cannot leave the cache) and reads it
+// whole, bringing it into the cache; then, with let_go, lets it go again.
+void SyncAndRead(const std::string& path, bool let_go = false) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::fdatasync(fd), 0);
+  (void)ReadFileBytes(path);
+  if (let_go) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
+// The old file is let go from the cache as it is copied, by an append and by a
+// rewrite alike, and the new file is whole.
+TEST(ZipAppend, TheOldFilesCachedPagesGoAsTheyAreCopied) {
+  TempDir dir;
+  std::vector<RawEntry> entries;
+  for (int i = 0; i < 24; ++i) {
+    std::string data(400000, '\0');
+    for (size_t j = 0; j < data.size(); ++j) data[j] = static_cast<char>((j * 2654435761u + i) >> 13);
+    entries.push_back(Raw("Item" + std::to_string(i), data));
+  }
+  const std::string original = dir / "original.zip";
+  qbtest::WriteFileBytes(original, BuildRaw(entries));
+  // Where the file system keeps no cache of its own that can be let go (tmpfs),
+  // there is nothing to see.
+  SyncAndRead(original, true);
+  if (CachedShare(original) != 0) GTEST_SKIP() << "this file system keeps its pages in the cache";
+  for (Reading reading : {Reading::OnlyTheName, Reading::Rewrite}) {
+    SCOPED_TRACE(reading == Reading::OnlyTheName ? "append" : "rewrite");
+    const std::string path = dir / "a.zip", old = dir / "old.zip";
+    std::filesystem::remove(old);
+    std::filesystem::copy_file(original, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::create_hard_link(path, old);  // keeps the old file once replaced
+    SyncAndRead(path);
+    ASSERT_GT(CachedShare(old), 0.9);
+    auto zip = Writer(path, reading, "New");
+    TMemoryStream stream(std::string("data of New"));
+    ASSERT_EQ(zip->AddFromStreamWithComment(&stream, "New", ""), 1);
+    zip.reset();
+    EXPECT_LT(CachedShare(old), 0.1);
+    const auto after = qbtest::ReadRawZip(path);
+    ASSERT_EQ(after.size(), entries.size() + 1);
+    for (const RawEntry& e : entries) {
+      auto it = std::find_if(after.begin(), after.end(), [&](const auto& a) { return a.name == e.name; });
+      ASSERT_NE(it, after.end()) << e.name;
+      EXPECT_EQ(it->data, Bytes(e.data.begin(), e.data.end())) << e.name;
+    }
+  }
+}
+
 TEST(ZipAppend, AFileCutShortDuringADirectoryReadReadsAsReadsReadIt) {
   TempDir dir;
   // A directory over two mapping windows.
