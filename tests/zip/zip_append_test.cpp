@@ -439,9 +439,6 @@ TEST(ZipAppend, AFileCutShortDuringTheUpdateIsRefusedAsReadsRefuseIt) {
   }
 }
 
-// Another program cuts the file short while a read of one name takes the
-// directory's facts through a mapping: the read ends as the same read through
-// reads ends, cut at the same moment.
 // The share of the file's pages in the cache; -1 when it cannot be seen.
 double CachedShare(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY);
@@ -512,6 +509,9 @@ TEST(ZipAppend, TheOldFilesCachedPagesGoAsTheyAreCopied) {
   }
 }
 
+// Another program cuts the file short while a read of one name takes the
+// directory's facts through a mapping: the read ends as the same read through
+// reads ends, cut at the same moment.
 TEST(ZipAppend, AFileCutShortDuringADirectoryReadReadsAsReadsReadIt) {
   TempDir dir;
   // A directory over two mapping windows.
