@@ -364,6 +364,21 @@ class TZipWriter::HeaderReader {
 
 namespace {
 
+// How much a block read at header i of count, at offset_of(i), should take in:
+// the headers that follow closely, each within kCloseHeaders of the one before,
+// as far as one read-ahead block reaches. `far` carries the last header taken in
+// from one call to the next, so a walk over all headers stays linear.
+template <class OffsetOf>
+size_t HeaderBlockAhead(size_t i, size_t count, size_t& far, OffsetOf offset_of) {
+  constexpr uint64_t kHeaderGuess = kLocalHeaderSize + 256;
+  const uint64_t at = offset_of(i);
+  far = std::max(far, i);
+  while (far + 1 < count && offset_of(far + 1) + kHeaderGuess - at <= kReadAhead &&
+         offset_of(far + 1) - offset_of(far) <= kCloseHeaders)
+    ++far;
+  return static_cast<size_t>(offset_of(far) + kHeaderGuess - at);
+}
+
 // The length of the data descriptor at `at`: with or without its signature, with
 // 4- or 8-byte sizes. The signature is optional, so the CRC that follows it (or
 // stands first without it) decides.
@@ -728,8 +743,15 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
   };
   if (physical_) {
     HeaderReader headers(*file_);
-    plan.entries.reserve(static_cast<size_t>(physical_->Count()) + files_list_.size());
-    for (TZipHeaderInfo* old : *physical_) {
+    const TSortedZip& olds = *physical_;
+    const size_t old_count = static_cast<size_t>(olds.Count());
+    plan.entries.reserve(old_count + files_list_.size());
+    size_t far = 0;
+    for (size_t k = 0; k < old_count; ++k) {
+      TZipHeaderInfo* old = olds[static_cast<int>(k)];
+      // Headers far apart are read alone, not with the data after them.
+      headers.SetAhead(HeaderBlockAhead(
+          k, old_count, far, [&](size_t j) { return olds[static_cast<int>(j)]->local_header_offset; }));
       if (!old->comment && old->comment_length != 0) old->comment = ReadCommentFromFile(*old);
       if (removal) {
         const std::string lower =
@@ -1135,18 +1157,14 @@ enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd };
 template <class Headers>
 LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uint64_t file_size,
                            uint64_t directory_offset) {
-  constexpr uint64_t kHeaderGuess = kLocalHeaderSize + 256;
-  size_t far = 0;  // the last header a block read at the current one takes in
+  size_t far = 0;
   for (size_t i = 0; i < facts.size(); ++i) {
     const TCentralFacts& f = facts[i];
     const uint64_t at = f.local_header_offset;
     // A block takes in the headers that follow closely; headers far apart are
     // read one by one rather than the data between them.
-    far = std::max(far, i);
-    while (far + 1 < facts.size() && facts[far + 1].local_header_offset + kHeaderGuess - at <= kReadAhead &&
-           facts[far + 1].local_header_offset - facts[far].local_header_offset <= kCloseHeaders)
-      ++far;
-    headers.SetAhead(static_cast<size_t>(facts[far].local_header_offset + kHeaderGuess - at));
+    headers.SetAhead(
+        HeaderBlockAhead(i, facts.size(), far, [&](size_t k) { return facts[k].local_header_offset; }));
     const uint8_t* fixed = headers.Peek(at, kLocalHeaderSize);
     LocalHeader h;
     if (!fixed || !DecodeLocalHeader(fixed, h)) return LocalParts::BadHeader;
