@@ -577,6 +577,71 @@ TEST(Deflate, OutputOfEveryLevelStaysTheSame) {
   }
 }
 
+// Prose-like bytes: words of random letters from a vocabulary of 400, the
+// common ones far more often, with capitals, digits, punctuation and line
+// breaks. 4 KiB of it use some fifty byte values, with counts from one to
+// hundreds, as a clip of real text does.
+Bytes WordSoup(size_t size, uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::vector<std::string> words(400);
+  for (std::string& w : words)
+    for (size_t k = 0, n = 1 + rng() % 9; k < n; ++k) w.push_back(static_cast<char>('a' + rng() % 26));
+  Bytes out;
+  while (out.size() < size) {
+    std::string w = words[rng() % (1 + rng() % words.size())];
+    const uint64_t r = rng() % 40;
+    if (r == 0) w[0] = static_cast<char>(w[0] - 'a' + 'A');
+    if (r == 1) w += std::to_string(rng() % 1000);
+    out.insert(out.end(), w.begin(), w.end());
+    out.push_back(static_cast<uint8_t>(r < 3 ? '\n' : r < 6 ? ',' : r == 6 ? '.' : ' '));
+  }
+  out.resize(size);
+  return out;
+}
+
+// The bytes of short inputs are pinned too. Clips come one after another on a
+// thread, each a block of its own, and take paths that long inputs do not: the
+// heads are cleared hash by hash, symbols are written without merged codes,
+// and the codes are built from small counts, many of them equal.
+TEST(Deflate, OutputOfShortInputsStaysTheSame) {
+  const Bytes soup = WordSoup(120000, 51);
+  std::vector<Bytes> inputs;
+  size_t at = 0;
+  for (size_t size : {40u, 300u, 1024u, 2047u, 2048u, 2049u, 3000u, 4096u, 4096u, 4096u, 8192u, 16000u}) {
+    inputs.emplace_back(soup.begin() + static_cast<ptrdiff_t>(at),
+                        soup.begin() + static_cast<ptrdiff_t>(at + size));
+    at += size + 5000;
+  }
+  Bytes sprinkled(soup.begin() + 90000, soup.begin() + 94096);  // mostly literals
+  const Bytes noise = qbtest::RandomBytes(sprinkled.size(), 52);
+  for (size_t i = 0; i < sprinkled.size(); i += 3) sprinkled[i] = noise[i];
+  inputs.push_back(sprinkled);
+  inputs.push_back(Runs(4096, 53));
+  inputs.push_back(qbtest::TextLikeBytes(4096, 54));
+  const uint64_t expected[10] = {0,
+                                 0x60D6FE3F50CE9316u,
+                                 0x7CB3FF934D48B0FEu,
+                                 0xE7EE880B681027CEu,
+                                 0xDE0ACFA150A0C47Fu,
+                                 0xD037A79B60FC4320u,
+                                 0x24BB43B1D8FFF64Eu,
+                                 0x24BB43B1D8FFF64Eu,
+                                 0x24BB43B1D8FFF64Eu,
+                                 0x24BB43B1D8FFF64Eu};
+  for (int level = 1; level <= 9; ++level) {
+    uint64_t h = 0xCBF29CE484222325u;
+    for (const Bytes& input : inputs) {
+      const DeflateOutput out = Deflate(input.data(), input.size(), level);
+      if (!out.stored_whole) {
+        EXPECT_TRUE(ZlibInflatesTo(out.data, input)) << "level " << level;
+      }
+      for (const uint8_t b : out.data) h = (h ^ b) * 0x100000001B3u;
+      h = (h ^ out.data.size()) * 0x100000001B3u;
+    }
+    EXPECT_EQ(h, expected[level]) << "level " << level;
+  }
+}
+
 TEST(Deflate, CompressesWithinOnePercentOfZlib) {
   // A weak match finder or a poor Huffman code shows up here first.
   const Bytes headers = SystemHeaders(250000);
