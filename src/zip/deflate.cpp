@@ -359,21 +359,42 @@ uint32_t BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, u
   // Leaves sorted by weight, then symbol: (freq << 9) | symbol. No symbol
   // occurs more often than a block has symbols.
   static_assert(kMaxBlockSymbols < (1u << 15) && kNumLitLenSyms <= (1u << 9), "keys fit in 24 bits");
-  uint32_t leaves[kNumLitLenSyms];
+  // The used symbols first, in order, without a branch on each: whether a
+  // symbol occurs is as good as random in a short block.
+  uint16_t used[kNumLitLenSyms];
   unsigned m = 0;
   for (unsigned s = 0; s < n; ++s) {
     lens[s] = 0;
-    if (freq[s]) leaves[m++] = (freq[s] << 9) | s;
+    used[m] = static_cast<uint16_t>(s);
+    m += freq[s] != 0;
   }
   if (m < 2) {  // give one or two unused symbols a 1-bit code
-    const unsigned used = m == 1 ? leaves[0] & 0x1FF : 1;
-    lens[used] = 1;
-    lens[used == 0 ? 1 : 0] = 1;
+    const unsigned used_sym = m == 1 ? used[0] : 1;
+    lens[used_sym] = 1;
+    lens[used_sym == 0 ? 1 : 0] = 1;
     std::fill_n(len_count, kMaxCodeBits + 1, uint16_t{0});
     len_count[1] = 2;
-    return freq[used];
+    return freq[used_sym];
   }
-  std::sort(leaves, leaves + m);
+  // A counting sort on the weight: weights below kHeavy have a bucket each,
+  // where the symbols arrive in order; the heavier leaves share the last
+  // bucket and are sorted there. Most weights of a short block are small, and
+  // comparison sorting them cost a mispredicted branch for about every leaf.
+  constexpr unsigned kHeavy = 64;
+  uint16_t start[kHeavy + 1] = {};  // the counts of the buckets, then where each one starts
+  for (unsigned i = 0; i < m; ++i) ++start[std::min(freq[used[i]], kHeavy)];
+  for (unsigned w = 0, at = 0; w <= kHeavy; ++w) {
+    const unsigned count = start[w];
+    start[w] = static_cast<uint16_t>(at);
+    at += count;
+  }
+  uint32_t leaves[kNumLitLenSyms];
+  for (unsigned i = 0; i < m; ++i) {
+    const unsigned s = used[i];
+    leaves[start[std::min(freq[s], kHeavy)]++] = (freq[s] << 9) | s;
+  }
+  // Each bucket's start has moved on to the next one's.
+  std::sort(leaves + start[kHeavy - 1], leaves + m);
 
   // Two-queue Huffman construction: leaves and new internal nodes are both
   // taken in weight order; on a tie the leaf goes first, which keeps the tree
