@@ -1514,10 +1514,13 @@ class Compressor {
 
     // Both length lists are run-length coded as one sequence (a run may cross
     // from one into the other).
-    uint8_t all[kNumLitLenSyms + kNumDistSyms];
+    // A run is measured eight lengths at a time; the padding ends every run,
+    // as it is no code length.
+    uint8_t all[kNumLitLenSyms + kNumDistSyms + 8];
     const unsigned total = dc.num_litlen + dc.num_dist;
     std::copy_n(dc.litlen.lens.begin(), dc.num_litlen, all);
     std::copy_n(dc.dist.lens.begin(), dc.num_dist, all + dc.num_litlen);
+    std::fill_n(all + total, 8, uint8_t{0xFF});
     uint32_t freq[kNumCodeLenSyms] = {};
     dc.num_items = 0;
     auto emit = [&](unsigned sym, unsigned extra) {
@@ -1526,8 +1529,16 @@ class Compressor {
     };
     for (unsigned i = 0; i < total;) {
       const uint8_t v = all[i];
+      const uint64_t vs = uint64_t{v} * 0x0101010101010101u;
       unsigned run = 1;
-      while (i + run < total && all[i + run] == v) ++run;
+      for (;;) {
+        const uint64_t x = Load64(all + i + run) ^ vs;
+        if (x) {
+          run += FirstDifferentByte(x);
+          break;
+        }
+        run += 8;
+      }
       i += run;
       if (v == 0) {
         for (; run >= 11;) {
