@@ -1451,7 +1451,9 @@ class Compressor {
   // The block's symbols coded with the fixed codes, in bits: 8 bits per
   // literal/length symbol, one more for 144-255 and one less for 256-279, and
   // 5 bits per distance. Sums of counts only, which vectorize without the
-  // multiplications a table of lengths would need.
+  // multiplications a table of lengths would need; the sums over all symbols
+  // are known without adding: each symbol of the block counts once, and each
+  // match once among the distances.
   static_assert([] {
     for (unsigned s = 0; s < kNumLitLenSyms; ++s)
       if (kFixedLitLenCode.lens[s] != (s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8)) return false;
@@ -1461,11 +1463,10 @@ class Compressor {
   }());
   uint64_t FixedCodedBits() const {
     static_assert(uint64_t{kMaxBlockSymbols} * 9 <= UINT32_MAX);
-    uint32_t all = 0, nine = 0, seven = 0, dists = 0;
-    for (unsigned s = 0; s < kNumLitLenSyms; ++s) all += litlen_freq_[s];
+    const uint32_t all = num_symbols_ + litlen_freq_[kEndOfBlock], dists = num_matches_;
+    uint32_t nine = 0, seven = 0;
     for (unsigned s = 144; s < 256; ++s) nine += litlen_freq_[s];
     for (unsigned s = 256; s < 280; ++s) seven += litlen_freq_[s];
-    for (unsigned d = 0; d < kNumDistSyms; ++d) dists += dist_freq_[d];
     return uint64_t{8} * all + nine - seven + uint64_t{5} * dists;
   }
 
@@ -1655,7 +1656,9 @@ class Compressor {
         for (unsigned b = from; b < to; ++b) n += litlen_freq_[b];
         return n;
       };
-      const uint32_t text = sum(7, 128), binary = sum(0, 7) + sum(128, kNumLiterals);
+      // Sums over whole groups of four counts, which vectorize.
+      const uint32_t low = sum(0, 8) - litlen_freq_[7];
+      const uint32_t text = sum(0, 128) - low, binary = low + sum(128, kNumLiterals);
       out_.is_text = (text >> 2) >= binary;
     }
 
