@@ -306,17 +306,37 @@ static_assert(ReverseBits(0x1, 1) == 0x1 && ReverseBits(0x6, 3) == 0x3 && Revers
 
 // Assigns canonical codes from the lengths (RFC 1951, 3.2.2), given the
 // number of codes of each length 1 to 15 (count[0] is not read).
-template <size_t N>
-constexpr void AssignCanonicalCodes(PrefixCode<N>& code, const uint16_t* count) {
-  uint16_t next[kMaxCodeBits + 1] = {};
+constexpr void FirstCanonicalCodes(const uint16_t* count, uint16_t* next) {
   uint32_t c = 0;
   for (unsigned bits = 1; bits <= kMaxCodeBits; ++bits) {
     c = (c + (bits > 1 ? count[bits - 1] : 0u)) << 1;
     next[bits] = static_cast<uint16_t>(c);
   }
+}
+
+template <size_t N>
+constexpr void AssignCanonicalCodes(PrefixCode<N>& code, const uint16_t* count) {
+  uint16_t next[kMaxCodeBits + 1] = {};
+  FirstCanonicalCodes(count, next);
   for (size_t s = 0; s < N; ++s) {
     const unsigned len = code.lens[s];
     code.codes[s] = len ? ReverseBits(next[len]++, len) : 0;
+  }
+}
+
+// The same, given the symbols that have a code, in order (see
+// BuildCodeLengths): one step for each of them and none for the others, which
+// in a short block are many and scattered, a mispredicted branch each time
+// the loop above passes from used to unused symbols or back.
+template <size_t N>
+void AssignCanonicalCodes(PrefixCode<N>& code, const uint16_t* count, const uint16_t* coded,
+                          unsigned num_coded) {
+  uint16_t next[kMaxCodeBits + 1] = {};
+  FirstCanonicalCodes(count, next);
+  code.codes.fill(0);
+  for (unsigned i = 0; i < num_coded; ++i) {
+    const unsigned s = coded[i], len = code.lens[s];
+    code.codes[s] = ReverseBits(next[len]++, len);
   }
 }
 
@@ -353,25 +373,31 @@ static_assert(kFixedLitLenCode.codes[280] == ReverseBits(0xC0, 8));
 // `max_bits` long. The code is always complete and has at least two codes
 // (unused symbols 0 and 1 are given codes when fewer than two are used), which
 // every decoder accepts. Also gives the number of codes of each length in
-// len_count[1..15], and returns the coded size of the symbols in bits.
+// len_count[1..15] and the symbols that have a code, in order, in coded
+// (room for n) and *num_coded, and returns the coded size of the symbols in
+// bits.
 uint32_t BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, uint8_t* lens,
-                          uint16_t* len_count) {
+                          uint16_t* len_count, uint16_t* coded, unsigned* num_coded) {
   // Leaves sorted by weight, then symbol: (freq << 9) | symbol. No symbol
   // occurs more often than a block has symbols.
   static_assert(kMaxBlockSymbols < (1u << 15) && kNumLitLenSyms <= (1u << 9), "keys fit in 24 bits");
   // The used symbols first, in order, without a branch on each: whether a
   // symbol occurs is as good as random in a short block.
-  uint16_t used[kNumLitLenSyms];
+  uint16_t* const used = coded;
   unsigned m = 0;
   for (unsigned s = 0; s < n; ++s) {
     lens[s] = 0;
     used[m] = static_cast<uint16_t>(s);
     m += freq[s] != 0;
   }
+  *num_coded = m;
   if (m < 2) {  // give one or two unused symbols a 1-bit code
-    const unsigned used_sym = m == 1 ? used[0] : 1;
+    const unsigned used_sym = m == 1 ? used[0] : 1, other = used_sym == 0 ? 1 : 0;
     lens[used_sym] = 1;
-    lens[used_sym == 0 ? 1 : 0] = 1;
+    lens[other] = 1;
+    coded[0] = static_cast<uint16_t>(std::min(used_sym, other));
+    coded[1] = static_cast<uint16_t>(std::max(used_sym, other));
+    *num_coded = 2;
     std::fill_n(len_count, kMaxCodeBits + 1, uint16_t{0});
     len_count[1] = 2;
     return freq[used_sym];
@@ -1503,11 +1529,14 @@ class Compressor {
 
   void BuildDynamicCodes(DynamicCodes& dc) const {
     uint16_t count[kMaxCodeBits + 1];
-    dc.symbol_bits =
-        BuildCodeLengths(litlen_freq_, kNumLitLenSyms, kMaxCodeBits, dc.litlen.lens.data(), count);
-    AssignCanonicalCodes(dc.litlen, count);
-    dc.symbol_bits += BuildCodeLengths(dist_freq_, kNumDistSyms, kMaxCodeBits, dc.dist.lens.data(), count);
-    AssignCanonicalCodes(dc.dist, count);
+    uint16_t coded[kNumLitLenSyms];
+    unsigned num_coded;
+    dc.symbol_bits = BuildCodeLengths(litlen_freq_, kNumLitLenSyms, kMaxCodeBits, dc.litlen.lens.data(),
+                                      count, coded, &num_coded);
+    AssignCanonicalCodes(dc.litlen, count, coded, num_coded);
+    dc.symbol_bits += BuildCodeLengths(dist_freq_, kNumDistSyms, kMaxCodeBits, dc.dist.lens.data(), count,
+                                       coded, &num_coded);
+    AssignCanonicalCodes(dc.dist, count, coded, num_coded);
     dc.num_litlen = kNumLitLenSyms;
     while (dc.num_litlen > kEndOfBlock + 1 && dc.litlen.lens[dc.num_litlen - 1] == 0) --dc.num_litlen;
     dc.num_dist = kNumDistSyms;
@@ -1562,8 +1591,9 @@ class Compressor {
       }
       for (; run > 0; --run) emit(v, 0);
     }
-    BuildCodeLengths(freq, kNumCodeLenSyms, kMaxCodeLenBits, dc.codelen.lens.data(), count);
-    AssignCanonicalCodes(dc.codelen, count);
+    BuildCodeLengths(freq, kNumCodeLenSyms, kMaxCodeLenBits, dc.codelen.lens.data(), count, coded,
+                     &num_coded);
+    AssignCanonicalCodes(dc.codelen, count, coded, num_coded);
     dc.num_codelen = kNumCodeLenSyms;
     while (dc.num_codelen > 4 && dc.codelen.lens[kCodeLenOrder[dc.num_codelen - 1]] == 0) --dc.num_codelen;
 
