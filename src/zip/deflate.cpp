@@ -408,8 +408,13 @@ uint32_t BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, u
   // comparison sorting them cost a mispredicted branch for about every leaf.
   constexpr unsigned kHeavy = 64;
   uint16_t start[kHeavy + 1] = {};  // the counts of the buckets, then where each one starts
-  for (unsigned i = 0; i < m; ++i) ++start[std::min(freq[used[i]], kHeavy)];
-  for (unsigned w = 0, at = 0; w <= kHeavy; ++w) {
+  unsigned top = 0;                 // the last bucket used
+  for (unsigned i = 0; i < m; ++i) {
+    const unsigned bucket = std::min(freq[used[i]], kHeavy);
+    ++start[bucket];
+    top = std::max(top, bucket);
+  }
+  for (unsigned w = 0, at = 0; w <= top; ++w) {
     const unsigned count = start[w];
     start[w] = static_cast<uint16_t>(at);
     at += count;
@@ -419,8 +424,8 @@ uint32_t BuildCodeLengths(const uint32_t* freq, unsigned n, unsigned max_bits, u
     const unsigned s = used[i];
     leaves[start[std::min(freq[s], kHeavy)]++] = (freq[s] << 9) | s;
   }
-  // Each bucket's start has moved on to the next one's.
-  std::sort(leaves + start[kHeavy - 1], leaves + m);
+  if (top == kHeavy)
+    std::sort(leaves + start[kHeavy - 1], leaves + m);  // (start moved on to the next bucket's)
 
   // Two-queue Huffman construction: leaves and new internal nodes are both
   // taken in weight order; on a tie the leaf goes first, which keeps the tree
