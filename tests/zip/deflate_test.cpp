@@ -588,7 +588,10 @@ Bytes WordSoup(size_t size, uint64_t seed) {
     for (size_t k = 0, n = 1 + rng() % 9; k < n; ++k) w.push_back(static_cast<char>('a' + rng() % 26));
   Bytes out;
   while (out.size() < size) {
-    std::string w = words[rng() % (1 + rng() % words.size())];
+    // Two draws, in this order: the word, then how many of the most common
+    // words it is taken from.
+    const uint64_t pick = rng();
+    std::string w = words[pick % (1 + rng() % words.size())];
     const uint64_t r = rng() % 40;
     if (r == 0) w[0] = static_cast<char>(w[0] - 'a' + 'A');
     if (r == 1) w += std::to_string(rng() % 1000);
