@@ -51,6 +51,13 @@ for k, text in enumerate(texts):
             room = len(text) // 64 + 1
             put('inflate', f'text{k}-level{level}-s{strategy}', struct.pack('<H', room) + raw)
 
+# --- deflate: a level byte, a shape byte (copies, changes, a fresh thread), data ---
+# (texts as for inflate; the shapes reach long matches, long runs and slides)
+for k, text in enumerate(texts):
+    for level, shape in ((1, 0x00), (2, 0x41), (4, 0x9F), (6, 0x20), (6, 0x63), (8, 0x00), (9, 0x25)):
+        put('deflate', f'text{k}-level{level}-shape{shape:02x}', bytes([level - 1, shape]) + text)
+put('deflate', 'pixels-level9', bytes([8, 0x3F]) + (bytes(97) + b'\xff\x80\x10' * 11) * 3)
+
 # --- picture: BMP, RLE, ICO, EMF, placeable WMF, RIFF palette, foreign headers -------
 def bmp(width, height, bits, compression, palette, pixels):
     offset = 14 + 40 + 4 * len(palette)
