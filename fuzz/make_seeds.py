@@ -50,6 +50,15 @@ for k, text in enumerate(texts):
             raw = c.compress(text) + c.flush()
             room = len(text) // 64 + 1
             put('inflate', f'text{k}-level{level}-s{strategy}', struct.pack('<H', room) + raw)
+# Outputs beyond the streaming decoder's window, so that it slides: numbered
+# lines, a random block repeated (matches reaching far back), zeros.
+rand = __import__('random').Random(5)
+block = bytes(rand.getrandbits(8) for _ in range(30000))
+longs = {'lines': ''.join(f'line {i * 7919 % 100003} of the long seed\n' for i in range(12000)).encode(),
+         'far-repeats': block * 4, 'zeros': bytes(1 << 20)}
+for name, text in longs.items():
+    c = zlib.compressobj(6, zlib.DEFLATED, -15)
+    put('inflate', f'long-{name}', struct.pack('<H', len(text) // 64 + 1) + c.compress(text) + c.flush())
 
 # --- deflate: a level byte, a shape byte (copies, changes, a fresh thread), data ---
 # (texts as for inflate; the shapes reach long matches, long runs and slides)
