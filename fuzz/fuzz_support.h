@@ -1,10 +1,12 @@
 // Shared by the fuzz targets: a reader over the fuzzer's input, a check that stops
-// the run with a message (libFuzzer then keeps the input as a crash), and a private
-// folder for the files a target must write.
+// the run with a message (libFuzzer then keeps the input as a crash), a private
+// folder for the files a target must write, and zlib's decoding of a raw Deflate
+// stream to check the codecs against.
 #pragma once
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -68,6 +70,25 @@ inline const std::string& ScratchFolder() {
     return path;
   }();
   return folder;
+}
+
+// zlib's decoding of the raw Deflate stream in[0, in_len) into out[0, room):
+// its status (Z_STREAM_END when the stream ended) and the bytes it made and used.
+struct ZlibResult {
+  int status;
+  size_t produced, consumed;
+};
+inline ZlibResult ZlibInflateRaw(const uint8_t* in, size_t in_len, uint8_t* out, size_t room) {
+  z_stream z{};
+  QB_FUZZ_CHECK(inflateInit2(&z, -15) == Z_OK);
+  z.next_in = const_cast<Bytef*>(in);
+  z.avail_in = static_cast<uInt>(in_len);
+  z.next_out = out;
+  z.avail_out = static_cast<uInt>(room);
+  const int status = inflate(&z, Z_FINISH);
+  const ZlibResult result{status, room - z.avail_out, in_len - z.avail_in};
+  inflateEnd(&z);
+  return result;
 }
 
 inline void WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {

@@ -66,15 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QB_FUZZ_CHECK(result.consumed <= stream.size());
   QB_FUZZ_CHECK(result.status != CodecStatus::OutputFull || result.produced == room);
 
-  z_stream z{};
-  QB_FUZZ_CHECK(inflateInit2(&z, -15) == Z_OK);
-  z.next_in = const_cast<Bytef*>(stream.data());
-  z.avail_in = static_cast<uInt>(stream.size());
-  z.next_out = theirs.data();
-  z.avail_out = static_cast<uInt>(room);
-  const int status = inflate(&z, Z_FINISH);
-  const size_t zlib_produced = room - z.avail_out, zlib_consumed = stream.size() - z.avail_in;
-  inflateEnd(&z);
+  const auto [status, zlib_produced, zlib_consumed] =
+      qbfuzz::ZlibInflateRaw(stream.data(), stream.size(), theirs.data(), room);
 
   const bool ours_ok = result.status == CodecStatus::Ok, zlib_ok = status == Z_STREAM_END;
   if (ours_ok != zlib_ok) {
