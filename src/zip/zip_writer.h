@@ -143,12 +143,16 @@ class TZipWriter : public TZipReader {
   // Runs work on a worker thread, dispatching the window's messages until it has
   // ended (at least once); rethrows what it threw. Without a pump, runs it here.
   void OffTheWindowThread(const std::function<void()>& work);
+  // Dispatches the window's messages when kPassPumpInterval has passed since the
+  // last time: called as a pass over the old file reads on, on the calling thread.
+  void PumpWhenDue();
   // After the new archive replaced the old one: it is the loaded directory now.
   void ApplyPlan(UpdatePlan& plan);
 
   std::vector<uint8_t> central_scratch_;  // a central record being written
   bool repairing_ = false;                // an update over a damaged directory is allowed
   bool worker_running_ = false;
+  std::chrono::steady_clock::time_point last_pump_;  // see PumpWhenDue
 
   int pack_level_ = 6;
   bool store_paths_ = false;

@@ -7,8 +7,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "support/raw_zip.h"
@@ -514,6 +516,36 @@ TEST(ZipAppend, FarApartHeadersAreReadWithoutTheDataAfterThem) {
     const int64_t read = BytesReadSoFar() - before;
     EXPECT_GE(read, static_cast<int64_t>(original.size()) * 9 / 10);  // the copy is seen
     EXPECT_LT(read, static_cast<int64_t>(original.size()) * 11 / 10);
+  }
+}
+
+// In a large cabinet the pass over the old local headers reads nearly the whole
+// file before anything is written, on the calling thread: the window's messages
+// are dispatched during it too, by an append and by a rewrite alike.
+TEST(ZipAppend, TheWindowsMessagesAreDispatchedWhileTheOldHeadersAreRead) {
+  TempDir dir;
+  const Bytes original = BuildRaw(FarApartEntries());  // each header read alone
+  for (Reading reading : {Reading::OnlyTheName, Reading::Rewrite}) {
+    SCOPED_TRACE(reading == Reading::OnlyTheName ? "append" : "rewrite");
+    const std::string path = dir / "a.zip";
+    qbtest::WriteFileBytes(path, original);
+    auto zip = Writer(path, reading, "New");
+    // Every read before the first write takes 5 ms, as from a slow disk.
+    std::atomic<bool> writing = false;
+    int pumps_before_writing = 0;
+    sys::SetFailureHook([&](const char* call) {
+      const std::string_view name(call);
+      if (name == "pwrite" || name == "copy_file_range") writing = true;
+      if (name == "pread" && !writing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      return 0;
+    });
+    zip->SetMessagePump([&] { pumps_before_writing += writing ? 0 : 1; });
+    TMemoryStream stream(std::string("data of New"));
+    const int added = zip->AddFromStreamWithComment(&stream, "New", "");
+    sys::SetFailureHook({});
+    ASSERT_EQ(added, 1);
+    EXPECT_GE(pumps_before_writing, 5);  // 24 headers read in 120 ms or more
+    EXPECT_EQ(qbtest::ReadRawZip(path).size(), 25u);
   }
 }
 
