@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""The longest pauses of the program's window thread while it changes a large cabinet.
+
+Starts the real program on an Xvfb display of its own, under strace with only the
+event loop's poll calls traced (through a seccomp filter, so every other call runs at
+full speed). It turns AutoSave on and copies texts with xclip, then deletes an item and
+renames another through the menus. A pause is the time the window thread spends between
+two polls: while it lasts, the window neither repaints nor hears of a new clip.
+
+Usage: ui_pauses.py QUIVERBOX QVF CABINET [--copies N]
+
+CABINET is copied and left as it is. It must begin with a drawer whose first row is an
+item, as the cabinets bench_scale makes do (kept with QB_BENCH_SCALE_KEEP=1 in
+$QB_BENCH_SCALE_DIR; the 1 GB ones with QB_BENCH_SCALE_1GB=1). Needs Xvfb, xclip,
+xdotool and strace.
+"""
+import argparse
+import glob
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+# The explorer's rows: the first row's centre (below the search field), a row's height.
+FIRST_ROW_Y, ROW_HEIGHT = 108, 18
+
+
+def run(env, *args, **kw):
+    return subprocess.run(args, check=True, capture_output=True, text=True, env=env, **kw).stdout
+
+
+def wait_for(predicate, what, timeout=180.0):
+    end = time.time() + timeout
+    while time.time() < end:
+        if predicate():
+            return
+        time.sleep(0.1)
+    raise SystemExit("timed out waiting for " + what)
+
+
+def start_xvfb():
+    read, write = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read, 16)
+        if not chunk:
+            raise SystemExit("Xvfb did not start")
+        number += chunk
+    os.close(read)
+    return proc, ":" + number.decode().strip()
+
+
+def window_thread_pauses(trace_dir, since):
+    """(pause in s, when it began, counted from since) between the window thread's polls."""
+    files = [f for f in glob.glob(os.path.join(trace_dir, "t.*")) if os.path.getsize(f) > 0]
+    # The window thread is the process's first: its trace begins first.
+    main = min(files, key=lambda f: float(open(f).readline().split()[0]))
+    pauses, last_end = [], None
+    for line in open(main):
+        m = re.match(r"(\d+\.\d+) \w*poll\(.*<(\d+\.\d+)>$", line)
+        if not m or float(m.group(1)) < since:
+            continue
+        start = float(m.group(1))
+        if last_end is not None:
+            pauses.append((start - last_end, last_end - since))
+        last_end = start + float(m.group(2))
+    return sorted(pauses, reverse=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("quiverbox")
+    parser.add_argument("qvf")
+    parser.add_argument("cabinet")
+    parser.add_argument("--copies", type=int, default=6)
+    args = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="qb-pauses-")
+    cabinet = os.path.join(work, "cabinet.qvf")
+    shutil.copyfile(args.cabinet, cabinet)
+    trace_dir = os.path.join(work, "trace")
+    os.makedirs(trace_dir)
+    xvfb, display = start_xvfb()
+    env = dict(os.environ, DISPLAY=display, QUIVERBOX_HOME=os.path.join(work, "home"))
+    env.pop("WAYLAND_DISPLAY", None)
+    env.pop("QT_QPA_PLATFORM", None)
+    program, pid = None, None
+    marks = []
+    try:
+        program = subprocess.Popen(["strace", "-f", "-ff", "--seccomp-bpf", "-e", "trace=poll,ppoll", "-ttt", "-T",
+                                    "-o", os.path.join(trace_dir, "t"), args.quiverbox, cabinet],
+                                   env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        window = run(env, "xdotool", "search", "--sync", "--name", "^Quiverbox$").split()[0]
+        pid = int(run(env, "xdotool", "getwindowpid", window))
+        run(env, "xdotool", "windowfocus", "--sync", window)
+        time.sleep(1.0)
+        since = time.time()
+
+        def keys(*names):
+            for name in names:
+                run(env, "xdotool", "key", name)
+                time.sleep(0.3)
+
+        def click_row(x, row):
+            run(env, "xdotool", "mousemove", str(x), str(FIRST_ROW_Y + row * ROW_HEIGHT), "click", "1")
+            time.sleep(0.5)
+
+        def count():
+            return run(env, args.qvf, "ls", cabinet).count("\n")
+
+        def mark(what):
+            marks.append((time.time() - since, what))
+
+        items = count()
+        mark("AutoSave of %d copies" % args.copies)
+        keys("alt+c", "a")  # Clipboard menu, Auto Save
+        for n in range(args.copies):
+            subprocess.run(["xclip", "-selection", "clipboard"], input="copy %d" % n, text=True, env=env, check=True,
+                           stderr=subprocess.DEVNULL)
+            time.sleep(0.3)
+        wait_for(lambda: count() == items + args.copies, "the copies stored")
+        keys("alt+c", "a")  # AutoSave off again
+        mark("opening the first drawer")
+        click_row(10, 0)  # the cabinet's branch sign
+        click_row(30, 1)  # the first drawer's branch sign
+        click_row(120, 2)  # its first item
+        mark("Delete")
+        keys("alt+e", "d", "Return")  # Delete Selected Item, "Are you sure ...?" Yes
+        wait_for(lambda: count() == items + args.copies - 1, "the delete")
+        click_row(120, 2)
+        mark("Rename")
+        keys("F2")
+        run(env, "xdotool", "type", "renamed")
+        keys("Return")
+        wait_for(lambda: "renamed" in run(env, args.qvf, "ls", cabinet), "the rename")
+        time.sleep(1.0)
+        mark("end")
+    finally:
+        if pid:
+            os.kill(pid, signal.SIGTERM)
+        if program:
+            program.wait(timeout=30)
+        xvfb.terminate()
+
+    pauses = window_thread_pauses(trace_dir, since)
+    shutil.rmtree(work, ignore_errors=True)
+    for at, what in marks:
+        print("%7.2f s  %s" % (at, what))
+    print("window thread: %d polls; longest pauses:" % len(pauses))
+    for pause, at in pauses[:8]:
+        print("  %6.1f ms at %6.2f s" % (pause * 1000, at))
+    return 0 if pauses and pauses[0][0] < 0.1 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
