@@ -25,36 +25,8 @@ import sys
 import tempfile
 import time
 
-# The explorer's rows: the first row's centre (below the search field), a row's height.
-FIRST_ROW_Y, ROW_HEIGHT = 108, 18
-
-
 def run(env, *args, **kw):
     return subprocess.run(args, check=True, capture_output=True, text=True, env=env, **kw).stdout
-
-
-def wait_for(predicate, what, timeout=180.0):
-    end = time.time() + timeout
-    while time.time() < end:
-        if predicate():
-            return
-        time.sleep(0.1)
-    raise SystemExit("timed out waiting for " + what)
-
-
-def start_xvfb():
-    read, write = os.pipe()
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            raise SystemExit("Xvfb did not start")
-        number += chunk
-    os.close(read)
-    return proc, ":" + number.decode().strip()
 
 
 def window_thread_pauses(trace_dir, since):
@@ -81,6 +53,9 @@ def main():
     parser.add_argument("cabinet")
     parser.add_argument("--copies", type=int, default=6)
     args = parser.parse_args()
+    # The end-to-end tests' helpers (that module reads the two programs from the command line too).
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+    from x11_clipboard_test import FIRST_ROW_Y, ROW_HEIGHT, start_xvfb, wait_for
 
     work = tempfile.mkdtemp(prefix="qb-pauses-")
     cabinet = os.path.join(work, "cabinet.qvf")
@@ -125,7 +100,7 @@ def main():
             subprocess.run(["xclip", "-selection", "clipboard"], input="copy %d" % n, text=True, env=env, check=True,
                            stderr=subprocess.DEVNULL)
             time.sleep(0.3)
-        wait_for(lambda: count() == items + args.copies, "the copies stored")
+        wait_for(lambda: count() == items + args.copies, "the copies stored", timeout=180)
         keys("alt+c", "a")  # AutoSave off again
         mark("opening the first drawer")
         click_row(10, 0)  # the cabinet's branch sign
@@ -133,13 +108,13 @@ def main():
         click_row(120, 2)  # its first item
         mark("Delete")
         keys("alt+e", "d", "Return")  # Delete Selected Item, "Are you sure ...?" Yes
-        wait_for(lambda: count() == items + args.copies - 1, "the delete")
+        wait_for(lambda: count() == items + args.copies - 1, "the delete", timeout=180)
         click_row(120, 2)
         mark("Rename")
         keys("F2")
         run(env, "xdotool", "type", "renamed")
         keys("Return")
-        wait_for(lambda: "renamed" in run(env, args.qvf, "ls", cabinet), "the rename")
+        wait_for(lambda: "renamed" in run(env, args.qvf, "ls", cabinet), "the rename", timeout=180)
         time.sleep(1.0)
         mark("end")
     finally:
