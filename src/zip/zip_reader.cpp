@@ -28,6 +28,9 @@ namespace {
 constexpr size_t kPieceSize = 16000;
 // The recovery scan dispatches window messages every so many bytes.
 constexpr uint64_t kScanPumpInterval = 10240;
+// A read of the whole directory dispatches them every so many records (a few
+// milliseconds' work; 60,000 records take a tenth of a second).
+constexpr uint64_t kRecordsBetweenPumps = 4096;
 bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   size_t n = std::strlen(suffix);
   return text.size() >= n && strncasecmp(text.c_str() + text.size() - n, suffix, n) == 0;
@@ -654,6 +657,7 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   std::vector<std::unique_ptr<TZipHeaderInfo>> records;
   records.reserve(static_cast<size_t>(std::min<uint64_t>(end_.total_entries, kMaxListSize + 1)));
   for (; found < end_.total_entries; ++found) {
+    if (found % kRecordsBetweenPumps == kRecordsBetweenPumps - 1) ProcessMessages();
     uint64_t next = 0;
     bool skipped = false;
     auto record = ReadCentralRecord(position, next, &skipped, &central_facts_);
@@ -667,6 +671,7 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
   // Records beyond the count, up to the directory's end.
   const uint64_t directory_end = start + end_.directory_size;
   while (position < directory_end) {
+    if (found % kRecordsBetweenPumps == kRecordsBetweenPumps - 1) ProcessMessages();
     uint64_t next = 0;
     bool skipped = false;
     auto record = ReadCentralRecord(position, next, &skipped, &central_facts_);

@@ -88,5 +88,42 @@ TEST(ZipPump, LargeWorkRunsOnAWorkerAndItsFailuresAreTheUpdatesOwn) {
   EXPECT_TRUE(out.Bytes() == blob);
 }
 
+// Reading a large directory whole dispatches the window's messages as it goes,
+// unless the reader is told not to; the directory read is the same either way.
+TEST(ZipPump, AWholeDirectoryReadDispatchesTheMessagesAsItGoes) {
+  qbtest::TempDir dir;
+  const std::string path = dir / "many.qvf";
+  {
+    TZipWriter zip;
+    zip.SetZipName(path);
+    zip.SetStorePaths(true);
+    TMemoryStream one(std::string_view("x"));
+    ASSERT_EQ(zip.AddFromStream(&one, "Item0"), 1);
+    TStoredEntry stored;
+    ASSERT_EQ(zip.ReadStoredEntry("Item0", stored), "");
+    std::vector<TStoredEntry> batch(12000, stored);
+    for (size_t i = 0; i < batch.size(); ++i) {
+      batch[i].record.path = "Drawer" + std::to_string(i % 7) + "\\";
+      batch[i].record.file_name = "Item" + std::to_string(i + 1);
+      batch[i].record.stored_name.reset();
+    }
+    ASSERT_EQ(zip.AddStoredEntries(batch), 12000);
+  }
+  for (bool dispatch : {true, false}) {
+    TZipReader zip;
+    int pumps = 0;
+    zip.SetMessagePump([&] { ++pumps; });
+    zip.SetDoProcessMessages(dispatch);
+    zip.SetZipName(path);
+    zip.ReadDirectory();
+    ASSERT_EQ(zip.EntryCount(), 12001);
+    EXPECT_EQ(zip.EntryFullName(12000), "Drawer1\\Item12000");  // 11999 % 7
+    if (dispatch)
+      EXPECT_GE(pumps, 2);
+    else
+      EXPECT_EQ(pumps, 0);
+  }
+}
+
 }  // namespace
 }  // namespace qb::zip
