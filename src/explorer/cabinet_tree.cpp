@@ -1,6 +1,7 @@
 #include "explorer/cabinet_tree.h"
 
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "explorer/tree_routines.h"
@@ -37,17 +38,27 @@ TEntryMarks EntryMarksOf(std::string_view comment, int glyph_count) {
   return marks;
 }
 
+// Filling the tree of a large cabinet takes a while (a tenth of a second at 60,000
+// items): the window's messages are dispatched after every so many items, through
+// the cabinet's message pump. Meanwhile a tree in a batch update shows nothing.
+constexpr int kItemsBetweenPumps = 2048;
+
 TTreeNode* FillCabinetTree(TTreeView& tree, zip::TZipReader& zip, int glyph_count) {
   if (zip.ZipName().empty()) return nullptr;
+  const std::function<void()>& pump = zip.MessagePump();
+  const bool pumping = zip.DoProcessMessages() && pump;
   store::RefreshDirectory(zip);
-  const bool has_entries = zip.EntryCount() > 0;
+  const int count = zip.EntryCount();
   // One pass over the central directory instead of one file open per comment.
-  if (has_entries) zip.LoadAllComments();
+  if (count > 0) {
+    if (pumping && count > kItemsBetweenPumps) pump();
+    zip.LoadAllComments();
+  }
   TTreeNode* root = tree.AddChild(nullptr, RootCaptionFor(zip.ZipName()));
   root->SetImageIndex(kRootImage);
   root->SetSelectedIndex(kRootImage);
-  const int count = zip.EntryCount();
   for (int i = 0; i < count; ++i) {
+    if (pumping && i > 0 && i % kItemsBetweenPumps == 0) pump();
     TEntryMarks marks;
     if (zip.EntryHasComment(i)) marks = EntryMarksOf(zip.EntryComment(i), glyph_count);
     InsertItemPath(tree, root, zip.EntryFullName(i), marks.Glyph, marks.State);

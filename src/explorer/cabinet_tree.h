@@ -30,6 +30,8 @@ TEntryMarks EntryMarksOf(std::string_view comment, int glyph_count);
 // Reads the directory when the cabinet file exists (errors propagate, leaving the
 // nodes added so far); a path at which no file exists gives the root alone. Does
 // nothing for an empty ZipName. Returns the root (null when nothing was added).
+// Dispatches the window's messages every few thousand entries through zip's
+// message pump, when zip has one and may use it.
 TTreeNode* FillCabinetTree(TTreeView& tree, zip::TZipReader& zip, int glyph_count);
 
 }  // namespace qb

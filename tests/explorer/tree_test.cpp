@@ -201,6 +201,36 @@ TEST_F(FillTest, MissingFileGivesTheRootAloneAndNoPathGivesNothing) {
   EXPECT_EQ(Fill(), "Fresh [13]\n");
 }
 
+// A large cabinet's tree takes a while to fill: the window's messages are
+// dispatched meanwhile, through the cabinet's message pump, and the tree comes
+// out whole. A reader told not to dispatch them does not.
+TEST_F(FillTest, ALargeCabinetIsFilledWithTheWindowsMessagesDispatched) {
+  zip_.SetZipName(dir_ / "Large.qvf");
+  Put("Drawer0\\Item0", Bytes("F1FCG3GC"));
+  zip::TStoredEntry one;
+  ASSERT_EQ(zip_.ReadStoredEntry("Drawer0\\Item0", one), "");
+  std::vector<zip::TStoredEntry> batch(6000, one);
+  for (size_t i = 0; i < batch.size(); ++i) {
+    batch[i].record.path = "Drawer" + std::to_string(i % 3) + "\\";
+    batch[i].record.file_name = "Item" + std::to_string(i + 1);
+    batch[i].record.stored_name.reset();
+  }
+  ASSERT_EQ(zip_.AddStoredEntries(batch), 6000);
+  int pumps = 0;
+  zip_.SetMessagePump([&] { ++pumps; });
+  tree_.Clear();
+  FillCabinetTree(tree_, zip_, 22);
+  EXPECT_GE(pumps, 2);
+  EXPECT_EQ(tree_.NodeCount(), 1 + 3 + 6001);
+
+  pumps = 0;
+  zip_.SetDoProcessMessages(false);
+  tree_.Clear();
+  FillCabinetTree(tree_, zip_, 22);
+  EXPECT_EQ(pumps, 0);
+  EXPECT_EQ(tree_.NodeCount(), 1 + 3 + 6001);
+}
+
 TEST(RootCaption, CutBeforeQvfOrElseTheExtension) {
   EXPECT_EQ(RootCaptionFor("/a/b/Work.qvf"), "Work");
   EXPECT_EQ(RootCaptionFor("/a/my.qvf.backup.qvf"), "my");
