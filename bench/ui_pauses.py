@@ -3,9 +3,10 @@
 
 Starts the real program on an Xvfb display of its own, under strace with only the
 event loop's poll calls traced (through a seccomp filter, so every other call runs at
-full speed). It turns AutoSave on and copies texts with xclip, then deletes an item and
-renames another through the menus. A pause is the time the window thread spends between
-two polls: while it lasts, the window neither repaints nor hears of a new clip.
+full speed). It turns AutoSave on and copies texts with xclip, deletes an item and
+renames another through the menus, and opens a copy of the cabinet through File > Open
+File Cabinet. A pause is the time the window thread spends between two polls: while it
+lasts, the window neither repaints nor hears of a new clip.
 
 Usage: ui_pauses.py QUIVERBOX QVF CABINET [--copies N]
 
@@ -60,6 +61,8 @@ def main():
     work = tempfile.mkdtemp(prefix="qb-pauses-")
     cabinet = os.path.join(work, "cabinet.qvf")
     shutil.copyfile(args.cabinet, cabinet)
+    other = os.path.join(work, "other.qvf")
+    shutil.copyfile(args.cabinet, other)
     trace_dir = os.path.join(work, "trace")
     os.makedirs(trace_dir)
     xvfb, display = start_xvfb()
@@ -116,6 +119,14 @@ def main():
         keys("Return")
         wait_for(lambda: "renamed" in run(env, args.qvf, "ls", cabinet), "the rename", timeout=180)
         time.sleep(1.0)
+        mark("Open File Cabinet (a copy)")
+        # Without a window manager the focus does not come back by itself after a box.
+        run(env, "xdotool", "windowfocus", "--sync", window)
+        keys("ctrl+o")
+        time.sleep(1.5)
+        run(env, "xdotool", "type", other)
+        keys("Return")
+        time.sleep(5.0)
         mark("end")
     finally:
         if pid:
