@@ -137,9 +137,11 @@ def main():
 
     pauses = window_thread_pauses(trace_dir, since)
     shutil.rmtree(work, ignore_errors=True)
-    for at, what in marks:
-        print("%7.2f s  %s" % (at, what))
-    print("window thread: %d polls; longest pauses:" % len(pauses))
+    print("window thread: %d polls; the longest pause of each step:" % len(pauses))
+    for (at, what), (end, _) in zip(marks, marks[1:]):
+        longest = max((pause for pause, begun in pauses if at <= begun < end), default=0.0)
+        print("  %7.2f s  %-32s %6.1f ms" % (at, what, longest * 1000))
+    print("longest pauses:")
     for pause, at in pauses[:8]:
         print("  %6.1f ms at %6.2f s" % (pause * 1000, at))
     return 0 if pauses and pauses[0][0] < 0.1 else 1
