@@ -103,7 +103,11 @@ class Program:
         assert self.proc.poll() is None, "the program ended by itself: %s" % self.proc.returncode
         # Without a window manager the focus does not come back by itself after a box.
         run("xdotool", "windowfocus", "--sync", self.window, env=self.env)
-        self.keys("alt+F4", "Return")  # Exit asks first
+        # Exit asks first. On a busy machine the question can take longer to show than a key
+        # takes to arrive, and a Return that comes first answers nothing.
+        self.keys("alt+F4")
+        wait_for(lambda: "Confirm" in self.boxes(), "the question whether to quit")
+        self.keys("Return")
         if restore_question:
             self.keys("Escape")  # "Do you wish to restore the original stored clip?": Cancel
         self.proc.wait(timeout=30)
