@@ -45,7 +45,7 @@ constexpr int kItemsBetweenPumps = 2048;
 
 TTreeNode* FillCabinetTree(TTreeView& tree, zip::TZipReader& zip, int glyph_count) {
   if (zip.ZipName().empty()) return nullptr;
-  const std::function<void()>& pump = zip.MessagePump();
+  const std::function<void()> pump = zip.MessagePump();  // a copy: what it runs may set another
   const bool pumping = zip.DoProcessMessages() && pump;
   store::RefreshDirectory(zip);
   const int count = zip.EntryCount();
