@@ -118,7 +118,6 @@ void TFileWindow::Move(uint64_t position, size_t count) {
   void* view = sys::Mmap(length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, static_cast<off_t>(start));
   if (view == MAP_FAILED) AbandonGuardedPass();
   map_ = static_cast<const uint8_t*>(view);
-  ++moves_;
   start_ = start;
   length_ = length;
 }

@@ -64,8 +64,6 @@ class TFileWindow {
   }
   // Copies up to count bytes at position; fewer only where size ends.
   size_t ReadAt(uint64_t position, void* buffer, size_t count);
-  // How many times the window has been mapped so far.
-  uint64_t Moves() const { return moves_; }
 
  private:
   void Move(uint64_t position, size_t count);
@@ -77,7 +75,6 @@ class TFileWindow {
   const uint8_t* map_ = nullptr;
   uint64_t start_ = 0;
   size_t length_ = 0;
-  uint64_t moves_ = 0;
 };
 
 }  // namespace qb::zip

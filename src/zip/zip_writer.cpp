@@ -17,8 +17,6 @@
 #include "zip/cabinet_file_replace.h"
 #include "zip/crc32.h"
 #include "zip/deflate.h"
-#include "zip/file_window.h"
-#include "zip/system_calls.h"
 #include "zip/wildcard.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"
@@ -35,9 +33,6 @@ constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 // The old local headers are read ahead in blocks of this size: an update reads
 // them all, in file order.
 constexpr size_t kReadAhead = 256 << 10;
-// Blocks of headers at least this long are taken through a mapping of the file
-// (see MappedHeaderReader).
-constexpr size_t kMapBlocksFrom = 64 << 10;
 // Local headers at most this far apart are read in one block with the data between.
 // A read call costs about as much as copying 10-20 KiB out of the cache: at 10,000
 // entries 13 KiB apart, reading them one by one made an append 6% slower.
@@ -376,77 +371,6 @@ class TZipWriter::HeaderReader {
   uint64_t start_ = 0;
   size_t length_ = 0;
   size_t ahead_ = kReadAhead;
-};
-
-// HeaderReader's work within a guarded pass over the file's mapping (see
-// RunGuarded): a block of headers close together is looked at where it lies in the
-// mapping, not copied out of the cache first, which for a pass over nearly the
-// whole file (many small entries) took most of its time. Headers far apart are
-// still read one by one: a mapping would take in the data between them. The pass
-// asks to stop (Stop) when a read failed, and when the window's messages are due
-// after a read or a move of the mapping; it is then made again from where it
-// stopped, or the headers are read by HeaderReader.
-class TZipWriter::MappedHeaderReader {
- public:
-  MappedHeaderReader(TZipWriter& writer, uint64_t size)
-      : writer_(writer), fd_(writer.file_->Handle()), size_(size), window_(fd_, size) {
-    block_.resize(kReadAhead);
-  }
-  void SetAhead(size_t ahead) { ahead_ = std::min(ahead, kReadAhead); }
-  size_t ReadAt(uint64_t position, void* buffer, size_t count) {
-    if (position >= size_) return 0;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - position));
-    const uint8_t* bytes = Peek(position, n);
-    if (!bytes) return 0;
-    std::memcpy(buffer, bytes, n);
-    return n;
-  }
-  const uint8_t* Peek(uint64_t position, size_t count) {
-    if (ahead_ >= kMapBlocksFrom) {
-      const uint64_t before = window_.Moves();
-      const uint8_t* bytes = window_.Peek(position, count);
-      read_ = read_ || window_.Moves() != before;
-      return bytes;
-    }
-    if (position < start_ || position + count > start_ + length_) Fill(position, count);
-    return position + count <= start_ + length_ ? block_.data() + (position - start_) : nullptr;
-  }
-  // Whether the pass should stop before the next header.
-  bool Stop() {
-    if (failed_) return true;
-    if (!read_) return false;
-    read_ = false;
-    return writer_.PumpDue();
-  }
-  bool Failed() const { return failed_; }
-
- private:
-  void Fill(uint64_t position, size_t count) {
-    start_ = position;
-    length_ = 0;
-    read_ = true;
-    const size_t want =
-        static_cast<size_t>(std::min<uint64_t>(std::max(count, ahead_), size_ - std::min(position, size_)));
-    while (length_ < want) {
-      const ssize_t n =
-          sys::Pread(fd_, block_.data() + length_, want - length_, static_cast<off_t>(position + length_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) failed_ = true;
-      if (n <= 0) break;
-      length_ += static_cast<size_t>(n);
-    }
-  }
-
-  TZipWriter& writer_;
-  int fd_;
-  uint64_t size_;
-  TFileWindow window_;
-  std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> block_;
-  uint64_t start_ = 0;
-  size_t length_ = 0;
-  size_t ahead_ = kReadAhead;
-  bool read_ = false;
-  bool failed_ = false;
 };
 
 namespace {
@@ -906,12 +830,9 @@ void TZipWriter::OffTheWindowThread(const std::function<void()>& work) {
   done.get();  // the work's exception, if it threw
 }
 
-bool TZipWriter::PumpDue() const {
-  return do_process_messages_ && pump_ && std::chrono::steady_clock::now() - last_pump_ >= kPassPumpInterval;
-}
-
 void TZipWriter::PumpWhenDue() {
-  if (!PumpDue()) return;
+  if (!do_process_messages_ || !pump_) return;
+  if (std::chrono::steady_clock::now() - last_pump_ < kPassPumpInterval) return;
   ProcessMessages();
   last_pump_ = std::chrono::steady_clock::now();
 }
@@ -1247,18 +1168,15 @@ bool TZipWriter::CanAppend(const std::string& item) {
 
 namespace {
 
-// Stopped: the headers were not all read (see MappedHeaderReader).
-enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd, Stopped };
+enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd };
 
-// The loop of LocalPartsInPlace, from header i; stops at the first entry that is
-// not in place or is refused, or when the reader asks it to (i and far then tell
-// where to go on).
+// The loop of LocalPartsInPlace; stops at the first entry that is not in place or
+// is refused.
 template <class Headers>
 LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uint64_t file_size,
-                           uint64_t directory_offset, size_t& i, size_t& far) {
-  for (; i < facts.size(); ++i) {
-    if constexpr (requires { headers.Stop(); })
-      if (headers.Stop()) return LocalParts::Stopped;
+                           uint64_t directory_offset) {
+  size_t far = 0;
+  for (size_t i = 0; i < facts.size(); ++i) {
     const TCentralFacts& f = facts[i];
     const uint64_t at = f.local_header_offset;
     // A block takes in the headers that follow closely; headers far apart are
@@ -1294,44 +1212,17 @@ LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uin
 
 // Reads every old local header as the rewrite does, with the same errors; true
 // when each local part lies whole before the next one (the last one before the
-// directory) and would be copied byte for byte. The headers are taken in blocks,
-// through a mapping whose windows come with their pages in place (mapped page by
-// page as they were touched, each header page cost a fault: in a virtual machine a
-// third of the whole append at 10,000 items of 100 MB). The copy that follows
-// reads the whole local part, so the disk is asked for it first, all of it at
-// once: headers far apart that are not in the cache then arrive together rather
-// than one read of the disk after the other.
+// directory) and would be copied byte for byte. The headers are read in blocks.
+// The copy that follows reads the whole local part, so the disk is asked for it
+// first, all of it at once: headers far apart that are not in the cache then
+// arrive together rather than one read of the disk after the other. (Read through
+// a mapping instead, each header page cost a fault: slower, in a virtual machine
+// by a third of the whole append at 10,000 items of 100 MB.)
 bool TZipWriter::LocalPartsInPlace() {
   const uint64_t file_size = file_->Size();
   file_->AdviseWillRead(0, end_.directory_offset);
-  LocalParts result = LocalParts::Stopped;
-  if (file_size <= SIZE_MAX) {
-    MappedHeaderReader headers(*this, file_size);
-    size_t i = 0, far = 0;
-    for (;;) {
-      auto pass = [&] {
-        result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset, i, far);
-      };
-      if (!RunGuarded(pass)) {
-        result = LocalParts::Stopped;
-        break;
-      }
-      if (result != LocalParts::Stopped || headers.Failed()) break;
-      PumpWhenDue();
-    }
-    // A read that failed is made again below, where its error is told.
-    if (headers.Failed()) result = LocalParts::Stopped;
-    // Cut short within the last page touched, the mapping reads zeros there
-    // rather than fault: the file must still be as long as it was.
-    const std::optional<uint64_t> now = file_->SizeOnDisk();
-    if (!now || *now < file_size) result = LocalParts::Stopped;
-  }
-  if (result == LocalParts::Stopped) {
-    // Read again as before, where the errors are told as the rewrite tells them.
-    HeaderReader headers(*this);
-    size_t i = 0, far = 0;
-    result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset, i, far);
-  }
+  HeaderReader headers(*this);
+  const LocalParts result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
   if (result == LocalParts::BadHeader) throw EBadZipFile();
   if (result == LocalParts::PastEnd) throw EFatalUnzipError();
   return result == LocalParts::InPlace;

@@ -108,7 +108,6 @@ class TZipWriter : public TZipReader {
   struct PlannedEntry;
   struct UpdatePlan;
   class HeaderReader;
-  class MappedHeaderReader;
   int ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment);
   // Planning: what the new archive holds, decided before anything is written.
   int PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
@@ -147,8 +146,6 @@ class TZipWriter : public TZipReader {
   // Dispatches the window's messages when kPassPumpInterval has passed since the
   // last time: called as a pass over the old file reads on, on the calling thread.
   void PumpWhenDue();
-  // Whether PumpWhenDue would dispatch them now.
-  bool PumpDue() const;
   // After the new archive replaced the old one: it is the loaded directory now.
   void ApplyPlan(UpdatePlan& plan);
 
