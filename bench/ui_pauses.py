@@ -1,22 +1,26 @@
 #!/usr/bin/env python3
 """The longest pauses of the program's window thread while it changes a large cabinet.
 
-Starts the real program on an Xvfb display of its own, under strace with only the
-event loop's poll calls traced (through a seccomp filter, so every other call runs at
-full speed). It turns AutoSave on and copies texts with xclip, deletes an item and
-renames another through the menus, and opens a copy of the cabinet through File > Open
-File Cabinet. A pause is the time the window thread spends between two polls: while it
-lasts, the window neither repaints nor hears of a new clip.
+Starts the real program on an Xvfb display of its own, under `perf record` with only
+the event loop's poll calls recorded, at the kernel's trace points: the program is never
+stopped, so the measure adds no pause of its own. (strace stops the thread at each
+traced call until the tracer has looked at it, and made pauses of 100 ms and more
+whenever the tracer waited for a CPU.) It turns AutoSave on and copies texts with xclip,
+deletes an item and renames another through the menus, and opens a copy of the cabinet
+through File > Open File Cabinet. A pause is the time the window thread spends between
+two polls: while it lasts, the window neither repaints nor hears of a new clip. In a
+virtual machine the host may stop a virtual CPU for a while, which stretches whatever
+pause it falls in: the time the host took (steal) is printed too.
 
 Usage: ui_pauses.py QUIVERBOX QVF CABINET [--copies N]
 
 CABINET is copied and left as it is. It must begin with a drawer whose first row is an
 item, as the cabinets bench_scale makes do (kept with QB_BENCH_SCALE_KEEP=1 in
-$QB_BENCH_SCALE_DIR; the 1 GB ones with QB_BENCH_SCALE_1GB=1). Needs Xvfb, xclip,
-xdotool and strace.
+$QB_BENCH_SCALE_DIR; the 1 GB ones with QB_BENCH_SCALE_1GB=1). The copies are synced
+before the program starts, so that their writeback is not measured with it. Needs
+Xvfb, xclip, xdotool and perf (linux-perf), as root or with perf_event_paranoid -1.
 """
 import argparse
-import glob
 import os
 import re
 import shutil
@@ -30,20 +34,30 @@ def run(env, *args, **kw):
     return subprocess.run(args, check=True, capture_output=True, text=True, env=env, **kw).stdout
 
 
-def window_thread_pauses(trace_dir, since):
+POLLS = ",".join("syscalls:sys_%s_%s" % (side, call) for call in ("poll", "ppoll") for side in ("enter", "exit"))
+
+
+def steal_ms():
+    """The time the host has taken from this machine's CPUs (all of them), in ms."""
+    with open("/proc/stat") as stat:
+        fields = stat.readline().split()
+    return int(fields[8]) * 1000 // os.sysconf("SC_CLK_TCK") if len(fields) > 8 else 0
+
+
+def window_thread_pauses(data, window_thread, since):
     """(pause in s, when it began, counted from since) between the window thread's polls."""
-    files = [f for f in glob.glob(os.path.join(trace_dir, "t.*")) if os.path.getsize(f) > 0]
-    # The window thread is the process's first: its trace begins first.
-    main = min(files, key=lambda f: float(open(f).readline().split()[0]))
+    script = subprocess.run(["perf", "script", "-i", data, "-F", "tid,time,event"], check=True,
+                            capture_output=True, text=True).stdout
     pauses, last_end = [], None
-    for line in open(main):
-        m = re.match(r"(\d+\.\d+) \w*poll\(.*<(\d+\.\d+)>$", line)
-        if not m or float(m.group(1)) < since:
+    for line in script.splitlines():
+        m = re.match(r"\s*(\d+)\s+(\d+\.\d+):\s+syscalls:sys_(enter|exit)_p?poll:", line)
+        if not m or int(m.group(1)) != window_thread or float(m.group(2)) < since:
             continue
-        start = float(m.group(1))
-        if last_end is not None:
-            pauses.append((start - last_end, last_end - since))
-        last_end = start + float(m.group(2))
+        if m.group(3) == "exit":
+            last_end = float(m.group(2))
+        elif last_end is not None:
+            pauses.append((float(m.group(2)) - last_end, last_end - since))
+            last_end = None
     return sorted(pauses, reverse=True)
 
 
@@ -63,8 +77,8 @@ def main():
     shutil.copyfile(args.cabinet, cabinet)
     other = os.path.join(work, "other.qvf")
     shutil.copyfile(args.cabinet, other)
-    trace_dir = os.path.join(work, "trace")
-    os.makedirs(trace_dir)
+    os.sync()
+    data = os.path.join(work, "polls.data")
     xvfb, display = start_xvfb()
     env = dict(os.environ, DISPLAY=display, QUIVERBOX_HOME=os.path.join(work, "home"))
     env.pop("WAYLAND_DISPLAY", None)
@@ -72,14 +86,16 @@ def main():
     program, pid = None, None
     marks = []
     try:
-        program = subprocess.Popen(["strace", "-f", "-ff", "--seccomp-bpf", "-e", "trace=poll,ppoll", "-ttt", "-T",
-                                    "-o", os.path.join(trace_dir, "t"), args.quiverbox, cabinet],
+        # The clock is the one time.monotonic reads, so that the steps can be marked.
+        program = subprocess.Popen(["perf", "record", "-q", "-k", "CLOCK_MONOTONIC", "-o", data, "-e", POLLS,
+                                    args.quiverbox, cabinet],
                                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         window = run(env, "xdotool", "search", "--sync", "--name", "^Quiverbox$").split()[0]
         pid = int(run(env, "xdotool", "getwindowpid", window))
         run(env, "xdotool", "windowfocus", "--sync", window)
         time.sleep(1.0)
-        since = time.time()
+        since = time.monotonic()
+        stolen = steal_ms()
 
         def keys(*names):
             for name in names:
@@ -93,8 +109,13 @@ def main():
         def count():
             return run(env, args.qvf, "ls", cabinet).count("\n")
 
+        def wait_slowly(predicate, what):
+            # qvf ls reads the whole directory: asked every 0.1 s, it would take a good part of a CPU from the
+            # program measured.
+            wait_for(lambda: time.sleep(0.4) or predicate(), what, timeout=180)
+
         def mark(what):
-            marks.append((time.time() - since, what))
+            marks.append((time.monotonic() - since, what))
 
         items = count()
         mark("AutoSave of %d copies" % args.copies)
@@ -103,7 +124,7 @@ def main():
             subprocess.run(["xclip", "-selection", "clipboard"], input="copy %d" % n, text=True, env=env, check=True,
                            stderr=subprocess.DEVNULL)
             time.sleep(0.3)
-        wait_for(lambda: count() == items + args.copies, "the copies stored", timeout=180)
+        wait_slowly(lambda: count() == items + args.copies, "the copies stored")
         keys("alt+c", "a")  # AutoSave off again
         mark("opening the first drawer")
         click_row(10, 0)  # the cabinet's branch sign
@@ -111,13 +132,13 @@ def main():
         click_row(120, 2)  # its first item
         mark("Delete")
         keys("alt+e", "d", "Return")  # Delete Selected Item, "Are you sure ...?" Yes
-        wait_for(lambda: count() == items + args.copies - 1, "the delete", timeout=180)
+        wait_slowly(lambda: count() == items + args.copies - 1, "the delete")
         click_row(120, 2)
         mark("Rename")
         keys("F2")
         run(env, "xdotool", "type", "renamed")
         keys("Return")
-        wait_for(lambda: "renamed" in run(env, args.qvf, "ls", cabinet), "the rename", timeout=180)
+        wait_slowly(lambda: "renamed" in run(env, args.qvf, "ls", cabinet), "the rename")
         time.sleep(1.0)
         mark("Open File Cabinet (a copy)")
         # Without a window manager the focus does not come back by itself after a box.
@@ -128,6 +149,7 @@ def main():
         keys("Return")
         time.sleep(5.0)
         mark("end")
+        stolen = steal_ms() - stolen
     finally:
         if pid:
             os.kill(pid, signal.SIGTERM)
@@ -135,9 +157,10 @@ def main():
             program.wait(timeout=30)
         xvfb.terminate()
 
-    pauses = window_thread_pauses(trace_dir, since)
+    pauses = window_thread_pauses(data, pid, since)
     shutil.rmtree(work, ignore_errors=True)
-    print("window thread: %d polls; the longest pause of each step:" % len(pauses))
+    print("window thread: %d polls; the host took %d ms of CPU time meanwhile (steal)." % (len(pauses), stolen))
+    print("The longest pause of each step:")
     for (at, what), (end, _) in zip(marks, marks[1:]):
         longest = max((pause for pause, begun in pauses if at <= begun < end), default=0.0)
         print("  %7.2f s  %-32s %6.1f ms" % (at, what, longest * 1000))
