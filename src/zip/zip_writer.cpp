@@ -329,10 +329,11 @@ std::string ExtraForReplacement(std::string_view extra) {
 
 // Reads the old archive's local headers, which an update visits in file order,
 // through blocks read ahead: one read serves the headers of many small entries.
-// The window's messages are dispatched between reads when they are due.
+// On the window thread (pump) its messages are dispatched between reads when they
+// are due; a reader on a worker thread must not dispatch them.
 class TZipWriter::HeaderReader {
  public:
-  explicit HeaderReader(TZipWriter& writer) : writer_(writer), file_(*writer.file_) {}
+  HeaderReader(TZipWriter& writer, bool pump) : writer_(writer), file_(*writer.file_), pump_(pump) {}
   // How much a block read from now on takes (at most the read-ahead block): less
   // where the headers wanted lie far apart.
   void SetAhead(size_t ahead) { ahead_ = std::min(ahead, kReadAhead); }
@@ -340,7 +341,7 @@ class TZipWriter::HeaderReader {
   size_t ReadAt(uint64_t position, void* buffer, size_t count) {
     if (count > kReadAhead) {
       const size_t n = file_.ReadAt(position, buffer, count);
-      writer_.PumpWhenDue();
+      Pump();
       return n;
     }
     Fill(position, count);
@@ -362,11 +363,15 @@ class TZipWriter::HeaderReader {
     if (block_.empty()) block_.resize(kReadAhead);
     start_ = position;
     length_ = file_.ReadAt(position, block_.data(), std::max(count, ahead_));
-    writer_.PumpWhenDue();
+    Pump();
+  }
+  void Pump() {
+    if (pump_) writer_.PumpWhenDue();
   }
 
   TZipWriter& writer_;
   TLFNFileStream& file_;
+  bool pump_;
   std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> block_;
   uint64_t start_ = 0;
   size_t length_ = 0;
@@ -753,7 +758,7 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
     return true;
   };
   if (physical_) {
-    HeaderReader headers(*this);
+    HeaderReader headers(*this, true);
     const TSortedZip& olds = *physical_;
     const size_t old_count = static_cast<size_t>(olds.Count());
     plan.entries.reserve(old_count + files_list_.size());
@@ -937,11 +942,15 @@ void TZipWriter::CopyOldEntry(TLFNFileStream& out, PlannedEntry& entry) {
   ProcessMessages();
 }
 
-// Writes the central directory and the end record.
+// Writes the central directory and the end record, on a worker thread while the
+// window's messages are dispatched: at 60,000 entries that is 5 MB of records
+// made and written, and a write may wait for the disk.
 void TZipWriter::WriteDirectory(TLFNFileStream& out, UpdatePlan& plan) {
-  const uint64_t directory_offset = out.Position();
-  for (PlannedEntry& entry : plan.entries) WriteCentralRecord(out, entry);
-  WriteEndRecord(out, plan.end, directory_offset);
+  OffTheWindowThread([&] {
+    const uint64_t directory_offset = out.Position();
+    for (PlannedEntry& entry : plan.entries) WriteCentralRecord(out, entry);
+    WriteEndRecord(out, plan.end, directory_offset);
+  });
 }
 
 // Writes an entry's central record where the output stands (its central offset).
@@ -1217,12 +1226,17 @@ LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uin
 // first, all of it at once: headers far apart that are not in the cache then
 // arrive together rather than one read of the disk after the other. (Read through
 // a mapping instead, each header page cost a fault: slower, in a virtual machine
-// by a third of the whole append at 10,000 items of 100 MB.)
+// by a third of the whole append at 10,000 items of 100 MB.) The pass runs on a
+// worker thread while the window's messages are dispatched: a read from a disk
+// busy with writeback, or the advice to read 1 GB ahead, can take tens of ms.
 bool TZipWriter::LocalPartsInPlace() {
   const uint64_t file_size = file_->Size();
-  file_->AdviseWillRead(0, end_.directory_offset);
-  HeaderReader headers(*this);
-  const LocalParts result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
+  LocalParts result = LocalParts::InPlace;
+  OffTheWindowThread([&] {
+    file_->AdviseWillRead(0, end_.directory_offset);
+    HeaderReader headers(*this, false);
+    result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
+  });
   if (result == LocalParts::BadHeader) throw EBadZipFile();
   if (result == LocalParts::PastEnd) throw EFatalUnzipError();
   return result == LocalParts::InPlace;

@@ -520,8 +520,8 @@ TEST(ZipAppend, FarApartHeadersAreReadWithoutTheDataAfterThem) {
 }
 
 // In a large cabinet the pass over the old local headers reads nearly the whole
-// file before anything is written, on the calling thread: the window's messages
-// are dispatched during it too, by an append and by a rewrite alike.
+// file before anything is written: the window's messages are dispatched during it
+// too, by an append and by a rewrite alike.
 TEST(ZipAppend, TheWindowsMessagesAreDispatchedWhileTheOldHeadersAreRead) {
   TempDir dir;
   const Bytes original = BuildRaw(FarApartEntries());  // each header read alone
@@ -546,6 +546,40 @@ TEST(ZipAppend, TheWindowsMessagesAreDispatchedWhileTheOldHeadersAreRead) {
     ASSERT_EQ(added, 1);
     EXPECT_GE(pumps_before_writing, 5);  // 24 headers read in 120 ms or more
     EXPECT_EQ(qbtest::ReadRawZip(path).size(), 25u);
+  }
+}
+
+// With a message pump, the reads of an append's check of the old headers, and the
+// writes of a rewrite's directory, are made off the calling (window) thread: one
+// of them may wait for a busy disk for tens of ms.
+TEST(ZipAppend, TheHeaderCheckAndTheDirectoryAreOffTheWindowThread) {
+  TempDir dir;
+  std::vector<RawEntry> many;  // a directory of about 60 KB
+  for (int i = 0; i < 1500; ++i) many.push_back(Raw("Drawer\\Item" + std::to_string(i), "data"));
+  const std::vector<std::pair<Reading, Bytes>> cases = {{Reading::OnlyTheName, BuildRaw(FarApartEntries())},
+                                                        {Reading::Rewrite, BuildRaw(many)}};
+  const std::thread::id window = std::this_thread::get_id();
+  for (const auto& [reading, original] : cases) {
+    SCOPED_TRACE(reading == Reading::OnlyTheName ? "append" : "rewrite");
+    const std::string path = dir / "a.zip";
+    qbtest::WriteFileBytes(path, original);
+    auto zip = Writer(path, reading, "New");
+    std::atomic<int> reads_elsewhere = 0, writes_here = 0;
+    sys::SetFailureHook([&](const char* call) {
+      const bool here = std::this_thread::get_id() == window;
+      if (std::string_view(call) == "pread" && !here) ++reads_elsewhere;
+      if (std::string_view(call) == "pwrite" && here) ++writes_here;
+      return 0;
+    });
+    zip->SetMessagePump([] {});
+    TMemoryStream stream(std::string("data of New"));
+    const int added = zip->AddFromStreamWithComment(&stream, "New", "");
+    sys::SetFailureHook({});
+    ASSERT_EQ(added, 1);
+    if (reading == Reading::OnlyTheName)
+      EXPECT_GE(reads_elsewhere, 24);  // each old header
+    else
+      EXPECT_EQ(writes_here, 0);
   }
 }
 
