@@ -254,14 +254,13 @@ bool TLFNFileStream::Sync() {
 
 void TLFNFileStream::StartWriteback() {
   if (mode_ == Mode::Read || fd_ < 0 || !FlushWrites()) return;
-  // What the previous call started is on its way; wait for it (short), then start
-  // the rest. Failures are left to Sync, which reports them. Less than a piece
-  // worth a wait waits for Sync: a small file goes to the disk in one go.
+  // Starts the rest without waiting for what earlier calls started: the disk takes
+  // the pieces as fast as it can while the copy goes on (waiting for each piece
+  // before the next made an add of 100 MB a tenth slower), and Sync waits for them
+  // all. Failures are left to Sync, which reports them. Less than a piece waits
+  // for Sync: a small file goes to the disk in one go.
   const uint64_t end = Size();
   if (end < writeback_started_ + kWritebackPiece) return;
-  if (writeback_started_ > 0)
-    ::sync_file_range(fd_, 0, static_cast<off64_t>(writeback_started_),
-                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
   if (end > writeback_started_)
     ::sync_file_range(fd_, static_cast<off64_t>(writeback_started_),
                       static_cast<off64_t>(end - writeback_started_), SYNC_FILE_RANGE_WRITE);

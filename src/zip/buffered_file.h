@@ -67,10 +67,9 @@ class TLFNFileStream {
   // false when there was no room. Throws EInOutError on any other failure.
   bool Sync();
   // Sends what was written so far on its way to the disk, once it is at least
-  // kWritebackPiece more than the previous call sent: waits for what that call
-  // sent, starts the rest without waiting. Called between pieces of a long write,
-  // it spreads the disk work over the write, so that Sync at its end has little
-  // left to wait for.
+  // kWritebackPiece more than the previous call sent, without waiting for it.
+  // Called between pieces of a long write, it spreads the disk work over the
+  // write, so that Sync at its end has less left to wait for.
   static constexpr uint64_t kWritebackPiece = uint64_t{4} << 20;
   void StartWriteback();
   // Closes the file; false when closing reported an error (a write that failed
