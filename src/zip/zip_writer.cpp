@@ -17,6 +17,8 @@
 #include "zip/cabinet_file_replace.h"
 #include "zip/crc32.h"
 #include "zip/deflate.h"
+#include "zip/file_window.h"
+#include "zip/system_calls.h"
 #include "zip/wildcard.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"
@@ -33,6 +35,9 @@ constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 // The old local headers are read ahead in blocks of this size: an update reads
 // them all, in file order.
 constexpr size_t kReadAhead = 256 << 10;
+// Blocks of headers at least this long are looked at in a mapping of the file
+// (see MappedHeaderReader).
+constexpr size_t kMapBlocksFrom = 64 << 10;
 // Local headers at most this far apart are read in one block with the data between.
 // A read call costs about as much as copying 10-20 KiB out of the cache: at 10,000
 // entries 13 KiB apart, reading them one by one made an append 6% slower.
@@ -1179,6 +1184,60 @@ namespace {
 
 enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd };
 
+// HeaderReader's work within a guarded pass over the file's mapping (see
+// RunGuarded): a block of headers close together is looked at where it lies in the
+// mapping rather than copied out of the cache, which for a pass over nearly the
+// whole file (many small entries) took most of its time. Headers far apart are
+// still read one by one: a mapping would take in the data between them. A read
+// that fails is only noted (Failed); the caller then reads the headers again,
+// where the error is told.
+class MappedHeaderReader {
+ public:
+  MappedHeaderReader(int fd, uint64_t size) : fd_(fd), size_(size), window_(fd, size) {
+    block_.resize(kReadAhead);
+  }
+  void SetAhead(size_t ahead) { ahead_ = std::min(ahead, kReadAhead); }
+  size_t ReadAt(uint64_t position, void* buffer, size_t count) {
+    if (position >= size_) return 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - position));
+    const uint8_t* bytes = Peek(position, n);
+    if (!bytes) return 0;
+    std::memcpy(buffer, bytes, n);
+    return n;
+  }
+  const uint8_t* Peek(uint64_t position, size_t count) {
+    if (ahead_ >= kMapBlocksFrom) return window_.Peek(position, count);
+    if (position < start_ || position + count > start_ + length_) Fill(position, count);
+    return position + count <= start_ + length_ ? block_.data() + (position - start_) : nullptr;
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  void Fill(uint64_t position, size_t count) {
+    start_ = position;
+    length_ = 0;
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(std::max(count, ahead_), size_ - std::min(position, size_)));
+    while (length_ < want) {
+      const ssize_t n =
+          sys::Pread(fd_, block_.data() + length_, want - length_, static_cast<off_t>(position + length_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failed_ = true;
+      if (n <= 0) break;
+      length_ += static_cast<size_t>(n);
+    }
+  }
+
+  int fd_;
+  uint64_t size_;
+  TFileWindow window_;
+  std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> block_;
+  uint64_t start_ = 0;
+  size_t length_ = 0;
+  size_t ahead_ = kReadAhead;
+  bool failed_ = false;
+};
+
 // The loop of LocalPartsInPlace; stops at the first entry that is not in place or
 // is refused.
 template <class Headers>
@@ -1221,19 +1280,33 @@ LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uin
 
 // Reads every old local header as the rewrite does, with the same errors; true
 // when each local part lies whole before the next one (the last one before the
-// directory) and would be copied byte for byte. The headers are read in blocks.
-// The copy that follows reads the whole local part, so the disk is asked for it
-// first, all of it at once: headers far apart that are not in the cache then
-// arrive together rather than one read of the disk after the other. (Read through
-// a mapping instead, each header page cost a fault: slower, in a virtual machine
-// by a third of the whole append at 10,000 items of 100 MB.) The pass runs on a
-// worker thread while the window's messages are dispatched: a read from a disk
-// busy with writeback, or the advice to read 1 GB ahead, can take tens of ms.
+// directory) and would be copied byte for byte. The headers are taken in blocks,
+// through a mapping whose windows come with their pages in place (mapped page by
+// page as they were touched, each header page cost a fault: in a virtual machine a
+// third of the whole append at 10,000 items of 100 MB). The copy that follows
+// reads the whole local part, so the disk is asked for it first, all of it at
+// once: headers far apart that are not in the cache then arrive together rather
+// than one read of the disk after the other. The pass runs on a worker thread
+// while the window's messages are dispatched: a read from a disk busy with
+// writeback, or the advice to read 1 GB ahead, can take tens of ms.
 bool TZipWriter::LocalPartsInPlace() {
   const uint64_t file_size = file_->Size();
   LocalParts result = LocalParts::InPlace;
   OffTheWindowThread([&] {
     file_->AdviseWillRead(0, end_.directory_offset);
+    if (file_size <= SIZE_MAX) {
+      MappedHeaderReader headers(file_->Handle(), file_size);
+      auto pass = [&] {
+        result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
+      };
+      // Cut short within the last page touched, the mapping reads zeros there
+      // rather than fault: the file must still be as long as it was.
+      const bool whole = RunGuarded(pass) && !headers.Failed();
+      const std::optional<uint64_t> now = file_->SizeOnDisk();
+      if (whole && now && *now >= file_size) return;
+    }
+    // Read again as the rewrite reads them, where the errors are told as it tells
+    // them: a read that failed, a mapping refused or a file cut short meanwhile.
     HeaderReader headers(*this, false);
     result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
   });

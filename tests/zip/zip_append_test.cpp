@@ -583,6 +583,75 @@ TEST(ZipAppend, TheHeaderCheckAndTheDirectoryAreOffTheWindowThread) {
   }
 }
 
+// Many small entries: their headers lie close together, in blocks of a mapping
+// window and more.
+std::vector<RawEntry> CloseTogetherEntries() {
+  std::vector<RawEntry> entries;
+  for (int i = 0; i < 6000; ++i) entries.push_back(Raw("Item" + std::to_string(i), std::string(700, 'c')));
+  return entries;
+}
+
+// Headers close together are looked at where they lie in the file's mapping, not
+// read out of it (the 4 MB of them took 17 reads), with the window's messages
+// dispatched meanwhile as for reads.
+TEST(ZipAppend, HeadersCloseTogetherAreCheckedInTheMapping) {
+  TempDir dir;
+  const std::string path = dir / "a.zip";
+  qbtest::WriteFileBytes(path, BuildRaw(CloseTogetherEntries()));
+  auto zip = Writer(path, Reading::OnlyTheName, "New");
+  std::atomic<bool> checking = false, writing = false;
+  std::atomic<int> reads = 0, mappings = 0;
+  sys::SetFailureHook([&](const char* call) {
+    const std::string_view name(call);
+    if (name == "posix_fadvise") checking = !writing;  // the check asks for the old file first
+    if (name == "pwrite" || name == "copy_file_range") checking = false, writing = true;
+    if (checking && name == "pread") ++reads;
+    if (checking && name == "mmap") ++mappings;
+    return 0;
+  });
+  zip->SetMessagePump([] {});
+  TMemoryStream stream(std::string("data of New"));
+  const int added = zip->AddFromStreamWithComment(&stream, "New", "");
+  sys::SetFailureHook({});
+  ASSERT_EQ(added, 1);
+  EXPECT_TRUE(writing);
+  EXPECT_LE(reads, 1);  // the last few headers, less than a block, may be read
+  EXPECT_GE(mappings, 2);
+  EXPECT_EQ(qbtest::ReadRawZip(path).size(), 6001u);
+}
+
+// Another program cuts the file short while the headers are checked through the
+// mapping: the add fails as it fails when they are read, and the file is left
+// as the other program left it.
+TEST(ZipAppend, AFileCutShortDuringTheHeaderCheckFailsAsReadsFailIt) {
+  TempDir dir;
+  const Bytes original = BuildRaw(CloseTogetherEntries());
+  const uint64_t directory = format::Get32(&original[original.size() - 22 + 16]);
+  // In the first window, in the second, in the last local header, within the
+  // page of the last local part.
+  const uint64_t last_local = directory - (30 + 8 + 700);
+  for (uint64_t cut : {uint64_t{5000}, uint64_t{2200000}, last_local + 10, directory - 100}) {
+    std::string outcome[2];
+    for (bool mapped : {true, false}) {
+      SCOPED_TRACE(std::to_string(cut) + (mapped ? ", mapped" : ", read"));
+      const std::string copy = dir / "cut.zip";
+      qbtest::WriteFileBytes(copy, original);
+      auto zip = Writer(copy, Reading::OnlyTheName, "New");
+      MappingsRefused refused(!mapped, copy, cut, "posix_fadvise");
+      try {
+        TMemoryStream stream(std::string("data of New"));
+        zip->AddFromStreamWithComment(&stream, "New", "");
+        outcome[mapped] = "added";
+      } catch (const EZipError& e) {
+        outcome[mapped] = e.what();
+      }
+      EXPECT_EQ(std::filesystem::file_size(copy), cut);
+    }
+    EXPECT_EQ(outcome[true], outcome[false]);
+    EXPECT_NE(outcome[true], "added");
+  }
+}
+
 TEST(ZipAppend, TheOldFilesCachedPagesGoAsTheyAreCopied) {
   TempDir dir;
   const std::vector<RawEntry> entries = FarApartEntries();
