@@ -87,7 +87,7 @@ class FinderWindowTest : public MainWindowTest {
   }
   void Click(const std::string& path) {
     QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint(path));
-    QTest::qWait(300);  // past the explorer's mouse-down lock
+    PastTheMouseDownLock();
   }
 };
 
@@ -227,7 +227,7 @@ TEST_F(FinderWindowTest, HistoryListsNewestFirstSelectsLoadsAndFollowsTheSearch)
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
   EXPECT_EQ(Tree().Selected(), Node("Code\\Snippet"));
   EXPECT_EQ(NotePane()->toPlainText().toStdString(), "remember this");
-  QTest::qWait(300);
+  PastTheMouseDownLock();
   QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, point);
   EXPECT_TRUE(WaitUntil([&] { return ClipboardText() == "code"; }));
 

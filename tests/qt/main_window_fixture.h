@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,15 @@ struct TDiskEntry {
   std::string Comment;
   std::string Data;
 };
+
+// Waits out the explorer's mouse-down lock (250 ms after a handled press), so that
+// the next click is a press of its own. QTest::qWait may return without handling a
+// timer that fell due while the test was not running, as on a busy machine: the
+// events are handled once more after it.
+inline void PastTheMouseDownLock() {
+  QTest::qWait(300);
+  QCoreApplication::processEvents();
+}
 
 class MainWindowTest : public ::testing::Test {
  protected:

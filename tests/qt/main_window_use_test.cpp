@@ -48,10 +48,10 @@ TEST_F(MainWindowTest, TheNoteTypedInThePaneIsTheNoteAddNoteStores) {
   EXPECT_EQ(pane->toPlainText().toStdString(), "first line\nsecond!");
 
   // Another item shows its own note; going back shows the one just stored.
-  QTest::qWait(300);  // past the double-click lock
+  PastTheMouseDownLock();
   QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Code\\Snippet"));
   EXPECT_EQ(pane->toPlainText().toStdString(), "remember this");
-  QTest::qWait(300);  // past the double-click lock
+  PastTheMouseDownLock();
   QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
   EXPECT_EQ(pane->toPlainText().toStdString(), "first line\nsecond");
 
@@ -69,10 +69,10 @@ TEST_F(MainWindowTest, TheNoteTypedInThePaneIsTheNoteAddNoteStores) {
 
   // A click on a drawer leaves the pane alone; a click on an item without a note
   // empties it.
-  QTest::qWait(300);
+  PastTheMouseDownLock();
   QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("Code"));
   EXPECT_EQ(pane->toPlainText().toStdString(), "replaced");
-  QTest::qWait(300);
+  PastTheMouseDownLock();
   QTest::mouseClick(window_->ExplorerView()->viewport(), Qt::LeftButton, {}, RowPoint("NewItems\\Item0"));
   EXPECT_EQ(pane->toPlainText().toStdString(), "");
 }
