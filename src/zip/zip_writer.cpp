@@ -1018,12 +1018,11 @@ void TZipWriter::WriteEndRecord(TLFNFileStream& out, TEndCentral& end, uint64_t 
 // The sorted view is brought up to date without sorting again when no name
 // changed.
 void TZipWriter::ApplyPlan(UpdatePlan& plan) {
-  bool renamed = false;
-  std::vector<TZipHeaderInfo*> records;
+  std::vector<TZipHeaderInfo*> records, renamed;
   records.reserve(plan.entries.size());
   for (PlannedEntry& entry : plan.entries) {
     TZipHeaderInfo* r = entry.old ? entry.old : entry.record.release();
-    renamed = renamed || (entry.old && !r->stored_name);
+    if (entry.old && !r->stored_name) renamed.push_back(r);  // given a new name since the view was made
     r->flags = entry.flags;
     r->local_header_offset = entry.offset;
     r->central_header_offset = entry.central_offset;
@@ -1058,18 +1057,22 @@ void TZipWriter::ApplyPlan(UpdatePlan& plan) {
   selected_count_ = 0;
   for (TZipHeaderInfo* r : *physical_) selected_count_ += r->selection_mark ? 1 : 0;
 
-  if (old_view && !renamed && sort_mode_ == TZipSortMode::ByName && old_view->Mode() == sort_mode_) {
-    // The names are those of the old view less the entries left out, plus the new
-    // ones, all different (the plan refuses two of one name): a merge.
-    std::sort(dropped.begin(), dropped.end());
-    std::vector<TZipHeaderInfo*> added;
+  if (old_view && sort_mode_ == TZipSortMode::ByName && old_view->Mode() == sort_mode_) {
+    // The names are those of the old view less the entries left out or renamed,
+    // plus the new and the renamed ones, all different (the plan refuses two of one
+    // name): a merge. The entries the old view keeps are still in its order; a
+    // renamed one may not be, so it goes in again by its new name.
+    std::vector<TZipHeaderInfo*> left = dropped;
+    left.insert(left.end(), renamed.begin(), renamed.end());
+    std::sort(left.begin(), left.end());
+    std::vector<TZipHeaderInfo*> added = renamed;
     for (size_t i : plan.new_entries) added.push_back(records[i]);
     auto less = [&](const TZipHeaderInfo* a, const TZipHeaderInfo* b) { return old_view->Compare(a, b) < 0; };
     std::sort(added.begin(), added.end(), less);
     auto view = std::make_unique<TSortedZip>(false, TDuplicates::dupAccept, sort_mode_);
     auto next = added.begin();
     for (TZipHeaderInfo* r : *old_view) {
-      if (std::binary_search(dropped.begin(), dropped.end(), r)) continue;
+      if (std::binary_search(left.begin(), left.end(), r)) continue;
       for (; next != added.end() && less(*next, r); ++next) view->AppendItem(*next);
       view->AppendItem(r);
     }

@@ -901,6 +901,19 @@ TEST(ZipAppend, TheLoadedDirectoryFollowsEveryKindOfUpdate) {
     zip.CommitChanges();
     add("y");
     expect_as_read("replacement, comment, append");
+    // Renamed entries take their new places among the others: to the front, to
+    // the end, in letter case only, into a drawer, two that pass each other.
+    zip.SetEntryFileName(zip.FindEntry("y"), "0first");
+    zip.SetEntryFileName(zip.FindEntry("c"), "zz last");
+    zip.CommitChanges();
+    expect_as_read("renames to the ends");
+    zip.SetEntryFileName(zip.FindEntry("a"), "A2");
+    zip.SetEntryPath(zip.FindEntry("B"), "Drawer");
+    zip.SetEntryFileName(zip.FindEntry("0first"), "x");
+    zip.SetEntryFileName(zip.FindEntry("z"), "b");
+    zip.CommitChanges();
+    add("n");
+    expect_as_read("renames, then an append");
     qbtest::WriteFileBytes(path, BuildRaw({Raw("m", "1", "n"), Raw("B", "2")}, "comment"));
   }
 }
