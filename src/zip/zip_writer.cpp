@@ -1015,8 +1015,7 @@ void TZipWriter::WriteEndRecord(TLFNFileStream& out, TEndCentral& end, uint64_t 
 
 // Makes the written plan the loaded directory: the copied entries' records get
 // their new places, names and fields; the records of entries left out are freed.
-// The sorted view is brought up to date without sorting again when no name
-// changed.
+// The sorted view by name is brought up to date by a merge, without sorting again.
 void TZipWriter::ApplyPlan(UpdatePlan& plan) {
   std::vector<TZipHeaderInfo*> records, renamed;
   records.reserve(plan.entries.size());
@@ -1284,14 +1283,14 @@ LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uin
 // Reads every old local header as the rewrite does, with the same errors; true
 // when each local part lies whole before the next one (the last one before the
 // directory) and would be copied byte for byte. The headers are taken in blocks,
-// through a mapping whose windows come with their pages in place (mapped page by
-// page as they were touched, each header page cost a fault: in a virtual machine a
-// third of the whole append at 10,000 items of 100 MB). The copy that follows
-// reads the whole local part, so the disk is asked for it first, all of it at
-// once: headers far apart that are not in the cache then arrive together rather
-// than one read of the disk after the other. The pass runs on a worker thread
-// while the window's messages are dispatched: a read from a disk busy with
-// writeback, or the advice to read 1 GB ahead, can take tens of ms.
+// through a mapping whose windows come with their pages in place. (A mapping
+// whose pages came one by one as they were touched cost a fault per header page:
+// in a virtual machine a third of the whole append at 10,000 items of 100 MB.)
+// The copy that follows reads the whole local part, so the disk is asked for it
+// first, all of it at once: headers far apart that are not in the cache then
+// arrive together rather than one read of the disk after the other. The pass runs
+// on a worker thread while the window's messages are dispatched: a read from a
+// disk busy with writeback, or the advice to read 1 GB ahead, can take tens of ms.
 bool TZipWriter::LocalPartsInPlace() {
   const uint64_t file_size = file_->Size();
   LocalParts result = LocalParts::InPlace;
