@@ -2,15 +2,18 @@
 """The longest pauses of the program's window thread while it changes a large cabinet.
 
 Starts the real program on an Xvfb display of its own, under `perf record` with only
-the event loop's poll calls recorded, at the kernel's trace points: the program is never
-stopped, so the measure adds no pause of its own. (strace stops the thread at each
+the event loop's poll calls recorded, at the kernel's trace points, and the program's
+CPU clock sampled every 0.25 ms: the program is never stopped, so the measure adds no
+pause of its own. (strace stops the thread at each
 traced call until the tracer has looked at it, and made pauses of 100 ms and more
 whenever the tracer waited for a CPU.) It turns AutoSave on and copies texts with xclip,
 deletes an item and renames another through the menus, and opens a copy of the cabinet
 through File > Open File Cabinet. A pause is the time the window thread spends between
 two polls: while it lasts, the window neither repaints nor hears of a new clip. In a
 virtual machine the host may stop a virtual CPU for a while, which stretches whatever
-pause it falls in: the time the host took (steal) is printed too.
+pause it falls in: the time the host took (steal) is printed too, and with each pause
+the window thread's own work in it (the CPU clock's samples), which the host's time
+does not stretch.
 
 Usage: ui_pauses.py QUIVERBOX QVF CABINET [--copies N]
 
@@ -21,6 +24,7 @@ before the program starts, so that their writeback is not measured with it. Need
 Xvfb, xclip, xdotool and perf (linux-perf), as root or with perf_event_paranoid -1.
 """
 import argparse
+import bisect
 import os
 import re
 import shutil
@@ -44,20 +48,35 @@ def steal_ms():
     return int(fields[8]) * 1000 // os.sysconf("SC_CLK_TCK") if len(fields) > 8 else 0
 
 
+# The window thread's own CPU time is sampled every 0.25 ms: a pause may be long
+# because the thread works, or because it waits for a CPU (the host's steal among
+# other things); the samples within it tell which.
+SAMPLE = "cpu-clock/period=250000/"
+SAMPLE_MS = 0.25
+
+
 def window_thread_pauses(data, window_thread, since):
-    """(pause in s, when it began, counted from since) between the window thread's polls."""
+    """(pause in s, when it began counted from since, the window thread's own work in it in ms)
+    between the window thread's polls, longest first."""
     script = subprocess.run(["perf", "script", "-i", data, "-F", "tid,time,event"], check=True,
                             capture_output=True, text=True).stdout
-    pauses, last_end = [], None
+    spans, samples, last_end = [], [], None
     for line in script.splitlines():
-        m = re.match(r"\s*(\d+)\s+(\d+\.\d+):\s+syscalls:sys_(enter|exit)_p?poll:", line)
+        m = re.match(r"\s*(\d+)\s+(\d+\.\d+):\s+(\S+):", line)
         if not m or int(m.group(1)) != window_thread or float(m.group(2)) < since:
             continue
-        if m.group(3) == "exit":
-            last_end = float(m.group(2))
-        elif last_end is not None:
-            pauses.append((float(m.group(2)) - last_end, last_end - since))
+        at, event = float(m.group(2)), m.group(3)
+        if event.startswith("cpu-clock"):
+            samples.append(at)
+        elif re.match(r"syscalls:sys_exit_p?poll$", event):
+            last_end = at
+        elif re.match(r"syscalls:sys_enter_p?poll$", event) and last_end is not None:
+            spans.append((last_end, at))
             last_end = None
+    samples.sort()
+    pauses = [(end - begun, begun - since,
+               (bisect.bisect_left(samples, end) - bisect.bisect_left(samples, begun)) * SAMPLE_MS)
+              for begun, end in spans]
     return sorted(pauses, reverse=True)
 
 
@@ -87,7 +106,7 @@ def main():
     marks = []
     try:
         # The clock is the one time.monotonic reads, so that the steps can be marked.
-        program = subprocess.Popen(["perf", "record", "-q", "-k", "CLOCK_MONOTONIC", "-o", data, "-e", POLLS,
+        program = subprocess.Popen(["perf", "record", "-q", "-k", "CLOCK_MONOTONIC", "-o", data, "-e", POLLS, "-e", SAMPLE,
                                     args.quiverbox, cabinet],
                                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         window = run(env, "xdotool", "search", "--sync", "--name", "^Quiverbox$").split()[0]
@@ -110,9 +129,19 @@ def main():
             return run(env, args.qvf, "ls", cabinet).count("\n")
 
         def wait_slowly(predicate, what):
-            # qvf ls reads the whole directory: asked every 0.1 s, it would take a good part of a CPU from the
-            # program measured.
-            wait_for(lambda: time.sleep(0.4) or predicate(), what, timeout=180)
+            # qvf ls reads the whole directory, tens of ms of a CPU at 60,000 items: asked at regular times, it
+            # took the CPU the window thread was waiting for, and made pauses of its own. It is asked only when
+            # the cabinet has been replaced since the last look.
+            seen = [None]
+
+            def replaced_and_true():
+                st = os.stat(cabinet)
+                if (st.st_ino, st.st_mtime_ns, st.st_size) == seen[0]:
+                    return False
+                seen[0] = (st.st_ino, st.st_mtime_ns, st.st_size)
+                return predicate()
+
+            wait_for(lambda: time.sleep(0.1) or replaced_and_true(), what, timeout=180)
 
         def mark(what):
             marks.append((time.monotonic() - since, what))
@@ -160,13 +189,16 @@ def main():
     pauses = window_thread_pauses(data, pid, since)
     shutil.rmtree(work, ignore_errors=True)
     print("window thread: %d polls; the host took %d ms of CPU time meanwhile (steal)." % (len(pauses), stolen))
-    print("The longest pause of each step:")
+    print("Each step: its longest pause (the window thread's own work in it), and the most own work"
+          " in any one of its pauses:")
     for (at, what), (end, _) in zip(marks, marks[1:]):
-        longest = max((pause for pause, begun in pauses if at <= begun < end), default=0.0)
-        print("  %7.2f s  %-32s %6.1f ms" % (at, what, longest * 1000))
-    print("longest pauses:")
-    for pause, at in pauses[:8]:
-        print("  %6.1f ms at %6.2f s" % (pause * 1000, at))
+        step = [p for p in pauses if at <= p[1] < end]
+        longest = max(step, default=(0.0, 0.0, 0.0))
+        own = max((p[2] for p in step), default=0.0)
+        print("  %7.2f s  %-32s %6.1f ms (%5.1f)  %5.1f ms" % (at, what, longest[0] * 1000, longest[2], own))
+    print("longest pauses (own work):")
+    for pause, at, work in pauses[:8]:
+        print("  %6.1f ms at %6.2f s (%5.1f ms)" % (pause * 1000, at, work))
     return 0 if pauses and pauses[0][0] < 0.1 else 1
 
 
