@@ -53,6 +53,19 @@ std::unique_ptr<TZipWriter> Writer(const std::string& path, Reading reading, con
   return zip;
 }
 
+// Adds "New" through zip with a message pump, every system call of the update
+// (on whichever thread) passed to hook first; returns how many entries were added.
+int AddNewWatched(
+    TZipWriter& zip, sys::FailureHook hook, std::function<void()> pump = [] {}) {
+  struct Unhook {
+    ~Unhook() { sys::SetFailureHook({}); }
+  } unhook;
+  sys::SetFailureHook(std::move(hook));
+  zip.SetMessagePump(std::move(pump));
+  TMemoryStream stream(std::string("data of New"));
+  return zip.AddFromStreamWithComment(&stream, "New", "");
+}
+
 // The file after adding name (data, comment) to a copy of original, read as told;
 // the new entry's time in *time.
 Bytes AddTo(const std::string& original, const std::string& copy, Reading reading, const std::string& name,
@@ -533,16 +546,15 @@ TEST(ZipAppend, TheWindowsMessagesAreDispatchedWhileTheOldHeadersAreRead) {
     // Every read before the first write takes 5 ms, as from a slow disk.
     std::atomic<bool> writing = false;
     int pumps_before_writing = 0;
-    sys::SetFailureHook([&](const char* call) {
-      const std::string_view name(call);
-      if (name == "pwrite" || name == "copy_file_range") writing = true;
-      if (name == "pread" && !writing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      return 0;
-    });
-    zip->SetMessagePump([&] { pumps_before_writing += writing ? 0 : 1; });
-    TMemoryStream stream(std::string("data of New"));
-    const int added = zip->AddFromStreamWithComment(&stream, "New", "");
-    sys::SetFailureHook({});
+    const int added = AddNewWatched(
+        *zip,
+        [&](const char* call) {
+          const std::string_view name(call);
+          if (name == "pwrite" || name == "copy_file_range") writing = true;
+          if (name == "pread" && !writing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          return 0;
+        },
+        [&] { pumps_before_writing += writing ? 0 : 1; });
     ASSERT_EQ(added, 1);
     EXPECT_GE(pumps_before_writing, 5);  // 24 headers read in 120 ms or more
     EXPECT_EQ(qbtest::ReadRawZip(path).size(), 25u);
@@ -565,16 +577,12 @@ TEST(ZipAppend, TheHeaderCheckAndTheDirectoryAreOffTheWindowThread) {
     qbtest::WriteFileBytes(path, original);
     auto zip = Writer(path, reading, "New");
     std::atomic<int> reads_elsewhere = 0, writes_here = 0;
-    sys::SetFailureHook([&](const char* call) {
+    const int added = AddNewWatched(*zip, [&](const char* call) {
       const bool here = std::this_thread::get_id() == window;
       if (std::string_view(call) == "pread" && !here) ++reads_elsewhere;
       if (std::string_view(call) == "pwrite" && here) ++writes_here;
       return 0;
     });
-    zip->SetMessagePump([] {});
-    TMemoryStream stream(std::string("data of New"));
-    const int added = zip->AddFromStreamWithComment(&stream, "New", "");
-    sys::SetFailureHook({});
     ASSERT_EQ(added, 1);
     if (reading == Reading::OnlyTheName)
       EXPECT_GE(reads_elsewhere, 24);  // each old header
@@ -601,7 +609,7 @@ TEST(ZipAppend, HeadersCloseTogetherAreCheckedInTheMapping) {
   auto zip = Writer(path, Reading::OnlyTheName, "New");
   std::atomic<bool> checking = false, writing = false;
   std::atomic<int> reads = 0, mappings = 0;
-  sys::SetFailureHook([&](const char* call) {
+  const int added = AddNewWatched(*zip, [&](const char* call) {
     const std::string_view name(call);
     if (name == "posix_fadvise") checking = !writing;  // the check asks for the old file first
     if (name == "pwrite" || name == "copy_file_range") checking = false, writing = true;
@@ -609,10 +617,6 @@ TEST(ZipAppend, HeadersCloseTogetherAreCheckedInTheMapping) {
     if (checking && name == "mmap") ++mappings;
     return 0;
   });
-  zip->SetMessagePump([] {});
-  TMemoryStream stream(std::string("data of New"));
-  const int added = zip->AddFromStreamWithComment(&stream, "New", "");
-  sys::SetFailureHook({});
   ASSERT_EQ(added, 1);
   EXPECT_TRUE(writing);
   EXPECT_LE(reads, 1);  // the last few headers, less than a block, may be read
