@@ -133,25 +133,31 @@ bool TLFNFileStream::MapForReading() {
 }
 
 size_t TLFNFileStream::ReadAt(uint64_t position, void* out, size_t count) {
+  const ssize_t n = TryReadAt(position, out, count);
+  if (n < 0) throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
+  return static_cast<size_t>(n);
+}
+
+ssize_t TLFNFileStream::TryReadAt(uint64_t position, void* out, size_t count) {
   auto* dst = static_cast<uint8_t*>(out);
   if (map_) {
     // The file may have shrunk since it was mapped; the size seen at open bounds it.
     if (position >= map_size_) return 0;
     size_t n = std::min<uint64_t>(count, map_size_ - position);
     std::memcpy(dst, map_ + position, n);
-    return n;
+    return static_cast<ssize_t>(n);
   }
   size_t done = 0;
   while (done < count) {
     ssize_t got = sys::Pread(fd_, dst + done, count - done, static_cast<off_t>(position + done));
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
+      return -1;
     }
     if (got == 0) break;
     done += static_cast<size_t>(got);
   }
-  return done;
+  return static_cast<ssize_t>(done);
 }
 
 size_t TLFNFileStream::Write(const void* data, size_t count) {

@@ -46,6 +46,9 @@ class TLFNFileStream {
   // Reads up to count bytes at position, bypassing the buffer (for scattered small
   // reads); does not move the stream's position.
   size_t ReadAt(uint64_t position, void* buffer, size_t count);
+  // ReadAt without throwing, for passes that must not (see RunGuarded): -1 with
+  // errno set where ReadAt throws.
+  ssize_t TryReadAt(uint64_t position, void* buffer, size_t count);
   // Tells the system that count bytes at position will be read soon, so that
   // those not in the cache are read in ahead, together; a hint, nothing more.
   void AdviseWillRead(uint64_t position, uint64_t count);

@@ -18,7 +18,6 @@
 #include "zip/crc32.h"
 #include "zip/deflate.h"
 #include "zip/file_window.h"
-#include "zip/system_calls.h"
 #include "zip/wildcard.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_errors.h"
@@ -1195,7 +1194,8 @@ enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd };
 // where the error is told.
 class MappedHeaderReader {
  public:
-  MappedHeaderReader(int fd, uint64_t size) : fd_(fd), size_(size), window_(fd, size) {
+  MappedHeaderReader(TLFNFileStream& file, uint64_t size)
+      : file_(file), size_(size), window_(file.Handle(), size) {
     block_.resize(kReadAhead);
   }
   void SetAhead(size_t ahead) { ahead_ = std::min(ahead, kReadAhead); }
@@ -1217,20 +1217,14 @@ class MappedHeaderReader {
  private:
   void Fill(uint64_t position, size_t count) {
     start_ = position;
-    length_ = 0;
     const size_t want =
         static_cast<size_t>(std::min<uint64_t>(std::max(count, ahead_), size_ - std::min(position, size_)));
-    while (length_ < want) {
-      const ssize_t n =
-          sys::Pread(fd_, block_.data() + length_, want - length_, static_cast<off_t>(position + length_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) failed_ = true;
-      if (n <= 0) break;
-      length_ += static_cast<size_t>(n);
-    }
+    const ssize_t n = file_.TryReadAt(position, block_.data(), want);
+    failed_ = failed_ || n < 0;
+    length_ = n > 0 ? static_cast<size_t>(n) : 0;
   }
 
-  int fd_;
+  TLFNFileStream& file_;
   uint64_t size_;
   TFileWindow window_;
   std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> block_;
@@ -1297,7 +1291,7 @@ bool TZipWriter::LocalPartsInPlace() {
   OffTheWindowThread([&] {
     file_->AdviseWillRead(0, end_.directory_offset);
     if (file_size <= SIZE_MAX) {
-      MappedHeaderReader headers(file_->Handle(), file_size);
+      MappedHeaderReader headers(*file_, file_size);
       auto pass = [&] {
         result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
       };
