@@ -230,11 +230,12 @@ uint64_t TLFNFileStream::CopyFrom(TLFNFileStream& source, uint64_t source_positi
   // Where the kernel cannot (another file system, an old kernel, or an error the
   // plain reads and writes below then meet and report), copy through a buffer;
   // Write keeps the buffer's bookkeeping from here on.
+  // The source is read at its positions, its own position and buffer untouched:
+  // another thread may read it meanwhile.
   std::vector<uint8_t> buffer;
   while (done < count) {
     buffer.resize(static_cast<size_t>(std::min<uint64_t>(count - done, 1 << 20)));
-    source.Seek(source_position + done);
-    size_t got = source.Read(buffer.data(), buffer.size());
+    size_t got = source.ReadAt(source_position + done, buffer.data(), buffer.size());
     if (got == 0) break;
     size_t put = Write(buffer.data(), got);
     done += put;
@@ -271,6 +272,18 @@ void TLFNFileStream::StartWriteback() {
     ::sync_file_range(fd_, static_cast<off64_t>(writeback_started_),
                       static_cast<off64_t>(end - writeback_started_), SYNC_FILE_RANGE_WRITE);
   writeback_started_ = end;
+}
+
+void TLFNFileStream::Restart() {
+  if (mode_ == Mode::Read || fd_ < 0) return;
+  pending_.clear();
+  while (::ftruncate(fd_, 0) != 0) {
+    if (errno == EINTR) continue;
+    throw EInOutError("Write error on \"" + path_ + "\": " + std::strerror(errno));
+  }
+  position_ = size_ = pending_start_ = writeback_started_ = 0;
+  write_failed_ = false;
+  last_error_ = 0;
 }
 
 bool TLFNFileStream::Close() {

@@ -63,6 +63,7 @@ class TLFNFileStream {
   size_t Write(const void* buffer, size_t count);
   // Copies count bytes of source, from source_position, to this stream's position;
   // returns the bytes copied (fewer when the source ends early or there is no room).
+  // Only reads the source at positions, like ReadAt: other threads may read it too.
   uint64_t CopyFrom(TLFNFileStream& source, uint64_t source_position, uint64_t count);
   // Writes the buffer out; false when there was no room for all of it.
   bool Flush();
@@ -75,6 +76,10 @@ class TLFNFileStream {
   // write, so that Sync at its end has less left to wait for.
   static constexpr uint64_t kWritebackPiece = uint64_t{4} << 20;
   void StartWriteback();
+  // Empties a file being written, back to its start, as if nothing had been
+  // written (a failed write forgotten too). Throws EInOutError when the system
+  // cannot cut the file.
+  void Restart();
   // Closes the file; false when closing reported an error (a write that failed
   // late, on a network file system), whose errno is then LastError().
   bool Close();

@@ -45,7 +45,9 @@ DIR* Opendir(const char* path);
 
 // The test seam: hook(call name) is asked before every call; a non-zero result
 // makes that call fail with that errno. An empty function removes the hook. Not
-// thread-safe: install it only while no other thread uses the engine.
+// thread-safe: install it only while no other thread uses the engine. An update
+// asks it on threads of its own, two at once at times (a copy that runs while
+// the old file is checked), so a hook with state must guard it.
 using FailureHook = std::function<int(const char* call)>;
 void SetFailureHook(FailureHook hook);
 

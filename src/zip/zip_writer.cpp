@@ -3,9 +3,11 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <future>
 #include <random>
@@ -846,6 +848,22 @@ void TZipWriter::PumpWhenDue() {
   last_pump_ = std::chrono::steady_clock::now();
 }
 
+namespace {
+
+// Copies count bytes of the old file from position to where the output stands,
+// and sends them on their way to the disk (see StartWriteback).
+void CopyPiece(TLFNFileStream& out, TLFNFileStream& old, uint64_t position, uint64_t count) {
+  if (out.CopyFrom(old, position, count) != count) {
+    // Short: another program may have cut the file since it was opened.
+    const std::optional<uint64_t> now = old.SizeOnDisk();
+    if (old.Size() < position + count || (now && *now < position + count)) throw EFatalUnzipError();
+    throw ENotEnoughRoom();
+  }
+  out.StartWriteback();
+}
+
+}  // namespace
+
 // Copies length bytes of the old file from position to the output in pieces, each
 // on a worker thread while the window's messages are dispatched, so that a long
 // run of old entries does not hold up the window (nor a clipboard change that
@@ -861,13 +879,7 @@ void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t l
   while (length > 0) {
     const uint64_t piece = std::min(length, kCopyPiece);
     auto copy = [&] {
-      if (out.CopyFrom(*file_, position, piece) != piece) {
-        // Short: another program may have cut the file since it was opened.
-        const std::optional<uint64_t> now = file_->SizeOnDisk();
-        if (file_->Size() < position + piece || (now && *now < position + piece)) throw EFatalUnzipError();
-        throw ENotEnoughRoom();
-      }
-      out.StartWriteback();
+      CopyPiece(out, *file_, position, piece);
       file_->AdviseDoneWith(position, piece);
     };
     if (piece >= kWorkerThreshold) {
@@ -879,6 +891,77 @@ void TZipWriter::CopyOldBytes(TLFNFileStream& out, uint64_t position, uint64_t l
     position += piece;
     length -= piece;
   }
+}
+
+// The copy of an add's old local parts, the first length bytes of the old file,
+// on a thread of its own: started before the checks of an append (see CanAppend)
+// and the making of the new entry, it goes on while they run rather than after
+// them. AppendEntry waits for it; where the add turns out to need a rewrite, it is
+// stopped and its output emptied. Until the checks are over (LetGo), the old
+// file's pages stay in the cache, for the check reads them too; from then on
+// they go as the copy goes, as in CopyOldBytes.
+class TZipWriter::CopyAhead {
+ public:
+  CopyAhead(TLFNFileStream& out, TLFNFileStream& old, uint64_t length)
+      : out_(out), old_(old), length_(length), thread_([this] { Run(); }) {}
+  ~CopyAhead() { Stop(); }
+  CopyAhead(const CopyAhead&) = delete;
+  CopyAhead& operator=(const CopyAhead&) = delete;
+
+  void LetGo() { let_go_ = true; }
+  // Waits for the copy to end; throws what it threw, as CopyOldBytes throws it.
+  void Wait() {
+    Join();
+    if (error_) std::rethrow_exception(error_);
+    old_.AdviseDoneWith(released_, length_ - released_);
+    released_ = length_;
+  }
+  // Stops the copy after the piece under way; what it threw is forgotten.
+  void Stop() {
+    stop_ = true;
+    Join();
+  }
+
+ private:
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Run() {
+    try {
+      for (uint64_t done = 0; done < length_ && !stop_;) {
+        const uint64_t piece = std::min(length_ - done, kCopyPiece);
+        CopyPiece(out_, old_, done, piece);
+        done += piece;
+        if (let_go_) {
+          old_.AdviseDoneWith(released_, done - released_);
+          released_ = done;
+        }
+      }
+    } catch (...) {
+      error_ = std::current_exception();
+    }
+  }
+
+  TLFNFileStream& out_;
+  TLFNFileStream& old_;
+  const uint64_t length_;
+  std::atomic<bool> stop_ = false, let_go_ = false;
+  uint64_t released_ = 0;  // the old pages let go so far
+  std::exception_ptr error_;
+  std::thread thread_;  // last: it starts once the rest is in place
+};
+
+// Starts copying the old local parts for an append, unless there are none or the
+// archive might then outgrow the size limit, which is checked before anything is
+// written: the new entry, whatever it compresses to, must surely fit.
+std::unique_ptr<TZipWriter::CopyAhead> TZipWriter::StartCopyAhead(TLFNFileStream& out,
+                                                                  const TMemoryStream* stream) {
+  const uint64_t data = stream ? stream->Size() : 0;
+  const uint64_t most_added = data + data / 8 + (uint64_t{1} << 20);  // headers, names, comments
+  if (end_.directory_offset == 0 || file_->Size() > kMaxArchiveSize ||
+      most_added > kMaxArchiveSize - file_->Size())
+    return nullptr;
+  return std::make_unique<CopyAhead>(out, *file_, end_.directory_offset);
 }
 
 // Writes the entries' local parts. Old entries whose local parts follow each
@@ -1163,7 +1246,7 @@ void TZipWriter::ReadWholeDirectory() {
   if (!damage_.empty() && !repairing_) throw EDamagedZip(damage_);
 }
 
-bool TZipWriter::CanAppend(const std::string& item) {
+bool TZipWriter::MayAppend(const std::string& item) {
   if (!directory_copyable_ || !directory_loaded_ || end_.modified || repairing_ || !damage_.empty() ||
       recovered_ || !physical_ || static_cast<size_t>(physical_->Count()) > central_facts_.size())
     return false;
@@ -1175,7 +1258,12 @@ bool TZipWriter::CanAppend(const std::string& item) {
       std::none_of(name_filter_.begin(), name_filter_.end(),
                    [&](const std::string& name) { return codepage::SameTextAscii(name, full); }))
     return false;
-  if (FindEntry(full) < EntryCount()) return false;  // replaced in place: a rewrite
+  return FindEntry(full) >= EntryCount();  // else replaced in place: a rewrite
+}
+
+bool TZipWriter::CanAppend(const std::string& item) {
+  std::string path, file_name;
+  NormalizeName(item, store_paths_, path, file_name);
   // Two entries of one name: the rewrite refuses them, or decides on a tie of hashes.
   if (!HashesDiffer(central_facts_, FoldedNameHash(path, file_name))) return false;
   return LocalPartsInPlace();
@@ -1280,8 +1368,8 @@ LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uin
 // through a mapping whose windows come with their pages in place. (A mapping
 // whose pages came one by one as they were touched cost a fault per header page:
 // in a virtual machine a third of the whole append at 10,000 items of 100 MB.)
-// The copy that follows reads the whole local part, so the disk is asked for it
-// first, all of it at once: headers far apart that are not in the cache then
+// The copy, which runs beside the pass or after it, reads the whole local part,
+// so the disk is asked for it first, all of it at once: headers far apart that are not in the cache then
 // arrive together rather than one read of the disk after the other. The pass runs
 // on a worker thread while the window's messages are dispatched: a read from a
 // disk busy with writeback, or the advice to read 1 GB ahead, can take tens of ms.
@@ -1313,7 +1401,7 @@ bool TZipWriter::LocalPartsInPlace() {
 
 // Writes the archive with the new entry appended (see CanAppend); returns 1.
 int TZipWriter::AppendEntry(TLFNFileStream& out, TMemoryStream* stream, const std::string* comment,
-                            UpdatePlan& plan) {
+                            UpdatePlan& plan, CopyAhead* ahead) {
   if (central_facts_.size() >= static_cast<size_t>(kMaxListSize))
     throw EListError("List capacity out of bounds (" + std::to_string(central_facts_.size() + 1) + ")");
   const uint64_t directory_offset = end_.directory_offset, directory_size = end_.directory_size;
@@ -1326,7 +1414,10 @@ int TZipWriter::AppendEntry(TLFNFileStream& out, TMemoryStream* stream, const st
                         kEndRecordSize + (plan.end.comment ? plan.end.comment->size() : 0);
   if (size > kMaxArchiveSize) throw EZipError("The archive would grow beyond 2 GB");
 
-  CopyOldBytes(out, 0, directory_offset);
+  if (ahead)
+    OffTheWindowThread([&] { ahead->Wait(); });
+  else
+    CopyOldBytes(out, 0, directory_offset);
   if (out.Position() != entry.offset) throw EZipError("Archive update out of step");
   WriteNewEntry(out, entry);
   const uint64_t new_directory = out.Position();
@@ -1397,12 +1488,27 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
         !(StampOf(zip_name_) == stamp_))
       throw ECabinetChanged(zip_name_);
     TLFNFileStream& out = replacement.Output();
+    std::unique_ptr<CopyAhead> ahead;  // stopped before the output goes
     bool append = false;
     if (existing) {
       OpenStep();
       // A directory not read whole would lose the entries it does not list.
       if (!damage_.empty() && !repairing_) throw EDamagedZip(damage_);
-      append = mode == UpdateMode::Stream && files_list_.size() == 1 && CanAppend(files_list_.front());
+      append = mode == UpdateMode::Stream && files_list_.size() == 1 && MayAppend(files_list_.front());
+      if (append) {
+        // Read now: a read that finds the file changed opens it again, which must
+        // not happen under the copy.
+        ArchiveComment();
+        ahead = StartCopyAhead(out, stream);
+        append = CanAppend(files_list_.front());
+        if (ahead && append) {
+          ahead->LetGo();
+        } else if (ahead) {
+          ahead->Stop();
+          ahead.reset();
+          out.Restart();
+        }
+      }
       if (!append) {
         ReadWholeDirectory();
         ReadMissingComments();  // every comment is carried over
@@ -1420,7 +1526,7 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
       plan.end.comment_length = end_.comment ? static_cast<uint16_t>(end_.comment->size()) : 0;
     }
     if (append) {
-      count = AppendEntry(out, stream, comment, plan);
+      count = AppendEntry(out, stream, comment, plan, ahead.get());
     } else {
       count = PlanEntries(mode, stream, comment, plan);
       plan.CheckNames();

@@ -108,6 +108,7 @@ class TZipWriter : public TZipReader {
   struct PlannedEntry;
   struct UpdatePlan;
   class HeaderReader;
+  class CopyAhead;
   int ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std::string* comment);
   // Planning: what the new archive holds, decided before anything is written.
   int PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
@@ -128,12 +129,17 @@ class TZipWriter : public TZipReader {
   // Adding one entry of a new name to an archive whose directory can be carried
   // over (TZipReader::directory_copyable_): the old entries and directory are
   // copied byte for byte, the new entry's local part goes in between and its
-  // central record after them. CanAppend checks what the whole rewrite would
-  // check - the same errors thrown - and says whether the result is the one the
-  // rewrite would write; then AppendEntry does the update (up to the commit).
+  // central record after them. MayAppend tells at once whether an append may be
+  // possible; CanAppend then checks what the whole rewrite would check - the same
+  // errors thrown - and says whether the result is the one the rewrite would
+  // write; then AppendEntry does the update (up to the commit). Meanwhile the old
+  // local parts may be copied ahead (see CopyAhead).
+  bool MayAppend(const std::string& item);
   bool CanAppend(const std::string& item);
   bool LocalPartsInPlace();
-  int AppendEntry(TLFNFileStream& out, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan);
+  std::unique_ptr<CopyAhead> StartCopyAhead(TLFNFileStream& out, const TMemoryStream* stream);
+  int AppendEntry(TLFNFileStream& out, TMemoryStream* stream, const std::string* comment, UpdatePlan& plan,
+                  CopyAhead* ahead);
   void ApplyAppend(UpdatePlan& plan);
   // Makes the loaded directory the whole one, when the name filter left some out:
   // an update that rewrites the directory needs every record.

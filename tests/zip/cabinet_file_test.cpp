@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <set>
 
 #include "support/scripted_interaction.h"
@@ -385,12 +386,16 @@ TEST(CabinetFile, EverySystemCallOfAnUpdateFailingInTurn) {
         chmod(path.c_str(), 0640);
       }
     };
-    // One clean run names the calls.
+    // One clean run names the calls. Some are made on a thread of the update's
+    // own (the old entries are copied while they are checked): the calls of one
+    // name come in the same order in every run, calls of different names may not.
     std::vector<std::string> calls;
+    std::mutex calls_lock;
     reset();
     {
       auto zip = Cabinet(path);
       FailureHook hook([&](const char* call) {
+        std::lock_guard<std::mutex> hold(calls_lock);
         calls.push_back(call);
         return 0;
       });
@@ -410,11 +415,17 @@ TEST(CabinetFile, EverySystemCallOfAnUpdateFailingInTurn) {
         qbtest::ScriptedInteraction ui;
         auto zip = Cabinet(path);
         zip->SetInteraction(&ui);
-        size_t count = 0;
+        // The call that fails: the k-th of its name.
+        const std::string& name = calls[n];
+        const auto k = std::count(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(n), name);
+        std::ptrdiff_t count = 0;
         bool failed = false;
         std::string message;
         {
-          FailureHook hook([&](const char*) { return count++ == n ? error : 0; });
+          FailureHook hook([&](const char* call) {
+            std::lock_guard<std::mutex> hold(calls_lock);
+            return name == call && count++ == k ? error : 0;
+          });
           try {
             Add(*zip, "Z", std::string(70000, 'z'), "new");
           } catch (const qb::Exception& e) {
