@@ -1369,10 +1369,11 @@ LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uin
 // whose pages came one by one as they were touched cost a fault per header page:
 // in a virtual machine a third of the whole append at 10,000 items of 100 MB.)
 // The copy, which runs beside the pass or after it, reads the whole local part,
-// so the disk is asked for it first, all of it at once: headers far apart that are not in the cache then
-// arrive together rather than one read of the disk after the other. The pass runs
-// on a worker thread while the window's messages are dispatched: a read from a
-// disk busy with writeback, or the advice to read 1 GB ahead, can take tens of ms.
+// so the disk is asked for it first, all of it at once: headers far apart that
+// are not in the cache then arrive together rather than one read of the disk
+// after the other. The pass runs on a worker thread while the window's messages
+// are dispatched: a read from a disk busy with writeback, or the advice to read
+// 1 GB ahead, can take tens of ms.
 bool TZipWriter::LocalPartsInPlace() {
   const uint64_t file_size = file_->Size();
   LocalParts result = LocalParts::InPlace;
