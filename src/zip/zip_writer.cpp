@@ -953,9 +953,13 @@ class TZipWriter::CopyAhead {
 
 // Starts copying the old local parts for an append, unless there are none or the
 // archive might then outgrow the size limit, which is checked before anything is
-// written: the new entry, whatever it compresses to, must surely fit.
+// written: the new entry, whatever it compresses to, must surely fit. Not under
+// a message pump: there nobody waits for the add itself (AutoSave), while the
+// copy beside the check's worker makes two busy threads, and on a machine of two
+// cores the window thread may then wait for a CPU.
 std::unique_ptr<TZipWriter::CopyAhead> TZipWriter::StartCopyAhead(TLFNFileStream& out,
                                                                   const TMemoryStream* stream) {
+  if (do_process_messages_ && pump_) return nullptr;
   const uint64_t data = stream ? stream->Size() : 0;
   const uint64_t most_added = data + data / 8 + (uint64_t{1} << 20);  // headers, names, comments
   if (end_.directory_offset == 0 || file_->Size() > kMaxArchiveSize ||
