@@ -133,7 +133,7 @@ void TZipReader::CloseUnlessKept() {
 }
 
 void TZipReader::ProcessMessages() {
-  if (do_process_messages_ && pump_) pump_();
+  if (Pumping()) pump_();
 }
 
 const TSortedZip& TZipReader::View() const {

@@ -194,6 +194,9 @@ class TZipReader {
   // Builds the sorted view for the current sort mode from the physical list.
   void RebuildSortedView();
   void ProcessMessages();
+  // Whether the window's messages are dispatched during long work (a pump set,
+  // and not turned off).
+  bool Pumping() const { return do_process_messages_ && static_cast<bool>(pump_); }
   TZipHeaderInfo* Record(int index) const;
   // Reads the comment bytes of a record from its central header.
   std::string ReadCommentFromFile(const TZipHeaderInfo& record);

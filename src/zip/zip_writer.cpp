@@ -820,7 +820,7 @@ int TZipWriter::PlanEntries(UpdateMode mode, TMemoryStream* stream, const std::s
 }
 
 void TZipWriter::OffTheWindowThread(const std::function<void()>& work) {
-  if (!do_process_messages_ || !pump_) {
+  if (!Pumping()) {
     work();
     return;
   }
@@ -842,7 +842,7 @@ void TZipWriter::OffTheWindowThread(const std::function<void()>& work) {
 }
 
 void TZipWriter::PumpWhenDue() {
-  if (!do_process_messages_ || !pump_) return;
+  if (!Pumping()) return;
   if (std::chrono::steady_clock::now() - last_pump_ < kPassPumpInterval) return;
   ProcessMessages();
   last_pump_ = std::chrono::steady_clock::now();
@@ -921,6 +921,11 @@ class TZipWriter::CopyAhead {
     stop_ = true;
     Join();
   }
+  // Stops the copy and empties the output, for a rewrite to write from the start.
+  void Discard() {
+    Stop();
+    out_.Restart();
+  }
 
  private:
   void Join() {
@@ -959,7 +964,7 @@ class TZipWriter::CopyAhead {
 // cores the window thread may then wait for a CPU.
 std::unique_ptr<TZipWriter::CopyAhead> TZipWriter::StartCopyAhead(TLFNFileStream& out,
                                                                   const TMemoryStream* stream) {
-  if (do_process_messages_ && pump_) return nullptr;
+  if (Pumping()) return nullptr;
   const uint64_t data = stream ? stream->Size() : 0;
   const uint64_t most_added = data + data / 8 + (uint64_t{1} << 20);  // headers, names, comments
   if (end_.directory_offset == 0 || file_->Size() > kMaxArchiveSize ||
@@ -1509,9 +1514,8 @@ int TZipWriter::ArchiveUpdate(UpdateMode mode, TMemoryStream* stream, const std:
         if (ahead && append) {
           ahead->LetGo();
         } else if (ahead) {
-          ahead->Stop();
+          ahead->Discard();
           ahead.reset();
-          out.Restart();
         }
       }
       if (!append) {
