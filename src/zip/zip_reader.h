@@ -256,6 +256,8 @@ class TZipReader {
     size_t read_ahead = size_t{256} << 10;
   };
   TDirectoryBlock block_;
+  // The open file's bytes, read whole for a pass over every entry; null otherwise.
+  const std::vector<uint8_t>* whole_file_ = nullptr;
   // Whether the facts read are in file order and all as written, when the read
   // that took them noted it (known); else CheckCentralFacts looks.
   struct TFactsSummary {

@@ -7,6 +7,7 @@
 
 #include "platform/codepage.h"
 #include "support/test_support.h"
+#include "zip/crc32.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_writer.h"
 
@@ -107,6 +108,91 @@ TEST(ZipReader, ReadsPythonZipfileArchivesWithUtf8NamesAndDataDescriptors) {
   EXPECT_EQ(Extract(zip, "deflated.txt"), hello);
   EXPECT_EQ(Extract(zip, zip.EntryFullName(0)), "unicode");
   EXPECT_EQ(Extract(zip, "plain\\stored.txt"), "stored bytes");
+}
+
+// Local headers that hold more than their central records suggest, and data
+// larger than what is read with the header: each entry reads whole on its own and
+// in the pass over all entries, and damage past that first part is still found.
+TEST(ZipReader, EntriesReadWholeWhateverTheirLocalHeadersHold) {
+  struct Spec {
+    std::string name;
+    size_t local_extra;
+    std::vector<uint8_t> data;
+  };
+  const std::vector<Spec> specs = {{"Long", 300, qbtest::RandomBytes(10000, 7)},
+                                   {"Far", 5000, {'f', 'a', 'r'}},
+                                   {"Small", 0, {'s'}},
+                                   {"Empty", 40, {}}};
+  std::vector<uint8_t> bytes, central;
+  std::vector<size_t> data_at;
+  for (const Spec& e : specs) {
+    const uint32_t crc = Crc32(0, e.data.data(), e.data.size());
+    const auto size = static_cast<uint32_t>(e.data.size());
+    format::LocalHeader local;
+    local.version_needed = 10;
+    local.crc = crc;
+    local.compressed_size = local.uncompressed_size = size;
+    local.name_length = static_cast<uint16_t>(e.name.size());
+    local.extra_length = static_cast<uint16_t>(e.local_extra);
+    format::CentralHeader record;
+    record.version_made_by = format::kMadeByUnix20;
+    record.version_needed = 10;
+    record.crc = crc;
+    record.compressed_size = record.uncompressed_size = size;
+    record.name_length = local.name_length;
+    record.local_header_offset = static_cast<uint32_t>(bytes.size());
+    uint8_t fixed[format::kCentralHeaderSize];
+    format::EncodeLocalHeader(local, fixed);
+    bytes.insert(bytes.end(), fixed, fixed + format::kLocalHeaderSize);
+    bytes.insert(bytes.end(), e.name.begin(), e.name.end());
+    // An extra field of one unknown block, its data zeros.
+    std::vector<uint8_t> extra(e.local_extra, 0);
+    if (extra.size() >= 4) {
+      format::Put16(&extra[0], 0xCAFE);
+      format::Put16(&extra[2], static_cast<uint16_t>(extra.size() - 4));
+    }
+    bytes.insert(bytes.end(), extra.begin(), extra.end());
+    data_at.push_back(bytes.size());
+    bytes.insert(bytes.end(), e.data.begin(), e.data.end());
+    format::EncodeCentralHeader(record, fixed);
+    central.insert(central.end(), fixed, fixed + format::kCentralHeaderSize);
+    central.insert(central.end(), e.name.begin(), e.name.end());
+  }
+  format::EndRecord end;
+  end.entries_this_disk = end.total_entries = static_cast<uint16_t>(specs.size());
+  end.directory_size = static_cast<uint32_t>(central.size());
+  end.directory_offset = static_cast<uint32_t>(bytes.size());
+  bytes.insert(bytes.end(), central.begin(), central.end());
+  uint8_t tail[format::kEndRecordSize];
+  format::EncodeEndRecord(end, tail);
+  bytes.insert(bytes.end(), tail, tail + sizeof tail);
+
+  TempDir dir;
+  const std::string path = dir / "a.zip";
+  // Every entry's problem, checked one by one and in one pass: the two must agree.
+  auto problems = [&] {
+    TZipReader zip;
+    zip.SetZipName(path);
+    zip.ReadDirectory();
+    std::vector<std::string> each, all;
+    for (int i = 0; i < zip.EntryCount(); ++i) each.push_back(zip.EntryFullName(i) + ":" + zip.CheckEntry(i));
+    zip.CheckAllEntries(
+        [&](int i, const std::string& problem) { all.push_back(zip.EntryFullName(i) + ":" + problem); });
+    EXPECT_EQ(all, each);
+    return all;
+  };
+  qbtest::WriteFileBytes(path, bytes);
+  EXPECT_EQ(problems(), (std::vector<std::string>{"Long:", "Far:", "Small:", "Empty:"}));
+  TZipReader zip;
+  zip.SetZipName(path);
+  zip.ReadDirectory();
+  for (const Spec& e : specs)
+    EXPECT_EQ(Extract(zip, e.name), std::string(e.data.begin(), e.data.end())) << e.name;
+
+  bytes[data_at[0] + 9000] ^= 0x40;  // far past the first part of Long read with its header
+  qbtest::WriteFileBytes(path, bytes);
+  EXPECT_EQ(problems(), (std::vector<std::string>{"Long:has a bad CRC: the data is damaged",
+                                                  "Far:", "Small:", "Empty:"}));
 }
 
 TEST(ZipReader, Reads7zAndBsdtarArchives) {
