@@ -1109,25 +1109,25 @@ TZipReader::TEntryResult TZipReader::DecodeEntry(const TZipHeaderInfo& record, c
   // (Where the file was read whole, every byte of it is at hand.)
   uint8_t buffer[kEntryHead];
   const uint8_t* head = buffer;
-  size_t got = 0;
+  size_t head_size = 0;
   if (whole_file_) {
     if (record.local_header_offset < whole_file_->size()) {
       head = whole_file_->data() + record.local_header_offset;
-      got = static_cast<size_t>(whole_file_->size() - record.local_header_offset);
+      head_size = static_cast<size_t>(whole_file_->size() - record.local_header_offset);
     }
   } else {
     const uint64_t expected =
         kLocalHeaderSize +
         (record.stored_name ? record.stored_name->size() : record.path.size() + record.file_name.size()) +
         record.local_extra_length + record.compressed_size;
-    got = file_->ReadAt(record.local_header_offset, buffer,
-                        static_cast<size_t>(std::min<uint64_t>(expected, sizeof buffer)));
+    head_size = file_->ReadAt(record.local_header_offset, buffer,
+                              static_cast<size_t>(std::min<uint64_t>(expected, sizeof buffer)));
   }
-  if (got < kLocalHeaderSize) throw EFatalUnzipError();
+  if (head_size < kLocalHeaderSize) throw EFatalUnzipError();
   LocalHeader local;
   DecodeLocalHeader(head, local);  // the signature is not checked, as peers do not
   const uint64_t data_start = record.local_header_offset + local.Span();
-  const uint64_t head_end = record.local_header_offset + got;
+  const uint64_t head_end = record.local_header_offset + head_size;
   // The bytes of the head from position on; none when it ends before.
   const auto head_from = [&](uint64_t position) -> std::pair<const uint8_t*, size_t> {
     if (position >= head_end) return {nullptr, 0};
