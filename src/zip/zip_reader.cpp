@@ -1271,8 +1271,15 @@ void TZipReader::CheckAllEntries(const std::function<void(int index, const std::
     } forget{whole_file_};
     if (const uint64_t size = file_->Size(); size > 0 && size <= kWholeFilePass) {
       whole.resize(static_cast<size_t>(size));
-      whole.resize(file_->ReadAt(0, whole.data(), whole.size()));  // cut short meanwhile: what is there
-      whole_file_ = &whole;
+      // Cut short meanwhile: what is there. A read that fails leaves the entries
+      // to their own reads, which tell each one's error.
+      const ssize_t got = file_->TryReadAt(0, whole.data(), whole.size());
+      if (got >= 0) {
+        whole.resize(static_cast<size_t>(got));
+        whole_file_ = &whole;
+      } else {
+        std::vector<uint8_t>().swap(whole);
+      }
     }
     const int count = EntryCount();
     for (int i = 0; i < count; ++i) {

@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "support/test_support.h"
 #include "zip/crc32.h"
+#include "zip/system_calls.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_writer.h"
 
@@ -188,6 +189,18 @@ TEST(ZipReader, EntriesReadWholeWhateverTheirLocalHeadersHold) {
   zip.ReadDirectory();
   for (const Spec& e : specs)
     EXPECT_EQ(Extract(zip, e.name), std::string(e.data.begin(), e.data.end())) << e.name;
+
+  // The pass's read of the whole file fails: each entry is read on its own.
+  {
+    int reads = 0;
+    sys::SetFailureHook(
+        [&](const char* call) { return std::string_view(call) == "pread" && reads++ == 0 ? EIO : 0; });
+    std::vector<std::string> all;
+    EXPECT_NO_THROW(zip.CheckAllEntries([&](int, const std::string& problem) { all.push_back(problem); }));
+    sys::SetFailureHook({});
+    EXPECT_EQ(all, std::vector<std::string>(specs.size()));
+    EXPECT_GE(reads, 5);
+  }
 
   bytes[data_at[0] + 9000] ^= 0x40;  // far past the first part of Long read with its header
   qbtest::WriteFileBytes(path, bytes);
