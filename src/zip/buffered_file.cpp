@@ -1,7 +1,6 @@
 #include "zip/buffered_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,16 +121,6 @@ void TLFNFileStream::AdviseDoneWith(uint64_t position, uint64_t count) {
   Advise(position, count, POSIX_FADV_DONTNEED);
 }
 
-bool TLFNFileStream::MapForReading() {
-  if (map_) return true;
-  if (mode_ != Mode::Read || size_ == 0 || size_ > SIZE_MAX) return false;
-  void* view = sys::Mmap(static_cast<size_t>(size_), PROT_READ, MAP_SHARED | MAP_POPULATE, fd_);
-  if (view == MAP_FAILED) return false;
-  map_ = static_cast<const uint8_t*>(view);
-  map_size_ = static_cast<size_t>(size_);
-  return true;
-}
-
 size_t TLFNFileStream::ReadAt(uint64_t position, void* out, size_t count) {
   const ssize_t n = TryReadAt(position, out, count);
   if (n < 0) throw EInOutError("Read error on \"" + path_ + "\": " + std::strerror(errno));
@@ -140,13 +129,6 @@ size_t TLFNFileStream::ReadAt(uint64_t position, void* out, size_t count) {
 
 ssize_t TLFNFileStream::TryReadAt(uint64_t position, void* out, size_t count) {
   auto* dst = static_cast<uint8_t*>(out);
-  if (map_) {
-    // The file may have shrunk since it was mapped; the size seen at open bounds it.
-    if (position >= map_size_) return 0;
-    size_t n = std::min<uint64_t>(count, map_size_ - position);
-    std::memcpy(dst, map_ + position, n);
-    return static_cast<ssize_t>(n);
-  }
   size_t done = 0;
   while (done < count) {
     ssize_t got = sys::Pread(fd_, dst + done, count - done, static_cast<off_t>(position + done));
@@ -287,10 +269,6 @@ void TLFNFileStream::Restart() {
 }
 
 bool TLFNFileStream::Close() {
-  if (map_) {
-    ::munmap(const_cast<uint8_t*>(map_), map_size_);
-    map_ = nullptr;
-  }
   if (fd_ < 0) return true;
   bool ok = true;
   if (mode_ == Mode::Create) {

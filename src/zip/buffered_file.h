@@ -55,9 +55,6 @@ class TLFNFileStream {
   // Tells the system that count bytes at position will not be read again, so that
   // their pages may leave the cache now; a hint, nothing more.
   void AdviseDoneWith(uint64_t position, uint64_t count);
-  // Maps a file opened for reading into memory, so that many scattered ReadAt calls
-  // cost no system call each; false (and nothing changes) when it cannot.
-  bool MapForReading();
   // Writes count bytes; returns fewer when the file system had no room for more.
   // Throws EInOutError on any other failure.
   size_t Write(const void* buffer, size_t count);
@@ -108,8 +105,6 @@ class TLFNFileStream {
   uint64_t pending_start_ = 0;
   bool write_failed_ = false;
   int last_error_ = 0;
-  const uint8_t* map_ = nullptr;  // the whole file, when mapped
-  size_t map_size_ = 0;
 };
 
 // What tells that an archive changed on disk since it was read: its modification
