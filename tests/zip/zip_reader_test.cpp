@@ -115,18 +115,18 @@ TEST(ZipReader, ReadsPythonZipfileArchivesWithUtf8NamesAndDataDescriptors) {
 // larger than what is read with the header: each entry reads whole on its own and
 // in the pass over all entries, and damage past that first part is still found.
 TEST(ZipReader, EntriesReadWholeWhateverTheirLocalHeadersHold) {
-  struct Spec {
+  struct Planned {
     std::string name;
     size_t local_extra;
     std::vector<uint8_t> data;
   };
-  const std::vector<Spec> specs = {{"Long", 300, qbtest::RandomBytes(10000, 7)},
-                                   {"Far", 5000, {'f', 'a', 'r'}},
-                                   {"Small", 0, {'s'}},
-                                   {"Empty", 40, {}}};
+  const std::vector<Planned> planned = {{"Long", 300, qbtest::RandomBytes(10000, 7)},
+                                        {"Far", 5000, {'f', 'a', 'r'}},
+                                        {"Small", 0, {'s'}},
+                                        {"Empty", 40, {}}};
   std::vector<uint8_t> bytes, central;
   std::vector<size_t> data_at;
-  for (const Spec& e : specs) {
+  for (const Planned& e : planned) {
     const uint32_t crc = Crc32(0, e.data.data(), e.data.size());
     const auto size = static_cast<uint32_t>(e.data.size());
     format::LocalHeader local;
@@ -160,7 +160,7 @@ TEST(ZipReader, EntriesReadWholeWhateverTheirLocalHeadersHold) {
     central.insert(central.end(), e.name.begin(), e.name.end());
   }
   format::EndRecord end;
-  end.entries_this_disk = end.total_entries = static_cast<uint16_t>(specs.size());
+  end.entries_this_disk = end.total_entries = static_cast<uint16_t>(planned.size());
   end.directory_size = static_cast<uint32_t>(central.size());
   end.directory_offset = static_cast<uint32_t>(bytes.size());
   bytes.insert(bytes.end(), central.begin(), central.end());
@@ -187,7 +187,7 @@ TEST(ZipReader, EntriesReadWholeWhateverTheirLocalHeadersHold) {
   TZipReader zip;
   zip.SetZipName(path);
   zip.ReadDirectory();
-  for (const Spec& e : specs)
+  for (const Planned& e : planned)
     EXPECT_EQ(Extract(zip, e.name), std::string(e.data.begin(), e.data.end())) << e.name;
 
   // The pass's read of the whole file fails: each entry is read on its own.
@@ -198,7 +198,7 @@ TEST(ZipReader, EntriesReadWholeWhateverTheirLocalHeadersHold) {
     std::vector<std::string> all;
     EXPECT_NO_THROW(zip.CheckAllEntries([&](int, const std::string& problem) { all.push_back(problem); }));
     sys::SetFailureHook({});
-    EXPECT_EQ(all, std::vector<std::string>(specs.size()));
+    EXPECT_EQ(all, std::vector<std::string>(planned.size()));
     EXPECT_GE(reads, 5);
   }
 
