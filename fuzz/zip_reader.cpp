@@ -3,10 +3,13 @@
 // and the extraction of every entry. Names must come out as the reader promises
 // (UTF-8, path plus file name, the path empty or ending in a backslash), lookups by
 // name find the first entry of that name, and no entry yields more than its size.
-// A read of one name finds of it what the whole read finds.
+// A read of one name finds of it what the whole read finds, and the pass that
+// checks every entry finds what checking each on its own finds.
 #include "zip/zip_reader.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "platform/codepage.h"
@@ -45,6 +48,26 @@ void ReadEverything(zip::TZipReader& zip) {
     zip.ArchiveComment();
   } catch (const Exception&) {
   }
+}
+
+// The pass over every entry (qvf test) reads a small file whole and decodes from
+// memory; each entry checked on its own reads from the file. Both must find the
+// same problem in every entry.
+void CheckPassMatchesEntries(zip::TZipReader& zip) {
+  std::vector<std::string> one_by_one;
+  for (int i = 0; i < zip.EntryCount(); ++i) {
+    try {
+      one_by_one.push_back(zip.CheckEntry(i));
+    } catch (const Exception& e) {
+      one_by_one.push_back(e.what());
+    }
+  }
+  std::vector<std::string> pass;
+  zip.CheckAllEntries([&](int i, const std::string& problem) {
+    QB_FUZZ_CHECK(i == static_cast<int>(pass.size()));
+    pass.push_back(problem);
+  });
+  QB_FUZZ_CHECK(pass == one_by_one);
 }
 
 // What a reader holds of the entries of name (of all, when recovered), in
@@ -105,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!zip.DirectoryLoaded()) continue;  // no end record: the next mode recovers
     for (bool for_update : {true, false}) CheckReadOfOneName(path, zip, mode, for_update);
+    CheckPassMatchesEntries(zip);
     ReadEverything(zip);
     break;
   }
