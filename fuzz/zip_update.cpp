@@ -2,11 +2,16 @@
 // byte; the rest of the input is the archive. Whatever the file holds, an update
 // either fails and leaves the file byte for byte as it was (and no temporary file
 // beside it), or succeeds and the file then reads back sound, holding every entry
-// it held before, with the same bytes, apart from the one change asked for.
+// it held before, with the same bytes, apart from the one change asked for. An
+// add comes to the same whichever way the file is read for it (only the new
+// name's records, as qvf add reads, or the whole directory) and whether it
+// appends or rewrites: refused with the same message, or the same entries after.
 #include <dirent.h>
 
 #include <algorithm>
 #include <set>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -105,6 +110,72 @@ Contents Without(Contents contents, size_t index) {
   return contents;
 }
 
+// How an add reads the file: the whole directory (as the program holds it), only
+// the records of the new name (as qvf add reads it), or with a filter that leaves
+// the new name out, which makes the add read everything and rewrite the file.
+enum class Reading { Whole, OnlyTheName, Rewrite };
+
+// What adding name to a file of these bytes comes to: the refusal's message, or
+// the entries afterwards.
+struct AddOutcome {
+  bool loaded = false;
+  std::string refused;
+  Contents after;
+};
+
+AddOutcome AddTo(const std::string& path, std::span<const uint8_t> bytes, Reading reading,
+                 const std::string& name) {
+  qbfuzz::WriteWholeFile(path, bytes.data(), bytes.size());
+  AddOutcome outcome;
+  try {
+    zip::TZipWriter zip;
+    zip.SetSortMode(zip::TZipSortMode::ByNone);
+    zip.SetIncompleteZipMode(zip::TIncompleteZipMode::izAssumeBad);
+    zip.SetPackLevel(1);
+    zip.SetStorePaths(true);
+    zip.SetLockWait(std::chrono::milliseconds(0));
+    if (reading == Reading::OnlyTheName) zip.SetNameFilter({name});
+    if (reading == Reading::Rewrite) zip.SetNameFilter({"Not" + name});
+    zip.SetZipName(path);
+    zip.ReadDirectory();
+    outcome.loaded = zip.DirectoryLoaded();
+    if (!outcome.loaded) return outcome;
+    TMemoryStream item(std::string_view("a clip"));
+    zip.AddFromStream(&item, name);
+  } catch (const Exception& e) {
+    outcome.refused = e.what();
+    return outcome;
+  }
+  zip::TZipReader reread;
+  reread.SetSortMode(zip::TZipSortMode::ByNone);
+  reread.SetZipName(path);
+  reread.ReadDirectory();
+  outcome.after = ReadContents(reread);
+  return outcome;
+}
+
+void CheckAddsAlike(std::span<const uint8_t> bytes, const std::string& name) {
+  static const std::string folder = [] {
+    std::string path = qbfuzz::ScratchFolder() + "/alike";
+    ::mkdir(path.c_str(), 0700);
+    return path;
+  }();
+  EmptyFolder(folder);
+  const AddOutcome whole = AddTo(folder + "/whole.qvf", bytes, Reading::Whole, name);
+  if (!whole.loaded) return;
+  for (Reading reading : {Reading::OnlyTheName, Reading::Rewrite}) {
+    const AddOutcome other = AddTo(folder + "/other.qvf", bytes, reading, name);
+    QB_FUZZ_CHECK(other.loaded);
+    QB_FUZZ_CHECK(other.refused == whole.refused);
+    QB_FUZZ_CHECK(other.after.size() == whole.after.size());
+    for (size_t k = 0; k < whole.after.size(); ++k) {
+      QB_FUZZ_CHECK(other.after[k].name == whole.after[k].name);
+      QB_FUZZ_CHECK(other.after[k].readable == whole.after[k].readable);
+      QB_FUZZ_CHECK(other.after[k].bytes == whole.after[k].bytes);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -118,6 +189,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qbfuzz::Input input(data, size);
   const uint8_t choice = input.Byte();
   const auto rest = input.Rest();
+  const std::string fresh = "Fuzz\\Fresh";
+  if ((choice & 3) == 0) CheckAddsAlike(rest, fresh);
   qbfuzz::WriteWholeFile(path, rest.data(), rest.size());
   const std::string original = FileBytes(path);
 
@@ -136,7 +209,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!zip.DirectoryLoaded()) return 0;
   const bool damaged = !zip.DirectoryDamage().empty();
   const Contents before = ReadContents(zip);
-  const std::string fresh = "Fuzz\\Fresh";
   const auto replaced = std::find_if(before.begin(), before.end(),
                                      [&](const Seen& entry) { return Folded(entry.name) == Folded(fresh); });
   const bool fresh_is_new = replaced == before.end();
