@@ -677,8 +677,15 @@ bool TZipReader::ReadCentralRecordsFrom(uint64_t start) {
     if (found % kRecordsBetweenPumps == kRecordsBetweenPumps - 1) ProcessMessages();
     uint64_t next = 0;
     bool skipped = false;
+    const size_t facts_before = central_facts_.size();
     auto record = ReadCentralRecord(position, next, &skipped, &central_facts_);
-    if ((!record && !skipped) || next > directory_end) break;
+    if ((!record && !skipped) || next > directory_end) {
+      // A record not taken leaves no facts behind: a stray one would be checked
+      // with the others (a read of one name refused the file as holding two
+      // records for one entry, where the whole read notes the damage).
+      central_facts_.resize(facts_before);
+      break;
+    }
     if (record) records.push_back(std::move(record));
     position = next;
     ++found;

@@ -226,6 +226,37 @@ TEST(ZipDamage, CountOrSizeDisagreeingWithTheDirectoryIsReportedAndNeverRewritte
   EXPECT_EQ(Writer(dir / "good.zip")->DirectoryDamage(), "");
 }
 
+// Past a count too small, the records are read up to the directory's end; one
+// that runs beyond it is not taken. A read of one name (as qvf add and cat
+// read) tells the same damage as the whole read, even where that record points
+// at another entry's local header.
+TEST(ZipDamage, ARecordRunningPastTheDirectoryIsLeftOutByEveryRead) {
+  TempDir dir;
+  auto bytes = MakeArchive(dir);
+  const size_t end = bytes.size() - format::kEndRecordSize;
+  format::Put16(&bytes[end + 8], 1);
+  format::Put16(&bytes[end + 10], 1);
+  size_t third = format::Get32(&bytes[end + 16]);
+  for (int k = 0; k < 2; ++k)
+    third += format::kCentralHeaderSize + format::Get16(&bytes[third + 28]) +
+             format::Get16(&bytes[third + 30]) + format::Get16(&bytes[third + 32]);
+  format::Put32(&bytes[third + 42], 0);                                  // the first entry's header
+  format::Put32(&bytes[end + 12], format::Get32(&bytes[end + 12]) - 2);  // the third record runs past
+  const std::string path = dir / "past.zip";
+  qbtest::WriteFileBytes(path, bytes);
+  const std::string damage = "the end record counts 1 entries, the central directory holds 2";
+  EXPECT_EQ(Writer(path)->DirectoryDamage(), damage);
+  for (bool for_update : {true, false}) {
+    TZipWriter one;
+    one.SetNameFilter({"Drawer\\Bin"}, for_update);
+    one.SetZipName(path);
+    ASSERT_NO_THROW(one.ReadDirectory()) << for_update;
+    EXPECT_EQ(one.DirectoryDamage(), damage);
+    EXPECT_EQ(one.FindEntry("Drawer\\Bin"), 0);
+  }
+  ExpectUpdateRefused(path);
+}
+
 TEST(ZipDamage, RepairKeepsACopyAndWritesEveryEntryRead) {
   TempDir dir;
   auto bytes = MakeArchive(dir);
