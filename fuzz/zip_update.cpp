@@ -110,6 +110,16 @@ Contents Without(Contents contents, size_t index) {
   return contents;
 }
 
+// Every writer here: no sorting, a file without an end record read as damaged,
+// quick compression, paths kept, and no wait for another writer's lock.
+void SetUp(zip::TZipWriter& zip) {
+  zip.SetSortMode(zip::TZipSortMode::ByNone);
+  zip.SetIncompleteZipMode(zip::TIncompleteZipMode::izAssumeBad);
+  zip.SetPackLevel(1);
+  zip.SetStorePaths(true);
+  zip.SetLockWait(std::chrono::milliseconds(0));
+}
+
 // How an add reads the file: the whole directory (as the program holds it), only
 // the records of the new name (as qvf add reads it), or with a filter that leaves
 // the new name out, which makes the add read everything and rewrite the file.
@@ -129,11 +139,7 @@ AddOutcome AddTo(const std::string& path, std::span<const uint8_t> bytes, Readin
   AddOutcome outcome;
   try {
     zip::TZipWriter zip;
-    zip.SetSortMode(zip::TZipSortMode::ByNone);
-    zip.SetIncompleteZipMode(zip::TIncompleteZipMode::izAssumeBad);
-    zip.SetPackLevel(1);
-    zip.SetStorePaths(true);
-    zip.SetLockWait(std::chrono::milliseconds(0));
+    SetUp(zip);
     if (reading == Reading::OnlyTheName) zip.SetNameFilter({name});
     if (reading == Reading::Rewrite) zip.SetNameFilter({"Not" + name});
     zip.SetZipName(path);
@@ -195,11 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string original = FileBytes(path);
 
   zip::TZipWriter zip;
-  zip.SetSortMode(zip::TZipSortMode::ByNone);
-  zip.SetIncompleteZipMode(zip::TIncompleteZipMode::izAssumeBad);
-  zip.SetPackLevel(1);
-  zip.SetStorePaths(true);
-  zip.SetLockWait(std::chrono::milliseconds(0));
+  SetUp(zip);
   try {
     zip.SetZipName(path);
     zip.ReadDirectory();
