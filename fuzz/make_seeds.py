@@ -145,3 +145,31 @@ for name in sorted(os.listdir(reader_seeds)):
         archive = f.read()
     for operation in range(4):
         put('zip_update', f'{name}.op{operation}', bytes([operation | 4]) + archive)
+
+# --- settings: a registry file, a zero byte, a settings file, a zero byte, a layout
+# file, as the program writes them, then with damage of the kinds met by hand -------
+registry = (b'; Quiverbox registry: CurrentUser\n\n'
+            b'[Software\\Quiverbox\\FileCabinets\\FileHistory]\n'
+            b'"File1"="/home/u/clips.qvf"\n"File2"="/tmp/a \\"b\\"\\x01\\n.qvf"\n@="default"\n')
+settings = (b'[TMainForm]\nFlags=0\nShowCmd=3\nPixelsPerInch=96\nMinMaxPos=-1,-1,-1,-1\n'
+            b'NormPos=10,20,610,470\nFormVersion=0\nZip1_ZipName=/home/u/clips.qvf\n'
+            b'LSplitter_Hint=/home/u/old.qvf\nCurrentDrawerMi_Checked=True\n'
+            b'GlobalHotkey_ShortCut=Ctrl+Alt+F5\nKeepInTrayMi_Checked=1\n\n'
+            b'[TViewerForm]\nNormPos=40,50,426,299\n\n[TTabDockHost]\nNormPos=300,0,509,345\n\n'
+            b'[TMainFormSpeedBar1]\nPosition=2\nWidth=31\nVersion=1\nPixelsPerInch=96\nBtnWidth=24\n'
+            b'BtnHeight=23\nButton1=ExitSi,3,3\nButton2=OpenSi,27,3\nButton3=HelpSi,51,3\nCount=3\n')
+layout = (b'LeftDockPanel.Width=200\nLeftDockPanel.DockClients=DockableForm;\n'
+          b'RightDockPanel.Width=209\nRightDockPanel.DockClients=TabDockHost;\n'
+          b'BottomDockPanel.DockClients=0\nBottomDockPanel.Height=0\n'
+          b'Container.Visible=1\nContainer.Top=200\nContainer.Width=209\nContainer.Height=345\n'
+          b'Container.DockClients=ViewerForm;NoteForm;\n'
+          b'Viewer.Visible=1\nNote.Visible=1\nExplorer.Visible=1\n')
+put('settings', 'as-written', registry + b'\0' + settings + b'\0' + layout)
+put('settings', 'damaged',
+    b'[Software\\\\x]\n"a"="\\xZZ"\n[]\n"b"=\n@=""junk\n\0'
+    b'[TMainForm\nNormPos=1,2,3\n[TNoteForm]\nNormPos=5,5,-5,99999999999\nShowCmd=2\n'
+    b'[TMainFormSpeedBar1]\nCount=99999\nButton1=Nobody,x,y\nButton2=HelpSi\nButton3=HelpSi,1,1\n'
+    b'GlobalHotkey_ShortCut=Shift+A\n\0'
+    b'LeftDockPanel.Width=12abc\r\nleftdockpanel.dockclients=dockableFORM;Nobody;NoteForm;ViewerForm\r\n'
+    b'RightDockPanel.DockClients=NoteForm;\r\nConjoin.Visible=1\r\nConjoin.DockClients=ViewerForm;\r\n'
+    b'Container.Width=-5\r\nNote.Visible=yes\r\n')
