@@ -1,17 +1,21 @@
 // The picture readers on any bytes: BMP files and packed DIBs (with RLE), icons,
 // EMF and placeable WMF metafiles, RIFF palettes, foreign picture headers; then the
-// payload roads that decode an item for the clipboard and for the viewer. What a
-// reader accepts must come out of its writer unchanged, a decoded picture stays
-// within the size limits, and a payload put on the clipboard comes back the same.
+// payload roads that decode an item for the clipboard and for the viewer, and the
+// editor's lines of a text item. What a reader accepts must come out of its writer
+// unchanged, a decoded picture stays within the size limits, a payload put on the
+// clipboard comes back the same, and a text saved from the editor unchanged keeps
+// its lines (and its bytes, when they were already as the editor writes them).
 #include "platform/picture.h"
 
 #include <vector>
 
 #include "clipboard/clip_formats.h"
 #include "clipboard/payload.h"
+#include "clipboard/text_payload.h"
 #include "fuzz_support.h"
 #include "panes/viewer_pane.h"
 #include "platform/clipboard.h"
+#include "platform/codepage.h"
 #include "platform/memory_stream.h"
 
 using namespace qb;
@@ -94,11 +98,38 @@ void Payloads(std::span<const uint8_t> bytes) {
   QB_FUZZ_CHECK(TDib::ReadBmp(saved.View()) == TDib::ReadBmp(bytes));
 }
 
+// The editor's lines of a text (1) or OEM text (7) payload, saved unchanged.
+void TextLines(std::string_view payload, long long format) {
+  const std::vector<std::string> lines = TextPayloadLines(payload, format);
+  const TTextLayout layout = TextPayloadLayout(payload);
+  const std::string saved = TextPayloadFromLines(lines, format, layout);
+  QB_FUZZ_CHECK(TextPayloadLines(saved, format) == lines);
+  if (!lines.empty()) QB_FUZZ_CHECK(TextPayloadLayout(saved) == layout);
+  // A text with one kind of line break, in its own code page, comes back byte for byte.
+  const std::string_view text = payload.substr(0, payload.find('\0'));
+  bool crlf = false, cr = false, lf = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      crlf = true;
+      ++i;
+    } else if (text[i] == '\r') {
+      cr = true;
+    } else if (text[i] == '\n') {
+      lf = true;
+    }
+  }
+  if (crlf + cr + lf <= 1 && (format == CF_OEMTEXT || codepage::IsValidUtf8(text)))
+    QB_FUZZ_CHECK(saved == text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   Readers(bytes);
   Payloads(bytes);
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  TextLines(text, CF_TEXT);
+  TextLines(text, CF_OEMTEXT);
   return 0;
 }
