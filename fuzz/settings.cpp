@@ -115,8 +115,8 @@ TDockLayout RestoredLayout(std::string_view text, const TIniFile& settings) {
   for (const auto& [pane, form] : kPaneForms)
     if (const std::optional<TWindowPlacement> p = ReadPlacement(settings, FormSectionName(form)))
       layout.RestorePanePlacement(pane, {p->Left, p->Top, p->Right, p->Bottom});
-  RestoreLayoutText(layout, text, ReadHostPlacement(settings, "TTabDockHost"),
-                    ReadHostPlacement(settings, "TConjoinDockHost"));
+  RestoreLayoutText(layout, text, ReadHostPlacement(settings, dock_names::kTabHostSection),
+                    ReadHostPlacement(settings, dock_names::kConjoinHostSection));
   return layout;
 }
 
