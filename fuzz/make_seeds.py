@@ -173,3 +173,19 @@ put('settings', 'damaged',
     b'LeftDockPanel.Width=12abc\r\nleftdockpanel.dockclients=dockableFORM;Nobody;NoteForm;ViewerForm\r\n'
     b'RightDockPanel.DockClients=NoteForm;\r\nConjoin.Visible=1\r\nConjoin.DockClients=ViewerForm;\r\n'
     b'Container.Width=-5\r\nNote.Visible=yes\r\n')
+
+# --- finder: a byte of changes, the query, then each item's path, note and text,
+# all zero-separated ------------------------------------------------------------------
+def finder_seed(changes, query, items):
+    parts = [query] + [field for item in items for field in item]
+    return bytes([changes]) + b'\0'.join(parts)
+
+
+clips = [(b'NewItems\\Item0', b'', b'Hello World\r\nsecond line'),
+         (b'Work\\Stra\xc3\x9fe', 'Σίσυφος note'.encode(), b'STRASSE and the \xe2\x84\xaaelvin sign'),
+         (b'Work\\Code', b'snippet', b'int main() { return 0; }\n' * 8),
+         (b'NewItems\\Item1', b'', b'\xff\xfe not UTF-8 \xc3'),
+         (b'Work\\Long', b'', b'abcdefghijklmnopqrstuvwxyz0123456789' * 4 + b'needle')]
+for name, query in [('plain', b'world'), ('folded', b'strasse'), ('sigma', 'ΣΊΣΥΦΟΣ'.encode()),
+                    ('kelvin', b'kelvin'), ('long', b'xyz0123456789needle'), ('empty', b'')]:
+    put('finder', name, finder_seed(3 if name != 'plain' else 0, query, clips))

@@ -43,7 +43,7 @@ qb_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_FUZZ=ON \
 max_len() {
   case "$1" in
     metadata) echo 4096 ;;
-    highlight | settings) echo 8192 ;;
+    highlight | settings | finder) echo 8192 ;;
     *) echo 65536 ;;
   esac
 }
