@@ -17,15 +17,18 @@ using finder::TCabinetIndex;
 
 namespace {
 
-// The byte search against the library's, on a copy of exactly the haystack's size,
-// so that a read past its end is caught.
+// The byte search, with the widest compares and with the 16-byte ones, against
+// the library's, on a copy of exactly the haystack's size, so that a read past its
+// end is caught.
 void ByteSearch(std::string_view haystack, std::string_view needle) {
   for (size_t skip = 0; skip < 3 && skip <= haystack.size(); ++skip) {
     const std::string_view part = haystack.substr(skip);
     const std::vector<char> exact(part.begin(), part.end());
-    const char* found = text::FindBytes(exact.data(), exact.size(), needle);
     const size_t expected = part.find(needle);
-    QB_FUZZ_CHECK(expected == std::string_view::npos ? found == nullptr : found == exact.data() + expected);
+    for (auto find : {text::FindBytes, text::FindBytesNarrow}) {
+      const char* found = find(exact.data(), exact.size(), needle);
+      QB_FUZZ_CHECK(expected == std::string_view::npos ? found == nullptr : found == exact.data() + expected);
+    }
   }
 }
 

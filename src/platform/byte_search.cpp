@@ -123,18 +123,27 @@ bool HasAvx2() {
 
 #endif
 
-}  // namespace
-
-const char* FindBytes(const char* data, size_t size, std::string_view needle) {
+const char* Search(const char* data, size_t size, std::string_view needle, bool wide) {
   if (needle.empty()) return data;
   if (needle.size() > size) return nullptr;
   if (needle.size() == 1) return static_cast<const char*>(std::memchr(data, needle[0], size));
 #ifdef QB_BYTE_SEARCH_X86
   const TProbe probe = ProbeOf(needle);
-  return HasAvx2() ? FindAvx2(data, size, needle, probe) : FindSse2(data, size, needle, probe);
+  return wide && HasAvx2() ? FindAvx2(data, size, needle, probe) : FindSse2(data, size, needle, probe);
 #else
+  (void)wide;
   return static_cast<const char*>(::memmem(data, size, needle.data(), needle.size()));
 #endif
+}
+
+}  // namespace
+
+const char* FindBytes(const char* data, size_t size, std::string_view needle) {
+  return Search(data, size, needle, true);
+}
+
+const char* FindBytesNarrow(const char* data, size_t size, std::string_view needle) {
+  return Search(data, size, needle, false);
 }
 
 }  // namespace qb::text

@@ -14,6 +14,9 @@ namespace qb::text {
 // The first occurrence of needle in [data, data + size), or null. An empty needle
 // is found at data.
 const char* FindBytes(const char* data, size_t size, std::string_view needle);
+// The same with the 16-byte compares that processors without AVX2 use, whatever
+// this one has: for the tests, so that both loops are checked on any machine.
+const char* FindBytesNarrow(const char* data, size_t size, std::string_view needle);
 
 inline bool ContainsBytes(std::string_view haystack, std::string_view needle) {
   return FindBytes(haystack.data(), haystack.size(), needle) != nullptr;
