@@ -39,6 +39,13 @@ items = [('NewItems/Item0', b'hello\r\n' * 20, comment('F1FCG3GC')),
 put('zip_reader', 'cabinet-deflated.zip', cabinet(items, zipfile.ZIP_DEFLATED))
 put('zip_reader', 'cabinet-stored.zip', cabinet(items, zipfile.ZIP_STORED))
 put('zip_reader', 'empty.zip', b'PK\x05\x06' + bytes(18))
+# User glyphs 22-25 in the glyph fields, a note after one, and a field that is no number.
+glyphs = [('NewItems/Item0', b'one', comment('G22GCF1FC')),
+          ('NewItems/Item1', b'two', comment('G23GCF1FCNgone glyphNC')),
+          ('Work/Item2', b'three', comment('F2FCG24GC')),
+          ('Work/Item3', b'four', comment('G25GCF1FC')),
+          ('Work/Item4', b'five', comment('G2xGCF1FC'))]
+put('zip_reader', 'user-glyphs.zip', cabinet(glyphs, zipfile.ZIP_DEFLATED))
 
 # --- inflate: two bytes of room (in 64-byte units), then raw Deflate ---------------
 texts = [b'', b'a', b'hello hello hello hello\n' * 40, bytes(range(256)) * 8,
@@ -112,7 +119,10 @@ samples = [(comment('F1FCG3GC'), b'NewItems\\Item0'),
            (comment('NunclosedF7FC'), b'C:\\D:\\\\server\\share\\x'),
            (comment('F12x4FCG-1GC'), 'caf\u00e9 \u09ff &#38; line\r\nnext'.encode()),
            (b'', b'a:b:c\\\\\\d\\'),
-           (comment('FFCGGCNNC'), b'\xe9\x8c\xa5\xa7\xbf*?<a-z>')]
+           (comment('FFCGGCNNC'), b'\xe9\x8c\xa5\xa7\xbf*?<a-z>'),
+           # user glyphs B, A and C, A deleted (the text's top bits)
+           (comment('G23GCF1FCNa noteNC'), b'\x01\x80\x02'),
+           (comment('F2FCG24GC'), b'\x01\x80\x02Work\\Item')]
 for k, (c, text) in enumerate(samples):
     put('metadata', f'sample{k}', c + b'\0' + text)
 
@@ -137,14 +147,17 @@ for mode, text in texts.items():
              edit(2, 0, 3, 0, b''))
     put('highlight', f'mode{mode}', bytes([mode]) + text + b'\0' + edits)
 
-# --- zip_update: the operation byte (add, rename, remove, repair; the high bits pick
-# the entry), then an archive: the reader's seeds, each under every operation --------
+# --- zip_update: the operation byte (add, rename, remove, repair; the top bit makes
+# a rename a note and a removal a glyph shift; bits 2-6 pick the entry), then an
+# archive: the reader's seeds, each under every operation --------------------------
 reader_seeds = os.path.join(HERE, 'corpus', 'zip_reader')
 for name in sorted(os.listdir(reader_seeds)):
     with open(os.path.join(reader_seeds, name), 'rb') as f:
         archive = f.read()
     for operation in range(4):
         put('zip_update', f'{name}.op{operation}', bytes([operation | 4]) + archive)
+    put('zip_update', f'{name}.note', bytes([1 | 4 | 0x80]) + archive)
+    put('zip_update', f'{name}.reindex', bytes([2 | 4 | 0x80]) + archive)
 
 # --- settings: a registry file, a zero byte, a settings file, a zero byte, a layout
 # file, as the program writes them, then with damage of the kinds met by hand -------
