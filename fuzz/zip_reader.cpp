@@ -4,17 +4,21 @@
 // (UTF-8, path plus file name, the path empty or ending in a backslash), lookups by
 // name find the first entry of that name, and no entry yields more than its size.
 // A read of one name finds of it what the whole read finds, and the pass that
-// checks every entry finds what checking each on its own finds.
+// checks every entry finds what checking each on its own finds. Read as the user
+// glyph library, the file gives a glyph for every entry or names its problem.
 #include "zip/zip_reader.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "glyphs/user_glyph_library.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/memory_stream.h"
+#include "platform/picture.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
 
@@ -113,6 +117,41 @@ void CheckReadOfOneName(const std::string& path, zip::TZipReader& whole, zip::TI
   QB_FUZZ_CHECK(RecordsOf(one, name) == RecordsOf(whole, name));
 }
 
+// The same file read as the user glyph library: a sound directory gives a glyph for
+// every entry, under its name; each either a picture within the size a glyph may
+// take that the picture reader accepts, or an empty one named as a bad entry.
+void CheckGlyphLibrary(const std::string& path, const zip::TZipReader& whole) {
+  zip::TZipWriter library;
+  glyphs::PointArchiveAt(library, path, zip::TZipSortMode::ByNone);
+  const glyphs::TLibraryContents contents = glyphs::ReadLibrary(library);
+  if (!contents.Problem.empty()) {
+    QB_FUZZ_CHECK(contents.Glyphs.empty() && contents.BadEntries.empty());
+    QB_FUZZ_CHECK(whole.DirectoryRecovered() || !whole.DirectoryDamage().empty());
+    return;
+  }
+  if (whole.DirectoryRecovered() || !whole.DirectoryDamage().empty()) return;
+  std::vector<std::string> titles, names;
+  size_t empty = 0;
+  for (const glyphs::TUserGlyph& glyph : contents.Glyphs) {
+    titles.push_back(glyph.Title);
+    if (glyph.Bitmap.empty()) {
+      ++empty;
+      continue;
+    }
+    QB_FUZZ_CHECK(glyph.Bitmap.size() <= glyphs::kMaxGlyphEntryBytes);
+    try {
+      TDib::ReadBmp(std::span<const uint8_t>(glyph.Bitmap));
+    } catch (const Exception&) {
+      QB_FUZZ_CHECK(false);
+    }
+  }
+  QB_FUZZ_CHECK(contents.BadEntries.size() == empty);
+  for (int i = 0; i < whole.EntryCount(); ++i) names.push_back(whole.EntryFullName(i));
+  std::sort(titles.begin(), titles.end());
+  std::sort(names.begin(), names.end());
+  QB_FUZZ_CHECK(titles == names);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -133,6 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (bool for_update : {true, false}) CheckReadOfOneName(path, zip, mode, for_update);
     CheckPassMatchesEntries(zip);
     ReadEverything(zip);
+    CheckGlyphLibrary(path, zip);
     break;
   }
   return 0;
