@@ -528,10 +528,12 @@ void TDockLayout::PlaceInPanel(TPane pane, TDockPanel panel) {
   PanelState(panel).Clients.push_back(TDockClient::Of(pane));
 }
 
-void TDockLayout::PlaceTabHostInPanel(TDockPanel panel) {
+void TDockLayout::PlaceTabHostInPanel(TDockPanel panel, size_t at) {
   if (!tab_host_ || tab_host_->Panel) return;
   tab_host_->Panel = panel;
-  PanelState(panel).Clients.push_back(TDockClient::TabHost());
+  auto& clients = PanelState(panel).Clients;
+  clients.insert(clients.begin() + static_cast<std::ptrdiff_t>(std::min(at, clients.size())),
+                 TDockClient::TabHost());
 }
 
 void TDockLayout::CreateTabHost(TDockRect bounds) {

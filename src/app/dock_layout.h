@@ -19,6 +19,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -206,7 +208,9 @@ class TDockLayout {
 
   // Building blocks of the layout restore: docking without the drop rules.
   void PlaceInPanel(TPane pane, TDockPanel panel);
-  void PlaceTabHostInPanel(TDockPanel panel);
+  // The tab host goes in at place at among the panel's clients (at the end when
+  // at is past it).
+  void PlaceTabHostInPanel(TDockPanel panel, size_t at = SIZE_MAX);
   void CreateTabHost(TDockRect bounds);
   void PlaceInTabHost(TPane pane);
   void CreateConjoinHost(TDockRect bounds);

@@ -163,6 +163,7 @@ void RestoreLayoutText(TDockLayout& layout, std::string_view text, std::optional
   const TLayoutValues values(text);
   layout.Clear();
   std::optional<TDockPanel> tab_host_panel;
+  size_t tab_host_at = 0;  // its place among the panel's clients, as listed
   bool mentioned[3] = {false, false, false};
   auto visible = [&](TPane pane) { return values.Visible(VisibleKey(pane)); };
   // A pane named a second time stays where it was named first.
@@ -177,7 +178,10 @@ void RestoreLayoutText(TDockLayout& layout, std::string_view text, std::optional
     const std::string prefix(PanelPrefix(panel));
     for (const std::string& name : SplitNames(values.Value(prefix + ".DockClients"))) {
       if (codepage::SameTextAscii(name, dock_names::kTabHostName)) {
-        if (!tab_host_panel) tab_host_panel = panel;
+        if (!tab_host_panel) {
+          tab_host_panel = panel;
+          tab_host_at = layout.Panel(panel).Clients.size();
+        }
       } else if (std::optional<TPane> pane = PaneNamed(name); pane && claim(*pane)) {
         layout.PlaceInPanel(*pane, panel);
         layout.SetPaneVisible(*pane, visible(*pane));
@@ -199,7 +203,7 @@ void RestoreLayoutText(TDockLayout& layout, std::string_view text, std::optional
         layout.SetPaneVisible(*pane, visible(*pane));
       }
     }
-    if (tab_host_panel) layout.PlaceTabHostInPanel(*tab_host_panel);
+    if (tab_host_panel) layout.PlaceTabHostInPanel(*tab_host_panel, tab_host_at);
     layout.SetTabHostVisible(values.Value("Container.Visible") == "1");
   }
   // 6. The side-by-side host: its panes side by side in their order.

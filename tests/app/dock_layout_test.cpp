@@ -262,6 +262,32 @@ TEST_F(DockLayoutTest, LayoutFileRoundTrips) {
   EXPECT_EQ(again2.ConjoinHost()->Caption, "[Filing Cabinet] ");
 }
 
+// The tab host keeps its place among a panel's panes: above the explorer, it was
+// put back below it at the next start.
+TEST(DockLayoutFile, TheTabHostComesBackWhereItWasInItsPanel) {
+  const std::string text =
+      "LeftDockPanel.Width=200\n"
+      "LeftDockPanel.DockClients=TabDockHost;DockableForm;\n"
+      "RightDockPanel.Width=0\n"
+      "RightDockPanel.DockClients=\n"
+      "BottomDockPanel.DockClients=0\n"
+      "BottomDockPanel.Height=0\n"
+      "Container.Visible=1\n"
+      "Container.Top=200\n"
+      "Container.Width=209\n"
+      "Container.Height=345\n"
+      "Container.DockClients=ViewerForm;NoteForm;\n"
+      "Viewer.Visible=1\n"
+      "Note.Visible=1\n"
+      "Explorer.Visible=1\n";
+  TDockLayout layout;
+  layout.SetClientSize(600, 450);
+  layout.ApplyFirstRun();
+  RestoreLayoutText(layout, text, std::nullopt, std::nullopt);
+  EXPECT_EQ(layout.Panel(TDockPanel::Left).Clients, (std::vector<C>{C::TabHost(), C::Of(P::Explorer)}));
+  EXPECT_EQ(LayoutFileText(layout), text);
+}
+
 TEST(DockLayoutFile, DamagedFilesLoseNothing) {
   TDockLayout layout;
   layout.SetClientSize(600, 450);
