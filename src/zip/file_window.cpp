@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "zip/system_calls.h"
 
@@ -100,8 +103,69 @@ void AbandonGuardedPass() {
   siglongjmp(t_guard->jump, 1);
 }
 
-TFileWindow::TFileWindow(int fd, uint64_t size)
-    : fd_(fd), size_(size), page_(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))) {}
+namespace {
+
+// The way of this process: 0 not measured yet, else 1 + Way.
+std::atomic<int> g_way{0};
+// Files smaller than this are mapped without a measure: the measure would cost
+// about what the better way saves on them.
+constexpr uint64_t kMeasureFrom = uint64_t{4} << 20;
+// What the measure maps and reads, from the file's start: 64 pages.
+constexpr size_t kMeasured = size_t{256} << 10;
+
+// Touches a byte of each page of a mapping.
+struct TouchEveryPage {
+  const volatile uint8_t* bytes;
+  size_t length;
+  size_t page;
+  unsigned sum = 0;
+  void operator()() {
+    for (size_t at = 0; at < length; at += page) sum += bytes[at];
+  }
+};
+
+}  // namespace
+
+std::optional<TFileWindow::Way> TFileWindow::UseWay(std::optional<Way> way) {
+  const int before = g_way.exchange(way ? 1 + static_cast<int>(*way) : 0);
+  return before ? std::optional<Way>(static_cast<Way>(before - 1)) : std::nullopt;
+}
+
+// Maps the first kMeasured bytes and touches each page, then reads them into a
+// buffer, twice over, with the bytes in the cache, and keeps the faster way for
+// the process. Whatever stops the measure leaves the mapping, as before it.
+TFileWindow::Way TFileWindow::ChooseWay(int fd, uint64_t size) {
+  if (const int known = g_way.load(std::memory_order_relaxed)) return static_cast<Way>(known - 1);
+  if (size < kMeasureFrom) return Way::Map;
+  using Clock = std::chrono::steady_clock;
+  std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> copy(kMeasured);
+  const auto read = [&] {
+    return sys::Pread(fd, copy.data(), kMeasured, 0) == static_cast<ssize_t>(kMeasured);
+  };
+  if (!read()) return Way::Map;
+  Clock::duration mapped = Clock::duration::max(), copied = Clock::duration::max();
+  for (int round = 0; round < 2; ++round) {
+    const Clock::time_point start = Clock::now();
+    void* view = sys::Mmap(kMeasured, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+    if (view == MAP_FAILED) return Way::Map;
+    TouchEveryPage touch{static_cast<const uint8_t*>(view), kMeasured,
+                         static_cast<size_t>(sysconf(_SC_PAGESIZE))};
+    const bool touched = RunGuarded(touch);
+    ::munmap(view, kMeasured);
+    const Clock::time_point between = Clock::now();
+    if (!touched || !read()) return Way::Map;
+    mapped = std::min(mapped, between - start);
+    copied = std::min(copied, Clock::now() - between);
+  }
+  const Way way = mapped <= copied ? Way::Map : Way::Read;
+  g_way.store(1 + static_cast<int>(way));
+  return way;
+}
+
+TFileWindow::TFileWindow(int fd, uint64_t size) : TFileWindow(fd, size, ChooseWay(fd, size)) {}
+
+TFileWindow::TFileWindow(int fd, uint64_t size, Way way)
+    : fd_(fd), size_(size), page_(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))), way_(way) {}
 
 size_t TFileWindow::ReadAt(uint64_t position, void* buffer, size_t count) {
   if (position >= size_) return 0;
@@ -112,6 +176,10 @@ size_t TFileWindow::ReadAt(uint64_t position, void* buffer, size_t count) {
 
 void TFileWindow::Move(uint64_t position, size_t count) {
   Unmap();
+  if (way_ == Way::Read) {
+    Fill(position, count);
+    return;
+  }
   const uint64_t start = position - position % page_;
   const uint64_t wanted = std::max<uint64_t>(kWindow, position + count - start);
   const size_t length = static_cast<size_t>(std::min(wanted, size_ - start));
@@ -122,8 +190,38 @@ void TFileWindow::Move(uint64_t position, size_t count) {
   length_ = length;
 }
 
+// Reads the window from position on. A file that no longer holds the count bytes
+// there (cut short since), or a read that fails, abandons the pass as a fault in
+// a mapping does. The buffer is taken as a window first needs it, no larger than
+// what is left of the file (a pass may never ask for a window, or only for the
+// end of a large file); it belongs to the window, which outlives the pass, and
+// where it cannot be had the pass is abandoned rather than left by an exception.
+void TFileWindow::Fill(uint64_t position, size_t count) {
+  const size_t length = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - position));
+  if (buffer_.size() < length) {
+    try {
+      decltype(buffer_)().swap(buffer_);  // the old bytes are not wanted
+      buffer_.resize(length);
+    } catch (const std::bad_alloc&) {
+      AbandonGuardedPass();
+    }
+  }
+  if (count > length) AbandonGuardedPass();
+  size_t got = 0;
+  while (got < length) {
+    const ssize_t n = sys::Pread(fd_, buffer_.data() + got, length - got, static_cast<off_t>(position + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < count) AbandonGuardedPass();
+  map_ = buffer_.data();
+  start_ = position;
+  length_ = got;
+}
+
 void TFileWindow::Unmap() {
-  if (map_) ::munmap(const_cast<uint8_t*>(map_), length_);
+  if (map_ && way_ == Way::Map) ::munmap(const_cast<uint8_t*>(map_), length_);
   map_ = nullptr;
   start_ = 0;
   length_ = 0;

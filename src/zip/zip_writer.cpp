@@ -36,9 +36,9 @@ constexpr uint64_t kCopyPiece = uint64_t{4} << 20;
 // The old local headers are read ahead in blocks of this size: an update reads
 // them all, in file order.
 constexpr size_t kReadAhead = 256 << 10;
-// Blocks of headers at least this long are looked at in a mapping of the file
-// (see MappedHeaderReader), when their headers lie on average at most
-// kDenseHeaders apart. Sparser blocks are read with the data between: there the
+// Blocks of headers at least this long are looked at through a window of the file
+// (see MappedHeaderReader and TFileWindow), when their headers lie on average at
+// most kDenseHeaders apart. Sparser blocks are read with the data between: there a
 // mapping would touch a page of its own for each header, and in a virtual machine
 // whose host keeps page tables of its own for it, each first touch of a page
 // traps to the host. At 60,000 entries 23 KiB apart (1.4 GB), the touches took
@@ -1288,13 +1288,13 @@ namespace {
 
 enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd };
 
-// HeaderReader's work within a guarded pass over the file's mapping (see
-// RunGuarded): a block of headers close together is looked at where it lies in the
-// mapping rather than copied out of the cache, which for a pass over nearly the
-// whole file (many small entries) took most of its time. Headers far apart are
-// still read one by one: a mapping would take in the data between them. A read
-// that fails is only noted (Failed); the caller then reads the headers again,
-// where the error is told.
+// HeaderReader's work within a guarded pass over a window of the file (see
+// RunGuarded and TFileWindow): a block of headers close together is looked at in
+// the window, mapped where the window's way is to map it rather than copied out of
+// the cache, which for a pass over nearly the whole file (many small entries) took
+// most of its time. Headers far apart are still read one by one: a window would
+// take in the data between them. A read that fails is only noted (Failed); the
+// caller then reads the headers again, where the error is told.
 class MappedHeaderReader {
  public:
   MappedHeaderReader(TLFNFileStream& file, uint64_t size)
@@ -1386,10 +1386,10 @@ LocalParts CheckLocalParts(Headers& headers, const TCentralFactsList& facts, uin
 // Reads every old local header as the rewrite does, with the same errors; true
 // when each local part lies whole before the next one (the last one before the
 // directory) and would be copied byte for byte. The headers are taken in blocks:
-// close together, through a mapping whose windows come with their pages in place;
-// some KiB apart, by reads (see kDenseHeaders). (A mapping
-// whose pages came one by one as they were touched cost a fault per header page:
-// in a virtual machine a third of the whole append at 10,000 items of 100 MB.)
+// close together, through a file window (mapped with its pages in place, or read
+// whole where that is cheaper); some KiB apart, by reads (see kDenseHeaders). (A
+// mapping whose pages came one by one as they were touched cost a fault per header
+// page: in a virtual machine a third of the whole append at 10,000 items of 100 MB.)
 // The copy, which runs beside the pass or after it, reads the whole local part,
 // so the disk is asked for it first, all of it at once: headers far apart that
 // are not in the cache then arrive together rather than one read of the disk

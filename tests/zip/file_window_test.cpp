@@ -1,5 +1,6 @@
-// Passes over a mapped file that another program cuts short: the pass ends, the
-// program goes on; faults outside a pass still end the program as before.
+// Passes over a file that another program cuts short, through windows mapped or
+// read: the pass ends, the program goes on; faults outside a pass still end the
+// program as before.
 #include "zip/file_window.h"
 
 #include <fcntl.h>
@@ -9,16 +10,29 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "support/test_support.h"
+#include "zip/system_calls.h"
 
 namespace qb::zip {
 namespace {
 
 using qbtest::TempDir;
+using Way = TFileWindow::Way;
 
 constexpr uint64_t kPage = 4096;
+
+// The tests of this program that count the engine's calls, or cut a file at its
+// first mapping, take windows mapped unless they choose otherwise: the way this
+// machine would choose is measured, and may be either.
+class MappedWindows : public testing::Environment {
+  void SetUp() override { TFileWindow::UseWay(Way::Map); }
+};
+[[maybe_unused]] testing::Environment* const kMappedWindows =
+    testing::AddGlobalTestEnvironment(new MappedWindows);
 
 // A file of size bytes, open for reading.
 struct TestFile {
@@ -58,7 +72,7 @@ TEST(FileWindowCut, AFileCutShortEndsThePassNotTheProgram) {
   // More than one window, so that the pass moves it along.
   const uint64_t size = 2 * TFileWindow::kWindow + 5 * kPage;
   TestFile file(dir, "f", size);
-  TFileWindow window(file.fd, size);
+  TFileWindow window(file.fd, size, Way::Map);
   uint64_t reached = 0;
   EveryPage pass{window, size, &reached};
   ASSERT_TRUE(RunGuarded(pass));
@@ -76,7 +90,7 @@ TEST(FileWindowCut, AFileCutShortEndsThePassNotTheProgram) {
     EXPECT_FALSE(SigbusBlocked());
   }
   // Over the file as it now is, a pass runs to its end.
-  TFileWindow shorter(file.fd, cut);
+  TFileWindow shorter(file.fd, cut, Way::Map);
   EXPECT_EQ(shorter.Peek(cut - 1, 2), nullptr);
   EveryPage whole{shorter, cut, &reached};
   EXPECT_TRUE(RunGuarded(whole));
@@ -113,14 +127,14 @@ TEST(FileWindow, PassesOnOtherThreadsGoOnWhileOneIsStopped) {
   int stopped = 0, completed = 0;
   std::thread faulting([&] {
     for (int i = 0; i < 200; ++i) {
-      TFileWindow window(cut.fd, size);
+      TFileWindow window(cut.fd, size, Way::Map);
       uint64_t reached = 0;
       EveryPage pass{window, size, &reached};
       stopped += RunGuarded(pass) ? 0 : 1;
     }
   });
   for (int i = 0; i < 200; ++i) {
-    TFileWindow window(good.fd, size);
+    TFileWindow window(good.fd, size, Way::Map);
     uint64_t reached = 0;
     EveryPage pass{window, size, &reached};
     completed += RunGuarded(pass) && reached == size - kPage ? 1 : 0;
@@ -128,6 +142,83 @@ TEST(FileWindow, PassesOnOtherThreadsGoOnWhileOneIsStopped) {
   faulting.join();
   EXPECT_EQ(stopped, 200);
   EXPECT_EQ(completed, 200);
+}
+
+// Read into a buffer of its own, a window gives the file's bytes wherever the pass
+// asks, across the window's ends; once the file is cut short, the pass stops at
+// the first bytes no longer there, and a read that fails stops it too.
+TEST(FileWindowCut, AReadWindowGivesTheFileAndStopsWhereItWasCut) {
+  TempDir dir;
+  const uint64_t size = 2 * TFileWindow::kWindow + 5 * kPage + 17;
+  std::vector<uint8_t> bytes(size);
+  for (uint64_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  const std::string path = dir / "f";
+  qbtest::WriteFileBytes(path, bytes);
+  const int fd = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  TFileWindow window(fd, size, Way::Read);
+  EXPECT_EQ(window.way(), Way::Read);
+  bool same = true;
+  auto here = [&](TFileWindow& w, uint64_t at, size_t count) {
+    const uint8_t* p = w.Peek(at, count);
+    same = same && p && std::memcmp(p, &bytes[at], count) == 0;
+  };
+  auto across = [&] {
+    for (uint64_t at : {uint64_t{0}, TFileWindow::kWindow - 3, uint64_t{5}, size - 40,
+                        TFileWindow::kWindow + 1, 2 * TFileWindow::kWindow - 20})
+      here(window, at, 40);
+  };
+  ASSERT_TRUE(RunGuarded(across));
+  EXPECT_TRUE(same);
+  EXPECT_EQ(window.Peek(size - 3, 4), nullptr);
+  uint8_t tail[8] = {};
+  size_t copied = 0;
+  auto read_tail = [&] { copied = window.ReadAt(size - 3, tail, sizeof tail); };
+  ASSERT_TRUE(RunGuarded(read_tail));
+  EXPECT_EQ(copied, 3u);
+  EXPECT_EQ(tail[2], bytes[size - 1]);
+
+  // Cut within the second window: the pass reads up to the cut, then stops.
+  const uint64_t cut = TFileWindow::kWindow + 3 * kPage + 100;
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(cut)), 0);
+  TFileWindow after(fd, size, Way::Read);
+  uint64_t reached = 0;
+  auto every_page = [&] {
+    for (uint64_t at = 0; at < size; at += kPage) {
+      here(after, at, 1);
+      reached = at;
+    }
+  };
+  EXPECT_FALSE(RunGuarded(every_page));
+  EXPECT_EQ(reached, cut - cut % kPage);
+  EXPECT_TRUE(same);
+  EXPECT_FALSE(SigbusBlocked());
+
+  sys::SetFailureHook([](const char* call) { return std::string_view(call) == "pread" ? EIO : 0; });
+  TFileWindow failing(fd, cut, Way::Read);
+  auto first = [&] { here(failing, 0, 1); };
+  EXPECT_FALSE(RunGuarded(first));
+  sys::SetFailureHook({});
+  close(fd);
+}
+
+// Which way is cheaper is measured on a large file only, and a measure that cannot
+// be made leaves the mapping.
+TEST(FileWindow, TheWayIsMeasuredOnLargeFilesAndKept) {
+  TempDir dir;
+  TestFile small(dir, "small", 256 * kPage), large(dir, "large", 1200 * kPage);
+  const TFileWindow::TWayUsed unknown(Way::Map);
+  TFileWindow::UseWay(std::nullopt);
+  EXPECT_EQ(TFileWindow(small.fd, 256 * kPage).way(), Way::Map);
+  sys::SetFailureHook([](const char* call) { return std::string_view(call) == "mmap" ? ENOMEM : 0; });
+  EXPECT_EQ(TFileWindow(large.fd, 1200 * kPage).way(), Way::Map);
+  sys::SetFailureHook({});
+  const Way measured = TFileWindow(large.fd, 1200 * kPage).way();
+  int calls = 0;
+  sys::SetFailureHook([&](const char*) { return ++calls, 0; });
+  EXPECT_EQ(TFileWindow(large.fd, 1200 * kPage).way(), measured);
+  sys::SetFailureHook({});
+  EXPECT_EQ(calls, 0);  // not measured again
 }
 
 // Ended as the handler before ours ends it: by the signal, or by a sanitizer's

@@ -17,6 +17,7 @@
 #include "support/raw_zip.h"
 #include "support/test_support.h"
 #include "zip/crc32.h"
+#include "zip/file_window.h"
 #include "zip/system_calls.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
@@ -721,16 +722,24 @@ HeaderCheckCalls CallsOfTheHeaderCheck(const std::string& path, size_t entries) 
   return {reads, mappings};
 }
 
-// Headers close together are looked at where they lie in the file's mapping, not
-// read out of it (the 4 MB of them took 17 reads), with the window's messages
-// dispatched meanwhile as for reads.
-TEST(ZipAppend, HeadersCloseTogetherAreCheckedInTheMapping) {
+// Headers close together are looked at through a file window: where they lie in
+// the file's mapping, or read a whole window at a time, not in blocks (the 4 MB of
+// them took 17 reads), with the window's messages dispatched meanwhile as for reads.
+TEST(ZipAppend, HeadersCloseTogetherAreCheckedInWindows) {
   TempDir dir;
-  const std::string path = dir / "a.zip";
-  qbtest::WriteFileBytes(path, BuildRaw(CloseTogetherEntries()));
-  const HeaderCheckCalls calls = CallsOfTheHeaderCheck(path, 6000);
-  EXPECT_LE(calls.reads, 1);  // the last few headers, less than a block, may be read
-  EXPECT_GE(calls.mappings, 2);
+  const Bytes original = BuildRaw(CloseTogetherEntries());
+  const std::string path = dir / "a.zip", other = dir / "b.zip";
+  qbtest::WriteFileBytes(path, original);
+  qbtest::WriteFileBytes(other, original);
+  {
+    const HeaderCheckCalls calls = CallsOfTheHeaderCheck(path, 6000);
+    EXPECT_LE(calls.reads, 1);  // the last few headers, less than a block, may be read
+    EXPECT_GE(calls.mappings, 2);
+  }
+  const TFileWindow::TWayUsed read(TFileWindow::Way::Read);
+  const HeaderCheckCalls calls = CallsOfTheHeaderCheck(other, 6000);
+  EXPECT_LE(calls.reads, 4);  // three windows of 2 MiB, and the last few headers
+  EXPECT_EQ(calls.mappings, 0);
 }
 
 // Headers some KiB apart would each take a page of their own in a mapping, and
@@ -758,24 +767,27 @@ TEST(ZipAppend, AFileCutShortDuringTheHeaderCheckFailsAsReadsFailIt) {
   // page of the last local part.
   const uint64_t last_local = directory - (30 + 8 + 700);
   for (uint64_t cut : {uint64_t{5000}, uint64_t{2200000}, last_local + 10, directory - 100}) {
-    std::string outcome[2];
-    for (bool mapped : {true, false}) {
-      SCOPED_TRACE(std::to_string(cut) + (mapped ? ", mapped" : ", read"));
+    // Through mapped windows, through windows read, and by reads alone.
+    std::string outcome[3];
+    for (int way = 0; way < 3; ++way) {
+      SCOPED_TRACE(std::to_string(cut) + (way == 0 ? ", mapped" : way == 1 ? ", windows read" : ", read"));
       const std::string copy = dir / "cut.zip";
       qbtest::WriteFileBytes(copy, original);
       auto zip = Writer(copy, Reading::OnlyTheName, "New");
-      MappingsRefused refused(!mapped, copy, cut, "posix_fadvise");
+      const TFileWindow::TWayUsed used(way == 1 ? TFileWindow::Way::Read : TFileWindow::Way::Map);
+      MappingsRefused refused(way == 2, copy, cut, "posix_fadvise");
       try {
         TMemoryStream stream(std::string("data of New"));
         zip->AddFromStreamWithComment(&stream, "New", "");
-        outcome[mapped] = "added";
+        outcome[way] = "added";
       } catch (const EZipError& e) {
-        outcome[mapped] = e.what();
+        outcome[way] = e.what();
       }
       EXPECT_EQ(std::filesystem::file_size(copy), cut);
     }
-    EXPECT_EQ(outcome[true], outcome[false]);
-    EXPECT_NE(outcome[true], "added");
+    EXPECT_EQ(outcome[0], outcome[2]);
+    EXPECT_EQ(outcome[1], outcome[2]);
+    EXPECT_NE(outcome[0], "added");
   }
 }
 
