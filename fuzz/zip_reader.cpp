@@ -21,6 +21,7 @@
 #include "platform/picture.h"
 #include "store/item_metadata.h"
 #include "store/item_paths.h"
+#include "zip/file_window.h"
 
 using namespace qb;
 
@@ -156,6 +157,9 @@ void CheckGlyphLibrary(const std::string& path, const zip::TZipReader& whole) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = qbfuzz::ScratchFolder() + "/input.zip";
+  // File windows both mapped and read, chosen by the input's length so that its
+  // bytes keep their meaning.
+  zip::TFileWindow::UseWay(size % 2 ? zip::TFileWindow::Way::Read : zip::TFileWindow::Way::Map);
   qbfuzz::WriteWholeFile(path, data, size);
   for (zip::TIncompleteZipMode mode :
        {zip::TIncompleteZipMode::izAssumeMulti, zip::TIncompleteZipMode::izAssumeBad}) {

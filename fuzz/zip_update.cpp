@@ -22,6 +22,7 @@
 #include "platform/errors.h"
 #include "platform/memory_stream.h"
 #include "store/item_metadata.h"
+#include "zip/file_window.h"
 #include "zip/zip_writer.h"
 
 using namespace qb;
@@ -235,6 +236,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return path;
   }();
   static const std::string path = folder + "/cabinet.qvf";
+  // File windows both mapped and read, chosen by the input's length so that its
+  // bytes keep their meaning.
+  zip::TFileWindow::UseWay(size % 2 ? zip::TFileWindow::Way::Read : zip::TFileWindow::Way::Map);
   EmptyFolder(folder);
   qbfuzz::Input input(data, size);
   const uint8_t choice = input.Byte();
