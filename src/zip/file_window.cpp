@@ -107,10 +107,12 @@ namespace {
 
 // The way of this process: 0 not measured yet, else 1 + Way.
 std::atomic<int> g_way{0};
-// Files smaller than this are mapped without a measure: the measure would cost
+// Passes over fewer bytes are mapped without a measure: the measure would cost
 // about what the better way saves on them.
 constexpr uint64_t kMeasureFrom = uint64_t{4} << 20;
-// What the measure maps and reads, from the file's start: 64 pages.
+// What the measure maps and reads: the 64 pages at the file's end, where the
+// directory lies that the first pass reads (and whose end record has just been
+// read), rather than bytes no pass may need.
 constexpr size_t kMeasured = size_t{256} << 10;
 
 // Touches a byte of each page of a mapping.
@@ -131,25 +133,26 @@ std::optional<TFileWindow::Way> TFileWindow::UseWay(std::optional<Way> way) {
   return before ? std::optional<Way>(static_cast<Way>(before - 1)) : std::nullopt;
 }
 
-// Maps the first kMeasured bytes and touches each page, then reads them into a
+// Maps the last kMeasured bytes and touches each page, then reads them into a
 // buffer, twice over, with the bytes in the cache, and keeps the faster way for
 // the process. Whatever stops the measure leaves the mapping, as before it.
-TFileWindow::Way TFileWindow::ChooseWay(int fd, uint64_t size) {
+TFileWindow::Way TFileWindow::ChooseWay(int fd, uint64_t size, uint64_t reach) {
   if (const int known = g_way.load(std::memory_order_relaxed)) return static_cast<Way>(known - 1);
-  if (size < kMeasureFrom) return Way::Map;
+  if (reach < kMeasureFrom || size < kMeasured) return Way::Map;
   using Clock = std::chrono::steady_clock;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const off_t at = static_cast<off_t>((size - kMeasured) / page * page);
   std::vector<uint8_t, TPrefaultedAllocator<uint8_t>> copy(kMeasured);
   const auto read = [&] {
-    return sys::Pread(fd, copy.data(), kMeasured, 0) == static_cast<ssize_t>(kMeasured);
+    return sys::Pread(fd, copy.data(), kMeasured, at) == static_cast<ssize_t>(kMeasured);
   };
   if (!read()) return Way::Map;
   Clock::duration mapped = Clock::duration::max(), copied = Clock::duration::max();
   for (int round = 0; round < 2; ++round) {
     const Clock::time_point start = Clock::now();
-    void* view = sys::Mmap(kMeasured, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+    void* view = sys::Mmap(kMeasured, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, at);
     if (view == MAP_FAILED) return Way::Map;
-    TouchEveryPage touch{static_cast<const uint8_t*>(view), kMeasured,
-                         static_cast<size_t>(sysconf(_SC_PAGESIZE))};
+    TouchEveryPage touch{static_cast<const uint8_t*>(view), kMeasured, page};
     const bool touched = RunGuarded(touch);
     ::munmap(view, kMeasured);
     const Clock::time_point between = Clock::now();
@@ -162,7 +165,8 @@ TFileWindow::Way TFileWindow::ChooseWay(int fd, uint64_t size) {
   return way;
 }
 
-TFileWindow::TFileWindow(int fd, uint64_t size) : TFileWindow(fd, size, ChooseWay(fd, size)) {}
+TFileWindow::TFileWindow(int fd, uint64_t size, uint64_t reach)
+    : TFileWindow(fd, size, ChooseWay(fd, size, reach)) {}
 
 TFileWindow::TFileWindow(int fd, uint64_t size, Way way)
     : fd_(fd), size_(size), page_(static_cast<uint64_t>(sysconf(_SC_PAGESIZE))), way_(way) {}
@@ -192,16 +196,19 @@ void TFileWindow::Move(uint64_t position, size_t count) {
 
 // Reads the window from position on. A file that no longer holds the count bytes
 // there (cut short since), or a read that fails, abandons the pass as a fault in
-// a mapping does. The buffer is taken as a window first needs it, no larger than
-// what is left of the file (a pass may never ask for a window, or only for the
-// end of a large file); it belongs to the window, which outlives the pass, and
-// where it cannot be had the pass is abandoned rather than left by an exception.
+// a mapping does. The buffer is taken as a window first needs it (a pass may
+// never ask for one); it belongs to the window, which outlives the pass, and where
+// it cannot be had the pass is abandoned rather than left by an exception. Short
+// of a quarter of a window (the end of a small directory), it holds just what is
+// left of the file; otherwise a whole window, which comes as one huge page: a
+// buffer of 4 KiB pages, each touched for the first time, would cost what the
+// mapping costs.
 void TFileWindow::Fill(uint64_t position, size_t count) {
   const size_t length = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - position));
   if (buffer_.size() < length) {
     try {
       decltype(buffer_)().swap(buffer_);  // the old bytes are not wanted
-      buffer_.resize(length);
+      buffer_.resize(length < kWindow / 4 ? length : kWindow);
     } catch (const std::bad_alloc&) {
       AbandonGuardedPass();
     }

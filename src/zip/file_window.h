@@ -48,7 +48,7 @@ bool RunGuarded(Pass& pass) {
 // own for the guest, though, each first touch of a mapped page traps to the host,
 // even when the page was put in place beforehand: there a pass over 12 MB took
 // 5.5 ms mapped and 1.2 ms read. Which way is cheaper is therefore measured once a
-// process, on the first file large enough for it to matter (see ChooseWay).
+// process, on the first pass long enough for it to matter (see ChooseWay).
 class TFileWindow {
  public:
   static constexpr size_t kWindow = size_t{2} << 20;
@@ -56,11 +56,11 @@ class TFileWindow {
   enum class Way { Map, Read };
 
   // For the first size bytes of the file open for reading as fd, for a pass that
-  // touches nearly every page of what it reads. Mapped, each window has its pages
-  // in place (those in the cache, the others read in one go), not page by page as
-  // the pass first touches them, a fault each, and what the pass asks to be
-  // prefetched lies in pages already mapped.
-  TFileWindow(int fd, uint64_t size);
+  // touches nearly every page of what it reads, about reach bytes in all. Mapped,
+  // each window has its pages in place (those in the cache, the others read in
+  // one go), not page by page as the pass first touches them, a fault each, and
+  // what the pass asks to be prefetched lies in pages already mapped.
+  TFileWindow(int fd, uint64_t size, uint64_t reach);
   TFileWindow(int fd, uint64_t size, Way way);
   ~TFileWindow() { Unmap(); }
   TFileWindow(const TFileWindow&) = delete;
@@ -99,9 +99,9 @@ class TFileWindow {
   };
 
  private:
-  // The way of this process, measured on fd the first time a file of at least
-  // kMeasureFrom bytes is read; smaller files are mapped until then.
-  static Way ChooseWay(int fd, uint64_t size);
+  // The way of this process, measured on fd the first time a pass reaches over
+  // kMeasureFrom bytes or more; smaller passes are mapped until then.
+  static Way ChooseWay(int fd, uint64_t size, uint64_t reach);
   void Move(uint64_t position, size_t count);
   void Fill(uint64_t position, size_t count);
   void Unmap();

@@ -707,7 +707,7 @@ bool TZipReader::ReadPlainDirectory(uint64_t start) {
   TCentralFactsList* facts = filter_for_update_ ? &central_facts_ : nullptr;
   bool plain = false, read = false;
   if (size <= SIZE_MAX) {
-    TFileWindow window(file_->Handle(), size);
+    TFileWindow window(file_->Handle(), size, end_.directory_size);
     auto pass = [&] {
       plain = PlainDirectoryFacts(window, start, end_.total_entries, end, name_filter_, facts, kept,
                                   facts_summary_.ordered, facts_summary_.as_written);

@@ -1297,8 +1297,9 @@ enum class LocalParts { InPlace, NotInPlace, BadHeader, PastEnd };
 // caller then reads the headers again, where the error is told.
 class MappedHeaderReader {
  public:
-  MappedHeaderReader(TLFNFileStream& file, uint64_t size)
-      : file_(file), size_(size), window_(file.Handle(), size) {
+  // local: how long the local part is that the pass goes through.
+  MappedHeaderReader(TLFNFileStream& file, uint64_t size, uint64_t local)
+      : file_(file), size_(size), window_(file.Handle(), size, local) {
     block_.resize(kReadAhead);
   }
   // headers: how many headers the block holds.
@@ -1402,7 +1403,7 @@ bool TZipWriter::LocalPartsInPlace() {
   OffTheWindowThread([&] {
     file_->AdviseWillRead(0, end_.directory_offset);
     if (file_size <= SIZE_MAX) {
-      MappedHeaderReader headers(*file_, file_size);
+      MappedHeaderReader headers(*file_, file_size, end_.directory_offset);
       auto pass = [&] {
         result = CheckLocalParts(headers, central_facts_, file_size, end_.directory_offset);
       };

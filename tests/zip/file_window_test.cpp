@@ -202,21 +202,25 @@ TEST(FileWindowCut, AReadWindowGivesTheFileAndStopsWhereItWasCut) {
   close(fd);
 }
 
-// Which way is cheaper is measured on a large file only, and a measure that cannot
-// be made leaves the mapping.
-TEST(FileWindow, TheWayIsMeasuredOnLargeFilesAndKept) {
+// Which way is cheaper is measured only for a pass over megabytes, not again once
+// known, and a measure that cannot be made leaves the mapping.
+TEST(FileWindow, TheWayIsMeasuredForLongPassesAndKept) {
   TempDir dir;
-  TestFile small(dir, "small", 256 * kPage), large(dir, "large", 1200 * kPage);
+  const uint64_t size = 1200 * kPage;
+  TestFile file(dir, "f", size);
   const TFileWindow::TWayUsed unknown(Way::Map);
   TFileWindow::UseWay(std::nullopt);
-  EXPECT_EQ(TFileWindow(small.fd, 256 * kPage).way(), Way::Map);
-  sys::SetFailureHook([](const char* call) { return std::string_view(call) == "mmap" ? ENOMEM : 0; });
-  EXPECT_EQ(TFileWindow(large.fd, 1200 * kPage).way(), Way::Map);
-  sys::SetFailureHook({});
-  const Way measured = TFileWindow(large.fd, 1200 * kPage).way();
   int calls = 0;
   sys::SetFailureHook([&](const char*) { return ++calls, 0; });
-  EXPECT_EQ(TFileWindow(large.fd, 1200 * kPage).way(), measured);
+  EXPECT_EQ(TFileWindow(file.fd, size, 100 * kPage).way(), Way::Map);
+  EXPECT_EQ(calls, 0);
+  sys::SetFailureHook([](const char* call) { return std::string_view(call) == "mmap" ? ENOMEM : 0; });
+  EXPECT_EQ(TFileWindow(file.fd, size, size).way(), Way::Map);
+  sys::SetFailureHook({});
+  const Way measured = TFileWindow(file.fd, size, size).way();
+  sys::SetFailureHook([&](const char*) { return ++calls, 0; });
+  EXPECT_EQ(TFileWindow(file.fd, size, size).way(), measured);
+  EXPECT_EQ(TFileWindow(file.fd, size, 100 * kPage).way(), measured);
   sys::SetFailureHook({});
   EXPECT_EQ(calls, 0);  // not measured again
 }
