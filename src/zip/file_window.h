@@ -84,7 +84,7 @@ class TFileWindow {
   Way way() const { return way_; }
 
   // The way windows take in this process from now on; nullopt measures it again
-  // on the next large file. Returns the way that was in use. For tests, as is
+  // before the next long pass. Returns the way that was in use. For tests, as is
   // TWayUsed: the way windows take while it lives.
   static std::optional<Way> UseWay(std::optional<Way> way);
   class TWayUsed {
@@ -99,8 +99,8 @@ class TFileWindow {
   };
 
  private:
-  // The way of this process, measured on fd the first time a pass reaches over
-  // kMeasureFrom bytes or more; smaller passes are mapped until then.
+  // The way of this process, measured on fd the first time a pass reaches
+  // kMeasureFrom bytes or more; shorter passes are mapped until then.
   static Way ChooseWay(int fd, uint64_t size, uint64_t reach);
   void Move(uint64_t position, size_t count);
   void Fill(uint64_t position, size_t count);
