@@ -852,10 +852,14 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
 
       // Literal/length and distance code lengths form one sequence; a repeat
       // may run from one into the other.
-      uint8_t lens[kMaxLitlenInHeader + kMaxDistInHeader];
+      // A repeat of 3 to 10 is stored as 16 bytes at once: the slack takes
+      // what lands past the end.
+      uint8_t lens[kMaxLitlenInHeader + kMaxDistInHeader + 16];
       const unsigned num_lens = num_litlen + num_dist;
       for (unsigned i = 0; i < num_lens;) {
-        refill_checked();  // a precode codeword (<= 7 bits) and its extra bits (<= 7)
+        // A precode codeword (<= 7 bits) and its extra bits (<= 7); a refill
+        // lasts several.
+        if (bitsleft < 14) refill_checked();
         const uint32_t e = precode_table[bitbuf & kPrecodeMask];
         consume(EntryBitsUsed(e));
         const unsigned sym = EntryValue(e);
@@ -882,7 +886,11 @@ QB_INLINE inline CodecResult InflateWith(Io& io, const uint8_t* in, size_t in_le
           value = lens[i - 1];
         }
         if (repeat > num_lens - i) return finish(CodecStatus::BadData);
-        for (unsigned r = 0; r < repeat; ++r) lens[i++] = value;
+        if (sym == 18)
+          std::memset(lens + i, 0, repeat);
+        else
+          std::memset(lens + i, value, 16);
+        i += repeat;
       }
       if (lens[256] == 0) return finish(CodecStatus::BadData);  // a block must be able to end
       if (!BuildDecodeTable(table_storage, kLitlenTableCapacity, lens, num_litlen, kLitlenTemplates.data(),
